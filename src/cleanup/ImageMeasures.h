@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QRectF>
+#include <QVector>
+
+#include <optional>
+
+// What the analysis of one 1280-px analysis image yields: sharpness, faces with
+// their eyes, and the feature print. The unit-level fields of a cleanup record
+// (sizes, dates) are filled in by the caller.
+struct ImageMeasures {
+    float sharpness = 0;                   // gridSharpness of the grey image
+    std::optional<float> faceSharpness;    // detailEnergy of the largest counted face
+    int faceCount = 0;                     // faces at least 40 px tall
+    QVector<QRectF> closedFaces;           // normalized, origin top-left
+    QVector<float> eyeOpenness;            // per examined face: larger eyeOpenRatio
+    QVector<float> eyeDarkness;            // parallel: larger eyeDarkFraction
+    QByteArray featurePrint;               // empty when none was produced
+};
+
+// Per-worker analysis state: each worker owns one (face detectors are not
+// thread-safe); the landmark model inside is shared and loaded once.
+class ImageAnalyzer
+{
+public:
+    ImageAnalyzer();
+    ~ImageAnalyzer();
+    ImageAnalyzer(const ImageAnalyzer &) = delete;
+    ImageAnalyzer &operator=(const ImageAnalyzer &) = delete;
+
+    // Measures an upright analysis image (longest side at most 1280 px).
+    ImageMeasures measure(const QImage &analysisImage);
+
+private:
+    struct Private;
+    Private *d;
+};
+
+namespace FeaturePrint {
+// Revision of our own embedding; stored with every cached record.
+int revision();
+// Distance between two stored prints; the largest finite float when either
+// cannot be decoded or they are of different kinds.
+float distance(const QByteArray &a, const QByteArray &b);
+// Largest distance at which two neighbouring shots still count as one burst.
+float burstThreshold();
+} // namespace FeaturePrint
