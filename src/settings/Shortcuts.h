@@ -132,9 +132,10 @@ void resetAll();
 ShortcutAssignResult assign(const std::optional<KeyCombo> &newCombo, ShortcutAction action);
 
 // The action bound to a key press, or none. Caps Lock, keypad and layout group
-// flags play no part; with Shift alone a plain-key binding still matches.
+// flags play no part, nor do the typed characters; with Shift alone a plain-key
+// binding still matches.
 std::optional<ShortcutAction> actionFor(quint16 keyCode, quint32 mods);
-std::optional<ShortcutAction> actionForKey(int qtKey, Qt::KeyboardModifiers modifiers, const QString &text = {});
+std::optional<ShortcutAction> actionForKey(int qtKey, Qt::KeyboardModifiers modifiers);
 // Key presses only; any other event gives none.
 std::optional<ShortcutAction> actionForEvent(const QKeyEvent *event);
 
@@ -146,7 +147,7 @@ Qt::KeyboardModifiers qtModifiersForMods(quint32 mods);
 int qtKeyForKeyCode(quint16 keyCode);
 // A recorded key press as a binding; none for bare modifier keys and keys that
 // have no stored code.
-std::optional<KeyCombo> comboForKey(int qtKey, Qt::KeyboardModifiers modifiers, const QString &text = {});
+std::optional<KeyCombo> comboForKey(int qtKey, Qt::KeyboardModifiers modifiers);
 std::optional<KeyCombo> comboForEvent(const QKeyEvent *event);
 
 // The text of a binding for lists and tooltips, in this platform's notation
