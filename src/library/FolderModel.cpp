@@ -1,0 +1,291 @@
+#include "library/FolderModel.h"
+
+#include "library/CaptureDate.h"
+#include "library/NameOrder.h"
+#include "library/SupportedFiles.h"
+#include "settings/Settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <numeric>
+#include <vector>
+
+namespace {
+
+QString joined(const QString &folder, const QString &name)
+{
+    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+}
+
+QString parentOf(const QString &cleanPath)
+{
+    const qsizetype slash = cleanPath.lastIndexOf(u'/');
+    if (slash <= 0)
+        return QStringLiteral("/");
+    return cleanPath.left(slash);
+}
+
+QDateTime dateFrom(qint64 seconds, qint64 nanoseconds)
+{
+    return QDateTime::fromMSecsSinceEpoch(seconds * 1000 + nanoseconds / 1000000, Qt::UTC);
+}
+
+// The three attributes of one entry, following symbolic links so that a
+// linked photo shows the photo's own dates and size. statx is asked for
+// exactly these three and nothing else; the birth time exists only where the
+// file system records it.
+void readAttributes(int directory, const char *name, ImageItem &item)
+{
+    struct statx info;
+    if (::statx(directory, name, AT_STATX_SYNC_AS_STAT, STATX_MTIME | STATX_BTIME | STATX_SIZE, &info) == 0) {
+        if (info.stx_mask & STATX_MTIME)
+            item.modified = dateFrom(info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec);
+        if (info.stx_mask & STATX_BTIME)
+            item.created = dateFrom(info.stx_btime.tv_sec, info.stx_btime.tv_nsec);
+        if (info.stx_mask & STATX_SIZE)
+            item.fileSize = qint64(info.stx_size);
+        return;
+    }
+    if (errno != ENOSYS)
+        return;
+    // Kernels or sandboxes without statx: plain stat, which has no birth time.
+    struct stat plain;
+    if (::fstatat(directory, name, &plain, 0) == 0) {
+        item.modified = dateFrom(plain.st_mtim.tv_sec, plain.st_mtim.tv_nsec);
+        item.fileSize = qint64(plain.st_size);
+    }
+}
+
+class Directory
+{
+public:
+    explicit Directory(const QByteArray &path) : handle(::opendir(path.constData())) {}
+    ~Directory()
+    {
+        if (handle)
+            ::closedir(handle);
+    }
+    Directory(const Directory &) = delete;
+    Directory &operator=(const Directory &) = delete;
+
+    DIR *handle;
+};
+
+bool isPlainName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && !name.contains(u'/') && !name.contains(QChar(0));
+}
+
+} // namespace
+
+bool FolderModel::load(const QString &location)
+{
+    itemList.clear();
+    currentIndex = 0;
+    if (location.isEmpty())
+        return false;
+
+    const QString path = QDir::cleanPath(QFileInfo(location).absoluteFilePath());
+    struct stat info;
+    const bool exists = ::stat(QFile::encodeName(path).constData(), &info) == 0;
+    const bool isFolder = exists && S_ISDIR(info.st_mode);
+    const QString folder = isFolder ? path : parentOf(path);
+
+    QList<ImageItem> items = listFolder(folder).value_or(QList<ImageItem>{});
+    // A file opened directly is shown even when the listing left it out (a
+    // name the rule does not know, a hidden file). One that does not exist
+    // cannot be shown, so it is not added.
+    std::optional<QString> selected;
+    if (!isFolder) {
+        selected = path;
+        const bool listed = std::any_of(items.cbegin(), items.cend(),
+                                        [&path](const ImageItem &item) { return item.url == path; });
+        if (!listed && exists)
+            items.append(itemForFile(path));
+    }
+
+    itemList = std::move(items);
+    currentIndex = 0;
+    resort(selected);
+    return !itemList.isEmpty();
+}
+
+std::optional<ImageItem> FolderModel::current() const
+{
+    if (itemList.isEmpty())
+        return std::nullopt;
+    return itemList.at(currentIndex);
+}
+
+void FolderModel::move(qint64 delta)
+{
+    const qint64 n = itemList.size();
+    if (n == 0)
+        return;
+    // Reduced first, so that neither a large step nor a negative one can leave
+    // the range.
+    currentIndex = int((currentIndex + delta % n + n) % n);
+}
+
+void FolderModel::jump(qint64 position)
+{
+    if (position >= 0 && position < itemList.size())
+        currentIndex = int(position);
+}
+
+std::optional<int> FolderModel::position(const QString &url) const
+{
+    for (qsizetype i = 0; i < itemList.size(); ++i) {
+        if (itemList.at(i).url == url)
+            return int(i);
+    }
+    return std::nullopt;
+}
+
+void FolderModel::resort(const std::optional<QString> &keeping)
+{
+    const SortKey key = sortKeyFromRaw(static_cast<int>(Settings::sortKey()));
+    sortItems(itemList, key, Settings::sortReversed());
+    currentIndex = keeping ? position(*keeping).value_or(0) : 0;
+}
+
+void FolderModel::setPixelSize(double width, double height)
+{
+    if (itemList.isEmpty())
+        return;
+    itemList[currentIndex].pixelSize = QSizeF(width, height);
+}
+
+bool FolderModel::removeCurrent()
+{
+    if (itemList.isEmpty())
+        return false;
+    itemList.removeAt(currentIndex);
+    currentIndex = std::min(currentIndex, std::max(count() - 1, 0));
+    return !itemList.isEmpty();
+}
+
+bool FolderModel::renameCurrent(const QString &newName)
+{
+    if (itemList.isEmpty() || !isPlainName(newName))
+        return false;
+    ImageItem &item = itemList[currentIndex];
+    item.url = joined(parentOf(item.url), newName);
+    return true;
+}
+
+bool FolderModel::needsCaptureDates() const
+{
+    if (sortKeyFromRaw(static_cast<int>(Settings::sortKey())) != SortKey::captureDate)
+        return false;
+    return std::any_of(itemList.cbegin(), itemList.cend(),
+                       [](const ImageItem &item) { return !item.captureDate.has_value(); });
+}
+
+void FolderModel::applyCaptureDates(const QHash<QString, QDateTime> &dates)
+{
+    if (dates.isEmpty())
+        return;
+    for (ImageItem &item : itemList) {
+        const auto found = dates.constFind(item.url);
+        if (found != dates.constEnd())
+            item.captureDate = *found;
+    }
+}
+
+QDateTime FolderModel::captureDate(const QString &url, const std::optional<QDateTime> &fallback)
+{
+    return ::captureDate(url, fallback);
+}
+
+std::optional<QList<ImageItem>> FolderModel::listFolder(const QString &folder)
+{
+    Directory directory(QFile::encodeName(folder));
+    if (!directory.handle)
+        return std::nullopt;
+    const int fd = ::dirfd(directory.handle);
+
+    QList<ImageItem> items;
+    while (const dirent *entry = ::readdir(directory.handle)) {
+        // Hidden files, "." and "..". The name test comes before any stat, so
+        // the other files of a big folder cost nothing but their name.
+        if (entry->d_name[0] == '.')
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        if (!isSupportedImageName(name))
+            continue;
+        ImageItem item;
+        item.url = joined(folder, name);
+        readAttributes(fd, entry->d_name, item);
+        items.append(std::move(item));
+    }
+    return items;
+}
+
+ImageItem FolderModel::itemForFile(const QString &path)
+{
+    ImageItem item;
+    item.url = path;
+    readAttributes(AT_FDCWD, QFile::encodeName(path).constData(), item);
+    return item;
+}
+
+void FolderModel::sortItems(QList<ImageItem> &items, SortKey key, bool reversed)
+{
+    const qsizetype n = items.size();
+    if (n < 2)
+        return;
+    const bool flip = (key != SortKey::name) != reversed;
+
+    // Name keys are made once per item, and only when needed: every item for
+    // the name order, only the tied ones for the others.
+    const NameOrder &order = NameOrder::forCurrentThread();
+    std::vector<std::optional<NameOrder::Key>> nameKeys(static_cast<size_t>(n));
+    const auto nameKey = [&](qsizetype i) -> const NameOrder::Key & {
+        auto &slot = nameKeys[size_t(i)];
+        if (!slot)
+            slot = order.key(items.at(i).fileName());
+        return *slot;
+    };
+
+    const qint64 past = distantPast().toMSecsSinceEpoch();
+    const auto msecs = [past](const std::optional<QDateTime> &date) {
+        return date ? date->toMSecsSinceEpoch() : past;
+    };
+    std::vector<qint64> values(static_cast<size_t>(n), 0);
+    for (qsizetype i = 0; i < n; ++i) {
+        const ImageItem &item = items.at(i);
+        switch (key) {
+        case SortKey::name: break;
+        case SortKey::captureDate: values[size_t(i)] = msecs(item.captureDate ? item.captureDate : item.modified); break;
+        case SortKey::modified: values[size_t(i)] = msecs(item.modified); break;
+        case SortKey::created: values[size_t(i)] = msecs(item.created); break;
+        case SortKey::size: values[size_t(i)] = item.fileSize; break;
+        }
+    }
+
+    const auto less = [&](qsizetype a, qsizetype b) {
+        if (key != SortKey::name && values[size_t(a)] != values[size_t(b)])
+            return values[size_t(a)] < values[size_t(b)];
+        return order.compare(nameKey(a), nameKey(b)) < 0;
+    };
+    std::vector<qsizetype> positions(static_cast<size_t>(n));
+    std::iota(positions.begin(), positions.end(), qsizetype(0));
+    std::stable_sort(positions.begin(), positions.end(),
+                     [&](qsizetype a, qsizetype b) { return flip ? less(b, a) : less(a, b); });
+
+    QList<ImageItem> sorted;
+    sorted.reserve(n);
+    for (qsizetype i : positions)
+        sorted.append(std::move(items[i]));
+    items = std::move(sorted);
+}

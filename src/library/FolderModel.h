@@ -1,0 +1,85 @@
+#pragma once
+
+#include "library/ImageItem.h"
+#include "settings/SortKey.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// The image files of one folder in display order, plus the position of the one
+// being shown. Loading is cheap: the directory listing and three attributes
+// per file (modification time, creation time, size), never image data. The
+// capture date, needed by one sort order only, is read later in the background
+// and merged in with applyCaptureDates.
+//
+// Invariant: when the list is not empty, 0 <= index() < count(); otherwise
+// index() is 0. Main thread only (the static helpers are safe anywhere).
+class FolderModel
+{
+public:
+    // Lists the folder of the location (the location itself when it is a
+    // folder, else the folder containing it), keeps the supported files that
+    // are not hidden, adds the location itself when it is an existing file the
+    // listing left out, sorts by the current preference and selects the
+    // location's file, or the first item for a folder. Returns whether any
+    // item exists. An unreadable folder gives an empty model.
+    bool load(const QString &location);
+
+    // The item at index(), absent when the list is empty.
+    std::optional<ImageItem> current() const;
+    int count() const { return int(itemList.size()); }
+    const QList<ImageItem> &items() const { return itemList; }
+    int index() const { return currentIndex; }
+
+    // Steps by delta with wrap-around at both ends (any delta, any sign).
+    // Nothing happens on an empty list.
+    void move(qint64 delta);
+    // Selects the position when it is in range; otherwise nothing happens.
+    void jump(qint64 position);
+    // The first position whose URL equals url.
+    std::optional<int> position(const QString &url) const;
+
+    // Re-sorts by the sortKey and sortReversed preferences and selects the
+    // item with the kept URL, else the first.
+    void resort(const std::optional<QString> &keeping = std::nullopt);
+
+    // Stores the decoded pixel size in the current item.
+    void setPixelSize(double width, double height);
+    // Drops the current item (its file went to the trash) and keeps the index
+    // on the item that took its place, or on the new last one. Returns whether
+    // items remain.
+    bool removeCurrent();
+    // Gives the current item the same folder with another file name; every
+    // other field stays and the order is not touched. Refuses (false) a name
+    // that is not a single path component.
+    bool renameCurrent(const QString &newName);
+
+    // Whether the order is by capture date and some item still lacks one.
+    bool needsCaptureDates() const;
+    // Sets the capture date of every item whose URL is in the map.
+    void applyCaptureDates(const QHash<QString, QDateTime> &dates);
+
+    // The capture-date reader (see CaptureDate.h), usable without a model.
+    static QDateTime captureDate(const QString &url, const std::optional<QDateTime> &fallback = std::nullopt);
+
+    // The building blocks, shared with the cleanup scan and the report mode.
+
+    // The supported, non-hidden entries of the folder (sub-folders are not
+    // entered) with their attributes, in listing order. Absent when the folder
+    // cannot be listed.
+    static std::optional<QList<ImageItem>> listFolder(const QString &folder);
+    // An item for one path; attributes it cannot read stay absent (size 0).
+    static ImageItem itemForFile(const QString &path);
+    // The order of resort: names A to Z, dates newest first, sizes largest
+    // first, each turned around by reversed; ties fall back to the name order,
+    // turned around with the rest. Stable.
+    static void sortItems(QList<ImageItem> &items, SortKey key, bool reversed);
+
+private:
+    QList<ImageItem> itemList;
+    int currentIndex = 0;
+};
