@@ -163,6 +163,7 @@ TEST(Texts, LooksUpInTheChosenLanguage)
     EXPECT_EQ(Texts::text("menu.open"), u"Open…");
     EXPECT_EQ(Texts::format("msg.renamedCount", {"1"}), u"Renamed 1 image");
     EXPECT_EQ(Texts::format("msg.openedIn", {"GIMP", "a.jpg"}), u"Opened a.jpg in GIMP");
+    EXPECT_EQ(Texts::text("list.separator"), u", ");              // the trailing space survives the table
 
     Texts::setLanguage(QStringLiteral("fr"));                      // no French table
     EXPECT_EQ(Texts::text("menu.open"), u"Open…");
