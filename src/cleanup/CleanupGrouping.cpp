@@ -1,0 +1,221 @@
+#include "cleanup/CleanupGrouping.h"
+
+#include "cleanup/CleanupScanner.h"
+#include "cleanup/ImageMeasures.h"
+#include "library/NameOrder.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+struct Candidate {
+    const CleanupUnit *unit;
+    const CleanupMetrics *metrics;
+};
+
+QString nameOf(const QString &path)
+{
+    return QFileInfo(path).fileName();
+}
+
+QDateTime dateOf(double secondsSince1970)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(secondsSince1970 * 1000.0)));
+}
+
+CleanupGroup similarGroup(const QVector<Candidate> &run)
+{
+    CleanupGroup group;
+    group.date = dateOf(run.first().metrics->captureDate);
+    int best = 0;
+    double bestScore = keeperScore(*run.first().metrics);
+    for (int i = 0; i < run.size(); ++i) {
+        group.units.append(*run[i].unit);
+        const double score = keeperScore(*run[i].metrics);
+        if (score > bestScore) {
+            best = i;
+            bestScore = score;
+        }
+    }
+    group.keeper = run[best].unit->primary;
+    return group;
+}
+
+} // namespace
+
+bool nameLess(const QString &pathA, const QString &pathB)
+{
+    return NameOrder::forCurrentThread().lessThan(nameOf(pathA), nameOf(pathB));
+}
+
+bool isBlurry(const CleanupMetrics &metrics)
+{
+    if (metrics.faceSharpness)
+        return *metrics.faceSharpness < blurryFaceSharpness;
+    return metrics.sharpness < blurrySharpness;
+}
+
+bool isClosedEyed(const CleanupMetrics &metrics)
+{
+    return !metrics.closedFaces.isEmpty();
+}
+
+double keeperScore(const CleanupMetrics &metrics)
+{
+    const double detail = metrics.faceSharpness ? 4.0 * double(*metrics.faceSharpness)
+                                                : double(metrics.sharpness);
+    return detail + (metrics.closedFaces.isEmpty() ? 1'000'000.0 : 0.0);
+}
+
+CleanupResult buildCleanupResult(const QVector<CleanupUnit> &units, const CleanupEvidence &evidence)
+{
+    CleanupResult result;
+    for (CleanupCategory category : allCleanupCategories())
+        result.groups[category] = {};
+
+    // 1. Exact duplicates, bucketed by digest in unit order.
+    QVector<QString> digests;
+    QHash<QString, QVector<const CleanupUnit *>> buckets;
+    for (const CleanupUnit &unit : units) {
+        const std::optional<QString> digest = evidence.digest ? evidence.digest(unit.primary) : std::nullopt;
+        if (!digest)
+            continue;
+        auto it = buckets.find(*digest);
+        if (it == buckets.end()) {
+            digests.append(*digest);
+            it = buckets.insert(*digest, {});
+        }
+        it->append(&unit);
+    }
+    QSet<QString> duplicateKeepers;
+    QSet<QString> duplicateLosers;
+    QVector<CleanupGroup> duplicates;
+    for (const QString &digest : std::as_const(digests)) {
+        QVector<const CleanupUnit *> bucket = buckets.value(digest);
+        if (bucket.size() < 2)
+            continue;
+        // The shortest name is the original; "IMG_1 copy.JPG" and "IMG_1 2.JPG" are the copies.
+        std::stable_sort(bucket.begin(), bucket.end(), [](const CleanupUnit *a, const CleanupUnit *b) {
+            const int lengthA = nameOf(a->primary).size();
+            const int lengthB = nameOf(b->primary).size();
+            if (lengthA != lengthB)
+                return lengthA < lengthB;
+            return nameLess(a->primary, b->primary);
+        });
+        CleanupGroup group;
+        for (const CleanupUnit *unit : std::as_const(bucket))
+            group.units.append(*unit);
+        group.keeper = bucket.first()->primary;
+        duplicateKeepers.insert(bucket.first()->primary);
+        for (int i = 1; i < bucket.size(); ++i) {
+            result.suggested.insert(bucket[i]->primary);
+            duplicateLosers.insert(bucket[i]->primary);
+        }
+        duplicates.append(group);
+    }
+    std::stable_sort(duplicates.begin(), duplicates.end(), [](const CleanupGroup &a, const CleanupGroup &b) {
+        return nameLess(*a.keeper, *b.keeper);
+    });
+    result.groups[CleanupCategory::duplicate] = duplicates;
+
+    // 2. The measured units that are not duplicate copies, in capture order.
+    QVector<Candidate> candidates;
+    for (const CleanupUnit &unit : units) {
+        if (duplicateLosers.contains(unit.primary))
+            continue;
+        const CleanupMetrics *metrics = evidence.metrics ? evidence.metrics(unit.primary) : nullptr;
+        if (metrics)
+            candidates.append({&unit, metrics});
+    }
+    std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate &a, const Candidate &b) {
+        if (a.metrics->captureDate != b.metrics->captureDate)
+            return a.metrics->captureDate < b.metrics->captureDate;
+        return nameLess(a.unit->primary, b.unit->primary);
+    });
+
+    // 3. and 4. Bursts: runs of neighbours close in time and alike in content.
+    QSet<QString> similarLosers;
+    QVector<Candidate> run;
+    const auto closeRun = [&] {
+        if (run.size() >= 2) {
+            const CleanupGroup group = similarGroup(run);
+            result.keepers.insert(*group.keeper);
+            for (const CleanupUnit &unit : group.units) {
+                if (unit.primary == *group.keeper)
+                    continue;
+                result.suggested.insert(unit.primary);
+                similarLosers.insert(unit.primary);
+            }
+            result.groups[CleanupCategory::similar].append(group);
+        }
+        run.clear();
+    };
+    const auto joins = [&](const Candidate &last, const Candidate &next) {
+        if (next.metrics->captureDate - last.metrics->captureDate > burstMaxGap)
+            return false;
+        if (!evidence.print || !evidence.distance)
+            return false;
+        const std::optional<QByteArray> a = evidence.print(last.unit->primary);
+        const std::optional<QByteArray> b = evidence.print(next.unit->primary);
+        if (!a || !b)
+            return false;
+        return evidence.distance(*a, *b) <= evidence.burstThreshold;
+    };
+    for (const Candidate &candidate : std::as_const(candidates)) {
+        if (!run.isEmpty() && !joins(run.last(), candidate))
+            closeRun();
+        run.append(candidate);
+    }
+    closeRun();
+
+    // 5. A duplicate's original stays a keeper unless it lost in a burst.
+    for (const QString &keeper : std::as_const(duplicateKeepers)) {
+        if (!similarLosers.contains(keeper))
+            result.keepers.insert(keeper);
+    }
+
+    // 6. Closed eyes and blur, over every candidate, similar losers included.
+    CleanupGroup closedEyes;
+    CleanupGroup blurry;
+    for (const Candidate &candidate : std::as_const(candidates)) {
+        if (isClosedEyed(*candidate.metrics)) {
+            closedEyes.units.append(*candidate.unit);
+            result.suggested.insert(candidate.unit->primary);
+        }
+        if (isBlurry(*candidate.metrics)) {
+            blurry.units.append(*candidate.unit);
+            result.suggested.insert(candidate.unit->primary);
+        }
+    }
+    if (!closedEyes.units.isEmpty())
+        result.groups[CleanupCategory::closedEyes].append(closedEyes);
+    if (!blurry.units.isEmpty())
+        result.groups[CleanupCategory::blurry].append(blurry);
+
+    // 7. A keeper is never suggested.
+    for (const QString &keeper : std::as_const(result.keepers))
+        result.suggested.remove(keeper);
+    return result;
+}
+
+CleanupEvidence cleanupEvidence(CleanupScanner &scanner)
+{
+    CleanupEvidence evidence;
+    evidence.metrics = [&scanner](const QString &primary) -> const CleanupMetrics * {
+        const auto it = scanner.metrics.constFind(primary);
+        return it == scanner.metrics.cend() ? nullptr : &it.value();
+    };
+    evidence.digest = [&scanner](const QString &primary) { return scanner.digestFor(primary); };
+    evidence.print = [&scanner](const QString &primary) { return scanner.printFor(primary); };
+    evidence.distance = &FeaturePrint::distance;
+    evidence.burstThreshold = FeaturePrint::burstThreshold();
+    return evidence;
+}
+
+CleanupResult buildCleanupResult(const QVector<CleanupUnit> &units, CleanupScanner &scanner)
+{
+    return buildCleanupResult(units, cleanupEvidence(scanner));
+}

@@ -1,0 +1,300 @@
+#include "cleanup/CleanupScanner.h"
+
+#include "cleanup/FileDigest.h"
+#include "cleanup/ImageMeasures.h"
+#include "cleanup/MetricsCache.h"
+#include "library/CaptureDate.h"
+#include "library/ImageLoader.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutex>
+#include <QThreadPool>
+
+#include <atomic>
+#include <map>
+#include <vector>
+
+namespace {
+
+constexpr int analysisSize = 1280;
+
+// Analyzers are costly to make (a face detector each) and not thread-safe, so
+// every worker borrows one for the length of a measurement. The pool outlives
+// any worker thread and is never destroyed: analyzers hold library state whose
+// own static destruction order at exit is not ours to rely on.
+class AnalyzerPool
+{
+public:
+    static AnalyzerPool &instance()
+    {
+        static auto *pool = new AnalyzerPool;
+        return *pool;
+    }
+
+    std::unique_ptr<ImageAnalyzer> acquire()
+    {
+        {
+            QMutexLocker locker(&mutex);
+            if (!idle.empty()) {
+                std::unique_ptr<ImageAnalyzer> analyzer = std::move(idle.back());
+                idle.pop_back();
+                return analyzer;
+            }
+        }
+        return std::make_unique<ImageAnalyzer>();
+    }
+
+    void release(std::unique_ptr<ImageAnalyzer> analyzer)
+    {
+        QMutexLocker locker(&mutex);
+        idle.push_back(std::move(analyzer));
+    }
+
+private:
+    QMutex mutex;
+    std::vector<std::unique_ptr<ImageAnalyzer>> idle;
+};
+
+class BorrowedAnalyzer
+{
+public:
+    BorrowedAnalyzer() : analyzer(AnalyzerPool::instance().acquire()) {}
+    ~BorrowedAnalyzer() { AnalyzerPool::instance().release(std::move(analyzer)); }
+    ImageAnalyzer &operator*() { return *analyzer; }
+
+private:
+    std::unique_ptr<ImageAnalyzer> analyzer;
+};
+
+std::optional<QString> cacheFileForScan(const QString &folder, bool useCache)
+{
+    if (!useCache)
+        return std::nullopt;
+    const std::optional<QString> file = MetricsCache::fileFor(folder);
+    if (file)
+        QDir().mkpath(MetricsCache::directory()); // a failure only means no cache
+    return file;
+}
+
+} // namespace
+
+std::optional<CleanupMetrics> computeMetrics(const CleanupUnit &unit)
+{
+    const QString &url = unit.primary;
+    const QImage image = ImageLoader::shared().makeThumbnail(url, analysisSize, isRawFile(url), false);
+    if (image.isNull())
+        return std::nullopt;
+
+    ImageMeasures measures;
+    try {
+        BorrowedAnalyzer analyzer;
+        measures = (*analyzer).measure(image);
+    } catch (...) {
+        // A failed analysis yields no faces and no print, never a dead worker.
+        measures = ImageMeasures{};
+    }
+
+    CleanupMetrics metrics;
+    metrics.fileSize = unit.fileSize;
+    metrics.modified = secondsSince1970(unit.modified);
+    metrics.captureDate = secondsSince1970(captureDate(url, unit.modified));
+    metrics.sharpness = measures.sharpness;
+    metrics.faceSharpness = measures.faceSharpness;
+    metrics.faceCount = measures.faceCount;
+    metrics.closedFaces = measures.closedFaces;
+    metrics.eyeOpenness = measures.eyeOpenness;
+    metrics.eyeDarkness = measures.eyeDarkness;
+    if (!measures.featurePrint.isEmpty())
+        metrics.featurePrint = measures.featurePrint;
+    metrics.printRevision = FeaturePrint::revision();
+    metrics.version = cleanupMetricsVersion;
+    return metrics;
+}
+
+struct CleanupScanner::Shared {
+    mutable QMutex lock;
+    QHash<QString, QString> hashes; // by primary, under lock
+    std::atomic<bool> cancelled{false};
+    std::atomic<int> pending{0};    // queued operations not yet run; the last one completes the scan
+};
+
+CleanupScanner::CleanupScanner(const QString &folder, QVector<CleanupUnit> units, bool useCache,
+                               QObject *parent)
+    : QObject(parent)
+    , units(std::move(units))
+    , cacheURL(cacheFileForScan(folder, useCache))
+    , queue(std::make_unique<QThreadPool>())
+    , shared(std::make_shared<Shared>())
+    , measure(&computeMetrics)
+{
+    queue->setObjectName(QStringLiteral("Glanto.cleanup"));
+    queue->setMaxThreadCount(2);
+    queue->setThreadPriority(QThread::LowPriority);
+}
+
+CleanupScanner::~CleanupScanner()
+{
+    // Work still queued is dropped; a measurement already running finishes
+    // before the scanner goes, and its posted result dies with it.
+    shared->cancelled = true;
+    queue->clear();
+    queue->waitForDone();
+}
+
+void CleanupScanner::setMeasure(std::function<std::optional<CleanupMetrics>(const CleanupUnit &)> function)
+{
+    measure = std::move(function);
+}
+
+void CleanupScanner::start()
+{
+    if (started)
+        return;
+    started = true;
+    startTime.start();
+    lastProgress = 0;
+
+    const QHash<QString, CleanupMetrics> cached = cacheURL ? MetricsCache::load(*cacheURL)
+                                                           : QHash<QString, CleanupMetrics>{};
+    const int revision = FeaturePrint::revision();
+    QVector<CleanupUnit> todo;
+    for (const CleanupUnit &unit : units) {
+        const auto it = cached.constFind(QFileInfo(unit.primary).fileName());
+        if (it != cached.cend() && MetricsCache::isValidFor(it.value(), unit, revision))
+            metrics.insert(unit.primary, it.value());
+        else
+            todo.append(unit);
+    }
+    done = int(units.size() - todo.size());
+    QMetaObject::invokeMethod(this, [this] { reportProgress(); }, Qt::QueuedConnection);
+    queueWork(todo);
+}
+
+void CleanupScanner::queueWork(const QVector<CleanupUnit> &todo)
+{
+    // Only a file whose size another unit shares can have a byte-identical twin.
+    std::map<qint64, QStringList> bySize;
+    for (const CleanupUnit &unit : units) {
+        if (unit.fileSize >= 1)
+            bySize[unit.fileSize].append(unit.primary);
+    }
+    QStringList candidates;
+    for (const auto &[size, primaries] : bySize) {
+        if (primaries.size() >= 2)
+            candidates += primaries;
+    }
+
+    std::shared_ptr<Shared> state = shared;
+    state->pending = int(todo.size()) + 1;
+
+    // Runs on the worker that ran the last operation; the completion itself is
+    // posted behind every result that operation and the others posted.
+    const auto finishOne = [this, state] {
+        if (--state->pending == 0 && !state->cancelled)
+            QMetaObject::invokeMethod(this, [this] { complete(); }, Qt::QueuedConnection);
+    };
+
+    queue->start([state, candidates, finishOne] {
+        for (const QString &primary : candidates) {
+            if (state->cancelled)
+                break;
+            if (std::optional<QString> digest = fileDigest(primary)) {
+                QMutexLocker locker(&state->lock);
+                state->hashes.insert(primary, *digest);
+            }
+        }
+        finishOne();
+    });
+
+    for (const CleanupUnit &unit : todo) {
+        queue->start([this, state, unit, finishOne, measure = measure] {
+            if (!state->cancelled) {
+                std::optional<CleanupMetrics> result = measure(unit);
+                QMetaObject::invokeMethod(
+                    this, [this, primary = unit.primary, result] { measuredOne(primary, result); },
+                    Qt::QueuedConnection);
+            }
+            finishOne();
+        });
+    }
+}
+
+void CleanupScanner::measuredOne(const QString &primary, std::optional<CleanupMetrics> result)
+{
+    if (shared->cancelled)
+        return;
+    if (result)
+        metrics.insert(primary, *result);
+    ++measured;
+    ++done;
+    const double now = startTime.nsecsElapsed() / 1e9;
+    if (now - lastProgress > progressInterval || done == units.size()) {
+        lastProgress = now;
+        reportProgress();
+    }
+}
+
+void CleanupScanner::complete()
+{
+    if (shared->cancelled)
+        return;
+    finished = true;
+    elapsed = startTime.nsecsElapsed() / 1e9;
+    saveCache();
+    reportProgress();
+    if (onFinish)
+        onFinish();
+}
+
+void CleanupScanner::cancel()
+{
+    shared->cancelled = true;
+    queue->clear();
+    saveCache();
+}
+
+bool CleanupScanner::isCancelled() const
+{
+    return shared->cancelled;
+}
+
+void CleanupScanner::reportProgress()
+{
+    if (onProgress)
+        onProgress();
+}
+
+void CleanupScanner::saveCache() const
+{
+    if (!cacheURL || metrics.isEmpty())
+        return;
+    QHash<QString, CleanupMetrics> byName;
+    for (const CleanupUnit &unit : units) {
+        const auto it = metrics.constFind(unit.primary);
+        if (it != metrics.cend())
+            byName.insert(QFileInfo(unit.primary).fileName(), it.value());
+    }
+    MetricsCache::save(*cacheURL, byName);
+}
+
+std::optional<QString> CleanupScanner::digestFor(const QString &primary) const
+{
+    QMutexLocker locker(&shared->lock);
+    const auto it = shared->hashes.constFind(primary);
+    if (it == shared->hashes.cend())
+        return std::nullopt;
+    return it.value();
+}
+
+std::optional<QByteArray> CleanupScanner::printFor(const QString &primary)
+{
+    const auto memo = prints.constFind(primary);
+    if (memo != prints.cend())
+        return memo.value();
+    const auto it = metrics.constFind(primary);
+    if (it == metrics.cend() || !it->featurePrint || it->featurePrint->isEmpty())
+        return std::nullopt;
+    prints.insert(primary, *it->featurePrint);
+    return *it->featurePrint;
+}
