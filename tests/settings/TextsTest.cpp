@@ -173,6 +173,18 @@ TEST(Texts, LooksUpInTheChosenLanguage)
     EXPECT_FALSE(Texts::hasKey("no.such.key"));
 }
 
+TEST(Texts, EnvironmentOverridesTheLocale)
+{
+    LanguageGuard guard;
+    qputenv("GLANTO_LANG", "zh_CN.UTF-8");
+    Texts::setLanguage({});
+    EXPECT_EQ(Texts::text("menu.quit"), u"退出 Glanto");
+    qputenv("GLANTO_LANG", "de:en_GB");                           // like LANGUAGE: first with a table wins
+    Texts::setLanguage({});
+    EXPECT_EQ(Texts::text("menu.quit"), u"Quit Glanto");
+    qunsetenv("GLANTO_LANG");
+}
+
 TEST(ShippedTables, ReadCleanlyAndTranslationsMatchTheBuiltInTexts)
 {
     QStringList zhProblems, enProblems;
