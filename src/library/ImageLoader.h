@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Codec.h"
+
 #include <QImage>
 #include <QSizeF>
 #include <QString>
@@ -64,6 +66,10 @@ public:
 
     QImage thumbnail(const QString &url);
     QImage cachedThumbnail(const QString &url);
+
+    // The frames of an animated image (info's isAnimated), uncached: the view that
+    // plays them holds them. Absent for stills and unreadable files.
+    std::optional<AnimatedFrames> frames(const QString &url);
 
     void invalidate(const QString &url);
     void dropPreview(const QString &url);

@@ -1,0 +1,480 @@
+#include "platform/Codec.h"
+
+#include "platform/CodecInternal.h"
+
+#include <QColorSpace>
+#include <QFile>
+#include <QFileInfo>
+#include <QTransform>
+
+#include <lcms2.h>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+using namespace CodecDetail;
+
+QSize ImageHeader::displayedSize() const
+{
+    if (orientation >= 5 && orientation <= 8)
+        return storedSize.transposed();
+    return storedSize;
+}
+
+namespace {
+
+bool startsWith(const QByteArray &head, const char *magic, int offset = 0)
+{
+    const auto n = qsizetype(std::strlen(magic));
+    return head.size() >= offset + n && std::memcmp(head.constData() + offset, magic, size_t(n)) == 0;
+}
+
+bool startsWithBytes(const QByteArray &head, std::initializer_list<uint8_t> bytes, int offset = 0)
+{
+    if (head.size() < offset + qsizetype(bytes.size()))
+        return false;
+    int i = offset;
+    for (uint8_t b : bytes) {
+        if (uint8_t(head[i++]) != b)
+            return false;
+    }
+    return true;
+}
+
+// ISO base media files (HEIF, AVIF, CR3) say what they are in the ftyp box: the major
+// brand and the list of compatible brands.
+ImageFormat formatOfFtyp(const QByteArray &head)
+{
+    if (!startsWith(head, "ftyp", 4))
+        return ImageFormat::unknown;
+    const uint32_t boxSize = (uint8_t(head[0]) << 24) | (uint8_t(head[1]) << 16) | (uint8_t(head[2]) << 8)
+                             | uint8_t(head[3]);
+    const QByteArray major = head.mid(8, 4);
+    QList<QByteArray> brands{major};
+    for (uint32_t at = 16; at + 4 <= boxSize && at + 4 <= uint32_t(head.size()); at += 4)
+        brands.append(head.mid(at, 4));
+    if (major == "crx ")
+        return ImageFormat::raw;
+    if (major == "avif" || major == "avis")
+        return ImageFormat::avif;
+    static const QList<QByteArray> heifBrands{"heic", "heix", "hevc", "hevx", "heim", "heis", "hevm", "hevs"};
+    if (heifBrands.contains(major))
+        return ImageFormat::heif;
+    // Generic brands (mif1, msf1, miaf): the compatible brands decide.
+    for (const QByteArray &brand : brands) {
+        if (brand == "avif" || brand == "avis")
+            return ImageFormat::avif;
+    }
+    for (const QByteArray &brand : brands) {
+        if (heifBrands.contains(brand) || brand == "mif1" || brand == "msf1")
+            return ImageFormat::heif;
+    }
+    return ImageFormat::unknown;
+}
+
+// A TIFF container is a camera RAW when it says so in its structure (DNG's version
+// tag, Canon's CR2 marker, the ORF and RW2 signatures). Other makers' RAW files
+// (NEF, ARW, PEF, SRW) are plain TIFF structures that only their name tells apart;
+// for those the name picks LibRaw among the decoders that fit the content.
+bool tiffIsDng(const QByteArray &head)
+{
+    const bool le = head.startsWith("II");
+    auto u16 = [&](qsizetype at) -> uint32_t {
+        if (at + 2 > head.size())
+            return 0;
+        const auto *p = reinterpret_cast<const uint8_t *>(head.constData() + at);
+        return le ? (p[0] | p[1] << 8) : (p[0] << 8 | p[1]);
+    };
+    auto u32 = [&](qsizetype at) -> uint32_t {
+        if (at + 4 > head.size())
+            return 0;
+        const auto *p = reinterpret_cast<const uint8_t *>(head.constData() + at);
+        return le ? (p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24)
+                  : (uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
+    };
+    const uint32_t ifd = u32(4);
+    if (ifd == 0 || ifd + 2 > uint32_t(head.size()))
+        return false;
+    const uint32_t count = u16(ifd);
+    for (uint32_t i = 0; i < count && i < 512; ++i) {
+        const uint32_t tag = u16(ifd + 2 + i * 12);
+        if (tag == 0xC612) // DNGVersion
+            return true;
+    }
+    return false;
+}
+
+const QStringList &rawSuffixes()
+{
+    static const QStringList suffixes{"dng", "arw", "cr2", "cr3", "nef", "raf", "orf", "rw2", "srw", "pef", "nrw"};
+    return suffixes;
+}
+
+} // namespace
+
+namespace Codec {
+
+ImageFormat formatOfContent(const QByteArray &head)
+{
+    if (startsWithBytes(head, {0xFF, 0xD8, 0xFF}))
+        return ImageFormat::jpeg;
+    if (startsWithBytes(head, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}))
+        return ImageFormat::png;
+    if (startsWith(head, "GIF87a") || startsWith(head, "GIF89a"))
+        return ImageFormat::gif;
+    if (startsWith(head, "RIFF") && startsWith(head, "WEBP", 8))
+        return ImageFormat::webp;
+    if (startsWith(head, "FUJIFILMCCD-RAW"))
+        return ImageFormat::raw;
+    if (startsWith(head, "IIRO") || startsWith(head, "IIRS") || startsWith(head, "MMOR")
+        || startsWithBytes(head, {'I', 'I', 'U', 0}))
+        return ImageFormat::raw;
+    if (startsWithBytes(head, {'I', 'I', 0x2A, 0}) || startsWithBytes(head, {'M', 'M', 0, 0x2A})) {
+        if (startsWith(head, "CR", 8) || tiffIsDng(head))
+            return ImageFormat::raw;
+        return ImageFormat::tiff;
+    }
+    if (startsWithBytes(head, {0xFF, 0x0A}) || startsWithBytes(head, {0, 0, 0, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A}))
+        return ImageFormat::jxl;
+    if (startsWithBytes(head, {0, 0, 0, 0x0C, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A})
+        || startsWithBytes(head, {0xFF, 0x4F, 0xFF, 0x51}))
+        return ImageFormat::jp2;
+    if (startsWith(head, "icns"))
+        return ImageFormat::icns;
+    if (startsWithBytes(head, {0, 0, 1, 0}) && head.size() >= 6 && (uint8_t(head[4]) | uint8_t(head[5]) << 8) > 0)
+        return ImageFormat::ico;
+    if (startsWith(head, "BM") && head.size() >= 26)
+        return ImageFormat::bmp;
+    return formatOfFtyp(head);
+}
+
+ImageFormat formatOfFile(const QString &path)
+{
+    const QByteArray head = readHead(path);
+    ImageFormat format = formatOfContent(head);
+    if (format == ImageFormat::tiff && rawSuffixes().contains(QFileInfo(path).suffix().toLower()))
+        format = ImageFormat::raw;
+    return format;
+}
+
+const char *formatName(ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::unknown: return "unknown";
+    case ImageFormat::jpeg: return "jpeg";
+    case ImageFormat::png: return "png";
+    case ImageFormat::gif: return "gif";
+    case ImageFormat::webp: return "webp";
+    case ImageFormat::tiff: return "tiff";
+    case ImageFormat::heif: return "heif";
+    case ImageFormat::avif: return "avif";
+    case ImageFormat::jxl: return "jxl";
+    case ImageFormat::jp2: return "jp2";
+    case ImageFormat::bmp: return "bmp";
+    case ImageFormat::ico: return "ico";
+    case ImageFormat::icns: return "icns";
+    case ImageFormat::raw: return "raw";
+    }
+    return "unknown";
+}
+
+void initialize()
+{
+    initVips();
+}
+
+std::optional<ImageHeader> probe(const QString &path)
+{
+    const ImageFormat format = formatOfFile(path);
+    std::optional<ImageHeader> header;
+    switch (format) {
+    case ImageFormat::unknown:
+        return std::nullopt;
+    case ImageFormat::jpeg: {
+        // Only the markers before the image data are needed; 256 KiB holds them in
+        // every camera file (EXIF with its thumbnail is at most 64 KiB).
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        const QByteArray head = file.read(256 * 1024);
+        const auto facts = jpegFacts(reinterpret_cast<const uint8_t *>(head.constData()), size_t(head.size()));
+        if (!facts)
+            return std::nullopt;
+        header = ImageHeader{ImageFormat::jpeg, facts->size, facts->orientation, false};
+        break;
+    }
+    case ImageFormat::bmp:
+    case ImageFormat::ico:
+    case ImageFormat::icns:
+        header = qtProbe(path, format);
+        break;
+    case ImageFormat::raw:
+        header = rawProbe(path);
+        break;
+    default:
+        header = vipsProbe(path, format);
+        break;
+    }
+    if (!header || header->storedSize.isEmpty())
+        return std::nullopt;
+    if (int64_t(header->storedSize.width()) * header->storedSize.height() > maxPixelCount)
+        return std::nullopt;
+    if (header->orientation < 1 || header->orientation > 8)
+        header->orientation = 1;
+    if (format == ImageFormat::png)
+        header->isAnimated = pngHasAnimationControl(path);
+    return header;
+}
+
+QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded)
+{
+    if (maxPixelSize < 1)
+        return {};
+    const ImageFormat format = formatOfFile(path);
+    QImage image;
+    switch (format) {
+    case ImageFormat::unknown:
+        return {};
+    case ImageFormat::jpeg:
+        image = jpegDecodeFile(path, maxPixelSize, preferEmbedded);
+        // CMYK and other exotic JPEGs are left to libvips.
+        if (image.isNull())
+            image = vipsDecode(path, format, maxPixelSize);
+        break;
+    case ImageFormat::bmp:
+    case ImageFormat::ico:
+    case ImageFormat::icns:
+        image = qtDecode(path, format, maxPixelSize);
+        break;
+    case ImageFormat::raw:
+        image = rawDecode(path, maxPixelSize, false);
+        break;
+    default:
+        image = vipsDecode(path, format, maxPixelSize);
+        break;
+    }
+    return image;
+}
+
+QImage decodeFull(const QString &path, std::optional<int> cap)
+{
+    const auto header = probe(path);
+    if (!header)
+        return {};
+    const QSize shown = header->displayedSize();
+    int limit = std::max(shown.width(), shown.height());
+    if (cap && *cap > 0)
+        limit = std::min(limit, *cap);
+    if (header->format == ImageFormat::raw)
+        return rawDecode(path, limit, true);
+    return decodeScaled(path, limit, false);
+}
+
+std::optional<AnimatedFrames> frames(const QString &path)
+{
+    const auto header = probe(path);
+    if (!header || !header->isAnimated)
+        return std::nullopt;
+    if (header->format == ImageFormat::gif)
+        return vipsGifFrames(path);
+    if (header->format == ImageFormat::png)
+        return apngFrames(path);
+    return std::nullopt;
+}
+
+bool encode(const QImage &image, const QString &path, ImageFormat format, int quality)
+{
+    if (image.isNull())
+        return false;
+    if (format == ImageFormat::bmp) {
+        QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+        return rgb.save(path, "BMP");
+    }
+    return vipsEncode(image, path, format, quality);
+}
+
+} // namespace Codec
+
+// --- helpers shared by the back ends -----------------------------------------
+
+namespace CodecDetail {
+
+QByteArray readHead(const QString &path, qint64 bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(bytes);
+}
+
+std::optional<FileView> readWholeFile(const QString &path, qint64 limit)
+{
+    struct Buffer {
+        std::unique_ptr<uint8_t[]> data;
+        size_t capacity = 0;
+    };
+    // Kept per thread: decode threads read file after file of similar sizes.
+    thread_local Buffer buffer;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const qint64 size = file.size();
+    if (size <= 0 || size > limit)
+        return std::nullopt;
+    if (size_t(size) > buffer.capacity) {
+        buffer.data.reset(new (std::nothrow) uint8_t[size_t(size)]);
+        buffer.capacity = buffer.data ? size_t(size) : 0;
+        if (!buffer.data)
+            return std::nullopt;
+    }
+    qint64 got = 0;
+    while (got < size) {
+        const qint64 n = file.read(reinterpret_cast<char *>(buffer.data.get()) + got, size - got);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    if (got <= 0)
+        return std::nullopt;
+    return FileView{buffer.data.get(), size_t(got)};
+}
+
+QSize fitWithin(QSize size, int maxPixelSize)
+{
+    const int longSide = std::max(size.width(), size.height());
+    if (longSide <= maxPixelSize || longSide <= 0)
+        return size;
+    const double scale = double(maxPixelSize) / longSide;
+    const int w = std::max(1, int(std::lround(size.width() * scale)));
+    const int h = std::max(1, int(std::lround(size.height() * scale)));
+    return {std::min(w, maxPixelSize), std::min(h, maxPixelSize)};
+}
+
+QImage applyOrientation(const QImage &image, int orientation)
+{
+    if (image.isNull() || orientation <= 1 || orientation > 8)
+        return image;
+    QImage out;
+    switch (orientation) {
+    case 2: out = image.mirrored(true, false); break;
+    case 3: out = image.transformed(QTransform().rotate(180)); break;
+    case 4: out = image.mirrored(false, true); break;
+    case 5: out = image.transformed(QTransform().rotate(90)).mirrored(true, false); break;
+    case 6: out = image.transformed(QTransform().rotate(90)); break;
+    case 7: out = image.transformed(QTransform().rotate(270)).mirrored(true, false); break;
+    case 8: out = image.transformed(QTransform().rotate(270)); break;
+    }
+    if (out.format() != QImage::Format_RGBA8888_Premultiplied)
+        out = out.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    return out;
+}
+
+namespace {
+
+struct ProfileDeleter {
+    void operator()(void *p) const { cmsCloseProfile(p); }
+};
+using Profile = std::unique_ptr<void, ProfileDeleter>;
+
+QString profileDescription(cmsHPROFILE profile)
+{
+    const cmsUInt32Number n = cmsGetProfileInfo(profile, cmsInfoDescription, "en", "US", nullptr, 0);
+    if (n == 0)
+        return {};
+    std::vector<wchar_t> text(n / sizeof(wchar_t) + 1, 0);
+    cmsGetProfileInfo(profile, cmsInfoDescription, "en", "US", text.data(), n);
+    return QString::fromWCharArray(text.data()).trimmed();
+}
+
+// Transforms are built once per distinct profile and shared; lcms2 transforms made
+// with NOCACHE may be used from several threads at once.
+struct TransformCache {
+    std::mutex lock;
+    QHash<QByteArray, cmsHTRANSFORM> transforms; // null = profile unusable or sRGB already
+};
+
+TransformCache &transformCache()
+{
+    static TransformCache *cache = new TransformCache; // lives for the process
+    return *cache;
+}
+
+cmsHTRANSFORM transformFor(const QByteArray &icc)
+{
+    TransformCache &cache = transformCache();
+    {
+        std::lock_guard guard(cache.lock);
+        const auto it = cache.transforms.constFind(icc);
+        if (it != cache.transforms.constEnd())
+            return it.value();
+    }
+    cmsHTRANSFORM transform = nullptr;
+    Profile in(cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size())));
+    if (in && cmsGetColorSpace(in.get()) == cmsSigRgbData && !profileDescription(in.get()).startsWith("sRGB")) {
+        Profile out(cmsCreate_sRGBProfile());
+        transform = cmsCreateTransform(in.get(), TYPE_RGBA_8, out.get(), TYPE_RGBA_8, INTENT_PERCEPTUAL,
+                                       cmsFLAGS_NOCACHE | cmsFLAGS_COPY_ALPHA);
+    }
+    std::lock_guard guard(cache.lock);
+    if (cache.transforms.size() > 64) {
+        // Leak-free bound for odd folders with many distinct profiles.
+        for (cmsHTRANSFORM t : std::as_const(cache.transforms)) {
+            if (t)
+                cmsDeleteTransform(t);
+        }
+        cache.transforms.clear();
+    }
+    const auto it = cache.transforms.constFind(icc);
+    if (it != cache.transforms.constEnd()) {
+        if (transform)
+            cmsDeleteTransform(transform);
+        return it.value();
+    }
+    cache.transforms.insert(icc, transform);
+    return transform;
+}
+
+} // namespace
+
+bool iccToSrgbInPlace(QImage &image, const QByteArray &iccProfile)
+{
+    if (iccProfile.isEmpty() || image.isNull() || image.format() != QImage::Format_RGBA8888_Premultiplied)
+        return false;
+    cmsHTRANSFORM transform = transformFor(iccProfile);
+    if (!transform)
+        return false;
+    // Opaque pixels only reach here (JPEG), so premultiplied and straight agree.
+    for (int y = 0; y < image.height(); ++y) {
+        uchar *row = image.scanLine(y);
+        cmsDoTransform(transform, row, row, cmsUInt32Number(image.width()));
+    }
+    return true;
+}
+
+QString iccDescription(const QByteArray &iccProfile)
+{
+    if (iccProfile.isEmpty())
+        return {};
+    Profile profile(cmsOpenProfileFromMem(iccProfile.constData(), cmsUInt32Number(iccProfile.size())));
+    if (!profile)
+        return {};
+    return profileDescription(profile.get());
+}
+
+QImage toDisplayFormat(QImage image)
+{
+    if (image.isNull())
+        return image;
+    const QColorSpace srgb(QColorSpace::SRgb);
+    if (image.colorSpace().isValid() && image.colorSpace() != srgb) {
+        image.convertToColorSpace(srgb);
+    }
+    if (image.format() != QImage::Format_RGBA8888_Premultiplied)
+        image = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    image.setColorSpace(QColorSpace());
+    return image;
+}
+
+} // namespace CodecDetail

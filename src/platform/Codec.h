@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QSize>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+// The one narrow interface between the program and the image libraries: probe a
+// file's header, decode it at an ideal size or at full size, hand out animation
+// frames and encode. libvips, libjpeg-turbo, LibRaw, Qt's readers and a small
+// APNG reader sit behind it; callers never see which one did the work.
+//
+// Every bitmap leaving here is upright (EXIF orientation and HEIF transforms
+// applied), 8-bit sRGB (an embedded ICC profile honoured) and
+// QImage::Format_RGBA8888_Premultiplied. Failures are absent results (a null
+// QImage, an empty optional); no exception escapes.
+
+// Decided by the file's content, never by its name.
+enum class ImageFormat {
+    unknown,
+    jpeg,
+    png,
+    gif,
+    webp,
+    tiff,
+    heif,
+    avif,
+    jxl,
+    jp2,
+    bmp,
+    ico,
+    icns,
+    raw,
+};
+
+// What the header says, read without decoding pixels.
+struct ImageHeader {
+    ImageFormat format = ImageFormat::unknown;
+    QSize storedSize;     // pixels as stored in the file
+    int orientation = 1;  // EXIF orientation 1-8 still to be applied
+    bool isAnimated = false;
+
+    // The size as shown: width and height swapped for orientations 5-8.
+    QSize displayedSize() const;
+};
+
+// An animation ready to play: one full-canvas bitmap per frame.
+struct AnimatedFrames {
+    QList<QImage> frames;
+    QList<int> delaysMs;  // one per frame
+    int loopCount = 0;    // 0 = forever
+};
+
+namespace Codec {
+
+// Anything claiming more pixels than this is refused before decoding.
+constexpr int64_t maxPixelCount = 1'000'000'000;
+
+ImageFormat formatOfContent(const QByteArray &head);
+ImageFormat formatOfFile(const QString &path);
+const char *formatName(ImageFormat format);
+
+// The header facts; absent when the file cannot be read, is not an image we know,
+// claims a zero or more than maxPixelCount pixel size.
+std::optional<ImageHeader> probe(const QString &path);
+
+// Upright, longer side at most maxPixelSize (never enlarged). With preferEmbedded an
+// embedded thumbnail or camera preview is used when it is at least as large as asked
+// and has the image's shape.
+QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded);
+
+// Upright at full size, or with the longer side at most cap.
+QImage decodeFull(const QString &path, std::optional<int> cap = std::nullopt);
+
+// Frames of an animated GIF or APNG; absent for anything else or a single frame.
+std::optional<AnimatedFrames> frames(const QString &path);
+
+// Writes the bitmap to path in the given format (jpeg, png, webp, tiff, heif,
+// avif, jxl, gif, bmp); quality 1-100 where the format has one. Writes straight
+// to path: callers that replace a user's file write to a temporary file first.
+bool encode(const QImage &image, const QString &path, ImageFormat format, int quality = 90);
+
+// Makes sure the libraries are initialised (done lazily by every call above).
+void initialize();
+
+} // namespace Codec

@@ -1,0 +1,103 @@
+#pragma once
+
+// Shared between the decoder back ends; not part of the platform interface.
+
+#include "platform/Codec.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace CodecDetail {
+
+// The first bytes of a file (enough for every signature we sniff).
+QByteArray readHead(const QString &path, qint64 bytes = 4096);
+
+// The whole file into a per-thread buffer that is reused from call to call, so the
+// pages of a large JPEG are not mapped fresh for every decode. The view is valid
+// until the same thread reads the next file.
+struct FileView {
+    const uint8_t *data = nullptr;
+    size_t size = 0;
+};
+std::optional<FileView> readWholeFile(const QString &path, qint64 limit = qint64(2) << 30);
+
+// A premultiplied RGBA8888 bitmap whose pixel buffer comes from the process's pool
+// of large buffers and goes back to it when the last copy of the QImage is gone.
+QImage pooledImage(int width, int height);
+// Scratch memory from the same pool, for intermediate decodes.
+class ScratchBuffer
+{
+public:
+    explicit ScratchBuffer(size_t bytes);
+    ~ScratchBuffer();
+    ScratchBuffer(const ScratchBuffer &) = delete;
+    ScratchBuffer &operator=(const ScratchBuffer &) = delete;
+    uint8_t *data() const { return m_data; }
+    explicit operator bool() const { return m_data != nullptr; }
+
+private:
+    uint8_t *m_data = nullptr;
+    size_t m_capacity = 0;
+};
+
+// Resamples RGBA pixels (4 bytes each, any alpha convention) with a tent filter that
+// widens with the reduction, so shrinking by any factor does not alias.
+void resampleRgba(const uint8_t *src, int sw, int sh, qsizetype sstride, uint8_t *dst, int dw, int dh,
+                  qsizetype dstride);
+
+// The size whose longer side is at most maxPixelSize with the shape of (w, h); never larger.
+QSize fitWithin(QSize size, int maxPixelSize);
+
+// Applies EXIF orientation 2-8 (1 and anything else return the input).
+QImage applyOrientation(const QImage &image, int orientation);
+
+// Converts the RGBA pixels in place from the embedded profile to sRGB; false when the
+// profile cannot be used (the pixels are left alone). Profiles that are sRGB already
+// are recognised and skipped.
+bool iccToSrgbInPlace(QImage &image, const QByteArray &iccProfile);
+// The profile's description text ("sRGB IEC61966-2.1"), empty when there is none.
+QString iccDescription(const QByteArray &iccProfile);
+
+// Brings any QImage to premultiplied RGBA8888 sRGB (its colour space honoured).
+QImage toDisplayFormat(QImage image);
+
+// --- back ends -------------------------------------------------------------
+
+struct JpegFacts {
+    QSize size;
+    int orientation = 1;
+    bool cmyk = false;
+    QByteArray icc;
+    // The EXIF thumbnail (IFD1), as an offset and length into the file.
+    size_t thumbOffset = 0;
+    size_t thumbLength = 0;
+};
+std::optional<JpegFacts> jpegFacts(const uint8_t *data, size_t size);
+// Decodes a JPEG held in memory; orientationOverride replaces the file's own
+// orientation (used for the preview JPEG inside a RAW file).
+QImage jpegDecode(const uint8_t *data, size_t size, int maxPixelSize, bool preferEmbedded,
+                  std::optional<int> orientationOverride = std::nullopt);
+QImage jpegDecodeFile(const QString &path, int maxPixelSize, bool preferEmbedded);
+
+std::optional<ImageHeader> vipsProbe(const QString &path, ImageFormat format);
+QImage vipsDecode(const QString &path, ImageFormat format, int maxPixelSize);
+std::optional<AnimatedFrames> vipsGifFrames(const QString &path);
+bool vipsEncode(const QImage &image, const QString &path, ImageFormat format, int quality);
+
+std::optional<ImageHeader> qtProbe(const QString &path, ImageFormat format);
+QImage qtDecode(const QString &path, ImageFormat format, int maxPixelSize);
+
+std::optional<ImageHeader> rawProbe(const QString &path);
+QImage rawDecode(const QString &path, int maxPixelSize, bool full);
+
+bool pngHasAnimationControl(const QString &path);
+std::optional<AnimatedFrames> apngFrames(const QString &path);
+
+void initVips();
+
+} // namespace CodecDetail

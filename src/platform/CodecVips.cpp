@@ -1,0 +1,225 @@
+// libvips for the formats it reads well: PNG, WebP, TIFF, GIF, HEIF/HEIC, AVIF,
+// JPEG XL, JPEG 2000, and the JPEGs the fast path declines. Its thumbnail
+// operation shrinks on load, applies the EXIF orientation and converts an embedded
+// profile to sRGB; everything it makes is read out exactly once.
+
+#include "platform/CodecInternal.h"
+
+#include <vips/vips8>
+
+#include <QDebug>
+
+#include <mutex>
+
+using vips::VError;
+using vips::VImage;
+
+namespace {
+
+void clearError()
+{
+    vips_error_clear();
+}
+
+// libvips reads a lazily evaluated image once into our own bitmap; straight alpha
+// is premultiplied on the way out.
+QImage toQImage(VImage image)
+{
+    if (image.interpretation() != VIPS_INTERPRETATION_sRGB || image.format() != VIPS_FORMAT_UCHAR)
+        image = image.colourspace(VIPS_INTERPRETATION_sRGB);
+    if (image.format() != VIPS_FORMAT_UCHAR)
+        image = image.cast(VIPS_FORMAT_UCHAR);
+    bool hasAlpha = image.bands() == 2 || image.bands() >= 4;
+    if (image.bands() < 3)
+        image = image.colourspace(VIPS_INTERPRETATION_sRGB);
+    if (image.bands() > 4)
+        image = image.extract_band(0, VImage::option()->set("n", 4));
+    if (image.bands() == 3) {
+        image = image.bandjoin_const({255});
+        hasAlpha = false;
+    }
+    if (image.bands() != 4 || image.format() != VIPS_FORMAT_UCHAR)
+        return {};
+    const int width = image.width();
+    const int height = image.height();
+    if (width <= 0 || height <= 0 || int64_t(width) * height > Codec::maxPixelCount)
+        return {};
+    QImage out = CodecDetail::pooledImage(width, height);
+    if (out.isNull())
+        return {};
+    // Wrap our buffer as the destination so the pixels land once, where they stay.
+    VImage target = VImage::new_from_memory(out.bits(), size_t(out.sizeInBytes()), width, height, 4,
+                                            VIPS_FORMAT_UCHAR);
+    image.write(target);
+    if (hasAlpha) {
+        // Reinterpret as straight alpha, then let Qt premultiply.
+        QImage straight(out.constBits(), width, height, out.bytesPerLine(), QImage::Format_RGBA8888);
+        QImage premultiplied = straight.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        return premultiplied;
+    }
+    return out;
+}
+
+} // namespace
+
+namespace CodecDetail {
+
+void initVips()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (vips_init("glanto") != 0) {
+            qWarning("libvips failed to initialise: %s", vips_error_buffer());
+            clearError();
+            return;
+        }
+        // The operation cache would serve a file changed on disk from memory.
+        vips_cache_set_max(0);
+        vips_cache_set_max_mem(0);
+        vips_cache_set_max_files(0);
+    });
+}
+
+std::optional<ImageHeader> vipsProbe(const QString &path, ImageFormat format)
+{
+    initVips();
+    try {
+        VImage image = VImage::new_from_file(path.toUtf8().constData(),
+                                             VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+        ImageHeader header;
+        header.format = format;
+        header.storedSize = QSize(image.width(), image.height());
+        if (image.get_typeof("orientation") != 0)
+            header.orientation = image.get_int("orientation");
+        if (format == ImageFormat::gif && image.get_typeof("n-pages") != 0)
+            header.isAnimated = image.get_int("n-pages") > 1;
+        // libheif has applied the HEIF rotation and mirror boxes already.
+        if (format == ImageFormat::heif || format == ImageFormat::avif)
+            header.orientation = 1;
+        return header;
+    } catch (const VError &) {
+        clearError();
+        return std::nullopt;
+    }
+}
+
+QImage vipsDecode(const QString &path, ImageFormat format, int maxPixelSize)
+{
+    const auto header = vipsProbe(path, format);
+    if (!header || header->storedSize.isEmpty()
+        || int64_t(header->storedSize.width()) * header->storedSize.height() > Codec::maxPixelCount)
+        return {};
+    const int longSide = std::max(header->storedSize.width(), header->storedSize.height());
+    const int target = std::min(maxPixelSize, longSide);
+    try {
+        auto options = VImage::option()
+                           ->set("height", target)
+                           // JPEG 2000 picks the wrong resolution level with size=down
+                           // in 8.14; target never exceeds the image, so both is safe.
+                           ->set("size", format == ImageFormat::jp2 ? VIPS_SIZE_BOTH : VIPS_SIZE_DOWN)
+                           ->set("export_profile", "srgb");
+        VImage thumb = VImage::thumbnail(path.toUtf8().constData(), target, options);
+        return toQImage(thumb);
+    } catch (const VError &) {
+        clearError();
+        return {};
+    }
+}
+
+std::optional<AnimatedFrames> vipsGifFrames(const QString &path)
+{
+    initVips();
+    try {
+        VImage all = VImage::new_from_file(path.toUtf8().constData(),
+                                           VImage::option()->set("n", -1)->set("access", VIPS_ACCESS_SEQUENTIAL));
+        const int pageHeight = all.get_typeof("page-height") ? all.get_int("page-height") : all.height();
+        if (pageHeight <= 0 || all.height() % pageHeight != 0)
+            return std::nullopt;
+        const int count = all.height() / pageHeight;
+        // A bound on what an animation may hold in memory: 256 M pixels over all frames.
+        if (count < 2 || int64_t(all.width()) * all.height() > (int64_t(256) << 20))
+            return std::nullopt;
+        AnimatedFrames result;
+        if (all.get_typeof("delay") != 0) {
+            const std::vector<int> delays = all.get_array_int("delay");
+            for (int d : delays)
+                result.delaysMs.append(d);
+        }
+        if (all.get_typeof("loop") != 0)
+            result.loopCount = all.get_int("loop");
+        const QImage strip = toQImage(all);
+        if (strip.isNull())
+            return std::nullopt;
+        for (int i = 0; i < count; ++i)
+            result.frames.append(strip.copy(0, i * pageHeight, strip.width(), pageHeight));
+        while (result.delaysMs.size() < count)
+            result.delaysMs.append(100);
+        result.delaysMs.resize(count);
+        return result;
+    } catch (const VError &) {
+        clearError();
+        return std::nullopt;
+    }
+}
+
+bool vipsEncode(const QImage &image, const QString &path, ImageFormat format, int quality)
+{
+    initVips();
+    const QImage straight = image.convertToFormat(QImage::Format_RGBA8888);
+    bool opaque = true;
+    for (int y = 0; y < straight.height() && opaque; ++y) {
+        const uchar *row = straight.constScanLine(y);
+        for (int x = 0; x < straight.width(); ++x) {
+            if (row[x * 4 + 3] != 255) {
+                opaque = false;
+                break;
+            }
+        }
+    }
+    try {
+        // new_from_memory does not copy; straight outlives every use of it here.
+        VImage in = VImage::new_from_memory(const_cast<uchar *>(straight.constBits()), size_t(straight.sizeInBytes()),
+                                            straight.width(), straight.height(), 4, VIPS_FORMAT_UCHAR);
+        if (straight.bytesPerLine() != qsizetype(straight.width()) * 4)
+            return false;
+        in = in.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+        if (opaque || format == ImageFormat::jpeg)
+            in = in.extract_band(0, VImage::option()->set("n", 3));
+        const QByteArray file = path.toUtf8();
+        const int q = std::clamp(quality, 1, 100);
+        switch (format) {
+        case ImageFormat::jpeg:
+            in.jpegsave(file.constData(), VImage::option()->set("Q", q));
+            break;
+        case ImageFormat::png:
+            in.pngsave(file.constData());
+            break;
+        case ImageFormat::webp:
+            in.webpsave(file.constData(), VImage::option()->set("Q", q));
+            break;
+        case ImageFormat::tiff:
+            in.tiffsave(file.constData(), VImage::option()->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE));
+            break;
+        case ImageFormat::heif:
+            in.heifsave(file.constData(), VImage::option()->set("Q", q)->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_HEVC));
+            break;
+        case ImageFormat::avif:
+            in.heifsave(file.constData(), VImage::option()->set("Q", q)->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1));
+            break;
+        case ImageFormat::jxl:
+            in.jxlsave(file.constData(), VImage::option()->set("Q", q));
+            break;
+        case ImageFormat::gif:
+            in.gifsave(file.constData());
+            break;
+        default:
+            return false;
+        }
+        return true;
+    } catch (const VError &) {
+        clearError();
+        return false;
+    }
+}
+
+} // namespace CodecDetail

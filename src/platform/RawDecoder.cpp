@@ -1,0 +1,151 @@
+// Camera RAW through LibRaw. Previews and thumbnails come from the JPEG the camera
+// embeds when it is large enough (most embed a full-size one); otherwise, and for
+// the full image, LibRaw develops the sensor data. A LibRaw object is large
+// (three quarters of a megabyte) and not shareable, so each call makes its own on
+// the heap.
+
+#include "platform/CodecInternal.h"
+
+#include <libraw/libraw.h>
+
+#include <QFile>
+
+#include <memory>
+
+namespace {
+
+int orientationOfFlip(int flip)
+{
+    switch (flip) {
+    case 3: return 3;
+    case 5: return 8;
+    case 6: return 6;
+    default: return 1;
+    }
+}
+
+std::unique_ptr<LibRaw> openRaw(const QString &path)
+{
+    auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+    try {
+        if (raw->open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS)
+            return nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+    const auto &s = raw->imgdata.sizes;
+    if (s.width == 0 || s.height == 0 || int64_t(s.raw_width) * s.raw_height > Codec::maxPixelCount)
+        return nullptr;
+    return raw;
+}
+
+QImage embeddedPreview(LibRaw &raw, int maxPixelSize)
+{
+    try {
+        if (raw.unpack_thumb() != LIBRAW_SUCCESS)
+            return {};
+    } catch (...) {
+        return {};
+    }
+    const auto &thumb = raw.imgdata.thumbnail;
+    if (thumb.tformat != LIBRAW_THUMBNAIL_JPEG || !thumb.thumb || thumb.tlength == 0)
+        return {};
+    const auto *data = reinterpret_cast<const uint8_t *>(thumb.thumb);
+    const auto facts = CodecDetail::jpegFacts(data, thumb.tlength);
+    if (!facts)
+        return {};
+    const auto &s = raw.imgdata.sizes;
+    const int imageSide = std::max<int>(s.width, s.height);
+    const int wanted = std::min(maxPixelSize, imageSide);
+    if (std::max(facts->size.width(), facts->size.height()) < wanted)
+        return {};
+    return CodecDetail::jpegDecode(data, thumb.tlength, maxPixelSize, false, orientationOfFlip(s.flip));
+}
+
+QImage develop(LibRaw &raw, int maxPixelSize)
+{
+    auto &params = raw.imgdata.params;
+    params.output_bps = 8;
+    params.output_color = 1; // sRGB
+    params.use_camera_wb = 1;
+    const auto &s = raw.imgdata.sizes;
+    // Half size skips demosaicing and is plenty when the result is scaled down anyway.
+    params.half_size = std::max<int>(s.width, s.height) / 2 >= maxPixelSize ? 1 : 0;
+    libraw_processed_image_t *mem = nullptr;
+    try {
+        if (raw.unpack() != LIBRAW_SUCCESS || raw.dcraw_process() != LIBRAW_SUCCESS)
+            return {};
+        int error = 0;
+        mem = raw.dcraw_make_mem_image(&error);
+    } catch (...) {
+        return {};
+    }
+    if (!mem)
+        return {};
+    std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t *)> guard(
+        mem, [](libraw_processed_image_t *m) { LibRaw::dcraw_clear_mem(m); });
+    if (mem->type != LIBRAW_IMAGE_BITMAP || mem->bits != 8 || (mem->colors != 3 && mem->colors != 1)
+        || mem->width == 0 || mem->height == 0)
+        return {};
+    QImage rgba = CodecDetail::pooledImage(mem->width, mem->height);
+    if (rgba.isNull())
+        return {};
+    const uint8_t *src = mem->data;
+    for (int y = 0; y < mem->height; ++y) {
+        uint8_t *out = rgba.scanLine(y);
+        for (int x = 0; x < mem->width; ++x) {
+            if (mem->colors == 3) {
+                out[0] = src[0];
+                out[1] = src[1];
+                out[2] = src[2];
+                src += 3;
+            } else {
+                out[0] = out[1] = out[2] = src[0];
+                src += 1;
+            }
+            out[3] = 255;
+            out += 4;
+        }
+    }
+    const QSize target = CodecDetail::fitWithin(rgba.size(), maxPixelSize);
+    if (target == rgba.size())
+        return rgba;
+    QImage scaled = CodecDetail::pooledImage(target.width(), target.height());
+    if (scaled.isNull())
+        return {};
+    CodecDetail::resampleRgba(rgba.constBits(), rgba.width(), rgba.height(), rgba.bytesPerLine(), scaled.bits(),
+                              scaled.width(), scaled.height(), scaled.bytesPerLine());
+    return scaled;
+}
+
+} // namespace
+
+namespace CodecDetail {
+
+std::optional<ImageHeader> rawProbe(const QString &path)
+{
+    auto raw = openRaw(path);
+    if (!raw)
+        return std::nullopt;
+    const auto &s = raw->imgdata.sizes;
+    ImageHeader header;
+    header.format = ImageFormat::raw;
+    header.storedSize = QSize(s.width, s.height);
+    header.orientation = orientationOfFlip(s.flip);
+    return header;
+}
+
+QImage rawDecode(const QString &path, int maxPixelSize, bool full)
+{
+    auto raw = openRaw(path);
+    if (!raw)
+        return {};
+    if (!full) {
+        QImage preview = embeddedPreview(*raw, maxPixelSize);
+        if (!preview.isNull())
+            return preview;
+    }
+    return develop(*raw, maxPixelSize);
+}
+
+} // namespace CodecDetail
