@@ -1,0 +1,121 @@
+#include "viewer/ImageSurface.h"
+
+#include <QGuiApplication>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QPainter>
+#include <QWidget>
+
+#include "viewer/GlImageSurface.h"
+
+namespace {
+
+// The same scene drawn with QPainter, for displays without a usable GL context.
+// It draws from the smallest halving that still has at least the pixels the
+// screen needs, so a reduced 24 MP photo costs about what a screen-sized one does.
+class RasterImageSurface : public QWidget, public ImageSurface
+{
+public:
+    explicit RasterImageSurface(QWidget *parent)
+        : QWidget(parent)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+    QWidget *widget() override { return this; }
+    bool isOpenGL() const override { return false; }
+    uint64_t presentedBitmap() const override { return m_presented; }
+
+    void setScene(const ImageScene &scene) override
+    {
+        m_scene = scene;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), Qt::black);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        if (m_scene.image)
+            drawLayer(painter, m_scene.image);
+        if (m_scene.ghost)
+            drawLayer(painter, m_scene.ghost);
+        m_presented = m_scene.image ? m_scene.image.bitmap->id() : 0;
+        painter.end();
+        if (onFramePresented)
+            onFramePresented();
+    }
+
+private:
+    void drawLayer(QPainter &painter, const SceneLayer &layer)
+    {
+        const RenderBitmap &bitmap = *layer.bitmap;
+        const QSize size = bitmap.size();
+        const double turnedW = layer.turns % 2 ? size.height() : size.width();
+        if (turnedW <= 0)
+            return;
+        const double deviceWidth = layer.frame.width() * devicePixelRatioF();
+        QImage source = bitmap.image();
+        if (bitmap.hasLevels()) {
+            for (const QImage &level : bitmap.levels()) {
+                const double levelW = layer.turns % 2 ? level.height() : level.width();
+                if (levelW < deviceWidth)
+                    break;
+                source = level;
+            }
+        }
+        painter.save();
+        painter.setOpacity(layer.opacity);
+        painter.translate(layer.frame.topLeft());
+        const double k = layer.frame.width() / turnedW;
+        painter.scale(k, k);
+        switch (layer.turns) {
+        case 1: painter.translate(size.height(), 0); painter.rotate(90); break;
+        case 2: painter.translate(size.width(), size.height()); painter.rotate(180); break;
+        case 3: painter.translate(0, size.width()); painter.rotate(270); break;
+        default: break;
+        }
+        painter.drawImage(QRectF(0, 0, size.width(), size.height()), source);
+        painter.restore();
+    }
+
+    ImageScene m_scene;
+    uint64_t m_presented = 0;
+};
+
+} // namespace
+
+bool ImageSurface::openGLAvailable()
+{
+    static const bool available = [] {
+        if (qEnvironmentVariable("GLANTO_RENDERER") == QLatin1String("raster"))
+            return false;
+        const QString platform = QGuiApplication::platformName();
+        if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+            return false;
+        QOpenGLContext context;
+        if (!context.create())
+            return false;
+        QOffscreenSurface surface;
+        surface.setFormat(context.format());
+        surface.create();
+        return surface.isValid() && context.makeCurrent(&surface);
+    }();
+    return available;
+}
+
+std::unique_ptr<ImageSurface> ImageSurface::create(QWidget *parent)
+{
+    if (openGLAvailable())
+        return std::make_unique<GlImageSurface>(parent);
+    return createRaster(parent);
+}
+
+std::unique_ptr<ImageSurface> ImageSurface::createRaster(QWidget *parent)
+{
+    return std::make_unique<RasterImageSurface>(parent);
+}
