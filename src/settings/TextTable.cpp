@@ -32,13 +32,13 @@ QString unescape(QStringView text)
 }
 
 // One parsed placeholder: where it starts and ends in the template, its explicit
-// position (0 = the next argument) and its spec without "%" and position ("@", ".1f").
+// position (0 = the next argument) and its conversion without "%" and position ("@", ".1f").
 struct Placeholder
 {
     qsizetype begin = 0;
     qsizetype end = 0;
     int position = 0;
-    QString spec;
+    QString conversion;
 };
 
 bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
@@ -62,7 +62,7 @@ std::optional<Placeholder> readPlaceholder(QStringView text, qsizetype at)
             return std::nullopt;
         i = j + 1;
     }
-    const qsizetype specBegin = i;
+    const qsizetype conversionBegin = i;
     // Flags (a space is not taken as a flag: "100% 之间" is text, not a placeholder).
     while (i < n && QStringView(u"-+0#'").contains(text[i]))
         ++i;
@@ -80,7 +80,7 @@ std::optional<Placeholder> readPlaceholder(QStringView text, qsizetype at)
         return std::nullopt;
     ++i;
     p.end = i;
-    p.spec = text.sliced(specBegin, i - specBegin).toString();
+    p.conversion = text.sliced(conversionBegin, i - conversionBegin).toString();
     return p;
 }
 
@@ -183,7 +183,7 @@ QStringList placeholders(const QString &text)
         }
         if (text[i] == u'%') {
             if (const auto p = readPlaceholder(text, i)) {
-                found.append({p->position > 0 ? p->position : ++nextArg, p->spec});
+                found.append({p->position > 0 ? p->position : ++nextArg, p->conversion});
                 i = p->end;
                 continue;
             }
@@ -193,8 +193,8 @@ QStringList placeholders(const QString &text)
     std::stable_sort(found.begin(), found.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     QStringList out;
-    for (const auto &[position, spec] : found)
-        out.append(QStringLiteral("%1:%2").arg(position).arg(spec));
+    for (const auto &[position, conversion] : found)
+        out.append(QStringLiteral("%1:%2").arg(position).arg(conversion));
     return out;
 }
 

@@ -29,7 +29,7 @@ TextTable parseTable(const QByteArray &tsv, QStringList *problems = nullptr);
 // "1 photo" and "2 photos".
 QString fill(const QString &templ, const QStringList &args);
 
-// The placeholders of a text, one "position:spec" entry each ("1:@", "2:.1f"),
+// The placeholders of a text, one "position:conversion" entry each ("1:@", "2:.1f"),
 // sorted by position: a translation must have the same list as the built-in text.
 QStringList placeholders(const QString &text);
 
