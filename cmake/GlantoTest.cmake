@@ -18,7 +18,7 @@ function(add_glanto_test name)
   add_test(NAME ${name} COMMAND ${name})
   set(home "${CMAKE_BINARY_DIR}/test-home/${name}")
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "HOME=${home};XDG_CONFIG_HOME=${home}/.config;XDG_CACHE_HOME=${home}/.cache;XDG_DATA_HOME=${home}/.local/share;QT_QPA_PLATFORM=offscreen;${T_ENV}")
+    ENVIRONMENT "HOME=${home};XDG_CONFIG_HOME=${home}/.config;XDG_CACHE_HOME=${home}/.cache;XDG_DATA_HOME=${home}/.local/share;QT_QPA_PLATFORM=offscreen;GLANTO_LANG=zh;${T_ENV}")
   if(T_TIMEOUT)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
   else()
