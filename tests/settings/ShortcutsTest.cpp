@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <gtest/gtest.h>
@@ -60,6 +61,7 @@ protected:
             static char *argv[] = {name, nullptr};
             new QGuiApplication(argc, argv);
         }
+        Texts::setLanguage("zh");
     }
 
     void SetUp() override
@@ -297,8 +299,7 @@ TEST_F(ShortcutsTest, FixedKeysAreRefusedForEveryAction)
     for (ShortcutAction action : {A::next, A::rename, A::toggleApp}) {
         const ShortcutAssignResult closeWindow = Shortcuts::assign(KeyCombo{13, command, "w"}, action);
         EXPECT_FALSE(closeWindow.accepted);
-        EXPECT_TRUE(closeWindow.status.contains(Shortcuts::displayString(KeyCombo{13, command, "w"})))
-            << closeWindow.status.toStdString();
+        EXPECT_EQ(closeWindow.status, "Ctrl+W 是固定按键，不能改给别的操作");
         EXPECT_FALSE(Shortcuts::isCustomized(action));
     }
     const KeyCombo refused[] = {{53, 0, "\x1b"},         {53, shift | option, "\x1b"}, {12, command, "q"},
@@ -341,8 +342,7 @@ TEST_F(ShortcutsTest, TakingAKeyClearsItsOwnerAndResetRestoresBoth)
     EXPECT_TRUE(Shortcuts::isCustomized(A::rotateCW));
     EXPECT_EQ(press(Qt::Key_R), A::rename);
     EXPECT_FALSE(press(Qt::Key_Return).has_value());
-    EXPECT_TRUE(result.status.contains(Shortcuts::title(A::rotateCW))) << result.status.toStdString();
-    EXPECT_TRUE(result.status.contains(Shortcuts::displayString(KeyCombo{15, 0, "r"})));
+    EXPECT_EQ(result.status, "R 原来用于「向右旋转 90°」，那一项已清空");
 
     Shortcuts::resetAll();
     EXPECT_EQ(press(Qt::Key_R), A::rotateCW);
@@ -405,6 +405,16 @@ TEST_F(ShortcutsTest, TitlesOfTheList)
         EXPECT_FALSE(title.isEmpty());
         EXPECT_FALSE(title.contains(QChar(0x2026)) || title.contains("...")) << title.toStdString();
     }
+    EXPECT_EQ(Shortcuts::title(A::rename), "重命名");
+    EXPECT_EQ(Shortcuts::title(A::edit), "在后期软件中编辑");
+    EXPECT_EQ(Shortcuts::title(A::rotateCW), "向右旋转 90°");
+    EXPECT_EQ(Shortcuts::title(ShortcutGroup::global), "全局（在其他软件里也能用）");
+    // Every title key of the table exists: none comes back as its own key.
+    const QRegularExpression unresolved("^[a-z]+(\\.[A-Za-z0-9]+)+$");
+    for (ShortcutAction action : Shortcuts::allActions())
+        EXPECT_FALSE(unresolved.match(Shortcuts::title(action)).hasMatch()) << Shortcuts::title(action).toStdString();
+    for (ShortcutGroup group : allShortcutGroups)
+        EXPECT_FALSE(unresolved.match(Shortcuts::title(group)).hasMatch()) << Shortcuts::title(group).toStdString();
     std::set<QString> groupTitles;
     for (ShortcutGroup group : allShortcutGroups)
         groupTitles.insert(Shortcuts::title(group));
