@@ -1,6 +1,7 @@
 #include "library/ImageLoader.h"
 
 #include "library/ImageCache.h"
+#include "library/SupportedFiles.h"
 #include "platform/MemoryMonitor.h"
 #include "settings/Settings.h"
 
@@ -108,13 +109,7 @@ ImageLoader::~ImageLoader() = default;
 
 bool ImageLoader::isSupported(const QString &fileName)
 {
-    static const QSet<QString> extensions{"jpg", "jpeg", "jpe", "png", "heic", "heif", "webp", "gif", "bmp",
-                                          "tif", "tiff", "jp2", "jxl", "avif", "ico", "icns", "dng", "arw",
-                                          "cr2", "cr3", "nef", "raf", "orf", "rw2", "srw", "pef"};
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    if (dot < 0)
-        return false;
-    return extensions.contains(fileName.mid(dot + 1).toLower());
+    return isSupportedImageName(fileName);
 }
 
 std::optional<ImageInfo> ImageLoader::info(const QString &url)

@@ -6,6 +6,9 @@
 
 #include "platform/CodecInternal.h"
 
+#include "platform/Metadata.h"
+
+#include <exiv2/exiv2.hpp>
 #include <libraw/libraw.h>
 
 #include <QFile>
@@ -27,6 +30,7 @@ int orientationOfFlip(int flip)
 std::unique_ptr<LibRaw> openRaw(const QString &path)
 {
     auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+    raw->set_dataerror_handler(nullptr, nullptr); // no complaints about short files on stderr
     try {
         if (raw->open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS)
             return nullptr;
@@ -118,6 +122,68 @@ QImage develop(LibRaw &raw, int maxPixelSize)
     return scaled;
 }
 
+// Files LibRaw cannot develop (a camera newer than our LibRaw, a pruned file) may
+// still carry the camera's preview JPEG, which exiv2 finds in every RAW layout.
+std::unique_ptr<Exiv2::Image> openExiv2(const QString &path)
+{
+    Metadata::initialize();
+    try {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        if (!image.get())
+            return nullptr;
+        image->readMetadata();
+        return std::unique_ptr<Exiv2::Image>(image.release());
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int exiv2Orientation(Exiv2::Image &image)
+{
+    try {
+        const auto it = image.exifData().findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (it != image.exifData().end() && it->count() > 0)
+            return int(it->toLong());
+    } catch (...) {
+    }
+    return 1;
+}
+
+std::optional<ImageHeader> exiv2PreviewProbe(const QString &path)
+{
+    auto image = openExiv2(path);
+    if (!image || image->pixelWidth() <= 0 || image->pixelHeight() <= 0)
+        return std::nullopt;
+    ImageHeader header;
+    header.format = ImageFormat::raw;
+    header.storedSize = QSize(image->pixelWidth(), image->pixelHeight());
+    header.orientation = exiv2Orientation(*image);
+    return header;
+}
+
+QImage exiv2Preview(const QString &path, int maxPixelSize)
+{
+    auto image = openExiv2(path);
+    if (!image)
+        return {};
+    try {
+        Exiv2::PreviewManager previews(*image);
+        const Exiv2::PreviewPropertiesList list = previews.getPreviewProperties();
+        const Exiv2::PreviewProperties *largest = nullptr;
+        for (const auto &p : list) {
+            if (p.mimeType_ == "image/jpeg" && (!largest || p.width_ * p.height_ > largest->width_ * largest->height_))
+                largest = &p;
+        }
+        if (!largest)
+            return {};
+        const Exiv2::PreviewImage preview = previews.getPreviewImage(*largest);
+        return CodecDetail::jpegDecode(preview.pData(), preview.size(), maxPixelSize, false,
+                                       exiv2Orientation(*image));
+    } catch (...) {
+        return {};
+    }
+}
+
 } // namespace
 
 namespace CodecDetail {
@@ -126,7 +192,7 @@ std::optional<ImageHeader> rawProbe(const QString &path)
 {
     auto raw = openRaw(path);
     if (!raw)
-        return std::nullopt;
+        return exiv2PreviewProbe(path);
     const auto &s = raw->imgdata.sizes;
     ImageHeader header;
     header.format = ImageFormat::raw;
@@ -139,11 +205,15 @@ QImage rawDecode(const QString &path, int maxPixelSize, bool full)
 {
     auto raw = openRaw(path);
     if (!raw)
-        return {};
+        return exiv2Preview(path, maxPixelSize);
     if (!full) {
         QImage preview = embeddedPreview(*raw, maxPixelSize);
         if (!preview.isNull())
             return preview;
+        // LibRaw takes unpack() only on a freshly opened file.
+        raw = openRaw(path);
+        if (!raw)
+            return {};
     }
     return develop(*raw, maxPixelSize);
 }

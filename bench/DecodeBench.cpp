@@ -1,0 +1,324 @@
+// Decode benchmark: each figure of the image pipeline next to its floor, libjpeg-turbo's
+// own DCT-scaled decode of the same bytes, measured in the same run.
+//
+//   glanto_decode_bench [--cache DIR] [--browse N]
+//
+// The large test photos are synthesised on first use from corpus photos (upscaled,
+// with grain so that they compress like real ones) into the cache directory and
+// reused by later runs; nothing large lives in the repository.
+
+#include "library/ImageLoader.h"
+#include "platform/Codec.h"
+
+#include <exiv2/exiv2.hpp>
+#include <turbojpeg.h>
+#include <vips/vips8>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+using vips::VImage;
+
+namespace {
+
+QString corpus(const char *relative)
+{
+    return QStringLiteral(GLANTO_CORPUS_DIR "/") + QLatin1String(relative);
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+template<typename F>
+double timeMs(F &&f)
+{
+    QElapsedTimer t;
+    t.start();
+    f();
+    return t.nsecsElapsed() / 1e6;
+}
+
+template<typename F>
+double medianMs(int runs, F &&f)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i)
+        times.push_back(timeMs(f));
+    return median(times);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A photo-like JPEG: a corpus photo scaled to width x height with grain added.
+void makePhoto(const QString &source, const QString &out, int width, int height, int seed, bool exifThumbnail)
+{
+    VImage in = VImage::new_from_file(source.toUtf8().constData());
+    in = in.resize(double(width) / in.width(), VImage::option()->set("vscale", double(height) / in.height()));
+    VImage noise = VImage::gaussnoise(width, height, VImage::option()->set("sigma", 6.0)->set("seed", seed));
+    VImage photo = (in + noise.bandjoin({noise, noise})).cast(VIPS_FORMAT_UCHAR);
+    photo.jpegsave(out.toUtf8().constData(), VImage::option()->set("Q", 90)->set("strip", true));
+    if (!exifThumbnail)
+        return;
+    auto image = Exiv2::ImageFactory::open(out.toStdString());
+    image->readMetadata();
+    Exiv2::ExifData &exif = image->exifData();
+    exif["Exif.Image.Make"] = "Glanto";
+    exif["Exif.Image.Model"] = "Bench";
+    exif["Exif.Image.Orientation"] = uint16_t(1);
+    const int tw = 160, th = std::max(1, 160 * height / width);
+    VipsBlob *blob = photo.thumbnail_image(tw, VImage::option()->set("height", th))
+                         .jpegsave_buffer(VImage::option()->set("Q", 85)->set("strip", true));
+    size_t length = 0;
+    const void *buffer = vips_blob_get(blob, &length);
+    Exiv2::ExifThumb thumb(exif);
+    thumb.setJpegThumbnail(static_cast<const Exiv2::byte *>(buffer), long(length));
+    vips_area_unref(VIPS_AREA(blob));
+    image->writeMetadata();
+}
+
+// A minimal DNG that holds a full-size JPEG preview in IFD0 and a tiny CFA image
+// in a sub-IFD, the layout of cameras that embed a full-size preview.
+void makeRawWithPreview(const QByteArray &jpeg, int width, int height, const QString &out)
+{
+    std::vector<uint8_t> file;
+    auto u16 = [&](uint16_t v) { file.push_back(uint8_t(v)); file.push_back(uint8_t(v >> 8)); };
+    auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) file.push_back(uint8_t(v >> (8 * i))); };
+    struct Entry { uint16_t tag, type; uint32_t count, value; };
+    auto writeIfd = [&](std::vector<Entry> entries, uint32_t next) {
+        std::sort(entries.begin(), entries.end(), [](auto &a, auto &b) { return a.tag < b.tag; });
+        u16(uint16_t(entries.size()));
+        for (auto &e : entries) {
+            u16(e.tag); u16(e.type); u32(e.count);
+            if (e.type == 3 && e.count == 1) { u16(uint16_t(e.value)); u16(0); }
+            else u32(e.value);
+        }
+        u32(next);
+    };
+    const int rawW = 64, rawH = 64;
+    // Layout: header(8) | IFD0 | subIFD | bps array | strings | raw data | jpeg
+    const uint32_t ifd0 = 8, ifd0Entries = 15, subEntries = 12;
+    const uint32_t sub = ifd0 + 2 + ifd0Entries * 12 + 4;
+    const uint32_t bps = sub + 2 + subEntries * 12 + 4;
+    const uint32_t make = bps + 6, model = make + 8, cfaPattern = model + 8;
+    const uint32_t rawData = cfaPattern + 4;
+    const uint32_t rawBytes = rawW * rawH * 2;
+    const uint32_t jpegAt = rawData + rawBytes;
+    file.push_back('I'); file.push_back('I'); u16(42); u32(ifd0);
+    writeIfd({{0x00FE, 4, 1, 1}, {0x0100, 4, 1, uint32_t(width)}, {0x0101, 4, 1, uint32_t(height)},
+              {0x0102, 3, 3, bps}, {0x0103, 3, 1, 7}, {0x0106, 3, 1, 6}, {0x010F, 2, 7, make},
+              {0x0110, 2, 7, model}, {0x0111, 4, 1, jpegAt}, {0x0115, 3, 1, 3}, {0x0116, 4, 1, uint32_t(height)},
+              {0x0117, 4, 1, uint32_t(jpeg.size())}, {0x014A, 4, 1, sub}, {0xC612, 1, 4, 0x00000401},
+              {0xC614, 2, 7, model}},
+             0);
+    writeIfd({{0x00FE, 4, 1, 0}, {0x0100, 4, 1, rawW}, {0x0101, 4, 1, rawH}, {0x0102, 3, 1, 16},
+              {0x0103, 3, 1, 1}, {0x0106, 3, 1, 32803}, {0x0111, 4, 1, rawData}, {0x0115, 3, 1, 1},
+              {0x0116, 4, 1, rawH}, {0x0117, 4, 1, rawBytes}, {0x828D, 3, 2, 0x00020002},
+              {0x828E, 1, 4, 0x02010100}},
+             0);
+    u16(8); u16(8); u16(8);
+    for (char c : QByteArray("Canon\0\0\0", 8)) file.push_back(uint8_t(c));
+    for (char c : QByteArray("Glanto\0\0", 8)) file.push_back(uint8_t(c));
+    u32(0x02010100);
+    for (uint32_t i = 0; i < rawBytes / 2; ++i) u16(uint16_t(1000 + (i % 64) * 10));
+    file.insert(file.end(), jpeg.begin(), jpeg.end());
+    std::ofstream(out.toStdString(), std::ios::binary).write(reinterpret_cast<const char *>(file.data()), std::streamsize(file.size()));
+}
+
+// libjpeg-turbo's DCT-scaled decode of jpeg to at least target on the longer side,
+// into a reused buffer: the floor every figure is compared with.
+struct Floor {
+    tjhandle tj = tjInitDecompress();
+    std::vector<uint8_t> buffer;
+    ~Floor() { tjDestroy(tj); }
+    bool decode(const QByteArray &jpeg, int target)
+    {
+        int w = 0, h = 0, ss = 0, cs = 0;
+        const auto *data = reinterpret_cast<const unsigned char *>(jpeg.constData());
+        if (tjDecompressHeader3(tj, data, (unsigned long)jpeg.size(), &w, &h, &ss, &cs) != 0)
+            return false;
+        int n = 0;
+        const tjscalingfactor *f = tjGetScalingFactors(&n);
+        tjscalingfactor best{1, 1};
+        int bestSide = std::max(w, h);
+        for (int i = 0; i < n; ++i) {
+            const int side = TJSCALED(std::max(w, h), f[i]);
+            if (f[i].num <= f[i].denom && side >= target && side < bestSide) { best = f[i]; bestSide = side; }
+        }
+        const int sw = TJSCALED(w, best), sh = TJSCALED(h, best);
+        buffer.resize(size_t(sw) * sh * 4);
+        return tjDecompress2(tj, data, (unsigned long)jpeg.size(), buffer.data(), sw, 0, sh, TJPF_RGBA, 0) == 0;
+    }
+};
+
+long residentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * 4096;
+}
+
+void report(const char *figure, double ours, double floor, const char *goal, bool pass)
+{
+    std::printf("%-58s %9.1f ms  floor %8.1f ms  ratio %5.2f  goal %-10s %s\n", figure, ours, floor,
+                floor > 0 ? ours / floor : 0.0, goal, pass ? "ok" : "MISSED");
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    Codec::initialize();
+    QString cache = QDir::tempPath() + "/glanto-decode-bench";
+    int browseCount = 500;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == "--cache")
+            cache = args[i + 1];
+        else if (args[i] == "--browse")
+            browseCount = args[i + 1].toInt();
+    }
+    QDir().mkpath(cache);
+    const QString photo24 = cache + "/photo-24mp.jpg";
+    const QString raw24 = cache + "/raw-24mp-preview.dng";
+    std::printf("decode bench: cache %s\n", qPrintable(cache));
+
+    if (!QFileInfo::exists(photo24)) {
+        std::printf("making the 24 MP photo...\n");
+        makePhoto(corpus("exif/Kodak PIXPRO FZ201.jpg"), photo24, 6000, 4000, 1, true);
+    }
+    if (!QFileInfo::exists(raw24)) {
+        const QString plain = cache + "/raw-preview.jpg";
+        makePhoto(corpus("exif/Canon PowerShot G11.jpg"), plain, 6000, 4000, 2, false);
+        makeRawWithPreview(readAll(plain), 6000, 4000, raw24);
+    }
+    const QStringList sources{corpus("exif/Issue 177.jpg"), corpus("exif/Nikon D70.jpg"),
+                              corpus("exif/Canon PowerShot G11.jpg"), corpus("exif/Kodak PIXPRO FZ201.jpg"),
+                              corpus("exif/Olympus PEN E-P3.jpg")};
+    QStringList photos12;
+    for (int i = 0; i < 200; ++i) {
+        const QString path = cache + QString("/photo-12mp-%1.jpg").arg(i, 3, 10, QChar('0'));
+        if (!QFileInfo::exists(path)) {
+            if (i % 20 == 0)
+                std::printf("making 12 MP photos %d/200...\n", i);
+            makePhoto(sources[i % sources.size()], path, 4000, 3000, 100 + i, false);
+        }
+        photos12.append(path);
+    }
+
+    Floor floor;
+    // 1. Preview of a 24 MP JPEG at 2560 px.
+    {
+        const QByteArray bytes = readAll(photo24);
+        const double floorMs = medianMs(9, [&] { floor.decode(bytes, 2560); });
+        QImage last;
+        const double ours = medianMs(9, [&] { last = QImage(); last = Codec::decodeScaled(photo24, 2560, false); });
+        std::printf("  (24 MP preview %dx%d, file %.1f MB)\n", last.width(), last.height(), bytes.size() / 1e6);
+        report("preview 24 MP JPEG at 2560 px", ours, floorMs, "<= 1.3x", ours <= 1.3 * floorMs);
+    }
+    // 2. Preview of a RAW with a full-size embedded JPEG.
+    {
+        const QByteArray embedded = readAll(cache + "/raw-preview.jpg");
+        const double floorMs = medianMs(9, [&] { floor.decode(embedded, 2560); });
+        QImage last;
+        const double ours = medianMs(9, [&] { last = QImage(); last = Codec::decodeScaled(raw24, 2560, false); });
+        std::printf("  (RAW preview %dx%d)\n", last.width(), last.height());
+        report("preview RAW (full-size embedded JPEG) at 2560 px", ours, floorMs, "<= 1.3x",
+               !last.isNull() && ours <= 1.3 * floorMs);
+    }
+    // 3. 128 px thumbnail of a 24 MP JPEG with an EXIF thumbnail.
+    {
+        QImage last;
+        const double ours = medianMs(21, [&] { last = Codec::decodeScaled(photo24, 128, true); });
+        std::printf("  (thumbnail %dx%d)\n", last.width(), last.height());
+        report("thumbnail 128 px of 24 MP JPEG (EXIF thumbnail)", ours, 0, "< 5 ms", ours < 5);
+    }
+    // 4. Two threads decoding 1280 px previews of 200 different 12 MP JPEGs.
+    {
+        for (const QString &p : photos12)
+            readAll(p); // into the page cache
+        // The floor reads each file into one reused buffer, as the loader does.
+        QByteArray reused;
+        const double floorTotal = timeMs([&] {
+            for (const QString &p : photos12) {
+                QFile f(p);
+                f.open(QIODevice::ReadOnly);
+                reused.resize(f.size());
+                f.read(reused.data(), reused.size());
+                floor.decode(reused, 1280);
+            }
+        });
+        const double oneThread = timeMs([&] {
+            for (const QString &p : photos12)
+                Codec::decodeScaled(p, 1280, false);
+        });
+        std::atomic<int> next{0};
+        const double twoThreads = timeMs([&] {
+            auto work = [&] {
+                for (int i = next++; i < photos12.size(); i = next++)
+                    Codec::decodeScaled(photos12[i], 1280, false);
+            };
+            std::thread a(work), b(work);
+            a.join();
+            b.join();
+        });
+        const double n = photos12.size();
+        report("1280 px previews of 12 MP JPEGs, one thread, per image", oneThread / n, floorTotal / n, "<= 2x",
+               oneThread <= 2 * floorTotal);
+        std::printf("%-58s %9.1f img/s  one thread %6.1f img/s  speed-up %4.2fx  goal >= 1.8x %s\n",
+                    "1280 px previews, two threads", n / twoThreads * 1000, n / oneThread * 1000,
+                    oneThread / twoThreads, oneThread / twoThreads >= 1.8 ? "ok" : "MISSED");
+        report("1280 px previews, two threads, per image per thread", twoThreads * 2 / n, floorTotal / n,
+               "<= 2x", twoThreads * 2 <= 2 * floorTotal);
+    }
+    // 5. Browsing N different photos through preview and full.
+    if (browseCount > 0) {
+        QStringList paths;
+        for (int i = 0; paths.size() < browseCount; ++i) {
+            // Different paths are different photos to the loader's caches.
+            const QString link = cache + QString("/browse-%1.jpg").arg(i, 4, 10, QChar('0'));
+            if (!QFileInfo::exists(link))
+                QFile::link(photos12[i % photos12.size()], link);
+            paths.append(link);
+        }
+        const long before = residentBytes();
+        ImageLoader &loader = ImageLoader::shared();
+        long peak = before;
+        const double ms = timeMs([&] {
+            for (const QString &p : paths) {
+                loader.preview(p, 2560);
+                loader.full(p);
+                peak = std::max(peak, residentBytes());
+            }
+        });
+        const auto &limits = loader.limits();
+        const double allowedMb = (limits.previewCost + limits.fullCost) / 1048576.0 + 150;
+        const double grownMb = (peak - before) / 1048576.0;
+        std::printf("%-58s %9.1f MB grown (peak RSS %.0f MB)  limit %.0f MB (caches %lld + %lld MiB + 150)  %s  "
+                    "[%.0f ms per photo]\n",
+                    qPrintable(QString("browse %1 photos: preview 2560 + full").arg(paths.size())), grownMb,
+                    peak / 1048576.0, allowedMb, (long long)(limits.previewCost >> 20),
+                    (long long)(limits.fullCost >> 20), grownMb <= allowedMb ? "ok" : "MISSED",
+                    ms / paths.size());
+    }
+    return 0;
+}
