@@ -1,0 +1,47 @@
+#pragma once
+
+#include "FaceEyes.h"
+
+#include <QImage>
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+// Finds faces with dlib's HOG frontal-face detector and places the 68 landmarks on
+// them. Not thread-safe: each worker owns one detector (copying the shared prototype
+// is cheap, building it is not). The landmark model is shared by all detectors.
+class FaceEyesDetector
+{
+public:
+    // Where faces between 40 and about 80 pixels tall are looked for. The detector's
+    // window is 80 pixels, so smaller faces need a 2x upsampled search.
+    enum class SmallFaces {
+        skip,       // only faces of about 80 pixels and up
+        targeted,   // upsampled search only around skin-coloured patches of face size
+        everywhere, // upsampled search over the whole picture (about 4x the cost)
+    };
+
+    FaceEyesDetector();
+    ~FaceEyesDetector();
+    FaceEyesDetector(const FaceEyesDetector &) = delete;
+    FaceEyesDetector &operator=(const FaceEyesDetector &) = delete;
+
+    // Faces with their eye outlines and yaw, in the order found (largest scale first).
+    QVector<DetectedFace> detect(const QImage &image, const GreyImage &grey,
+                                 SmallFaces smallFaces = SmallFaces::targeted);
+
+    // The two steps of detect, for measuring them apart.
+    QVector<DetectedFace> findFaces(const QImage &image, const GreyImage &grey,
+                                    SmallFaces smallFaces = SmallFaces::targeted);
+    void placeLandmarks(const GreyImage &grey, QVector<DetectedFace> &faces);
+
+    // Whether the landmark model could be loaded; without it faces have no eyes.
+    static bool hasLandmarkModel();
+    // The landmark model file: GLANTO_LANDMARK_MODEL when set, else Debian's libdlib-data.
+    static QString landmarkModelPath();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};

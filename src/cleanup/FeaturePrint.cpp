@@ -1,0 +1,309 @@
+#include "FeaturePrint.h"
+
+#include <QtEndian>
+#include <QFloat16>
+
+#include <cstring>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace FeaturePrint {
+
+namespace {
+
+// Bump with any change to what compute() produces or how distance() weighs it: cached
+// prints of another revision are then measured again. 1 and 2 are never used, they
+// name the other platform's models.
+constexpr int currentRevision = 3;
+constexpr char magic[2] = {'G', 'F'};
+constexpr uint8_t kindGridEmbedding = 1;
+constexpr int headerSize = 6;
+
+constexpr int grid = 64;
+
+// Weights of the part distances; see docs/feature-print-calibration.md.
+constexpr float layoutWeight = 1.0f;
+constexpr float gradientWeight = 1.0f;
+constexpr float colourWeight = 4.0f;
+
+struct Reduced {
+    // Area means on a grid x grid raster: luma and the three channels, 0..255.
+    std::array<float, grid * grid> luma{};
+    std::array<float, grid * grid> r{};
+    std::array<float, grid * grid> g{};
+    std::array<float, grid * grid> b{};
+};
+
+// Box-filters the picture down to grid x grid: every source pixel counts once, so
+// noise and fine focus differences average away.
+void reduce(const QImage &image, Reduced &out)
+{
+    const int W = image.width();
+    const int H = image.height();
+    std::array<int, grid + 1> xEdge;
+    std::array<int, grid + 1> yEdge;
+    for (int i = 0; i <= grid; ++i) {
+        xEdge[i] = int(int64_t(i) * W / grid);
+        yEdge[i] = int(int64_t(i) * H / grid);
+    }
+    std::vector<uint32_t> rowSums(size_t(grid) * 3);
+    for (int gy = 0; gy < grid; ++gy) {
+        std::fill(rowSums.begin(), rowSums.end(), 0u);
+        const int y0 = yEdge[gy];
+        const int y1 = std::max(yEdge[gy + 1], y0 + 1);
+        for (int y = y0; y < y1 && y < H; ++y) {
+            const uchar *line = image.constScanLine(y);
+            for (int gx = 0; gx < grid; ++gx) {
+                const int x0 = xEdge[gx];
+                const int x1 = std::max(xEdge[gx + 1], x0 + 1);
+                uint32_t sr = 0, sg = 0, sb = 0;
+                for (int x = x0; x < x1 && x < W; ++x) {
+                    const uchar *p = line + 4 * x;
+                    sr += p[0];
+                    sg += p[1];
+                    sb += p[2];
+                }
+                rowSums[3 * gx] += sr;
+                rowSums[3 * gx + 1] += sg;
+                rowSums[3 * gx + 2] += sb;
+            }
+        }
+        for (int gx = 0; gx < grid; ++gx) {
+            const int x0 = xEdge[gx];
+            const int x1 = std::min(std::max(xEdge[gx + 1], x0 + 1), W);
+            const int rows = std::min(y1, H) - y0;
+            const float n = float(std::max(1, (x1 - x0) * rows));
+            const int i = gy * grid + gx;
+            out.r[i] = rowSums[3 * gx] / n;
+            out.g[i] = rowSums[3 * gx + 1] / n;
+            out.b[i] = rowSums[3 * gx + 2] / n;
+            out.luma[i] = 0.299f * out.r[i] + 0.587f * out.g[i] + 0.114f * out.b[i];
+        }
+    }
+}
+
+void normalise(float *v, int n)
+{
+    double sum = 0;
+    for (int i = 0; i < n; ++i)
+        sum += double(v[i]) * v[i];
+    if (sum <= 0)
+        return;
+    const float scale = float(1.0 / std::sqrt(sum));
+    for (int i = 0; i < n; ++i)
+        v[i] *= scale;
+}
+
+// 16 x 16 luma means replaced by their ranks (ties share the mean rank), centred and
+// scaled to unit length: two pictures compare by rank correlation of their layouts.
+void layoutPart(const Reduced &in, float *out)
+{
+    constexpr int side = 16;
+    constexpr int step = grid / side;
+    std::array<float, side * side> cells{};
+    for (int y = 0; y < grid; ++y)
+        for (int x = 0; x < grid; ++x)
+            cells[(y / step) * side + x / step] += in.luma[y * grid + x];
+    std::array<int, side * side> order;
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return cells[a] < cells[b]; });
+    for (int i = 0; i < side * side;) {
+        int j = i;
+        while (j + 1 < side * side && cells[order[j + 1]] == cells[order[i]])
+            ++j;
+        const float rank = (i + j) / 2.0f;
+        for (int k = i; k <= j; ++k)
+            out[order[k]] = rank - (side * side - 1) / 2.0f;
+        i = j + 1;
+    }
+    normalise(out, side * side);
+}
+
+// Gradient energy per orientation on a 4 x 4 grid of cells, from the lightly smoothed
+// 64 x 64 luma. Square roots tame a few hard edges; the whole part has unit length,
+// so a brighter or darker exposure of the same scene keeps its shape.
+void gradientPart(const Reduced &in, float *out)
+{
+    constexpr int bins = 8;
+    constexpr int cellsPerSide = 4;
+    constexpr int cell = grid / cellsPerSide;
+    std::array<float, grid * grid> smooth{};
+    for (int y = 0; y < grid; ++y) {
+        for (int x = 0; x < grid; ++x) {
+            float s = 0, w = 0;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int xx = x + dx, yy = y + dy;
+                    if (xx < 0 || yy < 0 || xx >= grid || yy >= grid)
+                        continue;
+                    const float k = float((2 - std::abs(dx)) * (2 - std::abs(dy)));
+                    s += k * in.luma[yy * grid + xx];
+                    w += k;
+                }
+            }
+            smooth[y * grid + x] = s / w;
+        }
+    }
+    std::fill(out, out + gradientSize, 0.0f);
+    constexpr float pi = 3.14159265358979f;
+    for (int y = 1; y < grid - 1; ++y) {
+        for (int x = 1; x < grid - 1; ++x) {
+            const float gx = smooth[y * grid + x + 1] - smooth[y * grid + x - 1];
+            const float gy = smooth[(y + 1) * grid + x] - smooth[(y - 1) * grid + x];
+            const float magnitude = std::sqrt(gx * gx + gy * gy);
+            if (magnitude <= 0)
+                continue;
+            float angle = std::atan2(gy, gx);
+            if (angle < 0)
+                angle += pi;
+            const float pos = angle / pi * bins - 0.5f;
+            int b0 = int(std::floor(pos));
+            const float frac = pos - b0;
+            const int b1 = (b0 + 1 + bins) % bins;
+            b0 = (b0 + bins) % bins;
+            float *h = out + ((y / cell) * cellsPerSide + x / cell) * bins;
+            h[b0] += magnitude * (1 - frac);
+            h[b1] += magnitude * frac;
+        }
+    }
+    for (int i = 0; i < gradientSize; ++i)
+        out[i] = std::sqrt(out[i]);
+    normalise(out, gradientSize);
+}
+
+// Mean chromaticity (r and g shares of r + g + b, centred on grey) on a 4 x 4 grid.
+// The constant in the denominator keeps near-black cells from showing noise as colour.
+void colourPart(const Reduced &in, float *out)
+{
+    constexpr int cellsPerSide = 4;
+    constexpr int cell = grid / cellsPerSide;
+    for (int cy = 0; cy < cellsPerSide; ++cy) {
+        for (int cx = 0; cx < cellsPerSide; ++cx) {
+            double r = 0, g = 0, b = 0;
+            for (int y = cy * cell; y < (cy + 1) * cell; ++y)
+                for (int x = cx * cell; x < (cx + 1) * cell; ++x) {
+                    r += in.r[y * grid + x];
+                    g += in.g[y * grid + x];
+                    b += in.b[y * grid + x];
+                }
+            const double n = double(cell) * cell;
+            r /= n;
+            g /= n;
+            b /= n;
+            const double sum = r + g + b + 30.0;
+            const int i = (cy * cellsPerSide + cx) * 2;
+            out[i] = float((r + 10.0) / sum - 1.0 / 3.0);
+            out[i + 1] = float((g + 10.0) / sum - 1.0 / 3.0);
+        }
+    }
+}
+
+float partDistance(const float *a, const float *b, int n)
+{
+    double sum = 0;
+    for (int i = 0; i < n; ++i) {
+        const double d = double(a[i]) - b[i];
+        sum += d * d;
+    }
+    return float(std::sqrt(sum));
+}
+
+} // namespace
+
+int revision()
+{
+    return currentRevision;
+}
+
+float burstThreshold()
+{
+    return 0.62f;
+}
+
+std::optional<Embedding> compute(const QImage &image)
+{
+    if (image.isNull() || image.width() < 8 || image.height() < 8)
+        return std::nullopt;
+    const QImage rgba = image.format() == QImage::Format_RGBA8888_Premultiplied
+            ? image
+            : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    auto reduced = std::make_unique<Reduced>();
+    reduce(rgba, *reduced);
+    Embedding e;
+    layoutPart(*reduced, e.values.data());
+    gradientPart(*reduced, e.values.data() + layoutSize);
+    colourPart(*reduced, e.values.data() + layoutSize + gradientSize);
+    return e;
+}
+
+QByteArray encode(const Embedding &embedding)
+{
+    QByteArray bytes(headerSize + dimensions * 2, Qt::Uninitialized);
+    uchar *p = reinterpret_cast<uchar *>(bytes.data());
+    p[0] = uchar(magic[0]);
+    p[1] = uchar(magic[1]);
+    p[2] = kindGridEmbedding;
+    p[3] = uchar(currentRevision);
+    qToLittleEndian<quint16>(quint16(dimensions), p + 4);
+    for (int i = 0; i < dimensions; ++i) {
+        const qfloat16 h(embedding.values[i]);
+        quint16 raw;
+        std::memcpy(&raw, static_cast<const void *>(&h), 2);
+        qToLittleEndian<quint16>(raw, p + headerSize + 2 * i);
+    }
+    return bytes;
+}
+
+std::optional<Embedding> decode(const QByteArray &bytes)
+{
+    if (bytes.size() != headerSize + dimensions * 2)
+        return std::nullopt;
+    const uchar *p = reinterpret_cast<const uchar *>(bytes.constData());
+    if (p[0] != uchar(magic[0]) || p[1] != uchar(magic[1]) || p[2] != kindGridEmbedding
+            || p[3] != uchar(currentRevision) || qFromLittleEndian<quint16>(p + 4) != dimensions)
+        return std::nullopt;
+    Embedding e;
+    for (int i = 0; i < dimensions; ++i) {
+        const quint16 raw = qFromLittleEndian<quint16>(p + headerSize + 2 * i);
+        qfloat16 h;
+        std::memcpy(static_cast<void *>(&h), &raw, 2);
+        const float v = float(h);
+        if (!std::isfinite(v))
+            return std::nullopt;
+        e.values[i] = v;
+    }
+    return e;
+}
+
+Parts partDistances(const Embedding &a, const Embedding &b)
+{
+    Parts parts;
+    parts.layout = partDistance(a.values.data(), b.values.data(), layoutSize);
+    parts.gradients = partDistance(a.values.data() + layoutSize, b.values.data() + layoutSize, gradientSize);
+    parts.colour = partDistance(a.values.data() + layoutSize + gradientSize,
+                                b.values.data() + layoutSize + gradientSize, colourSize);
+    return parts;
+}
+
+float distance(const Embedding &a, const Embedding &b)
+{
+    const Parts p = partDistances(a, b);
+    const float l = layoutWeight * p.layout;
+    const float g = gradientWeight * p.gradients;
+    const float c = colourWeight * p.colour;
+    return std::sqrt(l * l + g * g + c * c);
+}
+
+float distance(const QByteArray &a, const QByteArray &b)
+{
+    const auto ea = decode(a);
+    const auto eb = decode(b);
+    if (!ea || !eb)
+        return std::numeric_limits<float>::max();
+    return distance(*ea, *eb);
+}
+
+} // namespace FeaturePrint

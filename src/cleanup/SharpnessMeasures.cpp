@@ -1,0 +1,95 @@
+#include "SharpnessMeasures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+GreyImage GreyImage::fromImage(const QImage &image)
+{
+    GreyImage grey;
+    if (image.isNull())
+        return grey;
+    const QImage rgba = image.format() == QImage::Format_RGBA8888_Premultiplied
+            ? image
+            : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    if (rgba.isNull())
+        return grey;
+    grey.width = rgba.width();
+    grey.height = rgba.height();
+    grey.pixels.resize(size_t(grey.width) * size_t(grey.height));
+    for (int y = 0; y < grey.height; ++y) {
+        const uchar *src = rgba.constScanLine(y);
+        uint8_t *dst = grey.pixels.data() + size_t(y) * size_t(grey.width);
+        for (int x = 0; x < grey.width; ++x, src += 4)
+            dst[x] = uint8_t((77 * src[0] + 150 * src[1] + 29 * src[2] + 128) >> 8);
+    }
+    return grey;
+}
+
+namespace {
+
+// Truncation toward zero, as an integer conversion does, kept in range for any double.
+int truncated(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    return int(std::clamp(v, -1.0e9, 1.0e9));
+}
+
+} // namespace
+
+float detailEnergy(const GreyImage &grey, const QRectF &rect)
+{
+    if (grey.isNull())
+        return 0;
+    const QRectF r = rect.normalized();
+    const int x0 = std::max(1, truncated(r.left()));
+    const int x1 = std::min(grey.width - 1, truncated(r.right()));
+    const int y0 = std::max(1, truncated(r.top()));
+    const int y1 = std::min(grey.height - 1, truncated(r.bottom()));
+    if (x1 - x0 < 5 || y1 - y0 < 5)
+        return 0;
+
+    // Exact integer sums: at most 1280 x 1280 x 510^2 fits easily in 64 bits.
+    int64_t horizontal = 0, vertical = 0, diagonal = 0, antiDiagonal = 0;
+    for (int y = y0; y < y1; ++y) {
+        const uint8_t *up = grey.row(y - 1);
+        const uint8_t *mid = grey.row(y);
+        const uint8_t *down = grey.row(y + 1);
+        int64_t h = 0, v = 0, d = 0, a = 0;
+        for (int x = x0; x < x1; ++x) {
+            const int c2 = 2 * mid[x];
+            const int dh = mid[x - 1] + mid[x + 1] - c2;
+            const int dv = up[x] + down[x] - c2;
+            const int dd = up[x - 1] + down[x + 1] - c2;
+            const int da = up[x + 1] + down[x - 1] - c2;
+            h += dh * dh;
+            v += dv * dv;
+            d += dd * dd;
+            a += da * da;
+        }
+        horizontal += h;
+        vertical += v;
+        diagonal += d;
+        antiDiagonal += a;
+    }
+    const double n = double(x1 - x0) * double(y1 - y0);
+    const double smallest = std::min({double(horizontal), double(vertical),
+                                      0.5 * double(diagonal), 0.5 * double(antiDiagonal)});
+    return float(smallest / n);
+}
+
+float gridSharpness(const GreyImage &grey)
+{
+    if (grey.isNull())
+        return 0;
+    const double cellWidth = grey.width / 6.0;
+    const double cellHeight = grey.height / 6.0;
+    float cells[36];
+    for (int r = 0; r < 6; ++r) {
+        for (int c = 0; c < 6; ++c)
+            cells[r * 6 + c] = detailEnergy(grey, QRectF(c * cellWidth, r * cellHeight, cellWidth, cellHeight));
+    }
+    std::partial_sort(cells, cells + 4, cells + 36, std::greater<float>());
+    return (cells[0] + cells[1] + cells[2] + cells[3]) / 4.0f;
+}

@@ -1,0 +1,158 @@
+#include "cleanup/FaceEyes.h"
+#include "cleanup/ImageMeasures.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+GreyImage flat(int w, int h, uint8_t value)
+{
+    GreyImage grey;
+    grey.width = w;
+    grey.height = h;
+    grey.pixels.assign(size_t(w) * h, value);
+    return grey;
+}
+
+void paint(GreyImage &grey, const QRect &r, uint8_t value)
+{
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            grey.pixels[size_t(y) * grey.width + x] = value;
+}
+
+// Six points like the detector's eye outline: corners, two on the upper lid, two on
+// the lower lid, in pixels with y growing downwards.
+QVector<QPointF> eye(double cx, double cy, double width, double height)
+{
+    const double hw = width / 2, hh = height / 2;
+    return {{cx - hw, cy}, {cx - hw / 3, cy - hh}, {cx + hw / 3, cy - hh},
+            {cx + hw, cy}, {cx + hw / 3, cy + hh}, {cx - hw / 3, cy + hh}};
+}
+
+DetectedFace face(const QRectF &box, double openness, std::optional<double> yaw = 0.0)
+{
+    DetectedFace f;
+    f.box = box;
+    f.yaw = yaw;
+    const double w = box.width() * 0.2;
+    f.leftEye = eye(box.left() + box.width() * 0.3, box.top() + box.height() * 0.35, w, w * openness);
+    f.rightEye = eye(box.left() + box.width() * 0.7, box.top() + box.height() * 0.35, w, w * openness);
+    return f;
+}
+
+} // namespace
+
+TEST(EyeOpenRatio, HeightOverWidthWithFallbacks)
+{
+    EXPECT_FLOAT_EQ(eyeOpenRatio(eye(50, 50, 20, 6)), 0.3f);
+    EXPECT_FLOAT_EQ(eyeOpenRatio({{0, 0}, {10, 5}, {5, 9}}), 1.0f);          // 3 points
+    EXPECT_FLOAT_EQ(eyeOpenRatio({{4, 0}, {4, 5}, {4, 9}, {4, 2}}), 1.0f);   // no width
+    EXPECT_FLOAT_EQ(eyeOpenRatio({}), 1.0f);
+}
+
+TEST(EyeBox, BoundingBoxWithTopLeftOrigin)
+{
+    EXPECT_EQ(eyeBox(eye(50, 40, 20, 6)), QRectF(40, 37, 20, 6));
+    EXPECT_TRUE(eyeBox({}).isNull());
+}
+
+TEST(EyeDarkFraction, CountsPixelsBelowHalfTheFaceMedian)
+{
+    GreyImage grey = flat(200, 200, 180);
+    const QRectF faceBox(50, 50, 100, 100);
+    // Eye box 40..60 x 37..43, grown by 30 % of its height: rows 35.2..44.8 -> 35..44.
+    paint(grey, QRect(40, 35, 10, 9), 30);    // left half dark
+    const float dark = eyeDarkFraction(grey, eye(50, 40, 20, 6), QRectF(0, 0, 200, 200));
+    EXPECT_FLOAT_EQ(dark, 90.0f / 180.0f);
+    // A median of 180 makes 89 the last dark level; 90 is not below 180 / 2.
+    paint(grey, QRect(40, 35, 10, 9), 90);
+    EXPECT_FLOAT_EQ(eyeDarkFraction(grey, eye(50, 40, 20, 6), faceBox), 0.0f);
+    paint(grey, QRect(40, 35, 10, 9), 89);
+    EXPECT_FLOAT_EQ(eyeDarkFraction(grey, eye(50, 40, 20, 6), faceBox), 0.5f);
+}
+
+TEST(EyeDarkFraction, DegenerateBoundsGiveOne)
+{
+    const GreyImage grey = flat(100, 100, 100);
+    EXPECT_FLOAT_EQ(eyeDarkFraction(grey, {}, QRectF(10, 10, 50, 50)), 1.0f);
+    EXPECT_FLOAT_EQ(eyeDarkFraction(grey, eye(30, 30, 10, 4), QRectF(200, 200, 50, 50)), 1.0f);
+    EXPECT_FLOAT_EQ(eyeDarkFraction(grey, eye(300, 30, 10, 4), QRectF(10, 10, 50, 50)), 1.0f);
+    EXPECT_FLOAT_EQ(eyeDarkFraction(GreyImage(), eye(30, 30, 10, 4), QRectF(10, 10, 50, 50)), 1.0f);
+}
+
+TEST(JudgeFaces, FortyPixelsIsTheSmallestFaceCounted)
+{
+    const GreyImage grey = flat(400, 300, 120);
+    ImageMeasures m;
+    judgeFaces(grey, {face(QRectF(10, 10, 39, 39.9), 0.1)}, m);
+    EXPECT_EQ(m.faceCount, 0);
+    EXPECT_FALSE(m.faceSharpness);
+    EXPECT_TRUE(m.eyeOpenness.isEmpty());
+    EXPECT_TRUE(m.closedFaces.isEmpty());
+
+    judgeFaces(grey, {face(QRectF(10, 10, 40, 40), 0.1)}, m);
+    EXPECT_EQ(m.faceCount, 1);
+    ASSERT_TRUE(m.faceSharpness);
+    EXPECT_EQ(*m.faceSharpness, 0.0f);    // a flat face has no detail
+    ASSERT_EQ(m.eyeOpenness.size(), 1);
+    EXPECT_NEAR(m.eyeOpenness[0], 0.1f, 1e-5);
+    ASSERT_EQ(m.closedFaces.size(), 1);
+    EXPECT_EQ(m.closedFaces[0], QRectF(10.0 / 400, 10.0 / 300, 40.0 / 400, 40.0 / 300));
+}
+
+TEST(JudgeFaces, ClosedByFlatnessOrBySquintWithoutDarkness)
+{
+    // A light face with eyes whose surroundings are dark (iris, lashes) or not.
+    GreyImage grey = flat(600, 200, 200);
+    const QRectF openBox(0, 0, 100, 100), squintDark(150, 0, 100, 100), squintLight(300, 0, 100, 100),
+            flatBox(450, 0, 100, 100);
+    for (const QRectF &b : {squintDark, flatBox})
+        paint(grey, QRect(int(b.left()), 25, 100, 20), 10);
+    ImageMeasures m;
+    judgeFaces(grey, {face(openBox, 0.40), face(squintDark, 0.30), face(squintLight, 0.30), face(flatBox, 0.18)}, m);
+    EXPECT_EQ(m.faceCount, 4);
+    ASSERT_EQ(m.eyeOpenness.size(), 4);
+    ASSERT_EQ(m.eyeDarkness.size(), 4);
+    EXPECT_GT(m.eyeDarkness[1], 0.14f);
+    EXPECT_LT(m.eyeDarkness[2], 0.14f);
+    ASSERT_EQ(m.closedFaces.size(), 2);
+    EXPECT_NEAR(m.closedFaces[0].x(), 300.0 / 600, 1e-9);   // squinting, nothing dark
+    EXPECT_NEAR(m.closedFaces[1].x(), 450.0 / 600, 1e-9);   // flat, dark or not
+}
+
+TEST(JudgeFaces, TurnedHeadsAndMissingEyesAreCountedButNotJudged)
+{
+    const GreyImage grey = flat(400, 300, 120);
+    DetectedFace noEyes = face(QRectF(200, 10, 60, 60), 0.1);
+    noEyes.rightEye.clear();
+    DetectedFace fewPoints = face(QRectF(300, 10, 60, 60), 0.1);
+    fewPoints.leftEye.resize(3);
+    fewPoints.rightEye.resize(3);
+    ImageMeasures m;
+    judgeFaces(grey, {face(QRectF(10, 10, 80, 80), 0.1, 1.01), face(QRectF(100, 10, 60, 60), 0.1, -1.0),
+                      noEyes, fewPoints, face(QRectF(10, 150, 60, 60), 0.1, std::nullopt)}, m);
+    EXPECT_EQ(m.faceCount, 5);
+    // Yaw 1.01 skipped; yaw -1.0 is not beyond the limit; no right eye skipped; three
+    // points per eye read as wide open; no yaw at all is examined.
+    ASSERT_EQ(m.eyeOpenness.size(), 3);
+    EXPECT_FLOAT_EQ(m.eyeOpenness[1], 1.0f);
+    EXPECT_EQ(m.closedFaces.size(), 2);
+}
+
+TEST(JudgeFaces, SharpnessOfTheLargestFaceEarlierOnTies)
+{
+    GreyImage grey = flat(300, 100, 100);
+    // Texture inside the second face only, away from its 12 % border.
+    for (int y = 20; y < 70; ++y)
+        for (int x = 120; x < 170; ++x)
+            grey.pixels[size_t(y) * 300 + x] = uint8_t(((x + y) % 3) * 80);
+    ImageMeasures m;
+    judgeFaces(grey, {face(QRectF(0, 10, 70, 70), 0.5), face(QRectF(110, 10, 70, 70), 0.5)}, m);
+    ASSERT_TRUE(m.faceSharpness);
+    EXPECT_EQ(*m.faceSharpness, 0.0f);   // tie: the earlier, flat face
+    judgeFaces(grey, {face(QRectF(0, 10, 70, 70), 0.5), face(QRectF(110, 10, 70, 71), 0.5)}, m);
+    ASSERT_TRUE(m.faceSharpness);
+    EXPECT_GT(*m.faceSharpness, 0.0f);
+    EXPECT_FLOAT_EQ(*m.faceSharpness, detailEnergy(grey, QRectF(110 + 8.4, 10 + 8.52, 70 - 16.8, 71 - 17.04)));
+}

@@ -1,0 +1,98 @@
+#include "cleanup/SharpnessMeasures.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <random>
+
+namespace {
+
+GreyImage makeGrey(int w, int h, const std::function<int(int, int)> &value)
+{
+    GreyImage grey;
+    grey.width = w;
+    grey.height = h;
+    grey.pixels.resize(size_t(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            grey.pixels[size_t(y) * w + x] = uint8_t(value(x, y));
+    return grey;
+}
+
+GreyImage noise(int w, int h, unsigned seed = 7)
+{
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> dist(0, 255);
+    return makeGrey(w, h, [&](int, int) { return dist(rng); });
+}
+
+} // namespace
+
+TEST(GreyImage, StandardLumaOfPremultipliedColour)
+{
+    QImage image(3, 1, QImage::Format_RGBA8888_Premultiplied);
+    image.setPixelColor(0, 0, QColor(255, 0, 0));
+    image.setPixelColor(1, 0, QColor(255, 255, 255));
+    image.setPixelColor(2, 0, QColor(0, 0, 0, 0));
+    const GreyImage grey = GreyImage::fromImage(image);
+    ASSERT_EQ(grey.width, 3);
+    ASSERT_EQ(grey.height, 1);
+    EXPECT_NEAR(grey.at(0, 0), 76, 1);   // 0.299 x 255
+    EXPECT_EQ(grey.at(1, 0), 255);
+    EXPECT_EQ(grey.at(2, 0), 0);         // transparent reads as the black canvas
+
+    // Other formats are converted rather than misread.
+    QImage rgb32(2, 2, QImage::Format_RGB32);
+    rgb32.fill(QColor(0, 0, 255));
+    EXPECT_NEAR(GreyImage::fromImage(rgb32).at(1, 1), 29, 1);
+    EXPECT_TRUE(GreyImage::fromImage(QImage()).isNull());
+}
+
+TEST(DetailEnergy, SinglePointMatchesHandCount)
+{
+    // One white pixel on black: each of the three pixels on a line through it adds
+    // to that direction, (-510)^2 + 2 x 255^2 = 390150; the diagonals count half.
+    const GreyImage grey = makeGrey(20, 20, [](int x, int y) { return x == 10 && y == 10 ? 255 : 0; });
+    const double n = 18.0 * 18.0;
+    EXPECT_FLOAT_EQ(detailEnergy(grey, QRectF(0, 0, 20, 20)), float(0.5 * 390150 / n));
+}
+
+TEST(DetailEnergy, RectanglesTooSmallOnceClampedScoreZero)
+{
+    const GreyImage grey = noise(64, 48);
+    EXPECT_EQ(detailEnergy(grey, QRectF(10, 10, 4.9, 30)), 0.0f);   // 4 columns
+    EXPECT_EQ(detailEnergy(grey, QRectF(10, 10, 30, 4)), 0.0f);     // 4 rows
+    EXPECT_GT(detailEnergy(grey, QRectF(10, 10, 5, 5)), 0.0f);
+    // The outermost rows and columns have no neighbours and never count.
+    EXPECT_EQ(detailEnergy(grey, QRectF(-20, -20, 25, 100)), 0.0f);
+    EXPECT_GT(detailEnergy(grey, QRectF(-20, -20, 26, 100)), 0.0f);
+    EXPECT_EQ(detailEnergy(grey, QRectF(59, 0, 100, 48)), 0.0f);
+    EXPECT_GT(detailEnergy(grey, QRectF(58, 0, 100, 48)), 0.0f);
+    EXPECT_EQ(detailEnergy(grey, QRectF()), 0.0f);
+    EXPECT_EQ(detailEnergy(GreyImage(), QRectF(0, 0, 10, 10)), 0.0f);
+}
+
+TEST(GridSharpness, UniformAndStripedPicturesScoreZero)
+{
+    EXPECT_EQ(gridSharpness(makeGrey(120, 90, [](int, int) { return 128; })), 0.0f);
+    // Stripes change only from row to row: no horizontal energy, and the weakest
+    // direction decides.
+    EXPECT_EQ(gridSharpness(makeGrey(120, 90, [](int, int y) { return (y / 2) % 2 ? 255 : 0; })), 0.0f);
+    EXPECT_EQ(gridSharpness(makeGrey(120, 90, [](int x, int) { return x % 2 ? 255 : 0; })), 0.0f);
+    EXPECT_GT(gridSharpness(noise(120, 90)), 1000.0f);
+    EXPECT_EQ(gridSharpness(GreyImage()), 0.0f);
+}
+
+TEST(GridSharpness, AveragesTheFourBestCells)
+{
+    // Detail in one cell of 36 only: the score is a quarter of that cell's energy,
+    // far above the blur threshold even though most of the frame is flat.
+    const GreyImage sharpCell = noise(120, 90);
+    const GreyImage grey = makeGrey(120, 90, [&](int x, int y) {
+        return (x >= 20 && x < 40 && y >= 15 && y < 30) ? sharpCell.at(x, y) : 100;
+    });
+    const float cell = detailEnergy(grey, QRectF(20, 15, 20, 15));
+    EXPECT_GT(cell, 0.0f);
+    EXPECT_FLOAT_EQ(gridSharpness(grey), cell / 4.0f);
+}
