@@ -40,8 +40,14 @@ std::optional<QDateTime> parseExifDateTime(const QString &text)
     if (view.size() != 19 || view[4] != u':' || view[7] != u':' || view[10] != u' ' || view[13] != u':'
         || view[16] != u':')
         return std::nullopt;
-    const QDate date(digitsAt(view, 0, 4), digitsAt(view, 5, 2), digitsAt(view, 8, 2));
-    const QTime time(digitsAt(view, 11, 2), digitsAt(view, 14, 2), digitsAt(view, 17, 2));
+    const int fields[6] = {digitsAt(view, 0, 4),  digitsAt(view, 5, 2),  digitsAt(view, 8, 2),
+                           digitsAt(view, 11, 2), digitsAt(view, 14, 2), digitsAt(view, 17, 2)};
+    for (int field : fields) {
+        if (field < 0)
+            return std::nullopt;
+    }
+    const QDate date(fields[0], fields[1], fields[2]);
+    const QTime time(fields[3], fields[4], fields[5]);
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
     const QDateTime local(date, time, Qt::LocalTime);

@@ -24,15 +24,15 @@ const QSet<QString> &rawExtensions()
     return extensions;
 }
 
-QString imageNameExtension(QStringView fileName)
+QString imageNameExtension(const QString &fileName)
 {
     const qsizetype dot = fileName.lastIndexOf(u'.');
     if (dot <= 0 || dot == fileName.size() - 1)
         return {};
-    return fileName.mid(dot + 1).toString().toLower();
+    return fileName.mid(dot + 1).toLower();
 }
 
-bool isSupportedImageName(QStringView fileName)
+bool isSupportedImageName(const QString &fileName)
 {
     // Every supported extension is at most four characters: longer ones are
     // answered without building a string.
@@ -42,7 +42,7 @@ bool isSupportedImageName(QStringView fileName)
     return supportedImageExtensions().contains(imageNameExtension(fileName));
 }
 
-bool isRawImageName(QStringView fileName)
+bool isRawImageName(const QString &fileName)
 {
     return rawExtensions().contains(imageNameExtension(fileName));
 }

@@ -2,7 +2,6 @@
 
 #include <QSet>
 #include <QString>
-#include <QStringView>
 
 // Which files the program treats as images: exactly those whose lower-cased
 // name extension is one of 26. Only the name is looked at; no contents are
@@ -20,7 +19,7 @@ const QSet<QString> &rawExtensions();
 // The extension of a file name as the rule sees it: the text after the last
 // dot, lower-cased; empty when the name has no dot, starts with its only dot
 // (".jpg" is a hidden file, not an extension) or ends with one.
-QString imageNameExtension(QStringView fileName);
+QString imageNameExtension(const QString &fileName);
 
-bool isSupportedImageName(QStringView fileName);
-bool isRawImageName(QStringView fileName);
+bool isSupportedImageName(const QString &fileName);
+bool isRawImageName(const QString &fileName);

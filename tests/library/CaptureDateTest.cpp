@@ -1,0 +1,268 @@
+#include "library/CaptureDate.h"
+#include "library/FolderModel.h"
+#include "platform/Metadata.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <exiv2/exiv2.hpp>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <thread>
+#include <vector>
+
+// The test runs with TZ=GLT-8 (eight hours east of UTC, no daylight saving),
+// so the local reading of EXIF wall-clock times is checked against fixed UTC.
+
+namespace {
+
+const QString corpus = QStringLiteral(GLANTO_CORPUS_DIR);
+
+struct ManifestRow {
+    QString path;
+    QMap<QString, QString> properties;
+};
+
+// manifest.tsv: path, purpose, properties (key=value;...), source, notes.
+QList<ManifestRow> manifestRows(const QStringList &folders)
+{
+    QList<ManifestRow> rows;
+    QFile file(corpus + "/manifest.tsv");
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return rows;
+    QTextStream in(&file);
+    in.readLine();
+    while (!in.atEnd()) {
+        const QStringList fields = in.readLine().split(u'\t');
+        if (fields.size() < 3 || !folders.contains(fields[0].section(u'/', 0, 0)))
+            continue;
+        ManifestRow row{corpus + "/" + fields[0], {}};
+        for (const QString &property : fields[2].split(u';')) {
+            const qsizetype equals = property.indexOf(u'=');
+            if (equals > 0)
+                row.properties.insert(property.left(equals), property.mid(equals + 1));
+        }
+        rows.append(row);
+    }
+    return rows;
+}
+
+QDateTime utc(int y, int mo, int d, int h, int mi, int s)
+{
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
+}
+
+// Writes the given EXIF strings into a copy of a plain JPEG.
+QString jpegWithDates(const QTemporaryDir &dir, const QString &name,
+                      const std::vector<std::pair<std::string, std::string>> &tags)
+{
+    const QString path = dir.filePath(name);
+    EXPECT_TRUE(QFile::copy(corpus + "/formats/hopper.jpg", path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    Metadata::initialize();
+    auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    image->readMetadata();
+    Exiv2::ExifData exif;
+    for (const auto &[key, value] : tags)
+        exif[key] = value;
+    image->setExifData(exif);
+    image->writeMetadata();
+    return path;
+}
+
+// First in the file, so that exiv2's one-time set-up happens under contention.
+TEST(CaptureDateTest, ReadsConcurrentlyFromManyThreads)
+{
+    QStringList paths;
+    for (const ManifestRow &row : manifestRows({"exif", "raw"}))
+        paths << row.path;
+    ASSERT_GE(paths.size(), 40);
+
+    constexpr int threadCount = 8;
+    std::vector<std::vector<std::optional<QDateTime>>> results(threadCount);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; ++t) {
+        threads.emplace_back([&, t] {
+            for (qsizetype i = 0; i < paths.size(); ++i)
+                results[t].push_back(readCaptureDate(paths[(i + t * 7) % paths.size()]));
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+
+    for (int t = 0; t < threadCount; ++t) {
+        for (qsizetype i = 0; i < paths.size(); ++i) {
+            const QString &path = paths[(i + t * 7) % paths.size()];
+            EXPECT_EQ(results[t][i], readCaptureDate(path)) << qPrintable(path);
+        }
+    }
+}
+
+TEST(CaptureDateTest, CameraFilesGiveTheirOriginalCaptureTime)
+{
+    int checked = 0;
+    for (const ManifestRow &row : manifestRows({"exif", "raw", "formats"})) {
+        const auto truth = row.properties.value("datetime_original");
+        if (truth.isEmpty())
+            continue;
+        const auto expected = parseExifDateTime(truth);
+        ASSERT_TRUE(expected) << qPrintable(truth);
+        EXPECT_EQ(readCaptureDate(row.path), expected) << qPrintable(row.path);
+        EXPECT_EQ(FolderModel::captureDate(row.path, distantPast()), *expected) << qPrintable(row.path);
+        ++checked;
+    }
+    // JPEGs of twenty-odd cameras, three HEICs, and the RAW formats.
+    EXPECT_GE(checked, 45);
+
+    // Spot checks that the wall-clock time is read in the local zone (UTC+8).
+    EXPECT_EQ(readCaptureDate(corpus + "/exif/Canon_40D.jpg"), utc(2008, 5, 30, 7, 56, 1));
+    EXPECT_EQ(readCaptureDate(corpus + "/exif/IMG_5195.HEIC"), utc(2021, 4, 11, 7, 47, 53));
+    EXPECT_EQ(readCaptureDate(corpus + "/raw/Canon-R6-pruned.CR3"), utc(2021, 5, 12, 4, 21, 21));
+}
+
+TEST(CaptureDateTest, FallsBackFromOriginalToDigitizedToDateTime)
+{
+    // A Photoshop export that kept only the TIFF DateTime.
+    EXPECT_EQ(readCaptureDate(corpus + "/exif/Canon_40D_photoshop_import.jpg"), utc(2008, 7, 31, 2, 5, 49));
+
+    QTemporaryDir dir;
+    const QString all = jpegWithDates(dir, "all.jpg",
+                                      {{Metadata::dateTimeOriginalKey, "2001:01:01 10:00:00"},
+                                       {Metadata::dateTimeDigitizedKey, "2002:02:02 10:00:00"},
+                                       {Metadata::dateTimeKey, "2003:03:03 10:00:00"}});
+    const QString digitized = jpegWithDates(dir, "digitized.jpg",
+                                            {{Metadata::dateTimeDigitizedKey, "2002:02:02 10:00:00"},
+                                             {Metadata::dateTimeKey, "2003:03:03 10:00:00"}});
+    const QString only = jpegWithDates(dir, "only.jpg", {{Metadata::dateTimeKey, "2003:03:03 10:00:00"}});
+    // A camera whose clock was never set writes zeros.
+    const QString zeros = jpegWithDates(dir, "zeros.jpg",
+                                        {{Metadata::dateTimeOriginalKey, "0000:00:00 00:00:00"},
+                                         {Metadata::dateTimeKey, "2003:03:03 10:00:00"}});
+    const QString none = jpegWithDates(dir, "none.jpg", {{"Exif.Image.Make", "Nobody"}});
+
+    EXPECT_EQ(readCaptureDate(all), utc(2001, 1, 1, 2, 0, 0));
+    EXPECT_EQ(readCaptureDate(digitized), utc(2002, 2, 2, 2, 0, 0));
+    EXPECT_EQ(readCaptureDate(only), utc(2003, 3, 3, 2, 0, 0));
+    EXPECT_EQ(readCaptureDate(zeros), utc(2003, 3, 3, 2, 0, 0));
+    EXPECT_FALSE(readCaptureDate(none));
+
+    const auto strings = Metadata::readCaptureDateStrings(digitized);
+    ASSERT_TRUE(strings);
+    EXPECT_FALSE(strings->dateTimeOriginal);
+    EXPECT_EQ(strings->dateTimeDigitized, "2002:02:02 10:00:00");
+    EXPECT_EQ(strings->dateTime, "2003:03:03 10:00:00");
+}
+
+TEST(CaptureDateTest, FilesWithoutADateGiveTheFallbackElseTheDistantPast)
+{
+    const QDateTime fallback = utc(2020, 1, 2, 3, 4, 5);
+    for (const char *name : {"exif/Reconyx_HC500_Hyperfire.jpg", "exif/exif.png", "exif/icc_profile.png",
+                             "formats/hopper.gif", "raw/CanonRaw.cr3"}) {
+        EXPECT_FALSE(readCaptureDate(corpus + "/" + name)) << name;
+        EXPECT_EQ(captureDate(corpus + "/" + name, fallback), fallback) << name;
+        EXPECT_EQ(captureDate(corpus + "/" + name), distantPast()) << name;
+    }
+    EXPECT_LT(distantPast(), QDateTime::fromSecsSinceEpoch(-62'000'000'000LL, Qt::UTC));
+}
+
+TEST(CaptureDateTest, DamagedAndOddFilesGiveNothingAndNeverHang)
+{
+    // Every damaged file of the corpus: no crash, and where the manifest
+    // records a capture time that survived the damage, that time.
+    const auto rows = manifestRows({"bad"});
+    ASSERT_FALSE(rows.isEmpty());
+    for (const ManifestRow &row : rows) {
+        const auto date = readCaptureDate(row.path);
+        const QString truth = row.properties.value("datetime_original");
+        if (date && !truth.isEmpty()) {
+            EXPECT_EQ(date, parseExifDateTime(truth)) << qPrintable(row.path);
+        }
+        Metadata::readMetadata(row.path);
+    }
+
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe.jpg");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_FALSE(Metadata::readMetadata(fifo));
+    EXPECT_EQ(captureDate(fifo, utc(2000, 1, 1, 0, 0, 0)), utc(2000, 1, 1, 0, 0, 0));
+
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.png"));
+    EXPECT_FALSE(Metadata::readMetadata(dir.filePath("folder.png")));
+    EXPECT_FALSE(Metadata::readMetadata(dir.filePath("missing.jpg")));
+    EXPECT_FALSE(Metadata::readMetadata(QString()));
+
+    QFile empty(dir.filePath("empty.jpg"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    EXPECT_FALSE(Metadata::readMetadata(empty.fileName()));
+
+    QFile text(dir.filePath("text.jpg"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("this is not a picture\n");
+    text.close();
+    EXPECT_FALSE(Metadata::readMetadata(text.fileName()));
+    EXPECT_FALSE(readCaptureDate(text.fileName()));
+
+    // A path that looks like a web address is only ever a local file name.
+    EXPECT_FALSE(Metadata::readMetadata(QStringLiteral("http://127.0.0.1:9/photo.jpg")));
+}
+
+TEST(CaptureDateTest, ParsesOnlyTheExifLayout)
+{
+    EXPECT_EQ(parseExifDateTime("2008:05:30 15:56:01"), utc(2008, 5, 30, 7, 56, 1));
+    EXPECT_EQ(parseExifDateTime("  2008:05:30 15:56:01 "), utc(2008, 5, 30, 7, 56, 1));
+    EXPECT_EQ(parseExifDateTime(QString("2008:05:30 15:56:01") + QChar(0) + QChar(0)), utc(2008, 5, 30, 7, 56, 1));
+    EXPECT_EQ(parseExifDateTime("2000:02:29 00:00:00"), utc(2000, 2, 28, 16, 0, 0));
+    for (const char *bad : {"", "0000:00:00 00:00:00", "    :  :     :  :  ", "2008-05-30 15:56:01",
+                            "2008:05:30T15:56:01", "2008:13:01 00:00:00", "2001:02:29 00:00:00",
+                            "2008:05:30 24:00:00", "2008:05:30 15:56", "2008:05:30 15:56:01.5",
+                            "２008:05:30 15:56:01", "-008:05:30 15:56:01", "2008:5:30 15:56:01"})
+        EXPECT_FALSE(parseExifDateTime(QString::fromUtf8(bad))) << bad;
+}
+
+TEST(MetadataTest, ReadsExifAndXmpTagsAsText)
+{
+    const auto canon = Metadata::readMetadata(corpus + "/exif/Canon EOS 7D.jpg");
+    ASSERT_TRUE(canon);
+    EXPECT_EQ(canon->value("Exif.Image.Make"), "Canon");
+    EXPECT_EQ(canon->value("Exif.Image.Model"), "Canon EOS 7D");
+    EXPECT_EQ(canon->value("Xmp.xmp.Rating"), "3");
+    EXPECT_EQ(canon->firstOf({"Exif.Photo.NoSuchTag", Metadata::dateTimeOriginalKey}), "2010:12:12 12:41:35");
+    // The maker note blob is too large to be text anyone reads.
+    for (auto it = canon->values.cbegin(); it != canon->values.cend(); ++it)
+        EXPECT_LE(it.value().size(), 4 * 64 * 1024) << qPrintable(it.key());
+
+    // HEIF and CR3 metadata need exiv2's BMFF support switched on.
+    const auto iphone = Metadata::readMetadata(corpus + "/exif/IMG_5195.HEIC");
+    ASSERT_TRUE(iphone);
+    EXPECT_EQ(iphone->value("Exif.Image.Model"), "iPhone 11 Pro Max");
+
+    // Make and model of every camera file, as the manifest records them.
+    for (const ManifestRow &row : manifestRows({"exif", "raw"})) {
+        const QString make = row.properties.value("make");
+        if (make.isEmpty() || row.path.endsWith("CanonRaw.cr3"))
+            continue;
+        const auto tags = Metadata::readMetadata(row.path, {"Exif.Image.Make", "Exif.Image.Model", "Bogus.Key"});
+        ASSERT_TRUE(tags) << qPrintable(row.path);
+        EXPECT_EQ(tags->value("Exif.Image.Make").value_or(QString()).trimmed(), make) << qPrintable(row.path);
+        EXPECT_FALSE(tags->value("Bogus.Key"));
+    }
+
+    // A picture without metadata parses to an empty set, not to nothing.
+    const auto plain = Metadata::readMetadata(corpus + "/formats/hopper.gif");
+    ASSERT_TRUE(plain);
+    EXPECT_TRUE(plain->isEmpty());
+
+    // Unknown key names are simply absent.
+    const auto odd = Metadata::readMetadata(corpus + "/exif/Canon_40D.jpg",
+                                            {"Exif.Nowhere.Thing", "Xmp.nobody.Rating", "Iptc.Bad.Key", "Exif.Image.Make"});
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->values.size(), 1);
+}
+
+} // namespace

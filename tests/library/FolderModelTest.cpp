@@ -1,0 +1,448 @@
+#include "library/FolderModel.h"
+#include "settings/Settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A throw-away folder with files of given sizes and modification times.
+class Sandbox
+{
+public:
+    Sandbox() { EXPECT_TRUE(dir.isValid()); }
+
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+    QString file(const QString &name, qint64 size = 1, std::optional<qint64> mtimeSeconds = std::nullopt)
+    {
+        const QString filePath = path(name);
+        QFile out(filePath);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly)) << qPrintable(filePath);
+        out.write(QByteArray(size, 'x'));
+        out.close();
+        if (mtimeSeconds) {
+            const struct timespec times[2] = {{*mtimeSeconds, 0}, {*mtimeSeconds, 0}};
+            EXPECT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(filePath).constData(), times, 0), 0);
+        }
+        return filePath;
+    }
+
+    QString folder(const QString &name)
+    {
+        EXPECT_TRUE(QDir(dir.path()).mkpath(name));
+        return path(name);
+    }
+
+    QString root() const { return dir.path(); }
+
+private:
+    QTemporaryDir dir;
+};
+
+QStringList namesOf(const FolderModel &model)
+{
+    QStringList names;
+    for (const ImageItem &item : model.items())
+        names << item.fileName();
+    return names;
+}
+
+QString currentName(const FolderModel &model)
+{
+    const auto item = model.current();
+    return item ? item->fileName() : QString();
+}
+
+class FolderModelTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Settings::setSortKey(SortKey::name);
+        Settings::setSortReversed(false);
+    }
+
+    Sandbox sandbox;
+    FolderModel model;
+};
+
+TEST_F(FolderModelTest, ListingKeepsSupportedNamesOnlyAndSkipsHiddenFiles)
+{
+    sandbox.file("a.JPG");
+    sandbox.file("b.txt");
+    sandbox.file(".hidden.jpg");
+    sandbox.folder("c.png");          // the name alone decides, even for a folder
+    sandbox.folder("sub");
+    sandbox.file("sub/deep.jpg");     // sub-folders are not entered
+    sandbox.file("noext");
+    sandbox.file("photo.jpeg.bak");
+
+    EXPECT_TRUE(model.load(sandbox.root()));
+    EXPECT_EQ(namesOf(model), (QStringList{"a.JPG", "c.png"}));
+    EXPECT_EQ(model.index(), 0);
+    // Every URL is the folder with the file name appended.
+    EXPECT_EQ(model.items().at(0).url, sandbox.path("a.JPG"));
+}
+
+TEST_F(FolderModelTest, ItemsCarryTheThreeAttributesAndNothingElse)
+{
+    const QString photo = sandbox.file("photo.jpg", 1234, 1'500'000'000);
+
+    ASSERT_TRUE(model.load(sandbox.root()));
+    const ImageItem item = *model.current();
+    EXPECT_EQ(item.url, photo);
+    EXPECT_EQ(item.fileSize, 1234);
+    ASSERT_TRUE(item.modified);
+    EXPECT_EQ(item.modified->toSecsSinceEpoch(), 1'500'000'000);
+    // The creation time is whatever the file system records, if anything.
+    const QDateTime birth = QFileInfo(photo).birthTime();
+    EXPECT_EQ(item.created.has_value(), birth.isValid());
+    if (birth.isValid()) {
+        EXPECT_EQ(item.created->toSecsSinceEpoch(), birth.toSecsSinceEpoch());
+    }
+    EXPECT_FALSE(item.pixelSize);
+    EXPECT_FALSE(item.captureDate);
+}
+
+TEST_F(FolderModelTest, AFileWhoseAttributesCannotBeReadIsStillAnItem)
+{
+    sandbox.file("real.jpg", 10);
+    ASSERT_TRUE(QFile::link(sandbox.path("gone.jpg"), sandbox.path("dangling.jpg")));
+
+    ASSERT_TRUE(model.load(sandbox.root()));
+    ASSERT_EQ(namesOf(model), (QStringList{"dangling.jpg", "real.jpg"}));
+    const ImageItem dangling = model.items().at(0);
+    EXPECT_EQ(dangling.fileSize, 0);
+    EXPECT_FALSE(dangling.modified);
+    EXPECT_FALSE(dangling.created);
+}
+
+TEST_F(FolderModelTest, SymbolicLinksShowTheLinkedFilesAttributes)
+{
+    const QString target = sandbox.file("elsewhere.dat", 777, 1'400'000'000);
+    ASSERT_TRUE(QFile::link(target, sandbox.path("linked.jpg")));
+
+    ASSERT_TRUE(model.load(sandbox.root()));
+    ASSERT_EQ(model.count(), 1);
+    EXPECT_EQ(model.items().at(0).url, sandbox.path("linked.jpg"));
+    EXPECT_EQ(model.items().at(0).fileSize, 777);
+    EXPECT_EQ(model.items().at(0).modified->toSecsSinceEpoch(), 1'400'000'000);
+}
+
+TEST_F(FolderModelTest, AFileOpenedDirectlyIsShownAndCurrentWhateverItsName)
+{
+    sandbox.file("1.jpg");
+    sandbox.file("2.jpg");
+    sandbox.file("3.jpg");
+    const QString notes = sandbox.file("notes.xyz");
+
+    ASSERT_TRUE(model.load(notes));
+    EXPECT_EQ(namesOf(model), (QStringList{"1.jpg", "2.jpg", "3.jpg", "notes.xyz"}));
+    EXPECT_EQ(currentName(model), "notes.xyz");
+    EXPECT_EQ(model.current()->url, notes);
+
+    // A hidden file opened directly too, and only once.
+    const QString hidden = sandbox.file(".secret.jpg");
+    ASSERT_TRUE(model.load(hidden));
+    EXPECT_EQ(model.count(), 4);
+    EXPECT_EQ(model.current()->url, hidden);
+}
+
+TEST_F(FolderModelTest, OpeningAFileSelectsItAndOpeningTheFolderSelectsTheFirst)
+{
+    sandbox.file("a.jpg");
+    sandbox.file("b.jpg");
+    const QString c = sandbox.file("c.jpg");
+
+    ASSERT_TRUE(model.load(c));
+    EXPECT_EQ(model.count(), 3);   // listed once, not appended again
+    EXPECT_EQ(model.index(), 2);
+
+    ASSERT_TRUE(model.load(sandbox.root()));
+    EXPECT_EQ(model.index(), 0);
+    EXPECT_EQ(currentName(model), "a.jpg");
+}
+
+TEST_F(FolderModelTest, LocationsAreStandardized)
+{
+    sandbox.folder("sub");
+    sandbox.file("a.jpg");
+    const QString b = sandbox.file("b.jpg");
+
+    ASSERT_TRUE(model.load(sandbox.root() + "/sub/../b.jpg"));
+    EXPECT_EQ(model.current()->url, b);
+    EXPECT_EQ(model.count(), 2);
+
+    ASSERT_TRUE(model.load(sandbox.root() + "/sub/../"));
+    EXPECT_EQ(model.items().at(0).url, sandbox.path("a.jpg"));
+
+    // A relative location is taken from the working directory.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(sandbox.root() + "/sub"));
+    const bool loaded = model.load("../b.jpg");
+    QDir::setCurrent(before);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(model.current()->url, b);
+}
+
+TEST_F(FolderModelTest, MissingAndUnreadableLocationsGiveAnEmptyModel)
+{
+    sandbox.file("a.jpg");
+    sandbox.file("b.jpg");
+
+    ASSERT_TRUE(model.load(sandbox.root()));
+    EXPECT_FALSE(model.load(sandbox.path("no-such-folder/x.jpg")));
+    EXPECT_EQ(model.count(), 0);
+    EXPECT_EQ(model.index(), 0);
+    EXPECT_FALSE(model.current());
+    EXPECT_FALSE(model.load(QString()));
+
+    // A vanished file in a readable folder: the folder's images from the first.
+    ASSERT_TRUE(model.load(sandbox.path("deleted.jpg")));
+    EXPECT_EQ(namesOf(model), (QStringList{"a.jpg", "b.jpg"}));
+    EXPECT_EQ(model.index(), 0);
+
+    // An empty folder and a folder of other files.
+    sandbox.folder("empty");
+    sandbox.file("empty/readme.txt");
+    EXPECT_FALSE(model.load(sandbox.path("empty")));
+    EXPECT_EQ(model.count(), 0);
+
+    if (::geteuid() != 0) {
+        const QString locked = sandbox.folder("locked");
+        sandbox.file("locked/x.jpg");
+        ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0), 0);
+        EXPECT_FALSE(model.load(locked));
+        ::chmod(QFile::encodeName(locked).constData(), 0700);
+    }
+}
+
+TEST_F(FolderModelTest, NameOrderIsTheFileBrowsers)
+{
+    for (const char *name : {"img10.jpg", "IMG3.jpg", "img2.jpg", "10.jpg", "2.jpg", "B.jpg", "a.jpg"})
+        sandbox.file(name);
+
+    ASSERT_TRUE(model.load(sandbox.root()));
+    EXPECT_EQ(namesOf(model), (QStringList{"2.jpg", "10.jpg", "a.jpg", "B.jpg", "img2.jpg", "IMG3.jpg", "img10.jpg"}));
+
+    Settings::setSortReversed(true);
+    model.resort();
+    EXPECT_EQ(namesOf(model), (QStringList{"img10.jpg", "IMG3.jpg", "img2.jpg", "B.jpg", "a.jpg", "10.jpg", "2.jpg"}));
+}
+
+TEST_F(FolderModelTest, SizeOrderIsLargestFirstWithTiesInReverseNameOrder)
+{
+    sandbox.file("a.jpg", 100);
+    sandbox.file("b.jpg", 300);
+    sandbox.file("c.jpg", 100);
+    sandbox.file("d.jpg", 200);
+    Settings::setSortKey(SortKey::size);
+
+    ASSERT_TRUE(model.load(sandbox.root()));
+    EXPECT_EQ(namesOf(model), (QStringList{"b.jpg", "d.jpg", "c.jpg", "a.jpg"}));
+
+    // The reverse flag turns the whole test around, the name tie-break too.
+    Settings::setSortReversed(true);
+    model.resort();
+    EXPECT_EQ(namesOf(model), (QStringList{"a.jpg", "c.jpg", "d.jpg", "b.jpg"}));
+}
+
+TEST_F(FolderModelTest, DateOrdersAreNewestFirst)
+{
+    sandbox.file("old.jpg", 1, 1'000'000'000);
+    sandbox.file("new.jpg", 1, 1'600'000'000);
+    sandbox.file("mid.jpg", 1, 1'300'000'000);
+    Settings::setSortKey(SortKey::modified);
+
+    ASSERT_TRUE(model.load(sandbox.root()));
+    EXPECT_EQ(namesOf(model), (QStringList{"new.jpg", "mid.jpg", "old.jpg"}));
+    Settings::setSortReversed(true);
+    model.resort();
+    EXPECT_EQ(namesOf(model), (QStringList{"old.jpg", "mid.jpg", "new.jpg"}));
+}
+
+TEST_F(FolderModelTest, CaptureDateOrderFallsBackToModificationDates)
+{
+    sandbox.file("a.jpg", 1, 1'100'000'000);
+    sandbox.file("b.jpg", 1, 1'300'000'000);
+    sandbox.file("c.jpg", 1, 1'200'000'000);
+    sandbox.file("d.jpg", 1, 1'200'000'000);
+    Settings::setSortKey(SortKey::modified);
+    ASSERT_TRUE(model.load(sandbox.root()));
+    const QStringList byModified = namesOf(model);
+
+    // No capture dates at all: exactly the modification order.
+    Settings::setSortKey(SortKey::captureDate);
+    model.resort();
+    EXPECT_EQ(namesOf(model), byModified);
+    EXPECT_EQ(namesOf(model), (QStringList{"b.jpg", "d.jpg", "c.jpg", "a.jpg"}));
+    EXPECT_TRUE(model.needsCaptureDates());
+
+    // A capture date wins over the modification date of the same item.
+    model.applyCaptureDates({{sandbox.path("a.jpg"), QDateTime::fromSecsSinceEpoch(1'400'000'000, Qt::UTC)},
+                             {sandbox.path("unknown.jpg"), QDateTime::fromSecsSinceEpoch(1, Qt::UTC)}});
+    model.resort();
+    EXPECT_EQ(namesOf(model), (QStringList{"a.jpg", "b.jpg", "d.jpg", "c.jpg"}));
+    EXPECT_TRUE(model.needsCaptureDates());
+
+    QHash<QString, QDateTime> rest;
+    for (const char *name : {"b.jpg", "c.jpg", "d.jpg"})
+        rest.insert(sandbox.path(name), QDateTime::fromSecsSinceEpoch(1'000, Qt::UTC));
+    model.applyCaptureDates(rest);
+    EXPECT_FALSE(model.needsCaptureDates());
+
+    // Only the capture-date order needs them.
+    model.applyCaptureDates({});
+    Settings::setSortKey(SortKey::name);
+    model.load(sandbox.root());
+    EXPECT_FALSE(model.needsCaptureDates());
+}
+
+TEST_F(FolderModelTest, AStoredSortKeyOutOfRangeSortsByName)
+{
+    sandbox.file("b.jpg", 10);
+    sandbox.file("a.jpg", 20);
+    {
+        QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Glanto", "Glanto");
+        store.setValue("sortKey", 9);
+    }
+    ASSERT_TRUE(model.load(sandbox.root()));
+    EXPECT_EQ(namesOf(model), (QStringList{"a.jpg", "b.jpg"}));
+    EXPECT_FALSE(model.needsCaptureDates());
+}
+
+TEST_F(FolderModelTest, ResortKeepsTheGivenItemElseTheFirst)
+{
+    sandbox.file("a.jpg", 30);
+    sandbox.file("b.jpg", 10);
+    sandbox.file("c.jpg", 20);
+    ASSERT_TRUE(model.load(sandbox.path("b.jpg")));
+    ASSERT_EQ(model.index(), 1);
+
+    Settings::setSortKey(SortKey::size);
+    model.resort(model.current()->url);
+    EXPECT_EQ(namesOf(model), (QStringList{"a.jpg", "c.jpg", "b.jpg"}));
+    EXPECT_EQ(currentName(model), "b.jpg");
+
+    model.resort();
+    EXPECT_EQ(model.index(), 0);
+    model.jump(2);
+    model.resort(sandbox.path("not-here.jpg"));
+    EXPECT_EQ(model.index(), 0);
+}
+
+TEST_F(FolderModelTest, StepsWrapAroundAtBothEnds)
+{
+    FolderModel empty;
+    empty.move(1);
+    empty.move(-1);
+    empty.jump(0);
+    EXPECT_EQ(empty.index(), 0);
+    EXPECT_FALSE(empty.current());
+
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        sandbox.file(name);
+    ASSERT_TRUE(model.load(sandbox.root()));
+
+    model.move(-1);
+    EXPECT_EQ(currentName(model), "c.jpg");
+    model.move(1);
+    EXPECT_EQ(currentName(model), "a.jpg");
+    model.move(2);
+    model.move(1);
+    EXPECT_EQ(currentName(model), "a.jpg");
+
+    // Steps longer than the list, either way, still land inside it.
+    model.move(-7);
+    EXPECT_EQ(currentName(model), "c.jpg");
+    model.move(10);
+    EXPECT_EQ(currentName(model), "a.jpg");
+    model.move(std::numeric_limits<qint64>::max());
+    EXPECT_EQ(model.index(), int(std::numeric_limits<qint64>::max() % 3));
+    model.move(std::numeric_limits<qint64>::min());
+    EXPECT_GE(model.index(), 0);
+    EXPECT_LT(model.index(), 3);
+
+    model.jump(1);
+    EXPECT_EQ(model.index(), 1);
+    model.jump(3);
+    model.jump(-1);
+    EXPECT_EQ(model.index(), 1);
+
+    EXPECT_EQ(model.position(sandbox.path("c.jpg")), 2);
+    EXPECT_FALSE(model.position(sandbox.path("d.jpg")));
+}
+
+TEST_F(FolderModelTest, RemovingTheCurrentItemKeepsTheIndexInRange)
+{
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        sandbox.file(name);
+    ASSERT_TRUE(model.load(sandbox.root()));
+
+    model.jump(1);
+    EXPECT_TRUE(model.removeCurrent());
+    EXPECT_EQ(currentName(model), "c.jpg");   // the next one takes its place
+
+    EXPECT_TRUE(model.removeCurrent());       // the last one: back to the new last
+    EXPECT_EQ(model.index(), 0);
+    EXPECT_EQ(currentName(model), "a.jpg");
+
+    EXPECT_FALSE(model.removeCurrent());      // the only one
+    EXPECT_EQ(model.count(), 0);
+    EXPECT_EQ(model.index(), 0);
+    EXPECT_FALSE(model.removeCurrent());
+}
+
+TEST_F(FolderModelTest, RenameChangesTheUrlOnlyAndDoesNotResort)
+{
+    sandbox.file("a.jpg", 5, 1'000'000'000);
+    sandbox.file("b.jpg", 6);
+    ASSERT_TRUE(model.load(sandbox.root()));
+    model.setPixelSize(4000, 3000);
+    const ImageItem before = *model.current();
+
+    EXPECT_TRUE(model.renameCurrent("z.jpg"));
+    const ImageItem after = *model.current();
+    EXPECT_EQ(after.url, sandbox.path("z.jpg"));
+    EXPECT_EQ(namesOf(model), (QStringList{"z.jpg", "b.jpg"}));
+    EXPECT_EQ(after.pixelSize, QSizeF(4000, 3000));
+    EXPECT_EQ(after.modified, before.modified);
+    EXPECT_EQ(after.fileSize, 5);
+
+    // A name that is not a single path component would point elsewhere.
+    for (const char *bad : {"", ".", "..", "sub/z.jpg", "/z.jpg"})
+        EXPECT_FALSE(model.renameCurrent(bad)) << bad;
+    EXPECT_EQ(model.current()->url, sandbox.path("z.jpg"));
+
+    FolderModel empty;
+    EXPECT_FALSE(empty.renameCurrent("x.jpg"));
+    empty.setPixelSize(1, 1);
+    EXPECT_EQ(empty.count(), 0);
+}
+
+TEST_F(FolderModelTest, ListingAFolderReadsNoImageData)
+{
+    // Files that are not images at all, and one that cannot be read: listing
+    // and sorting must not care, because they never open the files.
+    sandbox.file("garbage.jpg", 50);
+    const QString locked = sandbox.file("locked.png", 60);
+    ::chmod(QFile::encodeName(locked).constData(), 0);
+    Settings::setSortKey(SortKey::size);
+
+    ASSERT_TRUE(model.load(sandbox.root()));
+    EXPECT_EQ(namesOf(model), (QStringList{"locked.png", "garbage.jpg"}));
+    EXPECT_EQ(model.items().at(0).fileSize, 60);
+    ::chmod(QFile::encodeName(locked).constData(), 0600);
+}
+
+} // namespace
