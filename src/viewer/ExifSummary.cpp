@@ -1,0 +1,159 @@
+#include "viewer/ExifSummary.h"
+
+#include "platform/Codec.h"
+#include "platform/Metadata.h"
+#include "settings/Texts.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <cmath>
+
+namespace {
+
+// An EXIF number in exiv2's text form: a rational "28/10", a plain number, or the
+// first of several values. Anything else (text, a zero denominator) is missing.
+std::optional<double> numberOf(const QString &text)
+{
+    const QString first = text.trimmed().section(QLatin1Char(' '), 0, 0);
+    if (first.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const qsizetype slash = first.indexOf(QLatin1Char('/'));
+    if (slash > 0) {
+        const double num = first.left(slash).toDouble(&ok);
+        if (!ok)
+            return std::nullopt;
+        const double den = first.mid(slash + 1).toDouble(&ok);
+        if (!ok || den == 0)
+            return std::nullopt;
+        return num / den;
+    }
+    const double value = first.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+QString cString(const char *format, double value)
+{
+    return QString::asprintf(format, value);
+}
+
+QString cameraLine(const QString &make, const QString &model)
+{
+    if (model.isEmpty())
+        return {};
+    if (make.isEmpty() || model.startsWith(make))
+        return model;
+    return make + QLatin1Char(' ') + model;
+}
+
+QString parametersLine(const ExifSummaryInput &in)
+{
+    QStringList parts;
+    if (const auto t = numberOf(in.exposureTime); t && *t > 0) {
+        if (*t >= 1)
+            parts << cString("%.1f s", *t);
+        else
+            parts << QStringLiteral("1/%1 s").arg(qint64(std::llround(1.0 / *t)));
+    }
+    if (const auto f = numberOf(in.fNumber); f && *f > 0)
+        parts << QString::fromUtf8("ƒ/") + cString("%.1f", *f);
+    // The first value of the ISO list that is an integer.
+    for (const QString &token : in.isoSpeedRatings.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const qint64 iso = token.toLongLong(&ok);
+        if (ok) {
+            parts << QStringLiteral("ISO %1").arg(iso);
+            break;
+        }
+    }
+    if (const auto mm = numberOf(in.focalLength); mm && *mm > 0)
+        parts << cString("%.0f mm", *mm);
+    return parts.join(QString::fromUtf8(" · "));
+}
+
+QString dateLine(const QString &stored)
+{
+    if (stored.isEmpty())
+        return {};
+    const QDateTime date = QLocale::c().toDateTime(stored, QStringLiteral("yyyy:MM:dd HH:mm:ss"));
+    if (!date.isValid())
+        return stored;
+    return date.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+} // namespace
+
+QString fileSizeText(qint64 bytes)
+{
+    if (bytes < 1000)
+        return QStringLiteral("%1 bytes").arg(bytes);
+    static const char *units[] = {"KB", "MB", "GB", "TB", "PB"};
+    double value = double(bytes) / 1000.0;
+    int unit = 0;
+    // Step up a unit when one decimal would round to 1000 of the current one.
+    while (unit < 4 && std::round(value * 10) / 10 >= 1000) {
+        value /= 1000.0;
+        ++unit;
+    }
+    QString number = QString::number(value, 'f', 1);
+    if (number.endsWith(QLatin1String(".0")))
+        number.chop(2);
+    return number + QLatin1Char(' ') + QLatin1String(units[unit]);
+}
+
+QList<ExifEntry> exifSummary(const ExifSummaryInput &in)
+{
+    QList<ExifEntry> lines;
+    auto add = [&](const char *key, const QString &value) {
+        if (!value.isEmpty())
+            lines.append({Texts::text(key), value});
+    };
+    add("exif.camera", cameraLine(in.make, in.model));
+    add("exif.lens", in.lensModel);
+    add("exif.params", parametersLine(in));
+    if (const auto bias = numberOf(in.exposureBias); bias && *bias != 0)
+        add("exif.bias", cString("%+.1f EV", *bias));
+    add("exif.date", dateLine(in.dateTimeOriginal));
+    if (in.pixelSize)
+        add("exif.size", QStringLiteral("%1 × %2").arg(in.pixelSize->width()).arg(in.pixelSize->height()));
+    add("exif.profile", in.profileName);
+    if (!in.fileSize)
+        return lines;
+    add("exif.file", in.fileName + QString::fromUtf8(" · ") + fileSizeText(*in.fileSize));
+    return lines;
+}
+
+QList<ExifEntry> exifSummary(const QString &path)
+{
+    // Files that no decoder recognises have no summary, whatever their name.
+    const auto header = Codec::probe(path);
+    if (!header)
+        return {};
+    static const QStringList keys{"Exif.Image.Make",          "Exif.Image.Model",        "Exif.Photo.LensModel",
+                                  "Exif.Photo.ExposureTime",  "Exif.Photo.FNumber",      "Exif.Photo.ISOSpeedRatings",
+                                  "Exif.Photo.FocalLength",   "Exif.Photo.ExposureBiasValue",
+                                  "Exif.Photo.DateTimeOriginal"};
+    const MetadataTags tags = Metadata::readMetadata(path, keys).value_or(MetadataTags{});
+    auto text = [&](const char *key) { return tags.value(QLatin1String(key)).value_or(QString()).trimmed(); };
+    ExifSummaryInput in;
+    in.make = text("Exif.Image.Make");
+    in.model = text("Exif.Image.Model");
+    in.lensModel = text("Exif.Photo.LensModel");
+    in.exposureTime = text("Exif.Photo.ExposureTime");
+    in.fNumber = text("Exif.Photo.FNumber");
+    in.isoSpeedRatings = text("Exif.Photo.ISOSpeedRatings");
+    in.focalLength = text("Exif.Photo.FocalLength");
+    in.exposureBias = text("Exif.Photo.ExposureBiasValue");
+    in.dateTimeOriginal = text("Exif.Photo.DateTimeOriginal");
+    in.pixelSize = header->storedSize;
+    in.profileName = Codec::colorProfileName(path);
+    const QFileInfo file(path);
+    in.fileName = file.fileName();
+    if (file.exists())
+        in.fileSize = file.size();
+    return exifSummary(in);
+}
