@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,6 +34,11 @@ std::optional<QString> fileDigest(const QString &path)
     if (fd < 0)
         return std::nullopt;
     const FdCloser closer{fd};
+    // Only regular files: a sub-folder named like a photo opens too, and two of
+    // them must not look like identical files.
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     std::unique_ptr<EVP_MD_CTX, MdCtxDeleter> ctx(EVP_MD_CTX_new());
@@ -46,7 +52,11 @@ std::optional<QString> fileDigest(const QString &path)
         const ssize_t got = ::read(fd, buffer.data(), chunkSize);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
+        // A file that cannot be read to its end has no trustworthy digest: two
+        // files failing alike must not be taken for copies of each other.
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
             break;
         EVP_DigestUpdate(ctx.get(), buffer.data(), size_t(got));
     }

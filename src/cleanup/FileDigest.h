@@ -4,7 +4,7 @@
 
 #include <optional>
 
-// The SHA-256 of a file's bytes as 64 lower-case hexadecimal digits; absent when
-// the file cannot be opened. A read error ends the reading early and the digest
-// of what was read is returned.
+// The SHA-256 of a file's bytes as 64 lower-case hexadecimal digits, read in
+// 1 MiB chunks; absent when the path is not a regular file, cannot be opened,
+// or a read fails before the end.
 std::optional<QString> fileDigest(const QString &path);

@@ -1,0 +1,343 @@
+#include "cleanup/CleanupScanner.h"
+
+#include "cleanup/CleanupGrouping.h"
+#include "cleanup/CleanupUnits.h"
+#include "cleanup/FileDigest.h"
+#include "cleanup/ImageMeasures.h"
+#include "cleanup/MetricsCache.h"
+#include "library/FolderModel.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+
+namespace {
+
+QCoreApplication &app()
+{
+    static int argc = 1;
+    static char name[] = "cleanup_scanner_test";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// A folder of small files and a stand-in measurement that needs no pictures:
+// it counts its calls and fails for names containing "broken".
+class ScannerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        app();
+        ASSERT_TRUE(dir.isValid());
+        QDir(MetricsCache::directory()).removeRecursively();
+    }
+
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+    QVector<CleanupUnit> units() const
+    {
+        return makeUnits(FolderModel::listFolder(dir.path()).value_or(QList<ImageItem>{}));
+    }
+
+    std::unique_ptr<CleanupScanner> scanner(bool useCache)
+    {
+        auto s = std::make_unique<CleanupScanner>(dir.path(), units(), useCache);
+        s->setMeasure([this](const CleanupUnit &unit) -> std::optional<CleanupMetrics> {
+            ++measureCalls;
+            if (unit.primary.contains("broken"))
+                return std::nullopt;
+            CleanupMetrics m;
+            m.fileSize = unit.fileSize;
+            m.modified = secondsSince1970(unit.modified);
+            m.captureDate = m.modified;
+            m.sharpness = 50;
+            m.featurePrint = QByteArray("print");
+            m.printRevision = FeaturePrint::revision();
+            return m;
+        });
+        return s;
+    }
+
+    // Runs a scan to its end; returns the done count seen at the first progress report.
+    int run(CleanupScanner &s)
+    {
+        int firstDone = -1;
+        s.onProgress = [&] {
+            if (firstDone < 0)
+                firstDone = s.done;
+            ++progressCalls;
+        };
+        QEventLoop loop;
+        s.onFinish = [&] { loop.quit(); };
+        QTimer::singleShot(20'000, &loop, &QEventLoop::quit);
+        s.start();
+        if (!s.finished)
+            loop.exec();
+        EXPECT_TRUE(s.finished);
+        return firstDone;
+    }
+
+    QTemporaryDir dir;
+    std::atomic<int> measureCalls{0};
+    int progressCalls = 0;
+};
+
+} // namespace
+
+TEST_F(ScannerTest, ASecondScanFindsEveryUnitInTheCache)
+{
+    for (int i = 0; i < 5; ++i)
+        writeFile(path(QString("IMG_%1.jpg").arg(i)), QByteArray(100 + i, 'x'));
+    auto first = scanner(true);
+    EXPECT_EQ(run(*first), 0);
+    EXPECT_EQ(first->done, 5);
+    EXPECT_EQ(first->metrics.size(), 5);
+    EXPECT_GE(first->elapsed, 0.0);
+    ASSERT_TRUE(first->cacheURL.has_value());
+    EXPECT_EQ(MetricsCache::load(*first->cacheURL).size(), 5);
+
+    measureCalls = 0;
+    auto second = scanner(true);
+    EXPECT_EQ(run(*second), 5); // all done at the very first report
+    EXPECT_EQ(measureCalls, 0);
+    EXPECT_EQ(second->metrics, first->metrics);
+}
+
+TEST_F(ScannerTest, OnlyChangedAndRenamedPhotosAreMeasuredAgain)
+{
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        writeFile(path(name), QByteArray(100, 'x') + name);
+    run(*scanner(true));
+
+    writeFile(path("b.jpg"), QByteArray(200, 'y')); // re-saved: new size and time
+    QFile::rename(path("c.jpg"), path("d.jpg"));
+    measureCalls = 0;
+    auto again = scanner(true);
+    run(*again);
+    EXPECT_EQ(measureCalls, 2);
+    const QHash<QString, CleanupMetrics> stored = MetricsCache::load(*again->cacheURL);
+    QStringList names = stored.keys();
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"a.jpg", "b.jpg", "d.jpg"})); // the old name is gone
+    EXPECT_EQ(stored["b.jpg"].fileSize, 200);
+}
+
+TEST_F(ScannerTest, EntriesOfAnotherRevisionOrVersionAreMeasuredAgain)
+{
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        writeFile(path(name), name);
+    auto first = scanner(true);
+    run(*first);
+    QHash<QString, CleanupMetrics> stored = MetricsCache::load(*first->cacheURL);
+    stored["a.jpg"].printRevision = 1; // the other system's embedding
+    stored["b.jpg"].version = 0;
+    ASSERT_TRUE(MetricsCache::save(*first->cacheURL, stored));
+
+    measureCalls = 0;
+    run(*scanner(true));
+    EXPECT_EQ(measureCalls, 2);
+}
+
+TEST_F(ScannerTest, AHostileCacheFileMeansMeasuringEverythingAndReplacingIt)
+{
+    for (const char *name : {"a.jpg", "b.jpg"})
+        writeFile(path(name), name);
+    const QString cacheFile = *MetricsCache::fileFor(dir.path());
+    QDir().mkpath(MetricsCache::directory());
+    writeFile(cacheFile, QByteArray("bplist00") + QByteArray(4000, '\xff'));
+    auto s = scanner(true);
+    run(*s);
+    EXPECT_EQ(measureCalls, 2);
+    EXPECT_EQ(MetricsCache::load(cacheFile).size(), 2);
+}
+
+TEST_F(ScannerTest, UndecodablePhotosCountAsDoneButWriteNoCache)
+{
+    for (const char *name : {"broken1.jpg", "broken2.png"})
+        writeFile(path(name), name);
+    auto s = scanner(true);
+    run(*s);
+    EXPECT_EQ(s->done, 2);
+    EXPECT_TRUE(s->metrics.isEmpty());
+    EXPECT_FALSE(QFile::exists(*s->cacheURL));
+}
+
+TEST_F(ScannerTest, WithoutCacheNothingIsReadOrWritten)
+{
+    writeFile(path("a.jpg"), "a");
+    auto cached = scanner(true);
+    run(*cached);
+    const QString cacheFile = *cached->cacheURL;
+    QFile::remove(cacheFile);
+    measureCalls = 0;
+    auto uncached = scanner(false);
+    EXPECT_FALSE(uncached->cacheURL.has_value());
+    run(*uncached);
+    EXPECT_EQ(measureCalls, 1);
+    EXPECT_FALSE(QFile::exists(cacheFile));
+}
+
+TEST_F(ScannerTest, CancelKeepsWhatWasMeasuredAndStopsTheRest)
+{
+    for (int i = 0; i < 40; ++i)
+        writeFile(path(QString("p%1.jpg").arg(i, 2, 10, QChar('0'))), QByteArray::number(i));
+    auto s = std::make_unique<CleanupScanner>(dir.path(), units(), true);
+    std::atomic<int> started{0};
+    s->setMeasure([&](const CleanupUnit &unit) -> std::optional<CleanupMetrics> {
+        ++started;
+        QThread::msleep(20);
+        CleanupMetrics m;
+        m.fileSize = unit.fileSize;
+        m.modified = secondsSince1970(unit.modified);
+        m.printRevision = FeaturePrint::revision();
+        return m;
+    });
+    bool finishedCalled = false;
+    s->onFinish = [&] { finishedCalled = true; };
+    QEventLoop loop;
+    s->onProgress = [&] {
+        if (s->done >= 4)
+            loop.quit();
+    };
+    s->start();
+    loop.exec();
+    s->cancel();
+    const int kept = int(s->metrics.size());
+    EXPECT_GE(kept, 4);
+    EXPECT_LT(kept, 40);
+    EXPECT_EQ(MetricsCache::load(*s->cacheURL).size(), kept);
+
+    // Results still in flight are dropped; nothing completes after a cancel.
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(int(s->metrics.size()), kept);
+    EXPECT_FALSE(s->finished);
+    EXPECT_FALSE(finishedCalled);
+    EXPECT_LT(started.load(), 40);
+}
+
+TEST_F(ScannerTest, ProgressIsThrottledButAlwaysReportsTheEnd)
+{
+    for (int i = 0; i < 30; ++i)
+        writeFile(path(QString("p%1.jpg").arg(i)), QByteArray::number(i));
+    auto s = scanner(false);
+    run(*s);
+    // One report at start, one at the end of measuring, one on completion;
+    // thirty instant measurements fit in one throttling interval.
+    EXPECT_GE(progressCalls, 3);
+    EXPECT_LE(progressCalls, 6);
+}
+
+TEST_F(ScannerTest, OnlyFilesWhoseSizeIsSharedAreHashed)
+{
+    writeFile(path("a.jpg"), "same bytes");
+    writeFile(path("b.jpg"), "same bytes");
+    writeFile(path("c.jpg"), "diff bytes");        // same size, other content
+    writeFile(path("d.jpg"), "a size of its own");
+    writeFile(path("e.jpg"), "");                  // 0 bytes
+    writeFile(path("f.jpg"), "");
+    writeFile(path("g.jpg"), "1234567");           // 7 bytes, plus its RAW companion...
+    writeFile(path("g.cr2"), "123");               // ...make a unit of 10 bytes
+    writeFile(path("h.jpg"), "0123456789");
+    auto s = scanner(false);
+    run(*s);
+    const QString same = QCryptographicHash::hash("same bytes", QCryptographicHash::Sha256).toHex();
+    EXPECT_EQ(s->digestFor(path("a.jpg")), same);
+    EXPECT_EQ(s->digestFor(path("b.jpg")), same);
+    EXPECT_TRUE(s->digestFor(path("c.jpg")).has_value());
+    EXPECT_FALSE(s->digestFor(path("d.jpg")).has_value());
+    EXPECT_FALSE(s->digestFor(path("e.jpg")).has_value());
+    EXPECT_FALSE(s->digestFor(path("f.jpg")).has_value());
+    EXPECT_TRUE(s->digestFor(path("g.jpg")).has_value()); // the unit's size is shared with h
+    EXPECT_FALSE(s->digestFor(path("g.cr2")).has_value()); // companions never
+    const CleanupResult result = buildCleanupResult(s->units, *s);
+    ASSERT_EQ(result.groups.at(CleanupCategory::duplicate).size(), 1);
+    EXPECT_EQ(result.groups.at(CleanupCategory::duplicate)[0].keeper, path("a.jpg"));
+}
+
+TEST_F(ScannerTest, SubFoldersNamedLikePhotosAreNeverDuplicates)
+{
+    QDir(dir.path()).mkdir("x.png");
+    QDir(dir.path()).mkdir("y.png");
+    auto s = scanner(false);
+    ASSERT_EQ(s->units.size(), 2);
+    ASSERT_EQ(s->units[0].fileSize, s->units[1].fileSize);
+    run(*s);
+    EXPECT_FALSE(s->digestFor(path("x.png")).has_value());
+    EXPECT_TRUE(buildCleanupResult(s->units, *s).groups.at(CleanupCategory::duplicate).isEmpty());
+}
+
+TEST_F(ScannerTest, PrintsAreServedFromTheMetrics)
+{
+    writeFile(path("a.jpg"), "a");
+    writeFile(path("broken.jpg"), "b");
+    auto s = scanner(false);
+    run(*s);
+    EXPECT_EQ(s->printFor(path("a.jpg")), QByteArray("print"));
+    EXPECT_EQ(s->printFor(path("a.jpg")), QByteArray("print"));
+    EXPECT_FALSE(s->printFor(path("broken.jpg")).has_value());
+    EXPECT_FALSE(s->printFor(path("nothing.jpg")).has_value());
+}
+
+TEST_F(ScannerTest, AnEmptyFolderFinishesAtOnce)
+{
+    auto s = scanner(true);
+    run(*s);
+    EXPECT_EQ(s->done, 0);
+    EXPECT_TRUE(s->metrics.isEmpty());
+}
+
+TEST_F(ScannerTest, ReleasingARunningScannerWaitsForItsWorkers)
+{
+    for (int i = 0; i < 20; ++i)
+        writeFile(path(QString("p%1.jpg").arg(i)), QByteArray::number(i));
+    auto s = scanner(true);
+    s->start();
+    QThread::msleep(5);
+    s.reset(); // must neither crash nor call back into the dead scanner
+    QEventLoop loop;
+    QTimer::singleShot(100, &loop, &QEventLoop::quit);
+    loop.exec();
+    SUCCEED();
+}
+
+TEST(FileDigest, MatchesSha256AcrossChunkBoundaries)
+{
+    QTemporaryDir dir;
+    const QString small = dir.filePath("abc");
+    writeFile(small, "abc");
+    EXPECT_EQ(fileDigest(small), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+
+    QByteArray big(3 * 1024 * 1024 + 5, '\0');
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = char((i * 2654435761u) >> 13);
+    const QString large = dir.filePath("large");
+    writeFile(large, big);
+    EXPECT_EQ(fileDigest(large), QString(QCryptographicHash::hash(big, QCryptographicHash::Sha256).toHex()));
+
+    const QString empty = dir.filePath("empty");
+    writeFile(empty, "");
+    EXPECT_EQ(fileDigest(empty), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_FALSE(fileDigest(dir.filePath("missing")).has_value());
+    // A folder named like a photo opens, but has no digest: two of them must not
+    // pass for identical files.
+    EXPECT_FALSE(fileDigest(dir.path()).has_value());
+}

@@ -1,0 +1,254 @@
+#include "cleanup/MetricsCache.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimeZone>
+
+#include <cstring>
+
+namespace {
+
+CleanupMetrics sampleMetrics(int seed)
+{
+    CleanupMetrics m;
+    m.fileSize = 4'000'000 + seed;
+    m.modified = 1714564800.125 + seed;
+    m.captureDate = 1714564000.0 + seed;
+    m.sharpness = 123.456f + float(seed);
+    m.faceCount = 2;
+    m.faceSharpness = 33.25f;
+    m.closedFaces = {QRectF(0.1, 0.2, 0.05, 0.07)};
+    m.eyeOpenness = {0.31f, 0.12f};
+    m.eyeDarkness = {0.2f, 0.05f};
+    m.featurePrint = QByteArray("\x00\x01\xfe\xff print", 10);
+    m.printRevision = 7;
+    m.version = 1;
+    return m;
+}
+
+QByteArray bigEndian(quint64 value, int bytes)
+{
+    QByteArray out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out.append(char((value >> (8 * i)) & 0xff));
+    return out;
+}
+
+// A binary property list from raw objects (each already encoded), with refSize
+// and offset sizes of 4 bytes and object 0 at the top.
+QByteArray binaryPlist(const QVector<QByteArray> &objects)
+{
+    QByteArray out("bplist00");
+    QVector<quint64> offsets;
+    for (const QByteArray &object : objects) {
+        offsets.append(quint64(out.size()));
+        out += object;
+    }
+    const quint64 table = quint64(out.size());
+    for (quint64 offset : offsets)
+        out += bigEndian(offset, 4);
+    out += QByteArray(6, '\0');
+    out += char(4);
+    out += char(4);
+    out += bigEndian(quint64(objects.size()), 8);
+    out += bigEndian(0, 8);
+    out += bigEndian(table, 8);
+    return out;
+}
+
+QByteArray arrayOf(const QVector<quint32> &refs)
+{
+    QByteArray out;
+    if (refs.size() < 15) {
+        out += char(0xA0 | refs.size());
+    } else {
+        out += char(0xAF);
+        out += char(0x12);
+        out += bigEndian(quint64(refs.size()), 4);
+    }
+    for (quint32 ref : refs)
+        out += bigEndian(ref, 4);
+    return out;
+}
+
+} // namespace
+
+TEST(MetricsCache, FileNameIsTheHashOfTheStandardizedFolderPath)
+{
+    EXPECT_EQ(MetricsCache::fileName("/tmp/photos"), "5905c0aa15bfcd1ee4b0883f.plist");
+    EXPECT_EQ(MetricsCache::fileName("/tmp/photos/"), "5905c0aa15bfcd1ee4b0883f.plist");
+    EXPECT_EQ(MetricsCache::fileName("/tmp/x/../photos/./"), "5905c0aa15bfcd1ee4b0883f.plist");
+    EXPECT_NE(MetricsCache::fileName("/tmp/Photos"), MetricsCache::fileName("/tmp/photos"));
+    const std::optional<QString> file = MetricsCache::fileFor("/tmp/photos");
+    ASSERT_TRUE(file.has_value());
+    EXPECT_TRUE(file->endsWith("/Glanto/Cleanup/5905c0aa15bfcd1ee4b0883f.plist")) << qPrintable(*file);
+}
+
+TEST(MetricsCache, RecordsSurviveARoundTripThroughABinaryPlist)
+{
+    CleanupMetrics bare = sampleMetrics(1);
+    bare.faceSharpness.reset();
+    bare.featurePrint.reset();
+    bare.closedFaces.clear();
+    bare.eyeOpenness.clear();
+    bare.eyeDarkness.clear();
+    const QHash<QString, CleanupMetrics> entries{
+        {"IMG_0001.JPG", sampleMetrics(0)}, {QString::fromUtf8("照片 2.heic"), bare}};
+    const QByteArray bytes = MetricsCache::encode(entries);
+    ASSERT_TRUE(bytes.startsWith("bplist00"));
+    const auto decoded = MetricsCache::decode(bytes);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(*decoded, entries);
+}
+
+TEST(MetricsCache, SaveReplacesTheFileAtomicallyAndSkipsEmptyMetrics)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cache.plist");
+    EXPECT_FALSE(MetricsCache::save(path, {}));
+    EXPECT_FALSE(QFile::exists(path));
+
+    ASSERT_TRUE(MetricsCache::save(path, {{"a.jpg", sampleMetrics(0)}}));
+    ASSERT_TRUE(MetricsCache::save(path, {{"b.jpg", sampleMetrics(1)}}));
+    const QHash<QString, CleanupMetrics> loaded = MetricsCache::load(path);
+    EXPECT_EQ(loaded.keys(), QStringList{"b.jpg"});
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"cache.plist"});
+
+    EXPECT_FALSE(MetricsCache::save(dir.filePath("missing/cache.plist"), {{"a.jpg", sampleMetrics(0)}}));
+    EXPECT_TRUE(MetricsCache::load(dir.filePath("missing/cache.plist")).isEmpty());
+}
+
+TEST(MetricsCache, AnEntryIsValidOnlyForTheSameSizeTimeRevisionAndVersion)
+{
+    const QDateTime modified = QDateTime::fromMSecsSinceEpoch(1714564800125, QTimeZone::utc());
+    const CleanupUnit unit{"/f/a.jpg", {}, 1234, modified};
+    CleanupMetrics entry;
+    entry.fileSize = 1234;
+    entry.modified = 1714564800.125;
+    entry.printRevision = 7;
+    entry.version = 1;
+    EXPECT_TRUE(MetricsCache::isValidFor(entry, unit, 7));
+    EXPECT_FALSE(MetricsCache::isValidFor(entry, unit, 8));
+
+    CleanupMetrics changed = entry;
+    changed.fileSize = 1235;
+    EXPECT_FALSE(MetricsCache::isValidFor(changed, unit, 7));
+    changed = entry;
+    changed.modified = 1714564800.126;
+    EXPECT_FALSE(MetricsCache::isValidFor(changed, unit, 7));
+    changed = entry;
+    changed.version = 0;
+    EXPECT_FALSE(MetricsCache::isValidFor(changed, unit, 7));
+
+    // A unit without a date matches only an entry that stored 0.
+    const CleanupUnit undated{"/f/a.jpg", {}, 1234, std::nullopt};
+    EXPECT_FALSE(MetricsCache::isValidFor(entry, undated, 7));
+    changed = entry;
+    changed.modified = 0;
+    EXPECT_TRUE(MetricsCache::isValidFor(changed, undated, 7));
+}
+
+TEST(MetricsCache, TruncatedFilesReadAsEmpty)
+{
+    const QByteArray bytes = MetricsCache::encode({{"a.jpg", sampleMetrics(0)}, {"b.jpg", sampleMetrics(1)}});
+    for (qsizetype length = 0; length < bytes.size(); ++length)
+        EXPECT_FALSE(MetricsCache::decode(bytes.left(length)).has_value()) << length;
+}
+
+TEST(MetricsCache, ForeignFilesReadAsEmpty)
+{
+    QTemporaryDir dir;
+    const auto loadBytes = [&](const QByteArray &bytes) {
+        QFile file(dir.filePath("c.plist"));
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(bytes);
+        file.close();
+        return MetricsCache::load(file.fileName());
+    };
+    EXPECT_TRUE(loadBytes("").isEmpty());
+    EXPECT_TRUE(loadBytes("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict/></plist>").isEmpty());
+    QFile jpeg(GLANTO_CORPUS_DIR "/formats/hopper.jpg");
+    ASSERT_TRUE(jpeg.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(loadBytes(jpeg.readAll()).isEmpty());
+
+    // A well-formed plist of another shape: root array; entry missing a key;
+    // a key of the wrong type; a non-finite real.
+    const CleanupMetrics good = sampleMetrics(0);
+    const QByteArray valid = MetricsCache::encode({{"a.jpg", good}});
+    ASSERT_FALSE(loadBytes(valid).isEmpty());
+    QByteArray missing = valid;
+    missing.replace("faceCount", "faceCounT");
+    EXPECT_TRUE(loadBytes(missing).isEmpty());
+    CleanupMetrics infinite = good;
+    infinite.sharpness = std::numeric_limits<float>::infinity();
+    EXPECT_TRUE(loadBytes(MetricsCache::encode({{"a.jpg", infinite}, {"b.jpg", good}})).isEmpty());
+    QByteArray retyped = valid;
+    retyped.replace("sharpness", "faceCount"); // two faceCount keys, one a real; no sharpness
+    EXPECT_TRUE(loadBytes(retyped).isEmpty());
+    EXPECT_TRUE(loadBytes(binaryPlist({arrayOf({})})).isEmpty());
+
+    // A directory, and a file past the size bound, under the cache's name.
+    QDir(dir.path()).mkdir("d.plist");
+    EXPECT_TRUE(MetricsCache::load(dir.filePath("d.plist")).isEmpty());
+    QFile huge(dir.filePath("huge.plist"));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    huge.write(valid);
+    ASSERT_TRUE(huge.resize(MetricsCache::maxFileSize + 1)); // sparse
+    huge.close();
+    EXPECT_TRUE(MetricsCache::load(huge.fileName()).isEmpty());
+}
+
+// Found by hand: libplist 2.2 parses nesting recursively, and a 900 KB file of
+// 100,000 nested arrays crashed the program on its stack.
+TEST(MetricsCache, DeeplyNestedFileIsRejectedBeforeParsing)
+{
+    QVector<QByteArray> objects;
+    const int depth = 100'000;
+    for (int i = 0; i < depth; ++i)
+        objects.append(arrayOf({quint32(i + 1)}));
+    objects.append(arrayOf({}));
+    EXPECT_FALSE(MetricsCache::decode(binaryPlist(objects)).has_value());
+}
+
+TEST(MetricsCache, SelfReferenceAndReferenceBombsAreRejected)
+{
+    EXPECT_FALSE(MetricsCache::decode(binaryPlist({arrayOf({0})})).has_value());
+    EXPECT_FALSE(MetricsCache::decode(binaryPlist({arrayOf({1}), arrayOf({0})})).has_value());
+
+    // Three levels of 20,000 references to one shared array: 8e12 nodes once
+    // expanded, from a file of 240 KB.
+    const QVector<quint32> toOne(20'000, 1);
+    const QVector<quint32> toTwo(20'000, 2);
+    const QVector<quint32> toThree(20'000, 3);
+    EXPECT_FALSE(MetricsCache::decode(binaryPlist({arrayOf(toOne), arrayOf(toTwo), arrayOf(toThree),
+                                                   QByteArray("\x10\x01", 2)}))
+                     .has_value());
+
+    // References and offsets that point outside the file.
+    EXPECT_FALSE(MetricsCache::decode(binaryPlist({arrayOf({5})})).has_value());
+    QByteArray badOffset = binaryPlist({arrayOf({})});
+    badOffset[badOffset.size() - 32 - 1] = char(0x7f);
+    EXPECT_FALSE(MetricsCache::decode(badOffset).has_value());
+    QByteArray longData = binaryPlist({QByteArray("\x4f\x13", 2) + bigEndian(1ull << 40, 8)});
+    EXPECT_FALSE(MetricsCache::decode(longData).has_value());
+}
+
+TEST(MetricsCache, BitFlipsNeverCrashTheReader)
+{
+    const QByteArray valid = MetricsCache::encode({{"a.jpg", sampleMetrics(0)}, {"b.jpg", sampleMetrics(1)}});
+    quint32 state = 12345;
+    int decoded = 0;
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray bytes = valid;
+        for (int flips = 0; flips < 3; ++flips) {
+            state = state * 1664525u + 1013904223u;
+            const qsizetype at = qsizetype(state % quint32(bytes.size()));
+            bytes[at] = char(bytes[at] ^ (1 << (state >> 29)));
+        }
+        decoded += MetricsCache::decode(bytes).has_value();
+    }
+    EXPECT_LT(decoded, 3000); // most flips break something; none may crash
+}
