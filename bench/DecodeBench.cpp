@@ -72,7 +72,7 @@ void makePhoto(const QString &source, const QString &out, int width, int height,
     VImage in = VImage::new_from_file(source.toUtf8().constData());
     in = in.resize(double(width) / in.width(), VImage::option()->set("vscale", double(height) / in.height()));
     VImage noise = VImage::gaussnoise(width, height, VImage::option()->set("sigma", 6.0)->set("seed", seed));
-    VImage photo = (in + noise.bandjoin({noise, noise})).cast(VIPS_FORMAT_UCHAR);
+    VImage photo = (in + VImage::bandjoin({noise, noise, noise})).cast(VIPS_FORMAT_UCHAR);
     photo.jpegsave(out.toUtf8().constData(), VImage::option()->set("Q", 90)->set("strip", true));
     if (!exifThumbnail)
         return;

@@ -284,6 +284,29 @@ std::optional<AnimatedFrames> frames(const QString &path)
     return std::nullopt;
 }
 
+QString colorProfileName(const QString &path)
+{
+    const ImageFormat format = formatOfFile(path);
+    switch (format) {
+    case ImageFormat::unknown:
+    case ImageFormat::raw:
+        return {};
+    case ImageFormat::jpeg: {
+        const auto file = readWholeFile(path);
+        if (!file)
+            return {};
+        const auto facts = jpegFacts(file->data, file->size);
+        return facts ? iccDescription(facts->icc) : QString();
+    }
+    case ImageFormat::bmp:
+    case ImageFormat::ico:
+    case ImageFormat::icns:
+        return {};
+    default:
+        return iccDescription(vipsIccProfile(path));
+    }
+}
+
 bool encode(const QImage &image, const QString &path, ImageFormat format, int quality)
 {
     if (image.isNull())

@@ -78,6 +78,10 @@ QImage decodeFull(const QString &path, std::optional<int> cap = std::nullopt);
 // Frames of an animated GIF or APNG; absent for anything else or a single frame.
 std::optional<AnimatedFrames> frames(const QString &path);
 
+// The description of the embedded ICC profile ("sRGB IEC61966-2.1", "Adobe RGB
+// (1998)"); empty when the file embeds none.
+QString colorProfileName(const QString &path);
+
 // Writes the bitmap to path in the given format (jpeg, png, webp, tiff, heif,
 // avif, jxl, gif, bmp); quality 1-100 where the format has one. Writes straight
 // to path: callers that replace a user's file write to a temporary file first.

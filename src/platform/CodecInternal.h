@@ -86,6 +86,7 @@ QImage jpegDecodeFile(const QString &path, int maxPixelSize, bool preferEmbedded
 
 std::optional<ImageHeader> vipsProbe(const QString &path, ImageFormat format);
 QImage vipsDecode(const QString &path, ImageFormat format, int maxPixelSize);
+QByteArray vipsIccProfile(const QString &path);
 std::optional<AnimatedFrames> vipsGifFrames(const QString &path);
 bool vipsEncode(const QImage &image, const QString &path, ImageFormat format, int quality);
 

@@ -126,6 +126,23 @@ QImage vipsDecode(const QString &path, ImageFormat format, int maxPixelSize)
     }
 }
 
+QByteArray vipsIccProfile(const QString &path)
+{
+    initVips();
+    try {
+        VImage image = VImage::new_from_file(path.toUtf8().constData(),
+                                             VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+        if (image.get_typeof(VIPS_META_ICC_NAME) == 0)
+            return {};
+        size_t length = 0;
+        const void *data = image.get_blob(VIPS_META_ICC_NAME, &length);
+        return QByteArray(static_cast<const char *>(data), qsizetype(length));
+    } catch (const VError &) {
+        clearError();
+        return {};
+    }
+}
+
 std::optional<AnimatedFrames> vipsGifFrames(const QString &path)
 {
     initVips();
