@@ -27,3 +27,6 @@ struct ImageItem {
 
     friend bool operator==(const ImageItem &, const ImageItem &) = default;
 };
+
+// Lists of ten thousand items grow by moving memory, not by moving each item.
+Q_DECLARE_TYPEINFO(ImageItem, Q_RELOCATABLE_TYPE);
