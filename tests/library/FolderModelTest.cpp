@@ -430,6 +430,40 @@ TEST_F(FolderModelTest, RenameChangesTheUrlOnlyAndDoesNotResort)
     EXPECT_EQ(empty.count(), 0);
 }
 
+TEST_F(FolderModelTest, ABigFolderIsListedCompletelyWithEachFilesOwnAttributes)
+{
+    // Big enough that the attributes are read by several threads.
+    constexpr int count = 6000;
+    for (int i = 0; i < count; ++i) {
+        const QString name = QStringLiteral("IMG_%1.jpg").arg(i);
+        const QByteArray path = QFile::encodeName(sandbox.path(name));
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, i), 0);
+        const struct timespec times[2] = {{1'000'000'000 + i, 0}, {1'000'000'000 + i, 0}};
+        ASSERT_EQ(::futimens(fd, times), 0);
+        ::close(fd);
+        if (i % 100 == 0)
+            sandbox.file(QStringLiteral("notes%1.txt").arg(i));
+    }
+
+    ASSERT_TRUE(model.load(sandbox.root()));
+    ASSERT_EQ(model.count(), count);
+    for (int i = 0; i < count; ++i) {
+        const ImageItem &item = model.items().at(i);
+        ASSERT_EQ(item.fileName(), QStringLiteral("IMG_%1.jpg").arg(i));
+        ASSERT_EQ(item.url, sandbox.path(item.fileName()));
+        ASSERT_EQ(item.fileSize, i);
+        ASSERT_EQ(item.modified->toSecsSinceEpoch(), 1'000'000'000 + i);
+    }
+
+    Settings::setSortKey(SortKey::size);
+    model.resort(sandbox.path("IMG_42.jpg"));
+    EXPECT_EQ(currentName(model), "IMG_42.jpg");
+    EXPECT_EQ(model.index(), count - 1 - 42);
+    EXPECT_EQ(model.items().first().fileSize, count - 1);
+}
+
 TEST_F(FolderModelTest, ListingAFolderReadsNoImageData)
 {
     // Files that are not images at all, and one that cannot be read: listing
