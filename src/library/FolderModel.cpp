@@ -218,27 +218,32 @@ std::optional<QList<ImageItem>> FolderModel::listFolder(const QString &folder)
 
     // Names first: the name test comes before any stat, so the other files
     // of a big folder cost nothing but their name.
-    std::vector<std::string> names;
+    struct Entry {
+        std::string bytes;   // as the file system spells it, for the stat
+        QString name;
+    };
+    std::vector<Entry> names;
     while (const dirent *entry = ::readdir(directory.handle)) {
         // Hidden files, "." and "..".
         if (entry->d_name[0] == '.')
             continue;
-        if (isSupportedImageName(QFile::decodeName(entry->d_name)))
-            names.emplace_back(entry->d_name);
+        QString name = QFile::decodeName(entry->d_name);
+        if (isSupportedImageName(name))
+            names.push_back({entry->d_name, std::move(name)});
     }
 
     QList<ImageItem> items(qsizetype(names.size()));
     ImageItem *const out = items.data();
     const auto fill = [&](size_t from, size_t to) {
         for (size_t i = from; i < to; ++i) {
-            ImageItem &item = out[i];
-            item.url = joined(folder, QFile::decodeName(names[i].c_str()));
-            readAttributes(fd, names[i].c_str(), item);
+            out[i].url = joined(folder, names[i].name);
+            readAttributes(fd, names[i].bytes.c_str(), out[i]);
         }
     };
     // One stat per file is nearly all of the cost, and almost all of it is
     // spent in the kernel: a big folder is shared among a few threads.
-    const size_t threads = std::clamp<size_t>(names.size() / 2048, 1, std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
+    const size_t cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    const size_t threads = std::clamp<size_t>(names.size() / 2048, 1, cores);
     if (threads == 1) {
         fill(0, names.size());
     } else {
