@@ -131,7 +131,13 @@ QVector<QRect> smallFaceRegions(const QImage &image, const QVector<DetectedFace>
     if (samples > 0 && chroma < 2 * int64_t(samples))
         return {frame};    // black and white: skin colour says nothing
 
-    QVector<QRect> regions;
+    // Runs of skin tiles, most skin first, searched until a budget of a third of the
+    // frame: a warm-coloured scene (sand, wood, brick) must not cost a full 2x search.
+    struct Run {
+        QRect rect;
+        int skin;
+    };
+    QVector<Run> runs;
     for (int r = 0; r < rows; ++r) {
         int c = 0;
         while (c < cols) {
@@ -140,12 +146,23 @@ QVector<QRect> smallFaceRegions(const QImage &image, const QVector<DetectedFace>
                 continue;
             }
             int end = c;
+            int total = skin[r * cols + c];
             while (end + 1 < cols && skin[r * cols + end + 1] >= minSkinSamples)
-                ++end;
+                total += skin[r * cols + ++end];
             const QRect run(c * tileSize, r * tileSize, (end - c + 1) * tileSize, tileSize);
-            regions.append(run.adjusted(-tileMargin, -tileMargin, tileMargin, tileMargin).intersected(frame));
+            runs.append({run.adjusted(-tileMargin, -tileMargin, tileMargin, tileMargin).intersected(frame),
+                         total / (end - c + 1)});
             c = end + 1;
         }
+    }
+    std::stable_sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.skin > b.skin; });
+    QVector<QRect> regions;
+    int64_t area = 0;
+    for (const Run &run : runs) {
+        area += int64_t(run.rect.width()) * run.rect.height();
+        if (area * 3 > int64_t(W) * H && !regions.isEmpty())
+            break;
+        regions.append(run.rect);
     }
     return regions;
 }
