@@ -437,7 +437,7 @@ cmsHTRANSFORM transformFor(const QByteArray &icc)
     Profile in(cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size())));
     if (in && cmsGetColorSpace(in.get()) == cmsSigRgbData && !profileDescription(in.get()).startsWith("sRGB")) {
         Profile out(cmsCreate_sRGBProfile());
-        transform = cmsCreateTransform(in.get(), TYPE_RGBA_8, out.get(), TYPE_RGBA_8, INTENT_PERCEPTUAL,
+        transform = cmsCreateTransform(in.get(), TYPE_RGBA_8, out.get(), TYPE_RGBA_8, INTENT_RELATIVE_COLORIMETRIC,
                                        cmsFLAGS_NOCACHE | cmsFLAGS_COPY_ALPHA);
     }
     std::lock_guard guard(cache.lock);

@@ -87,6 +87,9 @@ QImage jpegDecodeFile(const QString &path, int maxPixelSize, bool preferEmbedded
 std::optional<ImageHeader> vipsProbe(const QString &path, ImageFormat format);
 QImage vipsDecode(const QString &path, ImageFormat format, int maxPixelSize);
 QByteArray vipsIccProfile(const QString &path);
+// An encoded image held in memory (PNG or JPEG 2000 inside an icon file).
+std::optional<QSize> vipsBufferSize(const QByteArray &bytes);
+QImage vipsDecodeBuffer(const QByteArray &bytes, int maxPixelSize);
 std::optional<AnimatedFrames> vipsGifFrames(const QString &path);
 bool vipsEncode(const QImage &image, const QString &path, ImageFormat format, int quality);
 

@@ -3,6 +3,7 @@
 
 #include "platform/CodecInternal.h"
 
+#include <QFile>
 #include <QImageReader>
 
 namespace {
@@ -37,6 +38,39 @@ std::optional<std::pair<int, QSize>> largestImage(QImageReader &reader)
     return std::make_pair(best, bestSize);
 }
 
+// Newer icon files that Qt's reader turns down: the largest PNG or JPEG 2000 entry.
+QByteArray largestIcnsPayload(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > (qint64(32) << 20))
+        return {};
+    const QByteArray bytes = file.readAll();
+    auto be32 = [&](qsizetype at) {
+        const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData() + at);
+        return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+    };
+    QByteArray best;
+    QSize bestSize;
+    qsizetype at = 8;
+    while (at + 8 <= bytes.size()) {
+        const quint32 length = be32(at + 4);
+        if (length < 8 || at + qsizetype(length) > bytes.size())
+            break;
+        const QByteArray payload = bytes.mid(at + 8, length - 8);
+        const bool png = payload.startsWith("\x89PNG");
+        const bool jp2 = payload.startsWith(QByteArray("\0\0\0\x0CjP  ", 8)) || payload.startsWith("\xFF\x4F\xFF\x51");
+        if (png || jp2) {
+            const auto size = CodecDetail::vipsBufferSize(payload);
+            if (size && int64_t(size->width()) * size->height() > int64_t(bestSize.width()) * bestSize.height()) {
+                best = payload;
+                bestSize = *size;
+            }
+        }
+        at += length;
+    }
+    return best;
+}
+
 } // namespace
 
 namespace CodecDetail {
@@ -46,8 +80,14 @@ std::optional<ImageHeader> qtProbe(const QString &path, ImageFormat format)
     QImageReader reader(path, qtFormat(format));
     reader.setDecideFormatFromContent(false);
     const auto largest = largestImage(reader);
-    if (!largest)
-        return std::nullopt;
+    if (!largest) {
+        if (format != ImageFormat::icns)
+            return std::nullopt;
+        const auto size = vipsBufferSize(largestIcnsPayload(path));
+        if (!size)
+            return std::nullopt;
+        return ImageHeader{format, *size, 1, false};
+    }
     ImageHeader header;
     header.format = format;
     header.storedSize = largest->second;
@@ -59,6 +99,8 @@ QImage qtDecode(const QString &path, ImageFormat format, int maxPixelSize)
     QImageReader reader(path, qtFormat(format));
     reader.setDecideFormatFromContent(false);
     const auto largest = largestImage(reader);
+    if (!largest && format == ImageFormat::icns)
+        return vipsDecodeBuffer(largestIcnsPayload(path), maxPixelSize);
     if (!largest || int64_t(largest->second.width()) * largest->second.height() > Codec::maxPixelCount)
         return {};
     // Our own pixel bound has been checked; Qt's default 256 MB limit would refuse

@@ -116,9 +116,40 @@ QImage vipsDecode(const QString &path, ImageFormat format, int maxPixelSize)
                            ->set("height", target)
                            // JPEG 2000 picks the wrong resolution level with size=down
                            // in 8.14; target never exceeds the image, so both is safe.
-                           ->set("size", format == ImageFormat::jp2 ? VIPS_SIZE_BOTH : VIPS_SIZE_DOWN)
-                           ->set("export_profile", "srgb");
+                           ->set("size", format == ImageFormat::jp2 ? VIPS_SIZE_BOTH : VIPS_SIZE_DOWN);
+        // Only an embedded profile is converted, colorimetrically: an sRGB-to-sRGB
+        // pass with the perceptual intent of vips' v4 profile lifts black to 16.
+        if (!vipsIccProfile(path).isEmpty())
+            options = options->set("export_profile", "srgb")->set("intent", VIPS_INTENT_RELATIVE);
         VImage thumb = VImage::thumbnail(path.toUtf8().constData(), target, options);
+        return toQImage(thumb);
+    } catch (const VError &) {
+        clearError();
+        return {};
+    }
+}
+
+std::optional<QSize> vipsBufferSize(const QByteArray &bytes)
+{
+    initVips();
+    try {
+        VImage image = VImage::new_from_buffer(bytes.constData(), size_t(bytes.size()), "");
+        return QSize(image.width(), image.height());
+    } catch (const VError &) {
+        clearError();
+        return std::nullopt;
+    }
+}
+
+QImage vipsDecodeBuffer(const QByteArray &bytes, int maxPixelSize)
+{
+    const auto size = vipsBufferSize(bytes);
+    if (!size || size->isEmpty() || int64_t(size->width()) * size->height() > Codec::maxPixelCount)
+        return {};
+    try {
+        const int target = std::min(maxPixelSize, std::max(size->width(), size->height()));
+        VImage image = VImage::new_from_buffer(bytes.constData(), size_t(bytes.size()), "");
+        VImage thumb = image.thumbnail_image(target, VImage::option()->set("height", target)->set("size", VIPS_SIZE_BOTH));
         return toQImage(thumb);
     } catch (const VError &) {
         clearError();
