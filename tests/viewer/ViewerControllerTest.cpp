@@ -1,0 +1,310 @@
+// The viewer controller with the real loader on real files (raster renderer,
+// offscreen platform).
+#include "ViewerTestSupport.h"
+
+#include "library/FilmstripView.h"
+#include "settings/Settings.h"
+#include "settings/Texts.h"
+#include "viewer/ViewerViewController.h"
+#include "viewer/ZoomableImageView.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ViewerControllerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        testApp();
+        ASSERT_TRUE(dir.isValid());
+        Settings::setSortKey(SortKey::name);
+        Settings::setSortReversed(false);
+        Settings::setEscCloses(false);
+        Settings::setFadeTransition(false);
+        Settings::setCleanupHintShown(true);
+        host = std::make_unique<QWidget>();
+        host->resize(1000, 700);
+        viewer = new ViewerViewController(loader, host.get());
+        viewer->setGeometry(0, 0, 1000, 700);
+        host->show();
+        viewer->onDisplayed = [this](bool isNewPhoto) {
+            displays.push_back({viewer->folderModel().current()->url, viewer->imageView()->logicalSize(), isNewPhoto});
+        };
+    }
+
+    void TearDown() override
+    {
+        host.reset();
+    }
+
+    QString path(const QString &name) const { return QDir(dir.path()).filePath(name); }
+
+    bool idle()
+    {
+        return viewer->decodeQueue.activeThreadCount() == 0 && viewer->prefetchQueue.activeThreadCount() == 0;
+    }
+
+    // Waits until the current photo is on screen and the queues are quiet.
+    bool settle()
+    {
+        return waitFor([this] {
+            const auto current = viewer->folderModel().current();
+            return idle() && current && !displays.empty() && displays.back().url == current->url;
+        });
+    }
+
+    struct Display
+    {
+        QString url;
+        QSizeF size;
+        bool isNewPhoto;
+    };
+
+    ImageLoader loader{8ull << 30};
+    QTemporaryDir dir;
+    std::unique_ptr<QWidget> host;
+    ViewerViewController *viewer = nullptr;
+    std::vector<Display> displays;
+};
+
+TEST_F(ViewerControllerTest, NavigationWrapsAroundAtBothEnds)
+{
+    copyInto(dir.path(), "formats/hopper.jpg", "a.jpg");                 // 128 x 128
+    copyInto(dir.path(), "exif/Canon_40D.jpg", "b.jpg");                 // 100 x 68
+    copyInto(dir.path(), "exif/Canon_DIGITAL_IXUS_400.jpg", "c.jpg");    // 100 x 75
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(viewer->folderModel().index(), 0);
+    EXPECT_EQ(viewer->imageView()->logicalSize(), QSizeF(128, 128));
+    EXPECT_FALSE(viewer->emptyState()->isVisible());
+
+    viewer->navigate(-1);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(displays.back().url, path("c.jpg"));
+    EXPECT_EQ(viewer->imageView()->logicalSize(), QSizeF(100, 75));
+
+    viewer->navigate(+1);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(displays.back().url, path("a.jpg"));
+
+    viewer->goLast();
+    EXPECT_EQ(viewer->folderModel().index(), 2);
+    viewer->goTo(7); // out of range: stays
+    EXPECT_EQ(viewer->folderModel().index(), 2);
+}
+
+TEST_F(ViewerControllerTest, WithOnePhotoBothDirectionsRedisplayIt)
+{
+    const QString only = copyInto(dir.path(), "formats/hopper.jpg", "only.jpg");
+    viewer->open(only);
+    ASSERT_TRUE(settle());
+    const size_t before = displays.size();
+    viewer->navigate(+1);
+    ASSERT_TRUE(waitFor([&] { return displays.size() > before; }));
+    viewer->navigate(-1);
+    ASSERT_TRUE(waitFor([&] { return displays.size() > before + 1; }));
+    EXPECT_EQ(displays.back().url, only);
+    EXPECT_TRUE(displays.back().isNewPhoto);
+}
+
+TEST_F(ViewerControllerTest, PrefetchLeansTheWayOfTravelAndDropsWhatIsFarBehind)
+{
+    QStringList urls;
+    for (int i = 0; i < 24; ++i)
+        urls << copyInto(dir.path(), i % 2 ? "exif/Canon_40D.jpg" : "formats/hopper.jpg",
+                         QStringLiteral("p%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    for (int i = 0; i < 3; ++i) {
+        viewer->navigate(+1);
+        ASSERT_TRUE(settle());
+    }
+    ASSERT_EQ(viewer->folderModel().index(), 3);
+    const QSet<QString> forward{urls[4], urls[5], urls[6], urls[7], urls[8], urls[2], urls[1]};
+    EXPECT_TRUE(viewer->prefetchedURLs.contains(forward));
+    const int target = viewer->previewTargetSize();
+    for (const QString &url : forward)
+        EXPECT_FALSE(loader.cachedPreview(url, target).isNull()) << qPrintable(url);
+
+    viewer->navigate(-1);
+    ASSERT_TRUE(settle());
+    // Current 2: five back (wrapping) and two ahead.
+    for (int i : {1, 0, 23, 22, 21, 3, 4})
+        EXPECT_TRUE(viewer->prefetchedURLs.contains(urls[i])) << i;
+
+    // Far away: everything more than 8 steps from 14 is dropped, its preview too.
+    viewer->goTo(14);
+    ASSERT_TRUE(settle());
+    for (int i : {1, 2, 3, 4, 5})
+        EXPECT_FALSE(viewer->prefetchedURLs.contains(urls[i])) << i;
+    EXPECT_TRUE(loader.cachedPreview(urls[4], target).isNull());
+    EXPECT_TRUE(viewer->prefetchedURLs.contains(urls[6])); // exactly 8 away: kept
+}
+
+TEST_F(ViewerControllerTest, ADecodeThatFinishesAfterTheUserMovedOnIsNotShown)
+{
+    copyInto(dir.path(), "formats/hopper.jpg", "a.jpg");      // 128 x 128
+    copyInto(dir.path(), "exif/Canon_40D.jpg", "b.jpg");      // 100 x 68
+    // Nothing is cached: both photos need a decode, and the user moves on before
+    // the first one can come back.
+    viewer->open(dir.path());
+    viewer->navigate(+1);
+    ASSERT_TRUE(settle());
+    spin(300);
+    ASSERT_FALSE(displays.empty());
+    for (const Display &d : displays) {
+        EXPECT_EQ(d.url, path("b.jpg"));
+        EXPECT_EQ(d.size, QSizeF(100, 68));
+    }
+}
+
+TEST_F(ViewerControllerTest, EscapeFitsAZoomedPhotoThenClosesWhenEscClosesIsOn)
+{
+    copyInto(dir.path(), "sharp/176_HONOR-7X_S.jpg", "a.jpg");
+    Settings::setEscCloses(true);
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    ZoomableImageView *view = viewer->imageView();
+    view->zoom(1.0, {10, 10}, false, true);
+    ASSERT_FALSE(view->isFitMode());
+    viewer->handleEscape();
+    EXPECT_TRUE(view->isFitMode());
+    EXPECT_TRUE(host->isVisible());
+    viewer->handleEscape();
+    EXPECT_FALSE(host->isVisible());
+}
+
+TEST_F(ViewerControllerTest, EscapeLeavesFullScreenWhenEscClosesIsOff)
+{
+    copyInto(dir.path(), "formats/hopper.jpg", "a.jpg");
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    host->showFullScreen();
+    ASSERT_TRUE(host->isFullScreen());
+    viewer->handleEscape();
+    EXPECT_FALSE(host->isFullScreen());
+    EXPECT_TRUE(host->isVisible());
+}
+
+TEST_F(ViewerControllerTest, AnEmptyFolderShowsTheEmptyStateAndAnEmptyStrip)
+{
+    QFile(path("notes.txt")).open(QIODevice::WriteOnly);
+    viewer->open(dir.path());
+    EXPECT_TRUE(viewer->emptyState()->isVisible());
+    EXPECT_EQ(viewer->emptyHint(), Texts::text("ui.noImages"));
+    EXPECT_FALSE(viewer->imageView()->hasImage());
+    EXPECT_EQ(viewer->filmstrip()->count(), 0);
+    viewer->filmstrip()->syncSelection(0);
+    EXPECT_EQ(viewer->filmstrip()->selectedIndex(), -1);
+    viewer->navigate(+1); // nothing to move to, nothing breaks
+    EXPECT_TRUE(viewer->emptyState()->isVisible());
+}
+
+TEST_F(ViewerControllerTest, TrashingTheLastPhotoShowsNoMore)
+{
+    copyInto(dir.path(), "formats/hopper.jpg", "a.jpg");
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    viewer->currentPhotoTrashed(viewer->generation - 1); // stale: ignored
+    EXPECT_EQ(viewer->folderModel().count(), 1);
+    viewer->currentPhotoTrashed(viewer->generation);
+    EXPECT_EQ(viewer->folderModel().count(), 0);
+    EXPECT_EQ(viewer->emptyHint(), Texts::text("ui.noMore"));
+    EXPECT_FALSE(viewer->imageView()->hasImage());
+}
+
+TEST_F(ViewerControllerTest, TheCleanupHintAppearsOnceForABigFolder)
+{
+    Settings::setCleanupHintShown(false);
+    for (int i = 0; i < 50; ++i)
+        copyInto(dir.path(), "formats/hopper.jpg", QStringLiteral("h%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+    viewer->open(dir.path());
+    EXPECT_TRUE(Settings::cleanupHintShown());
+    ASSERT_TRUE(waitFor([&] { return viewer->isFlashing(); }, 3000));
+    EXPECT_EQ(viewer->hudMessage(), Texts::text("cleanup.tip"));
+
+    viewer->flash(QStringLiteral("x"), 0.05);
+    ASSERT_TRUE(waitFor([&] { return !viewer->isFlashing(); }, 2000));
+    viewer->open(dir.path());
+    spin(1600);
+    EXPECT_FALSE(viewer->isFlashing());
+}
+
+TEST_F(ViewerControllerTest, ASecondMessageReplacesTheFirstAndKeepsItsOwnDuration)
+{
+    viewer->flash(QStringLiteral("first"), 0.6);
+    EXPECT_TRUE(viewer->hudVisible());
+    spin(400);
+    viewer->flash(QStringLiteral("second"), 0.6);
+    spin(350); // the first message's time is over, the second's is not
+    EXPECT_TRUE(viewer->isFlashing());
+    EXPECT_EQ(viewer->hudMessage(), QStringLiteral("second"));
+    viewer->hideHudUnlessFlashing();
+    EXPECT_TRUE(viewer->hudVisible());
+    ASSERT_TRUE(waitFor([&] { return !viewer->isFlashing(); }, 3000));
+    EXPECT_FALSE(viewer->hudVisible());
+}
+
+TEST_F(ViewerControllerTest, CommandsFlashTheirConfirmations)
+{
+    viewer->toggleEscCloses();
+    EXPECT_TRUE(Settings::escCloses());
+    EXPECT_EQ(viewer->hudMessage(), Texts::text("msg.escClosesOn"));
+    viewer->setWheelAction(1);
+    EXPECT_TRUE(Settings::wheelNavigates());
+    EXPECT_EQ(viewer->hudMessage(), Texts::text("wheel.navigate.on"));
+    viewer->setWheelAction(0);
+    EXPECT_EQ(viewer->hudMessage(), Texts::text("wheel.zoom.on"));
+    viewer->toggleWheelZoomInverted();
+    EXPECT_EQ(viewer->hudMessage(), Texts::text("wheel.inverted.on"));
+    EXPECT_TRUE(viewer->validateMenuItem(MenuCommand::toggleWheelZoomInverted, 0).checked);
+    EXPECT_FALSE(viewer->validateMenuItem(MenuCommand::toggleCleanup, 0).enabled); // no photos
+}
+
+TEST_F(ViewerControllerTest, StaleThumbnailsNeverLandInReusedCells)
+{
+    // 600 photos in two looks: even positions hopper, odd the Canon.
+    for (int i = 0; i < 600; ++i)
+        copyInto(dir.path(), i % 2 ? "exif/Canon_40D.jpg" : "formats/hopper.jpg",
+                 QStringLiteral("f%1.jpg").arg(i, 3, 10, QLatin1Char('0')));
+    viewer->open(dir.path());
+    FilmstripView *strip = viewer->filmstrip();
+    // Scroll fast: each jump repaints and reuses the cells before their thumbnails arrive.
+    for (int position : {100, 300, 50, 520, 250}) {
+        strip->scrollTo(position);
+        strip->viewport()->repaint();
+    }
+    ASSERT_TRUE(waitFor([&] { return viewer->thumbQueue.activeThreadCount() == 0 && viewer->decodeQueue.activeThreadCount() == 0; }));
+    spin(200);
+    strip->viewport()->repaint();
+    spin(200);
+    const auto [first, last] = strip->visibleRange();
+    ASSERT_LE(first, 250);
+    ASSERT_GE(last, 250);
+    int checked = 0;
+    for (int position = first; position <= last; ++position) {
+        FilmstripItem *cell = strip->cellFor(position);
+        ASSERT_NE(cell, nullptr);
+        if (cell->image().isNull())
+            continue;
+        const QSize expected = position % 2 ? QSize(100, 68) : QSize(128, 128);
+        EXPECT_EQ(cell->image().size(), expected) << position;
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+    // Only cells that were in view asked for thumbnails.
+    const QString far = viewer->folderModel().items().at(400).url;
+    EXPECT_TRUE(loader.cachedThumbnail(far).isNull());
+
+    // scroll-to out of range changes nothing.
+    const QRect before = strip->cellRect(0);
+    strip->scrollTo(-1);
+    strip->scrollTo(600);
+    EXPECT_EQ(strip->cellRect(0), before);
+}
+
+} // namespace
