@@ -241,9 +241,10 @@ TEST_F(ScannerTest, ProgressIsThrottledButAlwaysReportsTheEnd)
     auto s = scanner(false);
     run(*s);
     // One report at start, one at the end of measuring, one on completion;
-    // thirty instant measurements fit in one throttling interval.
+    // thirty instant measurements take about one throttling interval, so
+    // only a few more (a loaded machine may stretch them) but far from thirty.
     EXPECT_GE(progressCalls, 3);
-    EXPECT_LE(progressCalls, 6);
+    EXPECT_LE(progressCalls, 10);
 }
 
 TEST_F(ScannerTest, OnlyFilesWhoseSizeIsSharedAreHashed)
