@@ -26,6 +26,8 @@ protected:
         Settings::setEscCloses(false);
         Settings::setFadeTransition(false);
         Settings::setCleanupHintShown(true);
+        Settings::setWheelNavigates(false);
+        Settings::setWheelZoomInverted(false);
         host = std::make_unique<QWidget>();
         host->resize(1000, 700);
         viewer = new ViewerViewController(loader, host.get());
