@@ -320,6 +320,54 @@ TEST_F(ScannerTest, ReleasingARunningScannerWaitsForItsWorkers)
     SUCCEED();
 }
 
+// Every byte-identical pair the corpus manifest names is found, in whichever
+// folder it sits, and nothing else: edited copies (flipped, resized,
+// greyscale) are not exact duplicates.
+TEST_F(ScannerTest, CorpusDuplicatesAreExactlyTheByteIdenticalPairs)
+{
+    QFile manifest(GLANTO_CORPUS_DIR "/manifest.tsv");
+    ASSERT_TRUE(manifest.open(QIODevice::ReadOnly));
+    QSet<QString> expected; // "folder/keeper|loser" sorted pair
+    const auto pairKey = [](const QString &folder, QString a, QString b) {
+        if (b < a)
+            std::swap(a, b);
+        return folder + "/" + a + "|" + b;
+    };
+    for (const QByteArray &line : manifest.readAll().split('\n')) {
+        const QStringList fields = QString::fromUtf8(line).split('\t');
+        if (fields.size() < 3)
+            continue;
+        const QStringList properties = fields[2].split(';');
+        for (const QString &property : properties) {
+            if (property.startsWith("duplicate-of=") && !fields[2].contains("edit=") && property != "duplicate-of=none") {
+                const QString folder = fields[0].section('/', 0, 0);
+                expected.insert(pairKey(folder, fields[0].section('/', 1), property.section('=', 1)));
+            }
+        }
+    }
+    ASSERT_EQ(expected.size(), 4);
+
+    QSet<QString> found;
+    const QDir corpus(GLANTO_CORPUS_DIR);
+    for (const QString &folder : corpus.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString path = corpus.filePath(folder);
+        CleanupScanner s(path, makeUnits(FolderModel::listFolder(path).value_or(QList<ImageItem>{})), false);
+        s.setMeasure([](const CleanupUnit &) { return std::optional<CleanupMetrics>(); });
+        QEventLoop loop;
+        s.onFinish = [&] { loop.quit(); };
+        s.start();
+        loop.exec();
+        const CleanupResult result = buildCleanupResult(s.units, s);
+        for (const CleanupGroup &group : result.groups.at(CleanupCategory::duplicate)) {
+            for (const CleanupUnit &unit : group.units) {
+                if (unit.primary != *group.keeper)
+                    found.insert(pairKey(folder, QFileInfo(*group.keeper).fileName(), QFileInfo(unit.primary).fileName()));
+            }
+        }
+    }
+    EXPECT_EQ(found, expected);
+}
+
 TEST(FileDigest, MatchesSha256AcrossChunkBoundaries)
 {
     QTemporaryDir dir;
