@@ -1,0 +1,171 @@
+#include "app/AppDelegate.h"
+
+#include "app/SingleInstance.h"
+#include "app/ViewerWindowController.h"
+#include "app/SelfCheck.h"
+#include "app/WindowShot.h"
+// FIXME: switch to "cleanup/CleanupReport.h" once the report mode exists.
+#include "app/CleanupReportStandIn.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QPalette>
+#include <QStyleFactory>
+#include <QTimer>
+
+namespace {
+
+void setIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Glanto"));
+    QCoreApplication::setApplicationName(QStringLiteral("Glanto"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(GLANTO_VERSION));
+}
+
+// A dark appearance whatever the desktop's own theme says: photos are judged
+// against dark surroundings.
+void applyDarkAppearance()
+{
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette dark;
+    const QColor window(30, 30, 32);
+    const QColor base(22, 22, 24);
+    const QColor text(235, 235, 240);
+    const QColor disabledText(120, 120, 126);
+    const QColor accent(10, 132, 255);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, base);
+    dark.setColor(QPalette::AlternateBase, window);
+    dark.setColor(QPalette::ToolTipBase, QColor(50, 50, 54));
+    dark.setColor(QPalette::ToolTipText, text);
+    dark.setColor(QPalette::PlaceholderText, disabledText);
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::Button, QColor(48, 48, 52));
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::BrightText, Qt::white);
+    dark.setColor(QPalette::Light, QColor(70, 70, 74));
+    dark.setColor(QPalette::Midlight, QColor(58, 58, 62));
+    dark.setColor(QPalette::Mid, QColor(40, 40, 44));
+    dark.setColor(QPalette::Dark, QColor(16, 16, 18));
+    dark.setColor(QPalette::Shadow, Qt::black);
+    dark.setColor(QPalette::Highlight, accent);
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Link, accent);
+    dark.setColor(QPalette::LinkVisited, accent.lighter(130));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, disabledText);
+    QApplication::setPalette(dark);
+}
+
+QStringList argumentsAfterProgram(const QStringList &all)
+{
+    return all.isEmpty() ? all : all.mid(1);
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(const QStringList &arguments, QObject *parent)
+    : QObject(parent)
+    , options(parseLaunchArguments(arguments))
+{}
+
+AppDelegate::~AppDelegate() = default;
+
+int AppDelegate::run(int argc, char **argv)
+{
+    QStringList rawArguments;
+    for (int i = 1; i < argc; ++i)
+        rawArguments << QString::fromLocal8Bit(argv[i]);
+
+    // The report mode runs before any user interface exists and needs no display.
+    if (const LaunchOptions early = parseLaunchArguments(rawArguments); early.cleanupReportFolder) {
+        QCoreApplication app(argc, argv);
+        setIdentity();
+        return runCleanupReport(*early.cleanupReportFolder);
+    }
+
+    QApplication app(argc, argv);
+    setIdentity();
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.glanto.Glanto"));
+    applyDarkAppearance();
+
+    // Qt has taken its own switches (-platform, -style ...) off the line by now.
+    const QStringList arguments = argumentsAfterProgram(QCoreApplication::arguments());
+    const LaunchOptions options = parseLaunchArguments(arguments);
+
+    AppDelegate delegate(arguments);
+    SingleInstance instance;
+    if (!options.selfCheck) {
+        if (instance.claimOrHandOver(options.firstPath.value_or(QString()))
+            == SingleInstance::Role::handedOver)
+            return 0;
+        instance.onOpen = [&delegate](const QString &path) {
+            if (path.isEmpty())
+                delegate.activate();
+            else
+                delegate.openURLs({path});
+        };
+    }
+
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] {
+        if (delegate.windowController)
+            delegate.windowController->saveFrame();
+    });
+    const int status = QApplication::exec();
+    // The window goes before the application object it was made with.
+    delegate.windowController.reset();
+    return status;
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    if (windowController)
+        return;
+
+    windowController = std::make_unique<ViewerWindowController>();
+    windowController->showWindow();
+
+    if (const std::optional<QString> folder = benchFolder(QCoreApplication::arguments())) {
+        startBench(windowController->contentController(), *folder);
+        return;
+    }
+
+    if (options.shotPath) {
+        if (options.shotLocation && QFileInfo::exists(*options.shotLocation))
+            windowController->open(QFileInfo(*options.shotLocation).absoluteFilePath());
+        scheduleWindowShot(windowController.get(), *options.shotPath);
+    }
+
+    const FirstContent first = chooseFirstContent(options, pendingURL);
+    pendingURL.reset();
+    switch (first.kind) {
+    case FirstContent::Kind::open:
+        windowController->open(first.path);
+        break;
+    case FirstContent::Kind::openPanel:
+        windowController->openFolderPanel();
+        break;
+    case FirstContent::Kind::nothing:
+        break;
+    }
+}
+
+void AppDelegate::openURLs(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    if (!windowController) {
+        pendingURL = paths.first();
+        return;
+    }
+    windowController->showWindow();
+    windowController->open(paths.first());
+}
+
+void AppDelegate::activate()
+{
+    if (windowController)
+        windowController->showWindow();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "app/LaunchOptions.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class ViewerWindowController;
+
+// Starts the program, owns the one window, and decides what it shows first.
+class AppDelegate : public QObject
+{
+    Q_OBJECT
+public:
+    // arguments: the command line after the program path.
+    explicit AppDelegate(const QStringList &arguments, QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    // The process entry: report mode without a display, otherwise the single
+    // instance, the window and the event loop. Returns the exit status.
+    static int run(int argc, char **argv);
+
+    // The launch sequence, run once the event loop has started.
+    void applicationDidFinishLaunching();
+
+    // A request to open locations (a second `glanto PATH`, the desktop's open
+    // request). Only the first path counts; before the window exists it is kept
+    // in pendingURL for the launch sequence.
+    void openURLs(const QStringList &paths);
+
+    // Brings the window forward, if there is one.
+    void activate();
+
+    std::unique_ptr<ViewerWindowController> windowController;
+    std::optional<QString> pendingURL;
+
+private:
+    LaunchOptions options;
+};

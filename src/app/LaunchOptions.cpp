@@ -1,0 +1,76 @@
+#include "app/LaunchOptions.h"
+
+#include <QFileInfo>
+
+#include <array>
+
+namespace {
+
+// Switches that start a scripted self-check run instead of a normal session.
+constexpr std::array<const char *, 23> selfCheckSwitches = {
+    "--xhs-shots", "--shot", "--shot-browse", "--cleanup-shot", "--ratingshot",
+    "--selftest", "--pausetest", "--hdrtest", "--slidestriptest", "--slidetest",
+    "--slidefadetest", "--fadesettest", "--updatetest", "--ratingtest", "--defaulttest",
+    "--hotkeytest", "--settingstest", "--esctest", "--hudtest", "--zoomtest",
+    "--wheeltest", "--peektest", "--bench",
+};
+
+bool isSwitchLike(const QString &argument)
+{
+    return argument.startsWith(QLatin1Char('-'));
+}
+
+} // namespace
+
+bool isSelfCheckSwitch(const QString &name)
+{
+    for (const char *s : selfCheckSwitches) {
+        if (name == QLatin1String(s))
+            return true;
+    }
+    return false;
+}
+
+LaunchOptions parseLaunchArguments(const QStringList &arguments)
+{
+    LaunchOptions options;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        const bool hasNext = i + 1 < arguments.size();
+
+        if (argument == QLatin1String("--cleanup-report")) {
+            // Whatever follows is the folder, even if it looks like a switch:
+            // the report mode gives the clear message about a bad folder.
+            if (hasNext && !options.cleanupReportFolder)
+                options.cleanupReportFolder = arguments.at(i + 1);
+            continue;
+        }
+        if (isSelfCheckSwitch(argument))
+            options.selfCheck = true;
+        if (argument == QLatin1String("--shot") && hasNext && !options.shotPath) {
+            options.shotPath = arguments.at(i + 1);
+            if (i + 2 < arguments.size() && !isSwitchLike(arguments.at(i + 2)))
+                options.shotLocation = arguments.at(i + 2);
+        }
+        if (!isSwitchLike(argument) && !options.firstPath)
+            options.firstPath = argument;
+    }
+    return options;
+}
+
+FirstContent chooseFirstContent(const LaunchOptions &options,
+                                const std::optional<QString> &pendingURL,
+                                const std::function<bool(const QString &)> &exists)
+{
+    if (options.shotPath)
+        return {};
+    if (pendingURL)
+        return {FirstContent::Kind::open, *pendingURL};
+
+    const auto pathExists = exists ? exists : [](const QString &path) {
+        return !path.isEmpty() && QFileInfo::exists(path);
+    };
+    if (options.firstPath && pathExists(*options.firstPath))
+        return {FirstContent::Kind::open, QFileInfo(*options.firstPath).absoluteFilePath()};
+    return {FirstContent::Kind::openPanel, {}};
+}

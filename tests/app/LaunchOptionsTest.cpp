@@ -1,0 +1,89 @@
+#include "app/LaunchOptions.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Only these paths "exist" in the tests of the first-content decision.
+bool fakeExists(const QString &path)
+{
+    return path == QLatin1String("/photos") || path == QLatin1String("/photos/a.jpg");
+}
+
+FirstContent decide(const QStringList &arguments, const std::optional<QString> &pending = {})
+{
+    return chooseFirstContent(parseLaunchArguments(arguments), pending, fakeExists);
+}
+
+} // namespace
+
+TEST(LaunchOptions, DashArgumentsAreSkippedAndTheFirstPathWins)
+{
+    // A process-serial-number style switch before the folder, then more paths.
+    const FirstContent first = decide({"-psn_0_12345", "/photos", "/photos/a.jpg"});
+    EXPECT_EQ(first.kind, FirstContent::Kind::open);
+    EXPECT_EQ(first.path, "/photos");
+
+    EXPECT_EQ(decide({"--unknown", "-x", "/photos/a.jpg", "/photos"}).path, "/photos/a.jpg");
+}
+
+TEST(LaunchOptions, MissingOrNoPathShowsTheOpenPanel)
+{
+    EXPECT_EQ(decide({}).kind, FirstContent::Kind::openPanel);
+    EXPECT_EQ(decide({"-psn_0_1"}).kind, FirstContent::Kind::openPanel);
+    // Only the first path is looked at: an existing second one does not rescue a missing first.
+    EXPECT_EQ(decide({"/gone", "/photos"}).kind, FirstContent::Kind::openPanel);
+    EXPECT_EQ(decide({""}).kind, FirstContent::Kind::openPanel);
+}
+
+TEST(LaunchOptions, PendingRequestWinsOverTheCommandLine)
+{
+    const FirstContent first = decide({"/photos"}, QString("/photos/a.jpg"));
+    EXPECT_EQ(first.kind, FirstContent::Kind::open);
+    EXPECT_EQ(first.path, "/photos/a.jpg");
+    // Even when nothing on the command line would open.
+    EXPECT_EQ(decide({}, QString("/photos")).kind, FirstContent::Kind::open);
+}
+
+TEST(LaunchOptions, CleanupReportNeedsAFolderAfterIt)
+{
+    LaunchOptions report = parseLaunchArguments({"--cleanup-report", "/photos"});
+    ASSERT_TRUE(report.cleanupReportFolder);
+    EXPECT_EQ(*report.cleanupReportFolder, "/photos");
+
+    // Whatever follows is the folder, even something that looks like a switch.
+    EXPECT_EQ(parseLaunchArguments({"--cleanup-report", "-odd"}).cleanupReportFolder, "-odd");
+
+    // Last on the line: ignored, and the launch is a normal one.
+    LaunchOptions last = parseLaunchArguments({"/photos", "--cleanup-report"});
+    EXPECT_FALSE(last.cleanupReportFolder);
+    EXPECT_FALSE(last.selfCheck);
+    EXPECT_EQ(chooseFirstContent(last, {}, fakeExists).path, "/photos");
+    EXPECT_EQ(chooseFirstContent(parseLaunchArguments({"--cleanup-report"}), {}, fakeExists).kind,
+              FirstContent::Kind::openPanel);
+}
+
+TEST(LaunchOptions, ShotSkipsTheFirstContent)
+{
+    LaunchOptions shot = parseLaunchArguments({"--shot", "/tmp/out.png", "/photos"});
+    EXPECT_TRUE(shot.selfCheck);
+    EXPECT_EQ(shot.shotPath, "/tmp/out.png");
+    EXPECT_EQ(shot.shotLocation, "/photos");
+    EXPECT_EQ(chooseFirstContent(shot, QString("/photos"), fakeExists).kind, FirstContent::Kind::nothing);
+
+    LaunchOptions noLocation = parseLaunchArguments({"--shot", "/tmp/out.png", "--bench"});
+    EXPECT_EQ(noLocation.shotPath, "/tmp/out.png");
+    EXPECT_FALSE(noLocation.shotLocation);
+
+    // "--shot" with nothing after it takes no picture.
+    EXPECT_FALSE(parseLaunchArguments({"--shot"}).shotPath);
+}
+
+TEST(LaunchOptions, SelfCheckSwitchesMakeAPrivateRun)
+{
+    EXPECT_TRUE(parseLaunchArguments({"--bench"}).selfCheck);
+    EXPECT_TRUE(parseLaunchArguments({"/photos", "--zoomtest"}).selfCheck);
+    EXPECT_FALSE(parseLaunchArguments({"/photos", "-psn_0_1", "--verbose"}).selfCheck);
+    EXPECT_FALSE(isSelfCheckSwitch("--cleanup-report"));
+    EXPECT_TRUE(isSelfCheckSwitch("--xhs-shots"));
+}
