@@ -16,16 +16,30 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
 
-QApplication &application()
+// The application object lives exactly as long as the tests: destroyed by the
+// test environment, never by the static destructors after main.
+class ApplicationEnvironment : public ::testing::Environment
 {
-    static int argc = 1;
-    static char name[] = "AppShellTest";
-    static char *argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+public:
+    void SetUp() override
+    {
+        static int argc = 1;
+        static char name[] = "AppShellTest";
+        static char *argv[] = {name, nullptr};
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app;
+};
+
+[[maybe_unused]] ::testing::Environment *const environment
+    = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
 QSettings store()
 {
@@ -49,7 +63,6 @@ class AppShell : public ::testing::Test
 protected:
     void SetUp() override
     {
-        application();
         ASSERT_TRUE(sandbox.isValid());
         QDir(sandbox.path()).mkpath("Holiday");
         QImage picture(64, 48, QImage::Format_RGB32);
