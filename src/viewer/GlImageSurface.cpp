@@ -18,10 +18,10 @@ constexpr qint64 uploadBudgetNs = 6'000'000;
 // Rows per glTexSubImage2D call of a strip upload: about 4 MB at 6000 px.
 constexpr int64_t stripBytes = 4ll * 1024 * 1024;
 // Textures kept for bitmaps that left the scene, so that going back is free.
-constexpr int64_t keptTextureBytes = 320ll * 1024 * 1024;
+constexpr int64_t keptTextureBytes = 96ll * 1024 * 1024;
 // Released textures kept for reuse by a bitmap of the same size: allocating fresh
 // GPU memory on a software rasteriser costs a page fault per 4 KiB.
-constexpr int64_t spareTextureBytes = 400ll * 1024 * 1024;
+constexpr int64_t spareTextureBytes = 480ll * 1024 * 1024;
 
 const char *vertexShader = R"(
 attribute vec2 position;
