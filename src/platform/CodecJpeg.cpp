@@ -126,7 +126,10 @@ QImage decodePixels(const uint8_t *data, size_t size, int maxPixelSize)
     if (out.isNull())
         return {};
     auto decodeInto = [&](uint8_t *buffer, int pitch) {
-        const int rc = tjDecompress2(tj, data, (unsigned long)size, buffer, sw, pitch, sh, TJPF_RGBA, 0);
+        // A reduced decode is resampled and filtered by the GPU again, so the merged
+        // (non-fancy) chroma upsampling is good enough there and saves a pass.
+        const int flags = (sw < width || sh < height) ? TJFLAG_FASTUPSAMPLE : 0;
+        const int rc = tjDecompress2(tj, data, (unsigned long)size, buffer, sw, pitch, sh, TJPF_RGBA, flags);
         // Warnings (a truncated or slightly corrupt stream) still leave every row that
         // could be decoded; the rest is grey, which is what a partial image shows.
         return rc == 0 || tjGetErrorCode(tj) == TJERR_WARNING;
