@@ -4,8 +4,7 @@
 #include "app/ViewerWindowController.h"
 #include "app/SelfCheck.h"
 #include "app/WindowShot.h"
-// FIXME: switch to "cleanup/CleanupReport.h" once the report mode exists.
-#include "app/CleanupReportStandIn.h"
+#include "cleanup/CleanupReport.h"
 
 #include <QApplication>
 #include <QFileInfo>
