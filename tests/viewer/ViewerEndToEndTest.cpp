@@ -1,0 +1,180 @@
+// The whole program on an X server: launched on a folder, driven with xdotool
+// (keys and the wheel), looked at through screenshots of its window.
+#include "ViewerTestSupport.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPixmap>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int filmstripHeight = 76;
+
+QString xdotool(const QStringList &arguments, int timeoutMs = 10000)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), arguments);
+    p.waitForFinished(timeoutMs);
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+// A photo in one flat colour with a white square in its top-left quarter, so
+// that zooming and panning show up in a screenshot.
+void writePhoto(const QString &path, QColor colour)
+{
+    QImage image(1200, 800, QImage::Format_RGB32);
+    image.fill(colour);
+    QPainter(&image).fillRect(100, 100, 200, 200, Qt::white);
+    ASSERT_TRUE(image.save(path, "JPEG", 92));
+}
+
+bool near(QColor a, QColor b)
+{
+    return std::abs(a.red() - b.red()) < 50 && std::abs(a.green() - b.green()) < 50 && std::abs(a.blue() - b.blue()) < 50;
+}
+
+class ViewerEndToEndTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        testApp();
+        ASSERT_TRUE(tmp.isValid());
+        writePhoto(dir.filePath("1-red.jpg"), QColor(220, 30, 30));
+        writePhoto(dir.filePath("2-green.jpg"), QColor(30, 200, 40));
+        writePhoto(dir.filePath("3-blue.jpg"), QColor(30, 40, 220));
+    }
+
+    void TearDown() override
+    {
+        if (glanto.state() != QProcess::NotRunning) {
+            glanto.terminate();
+            if (!glanto.waitForFinished(5000))
+                glanto.kill();
+        }
+    }
+
+    void launch(const QStringList &arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        // A bus of its own: never hand the folder to another running instance.
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+        glanto.setProcessEnvironment(env);
+        glanto.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        glanto.start(QStringLiteral(GLANTO_BINARY), arguments);
+        ASSERT_TRUE(glanto.waitForStarted());
+    }
+
+    // The window id of the running program, once it is mapped.
+    QString window()
+    {
+        QString id;
+        waitFor([&] {
+            id = xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.processId())}, 2000)
+                     .split('\n').value(0);
+            return !id.isEmpty();
+        }, 20000);
+        return id;
+    }
+
+    QImage shot(const QString &windowId)
+    {
+        return QGuiApplication::primaryScreen()->grabWindow(windowId.toULongLong()).toImage();
+    }
+
+    // The colour in the middle of the photo area (the window minus the filmstrip).
+    QColor middle(const QImage &image)
+    {
+        return image.pixelColor(image.width() / 2, (image.height() - filmstripHeight) / 2);
+    }
+
+    // Waits until the middle of the window shows colour.
+    bool shows(const QString &windowId, QColor colour, QImage *last = nullptr)
+    {
+        QImage image;
+        const bool ok = waitFor([&] {
+            image = shot(windowId);
+            return near(middle(image), colour);
+        }, 15000);
+        if (last)
+            *last = image;
+        return ok;
+    }
+
+    QTemporaryDir tmp;
+    QDir dir{tmp.path()};
+    QProcess glanto;
+};
+
+TEST_F(ViewerEndToEndTest, KeysAndTheWheelDriveTheViewer)
+{
+    launch({dir.path()});
+    const QString id = window();
+    ASSERT_FALSE(id.isEmpty()) << "no window appeared";
+    QImage image;
+    ASSERT_TRUE(shows(id, QColor(220, 30, 30), &image)) << "first photo not on screen";
+    // Fitted: black margins on both sides of the 3:2 photo, the filmstrip below.
+    EXPECT_TRUE(near(image.pixelColor(5, (image.height() - filmstripHeight) / 2), Qt::black));
+    image.save(dir.filePath("launch.png"));
+
+    xdotool({"windowactivate", "--sync", id});
+    xdotool({"key", "--window", id, "Right"});
+    ASSERT_TRUE(shows(id, QColor(30, 200, 40))) << "Right did not show the next photo";
+    xdotool({"key", "--window", id, "End"});
+    ASSERT_TRUE(shows(id, QColor(30, 40, 220))) << "End did not show the last photo";
+    xdotool({"key", "--window", id, "Right"});
+    ASSERT_TRUE(shows(id, QColor(220, 30, 30))) << "Right on the last photo did not wrap to the first";
+    xdotool({"key", "--window", id, "Left"});
+    ASSERT_TRUE(shows(id, QColor(30, 40, 220))) << "Left on the first photo did not wrap to the last";
+    xdotool({"key", "--window", id, "Home"});
+    ASSERT_TRUE(shows(id, QColor(220, 30, 30)));
+
+    // The wheel zooms about the pointer by default: two notches towards the user
+    // enlarge the photo until it fills the window's sides.
+    const int w = image.width();
+    const int h = image.height() - filmstripHeight;
+    xdotool({"mousemove", "--window", id, QString::number(w / 2), QString::number(h / 2)});
+    xdotool({"click", "--repeat", "2", "--delay", "150", "5"});
+    ASSERT_TRUE(waitFor([&] {
+        image = shot(id);
+        return near(image.pixelColor(5, h / 2), QColor(220, 30, 30));
+    }, 10000)) << "the wheel did not zoom in";
+
+    // Escape returns to fit (Esc does not close the window by default).
+    xdotool({"key", "--window", id, "Escape"});
+    ASSERT_TRUE(waitFor([&] {
+        image = shot(id);
+        return near(image.pixelColor(5, h / 2), Qt::black);
+    }, 10000)) << "Escape did not fit the photo again";
+    EXPECT_EQ(glanto.state(), QProcess::Running);
+
+    // The pointer-zoom key shows 100 % about the pointer: the white square of the
+    // photo's top-left quarter grows on screen.
+    xdotool({"mousemove", "--window", id, QString::number(w / 2), QString::number(h / 2)});
+    xdotool({"key", "--window", id, "0"});
+    ASSERT_TRUE(waitFor([&] {
+        image = shot(id);
+        return near(image.pixelColor(w / 2, h / 2), QColor(220, 30, 30));
+    }, 10000));
+    image.save(dir.filePath("zoomed.png"));
+}
+
+TEST_F(ViewerEndToEndTest, ShotSavesTheWindowAndQuits)
+{
+    const QString png = dir.filePath("shot.png");
+    launch({"--shot", png, dir.filePath("2-green.jpg")});
+    ASSERT_TRUE(glanto.waitForFinished(30000));
+    EXPECT_EQ(glanto.exitCode(), 0);
+    const QImage image(png);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_TRUE(near(middle(image), QColor(30, 200, 40)));
+}
+
+} // namespace
