@@ -1,6 +1,6 @@
 #include "viewer/ZoomableImageView.h"
 
-#include "platform/Codec.h"
+#include "library/ImageLoader.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -76,7 +76,7 @@ public:
         QThreadPool::globalInstance()->start([weak, guard, url] {
             if (weak.expired())
                 return;
-            std::optional<AnimatedFrames> frames = Codec::frames(url);
+            std::optional<AnimatedFrames> frames = ImageLoader::shared().frames(url);
             QMetaObject::invokeMethod(
                 qApp,
                 [weak, guard, frames = std::move(frames)]() mutable {

@@ -164,6 +164,26 @@ TEST_F(ViewerControllerTest, ADecodeThatFinishesAfterTheUserMovedOnIsNotShown)
     }
 }
 
+TEST_F(ViewerControllerTest, AnAnimatedGifPlaysItsFrames)
+{
+    copyInto(dir.path(), "animated/iss634.gif", "a.gif");
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    ZoomableImageView *view = viewer->imageView();
+    EXPECT_TRUE(view->animationActive());
+    ASSERT_TRUE(waitFor([&] { return view->logicalSize() == QSizeF(245, 245); }));
+    const uint64_t frame = view->currentBitmapId();
+    ASSERT_TRUE(waitFor([&] { return view->currentBitmapId() != frame; }, 5000)) << "no second frame";
+    // A new photo stops the playback.
+    copyInto(dir.path(), "formats/hopper.jpg", "b.jpg");
+    viewer->open(path("b.jpg"));
+    ASSERT_TRUE(settle());
+    EXPECT_FALSE(view->animationActive());
+    const uint64_t still = view->currentBitmapId();
+    spin(400);
+    EXPECT_EQ(view->currentBitmapId(), still);
+}
+
 TEST_F(ViewerControllerTest, EscapeFitsAZoomedPhotoThenClosesWhenEscClosesIsOn)
 {
     copyInto(dir.path(), "sharp/176_HONOR-7X_S.jpg", "a.jpg");
