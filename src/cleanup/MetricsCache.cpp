@@ -439,12 +439,13 @@ std::optional<QHash<QString, CleanupMetrics>> decode(const QByteArray &bytes)
 
 QHash<QString, CleanupMetrics> load(const QString &path)
 {
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+    // Only a regular file of bounded size is read: a FIFO under that name would
+    // block the opening forever, a device would never end.
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isFile() || info.size() > maxFileSize)
         return {};
-    // Bounded before reading: the size of a regular file, or a bounded read of
-    // anything else that may sit under that name.
-    if (file.size() > maxFileSize)
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         return {};
     const QByteArray bytes = file.read(maxFileSize + 1);
     return decode(bytes).value_or(QHash<QString, CleanupMetrics>{});

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 namespace {
@@ -190,9 +192,14 @@ TEST(MetricsCache, ForeignFilesReadAsEmpty)
     EXPECT_TRUE(loadBytes(retyped).isEmpty());
     EXPECT_TRUE(loadBytes(binaryPlist({arrayOf({})})).isEmpty());
 
-    // A directory, and a file past the size bound, under the cache's name.
+    // A directory, a FIFO (opening it would wait for a writer forever), a
+    // device, and a file past the size bound, under the cache's name.
     QDir(dir.path()).mkdir("d.plist");
     EXPECT_TRUE(MetricsCache::load(dir.filePath("d.plist")).isEmpty());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("fifo.plist")).constData(), 0600), 0);
+    EXPECT_TRUE(MetricsCache::load(dir.filePath("fifo.plist")).isEmpty());
+    ASSERT_TRUE(QFile::link("/dev/zero", dir.filePath("zero.plist")));
+    EXPECT_TRUE(MetricsCache::load(dir.filePath("zero.plist")).isEmpty());
     QFile huge(dir.filePath("huge.plist"));
     ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
     huge.write(valid);
