@@ -80,7 +80,9 @@ void compareWithGolden(const QString &report, const QString &goldenName)
     for (qsizetype i = 0; i < std::max(expectedLines.size(), actualLines.size()); ++i) {
         const QString e = expectedLines.value(i, "<none>");
         const QString a = actualLines.value(i, "<none>");
-        EXPECT_EQ(a, e) << "line " << i + 1 << " of " << qPrintable(goldenName);
+        EXPECT_EQ(a.toStdString(), e.toStdString())
+            << "line " << i + 1 << " of " << qPrintable(goldenName)
+            << " (after a deliberate change of the measures: tests/cleanup/update-report-goldens.sh)";
         if (a != e)
             break;
     }
