@@ -181,7 +181,11 @@ void runBench(QPointer<ViewerViewController> viewer, const QString &folder)
     auto onScreen = [view] { return view->currentBitmapId() != 0 && view->surface()->presentedBitmap() == view->currentBitmapId(); };
 
     // 1. Launch to pixels: the first photo opened as a file, as a double-click would.
+    report("window_ready_ms", msSinceLaunch(), "ms");
     viewer->open(files.first());
+    report("open_returned_ms", msSinceLaunch(), "ms");
+    spinUntil([&] { return view->currentBitmapId() != 0; }, 20000);
+    report("first_bitmap_ms", msSinceLaunch(), "ms");
     if (!spinUntil(onScreen, 20000)) {
         std::fprintf(stderr, "glanto: --bench: the first photo never reached the screen\n");
         QCoreApplication::exit(1);
