@@ -212,6 +212,30 @@ TEST_F(ViewerControllerTest, EscapeLeavesFullScreenWhenEscClosesIsOff)
     EXPECT_TRUE(host->isVisible());
 }
 
+TEST_F(ViewerControllerTest, APeekShapesTheWindowLikeThePhotoAndEscapeRestoresIt)
+{
+    QImage photo(400, 300, QImage::Format_RGB32);
+    photo.fill(Qt::darkCyan);
+    ASSERT_TRUE(photo.save(path("small.png")));
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    const QRect before = host->geometry();
+    ZoomableImageView *view = viewer->imageView();
+    view->perform(ShortcutAction::peek, nullptr);
+    ASSERT_TRUE(view->spacePeeking());
+    ASSERT_TRUE(viewer->peeking());
+    // 100 % of a 400 x 300 photo at backing scale 1, its shorter side raised to 360.
+    ASSERT_TRUE(waitFor([&] { return host->size() == QSize(480, 360); }, 3000)) << host->width() << "x" << host->height();
+    EXPECT_FALSE(viewer->filmstripShown());
+    EXPECT_TRUE(view->isFitMode());
+
+    viewer->handleEscape();
+    EXPECT_FALSE(viewer->peeking());
+    EXPECT_FALSE(view->spacePeeking());
+    ASSERT_TRUE(waitFor([&] { return host->geometry() == before; }, 3000));
+    EXPECT_TRUE(viewer->filmstripShown());
+}
+
 TEST_F(ViewerControllerTest, AnEmptyFolderShowsTheEmptyStateAndAnEmptyStrip)
 {
     QFile(path("notes.txt")).open(QIODevice::WriteOnly);
