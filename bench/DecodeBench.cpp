@@ -1,12 +1,13 @@
 // Decode benchmark: each figure of the image pipeline next to its floor, libjpeg-turbo's
 // own DCT-scaled decode of the same bytes, measured in the same run.
 //
-//   glanto_decode_bench [--cache DIR] [--browse N]
+//   glanto_decode_bench [--cache DIR] [--browse N] [--analysis-only]
 //
 // The large test photos are synthesised on first use from corpus photos (upscaled,
 // with grain so that they compress like real ones) into the cache directory and
 // reused by later runs; nothing large lives in the repository.
 
+#include "cleanup/SharpnessMeasures.h"
 #include "library/ImageLoader.h"
 #include "platform/Codec.h"
 
@@ -22,7 +23,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <thread>
 #include <vector>
@@ -70,6 +73,61 @@ std::pair<double, double> pairedMedianMs(int runs, F &&floorRun, G &&ours)
         b.push_back(timeMs(ours));
     }
     return {median(a), median(b)};
+}
+
+// CPU time of the whole process (libvips works in its own threads), for figures
+// that a loaded machine would otherwise blur.
+double processCpuMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+template<typename F>
+double minCpuMs(int runs, F &&f)
+{
+    double best = 1e12;
+    for (int i = 0; i < runs; ++i) {
+        const double start = processCpuMs();
+        f();
+        best = std::min(best, processCpuMs() - start);
+    }
+    return best;
+}
+
+// libvips' own thumbnail (shrink-on-load, then Lanczos 3): the reference the
+// cleanup's sharpness thresholds were set on.
+QImage vipsThumbnail(const QString &path, int size)
+{
+    VImage thumb = VImage::thumbnail(path.toUtf8().constData(), size, VImage::option()->set("height", size));
+    if (thumb.bands() == 3)
+        thumb = thumb.bandjoin_const({255});
+    const size_t bytes = VIPS_IMAGE_SIZEOF_IMAGE(thumb.get_image());
+    QImage out(thumb.width(), thumb.height(), QImage::Format_RGBA8888_Premultiplied);
+    void *pixels = thumb.write_to_memory(nullptr);
+    std::memcpy(out.bits(), pixels, std::min(bytes, size_t(out.sizeInBytes())));
+    g_free(pixels);
+    return out;
+}
+
+// Root mean square difference per RGB channel of two same-sized bitmaps; -1 when
+// their sizes differ.
+double rmsDifference(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return -1;
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const uchar *p = a.constScanLine(y), *q = b.constScanLine(y);
+        for (int x = 0; x < a.width() * 4; ++x) {
+            if ((x & 3) == 3)
+                continue;
+            const double d = double(p[x]) - q[x];
+            sum += d * d;
+        }
+    }
+    return std::sqrt(sum / (3.0 * a.width() * a.height()));
 }
 
 QByteArray readAll(const QString &path)
@@ -202,6 +260,7 @@ int main(int argc, char **argv)
     Codec::initialize();
     QString cache = QDir::tempPath() + "/glanto-decode-bench";
     int browseCount = 500;
+    bool analysisOnly = false;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == "--cache")
@@ -209,6 +268,7 @@ int main(int argc, char **argv)
         else if (args[i] == "--browse")
             browseCount = args[i + 1].toInt();
     }
+    analysisOnly = args.contains("--analysis-only");
     QDir().mkpath(cache);
     const QString photo24 = cache + "/photo-24mp.jpg";
     const QString raw24 = cache + "/raw-24mp-preview.dng";
@@ -227,7 +287,7 @@ int main(int argc, char **argv)
                               corpus("exif/Canon PowerShot G11.jpg"), corpus("exif/Kodak PIXPRO FZ201.jpg"),
                               corpus("exif/Olympus PEN E-P3.jpg")};
     QStringList photos12;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < (analysisOnly ? 2 : 200); ++i) {
         const QString path = cache + QString("/photo-12mp-%1.jpg").arg(i, 3, 10, QChar('0'));
         if (!QFileInfo::exists(path)) {
             if (i % 20 == 0)
@@ -239,7 +299,7 @@ int main(int argc, char **argv)
 
     Floor floor;
     // 1. Preview of a 24 MP JPEG at 2560 px.
-    {
+    if (!analysisOnly) {
         const QByteArray bytes = readAll(photo24);
         QImage last;
         const auto [floorMs, ours] = pairedMedianMs(
@@ -249,7 +309,7 @@ int main(int argc, char **argv)
         report("preview 24 MP JPEG at 2560 px", ours, floorMs, "<= 1.3x", ours <= 1.3 * floorMs);
     }
     // 2. Preview of a RAW with a full-size embedded JPEG.
-    {
+    if (!analysisOnly) {
         const QByteArray embedded = readAll(cache + "/raw-preview.jpg");
         QImage last;
         const auto [floorMs, ours] = pairedMedianMs(
@@ -260,14 +320,14 @@ int main(int argc, char **argv)
                !last.isNull() && ours <= 1.3 * floorMs);
     }
     // 3. 128 px thumbnail of a 24 MP JPEG with an EXIF thumbnail.
-    {
+    if (!analysisOnly) {
         QImage last;
         const double ours = medianMs(21, [&] { last = Codec::decodeScaled(photo24, 128, true); });
         std::printf("  (thumbnail %dx%d)\n", last.width(), last.height());
         report("thumbnail 128 px of 24 MP JPEG (EXIF thumbnail)", ours, 0, "< 5 ms", ours < 5);
     }
     // 4. Two threads decoding 1280 px previews of 200 different 12 MP JPEGs.
-    {
+    if (!analysisOnly) {
         for (const QString &p : photos12)
             readAll(p); // into the page cache
         // The floor reads each file into one reused buffer, as the loader does.
@@ -304,8 +364,43 @@ int main(int argc, char **argv)
         report("1280 px previews, two threads, per image per thread", twoThreads * 2 / n, floorTotal / n,
                "<= 2x", twoThreads * 2 <= 2 * floorTotal);
     }
-    // 5. Browsing N different photos through preview and full.
-    if (browseCount > 0) {
+    // 5. The uncached thumbnail decode, the cleanup's analysis image at 1280 px:
+    // sharpness as the cleanup measures it and pixels next to libvips' thumbnail,
+    // and its CPU time next to the floor and to vips.
+    {
+        std::printf("%-40s %11s | %8s %8s %8s | %7s %7s | %5s\n", "analysis image 1280 px", "size", "floor",
+                    "ours", "vips", "sharp", "vips", "rms");
+        const QStringList files{photos12[0], photos12[1], corpus("exif/Kodak PIXPRO FZ201.jpg"),
+                                corpus("exif/Canon PowerShot G11.jpg"), corpus("faces-closed/mixed_eyes.jpg"),
+                                corpus("exif/Issue 177.jpg"), corpus("sharp/106_NIKON-D3400-35MM_S.JPG"),
+                                corpus("sharp/176_HONOR-7X_S.jpg"), corpus("blurry/106_NIKON-D3400-35MM_F.JPG"),
+                                corpus("bursts/pcb_005.JPG"), photo24};
+        ImageLoader &loader = ImageLoader::shared();
+        std::vector<double> ratios, oursMs, floorMs;
+        for (const QString &path : files) {
+            const QByteArray bytes = readAll(path);
+            const QImage ours = loader.makeThumbnail(path, 1280, false, false);
+            const QImage reference = vipsThumbnail(path, 1280);
+            const double floorCpu = minCpuMs(5, [&] { floor.decode(bytes, 1280); });
+            const double oursCpu = minCpuMs(5, [&] { loader.makeThumbnail(path, 1280, false, false); });
+            const double vipsCpu = minCpuMs(3, [&] { vipsThumbnail(path, 1280); });
+            const double a = gridSharpness(GreyImage::fromImage(ours));
+            const double b = gridSharpness(GreyImage::fromImage(reference));
+            ratios.push_back(a / std::max(1e-6, b));
+            oursMs.push_back(oursCpu);
+            floorMs.push_back(floorCpu);
+            std::printf("%-40s %5dx%-5d | %8.1f %8.1f %8.1f | %7.2f %7.2f | %5.2f\n",
+                        qPrintable(QFileInfo(path).fileName().left(40)), ours.width(), ours.height(), floorCpu,
+                        oursCpu, vipsCpu, a, b, rmsDifference(ours, reference));
+        }
+        std::printf("%-58s min %.2f  max %.2f  (CPU ms; floor = DCT-scaled decode to >= 1280 px)\n",
+                    "analysis image: our sharpness / vips thumbnail's", *std::min_element(ratios.begin(), ratios.end()),
+                    *std::max_element(ratios.begin(), ratios.end()));
+        report("analysis image of a 12 MP JPEG at 1280 px (CPU)", oursMs[0], floorMs[0], "15-25 ms",
+               oursMs[0] <= 25);
+    }
+    // 6. Browsing N different photos through preview and full.
+    if (browseCount > 0 && !analysisOnly) {
         QStringList paths;
         for (int i = 0; paths.size() < browseCount; ++i) {
             // Different paths are different photos to the loader's caches.

@@ -52,6 +52,18 @@ double longSide(const QImage &image)
     return std::max(image.width(), image.height());
 }
 
+// Decodes for the screen (preview, or full when maxPixelSize is absent). The GPU
+// filters these again, so the fast reduction serves; makeThumbnail's Lanczos pass
+// is for pictures that are measured or shown as they are.
+QImage decodeForScreen(const QString &url, std::optional<int> maxPixelSize, bool hdr)
+{
+    // There is no HDR output on this platform, so hdr never changes the decode.
+    Q_UNUSED(hdr);
+    if (maxPixelSize)
+        return Codec::decodeScaled(url, *maxPixelSize, false, Codec::ScaleQuality::fast);
+    return Codec::decodeFull(url, fullSizeCap, Codec::ScaleQuality::fast);
+}
+
 } // namespace
 
 ImageCacheLimits ImageCacheLimits::forPhysicalMemory(uint64_t bytes)
@@ -137,7 +149,7 @@ QImage ImageLoader::preview(const QString &url, int maxPixelSize)
     if (!cached.isNull())
         return cached;
     const bool hdr = Settings::hdrEnabled() && hdrOutputAvailable();
-    QImage image = makeThumbnail(url, maxPixelSize, false, hdr);
+    QImage image = decodeForScreen(url, maxPixelSize, hdr);
     if (image.isNull())
         return {};
     d->previewCache.insert(url, Box{image, longSide(image)}, costOf(image));
@@ -165,7 +177,7 @@ QImage ImageLoader::full(const QString &url)
     if (auto box = d->fullCache.value(url))
         return box->image;
     const bool hdr = Settings::hdrEnabled() && hdrOutputAvailable();
-    QImage image = decodeFull(url, fullSizeCap, hdr);
+    QImage image = decodeForScreen(url, std::nullopt, hdr);
     if (image.isNull())
         return {};
     d->fullCache.insert(url, Box{image, longSide(image)}, costOf(image));
@@ -220,13 +232,13 @@ QImage ImageLoader::makeThumbnail(const QString &url, int maxPixelSize, bool pre
     // There is no HDR output on this platform, so hdr never changes the decode; the
     // decision is still made by the callers so that it stays in one place.
     Q_UNUSED(hdr);
-    return Codec::decodeScaled(url, maxPixelSize, preferEmbedded);
+    return Codec::decodeScaled(url, maxPixelSize, preferEmbedded, Codec::ScaleQuality::fine);
 }
 
 QImage ImageLoader::decodeFull(const QString &url, std::optional<int> cap, bool hdr)
 {
     Q_UNUSED(hdr);
-    return Codec::decodeFull(url, cap);
+    return Codec::decodeFull(url, cap, Codec::ScaleQuality::fine);
 }
 
 QImage ImageLoader::rotated(const QImage &image, int quarterTurns)

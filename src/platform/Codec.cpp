@@ -228,7 +228,7 @@ std::optional<ImageHeader> probe(const QString &path)
     return header;
 }
 
-QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded)
+QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded, ScaleQuality quality)
 {
     if (maxPixelSize < 1)
         return {};
@@ -238,7 +238,7 @@ QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded)
     case ImageFormat::unknown:
         return {};
     case ImageFormat::jpeg:
-        image = jpegDecodeFile(path, maxPixelSize, preferEmbedded);
+        image = jpegDecodeFile(path, maxPixelSize, preferEmbedded, quality);
         // CMYK and other exotic JPEGs are left to libvips.
         if (image.isNull())
             image = vipsDecode(path, format, maxPixelSize);
@@ -246,10 +246,10 @@ QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded)
     case ImageFormat::bmp:
     case ImageFormat::ico:
     case ImageFormat::icns:
-        image = qtDecode(path, format, maxPixelSize);
+        image = qtDecode(path, format, maxPixelSize, quality);
         break;
     case ImageFormat::raw:
-        image = rawDecode(path, maxPixelSize, false);
+        image = rawDecode(path, maxPixelSize, false, quality);
         break;
     default:
         image = vipsDecode(path, format, maxPixelSize);
@@ -258,7 +258,7 @@ QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded)
     return image;
 }
 
-QImage decodeFull(const QString &path, std::optional<int> cap)
+QImage decodeFull(const QString &path, std::optional<int> cap, ScaleQuality quality)
 {
     const auto header = probe(path);
     if (!header)
@@ -268,8 +268,8 @@ QImage decodeFull(const QString &path, std::optional<int> cap)
     if (cap && *cap > 0)
         limit = std::min(limit, *cap);
     if (header->format == ImageFormat::raw)
-        return rawDecode(path, limit, true);
-    return decodeScaled(path, limit, false);
+        return rawDecode(path, limit, true, quality);
+    return decodeScaled(path, limit, false, quality);
 }
 
 std::optional<AnimatedFrames> frames(const QString &path)

@@ -67,13 +67,26 @@ const char *formatName(ImageFormat format);
 // claims a zero or more than maxPixelCount pixel size.
 std::optional<ImageHeader> probe(const QString &path);
 
+// How a reduced bitmap is made.
+enum class ScaleQuality {
+    // For pictures the GPU filters again on the way to the screen (the viewer's
+    // previews): the nearest larger DCT scale of a JPEG and a cheap tent resample.
+    fast,
+    // For pictures used as they are: thumbnails, and the cleanup's analysis image
+    // whose sharpness measures were calibrated on libvips' Lanczos 3 thumbnails. A
+    // DCT-scaled decode to at least twice the size, then a Lanczos 3 reduction.
+    fine,
+};
+
 // Upright, longer side at most maxPixelSize (never enlarged). With preferEmbedded an
 // embedded thumbnail or camera preview is used when it is at least as large as asked
 // and has the image's shape.
-QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded);
+QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded,
+                    ScaleQuality quality = ScaleQuality::fast);
 
 // Upright at full size, or with the longer side at most cap.
-QImage decodeFull(const QString &path, std::optional<int> cap = std::nullopt);
+QImage decodeFull(const QString &path, std::optional<int> cap = std::nullopt,
+                  ScaleQuality quality = ScaleQuality::fine);
 
 // Frames of an animated GIF or APNG; absent for anything else or a single frame.
 std::optional<AnimatedFrames> frames(const QString &path);

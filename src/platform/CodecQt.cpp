@@ -94,7 +94,7 @@ std::optional<ImageHeader> qtProbe(const QString &path, ImageFormat format)
     return header;
 }
 
-QImage qtDecode(const QString &path, ImageFormat format, int maxPixelSize)
+QImage qtDecode(const QString &path, ImageFormat format, int maxPixelSize, Codec::ScaleQuality quality)
 {
     QImageReader reader(path, qtFormat(format));
     reader.setDecideFormatFromContent(false);
@@ -120,8 +120,8 @@ QImage qtDecode(const QString &path, ImageFormat format, int maxPixelSize)
         QImage out = pooledImage(target.width(), target.height());
         if (out.isNull())
             return {};
-        resampleRgba(image.constBits(), image.width(), image.height(), image.bytesPerLine(), out.bits(),
-                     out.width(), out.height(), out.bytesPerLine());
+        resampleFor(quality, image.constBits(), image.width(), image.height(), image.bytesPerLine(), out.bits(),
+                    out.width(), out.height(), out.bytesPerLine());
         return out;
     }
     return image;

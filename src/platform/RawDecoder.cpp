@@ -43,7 +43,7 @@ std::unique_ptr<LibRaw> openRaw(const QString &path)
     return raw;
 }
 
-QImage embeddedPreview(LibRaw &raw, int maxPixelSize)
+QImage embeddedPreview(LibRaw &raw, int maxPixelSize, Codec::ScaleQuality quality)
 {
     try {
         if (raw.unpack_thumb() != LIBRAW_SUCCESS)
@@ -63,10 +63,10 @@ QImage embeddedPreview(LibRaw &raw, int maxPixelSize)
     const int wanted = std::min(maxPixelSize, imageSide);
     if (std::max(facts->size.width(), facts->size.height()) < wanted)
         return {};
-    return CodecDetail::jpegDecode(data, thumb.tlength, maxPixelSize, false, orientationOfFlip(s.flip));
+    return CodecDetail::jpegDecode(data, thumb.tlength, maxPixelSize, false, quality, orientationOfFlip(s.flip));
 }
 
-QImage develop(LibRaw &raw, int maxPixelSize)
+QImage develop(LibRaw &raw, int maxPixelSize, Codec::ScaleQuality quality)
 {
     auto &params = raw.imgdata.params;
     params.output_bps = 8;
@@ -117,8 +117,8 @@ QImage develop(LibRaw &raw, int maxPixelSize)
     QImage scaled = CodecDetail::pooledImage(target.width(), target.height());
     if (scaled.isNull())
         return {};
-    CodecDetail::resampleRgba(rgba.constBits(), rgba.width(), rgba.height(), rgba.bytesPerLine(), scaled.bits(),
-                              scaled.width(), scaled.height(), scaled.bytesPerLine());
+    CodecDetail::resampleFor(quality, rgba.constBits(), rgba.width(), rgba.height(), rgba.bytesPerLine(),
+                             scaled.bits(), scaled.width(), scaled.height(), scaled.bytesPerLine());
     return scaled;
 }
 
@@ -161,7 +161,7 @@ std::optional<ImageHeader> exiv2PreviewProbe(const QString &path)
     return header;
 }
 
-QImage exiv2Preview(const QString &path, int maxPixelSize)
+QImage exiv2Preview(const QString &path, int maxPixelSize, Codec::ScaleQuality quality)
 {
     auto image = openExiv2(path);
     if (!image)
@@ -177,7 +177,7 @@ QImage exiv2Preview(const QString &path, int maxPixelSize)
         if (!largest)
             return {};
         const Exiv2::PreviewImage preview = previews.getPreviewImage(*largest);
-        return CodecDetail::jpegDecode(preview.pData(), preview.size(), maxPixelSize, false,
+        return CodecDetail::jpegDecode(preview.pData(), preview.size(), maxPixelSize, false, quality,
                                        exiv2Orientation(*image));
     } catch (...) {
         return {};
@@ -201,13 +201,13 @@ std::optional<ImageHeader> rawProbe(const QString &path)
     return header;
 }
 
-QImage rawDecode(const QString &path, int maxPixelSize, bool full)
+QImage rawDecode(const QString &path, int maxPixelSize, bool full, Codec::ScaleQuality quality)
 {
     auto raw = openRaw(path);
     if (!raw)
-        return exiv2Preview(path, maxPixelSize);
+        return exiv2Preview(path, maxPixelSize, quality);
     if (!full) {
-        QImage preview = embeddedPreview(*raw, maxPixelSize);
+        QImage preview = embeddedPreview(*raw, maxPixelSize, quality);
         if (!preview.isNull())
             return preview;
         // LibRaw takes unpack() only on a freshly opened file.
@@ -215,7 +215,7 @@ QImage rawDecode(const QString &path, int maxPixelSize, bool full)
         if (!raw)
             return {};
     }
-    return develop(*raw, maxPixelSize);
+    return develop(*raw, maxPixelSize, quality);
 }
 
 } // namespace CodecDetail
