@@ -213,6 +213,10 @@ std::optional<ImageHeader> probe(const QString &path)
     case ImageFormat::raw:
         header = rawProbe(path);
         break;
+    case ImageFormat::heif:
+    case ImageFormat::avif:
+        header = heifProbe(path, format);
+        break;
     default:
         header = vipsProbe(path, format);
         break;
@@ -250,6 +254,10 @@ QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded, 
         break;
     case ImageFormat::raw:
         image = rawDecode(path, maxPixelSize, false, quality);
+        break;
+    case ImageFormat::heif:
+    case ImageFormat::avif:
+        image = heifDecode(path, format, maxPixelSize, preferEmbedded, quality);
         break;
     default:
         image = vipsDecode(path, format, maxPixelSize);
@@ -302,6 +310,9 @@ QString colorProfileName(const QString &path)
     case ImageFormat::ico:
     case ImageFormat::icns:
         return {};
+    case ImageFormat::heif:
+    case ImageFormat::avif:
+        return iccDescription(heifIccProfile(path));
     default:
         return iccDescription(vipsIccProfile(path));
     }

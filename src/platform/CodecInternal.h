@@ -102,6 +102,11 @@ QImage vipsDecodeBuffer(const QByteArray &bytes, int maxPixelSize);
 std::optional<AnimatedFrames> vipsGifFrames(const QString &path);
 bool vipsEncode(const QImage &image, const QString &path, ImageFormat format, int quality);
 
+std::optional<ImageHeader> heifProbe(const QString &path, ImageFormat format);
+QImage heifDecode(const QString &path, ImageFormat format, int maxPixelSize, bool preferEmbedded,
+                  Codec::ScaleQuality quality);
+QByteArray heifIccProfile(const QString &path);
+
 std::optional<ImageHeader> qtProbe(const QString &path, ImageFormat format);
 QImage qtDecode(const QString &path, ImageFormat format, int maxPixelSize, Codec::ScaleQuality quality);
 
