@@ -50,8 +50,9 @@ public:
     // replaces this surface with a raster one.
     std::function<void()> onFailed;
 
-    // A GL surface when GL works on this display (and GLANTO_RENDERER is not
-    // "raster"), else a raster surface.
+    // A GL surface when this display has hardware GL, else a raster surface.
+    // GLANTO_RENDERER=raster forces the raster one, GLANTO_RENDERER=gl accepts a
+    // software GL rasteriser too.
     static std::unique_ptr<ImageSurface> create(QWidget *parent);
     static std::unique_ptr<ImageSurface> createRaster(QWidget *parent);
     static bool openGLAvailable();
