@@ -41,8 +41,17 @@ protected:
         QPainter painter(this);
         painter.fillRect(rect(), Qt::black);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        if (m_scene.image)
-            drawLayer(painter, m_scene.image);
+        if (m_scene.image) {
+            SceneLayer photo = m_scene.image;
+            // Reducing a large bitmap without its halvings costs more than a frame:
+            // until they exist, the coarser bitmap of the same photo stands in.
+            const RenderBitmap &bitmap = *photo.bitmap;
+            const double turnedW = photo.turns % 2 ? bitmap.size().height() : bitmap.size().width();
+            if (m_scene.standIn && !bitmap.hasLevels() && turnedW > 0
+                && photo.frame.width() * devicePixelRatioF() / turnedW < 0.75)
+                photo.bitmap = m_scene.standIn;
+            drawLayer(painter, photo);
+        }
         if (m_scene.ghost)
             drawLayer(painter, m_scene.ghost);
         m_presented = m_scene.image ? m_scene.image.bitmap->id() : 0;
