@@ -107,6 +107,11 @@ QImage heifDecode(const QString &path, ImageFormat format, int maxPixelSize, boo
                   Codec::ScaleQuality quality);
 QByteArray heifIccProfile(const QString &path);
 
+// The largest classic entry of an icon file (run-length RGB with a mask, or ARGB):
+// its size, and the picture.
+std::optional<QSize> icnsClassicSize(const QByteArray &file);
+QImage icnsClassicDecode(const QByteArray &file);
+
 std::optional<ImageHeader> qtProbe(const QString &path, ImageFormat format);
 QImage qtDecode(const QString &path, ImageFormat format, int maxPixelSize, Codec::ScaleQuality quality);
 

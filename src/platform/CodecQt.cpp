@@ -38,36 +38,51 @@ std::optional<std::pair<int, QSize>> largestImage(QImageReader &reader)
     return std::make_pair(best, bestSize);
 }
 
-// Newer icon files that Qt's reader turns down: the largest PNG or JPEG 2000 entry.
-QByteArray largestIcnsPayload(const QString &path)
+// Icon files that Qt's reader turns down: the largest of their PNG or JPEG 2000
+// entries (newer files) and their classic run-length entries (older ones).
+struct IcnsPicture {
+    QSize size;
+    QByteArray encoded; // PNG or JPEG 2000; empty for a classic entry
+    QByteArray file;
+};
+
+std::optional<IcnsPicture> largestIcnsPicture(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > (qint64(32) << 20))
-        return {};
-    const QByteArray bytes = file.readAll();
+        return std::nullopt;
+    IcnsPicture best;
+    best.file = file.readAll();
+    const QByteArray &bytes = best.file;
     auto be32 = [&](qsizetype at) {
         const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData() + at);
         return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
     };
-    QByteArray best;
-    QSize bestSize;
     qsizetype at = 8;
     while (at + 8 <= bytes.size()) {
         const quint32 length = be32(at + 4);
-        if (length < 8 || at + qsizetype(length) > bytes.size())
+        if (length < 8 || length > quint32(bytes.size() - at))
             break;
         const QByteArray payload = bytes.mid(at + 8, length - 8);
         const bool png = payload.startsWith("\x89PNG");
         const bool jp2 = payload.startsWith(QByteArray("\0\0\0\x0CjP  ", 8)) || payload.startsWith("\xFF\x4F\xFF\x51");
         if (png || jp2) {
             const auto size = CodecDetail::vipsBufferSize(payload);
-            if (size && int64_t(size->width()) * size->height() > int64_t(bestSize.width()) * bestSize.height()) {
-                best = payload;
-                bestSize = *size;
+            if (size && int64_t(size->width()) * size->height() > int64_t(best.size.width()) * best.size.height()) {
+                best.encoded = payload;
+                best.size = *size;
             }
         }
         at += length;
     }
+    if (const auto classic = CodecDetail::icnsClassicSize(bytes)) {
+        if (classic->width() > best.size.width()) {
+            best.encoded.clear();
+            best.size = *classic;
+        }
+    }
+    if (best.size.isEmpty())
+        return std::nullopt;
     return best;
 }
 
@@ -83,10 +98,10 @@ std::optional<ImageHeader> qtProbe(const QString &path, ImageFormat format)
     if (!largest) {
         if (format != ImageFormat::icns)
             return std::nullopt;
-        const auto size = vipsBufferSize(largestIcnsPayload(path));
-        if (!size)
+        const auto picture = largestIcnsPicture(path);
+        if (!picture)
             return std::nullopt;
-        return ImageHeader{format, *size, 1, false};
+        return ImageHeader{format, picture->size, 1, false};
     }
     ImageHeader header;
     header.format = format;
@@ -99,19 +114,26 @@ QImage qtDecode(const QString &path, ImageFormat format, int maxPixelSize, Codec
     QImageReader reader(path, qtFormat(format));
     reader.setDecideFormatFromContent(false);
     const auto largest = largestImage(reader);
-    if (!largest && format == ImageFormat::icns)
-        return vipsDecodeBuffer(largestIcnsPayload(path), maxPixelSize);
-    if (!largest || int64_t(largest->second.width()) * largest->second.height() > Codec::maxPixelCount)
-        return {};
-    // Our own pixel bound has been checked; Qt's default 256 MB limit would refuse
-    // large but legitimate bitmaps.
-    reader.setAllocationLimit(0);
-    QImageReader fresh(path, qtFormat(format));
-    fresh.setDecideFormatFromContent(false);
-    fresh.setAllocationLimit(0);
-    if (largest->first > 0 && !fresh.jumpToImage(largest->first))
-        return {};
-    QImage image = fresh.read();
+    QImage image;
+    if (!largest && format == ImageFormat::icns) {
+        const auto picture = largestIcnsPicture(path);
+        if (!picture)
+            return {};
+        if (!picture->encoded.isEmpty())
+            return vipsDecodeBuffer(picture->encoded, maxPixelSize);
+        image = icnsClassicDecode(picture->file);
+    } else {
+        if (!largest || int64_t(largest->second.width()) * largest->second.height() > Codec::maxPixelCount)
+            return {};
+        // Our own pixel bound has been checked; Qt's default 256 MB limit would refuse
+        // large but legitimate bitmaps.
+        QImageReader fresh(path, qtFormat(format));
+        fresh.setDecideFormatFromContent(false);
+        fresh.setAllocationLimit(0);
+        if (largest->first > 0 && !fresh.jumpToImage(largest->first))
+            return {};
+        image = fresh.read();
+    }
     if (image.isNull())
         return {};
     image = toDisplayFormat(image);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <QColorSpace>
+#include <QtEndian>
 #include <QFile>
 #include <QImageReader>
 #include <QTemporaryDir>
@@ -65,10 +66,6 @@ TEST(CodecCorpus, FormatsDecodeAtTheManifestSize)
     for (const CorpusEntry &e : entries) {
         SCOPED_TRACE(e.relative.toStdString());
         const auto header = Codec::probe(e.path);
-        // FIXME: icon files made only of the classic run-length entries (is32 ...
-        // it32) are read by neither Qt's plugin nor our PNG fallback yet.
-        if (e.relative == "formats/sample.icns" && !header)
-            continue;
         ASSERT_TRUE(header.has_value());
         const QImage full = Codec::decodeFull(e.path);
         ASSERT_FALSE(full.isNull());
@@ -216,6 +213,54 @@ TEST(CodecCorpus, DamagedFilesGiveNothingOrAPartialImage)
         }
         Codec::frames(e.path);
         Codec::colorProfileName(e.path);
+    }
+}
+
+// An icon file made only of classic entries: run-length RGB pictures with 8-bit
+// masks. The largest (128 px) is the image, its mask is its alpha, and the smaller
+// entries show the same picture.
+TEST(Codec, ClassicIconEntriesAreRead)
+{
+    const QString path = corpus("formats/sample.icns");
+    const QImage icon = Codec::decodeFull(path);
+    ASSERT_EQ(icon.size(), QSize(128, 128));
+    int transparent = 0, opaque = 0;
+    for (int y = 0; y < icon.height(); ++y) {
+        const uchar *p = icon.constScanLine(y);
+        for (int x = 0; x < icon.width(); ++x, p += 4) {
+            transparent += p[3] == 0;
+            opaque += p[3] == 255;
+            ASSERT_TRUE(p[0] <= p[3] && p[1] <= p[3] && p[2] <= p[3]);
+        }
+    }
+    EXPECT_GT(transparent, 500);
+    EXPECT_GT(opaque, 500);
+
+    // The same file with only its 32-px entry and mask: the same picture, smaller.
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QByteArray small("icns\0\0\0\0", 8);
+    for (qsizetype at = 8; at + 8 <= bytes.size();) {
+        const quint32 length = qFromBigEndian<quint32>(bytes.constData() + at + 4);
+        ASSERT_GE(length, 8u);
+        const QByteArray type = bytes.mid(at, 4);
+        if (type == "il32" || type == "l8mk")
+            small += bytes.mid(at, length);
+        at += length;
+    }
+    qToBigEndian<quint32>(quint32(small.size()), small.data() + 4);
+    QTemporaryDir dir;
+    const QString smallPath = writeFile(dir, "small.icns", small);
+    const QImage thirtyTwo = Codec::decodeFull(smallPath);
+    ASSERT_EQ(thirtyTwo.size(), QSize(32, 32));
+    EXPECT_LT(meanDifference(thirtyTwo, icon), 20.0);
+
+    // Cut short inside the run-length data: nothing, not a crash.
+    const QString cut = writeFile(dir, "cut.icns", bytes.left(bytes.size() - 20000));
+    const QImage partial = Codec::decodeFull(cut);
+    if (!partial.isNull()) {
+        EXPECT_EQ(partial.format(), QImage::Format_RGBA8888_Premultiplied);
     }
 }
 
