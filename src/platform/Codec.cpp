@@ -343,36 +343,60 @@ QByteArray readHead(const QString &path, qint64 bytes)
     return file.read(bytes);
 }
 
-std::optional<FileView> readWholeFile(const QString &path, qint64 limit)
+namespace {
+
+// Kept per thread: decode threads read file after file of similar sizes.
+uint8_t *threadBuffer(size_t size)
 {
     struct Buffer {
         std::unique_ptr<uint8_t[]> data;
         size_t capacity = 0;
     };
-    // Kept per thread: decode threads read file after file of similar sizes.
     thread_local Buffer buffer;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const qint64 size = file.size();
-    if (size <= 0 || size > limit)
-        return std::nullopt;
-    if (size_t(size) > buffer.capacity) {
-        buffer.data.reset(new (std::nothrow) uint8_t[size_t(size)]);
-        buffer.capacity = buffer.data ? size_t(size) : 0;
-        if (!buffer.data)
-            return std::nullopt;
+    if (size > buffer.capacity) {
+        buffer.data.reset(new (std::nothrow) uint8_t[size]);
+        buffer.capacity = buffer.data ? size : 0;
     }
+    return buffer.data.get();
+}
+
+std::optional<FileView> readInto(QFile &file, qint64 size)
+{
+    uint8_t *data = threadBuffer(size_t(size));
+    if (!data)
+        return std::nullopt;
     qint64 got = 0;
     while (got < size) {
-        const qint64 n = file.read(reinterpret_cast<char *>(buffer.data.get()) + got, size - got);
+        const qint64 n = file.read(reinterpret_cast<char *>(data) + got, size - got);
         if (n <= 0)
             break;
         got += n;
     }
     if (got <= 0)
         return std::nullopt;
-    return FileView{buffer.data.get(), size_t(got)};
+    return FileView{data, size_t(got)};
+}
+
+} // namespace
+
+std::optional<FileView> readWholeFile(const QString &path, qint64 limit)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const qint64 size = file.size();
+    if (size <= 0 || size > limit)
+        return std::nullopt;
+    return readInto(file, size);
+}
+
+std::optional<FileView> readFileRange(const QString &path, qint64 offset, qint64 length)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || offset < 0 || length <= 0 || offset > file.size()
+        || length > file.size() - offset || !file.seek(offset))
+        return std::nullopt;
+    return readInto(file, length);
 }
 
 QSize fitWithin(QSize size, int maxPixelSize)

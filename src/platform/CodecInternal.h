@@ -25,6 +25,8 @@ struct FileView {
     size_t size = 0;
 };
 std::optional<FileView> readWholeFile(const QString &path, qint64 limit = qint64(2) << 30);
+// length bytes from offset into the same buffer; absent when the file is shorter.
+std::optional<FileView> readFileRange(const QString &path, qint64 offset, qint64 length);
 
 // A premultiplied RGBA8888 bitmap whose pixel buffer comes from the process's pool
 // of large buffers and goes back to it when the last copy of the QImage is gone.
