@@ -169,4 +169,19 @@ QImage motionStreak(const QImage &image, int length)
     }
 }
 
+bool saveJpegCrop(const QString &source, const QString &target, int width, int height, int quality)
+{
+    try {
+        VImage image = VImage::new_from_file(source.toStdString().c_str()).autorot();
+        const int w = std::min(width, image.width());
+        const int h = std::min(height, image.height());
+        image = image.crop((image.width() - w) / 2, (image.height() - h) / 2, w, h);
+        image.jpegsave(target.toStdString().c_str(), VImage::option()->set("Q", quality));
+        return true;
+    } catch (const vips::VError &) {
+        vips_error_clear();
+        return false;
+    }
+}
+
 } // namespace BenchAnalysisImage

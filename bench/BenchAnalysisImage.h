@@ -31,4 +31,8 @@ QImage reduce(const QImage &image, int maxSide, Filter filter = Filter::lanczos)
 QImage gaussianBlur(const QImage &image, double sigma);
 QImage motionStreak(const QImage &image, int length);
 
+// Writes the centred crop of the given size (or the whole picture when it is smaller)
+// of an image file as a JPEG of the given quality, for test photos of a set size.
+bool saveJpegCrop(const QString &source, const QString &target, int width, int height, int quality);
+
 } // namespace BenchAnalysisImage

@@ -4,7 +4,8 @@
 //
 //   cleanup_analysis_bench [--filter lanczos|linear|nearest] [--corpus DIR] [--section NAME]
 //
-// Sections: eyes, blur, filters, smallfaces, falsefaces, speed (default: all).
+// Sections: eyes, eyesize, blur, filters, loader, smallfaces, falsefaces, scores, speed
+// (default: all).
 #include "BenchAnalysisImage.h"
 
 #include "cleanup/FaceEyes.h"
@@ -12,12 +13,18 @@
 #include "cleanup/FeaturePrint.h"
 #include "cleanup/ImageMeasures.h"
 #include "cleanup/SharpnessMeasures.h"
+#include "library/ImageLoader.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPainter>
+#include <QTemporaryDir>
 
+#include <time.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 using namespace BenchAnalysisImage;
@@ -34,6 +41,50 @@ QStringList files(const QString &folder)
     for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
         out << dir.filePath(name);
     return out;
+}
+
+// CPU milliseconds of this thread: on a machine shared with other work, wall time says
+// more about the neighbours than about the code.
+double threadMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// CPU milliseconds of the whole process, for work that libvips spreads over its own threads.
+double processMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+double mean(const QVector<double> &v)
+{
+    double sum = 0;
+    for (double x : v)
+        sum += x;
+    return v.isEmpty() ? 0 : sum / v.size();
+}
+
+double deviation(const QVector<double> &v)
+{
+    if (v.size() < 2)
+        return 0;
+    const double m = mean(v);
+    double sum = 0;
+    for (double x : v)
+        sum += (x - m) * (x - m);
+    return std::sqrt(sum / (v.size() - 1));
+}
+
+double quantile(QVector<double> v, double q)
+{
+    if (v.isEmpty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min<qsizetype>(v.size() - 1, qsizetype(q * (v.size() - 1) + 0.5))];
 }
 
 bool blurry(const ImageMeasures &m)
@@ -99,54 +150,259 @@ void eyes(ImageAnalyzer &analyzer)
                 precision, truePos, truePos + falsePos, recall, truePos, truePos + falseNeg, falsePos, noFace);
 }
 
+// A mid-grey margin around a picture, so that a face filling a small crop still has
+// room for the detector's window.
+QImage padded(const QImage &image)
+{
+    const int margin = std::max(image.width(), image.height()) / 2;
+    QImage canvas(image.width() + 2 * margin, image.height() + 2 * margin, QImage::Format_RGBA8888_Premultiplied);
+    canvas.fill(QColor(128, 128, 128));
+    QPainter p(&canvas);
+    p.drawImage(margin, margin, image);
+    return canvas;
+}
+
+struct EyeReading {
+    bool found = false;
+    double narrow = 0;    // width of the narrower eye outline, pixels
+    double wide = 0;      // width of the wider one
+    float open = 0;
+    float dark = 0;
+};
+
+// The eye measures of the face whose box holds centre and is about faceHeight tall.
+EyeReading readEyes(FaceEyesDetector &detector, const QImage &image, const QPointF &centre, double faceHeight)
+{
+    const GreyImage grey = GreyImage::fromImage(image);
+    const auto mode = faceHeight >= 90 ? FaceEyesDetector::SmallFaces::skip : FaceEyesDetector::SmallFaces::everywhere;
+    for (const DetectedFace &f : detector.detect(image, grey, mode)) {
+        if (!f.box.contains(centre) || f.box.height() < 0.6 * faceHeight || f.box.height() > 1.6 * faceHeight)
+            continue;
+        if (f.leftEye.size() != 6 || f.rightEye.size() != 6)
+            continue;
+        EyeReading r;
+        r.found = true;
+        const double a = eyeBox(f.leftEye).width(), b = eyeBox(f.rightEye).width();
+        r.narrow = std::min(a, b);
+        r.wide = std::max(a, b);
+        r.open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+        r.dark = std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box));
+        return r;
+    }
+    return {};
+}
+
+bool closedByRule(float open, float dark)
+{
+    return open < FaceRules::closedOpenness || (open < FaceRules::squintOpenness && dark < FaceRules::openDarkness);
+}
+
+// How the eye measures scatter as the eye shrinks: every face of the eye folders whose
+// eyes are at least 24 px wide is reduced step by step (Lanczos 3, like the analysis
+// image) until its eyes are a few pixels wide, and measured again at each step.
+void eyeSize()
+{
+  for (const bool fine : {false, true}) {
+    std::printf("\n== Eye measures against eye width (faces reduced with Lanczos 3), landmarks %s ==\n",
+                fine ? "on a 2x copy of small faces" : "on the picture itself");
+    FaceEyesDetector detector;
+    detector.setFineLandmarks(fine);
+    const QVector<double> widths = {40, 32, 26, 22, 19, 16, 14, 12, 10, 8, 6};
+    for (const QString &folder : {QStringLiteral("faces-open"), QStringLiteral("faces-closed")}) {
+        struct Bucket {
+            int tried = 0;
+            int found = 0;
+            int flagged = 0;
+            QVector<double> openShift, darkShift, open, dark, measuredWidth;
+        };
+        QVector<Bucket> buckets(widths.size());
+        int references = 0, referencesFlagged = 0;
+        for (const QString &path : files(folder)) {
+            const QImage image = load(path, 1280, filter);
+            if (image.isNull())
+                continue;
+            const GreyImage grey = GreyImage::fromImage(image);
+            for (const DetectedFace &f : detector.detect(image, grey)) {
+                if (f.box.height() < FaceRules::minFaceHeight || f.leftEye.size() != 6 || f.rightEye.size() != 6)
+                    continue;
+                if (f.yaw && std::abs(*f.yaw) > FaceRules::maxEyeYaw)
+                    continue;
+                const double width = std::min(eyeBox(f.leftEye).width(), eyeBox(f.rightEye).width());
+                if (width < 24)
+                    continue;
+                const float open0 = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+                const float dark0 = std::max(eyeDarkFraction(grey, f.leftEye, f.box),
+                                             eyeDarkFraction(grey, f.rightEye, f.box));
+                ++references;
+                referencesFlagged += closedByRule(open0, dark0);
+                for (int i = 0; i < widths.size(); ++i) {
+                    if (widths[i] > 0.85 * width)
+                        continue;
+                    const double scale = widths[i] / width;
+                    const int side = int(std::lround(std::max(image.width(), image.height()) * scale));
+                    const QImage small = reduce(image, side, filter);
+                    const double actual = double(small.width()) / image.width();
+                    const QImage canvas = padded(small);
+                    const double margin = (canvas.width() - small.width()) / 2.0;
+                    Bucket &b = buckets[i];
+                    ++b.tried;
+                    const EyeReading r = readEyes(detector, canvas, QPointF(margin, margin) + f.box.center() * actual,
+                                                  f.box.height() * actual);
+                    if (!r.found)
+                        continue;
+                    ++b.found;
+                    b.flagged += closedByRule(r.open, r.dark);
+                    b.openShift << r.open - open0;
+                    b.darkShift << r.dark - dark0;
+                    b.open << r.open;
+                    b.dark << r.dark;
+                    b.measuredWidth << r.narrow;
+                }
+            }
+        }
+        std::printf("%s: %d faces with eyes >= 24 px, %d flagged at full size\n", qPrintable(folder), references,
+                    referencesFlagged);
+        std::printf("%6s %9s %7s | %-25s | %-25s | %s\n", "eye px", "found", "measured", "openness: shift mean/sd, min",
+                    "darkness: shift mean/sd, min", "flagged closed");
+        for (int i = 0; i < widths.size(); ++i) {
+            const Bucket &b = buckets[i];
+            std::printf("%6.0f %4d/%-4d %7.1f | %+6.3f %5.3f %6.3f       | %+6.3f %5.3f %6.3f       | %d of %d\n",
+                        widths[i], b.found, b.tried, mean(b.measuredWidth), mean(b.openShift), deviation(b.openShift),
+                        b.open.isEmpty() ? 0.0 : *std::min_element(b.open.begin(), b.open.end()), mean(b.darkShift),
+                        deviation(b.darkShift), b.dark.isEmpty() ? 0.0 : *std::min_element(b.dark.begin(), b.dark.end()),
+                        b.flagged, b.found);
+        }
+    }
+  }
+}
+
 struct BlurCase {
     QString name;
-    QImage image;
+    QImage image;       // reduced by the chosen filter
+    QString file;       // the same picture as a file, for the image loader's decode
     bool expectBlurry;
 };
 
+// The image loader's analysis image, as the scanner gets it.
+QImage loaderImage(const QString &path)
+{
+    return ImageLoader::shared().makeThumbnail(path, 1280, false, false);
+}
+
 void blur(ImageAnalyzer &analyzer)
 {
-    std::printf("\n== Blur (flagged: face sharpness < 10, or without a face sharpness < 20), filter: %s ==\n",
+    std::printf("\n== Blur (flagged: face sharpness < 10, or without a face sharpness < 20) ==\n");
+    std::printf("left: analysis image by %s; right: ImageLoader::makeThumbnail of the same picture as a file\n",
                 filterName(filter));
-    std::printf("%-52s %9s %9s %7s\n", "picture", "sharpness", "face", "flagged");
+    std::printf("%-52s %9s %8s %7s | %9s %8s %7s\n", "picture", "sharpness", "face", "flagged", "sharpness", "face",
+                "flagged");
+    QTemporaryDir temporary;
     QVector<BlurCase> cases;
     for (const QString &path : files("sharp"))
-        cases.append({"sharp/" + QFileInfo(path).fileName(), load(path, 1280, filter), false});
+        cases.append({"sharp/" + QFileInfo(path).fileName(), load(path, 1280, filter), path, false});
     for (const QString &path : files("blurry"))
-        cases.append({"blurry/" + QFileInfo(path).fileName(), load(path, 1280, filter), true});
+        cases.append({"blurry/" + QFileInfo(path).fileName(), load(path, 1280, filter), path, true});
     // Synthetic series: blur applied to the full-size photo, as a camera would, then
     // reduced like any other file. obama.jpg is an 85 mm f/1.2 portrait: shallow depth
     // of field, sharp face on a smooth background.
     QStringList sources = files("sharp");
     sources << corpus + "/faces-open/obama.jpg" << corpus + "/faces-open/happiness.jpg"
-            << corpus + "/bursts/pcb_005.JPG" << corpus + "/exif/Nikon D70.jpg";
+            << corpus + "/bursts/pcb_005.JPG" << corpus + "/exif/Nikon D70.jpg"
+            << corpus + "/exif/Kodak PIXPRO FZ201.jpg";
+    int serial = 0;
+    const auto asFile = [&](const QImage &image) {
+        const QString path = temporary.filePath(QString::number(serial++) + ".jpg");
+        image.convertToFormat(QImage::Format_RGB888).save(path, "JPEG", 95);
+        return path;
+    };
     for (const QString &path : sources) {
         const QImage full = loadFull(path);
         if (full.isNull())
             continue;
         const QString base = QFileInfo(path).dir().dirName() + "/" + QFileInfo(path).fileName();
         const double toAnalysis = 1280.0 / std::max(full.width(), full.height());
-        cases.append({base + " (original)", reduce(full, 1280, filter), false});
+        cases.append({base + " (original)", reduce(full, 1280, filter), path, false});
         for (double sigma : {1.5, 3.0, 6.6}) {
+            const QImage blurred = gaussianBlur(full, sigma);
             cases.append({base + QString::asprintf(" sigma %.1f (%.1f at 1280)", sigma, sigma * std::min(1.0, toAnalysis)),
-                          reduce(gaussianBlur(full, sigma), 1280, filter), sigma >= 3.0});
+                          reduce(blurred, 1280, filter), asFile(blurred), sigma >= 3.0});
         }
+        const QImage streaked = motionStreak(full, 18);
         cases.append({base + QString::asprintf(" streak 18 px (%.0f at 1280)", 18 * std::min(1.0, toAnalysis)),
-                      reduce(motionStreak(full, 18), 1280, filter), true});
+                      reduce(streaked, 1280, filter), asFile(streaked), true});
     }
-    int right = 0;
+    int right[2] = {}, total = 0;
     for (const BlurCase &c : cases) {
         if (c.image.isNull())
             continue;
+        ++total;
         const ImageMeasures m = analyzer.measure(c.image);
-        const bool flagged = blurry(m);
-        right += flagged == c.expectBlurry;
-        std::printf("%-52s %9.2f %9s %7s\n", qPrintable(c.name), m.sharpness,
+        const ImageMeasures l = analyzer.measure(loaderImage(c.file));
+        const bool flagged = blurry(m), flaggedByLoader = blurry(l);
+        right[0] += flagged == c.expectBlurry;
+        right[1] += flaggedByLoader == c.expectBlurry;
+        std::printf("%-52s %9.2f %8s %7s | %9.2f %8s %7s%s\n", qPrintable(c.name), m.sharpness,
                     m.faceSharpness ? qPrintable(QString::asprintf("%.2f", *m.faceSharpness)) : "-",
-                    flagged ? "blurry" : "sharp");
+                    flagged ? "blurry" : "sharp", l.sharpness,
+                    l.faceSharpness ? qPrintable(QString::asprintf("%.2f", *l.faceSharpness)) : "-",
+                    flaggedByLoader ? "blurry" : "sharp", flagged != flaggedByLoader ? "   <- differ" : "");
     }
-    std::printf("(sigma 1.5 at full size is at most 1 px at 1280 and counts as sharp here)\n");
+    std::printf("as expected: %d of %d (%s), %d of %d (image loader)\n", right[0], total, filterName(filter), right[1],
+                total);
+    std::printf("(expected: originals and sigma 1.5 sharp - sigma 1.5 at full size is at most 1 px at 1280 -; "
+                "sigma 3 and 6.6 and the streak blurry)\n");
+}
+
+// The analysis image's resampling decides the sharpness scale: the image loader's
+// thumbnail decode against libvips' thumbnail (Lanczos 3) on large camera JPEGs, and
+// 12 MP crops of the largest ones.
+void loaderFilter()
+{
+    std::printf("\n== Analysis image: ImageLoader::makeThumbnail against vips thumbnail (Lanczos 3), 1280 px ==\n");
+    QTemporaryDir temporary;
+    QStringList paths;
+    for (const char *name : {"exif/Kodak PIXPRO FZ201.jpg", "exif/Canon PowerShot G11.jpg", "exif/Issue 177.jpg",
+                             "exif/Nikon D70.jpg", "faces-closed/mixed_eyes.jpg"})
+        paths << corpus + "/" + name;
+    paths += files("sharp");
+    paths += files("blurry");
+    // 12 MP (4000 x 3000) crops of the largest camera files, saved at quality 92.
+    for (const char *name : {"exif/Kodak PIXPRO FZ201.jpg"}) {
+        const QString crop = temporary.filePath(QFileInfo(name).completeBaseName() + " 12MP crop.jpg");
+        if (saveJpegCrop(corpus + "/" + name, crop, 4000, 3000, 92))
+            paths << crop;
+    }
+    std::printf("%-40s %11s | %9s %8s | %9s %8s | %6s %6s\n", "file", "size", "vips ms", "sharp", "loader ms", "sharp",
+                "ratio", "face r");
+    ImageAnalyzer analyzer;
+    QVector<double> ratios;
+    for (const QString &path : paths) {
+        QImage a, b;
+        double ta = 1e9, tb = 1e9;
+        for (int run = 0; run < 3; ++run) {
+            double t = processMs();
+            a = load(path, 1280, Filter::lanczos);
+            ta = std::min(ta, processMs() - t);
+            t = processMs();
+            b = loaderImage(path);
+            tb = std::min(tb, processMs() - t);
+        }
+        if (a.isNull() || b.isNull()) {
+            std::printf("%-40s  (not decoded)\n", qPrintable(QFileInfo(path).fileName()));
+            continue;
+        }
+        const ImageMeasures ma = analyzer.measure(a), mb = analyzer.measure(b);
+        const double ratio = mb.sharpness / std::max(1e-6f, ma.sharpness);
+        ratios << ratio;
+        std::printf("%-40s %5dx%-5d | %9.1f %8.2f | %9.1f %8.2f | %6.2f %6s\n", qPrintable(QFileInfo(path).fileName()),
+                    b.width(), b.height(), ta, ma.sharpness, tb, mb.sharpness, ratio,
+                    ma.faceSharpness && mb.faceSharpness
+                            ? qPrintable(QString::asprintf("%.2f", *mb.faceSharpness / std::max(1e-6f, *ma.faceSharpness)))
+                            : "-");
+    }
+    std::printf("loader / vips sharpness: mean %.2f, min %.2f, max %.2f (decode ms: process CPU time, best of 3)\n",
+                mean(ratios), ratios.isEmpty() ? 0.0 : *std::min_element(ratios.begin(), ratios.end()),
+                ratios.isEmpty() ? 0.0 : *std::max_element(ratios.begin(), ratios.end()));
 }
 
 void filters()
@@ -186,7 +442,13 @@ void smallFaces()
     }
     std::printf("%d portraits with one large face\n", int(portraits.size()));
     std::printf("%8s %10s %10s %10s\n", "height", "skip", "targeted", "everywhere");
-    for (int height : {36, 40, 44, 50, 56, 64, 72, 80, 90, 100}) {
+    QList<int> heights = {36, 40, 44, 50, 56, 64, 72, 80, 90, 100};
+    if (qEnvironmentVariableIsSet("XA_HEIGHTS")) {
+        heights.clear();
+        for (const QString &h : qEnvironmentVariable("XA_HEIGHTS").split(','))
+            heights << h.toInt();
+    }
+    for (int height : heights) {
         int found[3] = {};
         int placed = 0;
         for (const auto &[portrait, box] : portraits) {
@@ -243,19 +505,57 @@ void falseFaces()
     std::printf("%d of %d photos without people report a face\n", withFaces, photos);
 }
 
+// Detector scores of real faces (the eye folders), split at the plain detector's 80 px
+// window, and every box found on the other folders with its score, to be checked by
+// eye (--dump) before a score limit is set: a weak box may well be a real face.
+void scores()
+{
+    std::printf("\n== Detector scores: faces of the eye folders, and every box on the other folders ==\n");
+    FaceEyesDetector detector;
+    QVector<double> small, large;
+    for (const QString &path : files("faces-open") + files("faces-closed")) {
+        const QImage image = load(path, 1280, filter);
+        if (image.isNull())
+            continue;
+        for (const DetectedFace &f : detector.findFaces(image, GreyImage::fromImage(image))) {
+            if (f.box.height() >= FaceRules::minFaceHeight)
+                (f.box.height() < 80 ? small : large) << f.score;
+        }
+    }
+    std::printf("faces >= 80 px (%lld): min %.2f, 5%% %.2f, 10%% %.2f, median %.2f\n", qlonglong(large.size()),
+                quantile(large, 0), quantile(large, 0.05), quantile(large, 0.10), quantile(large, 0.5));
+    std::printf("faces 40-79 px (%lld): min %.2f, 5%% %.2f, 10%% %.2f, median %.2f\n", qlonglong(small.size()),
+                quantile(small, 0), quantile(small, 0.05), quantile(small, 0.10), quantile(small, 0.5));
+    int photos = 0;
+    for (const QString folder : {"sharp", "blurry", "bursts", "duplicates", "formats", "exif", "raw", "orientation"}) {
+        for (const QString &path : files(folder)) {
+            const QImage image = load(path, 1280, filter);
+            if (image.isNull())
+                continue;
+            ++photos;
+            for (const DetectedFace &f : detector.findFaces(image, GreyImage::fromImage(image))) {
+                std::printf("  %-46s %4.0f px at (%4.0f,%4.0f) score %.2f\n",
+                            qPrintable(folder + QStringLiteral("/") + QFileInfo(path).fileName()), f.box.height(),
+                            f.box.x(), f.box.y(), f.score);
+            }
+        }
+    }
+    std::printf("(%d photos of the other folders searched)\n", photos);
+}
+
+// Mean CPU milliseconds of this thread per call.
 template<typename F>
 double millis(int runs, F &&f)
 {
-    QElapsedTimer timer;
-    timer.start();
+    const double start = threadMs();
     for (int i = 0; i < runs; ++i)
         f();
-    return timer.nsecsElapsed() / 1e6 / runs;
+    return (threadMs() - start) / runs;
 }
 
 void speed()
 {
-    std::printf("\n== Speed on a 1280 x 853 picture (ms per call, one thread) ==\n");
+    std::printf("\n== Speed on a 1280 x 853 picture (CPU ms per call, one thread) ==\n");
     QImage image = load(corpus + "/sharp/106_NIKON-D3400-35MM_S.JPG", 1280, filter);
     image = image.scaled(1280, 853, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     // A face of 60 px and one of 160 px, so that every step has work to do.
@@ -287,22 +587,74 @@ void speed()
     ImageAnalyzer analyzer;
     std::printf("ImageAnalyzer::measure     %7.2f\n", millis(3, [&] { (void)analyzer.measure(image); }));
 
-    // The targeted pass over real photos: what it adds on average.
-    QStringList paths = files("faces-open") + files("sharp") + files("bursts") + files("exif");
-    double plain = 0, targeted = 0;
-    int n = 0;
+    // The small-face pass over real photos: what it adds, in this thread's CPU time,
+    // and what it finds.
+    QStringList paths = files("faces-open") + files("faces-closed") + files("sharp") + files("bursts") + files("exif");
+    double cost[3] = {};
+    int counted[3] = {}, n = 0, missed = 0;
+    double share = 0;
     for (const QString &path : paths) {
         const QImage img = load(path, 1280, filter);
         if (img.isNull() || std::max(img.width(), img.height()) < 1000)
             continue;
         const GreyImage g = GreyImage::fromImage(img);
-        plain += millis(1, [&] { detector.findFaces(img, g, FaceEyesDetector::SmallFaces::skip); });
-        targeted += millis(1, [&] { detector.findFaces(img, g, FaceEyesDetector::SmallFaces::targeted); });
+        int i = 0;
+        int found[3] = {};
+        const double before = cost[0];
+        for (auto mode : {FaceEyesDetector::SmallFaces::skip, FaceEyesDetector::SmallFaces::targeted,
+                          FaceEyesDetector::SmallFaces::everywhere}) {
+            const double t = threadMs();
+            for (const DetectedFace &f : detector.findFaces(img, g, mode))
+                found[i] += f.box.height() >= FaceRules::minFaceHeight;
+            const double spent = threadMs() - t;
+            cost[i] += spent;
+            counted[i] += found[i];
+            if (mode == FaceEyesDetector::SmallFaces::targeted) {
+                share += detector.lastUpsampledShare();
+                std::printf("  %-40s plain %6.1f ms, targeted %6.1f ms, 2x search over %4.1f %% of the picture\n",
+                            qPrintable(QFileInfo(path).fileName()), cost[0] - before, spent,
+                            100 * detector.lastUpsampledShare());
+            }
+            ++i;
+        }
+        if (found[1] < found[2]) {
+            ++missed;
+            std::printf("  targeted pass finds %d of %d faces in %s\n", found[1], found[2],
+                        qPrintable(QFileInfo(path).fileName()));
+        }
         ++n;
     }
-    std::printf("over %d corpus photos of 1000-1280 px: plain pass %.1f ms, with targeted 2x pass %.1f ms (mean)\n",
-                n, plain / std::max(1, n), targeted / std::max(1, n));
+    n = std::max(1, n);
+    std::printf("over %d corpus photos of 1000-1280 px (CPU ms per photo): plain %.1f (%d faces), "
+                "+ targeted 2x %.1f (%d faces), + 2x everywhere %.1f (%d faces); %d photos where targeted misses\n",
+                n, cost[0] / n, counted[0], cost[1] / n, counted[1], cost[2] / n, counted[2], missed);
+    std::printf("the targeted pass searched %.1f %% of the picture at 2x on average\n", 100 * share / n);
     (void)s;
+}
+
+// Writes each face of a picture, 4x enlarged with its eye outlines drawn, as PNG files
+// beside outPrefix: for looking at what the measures saw.
+void dumpFaces(const QString &path, const QString &outPrefix)
+{
+    FaceEyesDetector detector;
+    const QImage image = load(path, 1280, filter);
+    const GreyImage grey = GreyImage::fromImage(image);
+    int n = 0;
+    for (const DetectedFace &f : detector.detect(image, grey)) {
+        const QRect area = f.box.adjusted(-10, -10, 10, 10).toAlignedRect().intersected(image.rect());
+        QImage crop = image.copy(area).scaled(area.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        QPainter p(&crop);
+        p.setPen(QPen(Qt::green, 1));
+        for (const auto *eye : {&f.leftEye, &f.rightEye})
+            for (const QPointF &pt : *eye)
+                p.drawEllipse((pt - area.topLeft()) * 4 + QPointF(2, 2), 2, 2);
+        p.end();
+        const QString out = QString("%1-%2.png").arg(outPrefix).arg(n++);
+        crop.save(out);
+        std::printf("%s: %.0f px face, score %.2f, open %.3f dark %.3f\n", qPrintable(out), f.box.height(), f.score,
+                    std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye)),
+                    std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box)));
+    }
 }
 
 } // namespace
@@ -321,6 +673,9 @@ int main(int argc, char **argv)
             }
         } else if (args[i] == "--corpus" && i + 1 < args.size()) {
             corpus = args[++i];
+        } else if (args[i] == "--dump" && i + 2 < args.size()) {
+            dumpFaces(args[i + 1], args[i + 2]);
+            return 0;
         } else if (args[i] == "--section" && i + 1 < args.size()) {
             section = args[++i];
         } else {
@@ -332,14 +687,20 @@ int main(int argc, char **argv)
     ImageAnalyzer analyzer;
     if (section.isEmpty() || section == "eyes")
         eyes(analyzer);
+    if (section.isEmpty() || section == "eyesize")
+        eyeSize();
     if (section.isEmpty() || section == "blur")
         blur(analyzer);
+    if (section.isEmpty() || section == "loader")
+        loaderFilter();
     if (section.isEmpty() || section == "filters")
         filters();
     if (section.isEmpty() || section == "smallfaces")
         smallFaces();
     if (section.isEmpty() || section == "falsefaces")
         falseFaces();
+    if (section.isEmpty() || section == "scores")
+        scores();
     if (section.isEmpty() || section == "speed")
         speed();
     return 0;

@@ -123,6 +123,8 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
             continue;
         if (face.leftEye.isEmpty() || face.rightEye.isEmpty())
             continue;
+        if (std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width()) < FaceRules::minEyeWidth)
+            continue;
         const float open = std::max(eyeOpenRatio(face.leftEye), eyeOpenRatio(face.rightEye));
         const float dark = std::max(eyeDarkFraction(grey, face.leftEye, box),
                                     eyeDarkFraction(grey, face.rightEye, box));

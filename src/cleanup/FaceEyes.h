@@ -26,6 +26,11 @@ namespace FaceRules {
 constexpr double minFaceHeight = 40.0;
 // Beyond this yaw (radians) one eye is foreshortened or hidden and cannot be judged.
 constexpr double maxEyeYaw = 1.0;
+// Eyes narrower than this (pixels of the analysis image, the narrower of the two
+// outlines) are not judged: the pupil and the lash line, the dark parts of an open eye,
+// are then under two pixels and blur away, and the outline's height is a pixel or two,
+// so a smiling, light-eyed face reads as shut. Such a face is still counted.
+constexpr double minEyeWidth = 16.0;
 // An eye flatter than this is shut whatever its colour.
 constexpr float closedOpenness = 0.19f;
 // Between the two: shut unless enough iris and lashes show as dark pixels.
@@ -46,6 +51,6 @@ QRectF eyeBox(const QVector<QPointF> &eye);
 float eyeDarkFraction(const GreyImage &grey, const QVector<QPointF> &eye, const QRectF &face);
 
 // Applies the face rules to the detected faces in order: counts the faces tall enough,
-// measures the sharpness of the largest one and judges the eyes of the others unless
-// the head is turned too far. Fills the face fields of measures.
+// measures the sharpness of the largest one and judges the eyes of each unless the head
+// is turned too far or the eyes are too small to measure. Fills the face fields of measures.
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures);

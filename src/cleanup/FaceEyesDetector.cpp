@@ -89,80 +89,123 @@ bool isSkin(const uchar *p)
     return y >= 25 * 256 && cb >= 77 * 256 && cb <= 127 * 256 && cr >= 133 * 256 && cr <= 173 * 256;
 }
 
-// Side of the tiles that the skin test votes on, and the margin added around a tile
-// so that a face of up to about 80 pixels centred anywhere in it is wholly inside.
-constexpr int tileSize = 160;
-constexpr int tileMargin = 48;
-// A 40-pixel face shows several hundred skin pixels; sampled every 4th pixel in both
-// directions that is some 50 samples. A quarter of it may fall into one tile.
+// The skin test samples every 4th pixel in both directions.
+constexpr int skinStep = 4;
+// A 40-pixel face shows several hundred skin pixels, some 50 samples; a quarter of
+// that (a face in shade, or half of it skin-coloured) still counts.
 constexpr int minSkinSamples = 12;
+// A skin patch wider or taller than this is more than a 40-80 px face with its neck and
+// shoulders: it is a surface (sand, wood, a near body) and is not searched.
+constexpr int maxPatchSide = 320;
+// Room around a patch for the rest of the face (the patch may be a cheek or the
+// forehead only) and for the detector's window.
+constexpr int minPatchMargin = 48;
+// Whatever the patches, the 2x search covers at most this share of the picture.
+constexpr double maxSearchShare = 0.25;
 
-// Regions worth an upsampled search: runs of tiles that hold skin-coloured pixels
-// outside the faces already found. A picture without colour gets the whole frame.
+// Regions worth an upsampled search: patches of skin-coloured pixels of about the
+// size of a small face, away from the faces already found (their necks and ears are
+// skin too), each with room around it for the detector's window. A picture without
+// colour gets the whole frame.
 QVector<QRect> smallFaceRegions(const QImage &image, const QVector<DetectedFace> &found)
 {
     const int W = image.width();
     const int H = image.height();
-    const int cols = (W + tileSize - 1) / tileSize;
-    const int rows = (H + tileSize - 1) / tileSize;
-    QVector<int> skin(cols * rows, 0);
+    const int gw = W / skinStep;
+    const int gh = H / skinStep;
+    if (gw < 2 || gh < 2)
+        return {};
+    // Skin samples on the grid; 0 none, 1 skin, later the patch number + 2.
+    std::vector<int> grid(size_t(gw) * size_t(gh), 0);
     int64_t chroma = 0;
-    int samples = 0;
-    for (int y = 2; y < H; y += 4) {
-        const uchar *line = image.constScanLine(y);
-        for (int x = 2; x < W; x += 4) {
-            const uchar *p = line + 4 * x;
+    for (int gy = 0; gy < gh; ++gy) {
+        const uchar *line = image.constScanLine(gy * skinStep + skinStep / 2);
+        for (int gx = 0; gx < gw; ++gx) {
+            const uchar *p = line + 4 * (gx * skinStep + skinStep / 2);
             chroma += std::abs(p[0] - p[1]) + std::abs(p[1] - p[2]);
-            ++samples;
-            if (!isSkin(p))
-                continue;
-            bool known = false;
-            for (const DetectedFace &f : found) {
-                if (f.box.adjusted(-8, -8, 8, 8).contains(x, y)) {
-                    known = true;
-                    break;
-                }
-            }
-            if (!known)
-                ++skin[(y / tileSize) * cols + x / tileSize];
+            grid[size_t(gy) * gw + gx] = isSkin(p) ? 1 : 0;
         }
     }
     const QRect frame(0, 0, W, H);
-    if (samples > 0 && chroma < 2 * int64_t(samples))
+    if (chroma < 2 * int64_t(gw) * gh)
         return {frame};    // black and white: skin colour says nothing
 
-    // Runs of skin tiles, most skin first, searched until a budget of a third of the
-    // frame: a warm-coloured scene (sand, wood, brick) must not cost a full 2x search.
-    struct Run {
-        QRect rect;
-        int skin;
-    };
-    QVector<Run> runs;
-    for (int r = 0; r < rows; ++r) {
-        int c = 0;
-        while (c < cols) {
-            if (skin[r * cols + c] < minSkinSamples) {
-                ++c;
-                continue;
-            }
-            int end = c;
-            int total = skin[r * cols + c];
-            while (end + 1 < cols && skin[r * cols + end + 1] >= minSkinSamples)
-                total += skin[r * cols + ++end];
-            const QRect run(c * tileSize, r * tileSize, (end - c + 1) * tileSize, tileSize);
-            runs.append({run.adjusted(-tileMargin, -tileMargin, tileMargin, tileMargin).intersected(frame),
-                         total / (end - c + 1)});
-            c = end + 1;
-        }
+    // A found face owns the skin around it: ears and hair beside, neck below.
+    for (const DetectedFace &f : found) {
+        const QRectF b = f.box;
+        const QRect owned = b.adjusted(-0.5 * b.width(), -0.25 * b.height(), 0.5 * b.width(), 1.0 * b.height())
+                                    .toAlignedRect();
+        const int x0 = std::max(0, owned.left() / skinStep), x1 = std::min(gw - 1, owned.right() / skinStep);
+        const int y0 = std::max(0, owned.top() / skinStep), y1 = std::min(gh - 1, owned.bottom() / skinStep);
+        for (int gy = y0; gy <= y1; ++gy)
+            std::fill(grid.begin() + gy * gw + x0, grid.begin() + gy * gw + x1 + 1, 0);
     }
-    std::stable_sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.skin > b.skin; });
+
+    // Patches: 8-connected skin samples.
+    struct Patch {
+        QRect rect;    // pixels
+        int samples;
+    };
+    QVector<Patch> patches;
+    std::vector<int> stack;
+    for (int start = 0; start < gw * gh; ++start) {
+        if (grid[size_t(start)] != 1)
+            continue;
+        const int label = int(patches.size()) + 2;
+        int minX = gw, maxX = -1, minY = gh, maxY = -1, count = 0;
+        stack.assign(1, start);
+        grid[size_t(start)] = label;
+        while (!stack.empty()) {
+            const int at = stack.back();
+            stack.pop_back();
+            const int x = at % gw, y = at / gw;
+            minX = std::min(minX, x);
+            maxX = std::max(maxX, x);
+            minY = std::min(minY, y);
+            maxY = std::max(maxY, y);
+            ++count;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int nx = x + dx, ny = y + dy;
+                    if (nx < 0 || ny < 0 || nx >= gw || ny >= gh)
+                        continue;
+                    int &cell = grid[size_t(ny) * gw + nx];
+                    if (cell == 1) {
+                        cell = label;
+                        stack.push_back(ny * gw + nx);
+                    }
+                }
+            }
+        }
+        patches.append({QRect(minX * skinStep, minY * skinStep, (maxX - minX + 1) * skinStep,
+                              (maxY - minY + 1) * skinStep),
+                        count});
+    }
+
+    // Face-sized patches, most skin first, each with a margin around it for the rest of
+    // the face (the patch may be a cheek or the forehead only) and the detector's window.
+    // Regions are searched one by one: a union of two far-apart patches would search
+    // all the ground between them.
+    std::stable_sort(patches.begin(), patches.end(), [](const Patch &a, const Patch &b) { return a.samples > b.samples; });
     QVector<QRect> regions;
     int64_t area = 0;
-    for (const Run &run : runs) {
-        area += int64_t(run.rect.width()) * run.rect.height();
-        if (area * 3 > int64_t(W) * H && !regions.isEmpty())
+    for (const Patch &patch : std::as_const(patches)) {
+        if (patch.samples < minSkinSamples || patch.rect.width() > maxPatchSide || patch.rect.height() > maxPatchSide)
+            continue;
+        const QRect region = patch.rect.adjusted(-minPatchMargin, -minPatchMargin, minPatchMargin, minPatchMargin)
+                                     .intersected(frame);
+        const int64_t size = int64_t(region.width()) * region.height();
+        bool covered = false;
+        for (const QRect &r : std::as_const(regions)) {
+            const QRect common = r.intersected(region);
+            covered = covered || int64_t(common.width()) * common.height() * 5 >= size * 4;
+        }
+        if (covered)
+            continue;
+        if (area + size > maxSearchShare * W * H)
             break;
-        regions.append(run.rect);
+        area += size;
+        regions.append(region);
     }
     return regions;
 }
@@ -190,7 +233,12 @@ std::optional<double> estimateYaw(const dlib::full_object_detection &shape)
     return std::atan(offset * 70.0 / 80.0);
 }
 
-// Boxes scoring below this are more often shadows and textures than faces.
+// Faces shorter than this get their landmarks on a doubled copy of their area.
+constexpr double fineLandmarkFaceHeight = 160.0;
+
+// dlib's own decision threshold. Real faces score down to about 0 (goggles, profile,
+// blur: a tenth of the faces in the eye folders score under 0.3) and no box on the
+// corpus' other photos is a false face, so a stricter limit would only lose faces.
 constexpr double minScore = 0.0;
 
 } // namespace
@@ -200,9 +248,12 @@ struct FaceEyesDetector::Private {
     std::optional<Detector> upsampledDetector;
     dlib::array2d<unsigned char> frame;
     dlib::array2d<unsigned char> region;
+    bool fineLandmarks = true;
+    double upsampledShare = 0;
 
     // The same filters searched only over the pyramid levels that the plain pass does
-    // not reach: scales 2, 1.67, 1.39 and 1.16, i.e. faces of about 40 to 70 pixels.
+    // not reach: scales 2, 1.67, 1.39 and 1.16, i.e. faces of about 40 to 70 pixels
+    // (dropping the last level loses two faces of the corpus for 13 % of the cost).
     Detector &smallFaceDetector()
     {
         if (!upsampledDetector) {
@@ -243,6 +294,7 @@ QVector<DetectedFace> FaceEyesDetector::findFaces(const QImage &image, const Gre
                                                   SmallFaces smallFaces)
 {
     QVector<DetectedFace> faces;
+    d->upsampledShare = 0;
     if (grey.isNull() || grey.width < 8 || grey.height < 8)
         return faces;
     try {
@@ -267,9 +319,11 @@ QVector<DetectedFace> FaceEyesDetector::findFaces(const QImage &image, const Gre
                                                : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied),
                                        faces);
         Detector &small = d->smallFaceDetector();
+        d->upsampledShare = 0;
         for (const QRect &region : regions) {
             if (region.width() < 40 || region.height() < 40)
                 continue;
+            d->upsampledShare += double(region.width()) * region.height() / (double(grey.width) * grey.height);
             upsampleRegion(grey, region, d->region);
             found.clear();
             small(d->region, found, minScore);
@@ -307,23 +361,52 @@ void FaceEyesDetector::Private::landmarks(const GreyImage &grey, QVector<Detecte
         if (!frameReady)
             copyGrey(grey, frame);
         for (DetectedFace &face : faces) {
-            const dlib::rectangle rect(long(std::floor(face.box.left())), long(std::floor(face.box.top())),
-                                       long(std::ceil(face.box.right())) - 1, long(std::ceil(face.box.bottom())) - 1);
-            const dlib::full_object_detection shape = (*predictor)(frame, rect);
+            const QRect whole(0, 0, grey.width, grey.height);
+            // dlib places its points on whole pixels. On a small face that is a coarse
+            // step against an eye a dozen pixels wide, so such faces get their points
+            // on a doubled copy of the area around them: half-pixel steps.
+            const bool doubled = fineLandmarks && face.box.height() < fineLandmarkFaceHeight;
+            QRect area = whole;
+            if (doubled) {
+                const double margin = 0.25 * face.box.height();
+                area = face.box.adjusted(-margin, -margin, margin, margin).toAlignedRect().intersected(whole);
+                if (area.width() < 8 || area.height() < 8)
+                    continue;
+                upsampleRegion(grey, area, region);
+            }
+            const double scale = doubled ? 2.0 : 1.0;
+            const QRectF box((face.box.left() - area.x()) * scale, (face.box.top() - area.y()) * scale,
+                             face.box.width() * scale, face.box.height() * scale);
+            const dlib::rectangle rect(long(std::floor(box.left())), long(std::floor(box.top())),
+                                       long(std::ceil(box.right())) - 1, long(std::ceil(box.bottom())) - 1);
+            const dlib::full_object_detection shape = doubled ? (*predictor)(region, rect) : (*predictor)(frame, rect);
             if (shape.num_parts() != 68)
                 continue;
+            const auto point = [&](unsigned long i) {
+                return QPointF(area.x() + shape.part(i).x() / scale, area.y() + shape.part(i).y() / scale);
+            };
             face.leftEye.clear();
             face.rightEye.clear();
             // Points 36-41 outline the eye on the image's left, 42-47 the other one.
             for (unsigned long i = 36; i < 42; ++i)
-                face.leftEye.append(QPointF(shape.part(i).x(), shape.part(i).y()));
+                face.leftEye.append(point(i));
             for (unsigned long i = 42; i < 48; ++i)
-                face.rightEye.append(QPointF(shape.part(i).x(), shape.part(i).y()));
+                face.rightEye.append(point(i));
             face.yaw = estimateYaw(shape);
         }
     } catch (const std::exception &e) {
         qWarning("FaceEyes: landmarks failed: %s", e.what());
     }
+}
+
+double FaceEyesDetector::lastUpsampledShare() const
+{
+    return d->upsampledShare;
+}
+
+void FaceEyesDetector::setFineLandmarks(bool fine)
+{
+    d->fineLandmarks = fine;
 }
 
 QVector<DetectedFace> FaceEyesDetector::detect(const QImage &image, const GreyImage &grey, SmallFaces smallFaces)

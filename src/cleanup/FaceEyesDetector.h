@@ -36,6 +36,13 @@ public:
                                     SmallFaces smallFaces = SmallFaces::targeted);
     void placeLandmarks(const GreyImage &grey, QVector<DetectedFace> &faces);
 
+    // Whether faces under 160 px get their landmarks on a 2x copy of their area (the
+    // default), for half-pixel eye outlines; off places them on the picture itself.
+    void setFineLandmarks(bool fine);
+
+    // The area the last findFaces searched at 2x, as a share of the picture (diagnostics).
+    double lastUpsampledShare() const;
+
     // Whether the landmark model could be loaded; without it faces have no eyes.
     static bool hasLandmarkModel();
     // The landmark model file: GLANTO_LANDMARK_MODEL when set, else Debian's libdlib-data.

@@ -30,12 +30,13 @@ QVector<QPointF> eye(double cx, double cy, double width, double height)
             {cx + hw, cy}, {cx + hw / 3, cy + hh}, {cx - hw / 3, cy + hh}};
 }
 
-DetectedFace face(const QRectF &box, double openness, std::optional<double> yaw = 0.0)
+// Eyes a fifth of the face wide, as on a real face, unless eyeWidth says otherwise.
+DetectedFace face(const QRectF &box, double openness, std::optional<double> yaw = 0.0, double eyeWidth = 0)
 {
     DetectedFace f;
     f.box = box;
     f.yaw = yaw;
-    const double w = box.width() * 0.2;
+    const double w = eyeWidth > 0 ? eyeWidth : box.width() * 0.2;
     f.leftEye = eye(box.left() + box.width() * 0.3, box.top() + box.height() * 0.35, w, w * openness);
     f.rightEye = eye(box.left() + box.width() * 0.7, box.top() + box.height() * 0.35, w, w * openness);
     return f;
@@ -85,13 +86,14 @@ TEST(JudgeFaces, FortyPixelsIsTheSmallestFaceCounted)
 {
     const GreyImage grey = flat(400, 300, 120);
     ImageMeasures m;
-    judgeFaces(grey, {face(QRectF(10, 10, 39, 39.9), 0.1)}, m);
+    judgeFaces(grey, {face(QRectF(10, 10, 39, 39.9), 0.1, 0.0, 16)}, m);
     EXPECT_EQ(m.faceCount, 0);
     EXPECT_FALSE(m.faceSharpness);
     EXPECT_TRUE(m.eyeOpenness.isEmpty());
     EXPECT_TRUE(m.closedFaces.isEmpty());
 
-    judgeFaces(grey, {face(QRectF(10, 10, 40, 40), 0.1)}, m);
+    // Eye outlines as wide as the smallest judged eye, so that the face size alone decides.
+    judgeFaces(grey, {face(QRectF(10, 10, 40, 40), 0.1, 0.0, 16)}, m);
     EXPECT_EQ(m.faceCount, 1);
     ASSERT_TRUE(m.faceSharpness);
     EXPECT_EQ(*m.faceSharpness, 0.0f);    // a flat face has no detail
@@ -123,21 +125,36 @@ TEST(JudgeFaces, ClosedByFlatnessOrBySquintWithoutDarkness)
 
 TEST(JudgeFaces, TurnedHeadsAndMissingEyesAreCountedButNotJudged)
 {
-    const GreyImage grey = flat(400, 300, 120);
-    DetectedFace noEyes = face(QRectF(200, 10, 60, 60), 0.1);
+    const GreyImage grey = flat(500, 300, 120);
+    DetectedFace noEyes = face(QRectF(200, 10, 80, 80), 0.1);
     noEyes.rightEye.clear();
-    DetectedFace fewPoints = face(QRectF(300, 10, 60, 60), 0.1);
-    fewPoints.leftEye.resize(3);
-    fewPoints.rightEye.resize(3);
+    DetectedFace fewPoints = face(QRectF(300, 10, 80, 80), 0.1);
+    fewPoints.leftEye = {{310, 40}, {330, 40}, {320, 38}};
+    fewPoints.rightEye = {{350, 40}, {370, 40}, {360, 38}};
     ImageMeasures m;
-    judgeFaces(grey, {face(QRectF(10, 10, 80, 80), 0.1, 1.01), face(QRectF(100, 10, 60, 60), 0.1, -1.0),
-                      noEyes, fewPoints, face(QRectF(10, 150, 60, 60), 0.1, std::nullopt)}, m);
+    judgeFaces(grey, {face(QRectF(10, 10, 80, 80), 0.1, 1.01), face(QRectF(100, 10, 80, 80), 0.1, -1.0),
+                      noEyes, fewPoints, face(QRectF(10, 150, 80, 80), 0.1, std::nullopt)}, m);
     EXPECT_EQ(m.faceCount, 5);
     // Yaw 1.01 skipped; yaw -1.0 is not beyond the limit; no right eye skipped; three
     // points per eye read as wide open; no yaw at all is examined.
     ASSERT_EQ(m.eyeOpenness.size(), 3);
     EXPECT_FLOAT_EQ(m.eyeOpenness[1], 1.0f);
     EXPECT_EQ(m.closedFaces.size(), 2);
+}
+
+TEST(JudgeFaces, EyesTooSmallToMeasureAreNotJudged)
+{
+    const GreyImage grey = flat(600, 200, 120);
+    DetectedFace oneSmallEye = face(QRectF(300, 10, 120, 120), 0.1, 0.0, 20);
+    oneSmallEye.rightEye = eye(390, 50, 15.5, 1.5);
+    ImageMeasures m;
+    judgeFaces(grey, {face(QRectF(10, 10, 120, 120), 0.1, 0.0, 15.9), face(QRectF(150, 10, 120, 120), 0.1, 0.0, 16),
+                      oneSmallEye}, m);
+    // All three are counted; only the face whose narrower eye is 16 px is judged.
+    EXPECT_EQ(m.faceCount, 3);
+    ASSERT_EQ(m.eyeOpenness.size(), 1);
+    ASSERT_EQ(m.closedFaces.size(), 1);
+    EXPECT_NEAR(m.closedFaces[0].x(), 150.0 / 600, 1e-9);
 }
 
 TEST(JudgeFaces, SharpnessOfTheLargestFaceEarlierOnTies)

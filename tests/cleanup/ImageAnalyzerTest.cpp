@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include <QDir>
 #include <QImageReader>
 #include <QPainter>
 
@@ -120,4 +123,44 @@ TEST(ImageAnalyzer, SmallFacesAreFoundByTheUpsampledSearch)
     EXPECT_TRUE(QRectF(700, 300, portrait.width(), portrait.height()).contains(box.center()));
     EXPECT_GE(box.height(), 40.0);
     EXPECT_LT(box.height(), 80.0);
+}
+
+TEST(ImageAnalyzer, NoOpenEyedPhotoOfTheCorpusIsFlagged)
+{
+    // Smiling, light-eyed and small faces included: the eye rules must never call an
+    // open eye shut (eyes too small to measure are left unjudged instead).
+    const QDir dir(QStringLiteral(GLANTO_CORPUS_DIR "/faces-open"));
+    const QStringList names = dir.entryList(QDir::Files, QDir::Name);
+    ASSERT_GE(names.size(), 30);
+    int examined = 0;
+    for (const QString &name : names) {
+        SCOPED_TRACE(qPrintable(name));
+        const ImageMeasures m = analyzer().measure(corpusImage("faces-open/" + name));
+        examined += int(m.eyeOpenness.size());
+        EXPECT_TRUE(m.closedFaces.isEmpty());
+    }
+    EXPECT_GE(examined, 30);
+}
+
+TEST(ImageAnalyzer, SmallFacesGetHalfPixelEyeOutlines)
+{
+    // A face under 160 px has its landmarks placed on a doubled copy: the outline
+    // points fall on half pixels too, not only on whole ones.
+    const QImage photo = corpusImage("faces-open/obama.jpg", 600);
+    const GreyImage grey = GreyImage::fromImage(photo);
+    FaceEyesDetector detector;
+    QVector<DetectedFace> faces = detector.detect(photo, grey);
+    ASSERT_EQ(faces.size(), 1);
+    ASSERT_LT(faces[0].box.height(), 160.0);
+    const auto halves = [](const DetectedFace &f) {
+        int n = 0;
+        for (const QPointF &p : f.leftEye + f.rightEye)
+            n += std::abs(p.x() - std::floor(p.x()) - 0.5) < 1e-9 || std::abs(p.y() - std::floor(p.y()) - 0.5) < 1e-9;
+        return n;
+    };
+    EXPECT_GT(halves(faces[0]), 0);
+    detector.setFineLandmarks(false);
+    faces = detector.detect(photo, grey);
+    ASSERT_EQ(faces.size(), 1);
+    EXPECT_EQ(halves(faces[0]), 0);
 }
