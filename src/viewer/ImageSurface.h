@@ -53,7 +53,12 @@ public:
     // A GL surface when this display has hardware GL, else a raster surface.
     // GLANTO_RENDERER=raster forces the raster one, GLANTO_RENDERER=gl accepts a
     // software GL rasteriser too.
+    // Without a GLANTO_RENDERER choice the GL probe (hundreds of milliseconds of
+    // driver loading) is not made here: create() returns a raster surface and
+    // openGLProbeDeferred() holds until the view asks openGLAvailable() later.
     static std::unique_ptr<ImageSurface> create(QWidget *parent);
     static std::unique_ptr<ImageSurface> createRaster(QWidget *parent);
+    static std::unique_ptr<ImageSurface> createOpenGL(QWidget *parent);
     static bool openGLAvailable();
+    static bool openGLProbeDeferred();
 };

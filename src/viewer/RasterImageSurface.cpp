@@ -99,8 +99,26 @@ private:
 
 } // namespace
 
+namespace {
+
+bool openGLProbed = false;
+
+} // namespace
+
+bool ImageSurface::openGLProbeDeferred()
+{
+    if (openGLProbed)
+        return false;
+    const QString choice = qEnvironmentVariable("GLANTO_RENDERER");
+    if (choice == QLatin1String("gl") || choice == QLatin1String("raster"))
+        return false;
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
 bool ImageSurface::openGLAvailable()
 {
+    openGLProbed = true;
     static const bool available = [] {
         const QString choice = qEnvironmentVariable("GLANTO_RENDERER");
         if (choice == QLatin1String("raster"))
@@ -131,9 +149,14 @@ bool ImageSurface::openGLAvailable()
 
 std::unique_ptr<ImageSurface> ImageSurface::create(QWidget *parent)
 {
-    if (openGLAvailable())
+    if (!openGLProbeDeferred() && openGLAvailable())
         return std::make_unique<GlImageSurface>(parent);
     return createRaster(parent);
+}
+
+std::unique_ptr<ImageSurface> ImageSurface::createOpenGL(QWidget *parent)
+{
+    return std::make_unique<GlImageSurface>(parent);
 }
 
 std::unique_ptr<ImageSurface> ImageSurface::createRaster(QWidget *parent)

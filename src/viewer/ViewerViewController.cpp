@@ -26,6 +26,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int shownFilmstripHeight = FilmstripView::shownHeight;
@@ -34,6 +37,22 @@ void cancelAll(QThreadPool &pool)
 {
     pool.clear();
 }
+
+// QThread::LowPriority does nothing under Linux's default scheduler, so work that
+// must yield to the window and to the shown photo's decode lowers its own thread's
+// nice value. The main thread then gets the cores back within a tick on a
+// two-core machine, where six decoding threads otherwise starve it.
+void yieldToForeground(int niceness)
+{
+    thread_local int applied = 0;
+    if (applied >= niceness)
+        return;
+    if (setpriority(PRIO_PROCESS, id_t(gettid()), niceness) == 0)
+        applied = niceness;
+}
+
+constexpr int prefetchNiceness = 5;
+constexpr int backgroundNiceness = 10;
 
 } // namespace
 
@@ -92,7 +111,8 @@ void ViewerViewController::build()
         QPointer<FilmstripView> strip(m_filmstrip);
         FilmstripItem *target = &cell;
         ImageLoader *l = &loader;
-        thumbQueue.start([this, strip, target, position, url, l] {
+        auto job = [this, strip, target, position, url, l] {
+            yieldToForeground(backgroundNiceness);
             const QImage thumb = l->thumbnail(url);
             QMetaObject::invokeMethod(
                 this,
@@ -102,7 +122,8 @@ void ViewerViewController::build()
                         target->setImage(thumb);
                 },
                 Qt::QueuedConnection);
-        });
+        };
+        whenFirstPhotoShown([this, job] { thumbQueue.start(job); });
     };
     m_filmstrip->onSelect = [this](int position) {
         folder.jump(position);
@@ -255,6 +276,8 @@ int ViewerViewController::previewTargetSize() const
 void ViewerViewController::open(const QString &url)
 {
     prefetchedURLs.clear();
+    heldWork.clear();
+    holdingForFirstPhoto = true;
     cancelAll(decodeQueue);
     cancelAll(prefetchQueue);
     cancelAll(thumbQueue);
@@ -268,10 +291,13 @@ void ViewerViewController::open(const QString &url)
         m_filmstrip->scrollTo(folder.index());
         m_imageView->setFocus(Qt::OtherFocusReason);
         showCurrent(true);
-        warmUp();
-        startCaptureDates();
+        whenFirstPhotoShown([this] {
+            warmUp();
+            startCaptureDates();
+        });
         maybeShowCleanupHint();
     } else {
+        releaseHeldWork();
         m_imageView->setImage(QImage(), 0, 0, true, true, true);
         setEmptyStateVisible(true, Texts::text("ui.noImages"));
         m_filmstrip->reloadData();
@@ -288,7 +314,8 @@ void ViewerViewController::showCurrent(bool keepOpenState)
     if (!item)
         return;
     cancelAll(decodeQueue);
-    prefetchNeighbours();
+    if (!holdingForFirstPhoto)
+        prefetchNeighbours();
     hideHudUnlessFlashing();
     refreshSelection();
 
@@ -326,8 +353,12 @@ void ViewerViewController::showCurrent(bool keepOpenState)
         QMetaObject::invokeMethod(
             this,
             [this, started, url, info, preview, keepOpenState] {
-                if (generation != started || preview.isNull())
+                if (generation != started)
                     return;
+                if (preview.isNull()) {
+                    releaseHeldWork();
+                    return;
+                }
                 const QSizeF size = info ? info->pixelSize : QSizeF(preview.size());
                 display(preview, keepOpenState, true, size.width(), size.height());
                 if (info && info->isAnimated)
@@ -346,6 +377,30 @@ void ViewerViewController::display(const QImage &image, bool forceFit, bool isNe
     hideHudUnlessFlashing();
     if (onDisplayed)
         onDisplayed(isNewPhoto);
+    if (isNewPhoto)
+        releaseHeldWork();
+}
+
+void ViewerViewController::whenFirstPhotoShown(std::function<void()> work)
+{
+    if (holdingForFirstPhoto)
+        heldWork.push_back(std::move(work));
+    else
+        work();
+}
+
+void ViewerViewController::releaseHeldWork()
+{
+    if (!holdingForFirstPhoto)
+        return;
+    holdingForFirstPhoto = false;
+    // The neighbours first: the next key press is more likely than a filmstrip glance.
+    if (folder.count() > 0)
+        prefetchNeighbours();
+    std::vector<std::function<void()>> work;
+    work.swap(heldWork);
+    for (const std::function<void()> &job : work)
+        job();
 }
 
 void ViewerViewController::requestFull()
@@ -430,6 +485,7 @@ void ViewerViewController::prefetchNeighbours()
         if (!loader.cachedPreview(url, target).isNull())
             continue;
         prefetchQueue.start([l, url, target] {
+            yieldToForeground(prefetchNiceness);
             l->info(url);
             l->preview(url, target);
         });
@@ -447,6 +503,7 @@ void ViewerViewController::warmUp()
     const int started = warmupGeneration;
     ImageLoader *l = &loader;
     backgroundQueue.start([live, started, urls, l] {
+        yieldToForeground(backgroundNiceness);
         for (const QString &url : urls) {
             if (live->load() != started)
                 return;
@@ -467,6 +524,7 @@ void ViewerViewController::startCaptureDates()
     }
     const int started = folderGeneration;
     backgroundQueue.start([this, missing, started] {
+        yieldToForeground(backgroundNiceness);
         QHash<QString, QDateTime> dates;
         for (const auto &[url, modified] : missing)
             dates.insert(url, FolderModel::captureDate(url, modified));

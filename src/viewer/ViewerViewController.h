@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class FilmstripView;
 class HudBubble;
@@ -140,6 +141,9 @@ private:
     void settingsDidChange(const QString &what);
     void refreshSelection();
     void animateWindowTo(const QRect &frame);
+    // Runs work now, or once the opened photo is on screen while that is pending.
+    void whenFirstPhotoShown(std::function<void()> work);
+    void releaseHeldWork();
 
     ImageLoader &loader;
     FolderModel folder;
@@ -156,4 +160,9 @@ private:
     // Read by background work to notice it is stale without touching the controller.
     std::shared_ptr<std::atomic<int>> liveGeneration = std::make_shared<std::atomic<int>>(0);
     std::shared_ptr<std::atomic<int>> liveWarmup = std::make_shared<std::atomic<int>>(0);
+
+    // Right after open the photo asked for competes with thumbnails, prefetches and
+    // capture dates for two cores; that work waits here until the photo is shown.
+    bool holdingForFirstPhoto = false;
+    std::vector<std::function<void()>> heldWork;
 };

@@ -181,6 +181,25 @@ void ZoomableImageView::installSurface(std::unique_ptr<ImageSurface> surface)
         installSurface(ImageSurface::createRaster(this));
         updateScene();
     };
+    if (!m_surface->isOpenGL() && ImageSurface::openGLProbeDeferred()) {
+        // The first photo goes out through the raster renderer; GL is probed once
+        // it is on screen, and takes over when this display has hardware GL.
+        auto scheduled = std::make_shared<bool>(false);
+        ImageSurface *raster = m_surface.get();
+        m_surface->onFramePresented = [this, raster, scheduled] {
+            if (*scheduled || raster->presentedBitmap() == 0)
+                return;
+            *scheduled = true;
+            QTimer::singleShot(0, this, [this, raster] {
+                if (m_surface.get() != raster)
+                    return;
+                if (ImageSurface::openGLAvailable()) {
+                    installSurface(ImageSurface::createOpenGL(this));
+                    updateScene();
+                }
+            });
+        };
+    }
 }
 
 uint64_t ZoomableImageView::currentBitmapId() const
