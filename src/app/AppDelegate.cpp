@@ -4,6 +4,7 @@
 #include "app/ViewerWindowController.h"
 #include "app/SelfCheck.h"
 #include "app/WindowShot.h"
+#include "viewer/ViewerViewController.h"
 #include "cleanup/CleanupReport.h"
 #include "platform/Codec.h"
 
@@ -15,6 +16,7 @@
 
 #include <fontconfig/fontconfig.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace {
@@ -143,9 +145,26 @@ void AppDelegate::applicationDidFinishLaunching()
         return;
 
     windowController = std::make_unique<ViewerWindowController>();
+
+    // The photo a launch opens decodes while the window maps and paints.
+    const std::optional<QString> bench = benchFolder(QCoreApplication::arguments());
+    std::optional<QString> firstPhoto;
+    if (bench) {
+        firstPhoto = benchFirstPhoto(*bench);
+    } else if (!options.shotPath) {
+        const FirstContent first = chooseFirstContent(options, pendingURL);
+        if (first.kind == FirstContent::Kind::open && QFileInfo(first.path).isFile())
+            firstPhoto = QFileInfo(first.path).absoluteFilePath();
+    }
+    if (firstPhoto) {
+        // The window's longer side bounds the image view's, so this size serves it.
+        const double scale = windowController->devicePixelRatioF();
+        const int longer = std::max(windowController->width(), windowController->height());
+        ViewerViewController::decodeAhead(*firstPhoto, std::clamp(int(scale * longer), 1024, 8192));
+    }
     windowController->showWindow();
 
-    if (const std::optional<QString> folder = benchFolder(QCoreApplication::arguments())) {
+    if (const std::optional<QString> folder = bench) {
         startBench(windowController->contentController(), *folder);
         return;
     }

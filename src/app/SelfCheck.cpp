@@ -164,12 +164,18 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-void runBench(QPointer<ViewerViewController> viewer, const QString &folder)
+QStringList benchPhotos(const QString &folder)
 {
     QStringList files;
     const QDir dir(folder);
     for (const QString &name : dir.entryList({"*.jpg", "*.jpeg", "*.JPG", "*.JPEG"}, QDir::Files, QDir::Name))
         files << dir.absoluteFilePath(name);
+    return files;
+}
+
+void runBench(QPointer<ViewerViewController> viewer, const QString &folder)
+{
+    const QStringList files = benchPhotos(folder);
     if (files.isEmpty()) {
         std::fprintf(stderr, "glanto: --bench: no JPEG files in %s\n", qPrintable(folder));
         QCoreApplication::exit(1);
@@ -277,6 +283,12 @@ std::optional<QString> benchFolder(const QStringList &arguments)
     if (at < 0 || at + 1 >= arguments.size() || arguments.at(at + 1).startsWith(QLatin1Char('-')))
         return std::nullopt;
     return arguments.at(at + 1);
+}
+
+std::optional<QString> benchFirstPhoto(const QString &folder)
+{
+    const QStringList files = benchPhotos(folder);
+    return files.isEmpty() ? std::nullopt : std::optional<QString>(files.first());
 }
 
 void startBench(ViewerViewController *viewer, const QString &folder)

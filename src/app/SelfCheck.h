@@ -16,5 +16,8 @@ class ViewerViewController;
 // The folder after "--bench", when the switch is on the line with one.
 std::optional<QString> benchFolder(const QStringList &arguments);
 
+// The photo the benchmark opens first (absent when FOLDER holds no JPEG).
+std::optional<QString> benchFirstPhoto(const QString &folder);
+
 // Starts the benchmark on the viewer (returns at once; the process ends when done).
 void startBench(ViewerViewController *viewer, const QString &folder);

@@ -25,6 +25,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
+#include <mutex>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -49,6 +51,33 @@ void yieldToForeground(int niceness)
         return;
     if (setpriority(PRIO_PROCESS, id_t(gettid()), niceness) == 0)
         applied = niceness;
+}
+
+struct DecodeAhead {
+    std::mutex mutex;
+    QString url;
+    int maxPixelSize = 0;
+    std::shared_future<void> done;
+};
+
+DecodeAhead &decodeAheadState()
+{
+    static DecodeAhead state;
+    return state;
+}
+
+// Waits for a launch-time decode of this photo at a sufficient size, if one runs.
+void waitForDecodeAhead(const QString &url, int maxPixelSize)
+{
+    DecodeAhead &ahead = decodeAheadState();
+    std::shared_future<void> done;
+    {
+        std::lock_guard lock(ahead.mutex);
+        if (ahead.url != url || ahead.maxPixelSize < maxPixelSize || !ahead.done.valid())
+            return;
+        done = ahead.done;
+    }
+    done.wait();
 }
 
 constexpr int prefetchNiceness = 5;
@@ -305,6 +334,24 @@ void ViewerViewController::open(const QString &url)
     }
 }
 
+void ViewerViewController::decodeAhead(const QString &url, int maxPixelSize)
+{
+    auto promise = std::make_shared<std::promise<void>>();
+    {
+        DecodeAhead &ahead = decodeAheadState();
+        std::lock_guard lock(ahead.mutex);
+        ahead.url = url;
+        ahead.maxPixelSize = maxPixelSize;
+        ahead.done = promise->get_future().share();
+    }
+    ImageLoader *l = &ImageLoader::shared();
+    QThreadPool::globalInstance()->start([l, url, maxPixelSize, promise] {
+        l->info(url);
+        l->preview(url, maxPixelSize);
+        promise->set_value();
+    });
+}
+
 void ViewerViewController::showCurrent(bool keepOpenState)
 {
     ++generation;
@@ -348,6 +395,7 @@ void ViewerViewController::showCurrent(bool keepOpenState)
         // No decoding for a photo already left.
         if (live->load() != started)
             return;
+        waitForDecodeAhead(url, target);
         const std::optional<ImageInfo> info = l->info(url);
         const QImage preview = l->preview(url, target);
         QMetaObject::invokeMethod(

@@ -41,6 +41,10 @@ public:
     ~ViewerViewController() override;
 
     void open(const QString &url);
+    // Starts decoding the preview of the photo a launch will open, while the window
+    // is still being made; the controller that shows it waits for this decode
+    // rather than repeating it. maxPixelSize must be at least the view's need.
+    static void decodeAhead(const QString &url, int maxPixelSize);
     void showCurrent(bool keepOpenState);
     void display(const QImage &image, bool forceFit, bool isNewPhoto, double width, double height);
     void navigate(int delta);
