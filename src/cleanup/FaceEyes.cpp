@@ -5,32 +5,14 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-int truncated(double v)
-{
-    if (std::isnan(v))
-        return 0;
-    return int(std::clamp(v, -1.0e9, 1.0e9));
-}
-
-} // namespace
-
 float eyeOpenRatio(const QVector<QPointF> &eye)
 {
     if (eye.size() < 4)
         return 1.0f;
-    double minX = eye[0].x(), maxX = minX, minY = eye[0].y(), maxY = minY;
-    for (const QPointF &p : eye) {
-        minX = std::min(minX, p.x());
-        maxX = std::max(maxX, p.x());
-        minY = std::min(minY, p.y());
-        maxY = std::max(maxY, p.y());
-    }
-    const double width = maxX - minX;
-    if (!(width > 0))
+    const QRectF box = eyeBox(eye);
+    if (!(box.width() > 0))
         return 1.0f;
-    return float((maxY - minY) / width);
+    return float(box.height() / box.width());
 }
 
 QRectF eyeBox(const QVector<QPointF> &eye)
@@ -52,17 +34,17 @@ float eyeDarkFraction(const GreyImage &grey, const QVector<QPointF> &eye, const 
     const int W = grey.width;
     const int H = grey.height;
     const QRectF f = face.normalized();
-    const int fx0 = std::max(0, truncated(f.left()));
-    const int fx1 = std::min(W, truncated(f.right()));
-    const int fy0 = std::max(0, truncated(f.top()));
-    const int fy1 = std::min(H, truncated(f.bottom()));
+    const int fx0 = std::max(0, truncatedToInt(f.left()));
+    const int fx1 = std::min(W, truncatedToInt(f.right()));
+    const int fy0 = std::max(0, truncatedToInt(f.top()));
+    const int fy1 = std::min(H, truncatedToInt(f.bottom()));
 
     const QRectF box = eyeBox(eye);
     const double grow = 0.3 * box.height();
-    const int ex0 = std::max(0, truncated(box.left()));
-    const int ex1 = std::min(W, truncated(box.right()));
-    const int ey0 = std::max(0, truncated(box.top() - grow));
-    const int ey1 = std::min(H, truncated(box.bottom() + grow));
+    const int ex0 = std::max(0, truncatedToInt(box.left()));
+    const int ex1 = std::min(W, truncatedToInt(box.right()));
+    const int ey0 = std::max(0, truncatedToInt(box.top() - grow));
+    const int ey1 = std::min(H, truncatedToInt(box.bottom() + grow));
 
     if (!(fx0 < fx1 && fy0 < fy1 && ex0 < ex1 && ey0 < ey1))
         return 1.0f;

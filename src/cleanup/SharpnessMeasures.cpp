@@ -26,27 +26,15 @@ GreyImage GreyImage::fromImage(const QImage &image)
     return grey;
 }
 
-namespace {
-
-// Truncation toward zero, as an integer conversion does, kept in range for any double.
-int truncated(double v)
-{
-    if (std::isnan(v))
-        return 0;
-    return int(std::clamp(v, -1.0e9, 1.0e9));
-}
-
-} // namespace
-
 float detailEnergy(const GreyImage &grey, const QRectF &rect)
 {
     if (grey.isNull())
         return 0;
     const QRectF r = rect.normalized();
-    const int x0 = std::max(1, truncated(r.left()));
-    const int x1 = std::min(grey.width - 1, truncated(r.right()));
-    const int y0 = std::max(1, truncated(r.top()));
-    const int y1 = std::min(grey.height - 1, truncated(r.bottom()));
+    const int x0 = std::max(1, truncatedToInt(r.left()));
+    const int x1 = std::min(grey.width - 1, truncatedToInt(r.right()));
+    const int y0 = std::max(1, truncatedToInt(r.top()));
+    const int y1 = std::min(grey.height - 1, truncatedToInt(r.bottom()));
     if (x1 - x0 < 5 || y1 - y0 < 5)
         return 0;
 

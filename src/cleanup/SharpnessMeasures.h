@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QRectF>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -30,3 +32,12 @@ float detailEnergy(const GreyImage &grey, const QRectF &rect);
 // Sharpness of the whole picture: detailEnergy on a 6 x 6 grid of cells, averaged over
 // the four best cells, so a small sharp subject on a blurred background still scores high.
 float gridSharpness(const GreyImage &grey);
+
+// Truncation toward zero, as an integer conversion does, kept in range for any
+// double (NaN reads as 0) so that a hostile rectangle cannot overflow.
+inline int truncatedToInt(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    return int(std::clamp(v, -1.0e9, 1.0e9));
+}
