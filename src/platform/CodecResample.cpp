@@ -75,18 +75,30 @@ Axis makeAxis(int srcSize, int dstSize)
 
 } // namespace
 
+namespace {
+
+// Nothing to do for empty sizes; equal sizes are a plain row copy. True when done.
+bool handledWithoutResampling(const uint8_t *src, int sw, int sh, qsizetype sstride, uint8_t *dst, int dw,
+                              int dh, qsizetype dstride)
+{
+    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
+        return true;
+    if (sw != dw || sh != dh)
+        return false;
+    for (int y = 0; y < sh; ++y)
+        std::memcpy(dst + y * dstride, src + y * sstride, size_t(sw) * 4);
+    return true;
+}
+
+} // namespace
+
 namespace CodecDetail {
 
 void resampleRgba(const uint8_t *src, int sw, int sh, qsizetype sstride, uint8_t *dst, int dw, int dh,
                   qsizetype dstride)
 {
-    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
+    if (handledWithoutResampling(src, sw, sh, sstride, dst, dw, dh, dstride))
         return;
-    if (sw == dw && sh == dh) {
-        for (int y = 0; y < sh; ++y)
-            std::memcpy(dst + y * dstride, src + y * sstride, size_t(sw) * 4);
-        return;
-    }
     const Axis horizontal = makeAxis(sw, dw);
     const Axis vertical = makeAxis(sh, dh);
     const int rowValues = sw * 4;
@@ -402,13 +414,8 @@ namespace CodecDetail {
 void lanczosRgba(const uint8_t *src, int sw, int sh, qsizetype sstride, uint8_t *dst, int dw, int dh,
                  qsizetype dstride)
 {
-    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
+    if (handledWithoutResampling(src, sw, sh, sstride, dst, dw, dh, dstride))
         return;
-    if (sw == dw && sh == dh) {
-        for (int y = 0; y < sh; ++y)
-            std::memcpy(dst + y * dstride, src + y * sstride, size_t(sw) * 4);
-        return;
-    }
     const LanczosAxis horizontal = makeLanczosAxis(sw, dw);
     const LanczosAxis vertical = makeLanczosAxis(sh, dh);
     const int rowValues = sw * 4;

@@ -107,16 +107,6 @@ protected:
         return log;
     }
 
-    static void stop(QProcess &process)
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished(2000);
-    }
-
     static inline std::unique_ptr<XvfbServer> xvfb;
     static inline std::unique_ptr<DBusSession> bus;
     QTemporaryDir sandbox;
@@ -147,7 +137,7 @@ TEST_F(AppProcess, SecondLaunchHandsItsFirstPathToTheRunningInstance)
     EXPECT_TRUE(log.contains(expected)) << qPrintable(log);
     EXPECT_FALSE(log.contains("Other")) << "only the first path counts";
 
-    stop(*primary);
+    stopProcess(*primary);
     EXPECT_TRUE(waitFor([] { return !nameIsOwned(); }, 5000));
 }
 
@@ -201,6 +191,6 @@ TEST_F(AppProcess, WithoutASessionBusEachLaunchRunsOnItsOwn)
     QThread::msleep(1500);
     EXPECT_EQ(first->state(), QProcess::Running);
     EXPECT_EQ(second->state(), QProcess::Running) << second->readAllStandardError().constData();
-    stop(*first);
-    stop(*second);
+    stopProcess(*first);
+    stopProcess(*second);
 }

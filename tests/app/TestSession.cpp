@@ -37,12 +37,7 @@ XvfbServer::XvfbServer(int width, int height)
 
 XvfbServer::~XvfbServer()
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000))
-        process.kill();
-    process.waitForFinished(2000);
+    stopProcess(process);
 }
 
 DBusSession::DBusSession()
@@ -61,6 +56,11 @@ DBusSession::DBusSession()
 }
 
 DBusSession::~DBusSession()
+{
+    stopProcess(process);
+}
+
+void stopProcess(QProcess &process)
 {
     if (process.state() == QProcess::NotRunning)
         return;

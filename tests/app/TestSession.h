@@ -37,3 +37,6 @@ private:
 
 // Reads the first line the process writes to standard output, waiting up to timeoutMs.
 QString readFirstLine(QProcess &process, int timeoutMs);
+
+// Ends a helper process: terminate, then kill if it does not go within 5 s.
+void stopProcess(QProcess &process);
