@@ -270,15 +270,7 @@ QImage heifDecode(const QString &path, ImageFormat format, int maxPixelSize, boo
     if (alpha)
         image = straight.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
 
-    const QSize target = fitWithin(image.size(), maxPixelSize);
-    if (target == image.size())
-        return image;
-    QImage out = pooledImage(target.width(), target.height());
-    if (out.isNull())
-        return {};
-    resampleFor(quality, image.constBits(), image.width(), image.height(), image.bytesPerLine(), out.bits(),
-                out.width(), out.height(), out.bytesPerLine());
-    return out;
+    return fitResampled(image, maxPixelSize, quality);
 }
 
 QByteArray heifIccProfile(const QString &path)

@@ -64,6 +64,10 @@ void resampleFor(Codec::ScaleQuality quality, const uint8_t *src, int sw, int sh
 // The size whose longer side is at most maxPixelSize with the shape of (w, h); never larger.
 QSize fitWithin(QSize size, int maxPixelSize);
 
+// A premultiplied RGBA image reduced to fit within maxPixelSize (the input itself when
+// it already fits); null when no buffer could be had.
+QImage fitResampled(const QImage &image, int maxPixelSize, Codec::ScaleQuality quality);
+
 // Applies EXIF orientation 2-8 (1 and anything else return the input).
 QImage applyOrientation(const QImage &image, int orientation);
 

@@ -136,17 +136,7 @@ QImage qtDecode(const QString &path, ImageFormat format, int maxPixelSize, Codec
     }
     if (image.isNull())
         return {};
-    image = toDisplayFormat(image);
-    const QSize target = fitWithin(image.size(), maxPixelSize);
-    if (target != image.size()) {
-        QImage out = pooledImage(target.width(), target.height());
-        if (out.isNull())
-            return {};
-        resampleFor(quality, image.constBits(), image.width(), image.height(), image.bytesPerLine(), out.bits(),
-                    out.width(), out.height(), out.bytesPerLine());
-        return out;
-    }
-    return image;
+    return fitResampled(toDisplayFormat(image), maxPixelSize, quality);
 }
 
 } // namespace CodecDetail

@@ -445,4 +445,17 @@ void resampleFor(Codec::ScaleQuality quality, const uint8_t *src, int sw, int sh
         resampleRgba(src, sw, sh, sstride, dst, dw, dh, dstride);
 }
 
+QImage fitResampled(const QImage &image, int maxPixelSize, Codec::ScaleQuality quality)
+{
+    const QSize target = fitWithin(image.size(), maxPixelSize);
+    if (target == image.size())
+        return image;
+    QImage out = pooledImage(target.width(), target.height());
+    if (out.isNull())
+        return {};
+    resampleFor(quality, image.constBits(), image.width(), image.height(), image.bytesPerLine(), out.bits(),
+                out.width(), out.height(), out.bytesPerLine());
+    return out;
+}
+
 } // namespace CodecDetail

@@ -178,15 +178,7 @@ QImage develop(LibRaw &raw, int maxPixelSize, Codec::ScaleQuality quality)
             out += 4;
         }
     }
-    const QSize target = CodecDetail::fitWithin(rgba.size(), maxPixelSize);
-    if (target == rgba.size())
-        return rgba;
-    QImage scaled = CodecDetail::pooledImage(target.width(), target.height());
-    if (scaled.isNull())
-        return {};
-    CodecDetail::resampleFor(quality, rgba.constBits(), rgba.width(), rgba.height(), rgba.bytesPerLine(),
-                             scaled.bits(), scaled.width(), scaled.height(), scaled.bytesPerLine());
-    return scaled;
+    return CodecDetail::fitResampled(rgba, maxPixelSize, quality);
 }
 
 // Files LibRaw cannot develop (a camera newer than our LibRaw, a pruned file) may
