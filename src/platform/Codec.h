@@ -70,7 +70,8 @@ std::optional<ImageHeader> probe(const QString &path);
 // How a reduced bitmap is made.
 enum class ScaleQuality {
     // For pictures the GPU filters again on the way to the screen (the viewer's
-    // previews): the nearest larger DCT scale of a JPEG and a cheap tent resample.
+    // previews): the nearest larger halving DCT scale of a JPEG, reduced by linear
+    // interpolation as it decodes; a tent resample where the reduction is larger.
     fast,
     // For pictures used as they are: thumbnails, and the cleanup's analysis image
     // whose sharpness measures were calibrated on libvips' Lanczos 3 thumbnails. A

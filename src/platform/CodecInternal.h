@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace CodecDetail {
 
@@ -51,6 +52,31 @@ private:
 // widens with the reduction, so shrinking by any factor does not alias.
 void resampleRgba(const uint8_t *src, int sw, int sh, qsizetype sstride, uint8_t *dst, int dw, int dh,
                   qsizetype dstride);
+
+// Reduces RGBA pixels by less than a factor of two on each axis (or enlarges them)
+// with two-tap linear interpolation, one output row at a time from the two source
+// rows under it, so that a decoder can hand over rows as it produces them and no
+// full-size frame is ever stored. The pixels are exactly those resampleRgba gives.
+class RowReducer
+{
+public:
+    // True when (sw, sh) -> (dw, dh) is within this reducer's reach.
+    static bool suits(int sw, int sh, int dw, int dh);
+    RowReducer(int sw, int sh, int dw, int dh);
+    // Output row y mixes these two source rows (the same one where y falls on it).
+    int firstSourceRow(int y) const { return m_rowFirst[size_t(y)]; }
+    int secondSourceRow(int y) const { return m_rowSecond[size_t(y)]; }
+    void reduceRow(int y, const uint8_t *first, const uint8_t *second, uint8_t *out);
+
+private:
+    int m_sourceWidth = 0;
+    int m_width = 0;
+    std::vector<int> m_rowFirst, m_rowSecond;
+    std::vector<int32_t> m_rowWeights; // the two 16-bit weights of each output row
+    std::vector<int> m_columnFirst, m_columnSecond; // offsets in values (4 per pixel)
+    std::vector<int32_t> m_columnWeights;
+    std::vector<int16_t> m_mid; // one row after the vertical pass
+};
 
 // Resamples premultiplied RGBA pixels with a Lanczos 3 filter stretched over the
 // reduction, like libvips' resize: slower than resampleRgba, and as sharp as a

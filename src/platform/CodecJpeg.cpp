@@ -1,5 +1,5 @@
 // JPEG, the format of almost every photo, gets the fastest path we have: libjpeg-turbo
-// decodes straight to the nearest larger DCT scale (1/2, 3/8, 1/4 ...), and a cheap
+// decodes straight to the nearest larger halving DCT scale (1/2, 1/4, 1/8), and a cheap
 // resample brings that to the exact size asked. Only the markers before the image
 // data are parsed here (orientation, ICC profile, EXIF thumbnail); libvips takes
 // the JPEGs this path declines (CMYK).
@@ -9,7 +9,11 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <csetjmp>
+#include <cstdio> // jpeglib.h needs FILE
 #include <cstring>
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -84,10 +88,11 @@ tjhandle decompressor()
     return d.handle;
 }
 
-// The DCT scale that gives the smallest decode still at least target on the longer side.
-// With halvingsOnly only 1/1, 1/2, 1/4 and 1/8 qualify: libjpeg-turbo has SIMD inverse
-// DCTs for those, and the others (3/4, 5/8 ...) cost more than a full-size decode.
-tjscalingfactor scaleFor(int longSide, int target, bool halvingsOnly)
+// The halving DCT scale (1/1, 1/2, 1/4 or 1/8) that gives the smallest decode still
+// at least target on the longer side. libjpeg-turbo has SIMD inverse DCTs for those
+// only: the others cost more than the next larger halving (3/8 more than 1/2), and
+// 3/4, 5/8 and 7/8 more than a full-size decode.
+tjscalingfactor scaleFor(int longSide, int target)
 {
     int count = 0;
     const tjscalingfactor *factors = tjGetScalingFactors(&count);
@@ -95,7 +100,7 @@ tjscalingfactor scaleFor(int longSide, int target, bool halvingsOnly)
     int bestSide = longSide;
     for (int i = 0; i < count; ++i) {
         const tjscalingfactor f = factors[i];
-        if (f.num > f.denom || (halvingsOnly && (f.num != 1 || (f.denom & (f.denom - 1)) != 0)))
+        if (f.num != 1 || (f.denom & (f.denom - 1)) != 0)
             continue;
         const int side = TJSCALED(longSide, f);
         if (side >= target && side < bestSide) {
@@ -111,6 +116,72 @@ tjscalingfactor scaleFor(int longSide, int target, bool halvingsOnly)
 // Lanczos pass (as libvips' thumbnail does) keeps the sharpness of the result within
 // a few percent of libvips', where a factor of 1.5 loses up to ten.
 constexpr int fineHeadroom = 2;
+
+struct JpegError {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+// Decodes at the DCT scale factor, which gives sw x sh, and reduces that to out's size
+// as the rows come out of the decoder: two rows of the scaled decode are all that is
+// held, where a whole frame would be written out and read back. The pixels are those
+// of a TurboJPEG decode followed by resampleRgba. A truncated or slightly corrupt
+// stream decodes as far as it goes (the rest grey), as with TurboJPEG.
+bool decodeReducing(const uint8_t *data, size_t size, tjscalingfactor factor, int sw, int sh, bool fastUpsample,
+                    QImage &out)
+{
+    // Everything the decode needs is made before the jump point: nothing that a
+    // jump back from the library's error handler skips over needs unwinding.
+    CodecDetail::RowReducer reducer(sw, sh, out.width(), out.height());
+    // Output rows advance by at least one source row each, so a ring of two would
+    // do; four keeps the bottom edge obvious.
+    constexpr int ringRows = 4;
+    const size_t rowBytes = size_t(sw) * 4;
+    std::vector<uint8_t> rows(rowBytes * ringRows);
+    uint8_t *const pixels = out.bits();
+    const qsizetype stride = out.bytesPerLine();
+    JpegError error;
+    jpeg_decompress_struct info;
+    info.err = jpeg_std_error(&error.manager);
+    error.manager.error_exit = [](j_common_ptr common) {
+        std::longjmp(reinterpret_cast<JpegError *>(common->err)->jump, 1);
+    };
+    error.manager.emit_message = [](j_common_ptr, int) {}; // warnings leave a partial image
+    jpeg_create_decompress(&info);
+    if (setjmp(error.jump)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_mem_src(&info, data, (unsigned long)size);
+    jpeg_read_header(&info, TRUE);
+    info.scale_num = unsigned(factor.num);
+    info.scale_denom = unsigned(factor.denom);
+    info.out_color_space = JCS_EXT_RGBA;
+    info.do_fancy_upsampling = fastUpsample ? FALSE : TRUE;
+    jpeg_start_decompress(&info);
+    if (int(info.output_width) != sw || int(info.output_height) != sh || info.output_components != 4) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    int decoded = 0;
+    for (int y = 0; y < out.height(); ++y) {
+        const int first = reducer.firstSourceRow(y);
+        const int second = reducer.secondSourceRow(y);
+        while (decoded <= second) {
+            JSAMPROW row = rows.data() + size_t(decoded % ringRows) * rowBytes;
+            if (jpeg_read_scanlines(&info, &row, 1) != 1) {
+                jpeg_destroy_decompress(&info);
+                return false;
+            }
+            ++decoded;
+        }
+        reducer.reduceRow(y, rows.data() + size_t(first % ringRows) * rowBytes,
+                          rows.data() + size_t(second % ringRows) * rowBytes, pixels + y * stride);
+    }
+    // The rows below the last one used are never decoded.
+    jpeg_destroy_decompress(&info);
+    return true;
+}
 
 // Decodes to an RGBA bitmap with the longer side at most maxPixelSize (stored orientation).
 QImage decodePixels(const uint8_t *data, size_t size, int maxPixelSize, Codec::ScaleQuality quality)
@@ -128,18 +199,18 @@ QImage decodePixels(const uint8_t *data, size_t size, int maxPixelSize, Codec::S
     const QSize target = CodecDetail::fitWithin(QSize(width, height), maxPixelSize);
     const bool fine = quality == Codec::ScaleQuality::fine;
     const int targetSide = std::max(target.width(), target.height());
-    const tjscalingfactor factor = fine ? scaleFor(std::max(width, height), targetSide * fineHeadroom, true)
-                                        : scaleFor(std::max(width, height), targetSide, false);
+    const tjscalingfactor factor = scaleFor(std::max(width, height), fine ? targetSide * fineHeadroom : targetSide);
     const int sw = TJSCALED(width, factor);
     const int sh = TJSCALED(height, factor);
 
     QImage out = CodecDetail::pooledImage(target.width(), target.height());
     if (out.isNull())
         return {};
+    // A reduced decode is resampled and filtered by the GPU again, so the merged
+    // (non-fancy) chroma upsampling is good enough there and saves a pass.
+    const bool fastUpsample = !fine && (sw < width || sh < height);
     auto decodeInto = [&](uint8_t *buffer, int pitch) {
-        // A reduced decode is resampled and filtered by the GPU again, so the merged
-        // (non-fancy) chroma upsampling is good enough there and saves a pass.
-        const int flags = !fine && (sw < width || sh < height) ? TJFLAG_FASTUPSAMPLE : 0;
+        const int flags = fastUpsample ? TJFLAG_FASTUPSAMPLE : 0;
         const int rc = tjDecompress2(tj, data, (unsigned long)size, buffer, sw, pitch, sh, TJPF_RGBA, flags);
         // Warnings (a truncated or slightly corrupt stream) still leave every row that
         // could be decoded; the rest is grey, which is what a partial image shows.
@@ -150,6 +221,8 @@ QImage decodePixels(const uint8_t *data, size_t size, int maxPixelSize, Codec::S
             return {};
         return out;
     }
+    if (!fine && CodecDetail::RowReducer::suits(sw, sh, target.width(), target.height()))
+        return decodeReducing(data, size, factor, sw, sh, fastUpsample, out) ? out : QImage();
     CodecDetail::ScratchBuffer scratch(size_t(sw) * size_t(sh) * 4);
     if (!scratch || !decodeInto(scratch.data(), sw * 4))
         return {};

@@ -10,6 +10,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 constexpr int weightBits = 14;
@@ -75,6 +79,114 @@ Axis makeAxis(int srcSize, int dstSize)
 
 } // namespace
 
+// --- two-tap reduction, row by row ---------------------------------------------
+
+namespace {
+
+// The vertical pass of the two-tap reduction: 16-bit values with midShift
+// fractional bits from two rows of bytes.
+void mixRows(const uint8_t *first, const uint8_t *second, int32_t weights, int count, int16_t *mid)
+{
+    int x = 0;
+#if defined(__x86_64__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i round = _mm_set1_epi32(1 << (midShift - 1));
+    const __m128i w = _mm_set1_epi32(weights);
+    for (; x + 16 <= count; x += 16) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i *>(first + x));
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i *>(second + x));
+        const __m128i lo = _mm_unpacklo_epi8(p, q);
+        const __m128i hi = _mm_unpackhi_epi8(p, q);
+        const __m128i a0 = _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), w);
+        const __m128i a1 = _mm_madd_epi16(_mm_unpackhi_epi8(lo, zero), w);
+        const __m128i a2 = _mm_madd_epi16(_mm_unpacklo_epi8(hi, zero), w);
+        const __m128i a3 = _mm_madd_epi16(_mm_unpackhi_epi8(hi, zero), w);
+        const __m128i r0 = _mm_srai_epi32(_mm_add_epi32(a0, round), midShift);
+        const __m128i r1 = _mm_srai_epi32(_mm_add_epi32(a1, round), midShift);
+        const __m128i r2 = _mm_srai_epi32(_mm_add_epi32(a2, round), midShift);
+        const __m128i r3 = _mm_srai_epi32(_mm_add_epi32(a3, round), midShift);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(mid + x), _mm_packs_epi32(r0, r1));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(mid + x + 8), _mm_packs_epi32(r2, r3));
+    }
+#endif
+    const int32_t w0 = int16_t(weights & 0xFFFF), w1 = weights >> 16;
+    for (; x < count; ++x)
+        mid[x] = int16_t((w0 * first[x] + w1 * second[x] + (1 << (midShift - 1))) >> midShift);
+}
+
+// The horizontal pass: each output pixel from two pixels of the 16-bit row.
+void mixColumns(const int16_t *mid, const int *firsts, const int *seconds, const int32_t *weights, int width,
+                uint8_t *out)
+{
+    constexpr int shift = weightBits * 2 - midShift;
+    int x = 0;
+#if defined(__x86_64__)
+    const __m128i round = _mm_set1_epi32(1 << (shift - 1));
+    auto pixel = [&](int i) {
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(mid + firsts[i]));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(mid + seconds[i]));
+        const __m128i sum = _mm_madd_epi16(_mm_unpacklo_epi16(a, b), _mm_set1_epi32(weights[i]));
+        return _mm_srai_epi32(_mm_add_epi32(sum, round), shift);
+    };
+    for (; x + 4 <= width; x += 4) {
+        const __m128i p01 = _mm_packs_epi32(pixel(x), pixel(x + 1));
+        const __m128i p23 = _mm_packs_epi32(pixel(x + 2), pixel(x + 3));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x * 4), _mm_packus_epi16(p01, p23));
+    }
+#endif
+    for (; x < width; ++x) {
+        const int32_t w0 = int16_t(weights[x] & 0xFFFF), w1 = weights[x] >> 16;
+        for (int c = 0; c < 4; ++c)
+            out[x * 4 + c] = uint8_t((w0 * mid[firsts[x] + c] + w1 * mid[seconds[x] + c] + (1 << (shift - 1))) >> shift);
+    }
+}
+
+// The two taps of each output sample of an axis, from the tent filter's weights
+// (which come to two taps or one below a halving); the pair of weights is packed
+// as two 16-bit halves, the form pmaddwd takes.
+void twoTaps(int srcSize, int dstSize, int scaleBy, std::vector<int> &firsts, std::vector<int> &seconds,
+             std::vector<int32_t> &weights)
+{
+    const Axis axis = makeAxis(srcSize, dstSize);
+    firsts.resize(size_t(dstSize));
+    seconds.resize(size_t(dstSize));
+    weights.resize(size_t(dstSize));
+    for (int i = 0; i < dstSize; ++i) {
+        const int first = axis.start[size_t(i)];
+        const bool two = axis.count[size_t(i)] > 1;
+        const int32_t w0 = two ? axis.weights[size_t(i) * size_t(axis.maxTaps)] : (1 << weightBits);
+        firsts[size_t(i)] = first * scaleBy;
+        seconds[size_t(i)] = (two ? first + 1 : first) * scaleBy;
+        weights[size_t(i)] = int32_t(uint32_t(w0) | uint32_t((1 << weightBits) - w0) << 16);
+    }
+}
+
+} // namespace
+
+namespace CodecDetail {
+
+bool RowReducer::suits(int sw, int sh, int dw, int dh)
+{
+    return sw > 0 && sh > 0 && dw > 0 && dh > 0 && sw < 2 * dw && sh < 2 * dh;
+}
+
+RowReducer::RowReducer(int sw, int sh, int dw, int dh)
+    : m_sourceWidth(sw)
+    , m_width(dw)
+{
+    twoTaps(sh, dh, 1, m_rowFirst, m_rowSecond, m_rowWeights);
+    twoTaps(sw, dw, 4, m_columnFirst, m_columnSecond, m_columnWeights);
+    m_mid.resize(size_t(sw) * 4);
+}
+
+void RowReducer::reduceRow(int y, const uint8_t *first, const uint8_t *second, uint8_t *out)
+{
+    mixRows(first, second, m_rowWeights[size_t(y)], m_sourceWidth * 4, m_mid.data());
+    mixColumns(m_mid.data(), m_columnFirst.data(), m_columnSecond.data(), m_columnWeights.data(), m_width, out);
+}
+
+} // namespace CodecDetail
+
 namespace {
 
 // Nothing to do for empty sizes; equal sizes are a plain row copy. True when done.
@@ -99,6 +211,13 @@ void resampleRgba(const uint8_t *src, int sw, int sh, qsizetype sstride, uint8_t
 {
     if (handledWithoutResampling(src, sw, sh, sstride, dst, dw, dh, dstride))
         return;
+    if (RowReducer::suits(sw, sh, dw, dh)) {
+        RowReducer reducer(sw, sh, dw, dh);
+        for (int y = 0; y < dh; ++y)
+            reducer.reduceRow(y, src + qsizetype(reducer.firstSourceRow(y)) * sstride,
+                              src + qsizetype(reducer.secondSourceRow(y)) * sstride, dst + qsizetype(y) * dstride);
+        return;
+    }
     const Axis horizontal = makeAxis(sw, dw);
     const Axis vertical = makeAxis(sh, dh);
     const int rowValues = sw * 4;
@@ -206,10 +325,6 @@ void resampleRgba(const uint8_t *src, int sw, int sh, qsizetype sstride, uint8_t
 // Fixed point throughout: 14-bit weights, the vertical pass keeps 6 fractional
 // bits in 16-bit values (the lobes overshoot 0-255 a little, which still fits),
 // and both passes multiply-add pairs of taps with SSE2's pmaddwd.
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace {
 

@@ -3,6 +3,7 @@
 // gives an absent result or a partial image, never a crash.
 
 #include "platform/Codec.h"
+#include "platform/CodecInternal.h"
 
 #include "CorpusManifest.h"
 #include "ImageCompare.h"
@@ -14,6 +15,12 @@
 #include <QFile>
 #include <QImageReader>
 #include <QTemporaryDir>
+
+#include <turbojpeg.h>
+
+#include <cmath>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -318,6 +325,106 @@ TEST(Codec, TruncatedJpegGivesAPartialImageOrNothing)
         if (!image.isNull()) {
             EXPECT_EQ(image.format(), QImage::Format_RGBA8888_Premultiplied);
             EXPECT_EQ(std::max(image.width(), image.height()), 800);
+        }
+    }
+}
+
+// A JPEG preview is reduced row by row while it decodes; it must hold exactly the
+// pixels of the whole scaled decode reduced afterwards: every sampling layout,
+// progressive and grey files, odd sizes (the last rows and columns), a size that
+// needs no reduction, and streams cut short.
+TEST(Codec, JpegPreviewsReducedWhileDecodingMatchTheWholeDecodeReduced)
+{
+    tjhandle tj = tjInitDecompress();
+    ASSERT_NE(tj, nullptr);
+    auto wholeThenReduced = [&](const QByteArray &jpeg, int maxPixelSize) {
+        const auto *data = reinterpret_cast<const unsigned char *>(jpeg.constData());
+        int w = 0, h = 0, subsampling = 0, colorspace = 0;
+        if (tjDecompressHeader3(tj, data, (unsigned long)jpeg.size(), &w, &h, &subsampling, &colorspace) != 0)
+            return QImage();
+        const QSize target = CodecDetail::fitWithin(QSize(w, h), maxPixelSize);
+        const int wanted = std::max(target.width(), target.height());
+        tjscalingfactor factor{1, 1};
+        while (factor.denom < 8 && TJSCALED(std::max(w, h), (tjscalingfactor{1, factor.denom * 2})) >= wanted)
+            factor.denom *= 2;
+        const int sw = TJSCALED(w, factor), sh = TJSCALED(h, factor);
+        std::vector<uint8_t> whole(size_t(sw) * size_t(sh) * 4);
+        const int flags = factor.denom > 1 ? TJFLAG_FASTUPSAMPLE : 0;
+        if (tjDecompress2(tj, data, (unsigned long)jpeg.size(), whole.data(), sw, 0, sh, TJPF_RGBA, flags) != 0
+            && tjGetErrorCode(tj) != TJERR_WARNING)
+            return QImage();
+        QImage reduced(target, QImage::Format_RGBA8888_Premultiplied);
+        CodecDetail::resampleRgba(whole.data(), sw, sh, sw * 4, reduced.bits(), reduced.width(), reduced.height(),
+                                  reduced.bytesPerLine());
+        return reduced;
+    };
+    struct Case {
+        const char *file;
+        double keep; // the share of the file's bytes given to the decoder
+        std::vector<int> sizes;
+    };
+    const Case cases[] = {
+        {"exif/Nikon D70.jpg", 1.0, {1504, 1503, 999, 377}}, // 2x1 chroma; 1504 is an exact halving
+        {"duplicates/Epson PhotoPC 3000Z.jpg", 1.0, {1023, 255}}, // 1x2 chroma, portrait
+        {"faces-open/img4.jpg", 1.0, {1249, 701}}, // 2x2 chroma, progressive
+        {"duplicates/ukbench00120_gray.jpg", 1.0, {479, 97}},
+        {"formats/progressive.jpg", 1.0, {455, 301, 57}}, // no subsampling, odd width
+        {"exif/Nikon D70.jpg", 0.5, {999}},
+        {"faces-open/img4.jpg", 0.6, {701}},
+    };
+    for (const Case &c : cases) {
+        QFile file(corpus(c.file));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll().left(qsizetype(file.size() * c.keep));
+        for (int size : c.sizes) {
+            SCOPED_TRACE(std::string(c.file) + " keep " + std::to_string(c.keep) + " at " + std::to_string(size));
+            const QImage expected = wholeThenReduced(bytes, size);
+            ASSERT_FALSE(expected.isNull());
+            const QImage ours = CodecDetail::jpegDecode(reinterpret_cast<const uint8_t *>(bytes.constData()),
+                                                        size_t(bytes.size()), size, false,
+                                                        Codec::ScaleQuality::fast, 1);
+            ASSERT_EQ(ours.size(), expected.size());
+            EXPECT_TRUE(ours == expected);
+        }
+    }
+    tjDestroy(tj);
+}
+
+// The two-tap reduction against linear interpolation worked out in floating point,
+// at sizes whose last row and column fall in different places.
+TEST(Codec, MildReductionsInterpolateLinearlyUpToTheEdges)
+{
+    const QSize sizes[][2] = {{{37, 23}, {25, 13}}, {{1, 5}, {1, 3}}, {{17, 2}, {9, 2}}, {{64, 64}, {63, 33}},
+                              {{3, 40}, {2, 21}}};
+    uint32_t seed = 12345;
+    for (const auto &pair : sizes) {
+        const QSize from = pair[0], to = pair[1];
+        SCOPED_TRACE(std::to_string(from.width()) + "x" + std::to_string(from.height()) + " -> "
+                     + std::to_string(to.width()) + "x" + std::to_string(to.height()));
+        // Rows padded beyond the pixels, so that reading past a row's end would show.
+        const int sstride = from.width() * 4 + 12;
+        std::vector<uint8_t> src(size_t(sstride) * size_t(from.height()));
+        for (uint8_t &v : src)
+            v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+        QImage out(to, QImage::Format_RGBA8888_Premultiplied);
+        CodecDetail::resampleRgba(src.data(), from.width(), from.height(), sstride, out.bits(), to.width(),
+                                  to.height(), out.bytesPerLine());
+        auto taps = [](int i, int srcSize, int dstSize) {
+            const double center = (i + 0.5) * srcSize / dstSize - 0.5;
+            const int first = int(std::floor(center));
+            return std::tuple(first, std::min(first + 1, srcSize - 1), center - first);
+        };
+        for (int y = 0; y < to.height(); ++y) {
+            const auto [y0, y1, fy] = taps(y, from.height(), to.height());
+            for (int x = 0; x < to.width(); ++x) {
+                const auto [x0, x1, fx] = taps(x, from.width(), to.width());
+                for (int c = 0; c < 4; ++c) {
+                    auto at = [&](int sx, int sy) { return double(src[size_t(sy) * sstride + sx * 4 + c]); };
+                    const double want = (1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x1, y0))
+                                        + fy * ((1 - fx) * at(x0, y1) + fx * at(x1, y1));
+                    ASSERT_NEAR(out.constScanLine(y)[x * 4 + c], want, 1.0) << x << "," << y << " channel " << c;
+                }
+            }
         }
     }
 }
