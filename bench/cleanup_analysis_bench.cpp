@@ -584,6 +584,12 @@ void speed()
                     detector.placeLandmarks(grey, copy);
                 }));
     std::printf("feature print              %7.2f\n", millis(runs, [&] { (void)FeaturePrint::compute(image); }));
+    if (const auto print = FeaturePrint::compute(image)) {
+        const QByteArray bytes = FeaturePrint::encode(*print);
+        const auto other = FeaturePrint::compute(image.mirrored(true, false));
+        const QByteArray otherBytes = other ? FeaturePrint::encode(*other) : bytes;
+        std::printf("feature print distance     %7.2f\n", millis(runs, [&] { (void)FeaturePrint::distance(bytes, otherBytes); }));
+    }
     ImageAnalyzer analyzer;
     std::printf("ImageAnalyzer::measure     %7.2f\n", millis(3, [&] { (void)analyzer.measure(image); }));
 

@@ -11,13 +11,17 @@
 // Our own image embedding for telling shots of one burst from different pictures.
 // Three parts, all taken from a 64 x 64 area-averaged reduction of the picture, which
 // makes them indifferent to focus, noise and the sensor size:
-//   layout    16 x 16 luma grid as ranks (any exposure or tone curve change keeps ranks),
+//   layout    32 x 32 luma grid; two layouts are compared after aligning them (the
+//             camera turns and zooms a little between shots, the subject moves), by
+//             the rank correlation of what they then share (ranks survive any
+//             exposure or tone curve change),
 //   gradients 4 x 4 cells x 8 orientations of gradient energy (the scene's structure),
 //   colour    4 x 4 cells of chromaticity (what is where, in colour).
 // The stored form is a small header (magic, kind, revision, count) and half floats.
 namespace FeaturePrint {
 
-constexpr int layoutSize = 256;
+constexpr int layoutSide = 32;
+constexpr int layoutSize = layoutSide * layoutSide;
 constexpr int gradientSize = 128;
 constexpr int colourSize = 32;
 constexpr int dimensions = layoutSize + gradientSize + colourSize;
