@@ -116,7 +116,8 @@ QString faceSizes(FaceEyesDetector &detector, const QImage &image)
 
 void eyes(ImageAnalyzer &analyzer)
 {
-    std::printf("\n== Closed eyes (rule: open < 0.19, or open < 0.36 and dark < 0.14) ==\n");
+    std::printf("\n== Closed eyes (rule: open < 0.19; eyes >= 24 px: open < 0.32 and edge balance < 0.25; "
+                "smaller: open < 0.36 and dark < 0.14) ==\n");
     std::printf("%-44s %5s %6s  %s\n", "file", "faces", "closed", "per face openness/darkness");
     int truePos = 0, falsePos = 0, falseNeg = 0, trueNeg = 0, noFace = 0;
     FaceEyesDetector sizer;
@@ -150,6 +151,34 @@ void eyes(ImageAnalyzer &analyzer)
                 precision, truePos, truePos + falsePos, recall, truePos, truePos + falseNeg, falsePos, noFace);
 }
 
+// The three eye measures of every judged face of the eye folders, to set their rule by.
+void eyeCues()
+{
+    std::printf("\n== Eye measures per face (larger of the two eyes) ==\n%-12s %-40s %4s  %6s  %6s  %6s\n", "folder", "file",
+                "eye", "open", "dark", "balance");
+    FaceEyesDetector detector;
+    const QStringList folders = QDir(corpus).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &folder : folders) {
+        for (const QString &path : files(folder)) {
+            const QImage image = load(path, 1280, filter);
+            if (image.isNull())
+                continue;
+            const GreyImage grey = GreyImage::fromImage(image);
+            for (const DetectedFace &f : detector.detect(image, grey)) {
+                if (f.box.height() < FaceRules::minFaceHeight || f.leftEye.size() != 6 || f.rightEye.size() != 6)
+                    continue;
+                const double ew = std::min(eyeBox(f.leftEye).width(), eyeBox(f.rightEye).width());
+                if (ew < FaceRules::minEyeWidth)
+                    continue;
+                std::printf("%-12s %-40s %4.0f  %6.3f  %6.3f  %6.3f\n", qPrintable(folder), qPrintable(QFileInfo(path).fileName()), ew,
+                            std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye)),
+                            std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box)),
+                            std::max(eyeEdgeBalance(grey, f.leftEye), eyeEdgeBalance(grey, f.rightEye)));
+            }
+        }
+    }
+}
+
 // A mid-grey margin around a picture, so that a face filling a small crop still has
 // room for the detector's window.
 QImage padded(const QImage &image)
@@ -168,6 +197,8 @@ struct EyeReading {
     double wide = 0;      // width of the wider one
     float open = 0;
     float dark = 0;
+    std::optional<float> balance; // as judged (absent for eyes too small to read it)
+    float rawBalance = 0; // as measured
 };
 
 // The eye measures of the face whose box holds centre and is about faceHeight tall.
@@ -187,14 +218,11 @@ EyeReading readEyes(FaceEyesDetector &detector, const QImage &image, const QPoin
         r.wide = std::max(a, b);
         r.open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
         r.dark = std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box));
+        r.balance = faceEdgeBalance(grey, f);
+        r.rawBalance = std::max(eyeEdgeBalance(grey, f.leftEye), eyeEdgeBalance(grey, f.rightEye));
         return r;
     }
     return {};
-}
-
-bool closedByRule(float open, float dark)
-{
-    return open < FaceRules::closedOpenness || (open < FaceRules::squintOpenness && dark < FaceRules::openDarkness);
 }
 
 // How the eye measures scatter as the eye shrinks: every face of the eye folders whose
@@ -213,7 +241,7 @@ void eyeSize()
             int tried = 0;
             int found = 0;
             int flagged = 0;
-            QVector<double> openShift, darkShift, open, dark, measuredWidth;
+            QVector<double> openShift, darkShift, open, dark, balance, measuredWidth;
         };
         QVector<Bucket> buckets(widths.size());
         int references = 0, referencesFlagged = 0;
@@ -233,8 +261,9 @@ void eyeSize()
                 const float open0 = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
                 const float dark0 = std::max(eyeDarkFraction(grey, f.leftEye, f.box),
                                              eyeDarkFraction(grey, f.rightEye, f.box));
+                const std::optional<float> balance0 = faceEdgeBalance(grey, f);
                 ++references;
-                referencesFlagged += closedByRule(open0, dark0);
+                referencesFlagged += FaceRules::eyesShut(open0, dark0, balance0);
                 for (int i = 0; i < widths.size(); ++i) {
                     if (widths[i] > 0.85 * width)
                         continue;
@@ -251,7 +280,8 @@ void eyeSize()
                     if (!r.found)
                         continue;
                     ++b.found;
-                    b.flagged += closedByRule(r.open, r.dark);
+                    b.flagged += FaceRules::eyesShut(r.open, r.dark, r.balance);
+                    b.balance << r.rawBalance;
                     b.openShift << r.open - open0;
                     b.darkShift << r.dark - dark0;
                     b.open << r.open;
@@ -262,15 +292,15 @@ void eyeSize()
         }
         std::printf("%s: %d faces with eyes >= 24 px, %d flagged at full size\n", qPrintable(folder), references,
                     referencesFlagged);
-        std::printf("%6s %9s %7s | %-25s | %-25s | %s\n", "eye px", "found", "measured", "openness: shift mean/sd, min",
-                    "darkness: shift mean/sd, min", "flagged closed");
+        std::printf("%6s %9s %7s | %-25s | %-25s | %-13s | %s\n", "eye px", "found", "measured", "openness: shift mean/sd, min",
+                    "darkness: shift mean/sd, min", "balance: min", "flagged closed");
         for (int i = 0; i < widths.size(); ++i) {
             const Bucket &b = buckets[i];
-            std::printf("%6.0f %4d/%-4d %7.1f | %+6.3f %5.3f %6.3f       | %+6.3f %5.3f %6.3f       | %d of %d\n",
+            std::printf("%6.0f %4d/%-4d %7.1f | %+6.3f %5.3f %6.3f       | %+6.3f %5.3f %6.3f       | %6.3f        | %d of %d\n",
                         widths[i], b.found, b.tried, mean(b.measuredWidth), mean(b.openShift), deviation(b.openShift),
                         b.open.isEmpty() ? 0.0 : *std::min_element(b.open.begin(), b.open.end()), mean(b.darkShift),
                         deviation(b.darkShift), b.dark.isEmpty() ? 0.0 : *std::min_element(b.dark.begin(), b.dark.end()),
-                        b.flagged, b.found);
+                        b.balance.isEmpty() ? 0.0 : *std::min_element(b.balance.begin(), b.balance.end()), b.flagged, b.found);
         }
     }
   }
@@ -691,6 +721,8 @@ int main(int argc, char **argv)
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     ImageAnalyzer analyzer;
+    if (section == "eyecues")
+        eyeCues();
     if (section.isEmpty() || section == "eyes")
         eyes(analyzer);
     if (section.isEmpty() || section == "eyesize")

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 float eyeOpenRatio(const QVector<QPointF> &eye)
 {
@@ -79,6 +80,75 @@ float eyeDarkFraction(const GreyImage &grey, const QVector<QPointF> &eye, const 
     return count > 0 ? float(double(dark) / double(count)) : 1.0f;
 }
 
+namespace {
+
+// Mean grey over a square of side `size` centred on (x, y), read with bilinear samples
+// (at least one per pixel), so a large eye is averaged down rather than aliased.
+float areaSample(const GreyImage &grey, double x, double y, double size)
+{
+    const int k = std::max(1, int(std::ceil(size)));
+    double sum = 0;
+    for (int j = 0; j < k; ++j) {
+        for (int i = 0; i < k; ++i) {
+            const double sx = std::clamp(x + ((i + 0.5) / k - 0.5) * size - 0.5, 0.0, grey.width - 1.0);
+            const double sy = std::clamp(y + ((j + 0.5) / k - 0.5) * size - 0.5, 0.0, grey.height - 1.0);
+            const int x0 = std::min(int(sx), grey.width - 2 < 0 ? 0 : grey.width - 2);
+            const int y0 = std::min(int(sy), grey.height - 2 < 0 ? 0 : grey.height - 2);
+            const int x1 = std::min(x0 + 1, grey.width - 1);
+            const int y1 = std::min(y0 + 1, grey.height - 1);
+            const double ax = sx - x0, ay = sy - y0;
+            const double top = grey.at(x0, y0) + (grey.at(x1, y0) - grey.at(x0, y0)) * ax;
+            const double bottom = grey.at(x0, y1) + (grey.at(x1, y1) - grey.at(x0, y1)) * ax;
+            sum += top + (bottom - top) * ay;
+        }
+    }
+    return float(sum / (k * k));
+}
+
+} // namespace
+
+float eyeEdgeBalance(const GreyImage &grey, const QVector<QPointF> &eye)
+{
+    const QRectF box = eyeBox(eye);
+    if (eye.size() < 4 || !(box.width() > 0) || grey.isNull())
+        return 1.0f;
+    double cy = 0;
+    for (const QPointF &p : eye)
+        cy += p.y();
+    cy /= eye.size();
+    // The middle 70 % of the eye's width, and 22 % of it above and below its centre
+    // line: the iris and the lash line, clear of the brow and of the corners.
+    constexpr int columns = 17;
+    constexpr int rows = 11;
+    const double w = box.width();
+    const double step = 0.7 * w / columns;
+    const double left = box.left() + 0.15 * w + step / 2;
+    const double top = cy - 0.22 * w + step / 2;
+    float lattice[rows][columns];
+    for (int j = 0; j < rows; ++j)
+        for (int i = 0; i < columns; ++i)
+            lattice[j][i] = areaSample(grey, left + i * step, top + j * step, step);
+    double along = 0, across = 0;
+    for (int j = 1; j < rows - 1; ++j) {
+        for (int i = 1; i < columns - 1; ++i) {
+            const double gx = lattice[j][i + 1] - lattice[j][i - 1];
+            const double gy = lattice[j + 1][i] - lattice[j - 1][i];
+            along += gx * gx;
+            across += gy * gy;
+        }
+    }
+    if (!(across > 0))
+        return along > 0 ? std::numeric_limits<float>::max() : 1.0f;
+    return float(along / across);
+}
+
+std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &face)
+{
+    if (std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width()) < FaceRules::minBalanceEyeWidth)
+        return std::nullopt;
+    return std::max(eyeEdgeBalance(grey, face.leftEye), eyeEdgeBalance(grey, face.rightEye));
+}
+
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures)
 {
     measures.faceCount = 0;
@@ -112,8 +182,8 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                                     eyeDarkFraction(grey, face.rightEye, box));
         measures.eyeOpenness.append(open);
         measures.eyeDarkness.append(dark);
-        const bool closed = open < FaceRules::closedOpenness
-                || (open < FaceRules::squintOpenness && dark < FaceRules::openDarkness);
+        const std::optional<float> balance = faceEdgeBalance(grey, face);
+        const bool closed = FaceRules::eyesShut(open, dark, balance);
         if (closed) {
             measures.closedFaces.append(QRectF(box.x() / grey.width, box.y() / grey.height,
                                                box.width() / grey.width, box.height() / grey.height));

@@ -33,9 +33,35 @@ constexpr double maxEyeYaw = 1.0;
 constexpr double minEyeWidth = 16.0;
 // An eye flatter than this is shut whatever its colour.
 constexpr float closedOpenness = 0.19f;
-// Between the two: shut unless enough iris and lashes show as dark pixels.
+// Eyes too small for their edges to be read (under minBalanceEyeWidth): between the two
+// openness values, shut unless enough iris and lashes show as dark pixels.
 constexpr float squintOpenness = 0.36f;
 constexpr float openDarkness = 0.14f;
+// Eyes large enough: between closedOpenness and this, shut when the middle of both eyes
+// changes along its rows less than shutEdgeBalance times as much as across them (see
+// eyeEdgeBalance). On dlib's outlines the openness of shut eyes spreads from 0.10 to
+// 0.39, into the open eyes' 0.24 to 0.60, so the outline alone cannot tell them apart;
+// the darkness cannot either: lashes of a shut eye are dark, and the eyes of a darker
+// face in shade are not darker than half its median. Open eyes' larger edge balance was
+// at least 0.32, shut eyes' mostly under 0.25. The edges of light irises in dim light
+// read low as well, so the outline must also be narrower than three open eyes in four.
+constexpr float balanceOpenness = 0.32f;
+constexpr float shutEdgeBalance = 0.25f;
+// The balance drops as an eye shrinks and its iris blurs into the white: open eyes
+// reduced to 16 px reach 0.24. It is read only on eyes at least this wide, where the
+// open eyes' lowest is 0.29.
+constexpr double minBalanceEyeWidth = 24.0;
+
+// The verdict on one face from its larger openness, darkness and edge balance (absent
+// when the eyes are too small to read it).
+inline bool eyesShut(float open, float dark, std::optional<float> balance)
+{
+    if (open < closedOpenness)
+        return true;
+    if (balance)
+        return open < balanceOpenness && *balance < shutEdgeBalance;
+    return open < squintOpenness && dark < openDarkness;
+}
 } // namespace FaceRules
 
 // Height over width of the outline's bounding box; 1.0 (wide open) when there are
@@ -49,6 +75,18 @@ QRectF eyeBox(const QVector<QPointF> &eye);
 // Fraction of the pixels around the eye that are darker than half the face's median
 // grey: an open eye shows iris, pupil and lashes, a shut one mostly skin.
 float eyeDarkFraction(const GreyImage &grey, const QVector<QPointF> &eye, const QRectF &face);
+
+// How much an eye's middle changes along its rows against across them: the energy of
+// horizontal over vertical grey differences in a band through the middle of the eye,
+// read on a fixed lattice so that it means the same for a 16 px and a 150 px eye. An
+// open eye's middle crosses white, iris and pupil, which changes along the row; a shut
+// one is lid skin over a lash line, which changes only across it. 1.0 (open) when the
+// outline has fewer than 4 points or no width.
+float eyeEdgeBalance(const GreyImage &grey, const QVector<QPointF> &eye);
+
+// The larger edge balance of a face's two eyes; absent when either eye is narrower than
+// FaceRules::minBalanceEyeWidth.
+std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &face);
 
 // Applies the face rules to the detected faces in order: counts the faces tall enough,
 // measures the sharpness of the largest one and judges the eyes of each unless the head

@@ -56,6 +56,36 @@ void copyGrey(const GreyImage &grey, dlib::array2d<unsigned char> &out)
         std::copy_n(grey.row(y), grey.width, &out[y][0]);
 }
 
+// The whole grey image reduced by area averaging so that its longer side is `side`
+// pixels, centred on a mid-grey canvas with a margin of a quarter of that on each side.
+// Returns the scale from picture to canvas and the margin.
+std::pair<double, int> closeUpCanvas(const GreyImage &grey, int side, dlib::array2d<unsigned char> &out)
+{
+    const double scale = std::min(1.0, double(side) / std::max(grey.width, grey.height));
+    const int w = std::max(1, int(std::lround(grey.width * scale)));
+    const int h = std::max(1, int(std::lround(grey.height * scale)));
+    const int margin = std::max(w, h) / 4;
+    out.set_size(h + 2 * margin, w + 2 * margin);
+    for (long y = 0; y < out.nr(); ++y)
+        std::fill_n(&out[y][0], out.nc(), (unsigned char)128);
+    for (int y = 0; y < h; ++y) {
+        const int sy0 = int(int64_t(y) * grey.height / h);
+        const int sy1 = std::max(sy0 + 1, int(int64_t(y + 1) * grey.height / h));
+        for (int x = 0; x < w; ++x) {
+            const int sx0 = int(int64_t(x) * grey.width / w);
+            const int sx1 = std::max(sx0 + 1, int(int64_t(x + 1) * grey.width / w));
+            uint32_t sum = 0;
+            for (int yy = sy0; yy < sy1; ++yy) {
+                const uint8_t *row = grey.row(yy);
+                for (int xx = sx0; xx < sx1; ++xx)
+                    sum += row[xx];
+            }
+            out[y + margin][x + margin] = (unsigned char)(sum / uint32_t((sy1 - sy0) * (sx1 - sx0)));
+        }
+    }
+    return {double(w) / grey.width, margin};
+}
+
 // Doubles a region of the grey image. Output pixel (2x, 2y) sits exactly on input
 // pixel (x, y), so a box found in the result maps back by halving.
 void upsampleRegion(const GreyImage &grey, const QRect &region, dlib::array2d<unsigned char> &out)
@@ -248,6 +278,7 @@ struct FaceEyesDetector::Private {
     std::optional<Detector> upsampledDetector;
     dlib::array2d<unsigned char> frame;
     dlib::array2d<unsigned char> region;
+    dlib::array2d<unsigned char> closeUp;
     bool fineLandmarks = true;
     double upsampledShare = 0;
 
@@ -270,6 +301,7 @@ struct FaceEyesDetector::Private {
 
     // frameReady: frame already holds grey (findFaces just copied it).
     void landmarks(const GreyImage &grey, QVector<DetectedFace> &faces, bool frameReady);
+    void closeUpFaces(const GreyImage &grey, QVector<DetectedFace> &faces);
 };
 
 FaceEyesDetector::FaceEyesDetector()
@@ -307,6 +339,8 @@ QVector<DetectedFace> FaceEyesDetector::findFaces(const QImage &image, const Gre
             face.score = det.detection_confidence;
             faces.append(face);
         }
+        if (faces.isEmpty())
+            d->closeUpFaces(grey, faces);
         if (smallFaces == SmallFaces::skip)
             return faces;
 
@@ -345,6 +379,28 @@ QVector<DetectedFace> FaceEyesDetector::findFaces(const QImage &image, const Gre
         qWarning("FaceEyes: face detection failed: %s", e.what());
     }
     return faces;
+}
+
+// A face that fills the picture (a close-up, a crop) runs off its edges, where the
+// detector's window cannot follow it. When the picture showed no face, it is looked
+// at once more small, on a grey margin: a 240 px copy costs a few milliseconds. Only a
+// face as large as half the picture's shorter side counts there; smaller ones were
+// the plain pass's to find.
+void FaceEyesDetector::Private::closeUpFaces(const GreyImage &grey, QVector<DetectedFace> &faces)
+{
+    constexpr int side = 240;
+    const auto [scale, margin] = closeUpCanvas(grey, side, closeUp);
+    std::vector<dlib::rect_detection> found;
+    detector(closeUp, found, minScore);
+    const double minHeight = 0.5 * std::min(grey.width, grey.height);
+    for (const auto &det : found) {
+        DetectedFace face;
+        face.box = QRectF((det.rect.left() - margin) / scale, (det.rect.top() - margin) / scale,
+                          det.rect.width() / scale, det.rect.height() / scale);
+        face.score = det.detection_confidence;
+        if (face.box.height() >= minHeight)
+            faces.append(face);
+    }
 }
 
 void FaceEyesDetector::placeLandmarks(const GreyImage &grey, QVector<DetectedFace> &faces)

@@ -42,7 +42,80 @@ DetectedFace face(const QRectF &box, double openness, std::optional<double> yaw 
     return f;
 }
 
+// Paints pixels inside an ellipse around (cx, cy).
+void paintEllipse(GreyImage &grey, double cx, double cy, double rx, double ry, uint8_t value)
+{
+    for (int y = std::max(0, int(cy - ry)); y <= std::min(grey.height - 1, int(cy + ry) + 1); ++y)
+        for (int x = std::max(0, int(cx - rx)); x <= std::min(grey.width - 1, int(cx + rx) + 1); ++x) {
+            const double u = (x + 0.5 - cx) / rx, v = (y + 0.5 - cy) / ry;
+            if (u * u + v * v <= 1)
+                grey.pixels[size_t(y) * grey.width + x] = value;
+        }
+}
+
+// An open eye on skin: white, a light iris and the pupil, which alone is darker
+// than half the skin's grey.
+void paintOpenEye(GreyImage &grey, double cx, double cy, double w)
+{
+    paintEllipse(grey, cx, cy, w / 2, 0.2 * w, 225);
+    paintEllipse(grey, cx, cy, 0.2 * w, 0.2 * w, 110);
+    paintEllipse(grey, cx, cy, 0.08 * w, 0.08 * w, 40);
+}
+
+// A shut eye: lid skin above a dark, curved line of lashes.
+void paintShutEye(GreyImage &grey, double cx, double cy, double w)
+{
+    for (int x = int(cx - 0.42 * w); x <= int(cx + 0.42 * w); ++x) {
+        const double u = (x + 0.5 - cx) / (0.5 * w);
+        const double y = cy + 0.08 * w * (1 - u * u);
+        for (int yy = int(y - 0.04 * w); yy <= int(y + 0.04 * w); ++yy)
+            grey.pixels[size_t(yy) * grey.width + x] = 35;
+    }
+}
+
 } // namespace
+
+TEST(EyeEdgeBalance, OpenEyesChangeAlongTheRowShutOnesAcrossAtAnySize)
+{
+    for (const double w : {26.0, 60.0, 140.0}) {
+        GreyImage grey = flat(int(4 * w), int(2 * w), 170);
+        paintOpenEye(grey, w, w, w);
+        paintShutEye(grey, 3 * w, w, w);
+        const float open = eyeEdgeBalance(grey, eye(w, w, w, 0.3 * w));
+        const float shut = eyeEdgeBalance(grey, eye(3 * w, w, w, 0.3 * w));
+        EXPECT_GT(open, 0.5f) << w;
+        EXPECT_LT(shut, FaceRules::shutEdgeBalance) << w;
+    }
+    EXPECT_FLOAT_EQ(eyeEdgeBalance(flat(50, 50, 90), eye(25, 25, 30, 9)), 1.0f);
+    EXPECT_FLOAT_EQ(eyeEdgeBalance(flat(50, 50, 90), {{10, 10}, {20, 10}, {15, 12}}), 1.0f);
+    // An outline reaching past the picture's edge reads the edge pixels, nothing beyond.
+    GreyImage edge = flat(40, 40, 170);
+    paintShutEye(edge, 20, 20, 30);
+    EXPECT_LT(eyeEdgeBalance(edge, eye(20, 20, 60, 18)), 1.0f);
+}
+
+TEST(JudgeFaces, EyesLargeEnoughAreToldByTheirEdgesNotTheirDarkness)
+{
+    // Outlines of openness 0.30: the shut pair's lashes are dark enough to pass for an
+    // iris, the open pair's light irises are not. Only the edges tell which is shut.
+    // Eyes under 24 px are not read so.
+    GreyImage grey = flat(600, 200, 170);
+    DetectedFace open = face(QRectF(0, 0, 200, 200), 0.30);
+    DetectedFace shut = face(QRectF(200, 0, 200, 200), 0.30);
+    DetectedFace small = face(QRectF(420, 0, 100, 100), 0.30);
+    for (const QPointF &c : {QPointF(60, 70), QPointF(140, 70)})
+        paintOpenEye(grey, c.x(), c.y(), 40);
+    for (const QPointF &c : {QPointF(260, 70), QPointF(340, 70), QPointF(450, 35), QPointF(490, 35)})
+        paintShutEye(grey, c.x(), c.y(), c.x() > 400 ? 20 : 40);
+    ImageMeasures m;
+    judgeFaces(grey, {open, shut}, m);
+    ASSERT_EQ(m.eyeDarkness.size(), 2);
+    EXPECT_LT(m.eyeDarkness[0], FaceRules::openDarkness);
+    EXPECT_GT(m.eyeDarkness[1], FaceRules::openDarkness);
+    ASSERT_EQ(m.closedFaces.size(), 1);
+    EXPECT_NEAR(m.closedFaces[0].x(), 200.0 / 600, 1e-9);
+    EXPECT_FALSE(faceEdgeBalance(grey, small));
+}
 
 TEST(EyeOpenRatio, HeightOverWidthWithFallbacks)
 {
