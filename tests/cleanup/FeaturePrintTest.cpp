@@ -113,6 +113,9 @@ TEST(FeaturePrint, BurstNeighboursAreCloseAndOtherPicturesFar)
         // comparison of the layouts survives.
         EXPECT_LT(printDistance(*photo, nextShot(*photo, 0.09, 0.0, 1.0, 3)), threshold);
     }
+    // The alignment is searched both ways alike: the order of the two shots is no matter.
+    const QImage moved = nextShot(a, 0.05, 0.5, 0.9, 4);
+    EXPECT_NEAR(printDistance(a, moved), printDistance(moved, a), 1e-4);
     EXPECT_GT(printDistance(a, b), threshold);
     EXPECT_GT(printDistance(a, c), threshold);
     EXPECT_GT(printDistance(b, c), threshold);
