@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 using namespace BenchAnalysisImage;
 
@@ -151,7 +152,24 @@ void eyes(ImageAnalyzer &analyzer)
                 precision, truePos, truePos + falsePos, recall, truePos, truePos + falseNeg, falsePos, noFace);
 }
 
-// The three eye measures of every judged face of the eye folders, to set their rule by.
+// Every face of a folder's photos that is tall enough and has both eye outlines, with
+// the analysis image and its grey image.
+void forEachFaceWithEyes(FaceEyesDetector &detector, const QString &folder,
+                         const std::function<void(const QString &, const QImage &, const GreyImage &, const DetectedFace &)> &visit)
+{
+    for (const QString &path : files(folder)) {
+        const QImage image = load(path, 1280, filter);
+        if (image.isNull())
+            continue;
+        const GreyImage grey = GreyImage::fromImage(image);
+        for (const DetectedFace &f : detector.detect(image, grey)) {
+            if (f.box.height() >= FaceRules::minFaceHeight && f.leftEye.size() == 6 && f.rightEye.size() == 6)
+                visit(path, image, grey, f);
+        }
+    }
+}
+
+// The three eye measures of every judged face of the corpus, to set their rule by.
 void eyeCues()
 {
     std::printf("\n== Eye measures per face (larger of the two eyes) ==\n%-12s %-40s %4s  %6s  %6s  %6s\n", "folder", "file",
@@ -159,23 +177,15 @@ void eyeCues()
     FaceEyesDetector detector;
     const QStringList folders = QDir(corpus).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString &folder : folders) {
-        for (const QString &path : files(folder)) {
-            const QImage image = load(path, 1280, filter);
-            if (image.isNull())
-                continue;
-            const GreyImage grey = GreyImage::fromImage(image);
-            for (const DetectedFace &f : detector.detect(image, grey)) {
-                if (f.box.height() < FaceRules::minFaceHeight || f.leftEye.size() != 6 || f.rightEye.size() != 6)
-                    continue;
-                const double ew = std::min(eyeBox(f.leftEye).width(), eyeBox(f.rightEye).width());
-                if (ew < FaceRules::minEyeWidth)
-                    continue;
-                std::printf("%-12s %-40s %4.0f  %6.3f  %6.3f  %6.3f\n", qPrintable(folder), qPrintable(QFileInfo(path).fileName()), ew,
-                            std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye)),
-                            std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box)),
-                            std::max(eyeEdgeBalance(grey, f.leftEye), eyeEdgeBalance(grey, f.rightEye)));
-            }
-        }
+        forEachFaceWithEyes(detector, folder, [&](const QString &path, const QImage &, const GreyImage &grey, const DetectedFace &f) {
+            const double ew = std::min(eyeBox(f.leftEye).width(), eyeBox(f.rightEye).width());
+            if (ew < FaceRules::minEyeWidth)
+                return;
+            std::printf("%-12s %-40s %4.0f  %6.3f  %6.3f  %6.3f\n", qPrintable(folder), qPrintable(QFileInfo(path).fileName()), ew,
+                        std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye)),
+                        std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box)),
+                        std::max(eyeEdgeBalance(grey, f.leftEye), eyeEdgeBalance(grey, f.rightEye)));
+        });
     }
 }
 
@@ -245,51 +255,43 @@ void eyeSize()
         };
         QVector<Bucket> buckets(widths.size());
         int references = 0, referencesFlagged = 0;
-        for (const QString &path : files(folder)) {
-            const QImage image = load(path, 1280, filter);
-            if (image.isNull())
-                continue;
-            const GreyImage grey = GreyImage::fromImage(image);
-            for (const DetectedFace &f : detector.detect(image, grey)) {
-                if (f.box.height() < FaceRules::minFaceHeight || f.leftEye.size() != 6 || f.rightEye.size() != 6)
+        forEachFaceWithEyes(detector, folder, [&](const QString &, const QImage &image, const GreyImage &grey, const DetectedFace &f) {
+            if (f.yaw && std::abs(*f.yaw) > FaceRules::maxEyeYaw)
+                return;
+            const double width = std::min(eyeBox(f.leftEye).width(), eyeBox(f.rightEye).width());
+            if (width < 24)
+                return;
+            const float open0 = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+            const float dark0 = std::max(eyeDarkFraction(grey, f.leftEye, f.box),
+                                         eyeDarkFraction(grey, f.rightEye, f.box));
+            const std::optional<float> balance0 = faceEdgeBalance(grey, f);
+            ++references;
+            referencesFlagged += FaceRules::eyesShut(open0, dark0, balance0);
+            for (int i = 0; i < widths.size(); ++i) {
+                if (widths[i] > 0.85 * width)
                     continue;
-                if (f.yaw && std::abs(*f.yaw) > FaceRules::maxEyeYaw)
+                const double scale = widths[i] / width;
+                const int side = int(std::lround(std::max(image.width(), image.height()) * scale));
+                const QImage small = reduce(image, side, filter);
+                const double actual = double(small.width()) / image.width();
+                const QImage canvas = padded(small);
+                const double margin = (canvas.width() - small.width()) / 2.0;
+                Bucket &b = buckets[i];
+                ++b.tried;
+                const EyeReading r = readEyes(detector, canvas, QPointF(margin, margin) + f.box.center() * actual,
+                                              f.box.height() * actual);
+                if (!r.found)
                     continue;
-                const double width = std::min(eyeBox(f.leftEye).width(), eyeBox(f.rightEye).width());
-                if (width < 24)
-                    continue;
-                const float open0 = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
-                const float dark0 = std::max(eyeDarkFraction(grey, f.leftEye, f.box),
-                                             eyeDarkFraction(grey, f.rightEye, f.box));
-                const std::optional<float> balance0 = faceEdgeBalance(grey, f);
-                ++references;
-                referencesFlagged += FaceRules::eyesShut(open0, dark0, balance0);
-                for (int i = 0; i < widths.size(); ++i) {
-                    if (widths[i] > 0.85 * width)
-                        continue;
-                    const double scale = widths[i] / width;
-                    const int side = int(std::lround(std::max(image.width(), image.height()) * scale));
-                    const QImage small = reduce(image, side, filter);
-                    const double actual = double(small.width()) / image.width();
-                    const QImage canvas = padded(small);
-                    const double margin = (canvas.width() - small.width()) / 2.0;
-                    Bucket &b = buckets[i];
-                    ++b.tried;
-                    const EyeReading r = readEyes(detector, canvas, QPointF(margin, margin) + f.box.center() * actual,
-                                                  f.box.height() * actual);
-                    if (!r.found)
-                        continue;
-                    ++b.found;
-                    b.flagged += FaceRules::eyesShut(r.open, r.dark, r.balance);
-                    b.balance << r.rawBalance;
-                    b.openShift << r.open - open0;
-                    b.darkShift << r.dark - dark0;
-                    b.open << r.open;
-                    b.dark << r.dark;
-                    b.measuredWidth << r.narrow;
-                }
+                ++b.found;
+                b.flagged += FaceRules::eyesShut(r.open, r.dark, r.balance);
+                b.balance << r.rawBalance;
+                b.openShift << r.open - open0;
+                b.darkShift << r.dark - dark0;
+                b.open << r.open;
+                b.dark << r.dark;
+                b.measuredWidth << r.narrow;
             }
-        }
+        });
         std::printf("%s: %d faces with eyes >= 24 px, %d flagged at full size\n", qPrintable(folder), references,
                     referencesFlagged);
         std::printf("%6s %9s %7s | %-25s | %-25s | %-13s | %s\n", "eye px", "found", "measured", "openness: shift mean/sd, min",
