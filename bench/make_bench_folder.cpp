@@ -28,8 +28,8 @@ int main(int argc, char **argv)
 
     QStringList sources;
     const QDir corpus(QStringLiteral(GLANTO_CORPUS_DIR));
-    for (const QString &sub : {"bursts", "sharp", "blurry", "faces-open"}) {
-        const QDir d(corpus.filePath(sub));
+    for (const char *sub : {"bursts", "sharp", "blurry", "faces-open"}) {
+        const QDir d(corpus.filePath(QString::fromLatin1(sub)));
         for (const QString &name : d.entryList({"*.jpg", "*.JPG", "*.jpeg"}, QDir::Files, QDir::Name))
             sources << d.absoluteFilePath(name);
     }
