@@ -92,8 +92,8 @@ float areaSample(const GreyImage &grey, double x, double y, double size)
         for (int i = 0; i < k; ++i) {
             const double sx = std::clamp(x + ((i + 0.5) / k - 0.5) * size - 0.5, 0.0, grey.width - 1.0);
             const double sy = std::clamp(y + ((j + 0.5) / k - 0.5) * size - 0.5, 0.0, grey.height - 1.0);
-            const int x0 = std::min(int(sx), grey.width - 2 < 0 ? 0 : grey.width - 2);
-            const int y0 = std::min(int(sy), grey.height - 2 < 0 ? 0 : grey.height - 2);
+            const int x0 = std::min(int(sx), std::max(0, grey.width - 2));
+            const int y0 = std::min(int(sy), std::max(0, grey.height - 2));
             const int x1 = std::min(x0 + 1, grey.width - 1);
             const int y1 = std::min(y0 + 1, grey.height - 1);
             const double ax = sx - x0, ay = sy - y0;
