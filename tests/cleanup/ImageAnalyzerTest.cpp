@@ -88,9 +88,12 @@ TEST(ImageAnalyzer, EyeOutlinesSitInTheUpperFaceInImagePixels)
 
 TEST(ImageAnalyzer, ClosedEyesAreFlagged)
 {
-    // Eyes shut flat enough for the landmarks to follow the lids (many are not: the
-    // landmark model leans towards open eyes, see the analysis benchmark).
-    for (const char *name : {"faces-closed/closed_eye_0424.jpg_face_1.jpg", "faces-closed/closed_eye_1922.jpg_face_2.jpg"}) {
+    // Eyes shut flat enough for the landmarks to follow the lids; eyes whose outline
+    // reads half open (0.27) with dark lashes, told by their edges; and two faces cut
+    // off by a tight crop, found by the second, close-up search.
+    for (const char *name : {"faces-closed/closed_eye_0424.jpg_face_1.jpg", "faces-closed/closed_eye_1922.jpg_face_2.jpg",
+                             "faces-closed/closed_eye_1120.jpg_face_1.jpg", "faces-closed/closed_eye_0602.jpg_face_1.jpg",
+                             "faces-closed/closed_eye_2167.jpg_face_1.jpg"}) {
         SCOPED_TRACE(name);
         const QImage photo = corpusImage(QString::fromLatin1(name));
         ASSERT_FALSE(photo.isNull());
@@ -140,6 +143,15 @@ TEST(ImageAnalyzer, NoOpenEyedPhotoOfTheCorpusIsFlagged)
         EXPECT_TRUE(m.closedFaces.isEmpty());
     }
     EXPECT_GE(examined, 30);
+    // Open eyes that read shut on one cue each: a darker face in shade (nothing darker
+    // than half its median) and light-blue eyes behind safety glasses in a dim room
+    // (little change along the rows).
+    for (const char *name : {"exif/Issue 177.jpg", "bursts/Issue 247-4.nef"}) {
+        SCOPED_TRACE(name);
+        const ImageMeasures m = analyzer().measure(corpusImage(QString::fromLatin1(name)));
+        EXPECT_GE(m.eyeOpenness.size(), 1);
+        EXPECT_TRUE(m.closedFaces.isEmpty());
+    }
 }
 
 TEST(ImageAnalyzer, SmallFacesGetHalfPixelEyeOutlines)
