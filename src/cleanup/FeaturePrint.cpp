@@ -17,7 +17,7 @@ namespace {
 // Bump with any change to what compute() produces or how distance() weighs it: cached
 // prints of another revision are then measured again. 1 and 2 are never used, they
 // name the other platform's models.
-constexpr int currentRevision = 4;
+constexpr int currentRevision = 5;
 constexpr char magic[2] = {'G', 'F'};
 constexpr uint8_t kindGridEmbedding = 1;
 constexpr int headerSize = 6;
@@ -162,11 +162,19 @@ void gradientPart(const Reduced &in, float *out)
 }
 
 // Mean chromaticity (r and g shares of r + g + b, centred on grey) on a 4 x 4 grid.
-// The constant in the denominator keeps near-black cells from showing noise as colour.
+// A constant added to each channel keeps near-black cells from showing noise as colour.
+// It is a tenth of the picture's mean level (10 at mid-grey), not a fixed amount: an
+// exposure change scales every channel alike, so with it the chromaticity stays put
+// where a fixed constant would grey the darker shot's cells.
 void colourPart(const Reduced &in, float *out)
 {
     constexpr int cellsPerSide = 4;
     constexpr int cell = grid / cellsPerSide;
+    double mean = 0;
+    for (int i = 0; i < grid * grid; ++i)
+        mean += (in.r[i] + in.g[i] + in.b[i]) / 3.0;
+    mean /= grid * grid;
+    const double k = std::max(1.0, mean / 12.8);
     for (int cy = 0; cy < cellsPerSide; ++cy) {
         for (int cx = 0; cx < cellsPerSide; ++cx) {
             double r = 0, g = 0, b = 0;
@@ -180,10 +188,10 @@ void colourPart(const Reduced &in, float *out)
             r /= n;
             g /= n;
             b /= n;
-            const double sum = r + g + b + 30.0;
+            const double sum = r + g + b + 3 * k;
             const int i = (cy * cellsPerSide + cx) * 2;
-            out[i] = float((r + 10.0) / sum - 1.0 / 3.0);
-            out[i + 1] = float((g + 10.0) / sum - 1.0 / 3.0);
+            out[i] = float((r + k) / sum - 1.0 / 3.0);
+            out[i + 1] = float((g + k) / sum - 1.0 / 3.0);
         }
     }
 }

@@ -119,6 +119,20 @@ TEST(FeaturePrint, BurstNeighboursAreCloseAndOtherPicturesFar)
     EXPECT_GT(printDistance(a, b), threshold);
     EXPECT_GT(printDistance(a, c), threshold);
     EXPECT_GT(printDistance(b, c), threshold);
+    // The same shot darker (every channel at 60 %): the chromaticity must not move,
+    // whatever the picture's own level.
+    for (const QImage *photo : {&a, &b, &c}) {
+        QImage darker = photo->copy();
+        for (int y = 0; y < darker.height(); ++y) {
+            uchar *line = darker.scanLine(y);
+            for (int x = 0; x < darker.width() * 4; ++x)
+                line[x] = x % 4 == 3 ? line[x] : uchar(std::lround(line[x] * 0.6));
+        }
+        const auto pa = FeaturePrint::compute(*photo);
+        const auto pd = FeaturePrint::compute(darker);
+        ASSERT_TRUE(pa && pd);
+        EXPECT_LT(FeaturePrint::partDistances(*pa, *pd).colour, 0.002f);
+    }
     // The same picture at another size is the same picture.
     EXPECT_LT(printDistance(a, a.scaled(a.size() / 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)), 0.1f);
 }
