@@ -348,10 +348,7 @@ QVector<DetectedFace> FaceEyesDetector::findFaces(const QImage &image, const Gre
         if (smallFaces == SmallFaces::everywhere)
             regions = {QRect(0, 0, grey.width, grey.height)};
         else
-            regions = smallFaceRegions(image.format() == QImage::Format_RGBA8888_Premultiplied
-                                               ? image
-                                               : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied),
-                                       faces);
+            regions = smallFaceRegions(image.convertToFormat(QImage::Format_RGBA8888_Premultiplied), faces);
         Detector &small = d->smallFaceDetector();
         d->upsampledShare = 0;
         for (const QRect &region : regions) {

@@ -357,9 +357,7 @@ std::optional<Embedding> compute(const QImage &image)
 {
     if (image.isNull() || image.width() < 8 || image.height() < 8)
         return std::nullopt;
-    const QImage rgba = image.format() == QImage::Format_RGBA8888_Premultiplied
-            ? image
-            : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     auto reduced = std::make_unique<Reduced>();
     reduce(rgba, *reduced);
     Embedding e;

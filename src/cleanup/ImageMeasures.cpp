@@ -24,9 +24,7 @@ ImageMeasures ImageAnalyzer::measure(const QImage &analysisImage)
     ImageMeasures measures;
     if (analysisImage.isNull())
         return measures;
-    const QImage image = analysisImage.format() == QImage::Format_RGBA8888_Premultiplied
-            ? analysisImage
-            : analysisImage.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    const QImage image = analysisImage.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     const GreyImage grey = GreyImage::fromImage(image);
     measures.sharpness = gridSharpness(grey);
     judgeFaces(grey, d->faces.detect(image, grey), measures);

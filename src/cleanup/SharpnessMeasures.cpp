@@ -9,9 +9,7 @@ GreyImage GreyImage::fromImage(const QImage &image)
     GreyImage grey;
     if (image.isNull())
         return grey;
-    const QImage rgba = image.format() == QImage::Format_RGBA8888_Premultiplied
-            ? image
-            : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     if (rgba.isNull())
         return grey;
     grey.width = rgba.width();

@@ -4,9 +4,7 @@ QImage halvedImage(const QImage &source)
 {
     if (source.isNull())
         return {};
-    const QImage image = source.format() == QImage::Format_RGBA8888_Premultiplied
-                             ? source
-                             : source.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    const QImage image = source.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     const int w = std::max(1, image.width() / 2);
     const int h = std::max(1, image.height() / 2);
     QImage out(w, h, QImage::Format_RGBA8888_Premultiplied);

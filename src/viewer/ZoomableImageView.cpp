@@ -235,9 +235,7 @@ void ZoomableImageView::setImage(const QImage &image, double width, double heigh
     RenderBitmapPtr previous = m_bitmap;
     RenderBitmapPtr bitmap;
     if (!image.isNull()) {
-        const QImage rgba = image.format() == QImage::Format_RGBA8888_Premultiplied
-                                ? image
-                                : image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
         bitmap = std::make_shared<RenderBitmap>(rgba);
         geo.logicalSize = sizeFromImage ? QSizeF(image.size()) : QSizeF(width, height);
         m_baseImage = rgba;
