@@ -10,6 +10,7 @@
 #include <QSet>
 
 #include <atomic>
+#include <functional>
 #include <ostream>
 #include <cstring>
 #include <thread>
@@ -33,6 +34,35 @@ TextTable shippedTable(const QString &language, QStringList *problems = nullptr)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return Texts::parseTable(file.readAll(), problems);
+}
+
+// Walks the program's sources for the pattern and lists, as "path:line: text", each
+// first capture that known() refuses. checked counts every match.
+QStringList unknownInSources(const QRegularExpression &pattern, const std::function<bool(const QString &)> &known,
+                             int *checked = nullptr)
+{
+    QStringList unknown;
+    QDirIterator files(QStringLiteral(GLANTO_SOURCE_DIR "/src"), {"*.cpp", "*.h"}, QDir::Files,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            ADD_FAILURE() << "cannot read " << path.toStdString();
+            continue;
+        }
+        const QString source = QString::fromUtf8(file.readAll());
+        for (auto match = pattern.globalMatch(source); match.hasNext();) {
+            const auto m = match.next();
+            if (checked)
+                ++*checked;
+            if (known(m.captured(1)))
+                continue;
+            const int line = int(source.left(m.capturedStart()).count(u'\n')) + 1;
+            unknown.append(QStringLiteral("%1:%2: %3").arg(path).arg(line).arg(m.captured(1)));
+        }
+    }
+    return unknown;
 }
 
 // Restores the locale-chosen language after a test that picks one.
@@ -245,25 +275,9 @@ TEST(SourceKeys, EveryLiteralKeyInTheProgramExists)
     // the program must name a key of the built-in table.
     static const QRegularExpression call(
         QStringLiteral(R"(Texts::(?:text|format)\(\s*"((?:[^"\\]|\\.)*)\")"));
-    QStringList missing;
     int checked = 0;
-    QDirIterator files(QStringLiteral(GLANTO_SOURCE_DIR "/src"), {"*.cpp", "*.h"}, QDir::Files,
-                       QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        const QString path = files.next();
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
-        const QString source = QString::fromUtf8(file.readAll());
-        for (auto match = call.globalMatch(source); match.hasNext();) {
-            const auto m = match.next();
-            ++checked;
-            const QByteArray key = m.captured(1).toUtf8();
-            if (!Texts::hasKey(key.constData())) {
-                const int line = int(source.left(m.capturedStart()).count(u'\n')) + 1;
-                missing.append(QStringLiteral("%1:%2: %3").arg(path).arg(line).arg(m.captured(1)));
-            }
-        }
-    }
+    const QStringList missing = unknownInSources(
+            call, [](const QString &key) { return Texts::hasKey(key.toUtf8().constData()); }, &checked);
     EXPECT_TRUE(missing.isEmpty()) << "unknown text keys:\n" << missing.join(u'\n').toStdString();
     RecordProperty("literalKeysChecked", checked);
 }
@@ -282,22 +296,8 @@ TEST(SourceKeys, KeyShapedLiteralsInTablesExist)
     const QRegularExpression literal(QStringLiteral(R"re("((?:%1)(?:\.[a-z][A-Za-z0-9]*)+)")re").arg(alternatives));
     static const QRegularExpression fileName(
         QStringLiteral(R"(\.(plist|json|tsv|conf|ini|txt|log|xml|desktop|svg|png|jpe?g|dmg|so|cpp|h)$)"));
-    QStringList missing;
-    QDirIterator files(QStringLiteral(GLANTO_SOURCE_DIR "/src"), {"*.cpp", "*.h"}, QDir::Files,
-                       QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        const QString path = files.next();
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
-        const QString source = QString::fromUtf8(file.readAll());
-        for (auto match = literal.globalMatch(source); match.hasNext();) {
-            const auto m = match.next();
-            const QString key = m.captured(1);
-            if (fileName.match(key).hasMatch() || zh.contains(key.toUtf8()))
-                continue;
-            const int line = int(source.left(m.capturedStart()).count(u'\n')) + 1;
-            missing.append(QStringLiteral("%1:%2: %3").arg(path).arg(line).arg(key));
-        }
-    }
+    const QStringList missing = unknownInSources(literal, [&](const QString &key) {
+        return fileName.match(key).hasMatch() || zh.contains(key.toUtf8());
+    });
     EXPECT_TRUE(missing.isEmpty()) << "key-shaped literals that are no key:\n" << missing.join(u'\n').toStdString();
 }
