@@ -11,6 +11,7 @@ function(add_glanto_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Qt6::Core)
+  target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
   target_compile_definitions(${name} PRIVATE
     GLANTO_CORPUS_DIR="${GLANTO_CORPUS_DIR}"
     GLANTO_SOURCE_DIR="${CMAKE_SOURCE_DIR}"

@@ -1,4 +1,5 @@
 // The real glanto executable on a private X server and a private session bus.
+#include "TestApplication.h"
 #include "TestSession.h"
 
 #include <QCoreApplication>
@@ -18,21 +19,12 @@ namespace {
 
 const QString serviceName = QStringLiteral("app.glanto.Glanto");
 
-QCoreApplication &application()
-{
-    static int argc = 1;
-    static char name[] = "AppProcessTest";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 class AppProcess : public ::testing::Test
 {
 protected:
     static void SetUpTestSuite()
     {
-        application();
+        testApplication();
         xvfb = std::make_unique<XvfbServer>();
         bus = std::make_unique<DBusSession>();
     }

@@ -4,6 +4,8 @@
 #include "cleanup/CleanupUnits.h"
 #include "cleanup/ImageMeasures.h"
 
+#include "TestApplication.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -23,15 +25,6 @@
 // the diff is reviewed like code.
 
 namespace {
-
-QCoreApplication &app()
-{
-    static int argc = 1;
-    static char name[] = "cleanup_report_test";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
 
 const QString corpus = QStringLiteral(GLANTO_CORPUS_DIR);
 
@@ -93,7 +86,7 @@ class ReportTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        app();
+        testApplication();
         ASSERT_TRUE(dir.isValid());
     }
     QTemporaryDir dir;

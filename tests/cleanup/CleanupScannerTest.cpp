@@ -7,6 +7,8 @@
 #include "cleanup/MetricsCache.h"
 #include "library/FolderModel.h"
 
+#include "TestApplication.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -22,15 +24,6 @@
 
 namespace {
 
-QCoreApplication &app()
-{
-    static int argc = 1;
-    static char name[] = "cleanup_scanner_test";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
-
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -45,7 +38,7 @@ class ScannerTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        app();
+        testApplication();
         ASSERT_TRUE(dir.isValid());
         QDir(MetricsCache::directory()).removeRecursively();
     }
