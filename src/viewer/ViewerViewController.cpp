@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <future>
 #include <mutex>
 
@@ -205,18 +206,20 @@ void ViewerViewController::wireImageView()
     // Every callback holds the controller weakly: the view never outlives it, but
     // a queued call may.
     QPointer<ViewerViewController> self(this);
+    // A callback that runs a method of the controller while it lives, whatever the
+    // arguments the view passes.
+    const auto call = [self](auto method) {
+        return [self, method](auto &&...args) {
+            if (self)
+                std::invoke(method, self.data(), std::forward<decltype(args)>(args)...);
+        };
+    };
     v->onZoomChange = [self](double) {
         if (self)
             self->hideHudUnlessFlashing();
     };
-    v->onNeedsDetail = [self] {
-        if (self)
-            self->requestFull();
-    };
-    v->onNavigate = [self](int delta) {
-        if (self)
-            self->navigate(delta);
-    };
+    v->onNeedsDetail = call(&ViewerViewController::requestFull);
+    v->onNavigate = call(&ViewerViewController::navigate);
     v->onFirst = [self] {
         if (self)
             self->goTo(0);
@@ -225,22 +228,10 @@ void ViewerViewController::wireImageView()
         if (self)
             self->goTo(std::max(self->folder.count(), 1) - 1);
     };
-    v->onToggleInfo = [self] {
-        if (self)
-            self->toggleInfoPanel();
-    };
-    v->onToggleFilmstrip = [self] {
-        if (self)
-            self->toggleFilmstrip();
-    };
-    v->onToggleFullscreen = [self] {
-        if (self)
-            self->toggleFullScreen();
-    };
-    v->onCommand = [self](ShortcutAction action) {
-        if (self)
-            self->dispatchCommand(action);
-    };
+    v->onToggleInfo = call(&ViewerViewController::toggleInfoPanel);
+    v->onToggleFilmstrip = call(&ViewerViewController::toggleFilmstrip);
+    v->onToggleFullscreen = call(&ViewerViewController::toggleFullScreen);
+    v->onCommand = call(&ViewerViewController::dispatchCommand);
     v->onFirstFrame = [self](double width, double height) {
         if (!self)
             return;
@@ -248,14 +239,8 @@ void ViewerViewController::wireImageView()
         self->hideHudUnlessFlashing();
     };
     v->onPeekBegin = [self] { return self ? self->beginPeek() : false; };
-    v->onPeekEnd = [self] {
-        if (self)
-            self->endPeek();
-    };
-    v->onEscape = [self] {
-        if (self)
-            self->handleEscape();
-    };
+    v->onPeekEnd = call(&ViewerViewController::endPeek);
+    v->onEscape = call(&ViewerViewController::handleEscape);
     // Trash, rename, slideshow, single click and the controls belong to later
     // parts of the viewer: their keys do nothing until then.
 }
