@@ -143,12 +143,14 @@ std::optional<QSize> vipsBufferSize(const QByteArray &bytes)
 
 QImage vipsDecodeBuffer(const QByteArray &bytes, int maxPixelSize)
 {
-    const auto size = vipsBufferSize(bytes);
-    if (!size || size->isEmpty() || int64_t(size->width()) * size->height() > Codec::maxPixelCount)
-        return {};
+    initVips();
     try {
-        const int target = std::min(maxPixelSize, std::max(size->width(), size->height()));
+        // Opening reads the header only; the pixels are decoded by the thumbnail.
         VImage image = VImage::new_from_buffer(bytes.constData(), size_t(bytes.size()), "");
+        const int width = image.width(), height = image.height();
+        if (width <= 0 || height <= 0 || int64_t(width) * height > Codec::maxPixelCount)
+            return {};
+        const int target = std::min(maxPixelSize, std::max(width, height));
         VImage thumb = image.thumbnail_image(target, VImage::option()->set("height", target)->set("size", VIPS_SIZE_BOTH));
         return toQImage(thumb);
     } catch (const VError &) {
