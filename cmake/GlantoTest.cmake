@@ -1,14 +1,23 @@
-# add_glanto_test(<name> SOURCES <files...> LIBS <targets...> [ENV <VAR=value...>] [LABELS <labels...>])
+# add_glanto_test(<name> SOURCES <files...> LIBS <targets...> [ENV <VAR=value...>] [LABELS <labels...>]
+#                 [TIMEOUT <seconds>] [CORPUS])
 #
 # One GoogleTest executable per unit, registered with CTest. Every test gets a
 # private HOME and XDG directories under the build tree so that settings,
 # caches and the trash never touch the developer's own.
+#
+# With CORPUS the executable also holds sweeps over the full test corpus, in
+# suites whose name ends in "Corpus". They are registered as a second test,
+# <name>_corpus, which ctest reports as skipped when no corpus is found (the
+# sweeps skip themselves and say how to point GLANTO_CORPUS_DIR at one); <name>
+# runs everything else, on the photos bundled in tests/data/photos.
 find_package(GTest REQUIRED)
 
+# Looked for at run time (the environment's GLANTO_CORPUS_DIR wins); a folder
+# without manifest.tsv, or none, means the corpus sweeps are skipped.
 set(GLANTO_CORPUS_DIR "${CMAKE_SOURCE_DIR}/../shared/corpus" CACHE PATH "Shared image corpus")
 
 function(add_glanto_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
+  cmake_parse_arguments(T "CORPUS" "TIMEOUT" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Qt6::Core)
   target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
@@ -16,16 +25,30 @@ function(add_glanto_test name)
     GLANTO_CORPUS_DIR="${GLANTO_CORPUS_DIR}"
     GLANTO_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     GLANTO_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")
-  add_test(NAME ${name} COMMAND ${name})
-  set(home "${CMAKE_BINARY_DIR}/test-home/${name}")
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "HOME=${home};XDG_CONFIG_HOME=${home}/.config;XDG_CACHE_HOME=${home}/.cache;XDG_DATA_HOME=${home}/.local/share;QT_QPA_PLATFORM=offscreen;GLANTO_LANG=zh;${T_ENV}")
-  if(T_TIMEOUT)
-    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  set(tests ${name})
+  if(T_CORPUS)
+    add_test(NAME ${name} COMMAND ${name} --gtest_filter=-*Corpus.*)
+    add_test(NAME ${name}_corpus COMMAND ${name} --gtest_filter=*Corpus.*)
+    set_tests_properties(${name}_corpus PROPERTIES SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+    list(APPEND tests ${name}_corpus)
   else()
-    set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+    add_test(NAME ${name} COMMAND ${name})
   endif()
-  if(T_LABELS)
-    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
-  endif()
+  foreach(test IN LISTS tests)
+    set(home "${CMAKE_BINARY_DIR}/test-home/${test}")
+    set_tests_properties(${test} PROPERTIES
+      ENVIRONMENT "HOME=${home};XDG_CONFIG_HOME=${home}/.config;XDG_CACHE_HOME=${home}/.cache;XDG_DATA_HOME=${home}/.local/share;QT_QPA_PLATFORM=offscreen;GLANTO_LANG=zh;${T_ENV}")
+    set(timeout 300)
+    if(T_TIMEOUT)
+      set(timeout ${T_TIMEOUT})
+    endif()
+    # Sanitized builds run several times slower.
+    if(GLANTO_ASAN OR GLANTO_TSAN)
+      math(EXPR timeout "${timeout} * 4")
+    endif()
+    set_tests_properties(${test} PROPERTIES TIMEOUT ${timeout})
+    if(T_LABELS)
+      set_tests_properties(${test} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+  endforeach()
 endfunction()

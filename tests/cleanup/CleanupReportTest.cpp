@@ -5,6 +5,7 @@
 #include "cleanup/ImageMeasures.h"
 
 #include "TestApplication.h"
+#include "TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +27,6 @@
 
 namespace {
 
-const QString corpus = QStringLiteral(GLANTO_CORPUS_DIR);
-
 // Copies corpus files into the folder under new names, each with a fixed
 // modification time (one minute apart from 2024-05-01 12:00 UTC), so that
 // photos without EXIF dates sort and space the same on every run.
@@ -37,7 +36,7 @@ void populate(const QString &folder, const QVector<std::pair<QString, QString>> 
     int minute = 0;
     for (const auto &[source, name] : files) {
         const QString target = folder + "/" + name;
-        ASSERT_TRUE(QFile::copy(corpus + "/" + source, target)) << qPrintable(source);
+        ASSERT_TRUE(QFile::copy(TestData::photo(source), target)) << qPrintable(source);
         QFile file(target);
         ASSERT_TRUE(file.open(QIODevice::ReadWrite));
         file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
@@ -94,8 +93,14 @@ protected:
 
 } // namespace
 
-TEST_F(ReportTest, MixedFolderMatchesItsGolden)
+// The sweeps need the corpus; the other report tests run anywhere.
+class ReportCorpus : public ReportTest
 {
+};
+
+TEST_F(ReportCorpus, MixedFolderMatchesItsGolden)
+{
+    GLANTO_NEEDS_CORPUS();
     populate(dir.path(), {
         {"bursts/Issue 247-1.nef", "Issue 247-1.nef"},
         {"bursts/Issue 247-2.nef", "Issue 247-2.nef"},
@@ -116,8 +121,9 @@ TEST_F(ReportTest, MixedFolderMatchesItsGolden)
     EXPECT_EQ(normalized(cleanupReport(dir.path())), normalized(first)); // identical on every run
 }
 
-TEST_F(ReportTest, OnePhotoHasNoNeighbours)
+TEST_F(ReportCorpus, OnePhotoHasNoNeighbours)
 {
+    GLANTO_NEEDS_CORPUS();
     populate(dir.path(), {{"blurry/176_HONOR-7X_F.jpg", "only.jpg"}});
     compareWithGolden(cleanupReport(dir.path()), "report-single.txt");
 }

@@ -8,6 +8,7 @@
 #include "library/FolderModel.h"
 
 #include "TestApplication.h"
+#include "TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +92,11 @@ protected:
     QTemporaryDir dir;
     std::atomic<int> measureCalls{0};
     int progressCalls = 0;
+};
+
+// The sweep over the corpus's duplicates; the other scanner tests run anywhere.
+class ScannerCorpus : public ScannerTest
+{
 };
 
 } // namespace
@@ -316,9 +322,10 @@ TEST_F(ScannerTest, ReleasingARunningScannerWaitsForItsWorkers)
 // Every byte-identical pair the corpus manifest names is found, in whichever
 // folder it sits, and nothing else: edited copies (flipped, resized,
 // greyscale) are not exact duplicates.
-TEST_F(ScannerTest, CorpusDuplicatesAreExactlyTheByteIdenticalPairs)
+TEST_F(ScannerCorpus, DuplicatesAreExactlyTheByteIdenticalPairs)
 {
-    QFile manifest(GLANTO_CORPUS_DIR "/manifest.tsv");
+    GLANTO_NEEDS_CORPUS();
+    QFile manifest(TestData::corpusDir() + "/manifest.tsv");
     ASSERT_TRUE(manifest.open(QIODevice::ReadOnly));
     QSet<QString> expected; // "folder/keeper|loser" sorted pair
     const auto pairKey = [](const QString &folder, QString a, QString b) {
@@ -341,7 +348,7 @@ TEST_F(ScannerTest, CorpusDuplicatesAreExactlyTheByteIdenticalPairs)
     ASSERT_EQ(expected.size(), 4);
 
     QSet<QString> found;
-    const QDir corpus(GLANTO_CORPUS_DIR);
+    const QDir corpus(TestData::corpusDir());
     for (const QString &folder : corpus.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const QString path = corpus.filePath(folder);
         CleanupScanner s(path, makeUnits(FolderModel::listFolder(path).value_or(QList<ImageItem>{})), false);

@@ -1,4 +1,5 @@
 #include "cleanup/FeaturePrint.h"
+#include "TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@ namespace {
 // A corpus photo reduced as the analysis image would be (longest side 1280 at most).
 QImage corpusImage(const QString &relative)
 {
-    QImageReader reader(QStringLiteral(GLANTO_CORPUS_DIR "/") + relative);
+    QImageReader reader(TestData::photo(relative));
     reader.setAutoTransform(true);
     QSize size = reader.size();
     if (size.isValid() && std::max(size.width(), size.height()) > 1280)
@@ -97,8 +98,9 @@ TEST(FeaturePrint, BytesRoundTripAndForeignBytesAreInfinitelyFar)
     EXPECT_FALSE(FeaturePrint::compute(QImage(4, 4, QImage::Format_RGBA8888_Premultiplied)));
 }
 
-TEST(FeaturePrint, BurstNeighboursAreCloseAndOtherPicturesFar)
+TEST(FeaturePrintCorpus, BurstNeighboursAreCloseAndOtherPicturesFar)
 {
+    GLANTO_NEEDS_CORPUS();
     const QImage a = corpusImage("sharp/176_HONOR-7X_S.jpg");
     const QImage b = corpusImage("faces-open/happiness.jpg");
     const QImage c = corpusImage("sharp/106_NIKON-D3400-35MM_S.JPG");

@@ -1,6 +1,7 @@
 #include "cleanup/FaceEyesDetector.h"
 #include "cleanup/FeaturePrint.h"
 #include "cleanup/ImageMeasures.h"
+#include "TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@ namespace {
 
 QImage corpusImage(const QString &relative, int maxSide = 1280)
 {
-    QImageReader reader(QStringLiteral(GLANTO_CORPUS_DIR "/") + relative);
+    QImageReader reader(TestData::photo(relative));
     reader.setAutoTransform(true);
     const QSize size = reader.size();
     if (size.isValid() && std::max(size.width(), size.height()) > maxSide)
@@ -86,8 +87,9 @@ TEST(ImageAnalyzer, EyeOutlinesSitInTheUpperFaceInImagePixels)
     EXPECT_LT(std::abs(*f.yaw), 0.35);
 }
 
-TEST(ImageAnalyzer, ClosedEyesAreFlagged)
+TEST(ImageAnalyzerCorpus, ClosedEyesAreFlagged)
 {
+    GLANTO_NEEDS_CORPUS();
     // Eyes shut flat enough for the landmarks to follow the lids; eyes whose outline
     // reads half open (0.27) with dark lashes, told by their edges; and two faces cut
     // off by a tight crop, found by the second, close-up search.
@@ -105,8 +107,9 @@ TEST(ImageAnalyzer, ClosedEyesAreFlagged)
     }
 }
 
-TEST(ImageAnalyzer, SmallFacesAreFoundByTheUpsampledSearch)
+TEST(ImageAnalyzerCorpus, SmallFacesAreFoundByTheUpsampledSearch)
 {
+    GLANTO_NEEDS_CORPUS();
     // A portrait reduced until its face is about 50 px tall, placed on a larger photo
     // without people: too small for the plain detector, not for the search around skin.
     const QImage portrait = corpusImage("faces-open/obama.jpg", 200);
@@ -128,11 +131,12 @@ TEST(ImageAnalyzer, SmallFacesAreFoundByTheUpsampledSearch)
     EXPECT_LT(box.height(), 80.0);
 }
 
-TEST(ImageAnalyzer, NoOpenEyedPhotoOfTheCorpusIsFlagged)
+TEST(ImageAnalyzerCorpus, NoOpenEyedPhotoOfTheCorpusIsFlagged)
 {
+    GLANTO_NEEDS_CORPUS();
     // Smiling, light-eyed and small faces included: the eye rules must never call an
     // open eye shut (eyes too small to measure are left unjudged instead).
-    const QDir dir(QStringLiteral(GLANTO_CORPUS_DIR "/faces-open"));
+    const QDir dir(TestData::corpusDir() + QStringLiteral("/faces-open"));
     const QStringList names = dir.entryList(QDir::Files, QDir::Name);
     ASSERT_GE(names.size(), 30);
     int examined = 0;

@@ -1,4 +1,5 @@
 #include "cleanup/MetricsCache.h"
+#include "TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -172,7 +173,7 @@ TEST(MetricsCache, ForeignFilesReadAsEmpty)
     };
     EXPECT_TRUE(loadBytes("").isEmpty());
     EXPECT_TRUE(loadBytes("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict/></plist>").isEmpty());
-    QFile jpeg(GLANTO_CORPUS_DIR "/formats/hopper.jpg");
+    QFile jpeg(TestData::photo("formats/hopper.jpg"));
     ASSERT_TRUE(jpeg.open(QIODevice::ReadOnly));
     EXPECT_TRUE(loadBytes(jpeg.readAll()).isEmpty());
 

@@ -1,6 +1,7 @@
 #include "library/CaptureDate.h"
 #include "library/FolderModel.h"
 #include "platform/Metadata.h"
+#include "TestData.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,7 +22,6 @@
 
 namespace {
 
-const QString corpus = QStringLiteral(GLANTO_CORPUS_DIR);
 
 struct ManifestRow {
     QString path;
@@ -32,7 +32,7 @@ struct ManifestRow {
 QList<ManifestRow> manifestRows(const QStringList &folders)
 {
     QList<ManifestRow> rows;
-    QFile file(corpus + "/manifest.tsv");
+    QFile file(TestData::corpusDir() + "/manifest.tsv");
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return rows;
     QTextStream in(&file);
@@ -41,7 +41,7 @@ QList<ManifestRow> manifestRows(const QStringList &folders)
         const QStringList fields = in.readLine().split(u'\t');
         if (fields.size() < 3 || !folders.contains(fields[0].section(u'/', 0, 0)))
             continue;
-        ManifestRow row{corpus + "/" + fields[0], {}};
+        ManifestRow row{TestData::corpusDir() + "/" + fields[0], {}};
         for (const QString &property : fields[2].split(u';')) {
             const qsizetype equals = property.indexOf(u'=');
             if (equals > 0)
@@ -62,7 +62,7 @@ QString jpegWithDates(const QTemporaryDir &dir, const QString &name,
                       const std::vector<std::pair<std::string, std::string>> &tags)
 {
     const QString path = dir.filePath(name);
-    EXPECT_TRUE(QFile::copy(corpus + "/formats/hopper.jpg", path));
+    EXPECT_TRUE(QFile::copy(TestData::photo("formats/hopper.jpg"), path));
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     Metadata::initialize();
     auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
@@ -76,8 +76,9 @@ QString jpegWithDates(const QTemporaryDir &dir, const QString &name,
 }
 
 // First in the file, so that exiv2's one-time set-up happens under contention.
-TEST(CaptureDateTest, ReadsConcurrentlyFromManyThreads)
+TEST(CaptureDateCorpus, ReadsConcurrentlyFromManyThreads)
 {
+    GLANTO_NEEDS_CORPUS();
     QStringList paths;
     for (const ManifestRow &row : manifestRows({"exif", "raw"}))
         paths << row.path;
@@ -103,8 +104,9 @@ TEST(CaptureDateTest, ReadsConcurrentlyFromManyThreads)
     }
 }
 
-TEST(CaptureDateTest, CameraFilesGiveTheirOriginalCaptureTime)
+TEST(CaptureDateCorpus, CameraFilesGiveTheirOriginalCaptureTime)
 {
+    GLANTO_NEEDS_CORPUS();
     int checked = 0;
     for (const ManifestRow &row : manifestRows({"exif", "raw", "formats"})) {
         const auto truth = row.properties.value("datetime_original");
@@ -120,16 +122,22 @@ TEST(CaptureDateTest, CameraFilesGiveTheirOriginalCaptureTime)
     EXPECT_GE(checked, 45);
 
     // Spot checks that the wall-clock time is read in the local zone (UTC+8).
-    EXPECT_EQ(readCaptureDate(corpus + "/exif/Canon_40D.jpg"), utc(2008, 5, 30, 7, 56, 1));
-    EXPECT_EQ(readCaptureDate(corpus + "/exif/IMG_5195.HEIC"), utc(2021, 4, 11, 7, 47, 53));
-    EXPECT_EQ(readCaptureDate(corpus + "/raw/Canon-R6-pruned.CR3"), utc(2021, 5, 12, 4, 21, 21));
+    EXPECT_EQ(readCaptureDate(TestData::photo("exif/Canon_40D.jpg")), utc(2008, 5, 30, 7, 56, 1));
+    EXPECT_EQ(readCaptureDate(TestData::photo("exif/IMG_5195.HEIC")), utc(2021, 4, 11, 7, 47, 53));
+    EXPECT_EQ(readCaptureDate(TestData::photo("raw/Canon-R6-pruned.CR3")), utc(2021, 5, 12, 4, 21, 21));
+    // A Photoshop export that kept only the TIFF DateTime.
+    EXPECT_EQ(readCaptureDate(TestData::photo("exif/Canon_40D_photoshop_import.jpg")), utc(2008, 7, 31, 2, 5, 49));
+}
+
+TEST(CaptureDateTest, ACameraFileGivesItsOriginalCaptureTimeInTheLocalZone)
+{
+    EXPECT_EQ(readCaptureDate(TestData::photo("exif/Canon EOS 7D.jpg")), utc(2010, 12, 12, 4, 41, 35));
+    EXPECT_EQ(FolderModel::captureDate(TestData::photo("exif/Canon EOS 7D.jpg"), distantPast()),
+              utc(2010, 12, 12, 4, 41, 35));
 }
 
 TEST(CaptureDateTest, FallsBackFromOriginalToDigitizedToDateTime)
 {
-    // A Photoshop export that kept only the TIFF DateTime.
-    EXPECT_EQ(readCaptureDate(corpus + "/exif/Canon_40D_photoshop_import.jpg"), utc(2008, 7, 31, 2, 5, 49));
-
     QTemporaryDir dir;
     const QString all = jpegWithDates(dir, "all.jpg",
                                       {{Metadata::dateTimeOriginalKey, "2001:01:01 10:00:00"},
@@ -161,17 +169,27 @@ TEST(CaptureDateTest, FallsBackFromOriginalToDigitizedToDateTime)
 TEST(CaptureDateTest, FilesWithoutADateGiveTheFallbackElseTheDistantPast)
 {
     const QDateTime fallback = utc(2020, 1, 2, 3, 4, 5);
-    for (const char *name : {"exif/Reconyx_HC500_Hyperfire.jpg", "exif/exif.png", "exif/icc_profile.png",
-                             "formats/hopper.gif", "raw/CanonRaw.cr3"}) {
-        EXPECT_FALSE(readCaptureDate(corpus + "/" + name)) << name;
-        EXPECT_EQ(captureDate(corpus + "/" + name, fallback), fallback) << name;
-        EXPECT_EQ(captureDate(corpus + "/" + name), distantPast()) << name;
+    for (const char *name : {"exif/exif.png", "exif/icc_profile.png", "formats/hopper.gif"}) {
+        EXPECT_FALSE(readCaptureDate(TestData::photo(QLatin1String(name)))) << name;
+        EXPECT_EQ(captureDate(TestData::photo(QLatin1String(name)), fallback), fallback) << name;
+        EXPECT_EQ(captureDate(TestData::photo(QLatin1String(name))), distantPast()) << name;
     }
     EXPECT_LT(distantPast(), QDateTime::fromSecsSinceEpoch(-62'000'000'000LL, Qt::UTC));
 }
 
-TEST(CaptureDateTest, DamagedAndOddFilesGiveNothingAndNeverHang)
+TEST(CaptureDateCorpus, CameraFilesWithoutADateGiveTheFallback)
 {
+    GLANTO_NEEDS_CORPUS();
+    const QDateTime fallback = utc(2020, 1, 2, 3, 4, 5);
+    for (const char *name : {"exif/Reconyx_HC500_Hyperfire.jpg", "raw/CanonRaw.cr3"}) {
+        EXPECT_FALSE(readCaptureDate(TestData::photo(QLatin1String(name)))) << name;
+        EXPECT_EQ(captureDate(TestData::photo(QLatin1String(name)), fallback), fallback) << name;
+    }
+}
+
+TEST(CaptureDateCorpus, DamagedFilesGiveNothingOrTheirSurvivingTime)
+{
+    GLANTO_NEEDS_CORPUS();
     // Every damaged file of the corpus: no crash, and where the manifest
     // records a capture time that survived the damage, that time.
     const auto rows = manifestRows({"bad"});
@@ -184,7 +202,10 @@ TEST(CaptureDateTest, DamagedAndOddFilesGiveNothingAndNeverHang)
         }
         Metadata::readMetadata(row.path);
     }
+}
 
+TEST(CaptureDateTest, OddFilesGiveNothingAndNeverHang)
+{
     QTemporaryDir dir;
     const QString fifo = dir.filePath("pipe.jpg");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
@@ -227,7 +248,7 @@ TEST(CaptureDateTest, ParsesOnlyTheExifLayout)
 
 TEST(MetadataTest, ReadsExifAndXmpTagsAsText)
 {
-    const auto canon = Metadata::readMetadata(corpus + "/exif/Canon EOS 7D.jpg");
+    const auto canon = Metadata::readMetadata(TestData::photo("exif/Canon EOS 7D.jpg"));
     ASSERT_TRUE(canon);
     EXPECT_EQ(canon->value("Exif.Image.Make"), "Canon");
     EXPECT_EQ(canon->value("Exif.Image.Model"), "Canon EOS 7D");
@@ -237,8 +258,23 @@ TEST(MetadataTest, ReadsExifAndXmpTagsAsText)
     for (auto it = canon->values.cbegin(); it != canon->values.cend(); ++it)
         EXPECT_LE(it.value().size(), 4 * 64 * 1024) << qPrintable(it.key());
 
+    // A picture without metadata parses to an empty set, not to nothing.
+    const auto plain = Metadata::readMetadata(TestData::photo("formats/hopper.gif"));
+    ASSERT_TRUE(plain);
+    EXPECT_TRUE(plain->isEmpty());
+
+    // Unknown key names are simply absent.
+    const auto odd = Metadata::readMetadata(TestData::photo("exif/Canon EOS 7D.jpg"),
+                                            {"Exif.Nowhere.Thing", "Xmp.nobody.Rating", "Iptc.Bad.Key", "Exif.Image.Make"});
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->values.size(), 1);
+}
+
+TEST(MetadataCorpus, EveryCameraFileGivesItsMakeAndModel)
+{
+    GLANTO_NEEDS_CORPUS();
     // HEIF and CR3 metadata need exiv2's BMFF support switched on.
-    const auto iphone = Metadata::readMetadata(corpus + "/exif/IMG_5195.HEIC");
+    const auto iphone = Metadata::readMetadata(TestData::photo("exif/IMG_5195.HEIC"));
     ASSERT_TRUE(iphone);
     EXPECT_EQ(iphone->value("Exif.Image.Model"), "iPhone 11 Pro Max");
 
@@ -252,17 +288,6 @@ TEST(MetadataTest, ReadsExifAndXmpTagsAsText)
         EXPECT_EQ(tags->value("Exif.Image.Make").value_or(QString()).trimmed(), make) << qPrintable(row.path);
         EXPECT_FALSE(tags->value("Bogus.Key"));
     }
-
-    // A picture without metadata parses to an empty set, not to nothing.
-    const auto plain = Metadata::readMetadata(corpus + "/formats/hopper.gif");
-    ASSERT_TRUE(plain);
-    EXPECT_TRUE(plain->isEmpty());
-
-    // Unknown key names are simply absent.
-    const auto odd = Metadata::readMetadata(corpus + "/exif/Canon_40D.jpg",
-                                            {"Exif.Nowhere.Thing", "Xmp.nobody.Rating", "Iptc.Bad.Key", "Exif.Image.Make"});
-    ASSERT_TRUE(odd);
-    EXPECT_EQ(odd->values.size(), 1);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "CorpusManifest.h"
 #include "ImageCompare.h"
+#include "TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,7 @@ namespace {
 
 QString corpus(const char *relative)
 {
-    return QStringLiteral(GLANTO_CORPUS_DIR "/") + QLatin1String(relative);
+    return TestData::photo(QLatin1String(relative));
 }
 
 void expectDisplayReady(const QImage &image, const QString &what)
@@ -315,7 +316,7 @@ TEST(Codec, HeadersClaimingMoreThanAGigapixelAreRefusedUndecoded)
 
 TEST(Codec, TruncatedJpegGivesAPartialImageOrNothing)
 {
-    QFile source(corpus("exif/Nikon D70.jpg"));
+    QFile source(corpus("orientation/Landscape_1.jpg"));
     ASSERT_TRUE(source.open(QIODevice::ReadOnly));
     const QByteArray bytes = source.readAll();
     QTemporaryDir dir;
@@ -329,11 +330,15 @@ TEST(Codec, TruncatedJpegGivesAPartialImageOrNothing)
     }
 }
 
-// A JPEG preview is reduced row by row while it decodes; it must hold exactly the
-// pixels of the whole scaled decode reduced afterwards: every sampling layout,
-// progressive and grey files, odd sizes (the last rows and columns), a size that
-// needs no reduction, and streams cut short.
-TEST(Codec, JpegPreviewsReducedWhileDecodingMatchTheWholeDecodeReduced)
+namespace {
+
+struct JpegCase {
+    std::string name;
+    QByteArray bytes;
+    std::vector<int> sizes;
+};
+
+void expectRowReductionMatchesWholeDecode(const std::vector<JpegCase> &cases)
 {
     tjhandle tj = tjInitDecompress();
     ASSERT_NE(tj, nullptr);
@@ -374,20 +379,11 @@ TEST(Codec, JpegPreviewsReducedWhileDecodingMatchTheWholeDecodeReduced)
     };
     for (const Case &c : cases) {
         QFile file(corpus(c.file));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll().left(qsizetype(file.size() * c.keep));
-        for (int size : c.sizes) {
-            SCOPED_TRACE(std::string(c.file) + " keep " + std::to_string(c.keep) + " at " + std::to_string(size));
-            const QImage expected = wholeThenReduced(bytes, size);
-            ASSERT_FALSE(expected.isNull());
-            const QImage ours = CodecDetail::jpegDecode(reinterpret_cast<const uint8_t *>(bytes.constData()),
-                                                        size_t(bytes.size()), size, false,
-                                                        Codec::ScaleQuality::fast, 1);
-            ASSERT_EQ(ours.size(), expected.size());
-            EXPECT_TRUE(ours == expected);
-        }
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << c.file;
+        read.push_back({std::string(c.file) + " keep " + std::to_string(c.keep),
+                        file.readAll().left(qsizetype(file.size() * c.keep)), c.sizes});
     }
-    tjDestroy(tj);
+    expectRowReductionMatchesWholeDecode(read);
 }
 
 // The two-tap reduction against linear interpolation worked out in floating point,
@@ -418,6 +414,75 @@ TEST(Codec, MildReductionsInterpolateLinearlyUpToTheEdges)
             const auto [y0, y1, fy] = taps(y, from.height(), to.height());
             for (int x = 0; x < to.width(); ++x) {
                 const auto [x0, x1, fx] = taps(x, from.width(), to.width());
+    for (const JpegCase &c : cases) {
+        for (int size : c.sizes) {
+            SCOPED_TRACE(c.name + " at " + std::to_string(size));
+            const QImage expected = wholeThenReduced(c.bytes, size);
+            ASSERT_FALSE(expected.isNull());
+            const QImage ours = CodecDetail::jpegDecode(reinterpret_cast<const uint8_t *>(c.bytes.constData()),
+                                                        size_t(c.bytes.size()), size, false,
+                                                        Codec::ScaleQuality::fast, 1);
+            ASSERT_EQ(ours.size(), expected.size());
+            EXPECT_TRUE(ours == expected);
+        }
+    }
+    tjDestroy(tj);
+}
+
+// A picture with detail everywhere, JPEG-compressed with the given chroma
+// subsampling (and progressive when asked).
+QByteArray syntheticJpeg(int width, int height, int subsampling, bool progressive)
+{
+    std::vector<uint8_t> pixels(size_t(width) * size_t(height) * 4);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t *p = &pixels[(size_t(y) * size_t(width) + size_t(x)) * 4];
+            p[0] = uint8_t(128 + 100 * std::sin(x * 0.05) * std::cos(y * 0.03));
+            p[1] = uint8_t((x * 7 + y * 3) & 0xFF);
+            p[2] = uint8_t(((x / 9) ^ (y / 5)) * 13);
+            p[3] = 255;
+        }
+    }
+    tjhandle tj = tjInitCompress();
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    const int flags = progressive ? TJFLAG_PROGRESSIVE : 0;
+    QByteArray jpeg;
+    if (tjCompress2(tj, pixels.data(), width, 0, height, TJPF_RGBA, &out, &size, subsampling, 85, flags) == 0)
+        jpeg = QByteArray(reinterpret_cast<const char *>(out), qsizetype(size));
+    tjFree(out);
+    tjDestroy(tj);
+    return jpeg;
+}
+
+} // namespace
+
+// A JPEG preview is reduced row by row while it decodes; it must hold exactly the
+// pixels of the whole scaled decode reduced afterwards: every sampling layout,
+// progressive and grey files, odd sizes (the last rows and columns), a size that
+// needs no reduction, and streams cut short.
+TEST(Codec, JpegPreviewsReducedWhileDecodingMatchTheWholeDecodeReduced)
+{
+    const QByteArray wide = syntheticJpeg(3008, 2000, TJSAMP_422, false);
+    const QByteArray progressive = syntheticJpeg(2500, 1667, TJSAMP_420, true);
+    ASSERT_FALSE(wide.isEmpty());
+    ASSERT_FALSE(progressive.isEmpty());
+    QFile file(corpus("formats/progressive.jpg"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    expectRowReductionMatchesWholeDecode({
+        {"2x1 chroma", wide, {1504, 1503, 999, 377}}, // 1504 is an exact halving
+        {"1x2 chroma, portrait", syntheticJpeg(1536, 2048, TJSAMP_440, false), {1023, 255}},
+        {"2x2 chroma, progressive", progressive, {1249, 701}},
+        {"grey", syntheticJpeg(958, 717, TJSAMP_GRAY, false), {479, 97}},
+        {"no subsampling, odd width", file.readAll(), {455, 301, 57}},
+        {"2x1 chroma, half the stream", wide.left(wide.size() / 2), {999}},
+        {"progressive, 60% of the stream", progressive.left(progressive.size() * 6 / 10), {701}},
+    });
+}
+
+TEST(CodecCorpus, JpegPreviewsOfCameraFilesReducedWhileDecodingMatchTheWholeDecodeReduced)
+{
+    GLANTO_NEEDS_CORPUS();
                 for (int c = 0; c < 4; ++c) {
                     auto at = [&](int sx, int sy) { return double(src[size_t(sy) * sstride + sx * 4 + c]); };
                     const double want = (1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x1, y0))
@@ -432,6 +497,7 @@ TEST(Codec, MildReductionsInterpolateLinearlyUpToTheEdges)
 TEST(Codec, EmbeddedProfilesAreConvertedToSrgb)
 {
     // An Adobe RGB photo: compare with Qt's own colour-managed reading.
+    std::vector<JpegCase> read;
     const QString path = corpus("exif/Canon EOS 7D.jpg");
     QImage reference(path);
     ASSERT_FALSE(reference.isNull());

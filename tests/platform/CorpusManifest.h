@@ -1,6 +1,8 @@
 #pragma once
 
-// The shared corpus's manifest.tsv: what is true about each file.
+// The shared corpus's manifest.tsv: what is true about each file (empty without a corpus).
+
+#include "TestData.h"
 
 #include <QFile>
 #include <QMap>
@@ -35,7 +37,7 @@ struct CorpusEntry {
 inline QList<CorpusEntry> corpusEntries(const QString &purpose = {})
 {
     QList<CorpusEntry> entries;
-    QFile file(QStringLiteral(GLANTO_CORPUS_DIR "/manifest.tsv"));
+    QFile file(TestData::corpusDir() + QStringLiteral("/manifest.tsv"));
     if (!file.open(QIODevice::ReadOnly))
         return entries;
     file.readLine(); // header
@@ -45,7 +47,7 @@ inline QList<CorpusEntry> corpusEntries(const QString &purpose = {})
             continue;
         CorpusEntry entry;
         entry.relative = columns[0];
-        entry.path = QStringLiteral(GLANTO_CORPUS_DIR "/") + columns[0];
+        entry.path = TestData::corpusDir() + u'/' + columns[0];
         entry.purpose = columns[1];
         for (const QString &pair : columns[2].split(';', Qt::SkipEmptyParts)) {
             const qsizetype eq = pair.indexOf('=');

@@ -76,8 +76,8 @@ protected:
 TEST_F(ViewerControllerTest, NavigationWrapsAroundAtBothEnds)
 {
     copyInto(dir.path(), "formats/hopper.jpg", "a.jpg");                 // 128 x 128
-    copyInto(dir.path(), "exif/Canon_40D.jpg", "b.jpg");                 // 100 x 68
-    copyInto(dir.path(), "exif/Canon_DIGITAL_IXUS_400.jpg", "c.jpg");    // 100 x 75
+    makeJpeg(dir.path(), "b.jpg", 100, 68);                 // 100 x 68
+    makeJpeg(dir.path(), "c.jpg", 100, 75);    // 100 x 75
     viewer->open(dir.path());
     ASSERT_TRUE(settle());
     EXPECT_EQ(viewer->folderModel().index(), 0);
@@ -117,8 +117,9 @@ TEST_F(ViewerControllerTest, PrefetchLeansTheWayOfTravelAndDropsWhatIsFarBehind)
 {
     QStringList urls;
     for (int i = 0; i < 24; ++i)
-        urls << copyInto(dir.path(), i % 2 ? "exif/Canon_40D.jpg" : "formats/hopper.jpg",
-                         QStringLiteral("p%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+        urls << (i % 2 ? makeJpeg(dir.path(), QStringLiteral("p%1.jpg").arg(i, 2, 10, QLatin1Char('0')), 100, 68)
+                       : copyInto(dir.path(), "formats/hopper.jpg",
+                                  QStringLiteral("p%1.jpg").arg(i, 2, 10, QLatin1Char('0'))));
     viewer->open(dir.path());
     ASSERT_TRUE(settle());
     for (int i = 0; i < 3; ++i) {
@@ -150,7 +151,7 @@ TEST_F(ViewerControllerTest, PrefetchLeansTheWayOfTravelAndDropsWhatIsFarBehind)
 TEST_F(ViewerControllerTest, ADecodeThatFinishesAfterTheUserMovedOnIsNotShown)
 {
     copyInto(dir.path(), "formats/hopper.jpg", "a.jpg");      // 128 x 128
-    copyInto(dir.path(), "exif/Canon_40D.jpg", "b.jpg");      // 100 x 68
+    makeJpeg(dir.path(), "b.jpg", 100, 68);      // 100 x 68
     // Nothing is cached: both photos need a decode, and the user moves on before
     // the first one can come back.
     viewer->open(dir.path());
@@ -313,10 +314,14 @@ TEST_F(ViewerControllerTest, CommandsFlashTheirConfirmations)
 
 TEST_F(ViewerControllerTest, StaleThumbnailsNeverLandInReusedCells)
 {
-    // 600 photos in two looks: even positions hopper, odd the Canon.
-    for (int i = 0; i < 600; ++i)
-        copyInto(dir.path(), i % 2 ? "exif/Canon_40D.jpg" : "formats/hopper.jpg",
-                 QStringLiteral("f%1.jpg").arg(i, 3, 10, QLatin1Char('0')));
+    // 600 photos in two looks: even positions hopper, odd a made-up 100 x 68 JPEG.
+    for (int i = 0; i < 600; ++i) {
+        const QString name = QStringLiteral("f%1.jpg").arg(i, 3, 10, QLatin1Char('0'));
+        if (i % 2)
+            makeJpeg(dir.path(), name, 100, 68);
+        else
+            copyInto(dir.path(), "formats/hopper.jpg", name);
+    }
     viewer->open(dir.path());
     FilmstripView *strip = viewer->filmstrip();
     // Scroll fast: each jump repaints and reuses the cells before their thumbnails arrive.

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "TestData.h"
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QImage>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QString>
@@ -39,7 +41,21 @@ inline void spin(int ms)
 
 inline QString corpus(const QString &relative)
 {
-    return QStringLiteral(GLANTO_CORPUS_DIR "/") + relative;
+    return TestData::photo(relative);
+}
+
+// A JPEG of the given size written into dir under name: a plain photo of a
+// known size, where the test needs no particular camera file.
+inline QString makeJpeg(const QString &dir, const QString &name, int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x * 255 / width, y * 255 / height, 128));
+    }
+    const QString target = QDir(dir).filePath(name);
+    image.save(target, "JPG", 90);
+    return target;
 }
 
 // Copies a corpus file into dir under name.
