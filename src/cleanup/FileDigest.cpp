@@ -1,11 +1,11 @@
 #include "cleanup/FileDigest.h"
+#include "platform/RegularFile.h"
 
 #include <QFile>
 
 #include <openssl/evp.h>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,16 +29,12 @@ struct MdCtxDeleter {
 
 std::optional<QString> fileDigest(const QString &path)
 {
-    const QByteArray encoded = QFile::encodeName(path);
-    const int fd = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
+    // Only regular files: a FIFO named like a photo would block the hashing
+    // worker, and two sub-folders named like photos must not look like copies.
+    const int fd = RegularFile::openForReading(path);
     if (fd < 0)
         return std::nullopt;
     const FdCloser closer{fd};
-    // Only regular files: a sub-folder named like a photo opens too, and two of
-    // them must not look like identical files.
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     std::unique_ptr<EVP_MD_CTX, MdCtxDeleter> ctx(EVP_MD_CTX_new());

@@ -1,4 +1,5 @@
 #include "cleanup/MetricsCache.h"
+#include "platform/RegularFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -441,11 +442,8 @@ QHash<QString, CleanupMetrics> load(const QString &path)
 {
     // Only a regular file of bounded size is read: a FIFO under that name would
     // block the opening forever, a device would never end.
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.isFile() || info.size() > maxFileSize)
-        return {};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (path.isEmpty() || !RegularFile::open(file, path) || file.size() > maxFileSize)
         return {};
     const QByteArray bytes = file.read(maxFileSize + 1);
     return decode(bytes).value_or(QHash<QString, CleanupMetrics>{});

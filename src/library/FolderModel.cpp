@@ -42,28 +42,34 @@ QDateTime dateFrom(qint64 seconds, qint64 nanoseconds)
 
 // The three attributes of one entry, following symbolic links so that a
 // linked photo shows the photo's own dates and size. statx is asked for
-// exactly these three and nothing else; the birth time exists only where the
-// file system records it.
-void readAttributes(int directory, const char *name, ImageItem &item)
+// exactly these three and the type, and nothing else; the birth time exists
+// only where the file system records it. False when the entry is not a
+// regular file (or a link to one): a FIFO, socket, device or folder named
+// like a photo is no photo, and opening a FIFO would block its reader.
+bool readAttributes(int directory, const char *name, ImageItem &item)
 {
     struct statx info;
-    if (::statx(directory, name, AT_STATX_SYNC_AS_STAT, STATX_MTIME | STATX_BTIME | STATX_SIZE, &info) == 0) {
+    if (::statx(directory, name, AT_STATX_SYNC_AS_STAT, STATX_TYPE | STATX_MTIME | STATX_BTIME | STATX_SIZE,
+                &info) == 0) {
+        if (!(info.stx_mask & STATX_TYPE) || !S_ISREG(info.stx_mode))
+            return false;
         if (info.stx_mask & STATX_MTIME)
             item.modified = dateFrom(info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec);
         if (info.stx_mask & STATX_BTIME)
             item.created = dateFrom(info.stx_btime.tv_sec, info.stx_btime.tv_nsec);
         if (info.stx_mask & STATX_SIZE)
             item.fileSize = qint64(info.stx_size);
-        return;
+        return true;
     }
     if (errno != ENOSYS)
-        return;
+        return false;
     // Kernels or sandboxes without statx: plain stat, which has no birth time.
     struct stat plain;
-    if (::fstatat(directory, name, &plain, 0) == 0) {
-        item.modified = dateFrom(plain.st_mtim.tv_sec, plain.st_mtim.tv_nsec);
-        item.fileSize = qint64(plain.st_size);
-    }
+    if (::fstatat(directory, name, &plain, 0) != 0 || !S_ISREG(plain.st_mode))
+        return false;
+    item.modified = dateFrom(plain.st_mtim.tv_sec, plain.st_mtim.tv_nsec);
+    item.fileSize = qint64(plain.st_size);
+    return true;
 }
 
 class Directory
@@ -100,6 +106,7 @@ bool FolderModel::load(const QString &location)
     struct stat info;
     const bool exists = ::stat(QFile::encodeName(path).constData(), &info) == 0;
     const bool isFolder = exists && S_ISDIR(info.st_mode);
+    const bool isFile = exists && S_ISREG(info.st_mode);
     const QString folder = isFolder ? path : parentOf(path);
 
     QList<ImageItem> items = listFolder(folder).value_or(QList<ImageItem>{});
@@ -111,7 +118,7 @@ bool FolderModel::load(const QString &location)
         selected = path;
         const bool listed = std::any_of(items.cbegin(), items.cend(),
                                         [&path](const ImageItem &item) { return item.url == path; });
-        if (!listed && exists)
+        if (!listed && isFile)
             items.append(itemForFile(path));
     }
 
@@ -227,6 +234,10 @@ std::optional<QList<ImageItem>> FolderModel::listFolder(const QString &folder)
         // Hidden files, "." and "..".
         if (entry->d_name[0] == '.')
             continue;
+        // The type the folder records rules out the plainly special entries
+        // without a stat; links and unknown types are settled by the stat.
+        if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+            continue;
         QString name = QFile::decodeName(entry->d_name);
         if (isSupportedImageName(name))
             names.push_back({entry->d_name, std::move(name)});
@@ -234,10 +245,11 @@ std::optional<QList<ImageItem>> FolderModel::listFolder(const QString &folder)
 
     QList<ImageItem> items(qsizetype(names.size()));
     ImageItem *const out = items.data();
+    std::vector<char> regular(names.size(), 0);
     const auto fill = [&](size_t from, size_t to) {
         for (size_t i = from; i < to; ++i) {
             out[i].url = joined(folder, names[i].name);
-            readAttributes(fd, names[i].bytes.c_str(), out[i]);
+            regular[i] = readAttributes(fd, names[i].bytes.c_str(), out[i]);
         }
     };
     // One stat per file is nearly all of the cost, and almost all of it is
@@ -254,6 +266,15 @@ std::optional<QList<ImageItem>> FolderModel::listFolder(const QString &folder)
         fill(0, std::min(names.size(), share));
         for (std::thread &worker : workers)
             worker.join();
+    }
+    if (std::find(regular.cbegin(), regular.cend(), 0) != regular.cend()) {
+        QList<ImageItem> files;
+        files.reserve(items.size());
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (regular[i])
+                files.append(std::move(out[i]));
+        }
+        return files;
     }
     return items;
 }

@@ -2,6 +2,7 @@
 // frame reader (libvips and Qt see only the default image).
 
 #include "platform/CodecInternal.h"
+#include "platform/RegularFile.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -139,8 +140,8 @@ namespace CodecDetail {
 
 bool pngHasAnimationControl(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!RegularFile::open(file, path))
         return false;
     if (file.read(8) != QByteArray("\x89PNG\r\n\x1a\n", 8))
         return false;
@@ -164,9 +165,9 @@ bool pngHasAnimationControl(const QString &path)
 
 std::optional<AnimatedFrames> apngFrames(const QString &path)
 {
-    QFile file(path);
+    QFile file;
     // Animations are held decoded in memory; a file beyond 64 MiB is not played.
-    if (!file.open(QIODevice::ReadOnly) || file.size() > (qint64(64) << 20))
+    if (!RegularFile::open(file, path) || file.size() > (qint64(64) << 20))
         return std::nullopt;
     const QByteArray bytes = file.readAll();
     const auto chunks = pngChunks(bytes);

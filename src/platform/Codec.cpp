@@ -1,6 +1,7 @@
 #include "platform/Codec.h"
 
 #include "platform/CodecInternal.h"
+#include "platform/RegularFile.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -195,8 +196,8 @@ std::optional<ImageHeader> probe(const QString &path)
     case ImageFormat::jpeg: {
         // Only the markers before the image data are needed; 256 KiB holds them in
         // every camera file (EXIF with its thumbnail is at most 64 KiB).
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
+        QFile file;
+        if (!RegularFile::open(file, path))
             return std::nullopt;
         const QByteArray head = file.read(256 * 1024);
         const auto facts = jpegFacts(reinterpret_cast<const uint8_t *>(head.constData()), size_t(head.size()));
@@ -337,8 +338,8 @@ namespace CodecDetail {
 
 QByteArray readHead(const QString &path, qint64 bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!RegularFile::open(file, path))
         return {};
     return file.read(bytes);
 }
@@ -381,8 +382,10 @@ std::optional<FileView> readInto(QFile &file, qint64 size)
 
 std::optional<FileView> readWholeFile(const QString &path, qint64 limit)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Every decode starts here, through formatOfFile: anything but a regular file
+    // has no format, so no decoder below ever opens it.
+    QFile file;
+    if (!RegularFile::open(file, path))
         return std::nullopt;
     const qint64 size = file.size();
     if (size <= 0 || size > limit)
@@ -392,8 +395,8 @@ std::optional<FileView> readWholeFile(const QString &path, qint64 limit)
 
 std::optional<FileView> readFileRange(const QString &path, qint64 offset, qint64 length)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || offset < 0 || length <= 0 || offset > file.size()
+    QFile file;
+    if (!RegularFile::open(file, path) || offset < 0 || length <= 0 || offset > file.size()
         || length > file.size() - offset || !file.seek(offset))
         return std::nullopt;
     return readInto(file, length);

@@ -6,6 +6,7 @@
 // the size as shown is read from the same boxes without decoding.
 
 #include "platform/CodecInternal.h"
+#include "platform/RegularFile.h"
 
 #include <libheif/heif.h>
 
@@ -128,8 +129,8 @@ bool primaryTurnsAQuarter(QByteArrayView meta)
 // The meta box of the file, read without the media data after it.
 QByteArray metaBox(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!RegularFile::open(file, path))
         return {};
     qint64 at = 0;
     for (int i = 0; i < 64 && at + 8 <= file.size(); ++i) {

@@ -2,6 +2,7 @@
 // files hold several pictures; the largest one is the image.
 
 #include "platform/CodecInternal.h"
+#include "platform/RegularFile.h"
 
 #include <QFile>
 #include <QImageReader>
@@ -48,8 +49,8 @@ struct IcnsPicture {
 
 std::optional<IcnsPicture> largestIcnsPicture(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > (qint64(32) << 20))
+    QFile file;
+    if (!RegularFile::open(file, path) || file.size() > (qint64(32) << 20))
         return std::nullopt;
     IcnsPicture best;
     best.file = file.readAll();

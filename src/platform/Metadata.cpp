@@ -1,11 +1,10 @@
 #include "platform/Metadata.h"
+#include "platform/RegularFile.h"
 
 #include <QFile>
 #include <QLoggingCategory>
 
 #include <exiv2/exiv2.hpp>
-
-#include <sys/stat.h>
 
 #include <mutex>
 #include <string>
@@ -50,14 +49,6 @@ QString textOf(const std::string &value)
     return QString::fromStdString(value);
 }
 
-// A FIFO or device named photo.jpg would block or stream forever; exiv2 gets
-// regular files only.
-bool isRegularFile(const QByteArray &encodedPath)
-{
-    struct stat info;
-    return ::stat(encodedPath.constData(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // Opens the file, parses its metadata and hands the image to read(). Every
 // exception exiv2 (or the standard library below it) throws ends here.
 template<typename Reader>
@@ -67,7 +58,9 @@ auto withParsedImage(const QString &path, Reader &&read)
     if (path.isEmpty())
         return std::nullopt;
     const QByteArray encodedPath = QFile::encodeName(path);
-    if (!isRegularFile(encodedPath))
+    // A FIFO or device named photo.jpg would block or stream forever; exiv2
+    // gets regular files only.
+    if (!RegularFile::isRegular(encodedPath))
         return std::nullopt;
     Metadata::initialize();
     try {

@@ -7,6 +7,7 @@
 #include "platform/CodecInternal.h"
 
 #include "platform/Metadata.h"
+#include "platform/RegularFile.h"
 
 #include <exiv2/exiv2.hpp>
 #include <libraw/libraw.h>
@@ -69,6 +70,8 @@ RawHandle openRaw(const QString &path)
         perThread = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
         perThread->set_dataerror_handler(nullptr, nullptr); // no complaints about short files on stderr
     }
+    if (!RegularFile::isRegular(path))
+        return {};
     RawHandle raw(perThread.get());
     raw->recycle();
     try {
@@ -186,6 +189,8 @@ QImage develop(LibRaw &raw, int maxPixelSize, Codec::ScaleQuality quality)
 std::unique_ptr<Exiv2::Image> openExiv2(const QString &path)
 {
     Metadata::initialize();
+    if (!RegularFile::isRegular(path))
+        return nullptr;
     try {
         auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
         if (!image.get())
