@@ -450,10 +450,14 @@ QString profileDescription(cmsHPROFILE profile)
 }
 
 // Transforms are built once per distinct profile and shared; lcms2 transforms made
-// with NOCACHE may be used from several threads at once.
+// with NOCACHE may be used from several threads at once. Each holder keeps its
+// transform alive: when the cache lets go of its entries (past its bound), a
+// decode still converting rows with one of them finishes with it first.
+using SharedTransform = std::shared_ptr<void>; // null = profile unusable or sRGB already
+
 struct TransformCache {
     std::mutex lock;
-    QHash<QByteArray, cmsHTRANSFORM> transforms; // null = profile unusable or sRGB already
+    QHash<QByteArray, SharedTransform> transforms;
 };
 
 TransformCache &transformCache()
@@ -462,7 +466,10 @@ TransformCache &transformCache()
     return *cache;
 }
 
-cmsHTRANSFORM transformFor(const QByteArray &icc)
+// Odd folders with many distinct profiles keep the cache from growing without end.
+constexpr qsizetype maxCachedTransforms = 64;
+
+SharedTransform transformFor(const QByteArray &icc)
 {
     TransformCache &cache = transformCache();
     {
@@ -471,28 +478,21 @@ cmsHTRANSFORM transformFor(const QByteArray &icc)
         if (it != cache.transforms.constEnd())
             return it.value();
     }
-    cmsHTRANSFORM transform = nullptr;
+    SharedTransform transform;
     Profile in(cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size())));
     if (in && cmsGetColorSpace(in.get()) == cmsSigRgbData && !profileDescription(in.get()).startsWith("sRGB")) {
         Profile out(cmsCreate_sRGBProfile());
-        transform = cmsCreateTransform(in.get(), TYPE_RGBA_8, out.get(), TYPE_RGBA_8, INTENT_RELATIVE_COLORIMETRIC,
-                                       cmsFLAGS_NOCACHE | cmsFLAGS_COPY_ALPHA);
+        if (cmsHTRANSFORM made = cmsCreateTransform(in.get(), TYPE_RGBA_8, out.get(), TYPE_RGBA_8,
+                                                    INTENT_RELATIVE_COLORIMETRIC,
+                                                    cmsFLAGS_NOCACHE | cmsFLAGS_COPY_ALPHA))
+            transform = SharedTransform(made, cmsDeleteTransform);
     }
     std::lock_guard guard(cache.lock);
-    if (cache.transforms.size() > 64) {
-        // Leak-free bound for odd folders with many distinct profiles.
-        for (cmsHTRANSFORM t : std::as_const(cache.transforms)) {
-            if (t)
-                cmsDeleteTransform(t);
-        }
-        cache.transforms.clear();
-    }
     const auto it = cache.transforms.constFind(icc);
-    if (it != cache.transforms.constEnd()) {
-        if (transform)
-            cmsDeleteTransform(transform);
-        return it.value();
-    }
+    if (it != cache.transforms.constEnd())
+        return it.value(); // another thread made it meanwhile; ours goes with this scope
+    if (cache.transforms.size() >= maxCachedTransforms)
+        cache.transforms.clear(); // transforms still in use live on with their users
     cache.transforms.insert(icc, transform);
     return transform;
 }
@@ -503,13 +503,13 @@ bool iccToSrgbInPlace(QImage &image, const QByteArray &iccProfile)
 {
     if (iccProfile.isEmpty() || image.isNull() || image.format() != QImage::Format_RGBA8888_Premultiplied)
         return false;
-    cmsHTRANSFORM transform = transformFor(iccProfile);
+    const SharedTransform transform = transformFor(iccProfile);
     if (!transform)
         return false;
     // Opaque pixels only reach here (JPEG), so premultiplied and straight agree.
     for (int y = 0; y < image.height(); ++y) {
         uchar *row = image.scanLine(y);
-        cmsDoTransform(transform, row, row, cmsUInt32Number(image.width()));
+        cmsDoTransform(transform.get(), row, row, cmsUInt32Number(image.width()));
     }
     return true;
 }
