@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cmath>
 #include <limits>
 
@@ -157,6 +158,12 @@ int runCleanupReport(const QString &folder)
 {
     const QByteArray text = cleanupReport(folder).toUtf8() + '\n';
     std::fflush(stdout); // nothing buffered earlier may land inside the report
-    writeAll(STDOUT_FILENO, text);
+    // A report that did not reach its reader (a full disk, a closed pipe) is a
+    // failure the caller must be able to see.
+    if (!writeAll(STDOUT_FILENO, text)) {
+        const int error = errno;
+        std::fprintf(stderr, "glanto: cannot write the cleanup report: %s\n", std::strerror(error));
+        return 1;
+    }
     return 0;
 }

@@ -9,8 +9,9 @@ class CleanupScanner;
 // neighbours in capture order, the resulting groups and the timing, as
 // tab-separated text on standard output in one write. Needs a
 // QCoreApplication; runs an event loop of its own until the scan has finished.
-// Returns the process exit status (always 0: a folder that cannot be listed is
-// reported as one without photos).
+// Returns the process exit status: 0 once the whole report is written (a folder
+// that cannot be listed is reported as one without photos), 1 when writing it
+// failed.
 int runCleanupReport(const QString &folder);
 
 // The report text of a folder, without the final line feed (blocking).

@@ -1,5 +1,6 @@
 #include "cleanup/CleanupScanner.h"
 
+#include "cleanup/FaceEyesDetector.h"
 #include "cleanup/FileDigest.h"
 #include "cleanup/ImageMeasures.h"
 #include "cleanup/MetricsCache.h"
@@ -11,6 +12,7 @@
 #include <QMutex>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <vector>
@@ -108,6 +110,7 @@ std::optional<CleanupMetrics> computeMetrics(const CleanupUnit &unit)
     if (!measures.featurePrint.isEmpty())
         metrics.featurePrint = measures.featurePrint;
     metrics.printRevision = FeaturePrint::revision();
+    metrics.eyesMeasured = FaceEyesDetector::hasLandmarkModel();
     metrics.version = cleanupMetricsVersion;
     return metrics;
 }
@@ -155,19 +158,43 @@ void CleanupScanner::start()
     startTime.start();
     lastProgress = 0;
 
-    const QHash<QString, CleanupMetrics> cached = cacheURL ? MetricsCache::load(*cacheURL)
-                                                           : QHash<QString, CleanupMetrics>{};
-    const int revision = FeaturePrint::revision();
-    QVector<CleanupUnit> todo;
-    for (const CleanupUnit &unit : units) {
-        const auto it = cached.constFind(QFileInfo(unit.primary).fileName());
-        if (it != cached.cend() && MetricsCache::isValidFor(it.value(), unit, revision))
-            metrics.insert(unit.primary, it.value());
-        else
-            todo.append(unit);
-    }
-    done = int(units.size() - todo.size());
-    QMetaObject::invokeMethod(this, [this] { reportProgress(); }, Qt::QueuedConnection);
+    // The cache file is read on a worker: a big folder's cache takes a while to
+    // check and decode, and this is the main thread.
+    std::shared_ptr<Shared> state = shared;
+    queue->start([this, state, cacheURL = cacheURL, units = units] {
+        if (state->cancelled)
+            return;
+        QHash<QString, CleanupMetrics> valid;
+        QVector<CleanupUnit> todo;
+        const QHash<QString, CleanupMetrics> cached = cacheURL ? MetricsCache::load(*cacheURL)
+                                                               : QHash<QString, CleanupMetrics>{};
+        // Looking for the landmark model loads it (100 MB): only when a record
+        // measured without it could be refreshed.
+        const bool blindRecords = std::any_of(cached.cbegin(), cached.cend(), [](const CleanupMetrics &m) {
+            return !m.eyesMeasured && m.faceCount > 0;
+        });
+        const bool landmarkModel = blindRecords && FaceEyesDetector::hasLandmarkModel();
+        const int revision = FeaturePrint::revision();
+        for (const CleanupUnit &unit : units) {
+            const auto it = cached.constFind(QFileInfo(unit.primary).fileName());
+            if (it != cached.cend() && MetricsCache::isValidFor(it.value(), unit, revision, landmarkModel))
+                valid.insert(unit.primary, it.value());
+            else
+                todo.append(unit);
+        }
+        QMetaObject::invokeMethod(
+            this, [this, valid = std::move(valid), todo = std::move(todo)] { cacheLoaded(valid, todo); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CleanupScanner::cacheLoaded(const QHash<QString, CleanupMetrics> &valid, const QVector<CleanupUnit> &todo)
+{
+    if (shared->cancelled)
+        return;
+    metrics.insert(valid);
+    done = int(valid.size());
+    reportProgress();
     queueWork(todo);
 }
 

@@ -29,7 +29,8 @@ public:
                    QObject *parent = nullptr);
     ~CleanupScanner() override;
 
-    // Main thread. Loads the cache, reports progress once and queues the work.
+    // Main thread. Reads the cache on a worker, then (back on the main thread)
+    // reports progress once and queues the work.
     void start();
     // Main thread. Drops the queued work, keeps the result of nothing still
     // running, and saves what has been measured so far.
@@ -64,6 +65,7 @@ public:
 private:
     struct Shared;
 
+    void cacheLoaded(const QHash<QString, CleanupMetrics> &valid, const QVector<CleanupUnit> &todo);
     void queueWork(const QVector<CleanupUnit> &todo);
     void measuredOne(const QString &primary, std::optional<CleanupMetrics> result);
     void complete();

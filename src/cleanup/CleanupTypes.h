@@ -44,13 +44,19 @@ struct CleanupMetrics {
     QVector<float> eyeDarkness;  // parallel to eyeOpenness
     std::optional<QByteArray> featurePrint;
     int printRevision = 0;
-    int version = 1;
+    int version = 2;
+    // False when the faces were found without the face-landmark model, so that
+    // their eyes could not be measured: such a record is measured again once the
+    // model is there.
+    bool eyesMeasured = true;
 
     friend bool operator==(const CleanupMetrics &, const CleanupMetrics &) = default;
 };
 
 // The current record format; entries of any other version are measured again.
-constexpr int cleanupMetricsVersion = 1;
+// Version 1 records did not say whether the landmark model was missing when
+// they were measured, so none of them can be trusted on that point.
+constexpr int cleanupMetricsVersion = 2;
 
 // Seconds since 1970 of a date, 0 when it is absent (the form dates take in metrics).
 double secondsSince1970(const std::optional<QDateTime> &date);

@@ -294,6 +294,10 @@ std::optional<CleanupMetrics> readEntry(plist_t dict)
         return std::nullopt;
     const uint32_t faceTotal = plist_array_get_size(faces);
     for (uint32_t i = 0; i < faceTotal; ++i) {
+    qint64 withoutLandmarks = 0;
+    if (plist_dict_get_item(dict, "withoutLandmarks") && !readInteger(dict, "withoutLandmarks", 1, withoutLandmarks))
+        return std::nullopt;
+    m.eyesMeasured = withoutLandmarks == 0;
         QRectF rect;
         if (!readRect(plist_array_get_item(faces, i), rect))
             return std::nullopt;
@@ -364,6 +368,8 @@ QString directory()
     if (base.isEmpty())
         return {};
     return base + QStringLiteral("/Glanto/Cleanup");
+    if (!m.eyesMeasured)
+        plist_dict_set_item(dict, "withoutLandmarks", plist_new_uint(1));
 }
 
 QString standardizedPath(const QString &folder)
@@ -466,10 +472,12 @@ bool save(const QString &path, const QHash<QString, CleanupMetrics> &byName)
     return file.commit();
 }
 
-bool isValidFor(const CleanupMetrics &entry, const CleanupUnit &unit, int printRevision)
+bool isValidFor(const CleanupMetrics &entry, const CleanupUnit &unit, int printRevision, bool landmarkModel)
 {
     return entry.fileSize == unit.fileSize && entry.modified == secondsSince1970(unit.modified)
         && entry.printRevision == printRevision && entry.version == cleanupMetricsVersion;
 }
 
 } // namespace MetricsCache
+    if (!entry.eyesMeasured && entry.faceCount > 0 && landmarkModel)
+        return false;

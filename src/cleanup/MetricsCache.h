@@ -36,8 +36,9 @@ std::optional<QHash<QString, CleanupMetrics>> decode(const QByteArray &bytes);
 
 // Whether a cached entry still describes the unit: same total size, same
 // modification time to the last bit, the feature-print revision in use and the
-// current record version.
-bool isValidFor(const CleanupMetrics &entry, const CleanupUnit &unit, int printRevision);
+// current record version. A record whose faces had no eye measures for want of
+// the landmark model is stale once the model is there (landmarkModel).
+bool isValidFor(const CleanupMetrics &entry, const CleanupUnit &unit, int printRevision, bool landmarkModel);
 
 // Cache files larger than this are not read at all.
 constexpr qint64 maxFileSize = 256 * 1024 * 1024;

@@ -214,3 +214,18 @@ TEST_F(ReportTest, RunWritesTheReportAndALineFeedToStandardOutput)
     EXPECT_TRUE(text.endsWith(" ms/unit (2 workers)\n"));
     EXPECT_EQ(text.count('\n'), 7);
 }
+
+TEST_F(ReportTest, RunFailsWhenTheReportCannotBeWritten)
+{
+    // /dev/full takes nothing: every write fails with "no space left".
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    const int fd = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+    const int status = runCleanupReport(dir.filePath("nothing here"));
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    EXPECT_NE(status, 0);
+}

@@ -2,6 +2,7 @@
 
 #include "cleanup/CleanupGrouping.h"
 #include "cleanup/CleanupUnits.h"
+#include "cleanup/FaceEyesDetector.h"
 #include "cleanup/FileDigest.h"
 #include "cleanup/ImageMeasures.h"
 #include "cleanup/MetricsCache.h"
@@ -153,6 +154,27 @@ TEST_F(ScannerTest, EntriesOfAnotherRevisionOrVersionAreMeasuredAgain)
     measureCalls = 0;
     run(*scanner(true));
     EXPECT_EQ(measureCalls, 2);
+}
+
+TEST_F(ScannerTest, FacesMeasuredWithoutTheLandmarkModelAreMeasuredAgainOnceItIsThere)
+{
+    if (!FaceEyesDetector::hasLandmarkModel())
+        GTEST_SKIP() << "no face-landmark model at " << qPrintable(FaceEyesDetector::landmarkModelPath());
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        writeFile(path(name), name);
+    auto first = scanner(true);
+    run(*first);
+    QHash<QString, CleanupMetrics> stored = MetricsCache::load(*first->cacheURL);
+    stored["a.jpg"].faceCount = 2;
+    stored["a.jpg"].eyesMeasured = false; // faces found, eyes not measured: the model was missing
+    stored["b.jpg"].eyesMeasured = false; // no faces: nothing the model would change
+    ASSERT_TRUE(MetricsCache::save(*first->cacheURL, stored));
+
+    measureCalls = 0;
+    auto again = scanner(true);
+    run(*again);
+    EXPECT_EQ(measureCalls, 1);
+    EXPECT_TRUE(MetricsCache::load(*again->cacheURL).value("a.jpg").eyesMeasured);
 }
 
 TEST_F(ScannerTest, AHostileCacheFileMeansMeasuringEverythingAndReplacingIt)

@@ -28,7 +28,7 @@ CleanupMetrics sampleMetrics(int seed)
     m.eyeDarkness = {0.2f, 0.05f};
     m.featurePrint = QByteArray("\x00\x01\xfe\xff print", 10);
     m.printRevision = 7;
-    m.version = 1;
+    m.version = cleanupMetricsVersion;
     return m;
 }
 
@@ -132,26 +132,54 @@ TEST(MetricsCache, AnEntryIsValidOnlyForTheSameSizeTimeRevisionAndVersion)
     entry.fileSize = 1234;
     entry.modified = 1714564800.125;
     entry.printRevision = 7;
-    entry.version = 1;
-    EXPECT_TRUE(MetricsCache::isValidFor(entry, unit, 7));
-    EXPECT_FALSE(MetricsCache::isValidFor(entry, unit, 8));
+    entry.version = cleanupMetricsVersion;
+    EXPECT_TRUE(MetricsCache::isValidFor(entry, unit, 7, true));
+    EXPECT_FALSE(MetricsCache::isValidFor(entry, unit, 8, true));
 
     CleanupMetrics changed = entry;
     changed.fileSize = 1235;
-    EXPECT_FALSE(MetricsCache::isValidFor(changed, unit, 7));
+    EXPECT_FALSE(MetricsCache::isValidFor(changed, unit, 7, true));
     changed = entry;
     changed.modified = 1714564800.126;
-    EXPECT_FALSE(MetricsCache::isValidFor(changed, unit, 7));
+    EXPECT_FALSE(MetricsCache::isValidFor(changed, unit, 7, true));
     changed = entry;
     changed.version = 0;
-    EXPECT_FALSE(MetricsCache::isValidFor(changed, unit, 7));
+    EXPECT_FALSE(MetricsCache::isValidFor(changed, unit, 7, true));
 
     // A unit without a date matches only an entry that stored 0.
     const CleanupUnit undated{"/f/a.jpg", {}, 1234, std::nullopt};
-    EXPECT_FALSE(MetricsCache::isValidFor(entry, undated, 7));
+    EXPECT_FALSE(MetricsCache::isValidFor(entry, undated, 7, true));
     changed = entry;
     changed.modified = 0;
-    EXPECT_TRUE(MetricsCache::isValidFor(changed, undated, 7));
+    EXPECT_TRUE(MetricsCache::isValidFor(changed, undated, 7, true));
+}
+
+TEST(MetricsCache, FacesMeasuredWithoutTheLandmarkModelAreMeasuredAgainOnceItIsThere)
+{
+    const QDateTime modified = QDateTime::fromMSecsSinceEpoch(1714564800125, QTimeZone::utc());
+    const CleanupUnit unit{"/f/a.jpg", {}, 4'000'000, modified};
+    CleanupMetrics blind = sampleMetrics(0);
+    blind.modified = 1714564800.125;
+    blind.eyeOpenness.clear();
+    blind.eyeDarkness.clear();
+    blind.eyesMeasured = false;
+    EXPECT_TRUE(MetricsCache::isValidFor(blind, unit, 7, false));
+    EXPECT_FALSE(MetricsCache::isValidFor(blind, unit, 7, true));
+    // Without faces the model would not have changed anything.
+    CleanupMetrics faceless = blind;
+    faceless.faceCount = 0;
+    EXPECT_TRUE(MetricsCache::isValidFor(faceless, unit, 7, true));
+
+    // The mark survives the cache file; records of the first version, which
+    // never had it, are all measured again.
+    const auto decoded = MetricsCache::decode(MetricsCache::encode({{"a.jpg", blind}, {"b.jpg", sampleMetrics(1)}}));
+    ASSERT_TRUE(decoded);
+    EXPECT_FALSE(decoded->value("a.jpg").eyesMeasured);
+    EXPECT_TRUE(decoded->value("b.jpg").eyesMeasured);
+    CleanupMetrics old = sampleMetrics(0);
+    old.modified = 1714564800.125;
+    old.version = 1;
+    EXPECT_FALSE(MetricsCache::isValidFor(old, unit, 7, true));
 }
 
 TEST(MetricsCache, TruncatedFilesReadAsEmpty)
