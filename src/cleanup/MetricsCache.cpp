@@ -53,18 +53,30 @@ public:
             return false;
         if (objectCount > (size - 32 - tableOffset) / offsetSize)
             return false;
-        nodeBudget = std::min<quint64>(20'000'000, 2 * size + 1000);
-        states.assign(objectCount, State{});
+        // Every object of a real cache file takes several bytes (a marker, its
+        // value, its slot in the offset table), so a file claiming more objects
+        // than a quarter of its size is not ours; and the walk's own memory, four
+        // bytes an object, stays within the file's size.
+        if (objectCount > size / 4)
+            return false;
+        // A real cache file parses into fewer nodes than a quarter of its bytes
+        // (a record is some hundreds of bytes and a few dozen nodes); a hostile
+        // one that shares objects to multiply the tree gets no further.
+        nodeBudget = std::min<quint64>(4'000'000, size / 4 + 1000);
+        states.assign(objectCount, 0);
         return visit(top, 0);
     }
 
 private:
     static constexpr int maxDepth = 8;
 
-    struct State {
-        quint8 phase = 0; // 0 unseen, 1 in progress, 2 done
-        quint64 nodes = 0;
-    };
+    // One word an object: the phase in the top two bits (0 unseen, 1 in progress,
+    // 2 done) and, once done, the nodes its tree holds (below the node budget,
+    // which fits the other 30 bits).
+    using State = quint32;
+    static constexpr State inProgress = State(1) << 30;
+    static constexpr State done = State(2) << 30;
+    static constexpr State nodeMask = inProgress - 1;
 
     static quint64 bigEndian(const unsigned char *p, int n)
     {
@@ -109,10 +121,10 @@ private:
     bool visit(quint64 index, int depth)
     {
         State &state = states[index];
-        if (state.phase == 1)
+        if (state & inProgress)
             return false; // a container that contains itself
-        if (state.phase == 2)
-            return spend(state.nodes);
+        if (state & done)
+            return spend(state & nodeMask);
         if (depth > maxDepth)
             return false;
 
@@ -151,7 +163,7 @@ private:
             const quint64 refs = type == 0xD ? 2 * n : n;
             if (n > tableOffset || !fits(p, refs, refSize))
                 return false;
-            state.phase = 1;
+            state = inProgress;
             const quint64 before = spent;
             for (quint64 i = 0; i < refs; ++i) {
                 const quint64 child = bigEndian(data + p + i * refSize, refSize);
@@ -166,8 +178,9 @@ private:
             return false;
         }
 
-        state.phase = 2;
-        state.nodes = nodes;
+        if (nodes > nodeMask)
+            return false;
+        state = done | State(nodes);
         return spend(nodes);
     }
 
@@ -281,6 +294,10 @@ std::optional<CleanupMetrics> readEntry(plist_t dict)
     m.faceCount = int(faceCount);
     m.printRevision = int(revision);
     m.version = int(version);
+    qint64 withoutLandmarks = 0;
+    if (plist_dict_get_item(dict, "withoutLandmarks") && !readInteger(dict, "withoutLandmarks", 1, withoutLandmarks))
+        return std::nullopt;
+    m.eyesMeasured = withoutLandmarks == 0;
 
     if (plist_t node = plist_dict_get_item(dict, "faceSharpness")) {
         double v = 0;
@@ -294,10 +311,6 @@ std::optional<CleanupMetrics> readEntry(plist_t dict)
         return std::nullopt;
     const uint32_t faceTotal = plist_array_get_size(faces);
     for (uint32_t i = 0; i < faceTotal; ++i) {
-    qint64 withoutLandmarks = 0;
-    if (plist_dict_get_item(dict, "withoutLandmarks") && !readInteger(dict, "withoutLandmarks", 1, withoutLandmarks))
-        return std::nullopt;
-    m.eyesMeasured = withoutLandmarks == 0;
         QRectF rect;
         if (!readRect(plist_array_get_item(faces, i), rect))
             return std::nullopt;
@@ -355,6 +368,8 @@ plist_t encodeEntry(const CleanupMetrics &m)
                             plist_new_data(m.featurePrint->constData(), uint64_t(m.featurePrint->size())));
     plist_dict_set_item(dict, "printRevision", plist_new_uint(uint64_t(std::max(0, m.printRevision))));
     plist_dict_set_item(dict, "version", plist_new_uint(uint64_t(std::max(0, m.version))));
+    if (!m.eyesMeasured)
+        plist_dict_set_item(dict, "withoutLandmarks", plist_new_uint(1));
     return dict;
 }
 
@@ -368,8 +383,6 @@ QString directory()
     if (base.isEmpty())
         return {};
     return base + QStringLiteral("/Glanto/Cleanup");
-    if (!m.eyesMeasured)
-        plist_dict_set_item(dict, "withoutLandmarks", plist_new_uint(1));
 }
 
 QString standardizedPath(const QString &folder)
@@ -474,10 +487,10 @@ bool save(const QString &path, const QHash<QString, CleanupMetrics> &byName)
 
 bool isValidFor(const CleanupMetrics &entry, const CleanupUnit &unit, int printRevision, bool landmarkModel)
 {
+    if (!entry.eyesMeasured && entry.faceCount > 0 && landmarkModel)
+        return false;
     return entry.fileSize == unit.fileSize && entry.modified == secondsSince1970(unit.modified)
         && entry.printRevision == printRevision && entry.version == cleanupMetricsVersion;
 }
 
 } // namespace MetricsCache
-    if (!entry.eyesMeasured && entry.faceCount > 0 && landmarkModel)
-        return false;

@@ -40,7 +40,8 @@ std::optional<QHash<QString, CleanupMetrics>> decode(const QByteArray &bytes);
 // the landmark model is stale once the model is there (landmarkModel).
 bool isValidFor(const CleanupMetrics &entry, const CleanupUnit &unit, int printRevision, bool landmarkModel);
 
-// Cache files larger than this are not read at all.
-constexpr qint64 maxFileSize = 256 * 1024 * 1024;
+// Cache files larger than this are not read at all: a record is well under a
+// kilobyte, so this holds the measurements of some hundred thousand photos.
+constexpr qint64 maxFileSize = 64 * 1024 * 1024;
 
 } // namespace MetricsCache

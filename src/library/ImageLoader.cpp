@@ -71,6 +71,7 @@ ImageCacheLimits ImageCacheLimits::forPhysicalMemory(uint64_t bytes)
     ImageCacheLimits limits;
     limits.previewCost = clampedLimit(bytes, 48, 96 * MiB, 320 * MiB);
     limits.fullCost = clampedLimit(bytes, 24, 192 * MiB, 640 * MiB);
+    limits.decodeBudget = 2 * limits.fullCost;
     return limits;
 }
 
@@ -95,6 +96,9 @@ ImageLoader &ImageLoader::shared()
 {
     static ImageLoader *instance = [] {
         auto *loader = new ImageLoader(physicalMemory()); // lives for the process
+        // A picture that must be decoded whole may take twice what the full-size
+        // cache holds: more could never be kept, and untrusted files get no more.
+        Codec::setDecodeBudgetBytes(loader->limits().decodeBudget);
         // The memory monitor belongs to the main thread's event loop.
         if (QCoreApplication *app = QCoreApplication::instance()) {
             auto attach = [loader] {

@@ -27,6 +27,8 @@ struct ImageCacheLimits {
     int64_t fullCost = 0;
     int thumbCount = 800;
     int infoCount = 4000;
+    // What one decode may hold of a picture it must decode whole (Codec's decode budget).
+    int64_t decodeBudget = 0;
 
     // The limits for a machine with the given physical memory in bytes.
     static ImageCacheLimits forPhysicalMemory(uint64_t bytes);

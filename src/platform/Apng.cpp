@@ -8,8 +8,10 @@
 #include <QFile>
 #include <QPainter>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -213,14 +215,22 @@ std::optional<AnimatedFrames> apngFrames(const QString &path)
         return std::nullopt;
     const quint32 width = be32(ihdr, 0);
     const quint32 height = be32(ihdr, 4);
-    if (width == 0 || height == 0 || quint64(width) * height * quint64(frames.size()) > (quint64(256) << 20))
+    if (width == 0 || height == 0 || quint64(width) * height > quint64(Codec::maxPixelCount))
+        return std::nullopt;
+    // Every frame is held decoded: as many as the decode budget allows are
+    // played (at least two, or the file is shown as a still).
+    const quint64 frameBytes = quint64(width) * height * 4;
+    const qsizetype playable = qsizetype(std::min<quint64>(quint64(frames.size()),
+                                                           quint64(Codec::decodeBudgetBytes()) / frameBytes));
+    if (playable < 2)
         return std::nullopt;
 
     AnimatedFrames result;
     result.loopCount = int(std::min<quint32>(plays, 1u << 30));
+    result.totalFrames = int(std::min<qsizetype>(frames.size(), std::numeric_limits<int>::max()));
     QImage canvas(int(width), int(height), QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
-    for (int i = 0; i < frames.size(); ++i) {
+    for (int i = 0; i < playable; ++i) {
         const Frame &frame = frames[i];
         const FrameControl &fc = frame.control;
         if (fc.width == 0 || fc.height == 0 || quint64(fc.x) + fc.width > width || quint64(fc.y) + fc.height > height

@@ -10,6 +10,7 @@
 
 #include <lcms2.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -186,6 +187,29 @@ void initialize()
     initVips();
 }
 
+namespace {
+std::atomic<int64_t> decodeBudget{int64_t(512) << 20};
+} // namespace
+
+int64_t pixelLimitForFileSize(qint64 fileBytes)
+{
+    if (fileBytes <= 0)
+        return 0;
+    const int64_t plausible = fileBytes > maxPixelCount / pixelsPerFileByte ? maxPixelCount
+                                                                            : fileBytes * pixelsPerFileByte;
+    return std::min(maxPixelCount, std::max(pixelsAnyFileMayClaim, plausible));
+}
+
+int64_t decodeBudgetBytes()
+{
+    return decodeBudget.load(std::memory_order_relaxed);
+}
+
+void setDecodeBudgetBytes(int64_t bytes)
+{
+    decodeBudget.store(std::max<int64_t>(bytes, int64_t(1) << 20), std::memory_order_relaxed);
+}
+
 std::optional<ImageHeader> probe(const QString &path)
 {
     const ImageFormat format = formatOfFile(path);
@@ -224,7 +248,8 @@ std::optional<ImageHeader> probe(const QString &path)
     }
     if (!header || header->storedSize.isEmpty())
         return std::nullopt;
-    if (int64_t(header->storedSize.width()) * header->storedSize.height() > maxPixelCount)
+    const int64_t pixels = int64_t(header->storedSize.width()) * header->storedSize.height();
+    if (pixels > pixelLimitForFileSize(QFileInfo(path).size()))
         return std::nullopt;
     if (header->orientation < 1 || header->orientation > 8)
         header->orientation = 1;
@@ -338,6 +363,8 @@ namespace CodecDetail {
 
 QByteArray readHead(const QString &path, qint64 bytes)
 {
+    // Every decode starts here, through formatOfFile: anything but a regular file
+    // has no format, so no decoder below ever opens it.
     QFile file;
     if (!RegularFile::open(file, path))
         return {};
@@ -382,8 +409,6 @@ std::optional<FileView> readInto(QFile &file, qint64 size)
 
 std::optional<FileView> readWholeFile(const QString &path, qint64 limit)
 {
-    // Every decode starts here, through formatOfFile: anything but a regular file
-    // has no format, so no decoder below ever opens it.
     QFile file;
     if (!RegularFile::open(file, path))
         return std::nullopt;

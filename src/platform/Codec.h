@@ -52,12 +52,35 @@ struct AnimatedFrames {
     QList<QImage> frames;
     QList<int> delaysMs;  // one per frame
     int loopCount = 0;    // 0 = forever
+    // The frames the file holds. More than frames.size() when the whole animation
+    // would not fit the decode budget and only its beginning is played.
+    int totalFrames = 0;
+
+    bool isShortened() const { return totalFrames > frames.size(); }
 };
 
 namespace Codec {
 
-// Anything claiming more pixels than this is refused before decoding.
-constexpr int64_t maxPixelCount = 1'000'000'000;
+// Anything claiming more pixels than this is refused before decoding, however
+// large its file: 2 GiB as RGBA, beyond any photograph's stitched panorama.
+constexpr int64_t maxPixelCount = 512'000'000;
+
+// A file claiming many more pixels than its bytes can plausibly describe is a
+// decompression bomb (a few hundred bytes announcing a gigapixel): above a
+// floor that any small file may claim, a file may hold at most this many pixels
+// per byte. Real photographs hold well under ten, a flat graphic in PNG a few
+// hundred.
+constexpr int64_t pixelsPerFileByte = 1024;
+constexpr int64_t pixelsAnyFileMayClaim = 64'000'000;
+
+// The most pixels a file of this size is believed to hold (maxPixelCount at most).
+int64_t pixelLimitForFileSize(qint64 fileBytes);
+
+// The memory, in bytes, one decode may take for pictures it must hold whole:
+// Qt's readers (BMP, ICO, ICNS) and all the frames of an animation. The image
+// loader sets it from the memory its own caches are allowed; 512 MiB until then.
+int64_t decodeBudgetBytes();
+void setDecodeBudgetBytes(int64_t bytes);
 
 ImageFormat formatOfContent(const QByteArray &head);
 ImageFormat formatOfFile(const QString &path);
@@ -90,6 +113,9 @@ QImage decodeFull(const QString &path, std::optional<int> cap = std::nullopt,
                   ScaleQuality quality = ScaleQuality::fine);
 
 // Frames of an animated GIF or APNG; absent for anything else or a single frame.
+// All frames are held decoded, within the decode budget: an animation larger than
+// that gives the frames that fit (totalFrames says how many there are), or none
+// when not even two fit.
 std::optional<AnimatedFrames> frames(const QString &path);
 
 // The description of the embedded ICC profile ("sRGB IEC61966-2.1", "Adobe RGB

@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QImageReader>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 const char *qtFormat(ImageFormat format)
@@ -87,6 +90,11 @@ std::optional<IcnsPicture> largestIcnsPicture(const QString &path)
     return best;
 }
 
+int allocationLimitMiB()
+{
+    return int(std::clamp<int64_t>(Codec::decodeBudgetBytes() >> 20, 1, std::numeric_limits<int>::max()));
+}
+
 } // namespace
 
 namespace CodecDetail {
@@ -95,6 +103,7 @@ std::optional<ImageHeader> qtProbe(const QString &path, ImageFormat format)
 {
     QImageReader reader(path, qtFormat(format));
     reader.setDecideFormatFromContent(false);
+    reader.setAllocationLimit(allocationLimitMiB());
     const auto largest = largestImage(reader);
     if (!largest) {
         if (format != ImageFormat::icns)
@@ -114,6 +123,7 @@ QImage qtDecode(const QString &path, ImageFormat format, int maxPixelSize, Codec
 {
     QImageReader reader(path, qtFormat(format));
     reader.setDecideFormatFromContent(false);
+    reader.setAllocationLimit(allocationLimitMiB());
     const auto largest = largestImage(reader);
     QImage image;
     if (!largest && format == ImageFormat::icns) {
@@ -126,11 +136,11 @@ QImage qtDecode(const QString &path, ImageFormat format, int maxPixelSize, Codec
     } else {
         if (!largest || int64_t(largest->second.width()) * largest->second.height() > Codec::maxPixelCount)
             return {};
-        // Our own pixel bound has been checked; Qt's default 256 MB limit would refuse
-        // large but legitimate bitmaps.
+        // Qt's own allocation limit stays on, at the decode budget rather than its
+        // fixed 256 MiB: the bitmap is held whole before it is reduced.
         QImageReader fresh(path, qtFormat(format));
         fresh.setDecideFormatFromContent(false);
-        fresh.setAllocationLimit(0);
+        fresh.setAllocationLimit(allocationLimitMiB());
         if (largest->first > 0 && !fresh.jumpToImage(largest->first))
             return {};
         image = fresh.read();

@@ -186,10 +186,19 @@ std::optional<AnimatedFrames> vipsGifFrames(const QString &path)
         if (pageHeight <= 0 || all.height() % pageHeight != 0)
             return std::nullopt;
         const int count = all.height() / pageHeight;
-        // A bound on what an animation may hold in memory: 256 M pixels over all frames.
-        if (count < 2 || int64_t(all.width()) * all.height() > (int64_t(256) << 20))
+        if (count < 2 || int64_t(all.width()) * pageHeight > Codec::maxPixelCount)
             return std::nullopt;
+        // Every frame is held decoded: as many as the decode budget allows are
+        // played (at least two, or the file is shown as a still).
+        const int64_t frameBytes = int64_t(all.width()) * pageHeight * 4;
+        const int playable = int(std::min<int64_t>(count, Codec::decodeBudgetBytes() / frameBytes));
+        if (playable < 2)
+            return std::nullopt;
+        if (playable < count)
+            all = VImage::new_from_file(path.toUtf8().constData(),
+                                        VImage::option()->set("n", playable)->set("access", VIPS_ACCESS_SEQUENTIAL));
         AnimatedFrames result;
+        result.totalFrames = count;
         if (all.get_typeof("delay") != 0) {
             const std::vector<int> delays = all.get_array_int("delay");
             for (int d : delays)
@@ -198,13 +207,19 @@ std::optional<AnimatedFrames> vipsGifFrames(const QString &path)
         if (all.get_typeof("loop") != 0)
             result.loopCount = all.get_int("loop");
         const QImage strip = toQImage(all);
-        if (strip.isNull())
+        if (strip.isNull() || strip.height() != playable * pageHeight)
             return std::nullopt;
-        for (int i = 0; i < count; ++i)
-            result.frames.append(strip.copy(0, i * pageHeight, strip.width(), pageHeight));
-        while (result.delaysMs.size() < count)
+        // The frames are views into the one strip, which lives as long as any of
+        // them: no second copy of the whole animation.
+        for (int i = 0; i < playable; ++i) {
+            auto *owner = new QImage(strip);
+            result.frames.append(QImage(
+                strip.constScanLine(i * pageHeight), strip.width(), pageHeight, strip.bytesPerLine(), strip.format(),
+                [](void *image) { delete static_cast<QImage *>(image); }, owner));
+        }
+        while (result.delaysMs.size() < playable)
             result.delaysMs.append(100);
-        result.delaysMs.resize(count);
+        result.delaysMs.resize(playable);
         return result;
     } catch (const VError &) {
         clearError();

@@ -10,7 +10,39 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+
+// The largest single allocation made while tracking is on: the cache file is
+// untrusted, and checking it must not take more memory than the file itself.
+namespace {
+std::atomic<bool> trackAllocations{false};
+std::atomic<size_t> largestAllocation{0};
+} // namespace
+
+void *operator new(size_t size)
+{
+    if (trackAllocations.load(std::memory_order_relaxed)) {
+        size_t seen = largestAllocation.load(std::memory_order_relaxed);
+        while (size > seen && !largestAllocation.compare_exchange_weak(seen, size)) {
+        }
+    }
+    if (void *p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void operator delete(void *p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void *p, size_t) noexcept
+{
+    std::free(p);
+}
 
 namespace {
 
@@ -287,4 +319,38 @@ TEST(MetricsCache, BitFlipsNeverCrashTheReader)
         decoded += MetricsCache::decode(bytes).has_value();
     }
     EXPECT_LT(decoded, 3000); // most flips break something; none may crash
+}
+
+// An offset table whose every slot names the same one-byte object claims as many
+// objects as the file has bytes. The check turns it down without a per-object
+// table many times the file's size.
+TEST(MetricsCache, CheckingAFileTakesNoMoreMemoryThanTheFile)
+{
+    constexpr int objects = 1'000'000;
+    QByteArray bytes("bplist00");
+    bytes.append(char(0xA0)); // an empty array at offset 8
+    const qsizetype table = bytes.size();
+    bytes.append(QByteArray(objects, char(8)));
+    bytes.append(QByteArray(6, '\0'));
+    bytes.append(char(1)); // offset size
+    bytes.append(char(1)); // reference size
+    bytes.append(bigEndian(objects, 8));
+    bytes.append(bigEndian(0, 8));
+    bytes.append(bigEndian(quint64(table), 8));
+
+    largestAllocation = 0;
+    trackAllocations = true;
+    const auto decoded = MetricsCache::decode(bytes);
+    trackAllocations = false;
+    EXPECT_FALSE(decoded.has_value());
+    EXPECT_LE(largestAllocation.load(), size_t(bytes.size()));
+
+    // A real file of many records still loads, and its check stays within its size too.
+    QHash<QString, CleanupMetrics> many;
+    for (int i = 0; i < 2000; ++i)
+        many.insert(QStringLiteral("IMG_%1.jpg").arg(i), sampleMetrics(i));
+    const QByteArray real = MetricsCache::encode(many);
+    const auto back = MetricsCache::decode(real);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(*back, many);
 }

@@ -314,6 +314,66 @@ TEST(Codec, HeadersClaimingMoreThanAGigapixelAreRefusedUndecoded)
     EXPECT_TRUE(Codec::decodeFull(jpegPath).isNull());
 }
 
+TEST(Codec, SmallFilesClaimingManyPixelsAreRefused)
+{
+    // A hundred megapixels announced by a 57-byte PNG: below the old gigapixel
+    // bound, far beyond what so few bytes describe.
+    QTemporaryDir dir;
+    QByteArray ihdr = be32(10000) + be32(10000) + QByteArray("\x08\x06\x00\x00\x00", 5);
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    png += be32(13) + "IHDR" + ihdr + be32(crc32Of("IHDR" + ihdr));
+    png += be32(0) + "IEND" + be32(crc32Of("IEND"));
+    const QString path = writeFile(dir, "bomb.png", png);
+    EXPECT_FALSE(Codec::probe(path).has_value());
+    EXPECT_TRUE(Codec::decodeFull(path).isNull());
+
+    EXPECT_EQ(Codec::pixelLimitForFileSize(0), 0);
+    EXPECT_EQ(Codec::pixelLimitForFileSize(57), Codec::pixelsAnyFileMayClaim);
+    EXPECT_EQ(Codec::pixelLimitForFileSize(200'000), 200'000 * Codec::pixelsPerFileByte);
+    EXPECT_EQ(Codec::pixelLimitForFileSize(qint64(1) << 40), Codec::maxPixelCount);
+}
+
+// Pictures decoded whole (Qt's readers, animations) stay within the decode budget:
+// a bitmap beyond it is refused by Qt's own allocation limit, an animation beyond
+// it plays the frames that fit and says how many there are.
+TEST(Codec, WholePictureDecodesStayWithinTheDecodeBudget)
+{
+    const int64_t saved = Codec::decodeBudgetBytes();
+    QTemporaryDir dir;
+    const QString bmp = dir.filePath("big.bmp");
+    QImage picture(800, 800, QImage::Format_RGB888); // 2.4 MiB as the reader holds it
+    picture.fill(Qt::darkCyan);
+    ASSERT_TRUE(picture.save(bmp, "BMP"));
+
+    Codec::setDecodeBudgetBytes(int64_t(1) << 20);
+    EXPECT_TRUE(Codec::probe(bmp).has_value());
+    EXPECT_TRUE(Codec::decodeFull(bmp).isNull());
+    const std::vector<std::pair<const char *, int>> animations{{"animated/iss634.gif", 42},
+                                                               {"animated/iss634.apng", 41}};
+    for (const auto &[name, total] : animations) {
+        SCOPED_TRACE(name);
+        const auto shortened = Codec::frames(corpus(name)); // 245 x 245: four frames to a MiB
+        ASSERT_TRUE(shortened.has_value());
+        EXPECT_EQ(shortened->frames.size(), 4);
+        EXPECT_EQ(shortened->delaysMs.size(), 4);
+        EXPECT_EQ(shortened->totalFrames, total);
+        EXPECT_TRUE(shortened->isShortened());
+    }
+
+    Codec::setDecodeBudgetBytes(int64_t(64) << 20);
+    EXPECT_EQ(Codec::decodeFull(bmp).size(), QSize(800, 800));
+    for (const auto &[name, total] : animations) {
+        SCOPED_TRACE(name);
+        const auto whole = Codec::frames(corpus(name));
+        ASSERT_TRUE(whole.has_value());
+        EXPECT_EQ(whole->frames.size(), total);
+        EXPECT_EQ(whole->totalFrames, total);
+        EXPECT_FALSE(whole->isShortened());
+        EXPECT_EQ(whole->frames.first().size(), QSize(245, 245));
+    }
+    Codec::setDecodeBudgetBytes(saved);
+}
+
 TEST(Codec, TruncatedJpegGivesAPartialImageOrNothing)
 {
     QFile source(corpus("orientation/Landscape_1.jpg"));
@@ -363,57 +423,6 @@ void expectRowReductionMatchesWholeDecode(const std::vector<JpegCase> &cases)
                                   reduced.bytesPerLine());
         return reduced;
     };
-    struct Case {
-        const char *file;
-        double keep; // the share of the file's bytes given to the decoder
-        std::vector<int> sizes;
-    };
-    const Case cases[] = {
-        {"exif/Nikon D70.jpg", 1.0, {1504, 1503, 999, 377}}, // 2x1 chroma; 1504 is an exact halving
-        {"duplicates/Epson PhotoPC 3000Z.jpg", 1.0, {1023, 255}}, // 1x2 chroma, portrait
-        {"faces-open/img4.jpg", 1.0, {1249, 701}}, // 2x2 chroma, progressive
-        {"duplicates/ukbench00120_gray.jpg", 1.0, {479, 97}},
-        {"formats/progressive.jpg", 1.0, {455, 301, 57}}, // no subsampling, odd width
-        {"exif/Nikon D70.jpg", 0.5, {999}},
-        {"faces-open/img4.jpg", 0.6, {701}},
-    };
-    for (const Case &c : cases) {
-        QFile file(corpus(c.file));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << c.file;
-        read.push_back({std::string(c.file) + " keep " + std::to_string(c.keep),
-                        file.readAll().left(qsizetype(file.size() * c.keep)), c.sizes});
-    }
-    expectRowReductionMatchesWholeDecode(read);
-}
-
-// The two-tap reduction against linear interpolation worked out in floating point,
-// at sizes whose last row and column fall in different places.
-TEST(Codec, MildReductionsInterpolateLinearlyUpToTheEdges)
-{
-    const QSize sizes[][2] = {{{37, 23}, {25, 13}}, {{1, 5}, {1, 3}}, {{17, 2}, {9, 2}}, {{64, 64}, {63, 33}},
-                              {{3, 40}, {2, 21}}};
-    uint32_t seed = 12345;
-    for (const auto &pair : sizes) {
-        const QSize from = pair[0], to = pair[1];
-        SCOPED_TRACE(std::to_string(from.width()) + "x" + std::to_string(from.height()) + " -> "
-                     + std::to_string(to.width()) + "x" + std::to_string(to.height()));
-        // Rows padded beyond the pixels, so that reading past a row's end would show.
-        const int sstride = from.width() * 4 + 12;
-        std::vector<uint8_t> src(size_t(sstride) * size_t(from.height()));
-        for (uint8_t &v : src)
-            v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
-        QImage out(to, QImage::Format_RGBA8888_Premultiplied);
-        CodecDetail::resampleRgba(src.data(), from.width(), from.height(), sstride, out.bits(), to.width(),
-                                  to.height(), out.bytesPerLine());
-        auto taps = [](int i, int srcSize, int dstSize) {
-            const double center = (i + 0.5) * srcSize / dstSize - 0.5;
-            const int first = int(std::floor(center));
-            return std::tuple(first, std::min(first + 1, srcSize - 1), center - first);
-        };
-        for (int y = 0; y < to.height(); ++y) {
-            const auto [y0, y1, fy] = taps(y, from.height(), to.height());
-            for (int x = 0; x < to.width(); ++x) {
-                const auto [x0, x1, fx] = taps(x, from.width(), to.width());
     for (const JpegCase &c : cases) {
         for (int size : c.sizes) {
             SCOPED_TRACE(c.name + " at " + std::to_string(size));
@@ -483,6 +492,58 @@ TEST(Codec, JpegPreviewsReducedWhileDecodingMatchTheWholeDecodeReduced)
 TEST(CodecCorpus, JpegPreviewsOfCameraFilesReducedWhileDecodingMatchTheWholeDecodeReduced)
 {
     GLANTO_NEEDS_CORPUS();
+    struct Case {
+        const char *file;
+        double keep; // the share of the file's bytes given to the decoder
+        std::vector<int> sizes;
+    };
+    const Case cases[] = {
+        {"exif/Nikon D70.jpg", 1.0, {1504, 1503, 999, 377}}, // 2x1 chroma; 1504 is an exact halving
+        {"duplicates/Epson PhotoPC 3000Z.jpg", 1.0, {1023, 255}}, // 1x2 chroma, portrait
+        {"faces-open/img4.jpg", 1.0, {1249, 701}}, // 2x2 chroma, progressive
+        {"duplicates/ukbench00120_gray.jpg", 1.0, {479, 97}},
+        {"formats/progressive.jpg", 1.0, {455, 301, 57}}, // no subsampling, odd width
+        {"exif/Nikon D70.jpg", 0.5, {999}},
+        {"faces-open/img4.jpg", 0.6, {701}},
+    };
+    std::vector<JpegCase> read;
+    for (const Case &c : cases) {
+        QFile file(corpus(c.file));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << c.file;
+        read.push_back({std::string(c.file) + " keep " + std::to_string(c.keep),
+                        file.readAll().left(qsizetype(file.size() * c.keep)), c.sizes});
+    }
+    expectRowReductionMatchesWholeDecode(read);
+}
+
+// The two-tap reduction against linear interpolation worked out in floating point,
+// at sizes whose last row and column fall in different places.
+TEST(Codec, MildReductionsInterpolateLinearlyUpToTheEdges)
+{
+    const QSize sizes[][2] = {{{37, 23}, {25, 13}}, {{1, 5}, {1, 3}}, {{17, 2}, {9, 2}}, {{64, 64}, {63, 33}},
+                              {{3, 40}, {2, 21}}};
+    uint32_t seed = 12345;
+    for (const auto &pair : sizes) {
+        const QSize from = pair[0], to = pair[1];
+        SCOPED_TRACE(std::to_string(from.width()) + "x" + std::to_string(from.height()) + " -> "
+                     + std::to_string(to.width()) + "x" + std::to_string(to.height()));
+        // Rows padded beyond the pixels, so that reading past a row's end would show.
+        const int sstride = from.width() * 4 + 12;
+        std::vector<uint8_t> src(size_t(sstride) * size_t(from.height()));
+        for (uint8_t &v : src)
+            v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+        QImage out(to, QImage::Format_RGBA8888_Premultiplied);
+        CodecDetail::resampleRgba(src.data(), from.width(), from.height(), sstride, out.bits(), to.width(),
+                                  to.height(), out.bytesPerLine());
+        auto taps = [](int i, int srcSize, int dstSize) {
+            const double center = (i + 0.5) * srcSize / dstSize - 0.5;
+            const int first = int(std::floor(center));
+            return std::tuple(first, std::min(first + 1, srcSize - 1), center - first);
+        };
+        for (int y = 0; y < to.height(); ++y) {
+            const auto [y0, y1, fy] = taps(y, from.height(), to.height());
+            for (int x = 0; x < to.width(); ++x) {
+                const auto [x0, x1, fx] = taps(x, from.width(), to.width());
                 for (int c = 0; c < 4; ++c) {
                     auto at = [&](int sx, int sy) { return double(src[size_t(sy) * sstride + sx * 4 + c]); };
                     const double want = (1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x1, y0))
@@ -497,7 +558,6 @@ TEST(CodecCorpus, JpegPreviewsOfCameraFilesReducedWhileDecodingMatchTheWholeDeco
 TEST(Codec, EmbeddedProfilesAreConvertedToSrgb)
 {
     // An Adobe RGB photo: compare with Qt's own colour-managed reading.
-    std::vector<JpegCase> read;
     const QString path = corpus("exif/Canon EOS 7D.jpg");
     QImage reference(path);
     ASSERT_FALSE(reference.isNull());
