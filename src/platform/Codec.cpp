@@ -311,11 +311,18 @@ std::optional<AnimatedFrames> frames(const QString &path)
     const auto header = probe(path);
     if (!header || !header->isAnimated)
         return std::nullopt;
+    std::optional<AnimatedFrames> animation;
     if (header->format == ImageFormat::gif)
-        return vipsGifFrames(path);
-    if (header->format == ImageFormat::png)
-        return apngFrames(path);
-    return std::nullopt;
+        animation = vipsGifFrames(path);
+    else if (header->format == ImageFormat::png)
+        animation = apngFrames(path);
+    if (animation && animation->isShortened())
+        qWarning("%s: an animation of %d frames of %d x %d plays its first %d: the others would take more than "
+                 "the %lld MiB allowed for decoding one picture",
+                 qUtf8Printable(QFileInfo(path).fileName()), animation->totalFrames, header->storedSize.width(),
+                 header->storedSize.height(), int(animation->frames.size()),
+                 static_cast<long long>(decodeBudgetBytes() >> 20));
+    return animation;
 }
 
 QString colorProfileName(const QString &path)

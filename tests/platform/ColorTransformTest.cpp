@@ -16,6 +16,7 @@
 #include <lcms2.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
