@@ -43,9 +43,11 @@ QDateTime dateFrom(qint64 seconds, qint64 nanoseconds)
 // The three attributes of one entry, following symbolic links so that a
 // linked photo shows the photo's own dates and size. statx is asked for
 // exactly these three and the type, and nothing else; the birth time exists
-// only where the file system records it. False when the entry is not a
-// regular file (or a link to one): a FIFO, socket, device or folder named
-// like a photo is no photo, and opening a FIFO would block its reader.
+// only where the file system records it. False when the entry is known not
+// to be a regular file (or a link to one): a FIFO, socket, device or folder
+// named like a photo is no photo, and opening a FIFO would block its reader.
+// An entry whose attributes cannot be read at all (a dangling link) stays an
+// item; nothing will decode it, and nothing opens it but a regular file.
 bool readAttributes(int directory, const char *name, ImageItem &item)
 {
     struct statx info;
@@ -62,10 +64,12 @@ bool readAttributes(int directory, const char *name, ImageItem &item)
         return true;
     }
     if (errno != ENOSYS)
-        return false;
+        return true;
     // Kernels or sandboxes without statx: plain stat, which has no birth time.
     struct stat plain;
-    if (::fstatat(directory, name, &plain, 0) != 0 || !S_ISREG(plain.st_mode))
+    if (::fstatat(directory, name, &plain, 0) != 0)
+        return true;
+    if (!S_ISREG(plain.st_mode))
         return false;
     item.modified = dateFrom(plain.st_mtim.tv_sec, plain.st_mtim.tv_nsec);
     item.fileSize = qint64(plain.st_size);

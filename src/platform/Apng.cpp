@@ -218,11 +218,12 @@ std::optional<AnimatedFrames> apngFrames(const QString &path)
     if (width == 0 || height == 0 || quint64(width) * height > quint64(Codec::maxPixelCount))
         return std::nullopt;
     // Every frame is held decoded: as many as the decode budget allows are
-    // played (at least two, or the file is shown as a still).
+    // played (at least two of a longer animation, or the file is shown as a
+    // still).
     const quint64 frameBytes = quint64(width) * height * 4;
     const qsizetype playable = qsizetype(std::min<quint64>(quint64(frames.size()),
                                                            quint64(Codec::decodeBudgetBytes()) / frameBytes));
-    if (playable < 2)
+    if (playable < std::min<qsizetype>(2, frames.size()))
         return std::nullopt;
 
     AnimatedFrames result;

@@ -299,12 +299,14 @@ TEST_F(ScannerTest, SubFoldersNamedLikePhotosAreNeverDuplicates)
 {
     QDir(dir.path()).mkdir("x.png");
     QDir(dir.path()).mkdir("y.png");
-    auto s = scanner(false);
-    ASSERT_EQ(s->units.size(), 2);
-    ASSERT_EQ(s->units[0].fileSize, s->units[1].fileSize);
-    run(*s);
-    EXPECT_FALSE(s->digestFor(path("x.png")).has_value());
-    EXPECT_TRUE(buildCleanupResult(s->units, *s).groups.at(CleanupCategory::duplicate).isEmpty());
+    // The folder listing leaves them out.
+    EXPECT_TRUE(scanner(false)->units.isEmpty());
+    // Handed to a scanner all the same, two folders of one size are not copies.
+    CleanupScanner s(dir.path(), makeUnits(QVector<UnitFile>{{path("x.png"), 4096, {}}, {path("y.png"), 4096, {}}}),
+                     false);
+    run(s);
+    EXPECT_FALSE(s.digestFor(path("x.png")).has_value());
+    EXPECT_TRUE(buildCleanupResult(s.units, s).groups.at(CleanupCategory::duplicate).isEmpty());
 }
 
 TEST_F(ScannerTest, PrintsAreServedFromTheMetrics)

@@ -81,14 +81,14 @@ TEST_F(FolderModelTest, ListingKeepsSupportedNamesOnlyAndSkipsHiddenFiles)
     sandbox.file("a.JPG");
     sandbox.file("b.txt");
     sandbox.file(".hidden.jpg");
-    sandbox.folder("c.png");          // the name alone decides, even for a folder
+    sandbox.folder("c.png");          // a folder named like a photo is no photo
     sandbox.folder("sub");
     sandbox.file("sub/deep.jpg");     // sub-folders are not entered
     sandbox.file("noext");
     sandbox.file("photo.jpeg.bak");
 
     EXPECT_TRUE(model.load(sandbox.root()));
-    EXPECT_EQ(namesOf(model), (QStringList{"a.JPG", "c.png"}));
+    EXPECT_EQ(namesOf(model), (QStringList{"a.JPG"}));
     EXPECT_EQ(model.index(), 0);
     // Every URL is the folder with the file name appended.
     EXPECT_EQ(model.items().at(0).url, sandbox.path("a.JPG"));
