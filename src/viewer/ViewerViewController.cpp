@@ -113,6 +113,7 @@ ViewerViewController::~ViewerViewController()
     // Owners cancel and wait: no background work may outlive the loader calls it makes for us.
     liveGeneration->store(-1);
     liveWarmup->store(-1);
+    liveFolder->store(-1);
     for (QThreadPool *pool : {&decodeQueue, &prefetchQueue, &thumbQueue, &backgroundQueue}) {
         pool->clear();
         pool->waitForDone();
@@ -138,18 +139,24 @@ void ViewerViewController::build()
         cell.setImage(cached);
         if (!cached.isNull())
             return;
-        QPointer<FilmstripView> strip(m_filmstrip);
-        FilmstripItem *target = &cell;
+        // The thumbnail is matched to a cell by file and strip generation when
+        // it lands: a re-sort or another folder may have given this position to
+        // another photo meanwhile, and the cell object may be gone.
+        QPointer<ViewerViewController> self(this);
+        const int started = filmstripGeneration;
+        auto liveFolder = this->liveFolder;
+        const int folderStarted = folderGeneration;
         ImageLoader *l = &loader;
-        auto job = [this, strip, target, position, url, l] {
+        auto job = [self, liveFolder, folderStarted, started, position, url, l] {
+            if (liveFolder->load() != folderStarted)
+                return;
             yieldToForeground(backgroundNiceness);
             const QImage thumb = l->thumbnail(url);
             QMetaObject::invokeMethod(
-                this,
-                [strip, target, position, thumb] {
-                    // The cell may stand for another position by now.
-                    if (strip && target->itemIndex == position)
-                        target->setImage(thumb);
+                qApp,
+                [self, started, position, url, thumb] {
+                    if (self)
+                        self->thumbnailArrived(started, position, url, thumb);
                 },
                 Qt::QueuedConnection);
         };
@@ -295,13 +302,18 @@ void ViewerViewController::open(const QString &url)
     cancelAll(decodeQueue);
     cancelAll(prefetchQueue);
     cancelAll(thumbQueue);
+    cancelAll(backgroundQueue);
     ++folderGeneration;
+    liveFolder->store(folderGeneration);
+    // The old folder's warm-up stops at its next photo, not when the new one starts.
+    ++warmupGeneration;
+    liveWarmup->store(warmupGeneration);
     showFirstAfterResort = QFileInfo(url).isDir();
     const bool hasPhotos = folder.load(url);
 
     if (hasPhotos) {
         setEmptyStateVisible(false);
-        m_filmstrip->reloadData();
+        reloadFilmstrip();
         m_filmstrip->scrollTo(folder.index());
         m_imageView->setFocus(Qt::OtherFocusReason);
         showCurrent(true);
@@ -314,7 +326,7 @@ void ViewerViewController::open(const QString &url)
         releaseHeldWork();
         m_imageView->setImage(QImage(), 0, 0, true, true, true);
         setEmptyStateVisible(true, Texts::text("ui.noImages"));
-        m_filmstrip->reloadData();
+        reloadFilmstrip();
         hideHudUnlessFlashing();
     }
 }
@@ -536,6 +548,8 @@ void ViewerViewController::warmUp()
     const int started = warmupGeneration;
     ImageLoader *l = &loader;
     backgroundQueue.start([live, started, urls, l] {
+        if (live->load() != started)
+            return;
         yieldToForeground(backgroundNiceness);
         for (const QString &url : urls) {
             if (live->load() != started)
@@ -556,19 +570,25 @@ void ViewerViewController::startCaptureDates()
             missing.append({item.url, item.modified});
     }
     const int started = folderGeneration;
-    backgroundQueue.start([this, missing, started] {
+    auto live = liveFolder;
+    QPointer<ViewerViewController> self(this);
+    backgroundQueue.start([self, live, missing, started] {
         yieldToForeground(backgroundNiceness);
         QHash<QString, QDateTime> dates;
-        for (const auto &[url, modified] : missing)
+        for (const auto &[url, modified] : missing) {
+            // Another folder or a closing window ends the scan at the next file.
+            if (live->load() != started)
+                return;
             dates.insert(url, FolderModel::captureDate(url, modified));
+        }
         QMetaObject::invokeMethod(
-            this,
-            [this, dates, started] {
+            qApp,
+            [self, dates, started] {
                 // Dropped when another folder was opened meanwhile.
-                if (folderGeneration != started)
+                if (!self || self->folderGeneration != started)
                     return;
-                folder.applyCaptureDates(dates);
-                resort();
+                self->folder.applyCaptureDates(dates);
+                self->resort();
             },
             Qt::QueuedConnection);
     });
@@ -581,16 +601,31 @@ void ViewerViewController::resort()
     if (!showFirstAfterResort) {
         const std::optional<ImageItem> current = folder.current();
         folder.resort(current ? std::optional<QString>(current->url) : std::nullopt);
-        m_filmstrip->reloadData();
+        reloadFilmstrip();
         hideHudUnlessFlashing();
         prefetchNeighbours();
         refreshSelection();
     } else {
         folder.resort(std::nullopt);
-        m_filmstrip->reloadData();
+        reloadFilmstrip();
         showCurrent(true);
     }
     m_filmstrip->scrollTo(folder.index());
+}
+
+void ViewerViewController::reloadFilmstrip()
+{
+    ++filmstripGeneration;
+    m_filmstrip->reloadData();
+}
+
+void ViewerViewController::thumbnailArrived(int stripGeneration, int position, const QString &url, const QImage &thumb)
+{
+    if (stripGeneration != filmstripGeneration || position >= folder.count()
+        || folder.items().at(position).url != url)
+        return;
+    if (FilmstripItem *cell = m_filmstrip->cellFor(position); cell && cell->itemIndex == position)
+        cell->setImage(thumb);
 }
 
 void ViewerViewController::refreshSelection()
@@ -629,12 +664,12 @@ void ViewerViewController::currentPhotoTrashed(int startedGeneration)
     if (const std::optional<ImageItem> item = folder.current())
         loader.invalidate(item->url);
     if (folder.removeCurrent()) {
-        m_filmstrip->reloadData();
+        reloadFilmstrip();
         showCurrent(false);
     } else {
         m_imageView->setImage(QImage(), 0, 0, true, true, true);
         setEmptyStateVisible(true, Texts::text("ui.noMore"));
-        m_filmstrip->reloadData();
+        reloadFilmstrip();
         hideHudUnlessFlashing();
     }
 }

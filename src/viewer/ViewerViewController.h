@@ -144,6 +144,8 @@ private:
     void maybeShowCleanupHint();
     void settingsDidChange(const QString &what);
     void refreshSelection();
+    void reloadFilmstrip();
+    void thumbnailArrived(int stripGeneration, int position, const QString &url, const QImage &thumb);
     void animateWindowTo(const QRect &frame);
     // Runs work now, or once the opened photo is on screen while that is pending.
     void whenFirstPhotoShown(std::function<void()> work);
@@ -164,6 +166,9 @@ private:
     // Read by background work to notice it is stale without touching the controller.
     std::shared_ptr<std::atomic<int>> liveGeneration = std::make_shared<std::atomic<int>>(0);
     std::shared_ptr<std::atomic<int>> liveWarmup = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<std::atomic<int>> liveFolder = std::make_shared<std::atomic<int>>(0);
+    // Incremented on every reload of the filmstrip; a late thumbnail must match it.
+    int filmstripGeneration = 0;
 
     // Right after open the photo asked for competes with thumbnails, prefetches and
     // capture dates for two cores; that work waits here until the photo is shown.

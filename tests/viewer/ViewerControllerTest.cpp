@@ -353,4 +353,99 @@ TEST_F(ViewerControllerTest, StaleThumbnailsNeverLandInReusedCells)
     EXPECT_EQ(strip->cellRect(0), before);
 }
 
+// Writes a photo of a given size; its thumbnail (at most 128 px) then tells
+// which file it came from. Large photos get noise so their decode takes a while.
+QString writePhoto(const QString &dir, const QString &name, QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor(90, 120, 150));
+    if (size.width() > 1000) {
+        quint32 seed = 12345;
+        for (int y = 0; y < size.height(); ++y) {
+            auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+            for (int x = 0; x < size.width(); ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                row[x] = qRgb(seed >> 24, (seed >> 16) & 0xFF, (seed >> 8) & 0xFF);
+            }
+        }
+    }
+    const QString target = QDir(dir).filePath(name);
+    image.save(target, "JPEG", 95);
+    return target;
+}
+
+// Every cell in view shows the thumbnail of the file now at its position.
+void expectCellsMatchTheirFiles(ViewerViewController *viewer, const QHash<QString, QSize> &sizes)
+{
+    FilmstripView *strip = viewer->filmstrip();
+    strip->viewport()->repaint();
+    const auto [first, last] = strip->visibleRange();
+    int checked = 0;
+    for (int position = first; position <= last; ++position) {
+        FilmstripItem *cell = strip->cellFor(position);
+        ASSERT_NE(cell, nullptr);
+        const QString url = viewer->folderModel().items().at(position).url;
+        ASSERT_TRUE(waitFor([&] { return !cell->image().isNull(); })) << qPrintable(url);
+        QSize expected = sizes.value(url);
+        if (expected.width() > 128 || expected.height() > 128)
+            expected = expected.scaled(128, 128, Qt::KeepAspectRatio);
+        EXPECT_EQ(cell->image().size(), expected) << position << " " << qPrintable(url);
+        ++checked;
+    }
+    EXPECT_GT(checked, 5);
+}
+
+TEST_F(ViewerControllerTest, LateThumbnailsLandInTheCellOfTheirFileAfterAResortOrAFolderSwitch)
+{
+    // The first photo by name is slow to thumbnail: its result arrives after the
+    // re-sort has given its cell to another photo.
+    QHash<QString, QSize> sizes;
+    sizes.insert(writePhoto(dir.path(), "a-large.jpg", {6000, 4000}), {6000, 4000});
+    for (int i = 0; i < 14; ++i) {
+        const QSize size(40 + 3 * i, 30 + i);
+        sizes.insert(writePhoto(dir.path(), QStringLiteral("b%1.jpg").arg(i, 2, 10, QLatin1Char('0')), size), size);
+    }
+    viewer->open(dir.path());
+    viewer->toggleSortReversed();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(viewer->folderModel().items().front().url, path("b13.jpg"));
+    expectCellsMatchTheirFiles(viewer, sizes);
+
+    // Another folder opened while the first one's thumbnails are still on their way.
+    Settings::setSortReversed(false);
+    loader.handleMemoryPressure();
+    QTemporaryDir other;
+    for (int i = 0; i < 14; ++i) {
+        const QSize size(100 - 2 * i, 20 + 2 * i);
+        sizes.insert(writePhoto(other.path(), QStringLiteral("c%1.jpg").arg(i, 2, 10, QLatin1Char('0')), size), size);
+    }
+    viewer->open(dir.path());
+    viewer->filmstrip()->viewport()->repaint();
+    viewer->open(other.path());
+    ASSERT_TRUE(settle());
+    expectCellsMatchTheirFiles(viewer, sizes);
+}
+
+TEST_F(ViewerControllerTest, OpeningAnotherFolderStopsTheOldFoldersWarmUp)
+{
+    QStringList urls;
+    for (int i = 0; i < 120; ++i)
+        urls << copyInto(dir.path(), i % 2 ? "exif/Canon_40D.jpg" : "formats/hopper.jpg",
+                         QStringLiteral("w%1.jpg").arg(i, 3, 10, QLatin1Char('0')));
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    QTemporaryDir empty;
+    viewer->open(empty.path());
+    const auto warmed = [&] {
+        return std::count_if(urls.begin(), urls.end(), [&](const QString &url) {
+            return !loader.cachedThumbnail(url).isNull();
+        });
+    };
+    spin(200); // a thumbnail already under way may still finish
+    const auto before = warmed();
+    spin(800); // the warm-up takes a photo every 30 ms while it runs
+    EXPECT_EQ(warmed(), before);
+    EXPECT_LT(before, 100);
+}
+
 } // namespace
