@@ -719,24 +719,9 @@ void ZoomableImageView::mouseReleaseEvent(QMouseEvent *event)
 
 void ZoomableImageView::keyPressEvent(QKeyEvent *event)
 {
+    // Keys are commands: the window's router runs them, once each, before they
+    // would reach this view. What arrives here is no command's key.
     if (onActivity)
         onActivity();
-    if (const std::optional<ShortcutAction> action = Shortcuts::actionForEvent(event)) {
-        perform(*action, event);
-        event->accept();
-        return;
-    }
-    const QString text = event->text();
-    if (text == QLatin1String("=") || text == QLatin1String("+")) {
-        zoomIn();
-    } else if (text == QLatin1String("-") || text == QLatin1String("_")) {
-        zoomOut();
-    } else if (event->key() == Qt::Key_Escape) {
-        if (onEscape)
-            onEscape();
-    } else {
-        QWidget::keyPressEvent(event);
-        return;
-    }
-    event->accept();
+    QWidget::keyPressEvent(event);
 }
