@@ -6,6 +6,7 @@
 // FOLDER: photos to open (glanto_bench_folder makes them; hard links to the same
 // photos under other names make a folder of thousands cheaply).
 #include "settings/Settings.h"
+#include "viewer/ViewerPage.h"
 #include "viewer/ViewerViewController.h"
 
 #include <QApplication>
@@ -35,15 +36,15 @@ int main(int argc, char **argv)
     Settings::setSortKey(SortKey::captureDate);
     Settings::setCleanupHintShown(true);
 
-    auto *viewer = new ViewerViewController;
+    auto *viewer = new ViewerPage;
     viewer->resize(1280, 800);
     viewer->show();
     bool shown = false;
-    viewer->onDisplayed = [&shown](bool) { shown = true; };
+    viewer->controller()->onDisplayed = [&shown](bool) { shown = true; };
     QElapsedTimer clock;
     clock.start();
     viewer->open(folder);
-    const int photos = viewer->folderModel().count();
+    const int photos = viewer->controller()->folderModel().count();
     while (!shown && clock.elapsed() < 30000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     const qint64 firstPhoto = clock.elapsed();

@@ -126,6 +126,9 @@ bool ViewerWindowController::eventFilter(QObject *watched, QEvent *event)
     auto *widget = qobject_cast<QWidget *>(watched);
     if (!widget || widget->window() != this || takesText(widget))
         return QMainWindow::eventFilter(watched, event);
+    // While a menu is open its keys move through the menu; nothing runs behind it.
+    if (QApplication::activePopupWidget())
+        return QMainWindow::eventFilter(watched, event);
     auto *key = static_cast<QKeyEvent *>(event);
     if (!CommandRouter::commandForKey(key))
         return QMainWindow::eventFilter(watched, event);

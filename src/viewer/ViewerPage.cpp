@@ -200,22 +200,7 @@ void ViewerPage::registerCommands()
 {
     ViewerViewController *c = m_controller;
     ZoomableImageView *v = m_imageView;
-    const auto menuContext = [c] {
-        MenuContext context;
-        context.photoCount = c->folderModel().count();
-        context.hasCurrent = c->folderModel().current().has_value();
-        context.sortKey = Settings::sortKey();
-        context.sortReversed = Settings::sortReversed();
-        context.escCloses = Settings::escCloses();
-        context.fadeTransition = Settings::fadeTransition();
-        context.slideshowInterval = Settings::slideshowInterval();
-        context.wheelNavigates = Settings::wheelNavigates();
-        context.wheelZoomInverted = Settings::wheelZoomInverted();
-        return context;
-    };
-    const auto rule = [menuContext](CommandId id) {
-        return [menuContext, id](int tag) { return viewerCommandState(id, tag, menuContext()); };
-    };
+    const auto rule = [this](CommandId id) { return menuRule(id); };
 
     commands.on(CommandId::openFolderPanel, [this](int) { openFolderPanel(); });
     commands.on(CommandId::zoomIn, [v](int) { v->zoomIn(); });
@@ -271,6 +256,29 @@ void ViewerPage::registerCommands()
             flash(Texts::format("msg.slideInterval", {QString::number(Settings::slideshowInterval())}), 2);
         },
         rule(CommandId::setSlideshowInterval));
+}
+
+std::function<CommandState(int)> ViewerPage::menuRule(CommandId id) const
+{
+    QPointer<const ViewerPage> self(this);
+    return [self, id](int tag) {
+        if (!self)
+            return CommandState{false, false, {}};
+        const ViewerViewController *c = self->m_controller;
+        MenuContext context;
+        context.photoCount = c->folderModel().count();
+        context.hasCurrent = c->folderModel().current().has_value();
+        context.sortKey = Settings::sortKey();
+        context.sortReversed = Settings::sortReversed();
+        context.escCloses = Settings::escCloses();
+        context.fadeTransition = Settings::fadeTransition();
+        context.slideshowInterval = Settings::slideshowInterval();
+        context.wheelNavigates = Settings::wheelNavigates();
+        context.wheelZoomInverted = Settings::wheelZoomInverted();
+        context.currentRating = self->currentRating ? self->currentRating() : 0;
+        context.editorName = self->editorName ? self->editorName() : QString();
+        return viewerCommandState(id, tag, context);
+    };
 }
 
 void ViewerPage::pageActivated()

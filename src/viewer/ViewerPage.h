@@ -83,6 +83,15 @@ public:
     // Whether the cleanup review exists in this build: the hint that advertises
     // its key is shown only then.
     std::function<bool()> cleanupAvailable;
+    // The chosen editor's display name (empty: none chosen) and the current
+    // photo's rating, for the menu's title and ticks; set by the parts that own them.
+    std::function<QString()> editorName;
+    std::function<int()> currentRating;
+
+    // The enabled/ticked/title rule of a viewer command, from the preferences and
+    // the current photo. Pass it with a handler that a later part adds, e.g.
+    //   page->commands.on(CommandId::openInEditor, run, page->menuRule(CommandId::openInEditor));
+    std::function<CommandState(int tag)> menuRule(CommandId id) const;
 
     struct PeekSaved
     {

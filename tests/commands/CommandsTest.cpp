@@ -1,12 +1,12 @@
 // The command table, the key routing through the bindings, the router's page
 // stack and the menu tree, without any window.
-#include "TestApplication.h"
-
 #include "commands/CommandRouter.h"
 #include "commands/MenuTree.h"
 #include "settings/Settings.h"
+#include "settings/TextAdaptations.h"
 #include "settings/Texts.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 
 #include <gtest/gtest.h>
@@ -19,12 +19,23 @@ using Code = quint16;
 constexpr Code keyRight = 124, keyEqual = 24, keyQ = 12, keyK = 40, key3 = 20, keyEscape = 53, keyBackspace = 51;
 constexpr quint32 cmd = KeyMods::command, shift = KeyMods::shift, alt = KeyMods::option;
 
+// Key events need the GUI application's input devices; it lives until the
+// process ends (the offscreen platform, no display).
+QGuiApplication &guiApplication()
+{
+    static int argc = 1;
+    static char name[] = "commands_test";
+    static char *argv[] = {name, nullptr};
+    static QGuiApplication *app = new QGuiApplication(argc, argv);
+    return *app;
+}
+
 class CommandsTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        testApplication();
+        guiApplication();
         Shortcuts::resetAll();
     }
     void TearDown() override { Shortcuts::resetAll(); }
@@ -261,6 +272,25 @@ TEST_F(CommandsTest, TheSevenMenusHoldEveryItemInOrder)
     EXPECT_EQ(Commands::starTitle(5), QString::fromUtf8("★★★★★"));
     EXPECT_EQ(Commands::starTitle(1), QString::fromUtf8("★☆☆☆☆"));
     EXPECT_EQ(Commands::entryTitle(menus[3].entries[1]), Texts::text("menu.next"));
+}
+
+TEST_F(CommandsTest, MenuItemsOfTheOtherSystemAreListedWithWhatBecameOfThem)
+{
+    QSet<QString> titles;
+    std::function<void(const std::vector<MenuEntry> &)> walk = [&](const std::vector<MenuEntry> &entries) {
+        for (const MenuEntry &e : entries) {
+            if (e.kind != MenuEntry::Kind::separator)
+                titles.insert(Commands::entryTitle(e));
+            walk(e.children);
+        }
+    };
+    for (const MenuSpec &menu : Commands::mainMenuTree())
+        walk(menu.entries);
+    for (const MenuAdaptation &a : Texts::menuAdaptations()) {
+        EXPECT_TRUE(Texts::hasKey(a.key)) << a.key;
+        const bool leftOut = QString::fromUtf8(a.choice).startsWith(QStringLiteral("left out"));
+        EXPECT_EQ(titles.contains(Texts::text(a.key)), !leftOut) << a.key;
+    }
 }
 
 } // namespace
