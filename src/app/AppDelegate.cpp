@@ -2,7 +2,6 @@
 
 #include "app/SingleInstance.h"
 #include "app/ViewerWindowController.h"
-#include "app/SelfCheck.h"
 #include "app/WindowShot.h"
 #include "viewer/ViewerViewController.h"
 #include "cleanup/CleanupReport.h"
@@ -91,7 +90,7 @@ AppDelegate::AppDelegate(const QStringList &arguments, QObject *parent)
 
 AppDelegate::~AppDelegate() = default;
 
-int AppDelegate::run(int argc, char **argv)
+int AppDelegate::run(int argc, char **argv, const LaunchHooks &hooks)
 {
     QStringList rawArguments;
     for (int i = 1; i < argc; ++i)
@@ -115,6 +114,7 @@ int AppDelegate::run(int argc, char **argv)
     const LaunchOptions options = parseLaunchArguments(arguments);
 
     AppDelegate delegate(arguments);
+    delegate.hooks = hooks;
     SingleInstance instance;
     if (!options.selfCheck) {
         if (instance.claimOrHandOver(options.firstPath.value_or(QString()))
@@ -147,10 +147,9 @@ void AppDelegate::applicationDidFinishLaunching()
     windowController = std::make_unique<ViewerWindowController>();
 
     // The photo a launch opens decodes while the window maps and paints.
-    const std::optional<QString> bench = benchFolder(QCoreApplication::arguments());
     std::optional<QString> firstPhoto;
-    if (bench) {
-        firstPhoto = benchFirstPhoto(*bench);
+    if (hooks.firstPhoto) {
+        firstPhoto = hooks.firstPhoto();
     } else if (!options.shotPath) {
         const FirstContent first = chooseFirstContent(options, pendingURL);
         if (first.kind == FirstContent::Kind::open && QFileInfo(first.path).isFile())
@@ -164,10 +163,8 @@ void AppDelegate::applicationDidFinishLaunching()
     }
     windowController->showWindow();
 
-    if (const std::optional<QString> folder = bench) {
-        startBench(windowController->contentController(), *folder);
+    if (hooks.afterShow && hooks.afterShow(*windowController))
         return;
-    }
 
     if (options.shotPath) {
         if (options.shotLocation && QFileInfo::exists(*options.shotLocation))

@@ -6,10 +6,21 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
 class ViewerWindowController;
+
+// Extra steps a launch may take: used by the viewer benchmark (bench/), which is
+// the program with its measurements added, so the shipped program carries none.
+struct LaunchHooks
+{
+    // The photo the launch will show first (its decode starts while the window maps).
+    std::function<std::optional<QString>()> firstPhoto;
+    // Runs once the window is shown; returning true ends the ordinary launch there.
+    std::function<bool(ViewerWindowController &window)> afterShow;
+};
 
 // Starts the program, owns the one window, and decides what it shows first.
 class AppDelegate : public QObject
@@ -22,7 +33,7 @@ public:
 
     // The process entry: report mode without a display, otherwise the single
     // instance, the window and the event loop. Returns the exit status.
-    static int run(int argc, char **argv);
+    static int run(int argc, char **argv, const LaunchHooks &hooks = {});
 
     // The launch sequence, run once the event loop has started.
     void applicationDidFinishLaunching();
@@ -40,4 +51,5 @@ public:
 
 private:
     LaunchOptions options;
+    LaunchHooks hooks;
 };

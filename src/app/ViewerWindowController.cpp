@@ -1,11 +1,19 @@
 #include "app/ViewerWindowController.h"
 
+#include "app/MainMenu.h"
 #include "app/OpenPanel.h"
+#include "settings/Texts.h"
+#include "viewer/ViewerPage.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
+#include <QStackedWidget>
 
 namespace {
 
@@ -14,6 +22,12 @@ QSettings frameStore()
 {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Glanto"),
                      QStringLiteral("Glanto"));
+}
+
+// A widget that takes typed text keeps its keys (a rename field on a page).
+bool takesText(const QWidget *widget)
+{
+    return widget && widget->testAttribute(Qt::WA_InputMethodEnabled);
 }
 
 } // namespace
@@ -32,12 +46,99 @@ ViewerWindowController::ViewerWindowController(QWidget *parent)
     setAutoFillBackground(true);
 
     setMinimumSize(minimumContentSize);
-    auto *content = new ContentController(this);
-    content->showOpenPanel = [this](const QString &startFolder, std::function<void(const QString &)> onChosen) {
+    stack = new QStackedWidget(this);
+    setCentralWidget(stack);
+    m_viewer = new ViewerPage(stack);
+    m_viewer->showOpenPanel = [this](const QString &startFolder, std::function<void(const QString &)> onChosen) {
         ::showOpenPanel(this, startFolder, std::move(onChosen));
     };
-    setCentralWidget(content);
+    stack->addWidget(m_viewer);
+    m_router.pushPage(m_viewer);
+
+    registerWindowCommands();
+    m_menu = new MainMenu(menuBar(), m_router, this);
+    // Every key press of the application passes here first; only this window's are taken.
+    qApp->installEventFilter(this);
     restoreFrame();
+}
+
+ViewerWindowController::~ViewerWindowController()
+{
+    qApp->removeEventFilter(this);
+}
+
+void ViewerWindowController::registerWindowCommands()
+{
+    CommandHandlers &c = m_router.windowCommands;
+    c.on(CommandId::showAbout, [this](int) {
+        QMessageBox::about(this, Texts::text("menu.about"),
+                           QStringLiteral("Glanto %1").arg(QCoreApplication::applicationVersion()));
+    });
+    c.on(
+        CommandId::checkForUpdates, [this](int) { checkForUpdates(); },
+        [this](int) { return CommandState{bool(checkForUpdates), false, {}}; });
+    c.on(
+        CommandId::showSettings, [this](int) { showSettingsWindow(std::nullopt); },
+        [this](int) { return CommandState{bool(showSettingsWindow), false, {}}; });
+    c.on(
+        CommandId::showShortcuts, [this](int) { showSettingsWindow(Commands::clampSettingsTab(2)); },
+        [this](int) { return CommandState{bool(showSettingsWindow), false, {}}; });
+    // Linux desktops have no "hide the application": the window goes to the task bar.
+    c.on(CommandId::hideWindow, [this](int) { showMinimized(); });
+    c.on(CommandId::quit, [](int) { QApplication::closeAllWindows(); });
+    c.on(CommandId::performClose, [this](int) { close(); });
+    c.on(CommandId::performMiniaturize, [this](int) { showMinimized(); });
+    c.on(CommandId::performZoom, [this](int) {
+        if (isMaximized())
+            showNormal();
+        else
+            showMaximized();
+    });
+    c.on(CommandId::arrangeInFront, [this](int) { showWindow(); });
+}
+
+void ViewerWindowController::pushPage(CommandPage *page)
+{
+    if (!page || !page->pageWidget())
+        return;
+    QWidget *widget = page->pageWidget();
+    if (stack->indexOf(widget) < 0)
+        stack->addWidget(widget);
+    stack->setCurrentWidget(widget);
+    m_router.pushPage(page);
+}
+
+void ViewerWindowController::popPage(CommandPage *page)
+{
+    if (!page || page == m_viewer)
+        return;
+    m_router.popPage(page);
+    stack->removeWidget(page->pageWidget());
+    if (CommandPage *active = m_router.activePage())
+        stack->setCurrentWidget(active->pageWidget());
+}
+
+bool ViewerWindowController::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride)
+        return QMainWindow::eventFilter(watched, event);
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || widget->window() != this || takesText(widget))
+        return QMainWindow::eventFilter(watched, event);
+    // While a menu is open its keys move through the menu; nothing runs behind it.
+    if (QApplication::activePopupWidget())
+        return QMainWindow::eventFilter(watched, event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (!CommandRouter::commandForKey(key))
+        return QMainWindow::eventFilter(watched, event);
+    if (type == QEvent::ShortcutOverride) {
+        // Claim the key as a key press, so that no menu shortcut fires for it.
+        event->accept();
+        return true;
+    }
+    m_router.dispatchKey(key);
+    return true;
 }
 
 void ViewerWindowController::showWindow()
@@ -49,21 +150,14 @@ void ViewerWindowController::showWindow()
     activateWindow();
 }
 
-ContentController *ViewerWindowController::contentController() const
-{
-    return qobject_cast<ContentController *>(centralWidget());
-}
-
 void ViewerWindowController::open(const QString &path)
 {
-    if (ContentController *content = contentController())
-        content->open(path);
+    m_viewer->open(path);
 }
 
 void ViewerWindowController::openFolderPanel()
 {
-    if (ContentController *content = contentController())
-        content->openFolderPanel();
+    m_viewer->openFolderPanel();
 }
 
 void ViewerWindowController::saveFrame() const

@@ -1,16 +1,24 @@
 #pragma once
 
-#include "viewer/ViewerViewController.h"
+#include "commands/CommandRouter.h"
 
 #include <QMainWindow>
 #include <QSize>
 
-// The window's content controller: the one thing the window creates inside
-// itself and forwards open requests to. It must be a QWidget with
-// open(const QString &) and openFolderPanel().
-using ContentController = ViewerViewController;
+#include <functional>
+#include <optional>
 
-// The one main window: dark, black behind the photo, remembered size, centred.
+class MainMenu;
+class QStackedWidget;
+class ViewerPage;
+
+// The one main window: a stack of pages (the viewer now, the cleanup review on
+// top of it while it is shown), the main menu, and the router that runs every
+// command of the window on the active page. Dark, black behind the photo,
+// remembered size, centred.
+//
+// Keys: the window looks at every key press meant for it before any widget or
+// menu shortcut does, and runs the command bound to it exactly once.
 class ViewerWindowController : public QMainWindow
 {
     Q_OBJECT
@@ -21,22 +29,45 @@ public:
     static constexpr QSize minimumContentSize{640, 420};
 
     explicit ViewerWindowController(QWidget *parent = nullptr);
+    ~ViewerWindowController() override;
 
     // Shows the window, brings it in front of other applications and gives it focus.
     void showWindow();
 
-    // Forwarded to the content controller; dropped when it is not there.
+    // Forwarded to the viewer page.
     void open(const QString &path);
     void openFolderPanel();
 
-    ContentController *contentController() const;
+    ViewerPage *viewerPage() const { return m_viewer; }
+    CommandRouter &router() { return m_router; }
+    MainMenu *mainMenu() const { return m_menu; }
+
+    // Shows a page over the current one and sends the window's commands to it;
+    // the window does not take ownership. popPage removes it again and returns
+    // to the page below (the viewer is the bottom page and stays).
+    void pushPage(CommandPage *page);
+    void popPage(CommandPage *page);
+
+    // The settings window, when one is built: opens it on a tab (clamped to the
+    // tabs that exist) or on the last tab shown. Unset: the settings and
+    // shortcut-help items are disabled.
+    std::function<void(std::optional<int> tab)> showSettingsWindow;
+    // The update check, when one is built. Unset: its item is disabled.
+    std::function<void()> checkForUpdates;
 
     // Stores the window's frame under frameAutosaveName.
     void saveFrame() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void restoreFrame();
+    void registerWindowCommands();
+
+    CommandRouter m_router;
+    QStackedWidget *stack = nullptr;
+    ViewerPage *m_viewer = nullptr;
+    MainMenu *m_menu = nullptr;
 };

@@ -99,11 +99,39 @@ constexpr TextAdaptation kAdaptations[] = {
      "there is no /Applications folder to drag the new version into; the user installs the downloaded package"},
 };
 
+constexpr MenuAdaptation kMenuAdaptations[] = {
+    {"menu.about",
+     "the application menu is titled with the program's name, Glanto; its first item keeps this title",
+     "Linux menu bars have no system-owned application menu whose title is the about item; the program's name "
+     "says where About, Settings and Quit are"},
+    {"menu.hide",
+     "kept with Ctrl+H; it minimises the window",
+     "X11 and Wayland desktops have no hiding of an application; minimising is what takes the window off the "
+     "screen until it is brought back"},
+    {"menu.hideOthers",
+     "left out (Ctrl+Alt+H stays a reserved key)",
+     "hiding the other applications' windows is a macOS service; Linux window managers offer no such call"},
+    {"menu.showAll",
+     "left out",
+     "its counterpart, hiding other applications, does not exist here"},
+    {"menu.front",
+     "kept; it raises and activates the one window",
+     "there is no application-wide window ordering to ask for, and Glanto has a single window"},
+    {"menu.windowZoom",
+     "kept; it maximises the window or restores it",
+     "macOS zoom toggles between the standard and the user size; the Linux equivalent is maximise"},
+};
+
 } // namespace
 
 std::span<const TextAdaptation> adaptations()
 {
     return kAdaptations;
+}
+
+std::span<const MenuAdaptation> menuAdaptations()
+{
+    return kMenuAdaptations;
 }
 
 } // namespace Texts

@@ -13,9 +13,20 @@ struct TextAdaptation
     const char *reason;
 };
 
+// A menu item of the other OS's menu bar that this program offers differently
+// or not at all; the text table keeps its key.
+struct MenuAdaptation
+{
+    const char *key;
+    const char *choice; // what the Linux build does with the item
+    const char *reason;
+};
+
 namespace Texts {
 
 // Every such adaptation, in table order. The table and this list must agree.
 std::span<const TextAdaptation> adaptations();
+// The menu items adapted or left out.
+std::span<const MenuAdaptation> menuAdaptations();
 
 } // namespace Texts

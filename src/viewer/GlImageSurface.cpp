@@ -49,6 +49,7 @@ void main() {
 } // namespace
 
 int GlImageSurface::maxTileOverride = 0;
+bool GlImageSurface::failForTests = false;
 
 GlImageSurface::GlImageSurface(QWidget *parent)
     : QOpenGLWidget(parent)
@@ -86,7 +87,7 @@ void GlImageSurface::setScene(const ImageScene &scene)
 
 void GlImageSurface::initializeGL()
 {
-    if (!context() || !context()->isValid()) {
+    if (failForTests || !context() || !context()->isValid()) {
         failed();
         return;
     }
@@ -335,10 +336,12 @@ bool GlImageSurface::ready(const RenderBitmapPtr &bitmap, double deviceScale) co
 
 void GlImageSurface::paintGL()
 {
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
+    // A context that failed to initialise has no GL functions to call: the view
+    // replaces this surface shortly, and until then nothing is drawn.
     if (!m_initialised || m_failed)
         return;
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
 
     const double dpr = devicePixelRatioF();
     auto deviceScale = [dpr](const SceneLayer &layer, const RenderBitmapPtr &bitmap) {

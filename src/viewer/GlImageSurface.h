@@ -31,6 +31,9 @@ public:
     int tileCount(uint64_t bitmapId) const;
     // Tests: pretend the GPU's texture limit is this (a power of two).
     static int maxTileOverride;
+    // Tests: behave as if the GL context were unusable, so that the view falls
+    // back to the raster renderer.
+    static bool failForTests;
 
 protected:
     void initializeGL() override;

@@ -1,5 +1,7 @@
 #include "viewer/ViewerRules.h"
 
+#include "settings/Texts.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -92,24 +94,23 @@ bool shouldShowCleanupHint(int photoCount, bool hintShown, const QStringList &ar
                         [](const QString &a) { return a.startsWith(QLatin1String("--")); });
 }
 
-MenuItemState validateMenuItem(MenuCommand command, int tag, const MenuContext &c)
+CommandState viewerCommandState(CommandId command, int tag, const MenuContext &c)
 {
-    if (c.cleanupShown) {
-        const bool enabled = command == MenuCommand::toggleCleanup || command == MenuCommand::showSettings
-                             || command == MenuCommand::showAbout || command == MenuCommand::showShortcuts;
-        return {enabled, false};
-    }
     switch (command) {
-    case MenuCommand::toggleCleanup: return {c.photoCount >= 1, false};
-    case MenuCommand::setSortKey: return {true, tag == int(c.sortKey)};
-    case MenuCommand::toggleSortReversed: return {true, c.sortReversed};
-    case MenuCommand::toggleEscCloses: return {true, c.escCloses};
-    case MenuCommand::toggleFadeTransition: return {true, c.fadeTransition};
-    case MenuCommand::setSlideshowInterval: return {true, tag == c.slideshowInterval};
-    case MenuCommand::setWheelAction: return {true, (tag == 1) == c.wheelNavigates};
-    case MenuCommand::toggleWheelZoomInverted: return {true, c.wheelZoomInverted};
-    case MenuCommand::setRatingMenu: return {c.hasCurrent, c.hasCurrent && tag == c.currentRating};
-    case MenuCommand::openInEditor: return {c.hasCurrent, false};
-    default: return {true, false};
+    case CommandId::toggleCleanup: return {c.photoCount >= 1, false, {}};
+    case CommandId::setSortKey: return {true, tag == int(c.sortKey), {}};
+    case CommandId::toggleSortReversed: return {true, c.sortReversed, {}};
+    case CommandId::toggleEscCloses: return {true, c.escCloses, {}};
+    case CommandId::toggleFadeTransition: return {true, c.fadeTransition, {}};
+    case CommandId::setSlideshowInterval: return {true, tag == c.slideshowInterval, {}};
+    case CommandId::setWheelAction: return {true, (tag == 1) == c.wheelNavigates, {}};
+    case CommandId::toggleWheelZoomInverted: return {true, c.wheelZoomInverted, {}};
+    case CommandId::setRatingMenu: return {c.hasCurrent, c.hasCurrent && tag == c.currentRating, {}};
+    case CommandId::openInEditor: {
+        const QString title = c.editorName.isEmpty() ? Texts::text("menu.editChoose")
+                                                     : Texts::format("menu.editIn", {c.editorName});
+        return {c.hasCurrent, false, title};
+    }
+    default: return {true, false, {}};
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commands/Command.h"
 #include "settings/SortKey.h"
 
 #include <QRectF>
@@ -37,26 +38,9 @@ EscapeOutcome escapeOutcome(bool peeking, bool infoVisible, bool escCloses, bool
 // Whether opening a folder of photoCount photos shows the cleanup hint.
 bool shouldShowCleanupHint(int photoCount, bool hintShown, const QStringList &arguments);
 
-enum class MenuCommand {
-    toggleCleanup,
-    setSortKey,
-    toggleSortReversed,
-    toggleEscCloses,
-    toggleFadeTransition,
-    setSlideshowInterval,
-    setWheelAction,
-    toggleWheelZoomInverted,
-    setRatingMenu,
-    openInEditor,
-    showSettings,
-    showAbout,
-    showShortcuts,
-    other,
-};
-
+// What the viewer's menu state depends on, read at the moment a menu opens.
 struct MenuContext
 {
-    bool cleanupShown = false;
     int photoCount = 0;
     bool hasCurrent = false;
     SortKey sortKey = SortKey::name;
@@ -67,13 +51,13 @@ struct MenuContext
     bool wheelNavigates = false;
     bool wheelZoomInverted = false;
     int currentRating = 0;
+    // The display name of the chosen editor; empty when none is chosen.
+    QString editorName;
 };
 
-struct MenuItemState
-{
-    bool enabled = true;
-    bool checked = false;
-};
+// The enabled state, tick and title of a viewer command's menu item. Commands
+// not listed are enabled and unticked.
+CommandState viewerCommandState(CommandId command, int tag, const MenuContext &context);
 
-// The menu's enabled state and check mark for an item reaching the viewer.
-MenuItemState validateMenuItem(MenuCommand command, int tag, const MenuContext &context);
+// The slideshow intervals offered, in seconds; any other stored value reads as 3.
+inline constexpr int slideshowIntervals[] = {1, 2, 3, 5, 10};

@@ -2,13 +2,12 @@
 
 #include "library/FolderModel.h"
 #include "library/ImageLoader.h"
-#include "settings/Shortcuts.h"
-#include "viewer/ViewerRules.h"
 
-#include <QRect>
+#include <QImage>
+#include <QObject>
 #include <QSet>
+#include <QSizeF>
 #include <QThreadPool>
-#include <QWidget>
 
 #include <atomic>
 #include <functional>
@@ -16,95 +15,84 @@
 #include <optional>
 #include <vector>
 
-class FilmstripView;
-class HudBubble;
-class QLabel;
-class QPushButton;
-class QVariantAnimation;
-class ZoomableImageView;
-
-// The controller of the main window's content: opens folders, shows the current
-// photo (a preview first, the full bitmap when the view asks for detail), moves
-// between photos, keeps the neighbours decoded ahead, and routes commands. It
-// owns the folder model, the image view, the filmstrip and the message bubble.
+// The viewer's decisions without any widget: which photo is current, what is
+// decoded for it and for its neighbours, and when a result is stale. It opens
+// folders, moves between photos, schedules the decodes (a preview first, the
+// full bitmap when asked), prefetches the neighbours, warms up thumbnails, reads
+// capture dates and re-sorts. The page that shows it (ViewerPage) assigns the
+// callbacks below and draws what they report.
 //
-// All state lives on the main thread. Background work runs on three pools
-// (decode 2, prefetch 1, thumbnails 2) plus one for folder-wide work; every
-// result carries the generation it was started with and is dropped when stale.
-class ViewerViewController : public QWidget
+// All state lives on the main thread. Background work runs on the controller's
+// own pools (decode 2, prefetch 1, thumbnails 2, folder-wide work 2); every job
+// belongs to the folder it was started for and stops at its next file when
+// another folder is opened or the controller is destroyed, and every result
+// carries the generation it was started with and is dropped when stale.
+class ViewerViewController : public QObject
 {
     Q_OBJECT
 public:
-    explicit ViewerViewController(QWidget *parent = nullptr);
+    // What the person sees of the current photo.
+    enum class PhotoState { none, pending, preview, full, failed };
+
+    explicit ViewerViewController(QObject *parent = nullptr);
     // Tests inject a private loader.
-    explicit ViewerViewController(ImageLoader &loader, QWidget *parent = nullptr);
+    explicit ViewerViewController(ImageLoader &loader, QObject *parent = nullptr);
     ~ViewerViewController() override;
 
-    void open(const QString &url);
+    // Opens a folder, or the folder of an image with that image current.
+    // Returns whether it holds photos.
+    bool open(const QString &url);
     // Starts decoding the preview of the photo a launch will open, while the window
     // is still being made; the controller that shows it waits for this decode
     // rather than repeating it. maxPixelSize must be at least the view's need.
     static void decodeAhead(const QString &url, int maxPixelSize);
     void showCurrent(bool keepOpenState);
-    void display(const QImage &image, bool forceFit, bool isNewPhoto, double width, double height);
     void navigate(int delta);
     void goTo(int index);
+    void goLast();
     void requestFull();
     void prefetchNeighbours();
     void warmUp();
     void resort();
-    bool beginPeek();
-    void endPeek();
-    void fitWindowToPhoto();
-    void handleEscape();
-    void toggleFullScreen();
-    // After the current photo went to the trash (started at startedGeneration).
-    void currentPhotoTrashed(int startedGeneration);
-
-    // The message bubble.
-    void flash(const QString &message, double seconds);
-    void hideHudUnlessFlashing();
-    bool isFlashing() const;
-    QString hudMessage() const;
-    bool hudVisible() const;
-
-    // Menu and toolbar commands.
-    void zoomIn();
-    void zoomOut();
-    void zoomFit();
-    void zoomActual();
-    void navigateForward() { navigate(+1); }
-    void navigateBackward() { navigate(-1); }
-    void goFirst() { goTo(0); }
-    void goLast();
-    void rotateCW();
-    void rotateCCW();
-    void toggleFilmstrip();
-    void toggleInfoPanel();
-    void openFolderPanel();
     void setSortKey(int tag);
     void toggleSortReversed();
-    void toggleEscCloses();
-    void toggleFadeTransition();
-    void setWheelAction(int tag);
-    void toggleWheelZoomInverted();
-    void dispatchCommand(ShortcutAction action);
-    MenuItemState validateMenuItem(MenuCommand command, int tag) const;
-
-    // The Open panel as a sheet; the window wires in the shared panel. Without
-    // it a folder chooser is used.
-    std::function<void(const QString &startFolder, std::function<void(const QString &)> onChosen)> showOpenPanel;
+    // The thumbnail of the photo at position, for the filmstrip cell showing it:
+    // from the cache at once (returned), else decoded and reported through
+    // onThumbnail once it is still the same file at that position.
+    QImage thumbnailFor(int position);
+    // After the current photo went to the trash (started at startedGeneration).
+    void currentPhotoTrashed(int startedGeneration);
+    // A preference changed ("sort", "hdr"; others concern other parts).
+    void settingsDidChange(const QString &what);
 
     FolderModel &folderModel() { return folder; }
+    const FolderModel &folderModel() const { return folder; }
     ImageLoader &imageLoader() { return loader; }
-    ZoomableImageView *imageView() const { return m_imageView; }
-    FilmstripView *filmstrip() const { return m_filmstrip; }
-    QWidget *emptyState() const { return m_emptyState; }
-    QString emptyHint() const;
-    bool filmstripShown() const { return filmstripHeight > 0; }
-    bool infoPanelVisible() const { return false; }
-    bool peeking() const { return peekSaved.has_value(); }
-    int previewTargetSize() const;
+    PhotoState photoState() const { return state; }
+    // The photo the person sees: the current one once it is on screen (or its
+    // failure is), absent while it is on its way or when there is none. Commands
+    // that act on a file take it from here, with the generation it belongs to.
+    std::optional<QString> shownPhotoPath() const;
+
+    // ---- Reports to the page
+    // A bitmap for the image view (pixelSize: the photo's own size).
+    std::function<void(const QImage &image, bool forceFit, bool isNewPhoto, QSizeF pixelSize)> onDisplay;
+    // The shown photo is animated: play it from the file.
+    std::function<void(const QString &url)> onAnimate;
+    // The current photo could not be decoded.
+    std::function<void(const QString &url)> onDecodeFailed;
+    // There is no photo to show; hint is the empty state's text.
+    std::function<void(const QString &hint)> onNoPhotos;
+    // The filmstrip must ask for its cells again.
+    std::function<void()> onFolderReloaded;
+    // The current index changed (or was confirmed): selection, badge, panel.
+    std::function<void()> onCurrentChanged;
+    // A late thumbnail for the cell at position (already checked against the file there).
+    std::function<void(int position, const QImage &thumb)> onThumbnail;
+    // The largest pixel dimension a preview needs (the page knows the view's size).
+    std::function<int()> previewTargetSize;
+    // Called after every display (tests and the benchmark watch it).
+    std::function<void(bool isNewPhoto)> onDisplayed;
 
     int generation = 0;
     int folderGeneration = 0;
@@ -113,57 +101,36 @@ public:
     int lastNavDirection = 0;
     bool fullRequested = false;
     bool showFirstAfterResort = false;
-
-    struct PeekSaved
-    {
-        QRect frame;
-        QSize minimumSize;
-        bool filmstripHidden = false;
-        bool infoPanelHidden = true;
-    };
-    std::optional<PeekSaved> peekSaved;
-
-    // Called after every display (tests and the benchmark watch it).
-    std::function<void(bool isNewPhoto)> onDisplayed;
+    // Set by the slideshow while it pages, so that its own fade length stands.
+    bool advancingSlideshow = false;
 
     QThreadPool decodeQueue;
     QThreadPool prefetchQueue;
     QThreadPool thumbQueue;
 
-protected:
-    void resizeEvent(QResizeEvent *event) override;
-    void dragEnterEvent(QDragEnterEvent *event) override;
-    void dropEvent(QDropEvent *event) override;
-
 private:
-    void build();
-    void wireImageView();
-    void layoutChildren();
-    void setEmptyStateVisible(bool visible, const QString &hint = {});
+    void display(const QImage &image, bool forceFit, bool isNewPhoto, QSizeF size);
+    void decodeFailed(const QString &url);
     void startCaptureDates();
-    void maybeShowCleanupHint();
-    void settingsDidChange(const QString &what);
-    void refreshSelection();
-    void animateWindowTo(const QRect &frame);
+    void reloadFilmstrip();
+    int targetSize() const;
     // Runs work now, or once the opened photo is on screen while that is pending.
     void whenFirstPhotoShown(std::function<void()> work);
     void releaseHeldWork();
+    void cancelFolderWork();
 
     ImageLoader &loader;
     FolderModel folder;
-    ZoomableImageView *m_imageView = nullptr;
-    FilmstripView *m_filmstrip = nullptr;
-    HudBubble *hud = nullptr;
-    QWidget *m_emptyState = nullptr;
-    QLabel *emptyHintLabel = nullptr;
-    QVariantAnimation *windowAnimation = nullptr;
-    int filmstripHeight = 76;
+    PhotoState state = PhotoState::none;
 
     // Folder-wide background work (warm-up, capture dates); waited for on destruction.
     QThreadPool backgroundQueue;
     // Read by background work to notice it is stale without touching the controller.
     std::shared_ptr<std::atomic<int>> liveGeneration = std::make_shared<std::atomic<int>>(0);
     std::shared_ptr<std::atomic<int>> liveWarmup = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<std::atomic<int>> liveFolder = std::make_shared<std::atomic<int>>(0);
+    // Incremented on every reload of the filmstrip; a late thumbnail must match it.
+    int filmstripGeneration = 0;
 
     // Right after open the photo asked for competes with thumbnails, prefetches and
     // capture dates for two cores; that work waits here until the photo is shown.

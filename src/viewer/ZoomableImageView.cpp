@@ -59,7 +59,7 @@ double eventSeconds(const QInputEvent *event)
 class AnimationPlayer
 {
 public:
-    AnimationPlayer(ZoomableImageView *view, const QString &url,
+    AnimationPlayer(ZoomableImageView *view, QThreadPool &pool, const QString &url,
                     std::function<void(const QImage &, bool)> onFrame, std::function<void()> onFailed)
         : state(std::make_shared<State>())
     {
@@ -73,7 +73,7 @@ public:
                 s->next();
         });
         QPointer<ZoomableImageView> guard(view);
-        QThreadPool::globalInstance()->start([weak, guard, url] {
+        pool.start([weak, guard, url] {
             if (weak.expired())
                 return;
             std::optional<AnimatedFrames> frames = ImageLoader::shared().frames(url);
@@ -139,6 +139,8 @@ ZoomableImageView::ZoomableImageView(QWidget *parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_AcceptTouchEvents, false);
+    animationQueue.setObjectName(QStringLiteral("glanto.animation"));
+    animationQueue.setMaxThreadCount(1);
     setMouseTracking(false);
     setAutoFillBackground(false);
 
@@ -167,31 +169,54 @@ ZoomableImageView::ZoomableImageView(QWidget *parent)
     installSurface(ImageSurface::create(this));
 }
 
-ZoomableImageView::~ZoomableImageView() = default;
+ZoomableImageView::~ZoomableImageView()
+{
+    // A frame decode still queued is dropped; one that runs is waited for, so no
+    // decode outlives the view that asked for it.
+    animationQueue.clear();
+    animationQueue.waitForDone();
+}
 
 void ZoomableImageView::installSurface(std::unique_ptr<ImageSurface> surface)
 {
+    if (m_surface) {
+        // The old surface may still be on the call stack (a paint, a frame
+        // callback, a pending timer of its own): it is hidden now and deleted
+        // once control is back in the event loop.
+        QWidget *old = m_surface.release()->widget();
+        old->hide();
+        old->deleteLater();
+    }
     m_surface = std::move(surface);
-    QWidget *w = m_surface->widget();
+    ImageSurface *current = m_surface.get();
+    QWidget *w = current->widget();
     w->setGeometry(rect());
     w->lower();
     w->show();
-    m_surface->onFailed = [this] {
+    m_surface->onFailed = [this, current] {
         // No usable GL after all: draw the same scene with the raster renderer.
-        installSurface(ImageSurface::createRaster(this));
-        updateScene();
+        // The swap waits for the event loop, because this callback runs inside
+        // the failing surface, which the swap destroys.
+        QMetaObject::invokeMethod(
+            this,
+            [this, current] {
+                if (m_surface.get() != current)
+                    return;
+                installSurface(ImageSurface::createRaster(this));
+                updateScene();
+            },
+            Qt::QueuedConnection);
     };
     if (!m_surface->isOpenGL() && ImageSurface::openGLProbeDeferred()) {
         // The first photo goes out through the raster renderer; GL is probed once
         // it is on screen, and takes over when this display has hardware GL.
         auto scheduled = std::make_shared<bool>(false);
-        ImageSurface *raster = m_surface.get();
-        m_surface->onFramePresented = [this, raster, scheduled] {
-            if (*scheduled || raster->presentedBitmap() == 0)
+        m_surface->onFramePresented = [this, current, scheduled] {
+            if (*scheduled || m_surface.get() != current || current->presentedBitmap() == 0)
                 return;
             *scheduled = true;
-            QTimer::singleShot(0, this, [this, raster] {
-                if (m_surface.get() != raster)
+            QTimer::singleShot(0, this, [this, current] {
+                if (m_surface.get() != current)
                     return;
                 if (ImageSurface::openGLAvailable()) {
                     installSurface(ImageSurface::createOpenGL(this));
@@ -226,6 +251,8 @@ void ZoomableImageView::setImage(const QImage &image, double width, double heigh
     m_animationStopped = true;
     m_animationActive = false;
     animation.reset();
+    // The frames of a photo already left are not worth decoding.
+    animationQueue.clear();
 
     if (isNewPhoto) {
         geo.quarterTurns = 0;
@@ -444,7 +471,7 @@ void ZoomableImageView::startAnimation(const QString &url)
     m_animationStopped = false;
     QPointer<ZoomableImageView> guard(this);
     animation = std::make_unique<AnimationPlayer>(
-        this, url,
+        this, animationQueue, url,
         [guard](const QImage &frame, bool first) {
             if (guard && guard->m_animationActive && !guard->m_animationStopped)
                 guard->showAnimationFrame(frame, first);
@@ -692,24 +719,9 @@ void ZoomableImageView::mouseReleaseEvent(QMouseEvent *event)
 
 void ZoomableImageView::keyPressEvent(QKeyEvent *event)
 {
+    // Keys are commands: the window's router runs them, once each, before they
+    // would reach this view. What arrives here is no command's key.
     if (onActivity)
         onActivity();
-    if (const std::optional<ShortcutAction> action = Shortcuts::actionForEvent(event)) {
-        perform(*action, event);
-        event->accept();
-        return;
-    }
-    const QString text = event->text();
-    if (text == QLatin1String("=") || text == QLatin1String("+")) {
-        zoomIn();
-    } else if (text == QLatin1String("-") || text == QLatin1String("_")) {
-        zoomOut();
-    } else if (event->key() == Qt::Key_Escape) {
-        if (onEscape)
-            onEscape();
-    } else {
-        QWidget::keyPressEvent(event);
-        return;
-    }
-    event->accept();
+    QWidget::keyPressEvent(event);
 }

@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QThreadPool>
 #include <QWidget>
 
 #include <functional>
@@ -144,4 +145,5 @@ private:
     uint64_t fadeToken = 0;
 
     std::unique_ptr<AnimationPlayer> animation;
+    QThreadPool animationQueue;
 };

@@ -1,9 +1,15 @@
 // The window and the launch sequence in process, on Qt's offscreen platform.
 #include "app/AppDelegate.h"
+#include "app/MainMenu.h"
 #include "app/ViewerWindowController.h"
+#include "settings/Settings.h"
+#include "settings/Shortcuts.h"
+#include "viewer/ViewerPage.h"
 #include "settings/Texts.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -12,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QStackedWidget>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -79,7 +86,7 @@ protected:
     // The photo the window's viewer shows; empty when it shows none.
     static QString shown(ViewerWindowController *window)
     {
-        const std::optional<ImageItem> item = window->contentController()->folderModel().current();
+        const std::optional<ImageItem> item = window->viewerPage()->controller()->folderModel().current();
         return item ? item->url : QString();
     }
 
@@ -98,11 +105,11 @@ TEST_F(AppShell, WindowOpensAtItsDefaultsWithTheEmptyState)
     EXPECT_EQ(window.palette().color(QPalette::Window), QColor(Qt::black));
     EXPECT_EQ(window.windowTitle(), "Glanto");
 
-    ASSERT_NE(window.contentController(), nullptr);
+    ASSERT_NE(window.viewerPage(), nullptr);
     window.show();
-    EXPECT_EQ(window.contentController()->emptyHint(), Texts::text("ui.emptyHint"));
+    EXPECT_EQ(window.viewerPage()->emptyHint(), Texts::text("ui.emptyHint"));
     QPushButton *button = nullptr;
-    for (QPushButton *candidate : window.contentController()->emptyState()->findChildren<QPushButton *>()) {
+    for (QPushButton *candidate : window.viewerPage()->emptyState()->findChildren<QPushButton *>()) {
         if (candidate->text() == Texts::text("ui.openButton"))
             button = candidate;
     }
@@ -208,3 +215,109 @@ TEST_F(AppShell, NothingToOpenShowsThePanelWhoseChoiceIsOpened)
     settle();
     EXPECT_EQ(shown(window), photo());
 }
+
+namespace {
+
+// The menu item of a command as the menu bar holds it.
+QAction *menuItem(ViewerWindowController &window, CommandId id, int tag = 0)
+{
+    return window.mainMenu()->action(id, tag);
+}
+
+TEST(AppMenu, ABindingChangeReachesTheMenuAtOnce)
+{
+    Shortcuts::resetAll();
+    ViewerWindowController window;
+    QAction *next = menuItem(window, CommandId::navigateForward);
+    ASSERT_NE(next, nullptr);
+    // A plain arrow is not shown in the menu; the keys perform it.
+    EXPECT_TRUE(next->shortcut().isEmpty());
+    Shortcuts::setCombo(KeyCombo{124, KeyMods::option | KeyMods::command, ""}, ShortcutAction::next);
+    EXPECT_EQ(next->shortcut(), QKeySequence(Qt::ControlModifier | Qt::AltModifier | Qt::Key_Right));
+
+    QAction *trash = menuItem(window, CommandId::trashCurrent);
+    EXPECT_EQ(trash->shortcut(), QKeySequence(Qt::ControlModifier | Qt::Key_Backspace));
+    Shortcuts::setCombo(std::nullopt, ShortcutAction::trash);
+    EXPECT_TRUE(trash->shortcut().isEmpty());
+
+    // Fixed keys stay whatever the bindings.
+    EXPECT_EQ(menuItem(window, CommandId::openFolderPanel)->shortcut(), QKeySequence(Qt::ControlModifier | Qt::Key_O));
+    Shortcuts::resetAll();
+    EXPECT_TRUE(next->shortcut().isEmpty());
+    EXPECT_FALSE(trash->shortcut().isEmpty());
+    // Shown, never matched: only the window's router performs keys.
+    EXPECT_EQ(trash->shortcutContext(), Qt::WidgetShortcut);
+}
+
+TEST(AppMenu, ValidationOnOpeningFollowsThePageAndThePreferences)
+{
+    Settings::setSortKey(SortKey::name);
+    Settings::setEscCloses(false);
+    ViewerWindowController window;
+    QMenu *view = window.mainMenu()->menus().at(2);
+    Q_EMIT view->aboutToShow();
+    EXPECT_TRUE(menuItem(window, CommandId::zoomIn)->isEnabled());
+    // A submenu validates its own items as it opens.
+    auto *sort = qobject_cast<QMenu *>(menuItem(window, CommandId::setSortKey, 0)->parent());
+    ASSERT_NE(sort, nullptr);
+    Q_EMIT sort->aboutToShow();
+    EXPECT_TRUE(menuItem(window, CommandId::setSortKey, 0)->isChecked());
+    EXPECT_FALSE(menuItem(window, CommandId::setSortKey, 3)->isChecked());
+    EXPECT_FALSE(menuItem(window, CommandId::toggleEscCloses)->isChecked());
+    // Not built yet: present and disabled.
+    EXPECT_FALSE(menuItem(window, CommandId::toggleSlideshow)->isEnabled());
+    EXPECT_FALSE(menuItem(window, CommandId::toggleInfoPanel)->isEnabled());
+
+    menuItem(window, CommandId::toggleEscCloses)->trigger();
+    EXPECT_TRUE(Settings::escCloses());
+    Q_EMIT view->aboutToShow();
+    EXPECT_TRUE(menuItem(window, CommandId::toggleEscCloses)->isChecked());
+    Settings::setEscCloses(false);
+
+    QMenu *file = window.mainMenu()->menus().at(1);
+    Q_EMIT file->aboutToShow();
+    EXPECT_FALSE(menuItem(window, CommandId::trashCurrent)->isEnabled());
+    EXPECT_FALSE(menuItem(window, CommandId::openInEditor)->isEnabled());
+    EXPECT_TRUE(menuItem(window, CommandId::openFolderPanel)->isEnabled());
+
+    // Settings and the shortcut help wait for the settings window.
+    QMenu *help = window.mainMenu()->menus().at(6);
+    Q_EMIT help->aboutToShow();
+    EXPECT_FALSE(menuItem(window, CommandId::showShortcuts)->isEnabled());
+    std::optional<int> shownTab = -1;
+    window.showSettingsWindow = [&](std::optional<int> tab) { shownTab = tab; };
+    Q_EMIT help->aboutToShow();
+    EXPECT_TRUE(menuItem(window, CommandId::showShortcuts)->isEnabled());
+    menuItem(window, CommandId::showShortcuts)->trigger();
+    EXPECT_EQ(shownTab, 2);
+}
+
+// A page pushed over the viewer takes the commands; popping gives them back.
+class StubPage : public QWidget, public CommandPage
+{
+public:
+    QWidget *pageWidget() override { return this; }
+    int trashed = 0;
+};
+
+TEST(AppMenu, APushedPageTakesTheCommandsUntilItIsPopped)
+{
+    ViewerWindowController window;
+    StubPage review;
+    review.commands.on(CommandId::trashCurrent, [&](int) { ++review.trashed; });
+    window.pushPage(&review);
+    auto *stack = qobject_cast<QStackedWidget *>(window.centralWidget());
+    ASSERT_NE(stack, nullptr);
+    EXPECT_EQ(stack->currentWidget(), &review);
+    menuItem(window, CommandId::trashCurrent)->trigger();
+    EXPECT_EQ(review.trashed, 1);
+    EXPECT_FALSE(window.router().state(CommandId::navigateForward).enabled);
+    window.popPage(&review);
+    EXPECT_EQ(window.router().activePage(), window.viewerPage());
+    EXPECT_EQ(stack->currentWidget(), window.viewerPage());
+    EXPECT_TRUE(window.router().state(CommandId::navigateForward).enabled);
+    EXPECT_FALSE(window.router().state(CommandId::trashCurrent).enabled);
+    review.setParent(nullptr);
+}
+
+} // namespace

@@ -9,6 +9,7 @@
 
 #include <QOpenGLWidget>
 #include <QPainter>
+#include <QPointer>
 
 #include <gtest/gtest.h>
 
@@ -63,7 +64,11 @@ protected:
         view->show();
         waitFor([&] { return view->isVisible(); });
     }
-    void TearDown() override { GlImageSurface::maxTileOverride = 0; }
+    void TearDown() override
+    {
+        GlImageSurface::maxTileOverride = 0;
+        GlImageSurface::failForTests = false;
+    }
 
     void expectQuadrants(int turns)
     {
@@ -144,6 +149,28 @@ TEST_F(ImageViewGlTest, ALargeBitmapReplacesItsPreviewWithoutMovingIt)
     EXPECT_EQ(view->shownPixelSize(), QSize(7200, 3600));
     const QImage screen = screenOf(*view);
     EXPECT_TRUE(near(at(*view, screen, 0.45, 0.45), Qt::red));
+}
+
+// The failing GL surface reports from inside itself; the view must not destroy
+// it there (under AddressSanitizer that was a use after free) but swap in the
+// raster renderer from the event loop and keep drawing the same photo.
+TEST_F(ImageViewGlTest, AFailedGlContextFallsBackToRasterWithoutLosingThePhoto)
+{
+    ASSERT_TRUE(view->surface()->isOpenGL());
+    GlImageSurface::failForTests = true;
+    view = std::make_unique<ZoomableImageView>();
+    view->resize(800, 600);
+    view->show();
+    ASSERT_TRUE(view->surface()->isOpenGL());
+    QPointer<QWidget> glWidget = view->surface()->widget();
+    view->setImage(quadrants(1600, 900), 1600, 900, false, false, true);
+    ASSERT_TRUE(waitFor([&] { return !view->surface()->isOpenGL(); }));
+    // The old surface is gone once the event loop has run its deferred deletes.
+    ASSERT_TRUE(waitFor([&] { return glWidget.isNull(); }));
+    expectQuadrants(0);
+    view->setImage(quadrants(800, 800), 800, 800, false, false, true);
+    ASSERT_TRUE(waitFor([&] { return presented(*view); }));
+    EXPECT_FALSE(view->surface()->isOpenGL());
 }
 
 TEST_F(ImageViewGlTest, TheRasterFallbackDrawsTheSameScene)

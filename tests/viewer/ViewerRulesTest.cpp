@@ -1,3 +1,4 @@
+#include "settings/Texts.h"
 #include "viewer/ViewerRules.h"
 
 #include <gtest/gtest.h>
@@ -69,33 +70,35 @@ TEST(ViewerRules, CleanupHintOnceForFiftyPhotosAndNeverWithASwitch)
     EXPECT_TRUE(shouldShowCleanupHint(50, false, {"-psn_0_1234"}));
 }
 
-TEST(ViewerRules, MenuItems)
+TEST(ViewerRules, MenuStatesFollowThePreferencesAndTheCurrentPhoto)
 {
     MenuContext c;
     c.photoCount = 0;
-    EXPECT_FALSE(validateMenuItem(MenuCommand::toggleCleanup, 0, c).enabled);
+    EXPECT_FALSE(viewerCommandState(CommandId::toggleCleanup, 0, c).enabled);
     c.photoCount = 3;
     c.hasCurrent = true;
     c.sortKey = SortKey::size;
     c.wheelNavigates = false;
     c.slideshowInterval = 5;
     c.currentRating = 2;
-    EXPECT_TRUE(validateMenuItem(MenuCommand::toggleCleanup, 0, c).enabled);
-    EXPECT_TRUE(validateMenuItem(MenuCommand::setSortKey, 4, c).checked);
-    EXPECT_FALSE(validateMenuItem(MenuCommand::setSortKey, 0, c).checked);
-    EXPECT_TRUE(validateMenuItem(MenuCommand::setWheelAction, 0, c).checked);
-    EXPECT_FALSE(validateMenuItem(MenuCommand::setWheelAction, 1, c).checked);
-    EXPECT_TRUE(validateMenuItem(MenuCommand::setSlideshowInterval, 5, c).checked);
-    EXPECT_TRUE(validateMenuItem(MenuCommand::setRatingMenu, 2, c).checked);
-    EXPECT_FALSE(validateMenuItem(MenuCommand::openInEditor, 0, c).checked);
-
-    c.cleanupShown = true;
-    EXPECT_TRUE(validateMenuItem(MenuCommand::toggleCleanup, 0, c).enabled);
-    EXPECT_TRUE(validateMenuItem(MenuCommand::showSettings, 0, c).enabled);
-    EXPECT_FALSE(validateMenuItem(MenuCommand::setSortKey, 4, c).enabled);
-    EXPECT_FALSE(validateMenuItem(MenuCommand::other, 0, c).enabled);
+    EXPECT_TRUE(viewerCommandState(CommandId::toggleCleanup, 0, c).enabled);
+    EXPECT_FALSE(viewerCommandState(CommandId::toggleCleanup, 0, c).checked);
+    EXPECT_TRUE(viewerCommandState(CommandId::setSortKey, 4, c).checked);
+    EXPECT_FALSE(viewerCommandState(CommandId::setSortKey, 0, c).checked);
+    EXPECT_TRUE(viewerCommandState(CommandId::setWheelAction, 0, c).checked);
+    EXPECT_FALSE(viewerCommandState(CommandId::setWheelAction, 1, c).checked);
+    EXPECT_TRUE(viewerCommandState(CommandId::setSlideshowInterval, 5, c).checked);
+    EXPECT_FALSE(viewerCommandState(CommandId::setSlideshowInterval, 3, c).checked);
+    EXPECT_TRUE(viewerCommandState(CommandId::setRatingMenu, 2, c).checked);
+    EXPECT_FALSE(viewerCommandState(CommandId::openInEditor, 0, c).checked);
+    // The editor item names the chosen editor, or asks to choose one.
+    EXPECT_EQ(viewerCommandState(CommandId::openInEditor, 0, c).title, Texts::text("menu.editChoose"));
+    c.editorName = QStringLiteral("GIMP");
+    EXPECT_EQ(viewerCommandState(CommandId::openInEditor, 0, c).title, Texts::format("menu.editIn", {"GIMP"}));
 
     c = MenuContext();
     c.hasCurrent = false;
-    EXPECT_FALSE(validateMenuItem(MenuCommand::setRatingMenu, 0, c).enabled);
+    EXPECT_FALSE(viewerCommandState(CommandId::setRatingMenu, 0, c).enabled);
+    EXPECT_FALSE(viewerCommandState(CommandId::setRatingMenu, 0, c).checked);
+    EXPECT_FALSE(viewerCommandState(CommandId::openInEditor, 0, c).enabled);
 }

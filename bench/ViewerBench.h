@@ -5,9 +5,10 @@
 
 #include <optional>
 
-class ViewerViewController;
+class ViewerPage;
 
-// "--bench FOLDER": the viewer's memory and latency benchmark. It opens the
+// glanto_viewer_bench FOLDER (also accepts "--bench FOLDER"): the viewer's
+// memory and latency benchmark, a build of the program with this added. It opens the
 // first JPEG of FOLDER in the window's viewer, then measures launch to pixels,
 // the next prefetched photo, key-repeat browsing, 1:1 zoom against a plain
 // libjpeg-turbo decode and the memory after 500 photos; it prints one line per
@@ -20,4 +21,4 @@ std::optional<QString> benchFolder(const QStringList &arguments);
 std::optional<QString> benchFirstPhoto(const QString &folder);
 
 // Starts the benchmark on the viewer (returns at once; the process ends when done).
-void startBench(ViewerViewController *viewer, const QString &folder);
+void startBench(ViewerPage *viewer, const QString &folder);

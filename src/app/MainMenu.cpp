@@ -1,0 +1,106 @@
+#include "app/MainMenu.h"
+
+#include "settings/Settings.h"
+#include "settings/Shortcuts.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+
+MainMenu::MainMenu(QMenuBar *menuBar, CommandRouter &commandRouter, QObject *parent)
+    : QObject(parent)
+    , bar(menuBar)
+    , router(commandRouter)
+{
+    for (const MenuSpec &spec : Commands::mainMenuTree()) {
+        QMenu *menu = bar->addMenu(Commands::menuTitle(spec));
+        topMenus.push_back(menu);
+        addEntries(menu, spec.entries);
+    }
+    applyShortcuts();
+    connect(&SettingsNotifier::instance(), &SettingsNotifier::shortcutsDidChange, this, [this] { applyShortcuts(); });
+}
+
+void MainMenu::addEntries(QMenu *menu, const std::vector<MenuEntry> &entries)
+{
+    menu->setToolTipsVisible(false);
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] { validate(menu); });
+    for (const MenuEntry &entry : entries) {
+        switch (entry.kind) {
+        case MenuEntry::Kind::separator:
+            menu->addSeparator();
+            break;
+        case MenuEntry::Kind::submenu: {
+            QMenu *sub = menu->addMenu(Commands::entryTitle(entry));
+            submenus.emplace_back(sub, entry.command);
+            addEntries(sub, entry.children);
+            if (entry.command == CommandId::openWith) {
+                connect(sub, &QMenu::aboutToShow, this, [this, sub] {
+                    if (fillOpenWith)
+                        fillOpenWith(sub);
+                });
+            }
+            break;
+        }
+        case MenuEntry::Kind::item: {
+            QAction *action = menu->addAction(Commands::entryTitle(entry));
+            action->setCheckable(entry.checkable);
+            // Shown, never matched: the window's router performs the keys.
+            action->setShortcutContext(Qt::WidgetShortcut);
+            action->setAutoRepeat(false);
+            const CommandId id = entry.command;
+            const int tag = entry.tag;
+            connect(action, &QAction::triggered, this, [this, action, id, tag] {
+                // A checkable item flips its own tick on a click; the command
+                // decides, and the next validation shows what it decided.
+                if (action->isCheckable())
+                    action->setChecked(!action->isChecked());
+                router.dispatch(id, tag);
+            });
+            items.push_back({action, entry});
+            break;
+        }
+        }
+    }
+}
+
+void MainMenu::applyShortcuts()
+{
+    for (const Item &item : items) {
+        // Tagged items (stars, sort keys, seconds) choose a value; the key of
+        // their command is not theirs.
+        const bool ownsKey = item.entry.tag == 0 || Commands::def(item.entry.command).action;
+        const std::optional<KeyCombo> key = ownsKey ? Commands::menuKey(item.entry.command) : std::nullopt;
+        item.action->setShortcut(key ? Shortcuts::keyEquivalent(*key) : QKeySequence());
+    }
+}
+
+void MainMenu::validate(QMenu *menu)
+{
+    for (const Item &item : items) {
+        if (!menu->actions().contains(item.action))
+            continue;
+        const CommandState state = router.state(item.entry.command, item.entry.tag);
+        item.action->setEnabled(state.enabled);
+        if (item.action->isCheckable())
+            item.action->setChecked(state.checked);
+        item.action->setText(state.title.isEmpty() ? Commands::entryTitle(item.entry) : state.title);
+    }
+    for (const auto &[sub, owner] : submenus) {
+        if (!menu->actions().contains(sub->menuAction()))
+            continue;
+        bool enabled = router.state(owner).enabled;
+        if (owner == CommandId::openWith)
+            enabled = enabled && fillOpenWith;
+        sub->menuAction()->setEnabled(enabled);
+    }
+}
+
+QAction *MainMenu::action(CommandId id, int tag) const
+{
+    for (const Item &item : items) {
+        if (item.entry.command == id && item.entry.tag == tag)
+            return item.action;
+    }
+    return nullptr;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "commands/CommandRouter.h"
+#include "commands/MenuTree.h"
+
+#include <QObject>
+
+#include <functional>
+#include <vector>
+
+class QAction;
+class QMenu;
+class QMenuBar;
+
+// The main menu bar, built once from the menu tree. Choosing an item runs its
+// command through the router; the enabled states, ticks and the editor item's
+// title are asked of the router each time a menu is about to open; the keys
+// shown follow the shortcut bindings (applyShortcuts, re-run on every change).
+//
+// The keys an item shows are for reading only: the window's router performs
+// every key press itself, so a menu shortcut and the photo view never both
+// answer the same press.
+class MainMenu : public QObject
+{
+    Q_OBJECT
+public:
+    MainMenu(QMenuBar *bar, CommandRouter &router, QObject *parent = nullptr);
+
+    // Sets each item's shown key from the current bindings and fixed keys.
+    void applyShortcuts();
+    // Recomputes the enabled state, tick and title of every item of a menu.
+    void validate(QMenu *menu);
+
+    // Fills the open-with submenu each time it opens (the applications able to
+    // open the current photo). While unset the submenu is disabled.
+    std::function<void(QMenu *menu)> fillOpenWith;
+
+    QMenuBar *menuBar() const { return bar; }
+    // The item for a command and tag (tests, screenshots).
+    QAction *action(CommandId id, int tag = 0) const;
+    const std::vector<QMenu *> &menus() const { return topMenus; }
+
+private:
+    struct Item
+    {
+        QAction *action;
+        MenuEntry entry;
+    };
+    void addEntries(QMenu *menu, const std::vector<MenuEntry> &entries);
+
+    QMenuBar *bar;
+    CommandRouter &router;
+    std::vector<Item> items;
+    std::vector<std::pair<QMenu *, CommandId>> submenus;
+    std::vector<QMenu *> topMenus;
+};

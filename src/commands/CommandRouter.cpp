@@ -1,0 +1,107 @@
+#include "commands/CommandRouter.h"
+
+#include <QKeyEvent>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcCommands, "glanto.commands", QtWarningMsg)
+
+void CommandHandlers::on(CommandId id, std::function<void(int)> run, std::function<CommandState(int)> state)
+{
+    handlers[id] = CommandHandler{std::move(run), std::move(state)};
+}
+
+void CommandHandlers::remove(CommandId id)
+{
+    handlers.erase(id);
+}
+
+const CommandHandler *CommandHandlers::find(CommandId id) const
+{
+    const auto it = handlers.find(id);
+    return it == handlers.end() || !it->second.run ? nullptr : &it->second;
+}
+
+CommandRouter::CommandRouter(QObject *parent)
+    : QObject(parent)
+{}
+
+void CommandRouter::pushPage(CommandPage *page)
+{
+    if (!page)
+        return;
+    std::erase(pages, page);
+    pages.push_back(page);
+    page->pageActivated();
+    if (onActivePageChanged)
+        onActivePageChanged(page);
+}
+
+void CommandRouter::popPage(CommandPage *page)
+{
+    if (pages.empty() || !page)
+        return;
+    const bool wasActive = pages.back() == page;
+    std::erase(pages, page);
+    if (!wasActive)
+        return;
+    if (CommandPage *active = activePage())
+        active->pageActivated();
+    if (onActivePageChanged)
+        onActivePageChanged(activePage());
+}
+
+CommandPage *CommandRouter::activePage() const
+{
+    return pages.empty() ? nullptr : pages.back();
+}
+
+const CommandHandler *CommandRouter::handlerFor(CommandId id) const
+{
+    if (CommandPage *page = activePage()) {
+        if (const CommandHandler *handler = page->commands.find(id))
+            return handler;
+    }
+    return windowCommands.find(id);
+}
+
+CommandState CommandRouter::state(CommandId id, int tag) const
+{
+    const CommandHandler *handler = handlerFor(id);
+    if (!handler)
+        return CommandState{false, false, {}};
+    return handler->state ? handler->state(tag) : CommandState{};
+}
+
+bool CommandRouter::dispatch(CommandId id, int tag)
+{
+    const CommandHandler *handler = handlerFor(id);
+    if (!handler || (handler->state && !handler->state(tag).enabled))
+        return false;
+    qCDebug(lcCommands).noquote() << "command" << Commands::name(id) << tag;
+    // The handler may replace the page (and with it this handler): run a copy.
+    const std::function<void(int)> run = handler->run;
+    run(tag);
+    return true;
+}
+
+std::optional<Commands::Invocation> CommandRouter::commandForKey(const QKeyEvent *event)
+{
+    if (!event || (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride))
+        return std::nullopt;
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const std::optional<quint16> code = Shortcuts::keyCodeForQtKey(event->key(), modifiers);
+    if (!code)
+        return std::nullopt;
+    return Commands::forKey(*code, Shortcuts::modsForQtModifiers(modifiers));
+}
+
+bool CommandRouter::dispatchKey(const QKeyEvent *event)
+{
+    const std::optional<Commands::Invocation> invocation = commandForKey(event);
+    if (!invocation)
+        return false;
+    if (event->isAutoRepeat() && !Commands::def(invocation->id).repeats)
+        return true;
+    dispatch(invocation->id, invocation->tag);
+    return true;
+}

@@ -1,0 +1,608 @@
+#include "viewer/ViewerPage.h"
+
+#include "library/FilmstripView.h"
+#include "settings/Settings.h"
+#include "settings/Texts.h"
+#include "viewer/HudBubble.h"
+#include "viewer/ViewerRules.h"
+#include "viewer/ZoomableImageView.h"
+
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int shownFilmstripHeight = FilmstripView::shownHeight;
+
+} // namespace
+
+ViewerPage::ViewerPage(QWidget *parent)
+    : ViewerPage(ImageLoader::shared(), parent)
+{
+}
+
+ViewerPage::ViewerPage(ImageLoader &loader, QWidget *parent)
+    : QWidget(parent)
+    , m_controller(new ViewerViewController(loader, this))
+{
+    build();
+}
+
+// The controller is a child object: it cancels and waits for its work when the
+// page goes, before the views it reports to.
+ViewerPage::~ViewerPage()
+{
+    delete m_controller;
+    m_controller = nullptr;
+}
+
+void ViewerPage::build()
+{
+    setAcceptDrops(true);
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    setPalette(pal);
+
+    m_imageView = new ZoomableImageView(this);
+    m_filmstrip = new FilmstripView(this);
+    m_filmstrip->numberOfItems = [this] { return m_controller->folderModel().count(); };
+    m_filmstrip->configureItem = [this](FilmstripItem &cell, int position) {
+        cell.setImage(m_controller->thumbnailFor(position));
+    };
+    m_filmstrip->onSelect = [this](int position) {
+        m_controller->goTo(position);
+        m_imageView->setFocus(Qt::OtherFocusReason);
+    };
+
+    failureLabel = new QLabel(this);
+    failureLabel->setTextFormat(Qt::PlainText);
+    failureLabel->setAlignment(Qt::AlignCenter);
+    failureLabel->setWordWrap(true);
+    failureLabel->setStyleSheet(QStringLiteral("color: rgba(255,255,255,0.7); font-size: 15px;"));
+    failureLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    failureLabel->hide();
+
+    hud = new HudBubble(this);
+
+    m_emptyState = new QWidget(this);
+    auto *emptyLayout = new QVBoxLayout(m_emptyState);
+    emptyLayout->setSpacing(12);
+    auto *title = new QLabel(QStringLiteral("Glanto"), m_emptyState);
+    QFont titleFont = title->font();
+    titleFont.setPointSizeF(30);
+    title->setFont(titleFont);
+    title->setStyleSheet(QStringLiteral("color: rgba(255,255,255,0.3);"));
+    title->setAlignment(Qt::AlignCenter);
+    emptyHintLabel = new QLabel(Texts::text("ui.emptyHint"), m_emptyState);
+    emptyHintLabel->setTextFormat(Qt::PlainText);
+    QFont hintFont = emptyHintLabel->font();
+    hintFont.setPointSizeF(13);
+    emptyHintLabel->setFont(hintFont);
+    emptyHintLabel->setStyleSheet(QStringLiteral("color: rgba(255,255,255,0.55);"));
+    emptyHintLabel->setAlignment(Qt::AlignCenter);
+    auto *openButton = new QPushButton(Texts::text("ui.openButton"), m_emptyState);
+    openButton->setMinimumSize(140, 36);
+    connect(openButton, &QPushButton::clicked, this, [this] { openFolderPanel(); });
+    emptyLayout->addWidget(title);
+    emptyLayout->addWidget(emptyHintLabel);
+    emptyLayout->addWidget(openButton, 0, Qt::AlignHCenter);
+
+    windowAnimation = new QVariantAnimation(this);
+    windowAnimation->setDuration(220);
+    windowAnimation->setEasingCurve(QEasingCurve::InOutCubic);
+    connect(windowAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        if (QWidget *w = window())
+            w->setGeometry(value.toRect());
+    });
+
+    wireImageView();
+    wireController();
+    registerCommands();
+    connect(&SettingsNotifier::instance(), &SettingsNotifier::settingsDidChange, this,
+            [this](const QString &what) { m_controller->settingsDidChange(what); });
+    setEmptyStateVisible(true);
+    layoutChildren();
+}
+
+void ViewerPage::wireController()
+{
+    ViewerViewController *c = m_controller;
+    c->previewTargetSize = [this] { return previewTargetSize(); };
+    c->onDisplay = [this](const QImage &image, bool forceFit, bool isNewPhoto, QSizeF size) {
+        failureLabel->hide();
+        m_imageView->setImage(image, size.width(), size.height(), false, forceFit, isNewPhoto);
+        if (isNewPhoto && peekSaved)
+            fitWindowToPhoto();
+        hideHudUnlessFlashing();
+    };
+    c->onAnimate = [this](const QString &url) { m_imageView->startAnimation(url); };
+    c->onDecodeFailed = [this](const QString &url) { showFailure(url); };
+    c->onNoPhotos = [this](const QString &hint) {
+        failureLabel->hide();
+        m_imageView->setImage(QImage(), 0, 0, true, true, true);
+        setEmptyStateVisible(true, hint);
+        hideHudUnlessFlashing();
+    };
+    c->onFolderReloaded = [this] {
+        m_filmstrip->reloadData();
+        m_filmstrip->scrollTo(m_controller->folderModel().index());
+    };
+    c->onCurrentChanged = [this] {
+        // A fade length set for this change only comes from the slideshow's own paging.
+        if (!m_controller->advancingSlideshow)
+            m_imageView->pendingFadeDuration.reset();
+        hideHudUnlessFlashing();
+        m_filmstrip->syncSelection(m_controller->folderModel().index());
+    };
+    c->onThumbnail = [this](int position, const QImage &thumb) {
+        if (FilmstripItem *cell = m_filmstrip->cellFor(position); cell && cell->itemIndex == position)
+            cell->setImage(thumb);
+    };
+}
+
+void ViewerPage::wireImageView()
+{
+    ZoomableImageView *v = m_imageView;
+    // Every callback holds the page weakly: the view never outlives it, but a
+    // queued call may.
+    QPointer<ViewerPage> self(this);
+    v->onZoomChange = [self](double) {
+        if (self)
+            self->hideHudUnlessFlashing();
+    };
+    v->onNeedsDetail = [self] {
+        if (self)
+            self->m_controller->requestFull();
+    };
+    // The wheel pages through the folder directly; keys go through the commands.
+    v->onNavigate = [self](int delta) {
+        if (self)
+            self->m_controller->navigate(delta);
+    };
+    v->onToggleFullscreen = [self] {
+        if (self)
+            self->toggleFullScreen();
+    };
+    v->onFirstFrame = [self](double width, double height) {
+        if (!self)
+            return;
+        self->m_controller->folderModel().setPixelSize(width, height);
+        self->hideHudUnlessFlashing();
+    };
+    v->onPeekBegin = [self] { return self ? self->beginPeek() : false; };
+    v->onPeekEnd = [self] {
+        if (self)
+            self->endPeek();
+    };
+    v->onEscape = [self] {
+        if (self)
+            self->handleEscape();
+    };
+}
+
+void ViewerPage::registerCommands()
+{
+    ViewerViewController *c = m_controller;
+    ZoomableImageView *v = m_imageView;
+    const auto rule = [this](CommandId id) { return menuRule(id); };
+
+    commands.on(CommandId::openFolderPanel, [this](int) { openFolderPanel(); });
+    commands.on(CommandId::zoomIn, [v](int) { v->zoomIn(); });
+    commands.on(CommandId::zoomOut, [v](int) { v->zoomOut(); });
+    commands.on(CommandId::zoomFit, [v](int) { v->zoomToFit(true); });
+    commands.on(CommandId::zoomActual, [v](int) { v->actualSize(); });
+    commands.on(CommandId::zoomAtPointer, [v](int) { v->perform(ShortcutAction::zoomAtPointer, nullptr); });
+    commands.on(CommandId::peek, [v](int) { v->perform(ShortcutAction::peek, nullptr); });
+    commands.on(CommandId::escape, [this](int) { handleEscape(); });
+    commands.on(CommandId::rotateCW, [this](int) { rotate(+1); });
+    commands.on(CommandId::rotateCCW, [this](int) { rotate(-1); });
+    commands.on(CommandId::toggleFilmstrip, [this](int) { toggleFilmstrip(); });
+    commands.on(CommandId::toggleFullScreen, [this](int) { toggleFullScreen(); });
+    commands.on(CommandId::navigateForward, [c](int) { c->navigate(+1); });
+    commands.on(CommandId::navigateBackward, [c](int) { c->navigate(-1); });
+    commands.on(CommandId::goFirst, [c](int) { c->goTo(0); });
+    commands.on(CommandId::goLast, [c](int) { c->goLast(); });
+    commands.on(CommandId::setSortKey, [c](int tag) { c->setSortKey(tag); }, rule(CommandId::setSortKey));
+    commands.on(CommandId::toggleSortReversed, [c](int) { c->toggleSortReversed(); },
+                rule(CommandId::toggleSortReversed));
+    commands.on(
+        CommandId::toggleEscCloses,
+        [this](int) {
+            const bool on = !Settings::escCloses();
+            Settings::setEscCloses(on);
+            flash(Texts::text(on ? "msg.escClosesOn" : "msg.escClosesOff"), 2);
+        },
+        rule(CommandId::toggleEscCloses));
+    commands.on(CommandId::toggleFadeTransition, [](int) { Settings::setFadeTransition(!Settings::fadeTransition()); },
+                rule(CommandId::toggleFadeTransition));
+    commands.on(
+        CommandId::setWheelAction,
+        [this](int tag) {
+            const bool navigates = tag == 1;
+            Settings::setWheelNavigates(navigates);
+            flash(Texts::text(navigates ? "wheel.navigate.on" : "wheel.zoom.on"), 2);
+        },
+        rule(CommandId::setWheelAction));
+    commands.on(
+        CommandId::toggleWheelZoomInverted,
+        [this](int) {
+            const bool on = !Settings::wheelZoomInverted();
+            Settings::setWheelZoomInverted(on);
+            flash(Texts::text(on ? "wheel.inverted.on" : "wheel.inverted.off"), 2);
+        },
+        rule(CommandId::toggleWheelZoomInverted));
+    // The interval is a stored preference that the slideshow reads when it
+    // schedules its timer.
+    commands.on(
+        CommandId::setSlideshowInterval,
+        [this](int seconds) {
+            Settings::setSlideshowInterval(seconds);
+            flash(Texts::format("msg.slideInterval", {QString::number(Settings::slideshowInterval())}), 2);
+        },
+        rule(CommandId::setSlideshowInterval));
+}
+
+std::function<CommandState(int)> ViewerPage::menuRule(CommandId id) const
+{
+    QPointer<const ViewerPage> self(this);
+    return [self, id](int tag) {
+        if (!self)
+            return CommandState{false, false, {}};
+        const ViewerViewController *c = self->m_controller;
+        MenuContext context;
+        context.photoCount = c->folderModel().count();
+        context.hasCurrent = c->folderModel().current().has_value();
+        context.sortKey = Settings::sortKey();
+        context.sortReversed = Settings::sortReversed();
+        context.escCloses = Settings::escCloses();
+        context.fadeTransition = Settings::fadeTransition();
+        context.slideshowInterval = Settings::slideshowInterval();
+        context.wheelNavigates = Settings::wheelNavigates();
+        context.wheelZoomInverted = Settings::wheelZoomInverted();
+        context.currentRating = self->currentRating ? self->currentRating() : 0;
+        context.editorName = self->editorName ? self->editorName() : QString();
+        return viewerCommandState(id, tag, context);
+    };
+}
+
+void ViewerPage::pageActivated()
+{
+    m_imageView->setFocus(Qt::OtherFocusReason);
+}
+
+void ViewerPage::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layoutChildren();
+}
+
+QRect ViewerPage::photoArea() const
+{
+    return QRect(0, 0, width(), std::max(0, height() - filmstripHeight));
+}
+
+void ViewerPage::layoutChildren()
+{
+    const int stripHeight = filmstripHeight;
+    const QRect area = photoArea();
+    m_imageView->setGeometry(area);
+    m_filmstrip->setGeometry(0, height() - stripHeight, width(), stripHeight);
+    m_filmstrip->setVisible(stripHeight > 0);
+    failureLabel->setGeometry(area.adjusted(40, 0, -40, 0));
+    hud->move(12, 44);
+    const QSize emptySize = m_emptyState->sizeHint().expandedTo(QSize(420, 0));
+    m_emptyState->setGeometry((width() - emptySize.width()) / 2, height() / 2 - 30 - emptySize.height() / 2,
+                              emptySize.width(), emptySize.height());
+    for (const Overlay &overlay : overlays) {
+        if (overlay.place)
+            overlay.place(overlay.widget, area);
+        overlay.widget->raise();
+    }
+    hud->raise();
+}
+
+void ViewerPage::addOverlay(QWidget *overlay, std::function<void(QWidget *, const QRect &)> place)
+{
+    if (!overlay)
+        return;
+    overlay->setParent(this);
+    overlays.push_back({overlay, std::move(place)});
+    QPointer<QWidget> guard(overlay);
+    connect(overlay, &QObject::destroyed, this, [this, overlay] {
+        std::erase_if(overlays, [overlay](const Overlay &o) { return o.widget == overlay; });
+    });
+    overlay->show();
+    layoutChildren();
+}
+
+void ViewerPage::setEmptyStateVisible(bool visible, const QString &hint)
+{
+    if (!hint.isEmpty())
+        emptyHintLabel->setText(hint);
+    m_emptyState->setVisible(visible);
+    if (visible)
+        m_emptyState->raise();
+    hud->raise();
+}
+
+QString ViewerPage::emptyHint() const
+{
+    return m_emptyState->isVisible() ? emptyHintLabel->text() : QString();
+}
+
+QString ViewerPage::failureMessage() const
+{
+    return failureLabel->isVisible() ? failureLabel->text() : QString();
+}
+
+void ViewerPage::showFailure(const QString &url)
+{
+    // The previous photo leaves the screen: what is shown is always the photo
+    // the index and the filmstrip name, or the reason it cannot be.
+    m_imageView->setImage(QImage(), 0, 0, true, true, true);
+    failureLabel->setText(Texts::text("ui.cannotShow") + QLatin1Char('\n') + QFileInfo(url).fileName());
+    failureLabel->show();
+    failureLabel->raise();
+    hud->raise();
+}
+
+int ViewerPage::previewTargetSize() const
+{
+    const double longer = std::max(m_imageView->width(), m_imageView->height());
+    return std::clamp(int(m_imageView->backingScale() * longer), 1024, 8192);
+}
+
+void ViewerPage::open(const QString &url)
+{
+    if (m_controller->open(url)) {
+        setEmptyStateVisible(false);
+        m_imageView->setFocus(Qt::OtherFocusReason);
+        maybeShowCleanupHint();
+    }
+}
+
+void ViewerPage::maybeShowCleanupHint()
+{
+    // The hint names the key of the cleanup review: while that screen does not
+    // exist it is neither shown nor recorded as shown.
+    if (!cleanupAvailable || !cleanupAvailable())
+        return;
+    if (!shouldShowCleanupHint(m_controller->folderModel().count(), Settings::cleanupHintShown(),
+                               QCoreApplication::arguments().mid(1)))
+        return;
+    Settings::setCleanupHintShown(true);
+    QPointer<ViewerPage> self(this);
+    QTimer::singleShot(1200, this, [self] {
+        if (self)
+            self->flash(Texts::text("cleanup.tip"), 6);
+    });
+}
+
+void ViewerPage::rotate(int quarterTurns)
+{
+    // The key and the menu item do the same: turn the view and say how to keep it.
+    m_imageView->rotate(quarterTurns);
+    flash(Texts::text("msg.rotHint"), 2);
+}
+
+void ViewerPage::toggleFilmstrip()
+{
+    filmstripHeight = filmstripHeight > 0 ? 0 : shownFilmstripHeight;
+    layoutChildren();
+    if (filmstripHeight > 0)
+        m_filmstrip->scrollTo(m_controller->folderModel().index());
+}
+
+void ViewerPage::openFolderPanel()
+{
+    QString start;
+    if (const std::optional<ImageItem> item = m_controller->folderModel().current())
+        start = QFileInfo(item->url).absolutePath();
+    QPointer<ViewerPage> self(this);
+    auto chosen = [self](const QString &path) {
+        if (!self)
+            return;
+        if (path.isEmpty())
+            self->m_imageView->setFocus(Qt::OtherFocusReason);
+        else
+            self->open(path);
+    };
+    if (showOpenPanel) {
+        showOpenPanel(start, chosen);
+        return;
+    }
+    auto *dialog = new QFileDialog(window(), QString(), start);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &QFileDialog::fileSelected, this, [chosen](const QString &path) { chosen(path); });
+    connect(dialog, &QFileDialog::rejected, this, [chosen] { chosen(QString()); });
+    dialog->open();
+}
+
+// ---- Escape, full screen and peek
+
+void ViewerPage::handleEscape()
+{
+    QWidget *w = window();
+    switch (escapeOutcome(peekSaved.has_value(), infoPanelVisible(), Settings::escCloses(), m_imageView->isFitMode(),
+                          w && w->isFullScreen())) {
+    case EscapeOutcome::endPeek:
+        m_imageView->endPeek();
+        if (peekSaved)
+            endPeek();
+        break;
+    case EscapeOutcome::hideInfo:
+        break;
+    case EscapeOutcome::closeWindow:
+        if (w)
+            w->close();
+        break;
+    case EscapeOutcome::zoomToFit:
+        m_imageView->zoomToFit(true);
+        break;
+    case EscapeOutcome::leaveFullScreen:
+        if (w)
+            w->showNormal();
+        break;
+    }
+}
+
+void ViewerPage::toggleFullScreen()
+{
+    m_imageView->endPeek();
+    if (peekSaved)
+        endPeek();
+    QWidget *w = window();
+    if (!w)
+        return;
+    if (w->isFullScreen())
+        w->showNormal();
+    else
+        w->showFullScreen();
+}
+
+bool ViewerPage::beginPeek()
+{
+    QWidget *w = window();
+    if (!w ||  peekSaved || !m_controller->folderModel().current() || w->isFullScreen())
+        return false;
+    PeekSaved saved;
+    saved.frame = w->geometry();
+    saved.minimumSize = w->minimumSize();
+    saved.filmstripHidden = filmstripHeight == 0;
+    saved.infoPanelHidden = true;
+    peekSaved = saved;
+    hud->hide();
+    filmstripHeight = 0;
+    layoutChildren();
+    w->setMinimumSize(160, 120);
+    m_imageView->zoomToFit(false);
+    fitWindowToPhoto();
+    return true;
+}
+
+void ViewerPage::fitWindowToPhoto()
+{
+    if (!peekSaved)
+        return;
+    QWidget *w = window();
+    if (!w)
+        return;
+    QScreen *screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QSizeF photo = m_imageView->displayedLogicalSize();
+    if (photo.width() <= 0 || photo.height() <= 0)
+        return;
+    const QRect visible = screen->availableGeometry();
+    const QSizeF content = peekContentSize(photo, m_imageView->backingScale(), visible.size());
+    // Window decorations stay outside the content: centre the whole frame.
+    const QMargins decoration(w->geometry().left() - w->frameGeometry().left(),
+                              w->geometry().top() - w->frameGeometry().top(),
+                              w->frameGeometry().right() - w->geometry().right(),
+                              w->frameGeometry().bottom() - w->geometry().bottom());
+    const QSizeF frameSize(content.width() + decoration.left() + decoration.right(),
+                           content.height() + decoration.top() + decoration.bottom());
+    const QRectF frame = peekFrame(frameSize, visible);
+    animateWindowTo(QRect(int(frame.x()) + decoration.left(), int(frame.y()) + decoration.top(),
+                          int(std::round(content.width())), int(std::round(content.height()))));
+}
+
+void ViewerPage::animateWindowTo(const QRect &frame)
+{
+    QWidget *w = window();
+    if (!w)
+        return;
+    windowAnimation->stop();
+    windowAnimation->setStartValue(w->geometry());
+    windowAnimation->setEndValue(frame);
+    windowAnimation->start();
+}
+
+void ViewerPage::endPeek()
+{
+    if (!peekSaved)
+        return;
+    const PeekSaved saved = *peekSaved;
+    peekSaved.reset();
+    QWidget *w = window();
+    if (w) {
+        w->setMinimumSize(saved.minimumSize);
+        animateWindowTo(saved.frame);
+    }
+    filmstripHeight = saved.filmstripHidden ? 0 : shownFilmstripHeight;
+    layoutChildren();
+    hideHudUnlessFlashing();
+    m_imageView->zoomToFit(false);
+}
+
+
+
+
+
+// ---- The message bubble
+
+void ViewerPage::flash(const QString &message, double seconds)
+{
+    hud->flash(message, seconds);
+}
+
+void ViewerPage::hideHudUnlessFlashing()
+{
+    hud->hideUnlessFlashing();
+}
+
+bool ViewerPage::isFlashing() const
+{
+    return hud->isFlashing();
+}
+
+QString ViewerPage::hudMessage() const
+{
+    return hud->message();
+}
+
+bool ViewerPage::hudVisible() const
+{
+    return hud->isVisible();
+}
+
+// ---- Drops
+
+void ViewerPage::dragEnterEvent(QDragEnterEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.first().isLocalFile()) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    }
+}
+
+void ViewerPage::dropEvent(QDropEvent *event)
+{
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            event->setDropAction(Qt::CopyAction);
+            event->accept();
+            open(url.toLocalFile());
+            return;
+        }
+    }
+}

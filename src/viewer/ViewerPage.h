@@ -1,0 +1,138 @@
+#pragma once
+
+#include "commands/CommandRouter.h"
+#include "viewer/ViewerViewController.h"
+
+#include <QRect>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class FilmstripView;
+class HudBubble;
+class QLabel;
+class QVariantAnimation;
+class ZoomableImageView;
+
+// The viewer as a page of the main window: it lays out the image view, the
+// filmstrip, the message bubble, the empty state and any overlays, forwards the
+// views' reports to its ViewerViewController, and carries the viewer's commands
+// (its `commands` handlers, which the window's router reaches while this page
+// is the active one). The window-shaped behaviours live here too, because they
+// need the window: the peek, Escape and full screen.
+class ViewerPage : public QWidget, public CommandPage
+{
+    Q_OBJECT
+public:
+    explicit ViewerPage(QWidget *parent = nullptr);
+    // Tests inject a private loader.
+    explicit ViewerPage(ImageLoader &loader, QWidget *parent = nullptr);
+    ~ViewerPage() override;
+
+    QWidget *pageWidget() override { return this; }
+    void pageActivated() override;
+
+    // Opens a location (folder or photo) and shows it.
+    void open(const QString &url);
+
+    ViewerViewController *controller() const { return m_controller; }
+    ZoomableImageView *imageView() const { return m_imageView; }
+    FilmstripView *filmstrip() const { return m_filmstrip; }
+
+    // The photo the person sees, or none (no photo, or the next one still on its way).
+    std::optional<QString> currentPhotoPath() const { return m_controller->shownPhotoPath(); }
+
+    // ---- The message bubble
+    void flash(const QString &message, double seconds);
+    void hideHudUnlessFlashing();
+    bool isFlashing() const;
+    QString hudMessage() const;
+    bool hudVisible() const;
+
+    // ---- Overlays
+    // Puts a widget over the photo (a toolbar, arrows, a panel). The page owns it
+    // from now on, keeps it above the photo, and calls place with the photo area
+    // (the page minus the filmstrip) whenever the layout changes.
+    void addOverlay(QWidget *overlay, std::function<void(QWidget *overlay, const QRect &photoArea)> place);
+    QRect photoArea() const;
+
+    // ---- States
+    QWidget *emptyState() const { return m_emptyState; }
+    QString emptyHint() const;
+    // The message in the photo's place when it could not be shown (empty when none).
+    QString failureMessage() const;
+    bool filmstripShown() const { return filmstripHeight > 0; }
+    bool infoPanelVisible() const { return false; }
+    bool peeking() const { return peekSaved.has_value(); }
+
+    // ---- Viewer commands that need the window (also reached through `commands`)
+    void handleEscape();
+    void toggleFullScreen();
+    bool beginPeek();
+    void endPeek();
+    void fitWindowToPhoto();
+    void toggleFilmstrip();
+    void openFolderPanel();
+    void rotate(int quarterTurns);
+
+    // The Open panel as a sheet; the window wires in the shared panel. Without
+    // it a folder chooser is used.
+    std::function<void(const QString &startFolder, std::function<void(const QString &)> onChosen)> showOpenPanel;
+    // Whether the cleanup review exists in this build: the hint that advertises
+    // its key is shown only then.
+    std::function<bool()> cleanupAvailable;
+    // The chosen editor's display name (empty: none chosen) and the current
+    // photo's rating, for the menu's title and ticks; set by the parts that own them.
+    std::function<QString()> editorName;
+    std::function<int()> currentRating;
+
+    // The enabled/ticked/title rule of a viewer command, from the preferences and
+    // the current photo. Pass it with a handler that a later part adds, e.g.
+    //   page->commands.on(CommandId::openInEditor, run, page->menuRule(CommandId::openInEditor));
+    std::function<CommandState(int tag)> menuRule(CommandId id) const;
+
+    struct PeekSaved
+    {
+        QRect frame;
+        QSize minimumSize;
+        bool filmstripHidden = false;
+        bool infoPanelHidden = true;
+    };
+    std::optional<PeekSaved> peekSaved;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void build();
+    void wireImageView();
+    void wireController();
+    void registerCommands();
+    void layoutChildren();
+    void setEmptyStateVisible(bool visible, const QString &hint = {});
+    void showFailure(const QString &url);
+    void maybeShowCleanupHint();
+    void animateWindowTo(const QRect &frame);
+    int previewTargetSize() const;
+
+    ViewerViewController *m_controller = nullptr;
+    ZoomableImageView *m_imageView = nullptr;
+    FilmstripView *m_filmstrip = nullptr;
+    HudBubble *hud = nullptr;
+    QWidget *m_emptyState = nullptr;
+    QLabel *emptyHintLabel = nullptr;
+    QLabel *failureLabel = nullptr;
+    QVariantAnimation *windowAnimation = nullptr;
+    int filmstripHeight = 76;
+
+    struct Overlay
+    {
+        QWidget *widget;
+        std::function<void(QWidget *, const QRect &)> place;
+    };
+    std::vector<Overlay> overlays;
+};

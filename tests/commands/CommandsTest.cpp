@@ -1,0 +1,296 @@
+// The command table, the key routing through the bindings, the router's page
+// stack and the menu tree, without any window.
+#include "commands/CommandRouter.h"
+#include "commands/MenuTree.h"
+#include "settings/Settings.h"
+#include "settings/TextAdaptations.h"
+#include "settings/Texts.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+using Code = quint16;
+constexpr Code keyRight = 124, keyEqual = 24, keyQ = 12, keyK = 40, key3 = 20, keyEscape = 53, keyBackspace = 51;
+constexpr quint32 cmd = KeyMods::command, shift = KeyMods::shift, alt = KeyMods::option;
+
+// Key events need the GUI application's input devices; it lives until the
+// process ends (the offscreen platform, no display).
+QGuiApplication &guiApplication()
+{
+    static int argc = 1;
+    static char name[] = "commands_test";
+    static char *argv[] = {name, nullptr};
+    static QGuiApplication *app = new QGuiApplication(argc, argv);
+    return *app;
+}
+
+class CommandsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        guiApplication();
+        Shortcuts::resetAll();
+    }
+    void TearDown() override { Shortcuts::resetAll(); }
+};
+
+std::optional<CommandId> commandFor(Code code, quint32 mods, int *tag = nullptr)
+{
+    const std::optional<Commands::Invocation> invocation = Commands::forKey(code, mods);
+    if (invocation && tag)
+        *tag = invocation->tag;
+    return invocation ? std::optional<CommandId>(invocation->id) : std::nullopt;
+}
+
+TEST_F(CommandsTest, TheTableHasOneRowPerCommandWithUniqueNames)
+{
+    ASSERT_EQ(Commands::table().size(), size_t(commandCount));
+    std::set<QString> names;
+    for (int i = 0; i < commandCount; ++i) {
+        const CommandDef &row = Commands::def(CommandId(i));
+        EXPECT_EQ(int(row.id), i);
+        EXPECT_TRUE(names.insert(Commands::name(row.id)).second) << row.name;
+        EXPECT_EQ(Commands::fromName(Commands::name(row.id)), row.id);
+    }
+    // Every bindable action but the global hotkey reaches exactly one command.
+    for (ShortcutAction action : Shortcuts::allActions()) {
+        if (action == ShortcutAction::toggleApp)
+            EXPECT_FALSE(Commands::forAction(action));
+        else
+            EXPECT_TRUE(Commands::forAction(action)) << qPrintable(Shortcuts::rawName(action));
+    }
+    EXPECT_EQ(Commands::forAction(ShortcutAction::rate4)->tag, 4);
+    EXPECT_EQ(Commands::forAction(ShortcutAction::rate0)->id, CommandId::setRatingMenu);
+}
+
+TEST_F(CommandsTest, KeysFindTheirCommandThroughFixedKeysThenBindings)
+{
+    int tag = -1;
+    EXPECT_EQ(commandFor(keyRight, 0), CommandId::navigateForward);
+    EXPECT_EQ(commandFor(keyRight, shift), CommandId::navigateForward); // Shift with a plain binding
+    EXPECT_EQ(commandFor(keyQ, cmd), CommandId::quit);
+    EXPECT_EQ(commandFor(keyEscape, shift | cmd), CommandId::escape); // Esc with any modifiers
+    EXPECT_EQ(commandFor(keyK, shift | cmd), CommandId::toggleCleanup);
+    EXPECT_EQ(commandFor(keyK, 0), std::nullopt);
+    EXPECT_EQ(commandFor(keyBackspace, cmd), CommandId::trashCurrent);
+    EXPECT_EQ(commandFor(key3, 0, &tag), CommandId::setRatingMenu);
+    EXPECT_EQ(tag, 3);
+    // = and - zoom as fixed keys, with or without Ctrl and Shift.
+    EXPECT_EQ(commandFor(keyEqual, 0), CommandId::zoomIn);
+    EXPECT_EQ(commandFor(keyEqual, shift), CommandId::zoomIn);
+    EXPECT_EQ(commandFor(keyEqual, cmd), CommandId::zoomIn);
+
+    // A binding takes a plain fixed key, never a reserved one.
+    Shortcuts::setCombo(KeyCombo{keyEqual, 0, "="}, ShortcutAction::next);
+    EXPECT_EQ(commandFor(keyEqual, 0), CommandId::navigateForward);
+    EXPECT_EQ(commandFor(keyEqual, cmd), CommandId::zoomIn);
+    // The global hotkey's key does nothing inside the window.
+    Shortcuts::setCombo(KeyCombo{keyK, alt | cmd, "k"}, ShortcutAction::toggleApp);
+    EXPECT_EQ(commandFor(keyK, alt | cmd), std::nullopt);
+    // A cleared binding no longer answers its old key.
+    Shortcuts::setCombo(std::nullopt, ShortcutAction::trash);
+    EXPECT_EQ(commandFor(keyBackspace, cmd), std::nullopt);
+}
+
+TEST_F(CommandsTest, TheMenuShowsBindingsWithModifiersAndFixedKeysOtherwise)
+{
+    // A plain arrow is performed by the keys but not shown.
+    EXPECT_FALSE(Commands::menuKey(CommandId::navigateForward));
+    Shortcuts::setCombo(KeyCombo{keyRight, alt | cmd, ""}, ShortcutAction::next);
+    ASSERT_TRUE(Commands::menuKey(CommandId::navigateForward));
+    EXPECT_EQ(Commands::menuKey(CommandId::navigateForward)->mods, alt | cmd);
+    // Clearing trash clears its menu key although it has a default.
+    ASSERT_TRUE(Commands::menuKey(CommandId::trashCurrent));
+    Shortcuts::setCombo(std::nullopt, ShortcutAction::trash);
+    EXPECT_FALSE(Commands::menuKey(CommandId::trashCurrent));
+    // Zoom and full screen show their fixed keys whatever their bindings.
+    EXPECT_EQ(Commands::menuKey(CommandId::zoomIn)->keyCode, keyEqual);
+    EXPECT_EQ(Commands::menuKey(CommandId::toggleFullScreen)->mods, KeyMods::control | cmd);
+    EXPECT_FALSE(Commands::menuKey(CommandId::escape));
+}
+
+TEST_F(CommandsTest, SettingsTabsAreClampedToTheThreeThatExist)
+{
+    EXPECT_EQ(Commands::clampSettingsTab(3), 2);
+    EXPECT_EQ(Commands::clampSettingsTab(2), 2);
+    EXPECT_EQ(Commands::clampSettingsTab(-4), 0);
+}
+
+// A page that counts what its handlers ran.
+class CountingPage : public CommandPage
+{
+public:
+    QWidget *pageWidget() override { return nullptr; }
+    void pageActivated() override { ++activations; }
+    std::vector<std::pair<CommandId, int>> ran;
+    int activations = 0;
+    void handle(CommandId id, std::function<CommandState(int)> state = {})
+    {
+        commands.on(id, [this, id](int tag) { ran.emplace_back(id, tag); }, std::move(state));
+    }
+};
+
+TEST_F(CommandsTest, CommandsReachTheActivePageOnlyAndWindowCommandsReachEvery)
+{
+    CommandRouter router;
+    int settingsShown = 0;
+    router.windowCommands.on(CommandId::showSettings, [&](int) { ++settingsShown; });
+
+    CountingPage viewer;
+    viewer.handle(CommandId::trashCurrent);
+    viewer.handle(CommandId::navigateForward);
+    viewer.handle(CommandId::toggleCleanup, [](int) { return CommandState{true, false, {}}; });
+    router.pushPage(&viewer);
+    EXPECT_TRUE(router.dispatch(CommandId::trashCurrent));
+    ASSERT_EQ(viewer.ran.size(), 1u);
+
+    // The review screen: Trash goes to it, never to the viewer's hidden photo.
+    CountingPage review;
+    review.handle(CommandId::trashCurrent);
+    review.handle(CommandId::toggleCleanup);
+    router.pushPage(&review);
+    EXPECT_EQ(review.activations, 1);
+    EXPECT_TRUE(router.dispatch(CommandId::trashCurrent));
+    EXPECT_EQ(review.ran.size(), 1u);
+    EXPECT_EQ(viewer.ran.size(), 1u);
+    // The viewer's own commands are disabled while it is covered.
+    EXPECT_FALSE(router.state(CommandId::navigateForward).enabled);
+    EXPECT_FALSE(router.dispatch(CommandId::navigateForward));
+    EXPECT_TRUE(router.state(CommandId::showSettings).enabled);
+    EXPECT_TRUE(router.dispatch(CommandId::showSettings));
+    EXPECT_EQ(settingsShown, 1);
+    // Nobody handles it: disabled, and running it does nothing.
+    EXPECT_FALSE(router.state(CommandId::batchRename).enabled);
+    EXPECT_FALSE(router.dispatch(CommandId::batchRename));
+
+    router.popPage(&review);
+    EXPECT_EQ(router.activePage(), &viewer);
+    EXPECT_EQ(viewer.activations, 2);
+    EXPECT_TRUE(router.dispatch(CommandId::navigateForward, 0));
+    EXPECT_EQ(viewer.ran.back().first, CommandId::navigateForward);
+}
+
+TEST_F(CommandsTest, AHandlerMayLeaveItsPageWhileItRuns)
+{
+    CommandRouter router;
+    CountingPage viewer;
+    router.pushPage(&viewer);
+    CountingPage review;
+    review.commands.on(CommandId::toggleCleanup, [&](int) {
+        router.popPage(&review);
+        review.commands.remove(CommandId::toggleCleanup);
+    });
+    router.pushPage(&review);
+    EXPECT_TRUE(router.dispatch(CommandId::toggleCleanup));
+    EXPECT_EQ(router.activePage(), &viewer);
+}
+
+TEST_F(CommandsTest, OneKeyPressRunsOneCommandAndAHeldPeekKeyDoesNotRepeat)
+{
+    CommandRouter router;
+    CountingPage viewer;
+    viewer.handle(CommandId::navigateForward);
+    viewer.handle(CommandId::peek);
+    router.pushPage(&viewer);
+    QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+    EXPECT_TRUE(router.dispatchKey(&right));
+    QKeyEvent heldRight(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, QString(), true);
+    EXPECT_TRUE(router.dispatchKey(&heldRight));
+    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+    EXPECT_TRUE(router.dispatchKey(&space));
+    QKeyEvent heldSpace(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
+    EXPECT_TRUE(router.dispatchKey(&heldSpace));
+    QKeyEvent unbound(QEvent::KeyPress, Qt::Key_J, Qt::NoModifier, QStringLiteral("j"));
+    EXPECT_FALSE(router.dispatchKey(&unbound));
+    ASSERT_EQ(viewer.ran.size(), 3u);
+    EXPECT_EQ(viewer.ran[0].first, CommandId::navigateForward);
+    EXPECT_EQ(viewer.ran[1].first, CommandId::navigateForward);
+    EXPECT_EQ(viewer.ran[2].first, CommandId::peek);
+}
+
+// Every item, separator and submenu of the seven menus, in order.
+QStringList outline(const std::vector<MenuEntry> &entries)
+{
+    QStringList lines;
+    for (const MenuEntry &e : entries) {
+        switch (e.kind) {
+        case MenuEntry::Kind::separator:
+            lines << QStringLiteral("-");
+            break;
+        case MenuEntry::Kind::submenu:
+            lines << QStringLiteral("[%1: %2]").arg(Commands::entryTitle(e), outline(e.children).join(QLatin1Char(' ')));
+            break;
+        case MenuEntry::Kind::item:
+            lines << (e.tag ? QStringLiteral("%1/%2").arg(Commands::name(e.command)).arg(e.tag) : Commands::name(e.command));
+            break;
+        }
+    }
+    return lines;
+}
+
+TEST_F(CommandsTest, TheSevenMenusHoldEveryItemInOrder)
+{
+    const std::vector<MenuSpec> menus = Commands::mainMenuTree();
+    ASSERT_EQ(menus.size(), 7u);
+    QStringList titles;
+    for (const MenuSpec &m : menus)
+        titles << Commands::menuTitle(m);
+    EXPECT_EQ(titles, (QStringList{"Glanto", Texts::text("menu.file"), Texts::text("menu.view"),
+                                   Texts::text("menu.go"), Texts::text("menu.tools"), Texts::text("menu.window"),
+                                   Texts::text("menu.help")}));
+    EXPECT_EQ(outline(menus[0].entries).join(' '),
+              "showAbout checkForUpdates - showSettings - hideWindow - quit");
+    const QString stars = QStringLiteral("setRatingMenu/5 setRatingMenu/4 setRatingMenu/3 setRatingMenu/2 "
+                                         "setRatingMenu/1 - setRatingMenu");
+    EXPECT_EQ(outline(menus[1].entries).join(' '),
+              "openFolderPanel revealInFinder - openInEditor chooseEditor [" + Texts::text("menu.openWith")
+                  + ": ] [" + Texts::text("menu.rating") + ": " + stars
+                  + "] - renameCurrent saveRotation - exportAs - trashCurrent - performClose");
+    EXPECT_EQ(outline(menus[2].entries).join(' '),
+              "zoomIn zoomOut - zoomActual zoomFit - rotateCW rotateCCW - toggleInfoPanel toggleFilmstrip "
+              "toggleSlideshow ["
+                  + Texts::text("menu.slideInterval")
+                  + ": setSlideshowInterval/1 setSlideshowInterval/2 setSlideshowInterval/3 setSlideshowInterval/5 "
+                    "setSlideshowInterval/10] toggleFadeTransition - ["
+                  + Texts::text("menu.sort")
+                  + ": setSortKey setSortKey/1 setSortKey/2 setSortKey/3 setSortKey/4 - toggleSortReversed] - ["
+                  + Texts::text("menu.wheel")
+                  + ": setWheelAction/1 setWheelAction - toggleWheelZoomInverted] toggleEscCloses - toggleFullScreen");
+    EXPECT_EQ(outline(menus[3].entries).join(' '), "navigateBackward navigateForward - goFirst goLast");
+    EXPECT_EQ(outline(menus[4].entries).join(' '), "batchConvert batchRename - toggleCleanup - setWallpaper");
+    EXPECT_EQ(outline(menus[5].entries).join(' '), "performMiniaturize performZoom - arrangeInFront");
+    EXPECT_EQ(outline(menus[6].entries).join(' '), "showShortcuts");
+
+    // Titles as the menus show them.
+    EXPECT_EQ(Commands::starTitle(5), QString::fromUtf8("★★★★★"));
+    EXPECT_EQ(Commands::starTitle(1), QString::fromUtf8("★☆☆☆☆"));
+    EXPECT_EQ(Commands::entryTitle(menus[3].entries[1]), Texts::text("menu.next"));
+}
+
+TEST_F(CommandsTest, MenuItemsOfTheOtherSystemAreListedWithWhatBecameOfThem)
+{
+    QSet<QString> titles;
+    std::function<void(const std::vector<MenuEntry> &)> walk = [&](const std::vector<MenuEntry> &entries) {
+        for (const MenuEntry &e : entries) {
+            if (e.kind != MenuEntry::Kind::separator)
+                titles.insert(Commands::entryTitle(e));
+            walk(e.children);
+        }
+    };
+    for (const MenuSpec &menu : Commands::mainMenuTree())
+        walk(menu.entries);
+    for (const MenuAdaptation &a : Texts::menuAdaptations()) {
+        EXPECT_TRUE(Texts::hasKey(a.key)) << a.key;
+        const bool leftOut = QString::fromUtf8(a.choice).startsWith(QStringLiteral("left out"));
+        EXPECT_EQ(titles.contains(Texts::text(a.key)), !leftOut) << a.key;
+    }
+}
+
+} // namespace
