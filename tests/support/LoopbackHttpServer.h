@@ -1,15 +1,14 @@
 #pragma once
 
+#include "support/WaitUntil.h"
+
 #include <QByteArray>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
 
-#include <functional>
 
 // A real HTTP/1.1 server on the loopback interface, answering every request
 // with the response set in `reply`. It runs on the test's own event loop, so
@@ -68,12 +67,3 @@ private:
         });
     }
 };
-
-// Runs the event loop until done() or the time is up; returns done().
-inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    return done();
-}
