@@ -86,6 +86,16 @@ std::optional<QString> defaultApplicationName(const QString &mimeType)
     return QString::fromUtf8(name);
 }
 
+std::optional<QString> applicationNameAt(const QString &desktopFilePath)
+{
+    const QByteArray path = desktopFilePath.toLocal8Bit();
+    const AppInfoPtr app(G_APP_INFO(g_desktop_app_info_new_from_filename(path.constData())));
+    const char *name = app ? g_app_info_get_display_name(app.get()) : nullptr;
+    if (!name || !*name)
+        return std::nullopt;
+    return QString::fromUtf8(name);
+}
+
 Status status()
 {
     Status result;

@@ -28,6 +28,9 @@ bool isDefault(const QString &mimeType);
 // The name of the application that opens mimeType by default, or none.
 std::optional<QString> defaultApplicationName(const QString &mimeType);
 
+// The name an application's desktop entry file gives it ("GIMP"), or none.
+std::optional<QString> applicationNameAt(const QString &desktopFilePath);
+
 // The settings window's row, decided by the JPEG type alone.
 struct Status
 {
