@@ -159,7 +159,9 @@ __attribute__((target("avx2"))) int mixColumnsAvx2(const int16_t *mid, const int
                                                 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
     const __m256i spreadLow = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
     const __m256i spreadHigh = _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3);
-    auto pair = [&](int i, __m256i w) {
+    // A lambda does not inherit its function's target; without its own, -O3
+    // inlines the AVX2 intrinsics into code built for the baseline and fails.
+    auto pair = [&](int i, __m256i w) __attribute__((target("avx2"))) {
         const __m256i taps = _mm256_inserti128_si256(
             _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(mid + firsts[i]))),
             _mm_loadu_si128(reinterpret_cast<const __m128i *>(mid + firsts[i + 1])), 1);
