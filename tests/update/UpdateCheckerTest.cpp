@@ -24,8 +24,9 @@ QApplication &application()
     static int argc = 1;
     static char name[] = "update_checker_test";
     static char *argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: its teardown at exit would run after Qt's own globals are gone.
+    static QApplication *app = new QApplication(argc, argv);
+    return *app;
 }
 
 // One server for the whole program: the feed address is read once per process,
