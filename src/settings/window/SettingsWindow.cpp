@@ -8,6 +8,7 @@
 #include "settings/window/ShortcutRecorder.h"
 #include "update/UpdateAlert.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -552,6 +553,13 @@ SettingsWindowController::SettingsWindowController()
     container->addWidget(panes[mouse]);
     container->addWidget(panes[shortcuts]);
     column->addWidget(container, 1);
+
+    // Ctrl+W closes it like any other window (while a recorder listens, the
+    // recorder takes the key first).
+    auto *closeAction = new QAction(this);
+    closeAction->setShortcut(QKeySequence::Close);
+    connect(closeAction, &QAction::triggered, this, &QWidget::close);
+    addAction(closeAction);
 
     select(0);
 }
