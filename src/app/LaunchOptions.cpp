@@ -45,6 +45,10 @@ LaunchOptions parseLaunchArguments(const QStringList &arguments)
                 options.cleanupReportFolder = arguments.at(i + 1);
             continue;
         }
+        if (argument == QLatin1String("--version") || argument == QLatin1String("-v"))
+            options.showVersion = true;
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h"))
+            options.showHelp = true;
         if (isSelfCheckSwitch(argument))
             options.selfCheck = true;
         if (argument == QLatin1String("--shot") && hasNext && !options.shotPath) {
@@ -73,4 +77,26 @@ FirstContent chooseFirstContent(const LaunchOptions &options,
     if (options.firstPath && pathExists(*options.firstPath))
         return {FirstContent::Kind::open, QFileInfo(*options.firstPath).absoluteFilePath()};
     return {FirstContent::Kind::openPanel, {}};
+}
+
+std::optional<QString> informationText(const LaunchOptions &options, const QString &version)
+{
+    if (options.showHelp) {
+        return QStringLiteral(
+            "Usage: glanto [PATH]\n"
+            "       glanto --cleanup-report FOLDER\n"
+            "\n"
+            "A fast photo viewer. PATH is a photo or a folder; without one the Open panel\n"
+            "is shown. A second `glanto PATH` hands PATH to the window already open.\n"
+            "\n"
+            "  --cleanup-report FOLDER  print the cleanup measurements of FOLDER, no window\n"
+            "  -h, --help               show this help and end\n"
+            "  -v, --version            show the version and end\n"
+            "\n"
+            "Environment: GLANTO_UPDATE_FEED replaces the update feed address (http or https).\n"
+            "Preferences: ~/.config/Glanto/Glanto.conf\n");
+    }
+    if (options.showVersion)
+        return QStringLiteral("Glanto %1\n").arg(version);
+    return std::nullopt;
 }

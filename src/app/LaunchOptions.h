@@ -25,10 +25,18 @@ struct LaunchOptions
 
     // The first argument that does not start with "-", whether it exists or not.
     std::optional<QString> firstPath;
+
+    // "--version" / "-v" and "--help" / "-h": print and end, before any display is needed.
+    bool showVersion = false;
+    bool showHelp = false;
 };
 
 // arguments: the command line after the program path.
 LaunchOptions parseLaunchArguments(const QStringList &arguments);
+
+// What "--help" or "--version" prints (help wins when both are given); none
+// when neither was asked for. version is the program's version string.
+std::optional<QString> informationText(const LaunchOptions &options, const QString &version);
 
 // Whether name is one of the self-check switches ("--shot", "--bench", ...).
 bool isSelfCheckSwitch(const QString &name);

@@ -87,3 +87,16 @@ TEST(LaunchOptions, SelfCheckSwitchesMakeAPrivateRun)
     EXPECT_FALSE(isSelfCheckSwitch("--cleanup-report"));
     EXPECT_TRUE(isSelfCheckSwitch("--xhs-shots"));
 }
+
+TEST(LaunchOptions, HelpAndVersionAnswerWithoutAWindow)
+{
+    EXPECT_FALSE(informationText(parseLaunchArguments({"photo.jpg"}), "1.2.3"));
+    EXPECT_EQ(informationText(parseLaunchArguments({"--version"}), "1.2.3"), QString("Glanto 1.2.3\n"));
+    EXPECT_EQ(informationText(parseLaunchArguments({"-v"}), "1.2.3"), QString("Glanto 1.2.3\n"));
+    const std::optional<QString> help = informationText(parseLaunchArguments({"--version", "--help", "x.jpg"}), "1.2.3");
+    ASSERT_TRUE(help);
+    EXPECT_TRUE(help->startsWith("Usage: glanto [PATH]"));
+    EXPECT_TRUE(help->contains("--cleanup-report FOLDER"));
+    // The switches are not paths.
+    EXPECT_EQ(parseLaunchArguments({"--help", "x.jpg"}).firstPath, QString("x.jpg"));
+}

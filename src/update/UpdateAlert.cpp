@@ -1,0 +1,67 @@
+#include "update/UpdateAlert.h"
+
+#include "settings/Texts.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+
+namespace UpdateAlert {
+
+QMessageBox *make(QWidget *parent, const UpdateChecker::Result &result, std::function<bool(const QUrl &)> openLink)
+{
+    using Kind = UpdateChecker::Result::Kind;
+    auto *box = new QMessageBox(parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    // Applies to the informative text too: the version and the failure reason
+    // come from the network and must never be read as markup.
+    box->setTextFormat(Qt::PlainText);
+    switch (result.kind) {
+    case Kind::newer: {
+        box->setIcon(QMessageBox::Information);
+        box->setText(Texts::format("update.available", {result.release.version}));
+        box->setInformativeText(Texts::format("update.availableInfo", {UpdateChecker::runningVersion()}));
+        QPushButton *download = box->addButton(Texts::text("update.download"), QMessageBox::AcceptRole);
+        box->addButton(Texts::text("update.later"), QMessageBox::RejectRole);
+        box->setDefaultButton(download);
+        const QUrl link = result.release.download;
+        QObject::connect(download, &QPushButton::clicked, box, [link, openLink] {
+            if (openLink)
+                openLink(link);
+        });
+        break;
+    }
+    case Kind::upToDate:
+        box->setIcon(QMessageBox::Information);
+        box->setText(Texts::format("update.upToDate", {result.text}));
+        box->setStandardButtons(QMessageBox::Ok);
+        break;
+    case Kind::failed:
+        box->setIcon(QMessageBox::Warning);
+        box->setText(Texts::text("update.failed"));
+        box->setInformativeText(result.text);
+        box->setStandardButtons(QMessageBox::Ok);
+        break;
+    }
+    // QMessageBox gives the informative text a label of its own that guesses
+    // the format from the text; a reason such as "<img src=...>" must not be
+    // rendered.
+    if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
+    return box;
+}
+
+void checkNow(QWidget *parent)
+{
+    QPointer<QWidget> guard(parent);
+    // The request belongs to the application, so that closing the settings
+    // window does not silently drop the answer.
+    UpdateChecker::check(QCoreApplication::instance(), [guard](const UpdateChecker::Result &result) {
+        make(guard.data(), result)->open();
+    });
+}
+
+} // namespace UpdateAlert
