@@ -1,11 +1,17 @@
 #include "app/AppDelegate.h"
 
+#include "app/DesktopSelfCheck.h"
 #include "app/SingleInstance.h"
 #include "app/ViewerWindowController.h"
 #include "app/WindowShot.h"
 #include "viewer/ViewerViewController.h"
 #include "cleanup/CleanupReport.h"
 #include "platform/Codec.h"
+#include "platform/GlobalHotkey.h"
+#include "settings/window/SettingsWindow.h"
+#include "update/UpdateAlert.h"
+#include "update/UpdateBanner.h"
+#include "update/UpdateChecker.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -162,8 +168,11 @@ void AppDelegate::applicationDidFinishLaunching()
         ViewerViewController::decodeAhead(*firstPhoto, std::clamp(int(scale * longer), 1024, 8192));
     }
     windowController->showWindow();
+    connectDesktop();
 
     if (hooks.afterShow && hooks.afterShow(*windowController))
+        return;
+    if (startDesktopSelfCheck(QCoreApplication::arguments(), windowController.get(), hotkey))
         return;
 
     if (options.shotPath) {
@@ -202,4 +211,37 @@ void AppDelegate::activate()
 {
     if (windowController)
         windowController->showWindow();
+}
+
+void AppDelegate::connectDesktop()
+{
+    ViewerWindowController *window = windowController.get();
+
+    hotkey = new GlobalHotkey(this);
+    hotkey->onToggle = [this] {
+        if (windowController)
+            GlobalHotkey::toggle(windowController->windowHandle());
+    };
+    hotkey->followShortcuts();
+
+    // The settings window is built on its first showing, so launch does not pay for it.
+    window->showSettingsWindow = [this](std::optional<int> tab) {
+        auto &settings = SettingsWindowController::shared();
+        settings.setHotkey(hotkey);
+        if (windowController)
+            settings.followViewerWindow(windowController.get());
+        settings.showTab(tab);
+    };
+    window->checkForUpdates = [this] {
+        if (windowController)
+            UpdateAlert::checkNow(windowController.get());
+    };
+
+    // Self-checks run offline and deterministic: no automatic feed request.
+    if (options.selfCheck)
+        return;
+    UpdateChecker::scheduleAutomaticChecks(this, [this](const UpdateChecker::Release &release) {
+        if (windowController)
+            UpdateBanner::showIn(windowController->centralWidget(), release);
+    });
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+class GlobalHotkey;
 class ViewerWindowController;
 
 // Extra steps a launch may take: used by the viewer benchmark (bench/), which is
@@ -50,6 +51,10 @@ public:
     std::optional<QString> pendingURL;
 
 private:
+    // The global hotkey, the settings window, the update check.
+    void connectDesktop();
+
+    GlobalHotkey *hotkey = nullptr;
     LaunchOptions options;
     LaunchHooks hooks;
 };
