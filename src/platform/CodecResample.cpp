@@ -146,6 +146,19 @@ void mixRows(const uint8_t *first, const uint8_t *second, int32_t weights, int c
 }
 
 #if defined(__x86_64__)
+// Two output pixels of mixColumnsAvx2 (one per 128-bit lane) as 32-bit sums. A
+// function of its own rather than a lambda: a lambda does not inherit the caller's
+// target attribute, and GCC refuses to inline AVX2 intrinsics into it at -O3.
+__attribute__((target("avx2"))) inline __m256i mixPairAvx2(const int16_t *mid, const int *firsts, int i, __m256i w,
+                                                           __m256i interleave, __m256i round, int shift)
+{
+    const __m256i taps = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(mid + firsts[i]))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(mid + firsts[i + 1])), 1);
+    const __m256i sum = _mm256_madd_epi16(_mm256_shuffle_epi8(taps, interleave), w);
+    return _mm256_srai_epi32(_mm256_add_epi32(sum, round), shift);
+}
+
 // mixColumns four pixels at a time where the processor has AVX2. The second tap of
 // a pixel is always the pixel after the first one, or weighs nothing, so one load
 // fetches both (the row is padded for the last one); the caller finishes the row.
@@ -159,18 +172,12 @@ __attribute__((target("avx2"))) int mixColumnsAvx2(const int16_t *mid, const int
                                                 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
     const __m256i spreadLow = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
     const __m256i spreadHigh = _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3);
-    auto pair = [&](int i, __m256i w) {
-        const __m256i taps = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(mid + firsts[i]))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(mid + firsts[i + 1])), 1);
-        const __m256i sum = _mm256_madd_epi16(_mm256_shuffle_epi8(taps, interleave), w);
-        return _mm256_srai_epi32(_mm256_add_epi32(sum, round), shift);
-    };
     int x = 0;
     for (; x + 4 <= width; x += 4) {
         const __m256i w = _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(weights + x)));
-        const __m256i p01 = pair(x, _mm256_permutevar8x32_epi32(w, spreadLow));
-        const __m256i p23 = pair(x + 2, _mm256_permutevar8x32_epi32(w, spreadHigh));
+        const __m256i p01 = mixPairAvx2(mid, firsts, x, _mm256_permutevar8x32_epi32(w, spreadLow), interleave, round, shift);
+        const __m256i p23 =
+            mixPairAvx2(mid, firsts, x + 2, _mm256_permutevar8x32_epi32(w, spreadHigh), interleave, round, shift);
         // Lanes hold pixels (0, 2) and (1, 3) after packing; interleave them back.
         const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(p01, p23), _mm256_setzero_si256());
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x * 4),
