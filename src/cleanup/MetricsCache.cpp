@@ -237,6 +237,14 @@ bool readReal(plist_t dict, const char *key, double &out)
     return readRealNode(plist_dict_get_item(dict, key), out);
 }
 
+// The measures are floats: a stored value beyond a float's range would read as
+// infinity, which no measure gives and which the next save would write back as a
+// file that no longer reads.
+bool readFloatNode(plist_t node, double &out)
+{
+    return readRealNode(node, out) && std::abs(out) <= double(std::numeric_limits<float>::max());
+}
+
 bool readFloatArray(plist_t dict, const char *key, QVector<float> &out)
 {
     plist_t array = plist_dict_get_item(dict, key);
@@ -246,7 +254,7 @@ bool readFloatArray(plist_t dict, const char *key, QVector<float> &out)
     out.reserve(int(n));
     for (uint32_t i = 0; i < n; ++i) {
         double v = 0;
-        if (!readRealNode(plist_array_get_item(array, i), v))
+        if (!readFloatNode(plist_array_get_item(array, i), v))
             return false;
         out.append(float(v));
     }
@@ -283,7 +291,7 @@ std::optional<CleanupMetrics> readEntry(plist_t dict)
     if (!readInteger(dict, "fileSize", std::numeric_limits<qint64>::max(), m.fileSize)
         || !readReal(dict, "modified", m.modified)
         || !readReal(dict, "captureDate", m.captureDate)
-        || !readReal(dict, "sharpness", sharpness)
+        || !readFloatNode(plist_dict_get_item(dict, "sharpness"), sharpness)
         || !readInteger(dict, "faceCount", intMax, faceCount)
         || !readFloatArray(dict, "eyeOpenness", m.eyeOpenness)
         || !readFloatArray(dict, "eyeDarkness", m.eyeDarkness)
@@ -301,7 +309,7 @@ std::optional<CleanupMetrics> readEntry(plist_t dict)
 
     if (plist_t node = plist_dict_get_item(dict, "faceSharpness")) {
         double v = 0;
-        if (!readRealNode(node, v))
+        if (!readFloatNode(node, v))
             return std::nullopt;
         m.faceSharpness = float(v);
     }

@@ -113,6 +113,29 @@ std::optional<FrameControl> frameControl(const QByteArray &d)
     return fc;
 }
 
+// Whether compressed image data of dataSize bytes can hold the rows of a width x
+// height picture in the header's colour type and bit depth. Deflate expands by at
+// most 1032:1, so a header or frame control that claims more pixels than its data
+// can inflate to is refused before anything of that size is allocated. Interlaced
+// rows take more bytes than plain ones, so the plain count is a lower bound.
+bool dataCanHold(const QByteArray &ihdr, quint32 width, quint32 height, qsizetype dataSize)
+{
+    const quint8 depth = quint8(ihdr[8]);
+    quint64 channels = 0;
+    switch (quint8(ihdr[9])) {
+    case 0: case 3: channels = 1; break; // grey, palette
+    case 4: channels = 2; break;         // grey and alpha
+    case 2: channels = 3; break;         // RGB
+    case 6: channels = 4; break;         // RGBA
+    default: return false;
+    }
+    if (depth == 0 || depth > 16)
+        return false;
+    const quint64 rowBytes = 1 + (quint64(width) * channels * depth + 7) / 8;
+    constexpr quint64 maxDeflateRatio = 1032;
+    return height <= (quint64(dataSize) * maxDeflateRatio + 64) / rowBytes;
+}
+
 // A frame as a stand-alone PNG (the image header with the frame's size, the shared
 // palette and colour chunks, the frame's data), decoded by Qt's PNG reader and
 // brought to sRGB.
@@ -187,6 +210,7 @@ std::optional<AnimatedFrames> apngFrames(const QString &path)
     quint32 plays = 0;
     bool sawAcTL = false;
     bool sawIdat = false;
+    qsizetype idatBytes = 0;
     for (const Chunk &chunk : *chunks) {
         if (chunk.type == "IHDR") {
             ihdr = chunk.data;
@@ -200,6 +224,7 @@ std::optional<AnimatedFrames> apngFrames(const QString &path)
             frames.append({*pending, {}});
         } else if (chunk.type == "IDAT") {
             sawIdat = true;
+            idatBytes += chunk.data.size();
             // The default image belongs to the animation only when an fcTL precedes it.
             if (pending && !frames.isEmpty())
                 frames.last().data += chunk.data;
@@ -225,6 +250,14 @@ std::optional<AnimatedFrames> apngFrames(const QString &path)
                                                            quint64(Codec::decodeBudgetBytes()) / frameBytes));
     if (playable < std::min<qsizetype>(2, frames.size()))
         return std::nullopt;
+    // The default image is the size of the canvas whether or not it is a frame, so
+    // its data bounds the canvas; each frame's data bounds the frame.
+    if (!dataCanHold(ihdr, width, height, idatBytes))
+        return std::nullopt;
+    for (const Frame &frame : std::as_const(frames)) {
+        if (!dataCanHold(ihdr, frame.control.width, frame.control.height, frame.data.size()))
+            return std::nullopt;
+    }
 
     AnimatedFrames result;
     result.loopCount = int(std::min<quint32>(plays, 1u << 30));

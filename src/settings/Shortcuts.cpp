@@ -1,4 +1,5 @@
 #include "settings/Shortcuts.h"
+#include "settings/ShortcutsInternal.h"
 
 #include "settings/Settings.h"
 #include "settings/Texts.h"
@@ -219,9 +220,9 @@ std::optional<quint64> jsonUnsigned(const QJsonValue &value, quint64 max)
     return quint64(number);
 }
 
-// The user's overrides by raw name. Entries for names this version does not
-// know are kept, so that they survive the next save.
-using OverrideMap = QMap<QString, KeyCombo>;
+} // namespace
+
+namespace ShortcutsDetail {
 
 std::optional<OverrideMap> decode(const QByteArray &data)
 {
@@ -257,6 +258,14 @@ QByteArray encode(const OverrideMap &map)
     }
     return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
+
+} // namespace ShortcutsDetail
+
+namespace {
+
+using ShortcutsDetail::OverrideMap;
+using ShortcutsDetail::decode;
+using ShortcutsDetail::encode;
 
 std::optional<OverrideMap> &overrideSlot()
 {

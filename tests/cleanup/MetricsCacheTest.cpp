@@ -354,3 +354,24 @@ TEST(MetricsCache, CheckingAFileTakesNoMoreMemoryThanTheFile)
     ASSERT_TRUE(back.has_value());
     EXPECT_EQ(*back, many);
 }
+
+// Inputs kept in tests/data/fuzz/metrics_cache/, each named after its fault: files
+// the reader once accepted but could not write back readably. Each holds one
+// otherwise valid record, which also reads back once the fault is gone.
+TEST(MetricsCache, FuzzFoundFilesAreRefused)
+{
+    const QDir dir(QStringLiteral(GLANTO_TEST_DATA_DIR "/fuzz/metrics_cache"));
+    const QStringList names = dir.entryList(QDir::Files, QDir::Name);
+    ASSERT_FALSE(names.isEmpty());
+    for (const QString &name : names) {
+        SCOPED_TRACE(name.toStdString());
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const auto decoded = MetricsCache::decode(file.readAll());
+        EXPECT_FALSE(decoded.has_value());
+        if (decoded && !decoded->isEmpty()) {
+            const auto reread = MetricsCache::decode(MetricsCache::encode(*decoded));
+            EXPECT_TRUE(reread.has_value() && *reread == *decoded);
+        }
+    }
+}

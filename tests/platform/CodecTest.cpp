@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QColorSpace>
+#include <QDir>
 #include <QtEndian>
 #include <QFile>
 #include <QImageReader>
@@ -591,5 +592,33 @@ TEST(Codec, EncodedFilesReadBack)
         const QImage back = Codec::decodeFull(path);
         ASSERT_EQ(back.size(), gradient.size());
         EXPECT_LT(meanDifference(gradient, back), format == ImageFormat::png || format == ImageFormat::tiff || format == ImageFormat::bmp ? 0.01 : 4.0);
+    }
+}
+
+// Inputs the fuzzing harnesses found, kept in tests/data/fuzz/<reader>/ and each
+// named after its fault.
+namespace {
+
+QStringList fuzzFound(const QString &reader)
+{
+    const QDir dir(QStringLiteral(GLANTO_TEST_DATA_DIR "/fuzz/") + reader);
+    QStringList paths;
+    for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
+        paths.append(dir.filePath(name));
+    return paths;
+}
+
+} // namespace
+
+// Each claims a picture far larger than its data could ever inflate to: refused
+// before the canvas or a frame is allocated, not after a gigabyte and a minute.
+TEST(CodecFuzzFound, ApngInputsAreRefusedBeforeAllocating)
+{
+    const QStringList paths = fuzzFound(QStringLiteral("apng"));
+    ASSERT_FALSE(paths.isEmpty());
+    for (const QString &path : paths) {
+        SCOPED_TRACE(path.toStdString());
+        CodecDetail::pngHasAnimationControl(path);
+        EXPECT_FALSE(CodecDetail::apngFrames(path).has_value());
     }
 }
