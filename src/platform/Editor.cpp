@@ -59,3 +59,43 @@ std::optional<QString> editorName()
 }
 
 } // namespace Editor
+
+namespace HandOff {
+
+namespace {
+
+QString displayNameOf(const QString &desktopFile)
+{
+    const std::optional<Application> app = Applications::fromDesktopFile(desktopFile);
+    return app ? app->displayName : QFileInfo(desktopFile).completeBaseName();
+}
+
+} // namespace
+
+HandOffMessage openWith(const QString &desktopFile, const QString &photo)
+{
+    const QString target = Editor::editTarget(photo);
+    const QString name = displayNameOf(desktopFile);
+    if (const std::optional<QString> error = Applications::launch(desktopFile, {target}))
+        return {Texts::format("msg.openFailed", {name, *error}), 4.0};
+    return {Texts::format("msg.openedIn", {name, QFileInfo(target).fileName()}), 2.0};
+}
+
+HandOffMessage editorChosen(const QString &desktopFile)
+{
+    return {Texts::format("msg.editorSet", {displayNameOf(desktopFile)}), 3.0};
+}
+
+HandOffMessage wallpaperAnswer(const QString &photo, const std::optional<QString> &error)
+{
+    if (error)
+        return {Texts::format("msg.wallpaperFailed", {*error}), 2.0};
+    return {Texts::format("msg.wallpaperSet", {QFileInfo(photo).fileName()}), 2.0};
+}
+
+HandOffMessage trashFailed(const QString &reason)
+{
+    return {Texts::format("msg.trashFailed", {reason}), 4.0};
+}
+
+} // namespace HandOff

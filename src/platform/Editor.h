@@ -28,3 +28,28 @@ QString insertName(const QString &templateText, const QString &name);
 std::optional<QString> editorName();
 
 } // namespace Editor
+
+// The hand-offs of the current photo as the viewer runs them, each answering
+// with the message for the HUD bubble and how long it stays.
+struct HandOffMessage {
+    QString text;
+    double seconds = 2.0;
+};
+
+namespace HandOff {
+
+// Opens the photo's edit target with the application of a desktop entry:
+// "msg.openedIn" for 2 s, or "msg.openFailed" with the reason for 4 s.
+HandOffMessage openWith(const QString &desktopFile, const QString &photo);
+
+// After the user chose an editor (remembered by the caller): "msg.editorSet", 3 s.
+HandOffMessage editorChosen(const QString &desktopFile);
+
+// "msg.wallpaperSet" with the file name, or "msg.wallpaperFailed" with the
+// reason, each for 2 s.
+HandOffMessage wallpaperAnswer(const QString &photo, const std::optional<QString> &error);
+
+// "msg.trashFailed" with the reason, 4 s.
+HandOffMessage trashFailed(const QString &reason);
+
+} // namespace HandOff

@@ -233,6 +233,19 @@ TEST_F(HandOffs, AHostileFileNameReachesTheEditorAsOneArgumentAndRunsNothing)
 
     const std::optional<QString> missing = Applications::launch(folder.filePath("none.desktop"), {photo});
     EXPECT_TRUE(missing.has_value());
+
+    // Through the viewer's hand-off, with a RAW beside the photo: the RAW goes, and the message names it.
+    for (const QFileInfo &old : QDir(records).entryInfoList(QDir::Files))
+        QFile::remove(old.absoluteFilePath());
+    const QString raw = folder.filePath(";$(touch x)'.NEF");
+    writeFile(raw, "raw");
+    const HandOffMessage message = HandOff::openWith(apps + "/test-editor.desktop", photo);
+    EXPECT_EQ(message.text, QStringLiteral("已用 Test Editor 打开 ") + QFileInfo(raw).fileName());
+    EXPECT_EQ(message.seconds, 2.0);
+    ASSERT_TRUE(waitFor([&] { return !recorded("editor-recorder").isEmpty(); }));
+    EXPECT_EQ(recorded("editor-recorder"), QStringList{raw});
+    EXPECT_EQ(HandOff::openWith(folder.filePath("none.desktop"), photo).seconds, 4.0);
+    expectNothingRan(folder.path());
 }
 
 TEST_F(HandOffs, WallpaperFallsBackToTheDesktopSettingWithTheFileAsOneArgument)

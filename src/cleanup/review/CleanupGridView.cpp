@@ -121,6 +121,9 @@ void CleanupGridView::reload()
                 }
             }
         }
+        // A photo gone to the Trash, or not in this category, is no longer selected.
+        if (!selection)
+            controller.selectedPrimary.reset();
     }
     viewport()->update();
 }
