@@ -2,6 +2,7 @@
 
 #include "cleanup/CleanupGrouping.h"
 #include "cleanup/CleanupScanner.h"
+#include "cleanup/ImageMeasures.h"
 #include "library/ImageLoader.h"
 #include "settings/Texts.h"
 
@@ -12,6 +13,7 @@
 #include <QThreadPool>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -48,12 +50,17 @@ CleanupController::CleanupController(QString folderURL, QVector<CleanupUnit> uni
 {
     worker->setMaxThreadCount(1);
     worker->setObjectName(QStringLiteral("glanto.cleanup.trash"));
+    distanceQueue = std::make_unique<QThreadPool>();
+    distanceQueue->setMaxThreadCount(2);
+    distanceQueue->setObjectName(QStringLiteral("glanto.cleanup.distance"));
 }
 
 CleanupController::~CleanupController()
 {
     // A Trash request under way finishes (a half-moved unit would be worse);
     // its result, posted to a controller that is gone, is dropped.
+    distanceQueue->clear();
+    distanceQueue->waitForDone();
     worker->waitForDone();
 }
 
@@ -172,9 +179,70 @@ bool CleanupController::scanFinished() const
 void CleanupController::rebuild()
 {
     lastBuild.start();
-    result = resultBuilder ? resultBuilder(units) : buildCleanupResult(units, *scanner);
+    result = buildResult();
     if (onResultChanged)
         onResultChanged();
+}
+
+bool CleanupController::groupingComplete() const
+{
+    return scanner->finished && pendingDistanceChunks == 0 && missingPairs.isEmpty();
+}
+
+CleanupResult CleanupController::buildResult()
+{
+    if (resultBuilder)
+        return resultBuilder(units);
+    // Distances not measured yet count as far apart for now: the bursts found
+    // so far are shown at once and the rest join as their distances arrive.
+    CleanupEvidence evidence = cleanupEvidence(*scanner);
+    missingPairs.clear();
+    evidence.distance = [this](const QByteArray &a, const QByteArray &b) {
+        const auto it = distances.constFind(PrintPair(a, b));
+        if (it != distances.cend())
+            return it.value();
+        missingPairs.append(PrintPair(a, b));
+        return std::numeric_limits<float>::max();
+    };
+    CleanupResult built = buildCleanupResult(units, evidence);
+    measureMissingDistances();
+    return built;
+}
+
+void CleanupController::measureMissingDistances()
+{
+    // One round at a time; the rebuild after the last chunk asks again.
+    if (pendingDistanceChunks > 0 || missingPairs.isEmpty())
+        return;
+    constexpr int chunkSize = 24;
+    QPointer<CleanupController> self(this);
+    for (int start = 0; start < missingPairs.size(); start += chunkSize) {
+        const QVector<PrintPair> chunk = missingPairs.mid(start, chunkSize);
+        ++pendingDistanceChunks;
+        distanceQueue->start([self, chunk] {
+            QVector<QPair<PrintPair, float>> measured;
+            measured.reserve(chunk.size());
+            for (const PrintPair &pair : chunk)
+                measured.append({pair, FeaturePrint::distance(pair.first, pair.second)});
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [self, measured] {
+                if (self)
+                    self->distancesArrived(measured);
+            }, Qt::QueuedConnection);
+        });
+    }
+    missingPairs.clear();
+}
+
+void CleanupController::distancesArrived(const QVector<QPair<PrintPair, float>> &measured)
+{
+    for (const auto &[pair, distance] : measured)
+        distances.insert(pair, distance);
+    --pendingDistanceChunks;
+    // Rebuilt a few times a second while they arrive, and once at the end.
+    if (pendingDistanceChunks == 0 || !lastDistanceBuild.isValid() || lastDistanceBuild.elapsed() > 300) {
+        lastDistanceBuild.start();
+        rebuild();
+    }
 }
 
 void CleanupController::scanProgressChanged()

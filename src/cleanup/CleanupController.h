@@ -84,6 +84,9 @@ public:
     void rebuild();
     void scanProgressChanged();
     bool scanFinished() const;
+    // Whether the result shown is the whole one: the scan has finished and
+    // every neighbour distance it needs has been measured.
+    bool groupingComplete() const;
 
     // The texts the screen shows.
     QString progressText() const;
@@ -110,8 +113,10 @@ public:
     std::function<CleanupResult(const QVector<CleanupUnit> &units)> resultBuilder;
 
 private:
-    struct TrashWork;
-    struct UndoWork;
+    using PrintPair = QPair<QByteArray, QByteArray>;
+    CleanupResult buildResult();
+    void measureMissingDistances();
+    void distancesArrived(const QVector<QPair<PrintPair, float>> &measured);
     void applyTrash(const QVector<CleanupUnit> &requested, const TrashOutcome &outcome);
     void applyUndo(const QVector<TrashedFile> &batch, const std::vector<RestoreOutcome> &outcomes);
     void setBusy(bool on);
@@ -120,6 +125,14 @@ private:
 
     Trash &trash;
     std::unique_ptr<QThreadPool> worker;
+    // Feature-print distances between neighbours, measured once per session on
+    // two workers: comparing two prints costs milliseconds, and a result is
+    // rebuilt every second while scanning and after every trash and undo.
+    std::unique_ptr<QThreadPool> distanceQueue;
+    QHash<PrintPair, float> distances;
+    QVector<PrintPair> missingPairs; // asked for by the last build, not yet measured
+    int pendingDistanceChunks = 0;
+    QElapsedTimer lastDistanceBuild;
     QElapsedTimer lastBuild; // invalid until the first rebuild: the distant past
     std::optional<QString> notice; // the last trash or undo message, until the ticks change
     bool busy = false;

@@ -86,7 +86,7 @@ TEST(CleanupPage, TrashAndUndoOnACorpusFolder)
     page.resize(1280, 800);
     page.show();
     CleanupController &c = page.controller();
-    ASSERT_TRUE(waitUntil([&] { return c.scanFinished(); }, 280000));
+    ASSERT_TRUE(waitUntil([&] { return c.groupingComplete(); }, 280000));
     waitUntil([] { return false; }, 1500); // thumbnails
     const QString shot = QDir::current().filePath(QStringLiteral("cleanup-page-shot.png"));
     page.grab().save(shot);

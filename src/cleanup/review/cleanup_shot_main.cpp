@@ -63,7 +63,7 @@ int main(int argc, char **argv)
 
     QElapsedTimer timer;
     timer.start();
-    waitUntil([&] { return page.controller().scanFinished(); }, 300000);
+    waitUntil([&] { return page.controller().groupingComplete(); }, 300000);
     std::fprintf(stderr, "shot: scan finished in %lld ms\n", timer.elapsed());
 
     for (int i = 3; i < args.size(); ++i) {
