@@ -153,7 +153,14 @@ TEST(CleanupPage, TrashAndUndoOnACorpusFolder)
     EXPECT_EQ(c.statusText(), Texts::format("cleanup.restored", {QString::number(trashed.size())}));
     EXPECT_NE(c.unitFor(dir.filePath("pcb_003.JPG")), nullptr);
 
-    // Space opens the preview, the first Escape closes it, the second leaves.
+    // The trashed photo was selected; it is gone from the selection, so Space
+    // opens nothing. With a photo selected Space opens the preview, the first
+    // Escape closes it, the second leaves.
+    EXPECT_FALSE(page.grid().selected().has_value());
+    press(&page.grid(), Qt::Key_Space);
+    EXPECT_FALSE(page.preview().isVisible());
+    press(&page.grid(), Qt::Key_Right);
+    ASSERT_TRUE(page.grid().selected().has_value());
     press(&page.grid(), Qt::Key_Space);
     EXPECT_TRUE(page.preview().isVisible());
     press(&page.grid(), Qt::Key_Escape);
