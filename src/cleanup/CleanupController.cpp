@@ -1,0 +1,547 @@
+#include "cleanup/CleanupController.h"
+
+#include "cleanup/CleanupGrouping.h"
+#include "cleanup/CleanupScanner.h"
+#include "cleanup/ImageMeasures.h"
+#include "library/ImageLoader.h"
+#include "settings/Texts.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLocale>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+QString number(qint64 n)
+{
+    return QString::number(n);
+}
+
+QString byteCount(qint64 bytes)
+{
+    // Decimal units, as a file browser shows sizes.
+    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+}
+
+QString dateText(const QDateTime &date)
+{
+    const QDateTime local = date.toLocalTime();
+    return QLocale().toString(local.date(), QLocale::ShortFormat) + QLatin1Char(' ')
+           + local.time().toString(QStringLiteral("HH:mm:ss"));
+}
+
+const QString separator = QStringLiteral("  ·  ");
+
+} // namespace
+
+CleanupController::CleanupController(QString folderURL, QVector<CleanupUnit> units, Trash &trash,
+                                     std::function<void(bool)> onExit, bool useCache)
+    : folderURL(std::move(folderURL))
+    , units(units)
+    , scanner(std::make_unique<CleanupScanner>(this->folderURL, std::move(units), useCache))
+    , onExit(std::move(onExit))
+    , trash(trash)
+    , worker(std::make_unique<QThreadPool>())
+{
+    worker->setMaxThreadCount(1);
+    worker->setObjectName(QStringLiteral("glanto.cleanup.trash"));
+    distanceQueue = std::make_unique<QThreadPool>();
+    distanceQueue->setMaxThreadCount(2);
+    distanceQueue->setObjectName(QStringLiteral("glanto.cleanup.distance"));
+}
+
+CleanupController::~CleanupController()
+{
+    // A Trash request under way finishes (a half-moved unit would be worse);
+    // its result, posted to a controller that is gone, is dropped.
+    distanceQueue->clear();
+    distanceQueue->waitForDone();
+    worker->waitForDone();
+}
+
+void CleanupController::start()
+{
+    scanner->onProgress = [this] { scanProgressChanged(); };
+    scanner->start();
+}
+
+// ---- Ticks
+
+bool CleanupController::isChecked(const QString &primary) const
+{
+    if (userUnchecked.contains(primary))
+        return false;
+    return result.suggested.contains(primary) || userChecked.contains(primary);
+}
+
+bool CleanupController::isChecked(const CleanupUnit &unit) const
+{
+    return isChecked(unit.primary);
+}
+
+void CleanupController::setChecked(const QString &primary, bool checked)
+{
+    if (checked) {
+        userChecked.insert(primary);
+        userUnchecked.remove(primary);
+    } else {
+        userUnchecked.insert(primary);
+        userChecked.remove(primary);
+    }
+}
+
+void CleanupController::toggleCheck(const QString &primary)
+{
+    setChecked(primary, !isChecked(primary));
+    ticksChanged();
+}
+
+QVector<CleanupUnit> CleanupController::checkedUnits() const
+{
+    QVector<CleanupUnit> checked;
+    for (const CleanupUnit &unit : units) {
+        if (isChecked(unit))
+            checked.append(unit);
+    }
+    return checked;
+}
+
+qint64 CleanupController::checkedBytes() const
+{
+    qint64 bytes = 0;
+    for (const CleanupUnit &unit : checkedUnits())
+        bytes += unit.fileSize;
+    return bytes;
+}
+
+void CleanupController::checkAll()
+{
+    for (const CleanupGroup &group : currentGroups()) {
+        for (const CleanupUnit &unit : group.units) {
+            const bool keeperOfCopies = category == CleanupCategory::duplicate && group.keeper == unit.primary;
+            setChecked(unit.primary, !keeperOfCopies);
+        }
+    }
+    ticksChanged();
+}
+
+void CleanupController::checkNone()
+{
+    for (const CleanupGroup &group : currentGroups()) {
+        for (const CleanupUnit &unit : group.units)
+            setChecked(unit.primary, false);
+    }
+    ticksChanged();
+}
+
+void CleanupController::ticksChanged()
+{
+    notice.reset();
+    if (onTicksChanged)
+        onTicksChanged();
+}
+
+// ---- Categories and the result
+
+void CleanupController::selectCategory(CleanupCategory newCategory)
+{
+    category = newCategory;
+    if (onResultChanged)
+        onResultChanged();
+}
+
+const QVector<CleanupGroup> &CleanupController::currentGroups() const
+{
+    static const QVector<CleanupGroup> none;
+    const auto it = result.groups.find(category);
+    return it == result.groups.end() ? none : it->second;
+}
+
+const CleanupUnit *CleanupController::unitFor(const QString &primary) const
+{
+    for (const CleanupUnit &unit : units) {
+        if (unit.primary == primary)
+            return &unit;
+    }
+    return nullptr;
+}
+
+bool CleanupController::scanFinished() const
+{
+    return scanner->finished;
+}
+
+void CleanupController::rebuild()
+{
+    lastBuild.start();
+    result = buildResult();
+    if (onResultChanged)
+        onResultChanged();
+}
+
+bool CleanupController::groupingComplete() const
+{
+    return scanner->finished && pendingDistanceChunks == 0 && missingPairs.isEmpty();
+}
+
+CleanupResult CleanupController::buildResult()
+{
+    if (resultBuilder)
+        return resultBuilder(units);
+    // Distances not measured yet count as far apart for now: the bursts found
+    // so far are shown at once and the rest join as their distances arrive.
+    CleanupEvidence evidence = cleanupEvidence(*scanner);
+    missingPairs.clear();
+    evidence.distance = [this](const QByteArray &a, const QByteArray &b) {
+        const auto it = distances.constFind(PrintPair(a, b));
+        if (it != distances.cend())
+            return it.value();
+        missingPairs.append(PrintPair(a, b));
+        return std::numeric_limits<float>::max();
+    };
+    CleanupResult built = buildCleanupResult(units, evidence);
+    measureMissingDistances();
+    return built;
+}
+
+void CleanupController::measureMissingDistances()
+{
+    // One round at a time; the rebuild after the last chunk asks again.
+    if (pendingDistanceChunks > 0 || missingPairs.isEmpty())
+        return;
+    constexpr int chunkSize = 24;
+    QPointer<CleanupController> self(this);
+    for (int start = 0; start < missingPairs.size(); start += chunkSize) {
+        const QVector<PrintPair> chunk = missingPairs.mid(start, chunkSize);
+        ++pendingDistanceChunks;
+        distanceQueue->start([self, chunk] {
+            QVector<QPair<PrintPair, float>> measured;
+            measured.reserve(chunk.size());
+            for (const PrintPair &pair : chunk)
+                measured.append({pair, FeaturePrint::distance(pair.first, pair.second)});
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [self, measured] {
+                if (self)
+                    self->distancesArrived(measured);
+            }, Qt::QueuedConnection);
+        });
+    }
+    missingPairs.clear();
+}
+
+void CleanupController::distancesArrived(const QVector<QPair<PrintPair, float>> &measured)
+{
+    for (const auto &[pair, distance] : measured)
+        distances.insert(pair, distance);
+    --pendingDistanceChunks;
+    // Rebuilt a few times a second while they arrive, and once at the end.
+    if (pendingDistanceChunks == 0 || !lastDistanceBuild.isValid() || lastDistanceBuild.elapsed() > 300) {
+        lastDistanceBuild.start();
+        rebuild();
+    }
+}
+
+void CleanupController::scanProgressChanged()
+{
+    if (onProgressChanged)
+        onProgressChanged();
+    if (scanner->finished || !lastBuild.isValid() || lastBuild.elapsed() > rebuildIntervalMs)
+        rebuild();
+}
+
+// ---- Trash and undo
+
+QStringList CleanupController::filesToTrash(const CleanupUnit &unit) const
+{
+    QStringList files{unit.primary};
+    // Digests cover primaries only: a RAW beside a copied JPEG may be the only
+    // one of its kind, so a unit that is here only as a copy goes alone.
+    bool onlyAsCopy = false;
+    for (const auto &[c, groups] : result.groups) {
+        for (const CleanupGroup &group : groups) {
+            for (const CleanupUnit &member : group.units) {
+                if (member.primary != unit.primary)
+                    continue;
+                if (c != CleanupCategory::duplicate)
+                    return files + unit.companions;
+                onlyAsCopy = true;
+            }
+        }
+    }
+    return onlyAsCopy ? files : files + unit.companions;
+}
+
+void CleanupController::setBusy(bool on)
+{
+    busy = on;
+    if (onBusyChanged)
+        onBusyChanged();
+}
+
+void CleanupController::trashCheckedUnits()
+{
+    if (busy || exited)
+        return;
+    const QVector<CleanupUnit> requested = checkedUnits();
+    if (requested.isEmpty())
+        return;
+    QVector<QStringList> files;
+    for (const CleanupUnit &unit : requested)
+        files.append(filesToTrash(unit));
+    setBusy(true);
+    QPointer<CleanupController> self(this);
+    Trash *target = &trash;
+    worker->start([self, target, requested, files] {
+        TrashOutcome outcome;
+        for (const QStringList &unitFiles : files) {
+            // The primary first; its companions only once it is safely away.
+            TrashOutcome primary = target->moveToTrash({unitFiles.first()});
+            const bool moved = !primary.moved.empty();
+            outcome.moved.insert(outcome.moved.end(), primary.moved.begin(), primary.moved.end());
+            outcome.failed.insert(outcome.failed.end(), primary.failed.begin(), primary.failed.end());
+            if (!moved || unitFiles.size() < 2)
+                continue;
+            TrashOutcome rest = target->moveToTrash(unitFiles.mid(1));
+            outcome.moved.insert(outcome.moved.end(), rest.moved.begin(), rest.moved.end());
+            outcome.failed.insert(outcome.failed.end(), rest.failed.begin(), rest.failed.end());
+        }
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, requested, outcome] {
+            if (self)
+                self->applyTrash(requested, outcome);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void CleanupController::applyTrash(const QVector<CleanupUnit> &requested, const TrashOutcome &outcome)
+{
+    QSet<QString> moved;
+    QVector<TrashedFile> batch;
+    for (const TrashedFile &file : outcome.moved) {
+        moved.insert(file.original);
+        batch.append(file);
+        ImageLoader::shared().invalidate(file.original);
+    }
+    int unitsMoved = 0;
+    for (const CleanupUnit &unit : requested)
+        unitsMoved += moved.contains(unit.primary) ? 1 : 0;
+    units.erase(std::remove_if(units.begin(), units.end(),
+                               [&](const CleanupUnit &unit) { return moved.contains(unit.primary); }),
+                units.end());
+    undoStack.append(batch);
+    if (!batch.isEmpty())
+        changed = true;
+    rebuild();
+
+    QString message = Texts::format("cleanup.trashed", {number(unitsMoved)});
+    if (!outcome.failed.empty())
+        message += separator
+                   + Texts::format("cleanup.trashFailed",
+                                   {number(qint64(outcome.failed.size())), outcome.failed.front().reason});
+    notice = message;
+    setBusy(false);
+    if (onTicksChanged)
+        onTicksChanged();
+    finishExit();
+}
+
+void CleanupController::undoLastTrash()
+{
+    if (busy || exited || undoStack.isEmpty())
+        return;
+    const QVector<TrashedFile> batch = undoStack.takeLast();
+    setBusy(true);
+    QPointer<CleanupController> self(this);
+    Trash *target = &trash;
+    worker->start([self, target, batch] {
+        std::vector<RestoreOutcome> outcomes;
+        outcomes.reserve(size_t(batch.size()));
+        for (const TrashedFile &file : batch)
+            outcomes.push_back(target->restore(file));
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, batch, outcomes] {
+            if (self)
+                self->applyUndo(batch, outcomes);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void CleanupController::applyUndo(const QVector<TrashedFile> &batch, const std::vector<RestoreOutcome> &outcomes)
+{
+    QSet<QString> back;
+    int failed = 0;
+    QString firstReason;
+    for (int i = 0; i < batch.size(); ++i) {
+        if (outcomes[size_t(i)].ok()) {
+            back.insert(batch[i].original);
+        } else {
+            if (failed++ == 0)
+                firstReason = outcomes[size_t(i)].reason;
+        }
+    }
+    QSet<QString> present;
+    for (const CleanupUnit &unit : std::as_const(units))
+        present.insert(unit.primary);
+    // A unit returns when its primary is back; a companion alone does not make
+    // a photo that can be shown.
+    for (const CleanupUnit &unit : scanner->units) {
+        if (back.contains(unit.primary) && !present.contains(unit.primary))
+            present.insert(unit.primary);
+    }
+    QVector<CleanupUnit> ordered;
+    for (const CleanupUnit &unit : scanner->units) {
+        if (present.contains(unit.primary))
+            ordered.append(unit);
+    }
+    units = ordered;
+    rebuild();
+
+    QString message = Texts::format("cleanup.restored", {number(back.size())});
+    if (failed > 0)
+        message += separator + Texts::format("cleanup.restoreFailed", {number(failed), firstReason});
+    notice = message;
+    setBusy(false);
+    if (onTicksChanged)
+        onTicksChanged();
+    finishExit();
+}
+
+// ---- Leaving
+
+void CleanupController::exitCleanup()
+{
+    if (exited)
+        return;
+    exitRequested = true;
+    scanner->cancel();
+    // A Trash request under way is finished first, so changed tells the truth.
+    if (!busy)
+        finishExit();
+}
+
+void CleanupController::finishExit()
+{
+    if (!exitRequested || exited || busy)
+        return;
+    exited = true;
+    if (onExit)
+        onExit(changed);
+}
+
+// ---- Texts
+
+QString CleanupController::progressText() const
+{
+    if (!scanner->finished)
+        return Texts::format("cleanup.scanning", {number(scanner->done), number(scanner->units.size())});
+    return Texts::format("cleanup.scanned",
+                         {number(scanner->units.size()), number(qint64(std::llround(scanner->elapsed)))});
+}
+
+QString CleanupController::headerTitle() const
+{
+    return cleanupCategoryTitle(category);
+}
+
+QString CleanupController::headerDetail() const
+{
+    const int n = unitCount(category);
+    const int g = int(currentGroups().size());
+    switch (category) {
+    case CleanupCategory::duplicate: return Texts::format("cleanup.detail.copies", {number(g), number(n)});
+    case CleanupCategory::similar: return Texts::format("cleanup.detail.groups", {number(g), number(n)});
+    default: return Texts::format("cleanup.detail.count", {number(n)});
+    }
+}
+
+bool CleanupController::emptyVisible() const
+{
+    return unitCount(category) == 0;
+}
+
+QString CleanupController::emptyText() const
+{
+    return scanner->finished ? cleanupCategoryEmptyText(category) : Texts::text("cleanup.waiting");
+}
+
+QString CleanupController::statusText() const
+{
+    if (notice)
+        return *notice;
+    const QVector<CleanupUnit> checked = checkedUnits();
+    if (checked.isEmpty())
+        return Texts::text("cleanup.noneSelected");
+    qint64 bytes = 0;
+    for (const CleanupUnit &unit : checked)
+        bytes += unit.fileSize;
+    return Texts::format("cleanup.selected", {number(checked.size()), byteCount(bytes)});
+}
+
+QString CleanupController::trashButtonTitle() const
+{
+    const int n = int(checkedUnits().size());
+    return n > 0 ? Texts::format("cleanup.trashN", {number(n)}) : Texts::text("cleanup.trash");
+}
+
+bool CleanupController::trashEnabled() const
+{
+    return !busy && !checkedUnits().isEmpty();
+}
+
+QString CleanupController::sectionHeaderText(int index) const
+{
+    const QVector<CleanupGroup> &groups = currentGroups();
+    if (index < 0 || index >= groups.size())
+        return {};
+    const CleanupGroup &group = groups[index];
+    if (category == CleanupCategory::duplicate) {
+        QString text = Texts::format("cleanup.header.copies", {number(group.units.size())});
+        const bool allTicked = std::all_of(group.units.cbegin(), group.units.cend(),
+                                           [this](const CleanupUnit &unit) { return isChecked(unit); });
+        if (allTicked)
+            text += separator + Texts::text("cleanup.header.betterInBurst");
+        return text;
+    }
+    if (group.date)
+        return Texts::format("cleanup.header.burst", {number(group.units.size()), dateText(*group.date)});
+    return {};
+}
+
+QString CleanupController::badge(const CleanupUnit &unit) const
+{
+    QStringList extensions;
+    for (const QString &companion : unit.companions)
+        extensions << QFileInfo(companion).suffix().toUpper();
+    return extensions.join(QLatin1Char('+'));
+}
+
+bool CleanupController::isKeeper(const CleanupGroup &group, const CleanupUnit &unit) const
+{
+    return group.keeper == unit.primary && result.keepers.contains(unit.primary);
+}
+
+QVector<QRectF> CleanupController::facesShown(const CleanupUnit &unit) const
+{
+    if (category != CleanupCategory::closedEyes)
+        return {};
+    const auto it = scanner->metrics.constFind(unit.primary);
+    return it == scanner->metrics.cend() ? QVector<QRectF>{} : it->closedFaces;
+}
+
+QString CleanupController::previewCaption(const CleanupUnit &unit) const
+{
+    QStringList parts{QFileInfo(unit.primary).fileName()};
+    if (result.keepers.contains(unit.primary))
+        parts << Texts::text("cleanup.keep");
+    const auto it = scanner->metrics.constFind(unit.primary);
+    if (it != scanner->metrics.cend()) {
+        if (isClosedEyed(*it))
+            parts << Texts::text("cleanup.closedEyes");
+        if (isBlurry(*it))
+            parts << Texts::text("cleanup.blurry");
+    }
+    parts << Texts::text(isChecked(unit) ? "cleanup.state.checked" : "cleanup.state.unchecked");
+    return parts.join(separator);
+}

@@ -1,0 +1,274 @@
+#include "platform/Trash.h"
+
+#include "settings/Texts.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray encoded(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+std::optional<struct stat> lstatOf(const QString &path)
+{
+    struct stat st {};
+    if (::lstat(encoded(path).constData(), &st) != 0)
+        return std::nullopt;
+    return st;
+}
+
+// A folder that is ours alone: created with mode 0700 when missing, and
+// accepted only when it is a real folder (not a link) owned by this user.
+bool ensurePrivateFolder(const QString &path)
+{
+    if (::mkdir(encoded(path).constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    const auto st = lstatOf(path);
+    return st && S_ISDIR(st->st_mode) && st->st_uid == ::getuid();
+}
+
+bool ensureTrashFolders(const QString &trash)
+{
+    return ensurePrivateFolder(trash) && ensurePrivateFolder(trash + QStringLiteral("/files"))
+        && ensurePrivateFolder(trash + QStringLiteral("/info"));
+}
+
+// The mount point holding path: the highest ancestor on the same device.
+QString topDirectoryOf(const QString &path, dev_t device)
+{
+    QString top = QFileInfo(path).absolutePath();
+    while (top != QLatin1String("/")) {
+        const QString parent = QFileInfo(top).absolutePath();
+        const auto st = lstatOf(parent);
+        if (!st || st->st_dev != device)
+            break;
+        top = parent;
+    }
+    return top;
+}
+
+// The trash of another file system, as the freedesktop.org specification
+// describes it: $topdir/.Trash/$uid when the administrator made a shared,
+// sticky .Trash (and it is not a link), else $topdir/.Trash-$uid.
+std::optional<QString> topDirectoryTrash(const QString &top)
+{
+    const QString uid = QString::number(::getuid());
+    const QString base = top == QLatin1String("/") ? QString() : top;
+    const QString shared = base + QStringLiteral("/.Trash");
+    if (const auto st = lstatOf(shared); st && S_ISDIR(st->st_mode) && (st->st_mode & S_ISVTX)) {
+        const QString mine = shared + QLatin1Char('/') + uid;
+        if (ensureTrashFolders(mine))
+            return mine;
+    }
+    const QString own = base + QStringLiteral("/.Trash-") + uid;
+    if (ensureTrashFolders(own))
+        return own;
+    return std::nullopt;
+}
+
+struct InfoEntry {
+    QString path;
+    QString deletionDate;
+};
+
+std::optional<InfoEntry> readInfo(const QString &infoPath)
+{
+    QFile file(infoPath);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024)
+        return std::nullopt;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    bool inSection = false;
+    InfoEntry entry;
+    for (const QByteArray &raw : lines) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith('[')) {
+            inSection = line == "[Trash Info]";
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (line.startsWith("Path="))
+            entry.path = QUrl::fromPercentEncoding(line.mid(5));
+        else if (line.startsWith("DeletionDate="))
+            entry.deletionDate = QString::fromUtf8(line.mid(13));
+    }
+    if (entry.path.isEmpty())
+        return std::nullopt;
+    return entry;
+}
+
+// Creates the info file for the first free name at or after name; returns
+// the chosen name, writing the entry into it. Absent with errno set on failure.
+std::optional<QString> createInfoFile(const QString &trash, const QString &fileName, const QByteArray &content,
+                                      int attempt)
+{
+    const QString name = attempt == 0 ? fileName : fileName + QLatin1Char('.') + QString::number(attempt + 1);
+    const QString infoPath = trash + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo");
+    const int fd = ::open(encoded(infoPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return std::nullopt;
+    qint64 written = 0;
+    while (written < content.size()) {
+        const ssize_t n = ::write(fd, content.constData() + written, size_t(content.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = errno;
+            ::close(fd);
+            ::unlink(encoded(infoPath).constData());
+            errno = error ? error : EIO;
+            return std::nullopt;
+        }
+        written += n;
+    }
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(encoded(infoPath).constData());
+        errno = error;
+        return std::nullopt;
+    }
+    return name;
+}
+
+} // namespace
+
+std::optional<int> renameNoReplace(const QString &from, const QString &to)
+{
+    if (::renameat2(AT_FDCWD, encoded(from).constData(), AT_FDCWD, encoded(to).constData(), RENAME_NOREPLACE) == 0)
+        return std::nullopt;
+    return errno;
+}
+
+Trash &Trash::system()
+{
+    static FreedesktopTrash trash;
+    return trash;
+}
+
+FreedesktopTrash::FreedesktopTrash(QString dataHome)
+    : dataHome(std::move(dataHome))
+{}
+
+std::optional<QString> FreedesktopTrash::homeTrash() const
+{
+    QString data = dataHome;
+    if (data.isEmpty())
+        data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty() || QDir::isRelativePath(data)) {
+        const QString home = qEnvironmentVariable("HOME");
+        // Without an absolute home there is no Trash; never fall back to the
+        // current folder, which would put the "trash" next to the photos.
+        if (home.isEmpty() || QDir::isRelativePath(home))
+            return std::nullopt;
+        data = home + QStringLiteral("/.local/share");
+    }
+    return QDir::cleanPath(data) + QStringLiteral("/Trash");
+}
+
+std::optional<QString> FreedesktopTrash::moveOne(const QString &given, TrashedFile *result)
+{
+    const QString path = QDir::cleanPath(QFileInfo(given).absoluteFilePath());
+    const auto st = lstatOf(path);
+    if (!st)
+        return errorText(errno);
+    if (S_ISDIR(st->st_mode))
+        return errorText(EISDIR);
+
+    const std::optional<QString> home = homeTrash();
+    if (!home)
+        return Texts::text("msg.trashUnavailable");
+    // The data folder is created first: a Trash is never made in a relative place.
+    if (!QDir().mkpath(QFileInfo(*home).absolutePath()) || !ensureTrashFolders(*home))
+        return Texts::text("msg.trashUnavailable");
+
+    QString trash = *home;
+    const auto homeStat = lstatOf(*home);
+    if (!homeStat || homeStat->st_dev != st->st_dev) {
+        // Another file system: its own Trash, or none. Copying across devices
+        // and deleting the original is never done.
+        const std::optional<QString> other = topDirectoryTrash(topDirectoryOf(path, st->st_dev));
+        if (!other)
+            return Texts::text("msg.trashNoTrashOnDrive");
+        trash = *other;
+    }
+
+    const QString deletionDate = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    const QByteArray content = "[Trash Info]\nPath=" + QUrl::toPercentEncoding(path, "/") + "\nDeletionDate="
+                               + deletionDate.toUtf8() + "\n";
+    const QString fileName = QFileInfo(path).fileName();
+    for (int attempt = 0; attempt < 10000; ++attempt) {
+        const std::optional<QString> name = createInfoFile(trash, fileName, content, attempt);
+        if (!name) {
+            if (errno == EEXIST)
+                continue;
+            return errorText(errno);
+        }
+        const QString infoPath = trash + QStringLiteral("/info/") + *name + QStringLiteral(".trashinfo");
+        const QString target = trash + QStringLiteral("/files/") + *name;
+        const std::optional<int> error = renameNoReplace(path, target);
+        if (error) {
+            // The entry was ours a moment ago and describes nothing now.
+            ::unlink(encoded(infoPath).constData());
+            if (*error == EEXIST)
+                continue;
+            if (*error == EXDEV)
+                return Texts::text("msg.trashNoTrashOnDrive");
+            return errorText(*error);
+        }
+        *result = TrashedFile{path, target, infoPath, deletionDate, st->st_dev, st->st_ino};
+        return std::nullopt;
+    }
+    return errorText(EEXIST);
+}
+
+TrashOutcome FreedesktopTrash::moveToTrash(const QStringList &paths)
+{
+    TrashOutcome outcome;
+    for (const QString &path : paths) {
+        TrashedFile moved;
+        if (const std::optional<QString> failure = moveOne(path, &moved))
+            outcome.failed.push_back({path, *failure});
+        else
+            outcome.moved.push_back(std::move(moved));
+    }
+    return outcome;
+}
+
+RestoreOutcome FreedesktopTrash::restore(const TrashedFile &file)
+{
+    // The entry must still be the one written for this very file: after the
+    // Trash was emptied the same slot may hold another file of the same name.
+    const std::optional<InfoEntry> entry = readInfo(file.infoPath);
+    if (!entry || entry->path != file.original || entry->deletionDate != file.deletionDate)
+        return {RestoreOutcome::Kind::entryChanged, Texts::text("msg.restoreEntryChanged")};
+    const auto st = lstatOf(file.trashedPath);
+    if (!st || (file.inode != 0 && (st->st_ino != file.inode || st->st_dev != file.device)))
+        return {RestoreOutcome::Kind::entryChanged, Texts::text("msg.restoreEntryChanged")};
+
+    if (const std::optional<int> error = renameNoReplace(file.trashedPath, file.original)) {
+        if (*error == EEXIST)
+            return {RestoreOutcome::Kind::occupied, Texts::text("msg.restoreOccupied")};
+        return {RestoreOutcome::Kind::failed, errorText(*error)};
+    }
+    // Only now that the file is back does its entry go.
+    ::unlink(encoded(file.infoPath).constData());
+    return {RestoreOutcome::Kind::restored, {}};
+}

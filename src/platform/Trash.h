@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <sys/types.h>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Where one file went when it was moved to the Trash, with what is needed to
+// bring exactly that file back later.
+struct TrashedFile {
+    QString original;      // absolute path the file had
+    QString trashedPath;   // its place in the Trash's files/ folder
+    QString infoPath;      // the .trashinfo entry written for it
+    QString deletionDate;  // the DeletionDate written into the entry, as written
+    dev_t device = 0;      // identity of the moved file, to recognise it again
+    ino_t inode = 0;
+
+    friend bool operator==(const TrashedFile &, const TrashedFile &) = default;
+};
+
+// A file that could not be moved, and why (in the user's language).
+struct TrashFailure {
+    QString path;
+    QString reason;
+};
+
+struct TrashOutcome {
+    std::vector<TrashedFile> moved;     // in request order
+    std::vector<TrashFailure> failed;   // in request order
+};
+
+struct RestoreOutcome {
+    enum class Kind {
+        restored,
+        occupied,     // a file now lives at the old path; it was left alone
+        entryChanged, // the Trash entry no longer describes this file (emptied, reused)
+        failed,       // the move itself failed (reason says why)
+    };
+    Kind kind = Kind::failed;
+    QString reason;
+
+    bool ok() const { return kind == Kind::restored; }
+};
+
+// The user's Trash. Moving to it never deletes anything: a file that cannot be
+// moved stays where it was and its failure is reported. Restoring never
+// replaces a file that has since appeared at the old path. Calls are
+// synchronous and may run on a worker thread (one call at a time).
+class Trash
+{
+public:
+    virtual ~Trash() = default;
+
+    virtual TrashOutcome moveToTrash(const QStringList &paths) = 0;
+    virtual RestoreOutcome restore(const TrashedFile &file) = 0;
+
+    // The freedesktop.org Trash of this user, shared by the whole program.
+    static Trash &system();
+};
+
+// The freedesktop.org Trash specification: the home trash under the data
+// folder, and for files on another file system that file system's own
+// .Trash/$uid or .Trash-$uid. Files are renamed, never copied.
+class FreedesktopTrash : public Trash
+{
+public:
+    // dataHome empty: $XDG_DATA_HOME, else ~/.local/share, read at each call.
+    explicit FreedesktopTrash(QString dataHome = {});
+
+    TrashOutcome moveToTrash(const QStringList &paths) override;
+    RestoreOutcome restore(const TrashedFile &file) override;
+
+    // The home trash folder (files/ and info/ inside), absent when no absolute
+    // data folder can be determined.
+    std::optional<QString> homeTrash() const;
+
+    // Moves one file. Absent on success, else the reason.
+    std::optional<QString> moveOne(const QString &path, TrashedFile *result);
+
+private:
+    QString dataHome;
+};
+
+// A rename that never replaces an existing file (renameat2 RENAME_NOREPLACE).
+// Absent on success, else errno.
+std::optional<int> renameNoReplace(const QString &from, const QString &to);

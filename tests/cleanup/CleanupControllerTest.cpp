@@ -1,0 +1,309 @@
+#include "cleanup/CleanupController.h"
+
+#include "cleanup/CleanupScanner.h"
+#include "platform/FakeTrash.h"
+#include "settings/Texts.h"
+
+#include "TestApplication.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QEventLoop>
+#include <QTemporaryDir>
+
+namespace {
+
+// A folder of seven photos with a result set by hand:
+//   similar    A* B C        (C has a RAW companion)
+//   duplicate  D* E          (D and E each have a RAW beside them; E's is its own picture)
+//   closedEyes F
+//   blurry     B
+// suggested: B C E F; keepers: A D. G is in no category.
+class ControllerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        testApplication();
+        Texts::setLanguage(QStringLiteral("zh"));
+        ASSERT_TRUE(dir.isValid());
+        const auto unit = [this](const QString &name, QStringList companions, qint64 size) {
+            for (QString &c : companions)
+                c = dir.filePath(c);
+            return CleanupUnit{dir.filePath(name), companions, size, std::nullopt};
+        };
+        A = unit("A.jpg", {}, 1000);
+        B = unit("B.jpg", {}, 2000);
+        C = unit("C.jpg", {"C.CR2"}, 30000);
+        D = unit("D.jpg", {"D.CR2"}, 4000);
+        E = unit("E.jpg", {"E.CR2"}, 5000);
+        F = unit("F.jpg", {}, 600);
+        G = unit("G.jpg", {}, 70);
+        all = {A, B, C, D, E, F, G};
+        controller = std::make_unique<CleanupController>(dir.path(), all, trash,
+                                                         [this](bool changed) { exits.push_back(changed); }, false);
+        controller->resultBuilder = [this](const QVector<CleanupUnit> &present) { return resultFor(present); };
+        controller->rebuild();
+    }
+
+    CleanupResult resultFor(const QVector<CleanupUnit> &present) const
+    {
+        const auto has = [&](const CleanupUnit &u) { return present.contains(u); };
+        const auto only = [&](QVector<CleanupUnit> list) {
+            list.erase(std::remove_if(list.begin(), list.end(), [&](const CleanupUnit &u) { return !has(u); }),
+                       list.end());
+            return list;
+        };
+        CleanupResult r;
+        for (CleanupCategory c : allCleanupCategories())
+            r.groups[c] = {};
+        if (only({A, B, C}).size() >= 2)
+            r.groups[CleanupCategory::similar] = {CleanupGroup{only({A, B, C}), A.primary, QDateTime()}};
+        if (only({D, E}).size() >= 2)
+            r.groups[CleanupCategory::duplicate] = {CleanupGroup{only({D, E}), D.primary, std::nullopt}};
+        if (has(F))
+            r.groups[CleanupCategory::closedEyes] = {CleanupGroup{{F}, std::nullopt, std::nullopt}};
+        if (has(B))
+            r.groups[CleanupCategory::blurry] = {CleanupGroup{{B}, std::nullopt, std::nullopt}};
+        for (const CleanupUnit &u : {B, C, E, F})
+            if (has(u))
+                r.suggested.insert(u.primary);
+        r.keepers = {A.primary, D.primary};
+        return r;
+    }
+
+    void settle()
+    {
+        while (controller->isBusy())
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    }
+
+    QStringList primaries(const QVector<CleanupUnit> &list) const
+    {
+        QStringList names;
+        for (const CleanupUnit &u : list)
+            names << QFileInfo(u.primary).fileName();
+        return names;
+    }
+
+    QTemporaryDir dir;
+    FakeTrash trash;
+    CleanupUnit A, B, C, D, E, F, G;
+    QVector<CleanupUnit> all;
+    std::vector<bool> exits;
+    std::unique_ptr<CleanupController> controller;
+};
+
+TEST_F(ControllerTest, TicksBelongToThePhotoInEveryCategory)
+{
+    CleanupController &c = *controller;
+    EXPECT_EQ(primaries(c.checkedUnits()), (QStringList{"B.jpg", "C.jpg", "E.jpg", "F.jpg"}));
+    EXPECT_EQ(c.checkedBytes(), 2000 + 30000 + 5000 + 600);
+    EXPECT_EQ(c.trashButtonTitle(), u"移到回收站 (4)");
+
+    // Unticking the blurry B unticks it in the burst too.
+    c.selectCategory(CleanupCategory::blurry);
+    c.toggleCheck(B.primary);
+    EXPECT_FALSE(c.isChecked(B));
+    c.selectCategory(CleanupCategory::similar);
+    EXPECT_FALSE(c.isChecked(B));
+
+    // Select none in the bursts touches only burst members.
+    c.checkNone();
+    EXPECT_EQ(primaries(c.checkedUnits()), (QStringList{"E.jpg", "F.jpg"}));
+    // Select all in closed eyes ticks only F; the button still counts every category.
+    c.checkNone();
+    c.selectCategory(CleanupCategory::closedEyes);
+    c.checkNone();
+    c.checkAll();
+    EXPECT_EQ(primaries(c.checkedUnits()), (QStringList{"E.jpg", "F.jpg"}));
+    c.selectCategory(CleanupCategory::similar);
+    c.checkAll();
+    EXPECT_EQ(primaries(c.checkedUnits()), (QStringList{"A.jpg", "B.jpg", "C.jpg", "E.jpg", "F.jpg"}));
+    EXPECT_EQ(c.statusText(), QStringLiteral("已选 5 张 · ") + QLocale().formattedDataSize(1000 + 2000 + 30000 + 5000 + 600, 1,
+                                                                           QLocale::DataSizeSIFormat));
+
+    // Ticks survive a rebuild.
+    c.rebuild();
+    EXPECT_EQ(c.checkedUnits().size(), 5);
+}
+
+TEST_F(ControllerTest, SelectAllAmongCopiesLeavesEachKeeperUnticked)
+{
+    CleanupController &c = *controller;
+    c.selectCategory(CleanupCategory::duplicate);
+    c.setChecked(D.primary, true); // even a keeper ticked by hand
+    c.checkAll();
+    EXPECT_FALSE(c.isChecked(D));
+    EXPECT_TRUE(c.isChecked(E));
+    EXPECT_EQ(c.sectionHeaderText(0), u"2 份相同");
+    c.setChecked(D.primary, true);
+    EXPECT_EQ(c.sectionHeaderText(0), u"2 份相同  ·  同一组连拍里有更好的一张");
+    EXPECT_EQ(c.headerDetail(), u"1 份内容相同 · 2 张");
+    EXPECT_EQ(c.badge(D), u"CR2");
+    EXPECT_TRUE(c.isKeeper(c.currentGroups()[0], D));
+    EXPECT_FALSE(c.isKeeper(c.currentGroups()[0], E));
+}
+
+TEST_F(ControllerTest, TrashSendsCompanionsButNeverThoseOfACopy)
+{
+    CleanupController &c = *controller;
+    c.checkNone(); // similar: untick B and C
+    c.setChecked(C.primary, true);
+    c.selectCategory(CleanupCategory::closedEyes);
+    c.checkNone();
+    ASSERT_EQ(primaries(c.checkedUnits()), (QStringList{"C.jpg", "E.jpg"}));
+
+    c.trashCheckedUnits();
+    settle();
+    const std::vector<QStringList> calls = trash.moveCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0], QStringList{C.primary});
+    EXPECT_EQ(calls[1], C.companions);            // only after its primary moved
+    EXPECT_EQ(calls[2], QStringList{E.primary});  // E.CR2 stays: it is not a copy of anything
+    EXPECT_FALSE(trash.inTrash().contains(E.companions.first()));
+
+    EXPECT_EQ(primaries(c.units), (QStringList{"A.jpg", "B.jpg", "D.jpg", "F.jpg", "G.jpg"}));
+    ASSERT_EQ(c.undoStack.size(), 1);
+    EXPECT_EQ(c.undoStack[0].size(), 3);
+    EXPECT_TRUE(c.changed);
+    EXPECT_EQ(c.statusText(), u"已移到回收站 2 张 · Ctrl+Z 撤销");
+    // The copies are gone from the result: the keeper has no copy left.
+    EXPECT_EQ(c.unitCount(CleanupCategory::duplicate), 0);
+}
+
+TEST_F(ControllerTest, AFailedMoveKeepsTheUnitAndIsCountedAndShown)
+{
+    CleanupController &c = *controller;
+    trash.failMove(C.primary);
+    trash.failMove(B.primary);
+    c.trashCheckedUnits(); // B C E F
+    settle();
+    // C's primary failed, so its companion was never asked for.
+    for (const QStringList &call : trash.moveCalls())
+        EXPECT_FALSE(call.contains(C.companions.first()));
+    EXPECT_EQ(primaries(c.units), (QStringList{"A.jpg", "B.jpg", "C.jpg", "D.jpg", "G.jpg"}));
+    EXPECT_EQ(c.statusText(), u"已移到回收站 2 张 · Ctrl+Z 撤销  ·  2 个文件未能移到回收站：refused by the test");
+    // A companion that fails does not hold its moved primary back.
+    FakeTrash other;
+    CleanupController second(dir.path(), all, other, nullptr, false);
+    second.resultBuilder = controller->resultBuilder;
+    second.rebuild();
+    second.checkNone();
+    second.setChecked(C.primary, true);
+    second.selectCategory(CleanupCategory::duplicate);
+    second.setChecked(E.primary, false);
+    second.selectCategory(CleanupCategory::closedEyes);
+    second.setChecked(F.primary, false);
+    other.failMove(C.companions.first());
+    second.trashCheckedUnits();
+    while (second.isBusy())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_EQ(second.unitFor(C.primary), nullptr);
+    EXPECT_TRUE(second.statusText().contains(u"1 个文件未能移到回收站"));
+}
+
+TEST_F(ControllerTest, UndoRestoresTheLastBatchFirstAndUnitsReturnInOrder)
+{
+    CleanupController &c = *controller;
+    c.checkNone();
+    c.selectCategory(CleanupCategory::closedEyes);
+    c.checkNone();
+    c.selectCategory(CleanupCategory::duplicate);
+    c.checkNone();
+    c.selectCategory(CleanupCategory::similar);
+    c.setChecked(C.primary, true);
+    c.trashCheckedUnits();
+    settle();
+    c.setChecked(A.primary, true);
+    c.trashCheckedUnits();
+    settle();
+    ASSERT_EQ(primaries(c.units), (QStringList{"B.jpg", "D.jpg", "E.jpg", "F.jpg", "G.jpg"}));
+
+    c.undoLastTrash();
+    settle();
+    EXPECT_EQ(trash.restoreCalls(), QStringList{A.primary});
+    EXPECT_EQ(c.statusText(), u"已恢复 1 个文件");
+    c.undoLastTrash();
+    settle();
+    EXPECT_EQ(trash.restoreCalls(), (QStringList{A.primary, C.primary, C.companions.first()}));
+    EXPECT_EQ(c.statusText(), u"已恢复 2 个文件");
+    EXPECT_EQ(primaries(c.units), primaries(all)); // back in the folder's order
+    EXPECT_TRUE(c.changed);                        // files were changed, even if all came back
+
+    c.undoLastTrash(); // nothing left: nothing happens
+    settle();
+    EXPECT_EQ(trash.restoreCalls().size(), 3);
+
+    c.exitCleanup();
+    c.exitCleanup();
+    EXPECT_EQ(exits, std::vector<bool>{true});
+}
+
+TEST_F(ControllerTest, ARestoreThatFailsIsReportedAndItsUnitStaysAway)
+{
+    CleanupController &c = *controller;
+    c.trashCheckedUnits(); // B C E F
+    settle();
+    trash.failRestore(C.primary);
+    c.undoLastTrash();
+    settle();
+    EXPECT_EQ(c.unitFor(C.primary), nullptr);
+    EXPECT_NE(c.unitFor(B.primary), nullptr);
+    EXPECT_EQ(c.statusText(), u"已恢复 4 个文件  ·  1 个文件未能恢复：refused by the test");
+}
+
+TEST_F(ControllerTest, NothingMovedStillPushesAnEmptyBatchAndLeavingReportsNoChange)
+{
+    CleanupController &c = *controller;
+    for (const CleanupUnit &u : all)
+        trash.failMove(u.primary);
+    c.trashCheckedUnits();
+    settle();
+    EXPECT_EQ(c.undoStack.size(), 1);
+    EXPECT_EQ(c.units.size(), all.size());
+    c.undoLastTrash();
+    settle();
+    EXPECT_EQ(c.statusText(), u"已恢复 0 个文件");
+    c.exitCleanup();
+    EXPECT_EQ(exits, std::vector<bool>{false});
+    // After leaving nothing more is done.
+    c.trashCheckedUnits();
+    EXPECT_FALSE(c.isBusy());
+}
+
+TEST_F(ControllerTest, LeavingDuringATrashWaitsForItSoChangedIsTrue)
+{
+    CleanupController &c = *controller;
+    c.trashCheckedUnits();
+    c.exitCleanup();
+    EXPECT_TRUE(exits.empty());
+    settle();
+    EXPECT_EQ(exits, std::vector<bool>{true});
+}
+
+TEST_F(ControllerTest, TextsOfTheScreen)
+{
+    CleanupController &c = *controller;
+    EXPECT_EQ(c.headerTitle(), u"相似连拍");
+    EXPECT_EQ(c.headerDetail(), u"1 组 · 3 张");
+    EXPECT_EQ(c.progressText(), u"正在检查 0 / 7");
+    EXPECT_EQ(c.emptyText(), u"正在检查…");
+    c.selectCategory(CleanupCategory::blurry);
+    EXPECT_EQ(c.headerDetail(), u"1 张");
+    EXPECT_TRUE(c.facesShown(F).isEmpty());
+    c.checkNone();
+    c.selectCategory(CleanupCategory::similar);
+    c.checkNone();
+    c.selectCategory(CleanupCategory::duplicate);
+    c.checkNone();
+    c.selectCategory(CleanupCategory::closedEyes);
+    c.checkNone();
+    EXPECT_EQ(c.statusText(), u"没有勾选照片");
+    EXPECT_EQ(c.trashButtonTitle(), u"移到回收站");
+    EXPECT_FALSE(c.trashEnabled());
+    EXPECT_EQ(c.previewCaption(A), u"A.jpg  ·  推荐保留  ·  未勾选，回车勾选");
+}
+
+} // namespace

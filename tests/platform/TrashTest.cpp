@@ -1,0 +1,204 @@
+#include "platform/Trash.h"
+
+#include "settings/Texts.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QUrl>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << qPrintable(path);
+    file.write(bytes);
+}
+
+// Photos in a folder under the private home (the same file system as the home
+// trash, as a user's pictures usually are) and a Trash in a private data folder.
+class TrashTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Texts::setLanguage(QStringLiteral("en"));
+        ASSERT_TRUE(QDir().mkpath(QDir::homePath()));
+        photos = std::make_unique<QTemporaryDir>(QDir::homePath() + QStringLiteral("/photos-XXXXXX"));
+        data = std::make_unique<QTemporaryDir>(QDir::homePath() + QStringLiteral("/data-XXXXXX"));
+        ASSERT_TRUE(photos->isValid() && data->isValid());
+        trash = std::make_unique<FreedesktopTrash>(data->path());
+    }
+    void TearDown() override { Texts::setLanguage({}); }
+
+    QString photo(const QString &name) const { return photos->filePath(name); }
+    QString trashDir() const { return data->path() + QStringLiteral("/Trash"); }
+    QStringList trashFiles() const { return QDir(trashDir() + "/files").entryList(QDir::Files | QDir::Hidden); }
+    QStringList trashInfos() const { return QDir(trashDir() + "/info").entryList(QDir::Files | QDir::Hidden); }
+
+    std::unique_ptr<QTemporaryDir> photos;
+    std::unique_ptr<QTemporaryDir> data;
+    std::unique_ptr<FreedesktopTrash> trash;
+};
+
+TEST_F(TrashTest, RoundTripWithCompanionsRestoresEveryFileByteIdentical)
+{
+    const QStringList names = {"IMG_1.JPG", "IMG_1.CR2", "IMG_1.xmp", "odd name ;$(x) 100%.jpg"};
+    QStringList paths;
+    for (int i = 0; i < names.size(); ++i) {
+        paths << photo(names[i]);
+        writeFile(paths.last(), QByteArray(1000 + i, char('a' + i)) + names[i].toUtf8());
+    }
+    const TrashOutcome outcome = trash->moveToTrash(paths);
+    ASSERT_EQ(outcome.moved.size(), 4u);
+    EXPECT_TRUE(outcome.failed.empty());
+    for (int i = 0; i < names.size(); ++i) {
+        const TrashedFile &moved = outcome.moved[size_t(i)];
+        EXPECT_EQ(moved.original, paths[i]);
+        EXPECT_FALSE(QFile::exists(paths[i]));
+        EXPECT_EQ(moved.trashedPath, trashDir() + "/files/" + names[i]);
+        EXPECT_EQ(moved.infoPath, trashDir() + "/info/" + names[i] + ".trashinfo");
+        // The entry is the one other desktop tools read: the escaped path and the date.
+        const QByteArray info = readAll(moved.infoPath);
+        EXPECT_TRUE(info.startsWith("[Trash Info]\nPath=")) << info.constData();
+        EXPECT_TRUE(info.contains("DeletionDate=" + moved.deletionDate.toUtf8()));
+    }
+    EXPECT_TRUE(readAll(outcome.moved[3].infoPath).contains("odd%20name%20%3B%24%28x%29%20100%25.jpg"));
+
+    for (const TrashedFile &moved : outcome.moved)
+        EXPECT_TRUE(trash->restore(moved).ok());
+    for (int i = 0; i < names.size(); ++i)
+        EXPECT_EQ(readAll(paths[i]), QByteArray(1000 + i, char('a' + i)) + names[i].toUtf8());
+    EXPECT_TRUE(trashFiles().isEmpty());
+    EXPECT_TRUE(trashInfos().isEmpty());
+}
+
+TEST_F(TrashTest, SameNamesFromTwoFoldersTakeSeparateSlots)
+{
+    QTemporaryDir other(QDir::homePath() + QStringLiteral("/other-XXXXXX"));
+    writeFile(photo("a.jpg"), "first");
+    writeFile(other.filePath("a.jpg"), "second");
+    const TrashOutcome outcome = trash->moveToTrash({photo("a.jpg"), other.filePath("a.jpg")});
+    ASSERT_EQ(outcome.moved.size(), 2u);
+    EXPECT_NE(outcome.moved[0].trashedPath, outcome.moved[1].trashedPath);
+    EXPECT_TRUE(trash->restore(outcome.moved[1]).ok());
+    EXPECT_TRUE(trash->restore(outcome.moved[0]).ok());
+    EXPECT_EQ(readAll(photo("a.jpg")), "first");
+    EXPECT_EQ(readAll(other.filePath("a.jpg")), "second");
+}
+
+TEST_F(TrashTest, RestoreNeverReplacesANewerFileAtTheOldPath)
+{
+    writeFile(photo("a.jpg"), "old photo");
+    const TrashOutcome outcome = trash->moveToTrash({photo("a.jpg")});
+    ASSERT_EQ(outcome.moved.size(), 1u);
+    writeFile(photo("a.jpg"), "newer photo");
+
+    const RestoreOutcome restored = trash->restore(outcome.moved[0]);
+    EXPECT_EQ(restored.kind, RestoreOutcome::Kind::occupied);
+    EXPECT_FALSE(restored.reason.isEmpty());
+    EXPECT_EQ(readAll(photo("a.jpg")), "newer photo");
+    // The trashed file and its entry stay, so nothing is lost and a later restore can still work.
+    EXPECT_EQ(readAll(outcome.moved[0].trashedPath), "old photo");
+    EXPECT_TRUE(QFile::exists(outcome.moved[0].infoPath));
+
+    QFile::remove(photo("a.jpg"));
+    EXPECT_TRUE(trash->restore(outcome.moved[0]).ok());
+    EXPECT_EQ(readAll(photo("a.jpg")), "old photo");
+}
+
+TEST_F(TrashTest, AReusedSlotIsNeverBroughtBack)
+{
+    writeFile(photo("a.jpg"), "first");
+    const TrashOutcome first = trash->moveToTrash({photo("a.jpg")});
+    ASSERT_EQ(first.moved.size(), 1u);
+
+    // The user empties the Trash; another a.jpg from elsewhere takes the slot.
+    QDir(trashDir()).removeRecursively();
+    QTemporaryDir other(QDir::homePath() + QStringLiteral("/other-XXXXXX"));
+    writeFile(other.filePath("a.jpg"), "a stranger");
+    const TrashOutcome second = trash->moveToTrash({other.filePath("a.jpg")});
+    ASSERT_EQ(second.moved.size(), 1u);
+    ASSERT_EQ(second.moved[0].trashedPath, first.moved[0].trashedPath);
+
+    EXPECT_EQ(trash->restore(first.moved[0]).kind, RestoreOutcome::Kind::entryChanged);
+    EXPECT_FALSE(QFile::exists(photo("a.jpg")));
+    EXPECT_EQ(readAll(second.moved[0].trashedPath), "a stranger");
+    EXPECT_TRUE(QFile::exists(second.moved[0].infoPath));
+
+    // Same path and the same second, so even the entry's text matches: the
+    // file's identity still tells the two apart.
+    QDir(trashDir()).removeRecursively();
+    writeFile(photo("a.jpg"), "third");
+    const TrashOutcome third = trash->moveToTrash({photo("a.jpg")});
+    ASSERT_EQ(third.moved.size(), 1u);
+    writeFile(third.moved[0].infoPath, "[Trash Info]\nPath=" + QUrl::toPercentEncoding(photo("a.jpg"), "/")
+                                           + "\nDeletionDate=" + first.moved[0].deletionDate.toUtf8() + "\n");
+    EXPECT_EQ(trash->restore(first.moved[0]).kind, RestoreOutcome::Kind::entryChanged);
+    EXPECT_EQ(readAll(third.moved[0].trashedPath), "third");
+
+    // A missing entry is refused too.
+    QFile::remove(second.moved[0].infoPath);
+    EXPECT_EQ(trash->restore(second.moved[0]).kind, RestoreOutcome::Kind::entryChanged);
+}
+
+TEST_F(TrashTest, AFailedMoveKeepsTheFileAndIsReported)
+{
+    writeFile(photo("a.jpg"), "a");
+    writeFile(photo("b.jpg"), "b");
+    const TrashOutcome outcome = trash->moveToTrash({photo("a.jpg"), photo("missing.jpg"), photo("b.jpg")});
+    ASSERT_EQ(outcome.moved.size(), 2u);
+    ASSERT_EQ(outcome.failed.size(), 1u);
+    EXPECT_EQ(outcome.failed[0].path, photo("missing.jpg"));
+    EXPECT_FALSE(outcome.failed[0].reason.isEmpty());
+    EXPECT_EQ(trashInfos().size(), 2);
+
+    // A Trash that cannot be made (its place is taken by a file): nothing moves,
+    // nothing is deleted, the reason is given.
+    QTemporaryDir brokenData(QDir::homePath() + QStringLiteral("/broken-XXXXXX"));
+    writeFile(brokenData.filePath("Trash"), "not a folder");
+    FreedesktopTrash broken(brokenData.path());
+    writeFile(photo("c.jpg"), "c");
+    const TrashOutcome refused = broken.moveToTrash({photo("c.jpg")});
+    EXPECT_TRUE(refused.moved.empty());
+    ASSERT_EQ(refused.failed.size(), 1u);
+    EXPECT_EQ(refused.failed[0].reason, Texts::text("msg.trashUnavailable"));
+    EXPECT_EQ(readAll(photo("c.jpg")), "c");
+
+    // Folders are not photos and are refused.
+    QDir(photos->path()).mkdir("sub.jpg");
+    EXPECT_EQ(trash->moveToTrash({photo("sub.jpg")}).failed.size(), 1u);
+    EXPECT_TRUE(QFileInfo(photo("sub.jpg")).isDir());
+}
+
+TEST_F(TrashTest, NoAbsoluteDataFolderMeansNoTrashNeverTheCurrentFolder)
+{
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("HOME", "relative-home");
+    qputenv("XDG_DATA_HOME", "relative-data");
+    FreedesktopTrash fromEnvironment;
+    EXPECT_FALSE(fromEnvironment.homeTrash().has_value());
+    writeFile(photo("a.jpg"), "a");
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(photos->path());
+    const TrashOutcome outcome = fromEnvironment.moveToTrash({photo("a.jpg")});
+    QDir::setCurrent(saved);
+    qputenv("HOME", savedHome);
+    qputenv("XDG_DATA_HOME", savedData);
+    EXPECT_EQ(outcome.failed.size(), 1u);
+    EXPECT_TRUE(QFile::exists(photo("a.jpg")));
+    EXPECT_FALSE(QFileInfo::exists(photos->filePath("relative-data")));
+    EXPECT_FALSE(QFileInfo::exists(photos->filePath("relative-home")));
+}
+
+} // namespace
