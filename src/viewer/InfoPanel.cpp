@@ -52,7 +52,6 @@ InfoPanel::InfoPanel(QWidget *parent)
     setFixedWidth(panelWidth);
     rows->setContentsMargins(insetH, insetV, insetH, insetV);
     rows->setSpacing(rowSpacing);
-    rows->setSizeConstraint(QLayout::SetMinAndMaxSize);
     rebuild();
 }
 
@@ -111,6 +110,9 @@ QLabel *InfoPanel::addLabel(const QString &text, const QFont &font, const QColor
     label->setPalette(pal);
     label->setText(text);
     rows->addWidget(label);
+    // Shown now rather than when the layout gets round to it, so that the panel's
+    // height below counts the new row.
+    label->show();
     return label;
 }
 
@@ -137,7 +139,8 @@ void InfoPanel::rebuild()
         // rich-text tooltip so that markup in a file name stays text.
         value->setToolTip(QStringLiteral("<qt>%1</qt>").arg(entry.value.toHtmlEscaped()));
     }
-    adjustSize();
+    rows->activate();
+    resize(panelWidth, rows->sizeHint().height());
     if (onRebuilt)
         onRebuilt();
 }

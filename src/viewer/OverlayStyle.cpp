@@ -101,18 +101,23 @@ void arrowHead(QPainterPath &path, QPointF tip, QPointF from, double length)
 
 void rotateArrow(QPainterPath &path, bool clockwise)
 {
-    // Three quarters of a circle that ends in an arrow head at the top.
-    const QRectF circle(5, 6, 14, 14);
+    // Most of a circle, open towards the side it turns to, with the arrow head at
+    // the upper end pointing along the turn.
+    const QPointF centre(12, 12.5);
+    const double radius = 7.5;
+    const QRectF circle(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
+    auto at = [&](double degrees) {
+        const double a = degrees * M_PI / 180.0;
+        return centre + QPointF(radius * std::cos(a), -radius * std::sin(a));
+    };
     if (clockwise) {
-        path.arcMoveTo(circle, 200);
-        path.arcTo(circle, 200, -250);
-        const QPointF end = path.currentPosition();
-        arrowHead(path, end + QPointF(0.6, 1.6), end + QPointF(-2, 0), 3.4);
+        path.arcMoveTo(circle, -30);
+        path.arcTo(circle, -30, -300);
+        arrowHead(path, at(30), at(55), 3.6);
     } else {
-        path.arcMoveTo(circle, -20);
-        path.arcTo(circle, -20, 250);
-        const QPointF end = path.currentPosition();
-        arrowHead(path, end + QPointF(-0.6, 1.6), end + QPointF(2, 0), 3.4);
+        path.arcMoveTo(circle, 210);
+        path.arcTo(circle, 210, 300);
+        arrowHead(path, at(150), at(125), 3.6);
     }
 }
 
@@ -246,7 +251,10 @@ void paintFallback(QPainter &painter, OverlaySymbol symbol, const QRectF &rect, 
 
 QPixmap pixmap(OverlaySymbol symbol, int size, const QColor &color, double devicePixelRatio, bool useTheme)
 {
-    const int device = std::max(1, int(std::ceil(size * devicePixelRatio)));
+    // A symbol's size names its type size; the drawing's box is a third larger,
+    // as a glyph's box is larger than its point size.
+    const int box = int(std::lround(size * 4.0 / 3.0));
+    const int device = std::max(1, int(std::ceil(box * devicePixelRatio)));
     QImage image(device, device, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);

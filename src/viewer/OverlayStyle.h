@@ -60,7 +60,8 @@ QStringList themeNames(OverlaySymbol symbol);
 QIcon themeIcon(OverlaySymbol symbol);
 // Our own drawing of the symbol inside rect (a square), in color.
 void paintFallback(QPainter &painter, OverlaySymbol symbol, const QRectF &rect, const QColor &color);
-// The symbol at size x size logical pixels, tinted with color; from the theme
+// The symbol for a type size of size logical pixels (drawn in a box a third
+// larger), tinted with color; from the theme
 // when it has the symbol, else our drawing. With useTheme false always ours.
 QPixmap pixmap(OverlaySymbol symbol, int size, const QColor &color, double devicePixelRatio, bool useTheme = true);
 
