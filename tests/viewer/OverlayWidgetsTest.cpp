@@ -1,4 +1,5 @@
 #include "viewer/ControlsFader.h"
+#include "viewer/ControlsVisibility.h"
 #include "viewer/EmptyStateView.h"
 #include "viewer/FloatingToolbar.h"
 #include "viewer/HudBubble.h"
@@ -275,6 +276,39 @@ TEST_F(OverlayWidgets, FaderHidesWhatBecameTransparentAndShowsFirst)
     EXPECT_EQ(a->graphicsEffect(), nullptr);
     EXPECT_GT(steps.size(), 1u);
     EXPECT_EQ(steps.back(), 1.0);
+}
+
+TEST_F(OverlayWidgets, ControlsHideOnTheirTimerAndStayHiddenWithoutAPhoto)
+{
+    QWidget host;
+    auto *toolbar = new QWidget(&host);
+    host.show();
+    ControlsVisibility controls;
+    double time = 0;
+    controls.now = [&] { return time; };
+    controls.animatedSet = [&] { return QList<QWidget *>{toolbar}; };
+    std::vector<bool> changes;
+    controls.onVisibilityChanged = [&](bool v) { changes.push_back(v); };
+    // No photo: hidden at once, activity changes nothing.
+    controls.setHasPhoto(false);
+    controls.activity();
+    EXPECT_FALSE(toolbar->isVisible());
+    controls.setHasPhoto(true);
+    EXPECT_TRUE(toolbar->isVisible());
+    // The clock is already past the 3 s: the timer fires on the next pass and the
+    // toolbar fades out over 0.4 s, then is hidden.
+    time = 3.0;
+    controls.activity();
+    time = 6.5;
+    controls.pointerLeft(); // due at 7.5: not yet
+    spin(50);
+    EXPECT_TRUE(controls.visible());
+    time = 8.0;
+    controls.pointerLeft(); // due at 9.0
+    time = 9.0;
+    ASSERT_TRUE(waitFor([&] { return !controls.visible(); }, 3000));
+    ASSERT_TRUE(waitFor([&] { return toolbar->isHidden(); }, 3000));
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
 }
 
 // The overlays over a photo the way the viewer places them, saved as a picture
