@@ -311,6 +311,76 @@ TEST_F(OverlayWidgets, ControlsHideOnTheirTimerAndStayHiddenWithoutAPhoto)
     EXPECT_EQ(changes, (std::vector<bool>{true, false}));
 }
 
+namespace {
+
+QImage halves(QSize size, QColor left, QColor right)
+{
+    QImage image(size, QImage::Format_RGBA8888_Premultiplied);
+    QPainter painter(&image);
+    painter.fillRect(QRect(0, 0, size.width() / 2, size.height()), left);
+    painter.fillRect(QRect(size.width() / 2, 0, size.width() - size.width() / 2, size.height()), right);
+    return image;
+}
+
+bool near(QColor a, QColor b, int tolerance = 12)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
+           && std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+} // namespace
+
+// The raster renderer draws a fading photo from a copy reduced to its size on
+// screen: the result must match drawing it directly, turned photos included, and
+// a new photo must never be drawn from the copy of the one before.
+TEST_F(OverlayWidgets, RasterFadeFramesMatchDirectDrawing)
+{
+    QWidget host;
+    host.resize(400, 300);
+    std::unique_ptr<ImageSurface> surface = ImageSurface::createRaster(&host);
+    surface->widget()->setGeometry(0, 0, 400, 300);
+    host.show();
+    ASSERT_TRUE(waitFor([&] { return host.isVisible(); }));
+    auto frameOf = [&](const ImageScene &scene) {
+        surface->setScene(scene);
+        return surface->widget()->grab().toImage();
+    };
+    auto layer = [](const QImage &image, int turns, double opacity) {
+        SceneLayer l;
+        l.bitmap = std::make_shared<RenderBitmap>(image);
+        l.frame = QRectF(50, 25, 300, 250);
+        l.turns = turns;
+        l.opacity = opacity;
+        return l;
+    };
+    // A photo 500 x 600, left red and right blue, turned a quarter clockwise into a
+    // 300 x 250 frame: red on top, blue below.
+    const QImage redBlue = halves({500, 600}, Qt::red, Qt::blue);
+    ImageScene direct;
+    direct.image = layer(redBlue, 1, 1.0);
+    const QImage opaque = frameOf(direct);
+    ImageScene fading;
+    fading.image = layer(redBlue, 1, 0.999);
+    const QImage reduced = frameOf(fading);
+    for (QPoint p : {QPoint(120, 60), QPoint(280, 60), QPoint(120, 240), QPoint(280, 240)}) {
+        EXPECT_TRUE(near(opaque.pixelColor(p), reduced.pixelColor(p))) << p.x() << "," << p.y();
+        EXPECT_TRUE(near(reduced.pixelColor(p), p.y() < 150 ? QColor(Qt::red) : QColor(Qt::blue)))
+            << p.x() << "," << p.y();
+    }
+    // Outside the frame stays black.
+    EXPECT_TRUE(near(reduced.pixelColor(20, 150), Qt::black));
+
+    // Mid-fade from a green photo to a white one of the same size and turn: both
+    // show, nothing of the red and blue photo drawn before.
+    ImageScene mid;
+    mid.image = layer(halves({500, 600}, Qt::white, Qt::white), 1, 0.5);
+    mid.ghost = layer(halves({500, 600}, Qt::green, Qt::green), 1, 0.5);
+    const QColor c = frameOf(mid).pixelColor(200, 60);
+    EXPECT_GT(c.green(), c.red() + 40);
+    EXPECT_GT(c.red(), 40);
+    EXPECT_LT(std::abs(c.red() - c.blue()), 12);
+}
+
 // The overlays over a photo the way the viewer places them, saved as a picture
 // to look at: overlay_demo.png in the test's working directory.
 TEST_F(OverlayWidgets, DemoScreenshotOverAPhoto)
