@@ -84,6 +84,8 @@ void OverlaySymbolButton::setSymbolColor(const QColor &color)
 
 int OverlaySymbolButton::shadePercent() const
 {
+    if (!isEnabled())
+        return 0;
     if (isDown())
         return 18;
     return m_hovered ? 9 : 0;
@@ -112,6 +114,8 @@ void OverlaySymbolButton::paintEvent(QPaintEvent *)
     if (!qFuzzyCompare(m_pixmap.devicePixelRatio(), devicePixelRatioF()))
         renderSymbol();
     const QSizeF logical = m_pixmap.deviceIndependentSize();
+    // A command that cannot run now (no photo) shows a faint symbol.
+    painter.setOpacity(isEnabled() ? 1.0 : 0.35);
     painter.drawPixmap(QPointF((width() - logical.width()) / 2, (height() - logical.height()) / 2), m_pixmap);
 }
 

@@ -255,6 +255,17 @@ TEST_F(OverlayWidgets, EmptyStateAndBadge)
     EXPECT_GE(size.width(), 2 * RatingBadge::insetH + QFontMetrics(OverlayStyle::font(16, QFont::Medium)).horizontalAdvance(QStringLiteral("★★★")));
 }
 
+TEST_F(OverlayWidgets, MessageBubbleShowsMarkupInAFileNameAsText)
+{
+    HudBubble hud;
+    const QString message = QStringLiteral("已重命名为 <i>a</i><br>b.jpg");
+    hud.flash(message, 2);
+    const QList<QLabel *> labels = hud.findChildren<QLabel *>();
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels.front()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(labels.front()->text(), message);
+}
+
 TEST_F(OverlayWidgets, FaderHidesWhatBecameTransparentAndShowsFirst)
 {
     QWidget host;
