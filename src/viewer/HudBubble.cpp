@@ -19,6 +19,8 @@ HudBubble::HudBubble(QWidget *parent)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
+    // Messages carry file names and error texts: never guessed as markup.
+    label->setTextFormat(Qt::PlainText);
     QFont font = label->font();
     font.setPointSizeF(13);
     font.setWeight(QFont::DemiBold);

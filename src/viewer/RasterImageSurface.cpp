@@ -50,10 +50,10 @@ protected:
             if (m_scene.standIn && !bitmap.hasLevels() && turnedW > 0
                 && photo.frame.width() * devicePixelRatioF() / turnedW < 0.75)
                 photo.bitmap = m_scene.standIn;
-            drawLayer(painter, photo);
+            drawLayer(painter, photo, m_scene.ghost ? m_scene.ghost.bitmap->id() : 0);
         }
         if (m_scene.ghost)
-            drawLayer(painter, m_scene.ghost);
+            drawLayer(painter, m_scene.ghost, m_scene.image ? m_scene.image.bitmap->id() : 0);
         m_presented = m_scene.image ? m_scene.image.bitmap->id() : 0;
         painter.end();
         if (onFramePresented)
@@ -61,14 +61,38 @@ protected:
     }
 
 private:
-    void drawLayer(QPainter &painter, const SceneLayer &layer)
+    // A bitmap reduced to its size on screen, kept while a cross-fade draws it
+    // again at the same size every frame.
+    struct Reduced
+    {
+        uint64_t id = 0;
+        int turns = 0;
+        QImage image;
+    };
+
+    void drawLayer(QPainter &painter, const SceneLayer &layer, uint64_t otherLayer)
+    {
+        // During a fade both photos stay put while their opacity changes: reducing
+        // each once and blending it unscaled afterwards keeps a frame of a large
+        // window within the time of one frame.
+        // A fade's first frame shows only the old photo: the new one is reduced on
+        // the next frame, so the two reductions do not fall on one frame.
+        if (layer.opacity <= 0.0)
+            return;
+        if (layer.opacity < 1.0 && drawReduced(painter, layer, otherLayer))
+            return;
+        drawScaled(painter, layer, layer.frame.width() * devicePixelRatioF());
+    }
+
+    // The layer's bitmap (or the halving nearest above deviceWidth) scaled into its
+    // frame, turned and with its opacity.
+    void drawScaled(QPainter &painter, const SceneLayer &layer, double deviceWidth)
     {
         const RenderBitmap &bitmap = *layer.bitmap;
         const QSize size = bitmap.size();
         const double turnedW = layer.turns % 2 ? size.height() : size.width();
         if (turnedW <= 0)
             return;
-        const double deviceWidth = layer.frame.width() * devicePixelRatioF();
         QImage source = bitmap.image();
         if (bitmap.hasLevels()) {
             for (const QImage &level : bitmap.levels()) {
@@ -93,8 +117,53 @@ private:
         painter.restore();
     }
 
+    // Draws layer from a copy reduced to its size on screen; false when the layer
+    // does not allow it (empty or enormous on screen).
+    bool drawReduced(QPainter &painter, const SceneLayer &layer, uint64_t otherLayer)
+    {
+        const double dpr = devicePixelRatioF();
+        const QPoint topLeft(qRound(layer.frame.x() * dpr), qRound(layer.frame.y() * dpr));
+        const QSize size(qRound(layer.frame.width() * dpr), qRound(layer.frame.height() * dpr));
+        if (size.isEmpty() || int64_t(size.width()) * size.height() > 64'000'000)
+            return false;
+        const uint64_t id = layer.bitmap->id();
+        Reduced *entry = nullptr;
+        for (Reduced &candidate : m_reduced) {
+            if (candidate.id == id && candidate.turns == layer.turns && candidate.image.size() == size)
+                entry = &candidate;
+        }
+        if (!entry) {
+            // Replace the copy that the other layer of this frame does not use.
+            entry = m_reduced[0].id == otherLayer && otherLayer != 0 ? &m_reduced[1] : &m_reduced[0];
+            // Reusing the buffer saves touching fresh memory, which costs more here
+            // than the reduction itself.
+            if (entry->image.size() != size)
+                entry->image = QImage(size, QImage::Format_ARGB32_Premultiplied);
+            entry->id = id;
+            entry->turns = layer.turns;
+            entry->image.setDevicePixelRatio(1.0);
+            // Nothing of the previous photo may show through a transparent or
+            // partly covered edge.
+            entry->image.fill(Qt::transparent);
+            QPainter reducer(&entry->image);
+            reducer.setCompositionMode(QPainter::CompositionMode_Source);
+            reducer.setRenderHint(QPainter::SmoothPixmapTransform);
+            SceneLayer opaque = layer;
+            opaque.opacity = 1.0;
+            opaque.frame = QRectF(QPointF(0, 0), QSizeF(size));
+            drawScaled(reducer, opaque, size.width());
+        }
+        entry->image.setDevicePixelRatio(dpr);
+        painter.save();
+        painter.setOpacity(layer.opacity);
+        painter.drawImage(QPointF(topLeft.x() / dpr, topLeft.y() / dpr), entry->image);
+        painter.restore();
+        return true;
+    }
+
     ImageScene m_scene;
     uint64_t m_presented = 0;
+    Reduced m_reduced[2];
 };
 
 } // namespace

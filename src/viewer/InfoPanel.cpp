@@ -1,0 +1,152 @@
+#include "viewer/InfoPanel.h"
+
+#include "settings/Texts.h"
+#include "viewer/OverlayLayout.h"
+#include "viewer/OverlayStyle.h"
+
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QTextLayout>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+QString twoLineText(const QString &text, const QFont &font, int width)
+{
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QStringList lines;
+    int secondStart = -1;
+    for (;;) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        if (lines.size() == 1) {
+            secondStart = line.textStart();
+            break;
+        }
+        lines << text.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    if (secondStart < 0)
+        return lines.value(0, text);
+    const QFontMetrics metrics(font);
+    const QString rest = text.mid(secondStart).trimmed();
+    return lines.value(0) + QLatin1Char('\n') + metrics.elidedText(rest, Qt::ElideRight, width);
+}
+
+InfoPanel::InfoPanel(QWidget *parent)
+    : QWidget(parent)
+    , rows(new QVBoxLayout(this))
+{
+    summarize = [](const QString &path) { return exifSummary(path); };
+    exifQueue.setMaxThreadCount(2);
+    setFocusPolicy(Qt::NoFocus);
+    setFixedWidth(panelWidth);
+    rows->setContentsMargins(insetH, insetV, insetH, insetV);
+    rows->setSpacing(rowSpacing);
+    rebuild();
+}
+
+InfoPanel::~InfoPanel()
+{
+    exifQueue.clear();
+    exifQueue.waitForDone();
+}
+
+void InfoPanel::refresh(const QString &path, int generation)
+{
+    const int serial = ++requestSerial;
+    // A summary queued for a photo already left is not worth reading.
+    exifQueue.clear();
+    QPointer<InfoPanel> self(this);
+    auto compute = summarize;
+    exifQueue.start([self, compute, path, generation, serial] {
+        QList<ExifEntry> entries = compute(path);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, entries = std::move(entries), generation, serial] {
+                if (!self || serial != self->requestSerial || self->isHidden())
+                    return;
+                if (self->currentGeneration && self->currentGeneration() != generation)
+                    return;
+                self->showEntries(entries);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void InfoPanel::setRating(int rating)
+{
+    const int clamped = std::clamp(rating, 0, 5);
+    if (clamped == m_rating)
+        return;
+    m_rating = clamped;
+    rebuild();
+}
+
+void InfoPanel::showEntries(const QList<ExifEntry> &entries)
+{
+    m_entries = entries;
+    m_loaded = true;
+    rebuild();
+}
+
+QLabel *InfoPanel::addLabel(const QString &text, const QFont &font, const QColor &color)
+{
+    auto *label = new QLabel(this);
+    // File names and EXIF values are the file's text: never guessed as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+    label->setText(text);
+    rows->addWidget(label);
+    // Shown now rather than when the layout gets round to it, so that the panel's
+    // height below counts the new row.
+    label->show();
+    return label;
+}
+
+void InfoPanel::rebuild()
+{
+    while (QLayoutItem *item = rows->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    addLabel(Texts::text("ui.exifTitle"), OverlayStyle::font(13, QFont::Bold), OverlayStyle::secondaryColor());
+    if (m_rating >= 1) {
+        addLabel(Texts::text("menu.rating"), OverlayStyle::font(11), OverlayStyle::secondaryColor());
+        addLabel(fiveStarText(m_rating), OverlayStyle::font(12), OverlayStyle::badgeColor());
+    }
+    if (m_loaded && m_entries.isEmpty())
+        addLabel(Texts::text("ui.noExif"), OverlayStyle::font(12), OverlayStyle::secondaryColor());
+    const QFont valueFont = OverlayStyle::font(12);
+    for (const ExifEntry &entry : m_entries) {
+        addLabel(entry.label, OverlayStyle::font(11), OverlayStyle::secondaryColor());
+        QLabel *value = addLabel(twoLineText(entry.value, valueFont, valueWidth), valueFont,
+                                 OverlayStyle::labelColor());
+        value->setAccessibleName(entry.label);
+        // The whole value, for one shortened to two lines; escaped inside a forced
+        // rich-text tooltip so that markup in a file name stays text.
+        value->setToolTip(QStringLiteral("<qt>%1</qt>").arg(entry.value.toHtmlEscaped()));
+    }
+    rows->activate();
+    resize(panelWidth, rows->sizeHint().height());
+    if (onRebuilt)
+        onRebuilt();
+}
+
+void InfoPanel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    OverlayStyle::paintPanel(painter, rect(), cornerRadius);
+}

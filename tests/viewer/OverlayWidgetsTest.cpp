@@ -1,0 +1,483 @@
+#include "viewer/ControlsFader.h"
+#include "viewer/ControlsVisibility.h"
+#include "viewer/EmptyStateView.h"
+#include "viewer/FloatingToolbar.h"
+#include "viewer/HudBubble.h"
+#include "viewer/ImageSurface.h"
+#include "viewer/InfoPanel.h"
+#include "viewer/NavigationArrow.h"
+#include "viewer/OverlayLayout.h"
+#include "viewer/RatingBadge.h"
+
+#include "platform/Codec.h"
+#include "settings/Texts.h"
+#include "ViewerTestSupport.h"
+
+#include <QEnterEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QSemaphore>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class OverlayWidgets : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        testApp();
+        Texts::setLanguage("zh");
+    }
+};
+
+// Share of pixels whose colour is mostly red among the drawn ones (those that
+// differ from the corner's background).
+double redShare(const QImage &image)
+{
+    int drawn = 0;
+    int red = 0;
+    const QImage rgb = image.convertToFormat(QImage::Format_ARGB32);
+    const QColor background = rgb.pixelColor(0, 0);
+    for (int y = 0; y < rgb.height(); ++y) {
+        for (int x = 0; x < rgb.width(); ++x) {
+            const QColor c = rgb.pixelColor(x, y);
+            if (c.alpha() < 128 || c == background)
+                continue;
+            ++drawn;
+            if (c.red() > 200 && c.green() < 120 && c.blue() < 120)
+                ++red;
+        }
+    }
+    return drawn ? double(red) / drawn : 0.0;
+}
+
+} // namespace
+
+TEST_F(OverlayWidgets, ToolbarHasTwelveUnfocusableButtonsInFiveGroups)
+{
+    FloatingToolbar toolbar;
+    toolbar.adjustSize();
+    // Insets 7 above and below a 32-high button.
+    EXPECT_EQ(toolbar.height(), 46);
+    std::vector<OverlayButton> clicked;
+    toolbar.onTrigger = [&](OverlayButton b) { clicked.push_back(b); };
+    int previousRight = -1;
+    int gaps = 0;
+    for (const OverlayButtonInfo &info : toolbarButtons()) {
+        OverlaySymbolButton *button = toolbar.button(info.button);
+        ASSERT_TRUE(button);
+        EXPECT_EQ(button->size(), QSize(36, 32));
+        EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
+        EXPECT_FALSE(button->toolTip().isEmpty());
+        // Within a group buttons are 3 apart; between groups a separator widens the gap.
+        if (previousRight >= 0) {
+            const int gap = button->x() - previousRight;
+            EXPECT_GE(gap, 3);
+            if (gap > 3)
+                ++gaps;
+        }
+        previousRight = button->geometry().right() + 1;
+        button->click();
+    }
+    EXPECT_EQ(gaps, 4);
+    EXPECT_EQ(clicked.size(), 12u);
+    EXPECT_EQ(clicked.front(), OverlayButton::zoomIn);
+    EXPECT_EQ(clicked.back(), OverlayButton::trash);
+    EXPECT_EQ(toolbar.button(OverlayButton::rotateCW)->toolTip(), QStringLiteral("向右旋转 90°（R）"));
+}
+
+TEST_F(OverlayWidgets, HoverAndPressShadesAndTheRedTrash)
+{
+    FloatingToolbar toolbar;
+    OverlaySymbolButton *zoom = toolbar.button(OverlayButton::zoomIn);
+    EXPECT_EQ(zoom->shadePercent(), 0);
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(zoom, &enter);
+    EXPECT_EQ(zoom->shadePercent(), 9);
+    zoom->setDown(true);
+    EXPECT_EQ(zoom->shadePercent(), 18);
+    zoom->setDown(false);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(zoom, &leave);
+    EXPECT_EQ(zoom->shadePercent(), 0);
+
+    // The trash symbol is drawn red, the others in the label colour.
+    const QImage trash = toolbar.button(OverlayButton::trash)->grab().toImage();
+    const QImage other = toolbar.button(OverlayButton::rename)->grab().toImage();
+    EXPECT_GT(redShare(trash), 0.05);
+    EXPECT_EQ(redShare(other), 0.0);
+    // Our own drawing, whatever the theme offers, is red too.
+    EXPECT_GT(redShare(OverlaySymbols::pixmap(OverlaySymbol::trash, 15, OverlayStyle::destructiveColor(), 1.0, false)
+                           .toImage()),
+              0.9);
+
+    // The slideshow button swaps its symbol.
+    toolbar.setSlideshowOn(true);
+    EXPECT_EQ(toolbar.button(OverlayButton::slideshow)->symbol(), OverlaySymbol::stop);
+    toolbar.setSlideshowOn(false);
+    EXPECT_EQ(toolbar.button(OverlayButton::slideshow)->symbol(), OverlaySymbol::play);
+}
+
+TEST_F(OverlayWidgets, ToolbarStarsAndArrows)
+{
+    FloatingToolbar toolbar;
+    toolbar.adjustSize();
+    const int plainWidth = toolbar.width();
+    toolbar.setStars(QStringLiteral("★★★☆☆"), true);
+    toolbar.show();
+    toolbar.adjustSize();
+    EXPECT_GT(toolbar.width(), plainWidth);
+    EXPECT_EQ(toolbar.starsLabel()->textFormat(), Qt::PlainText);
+    toolbar.setStars({}, false);
+    toolbar.adjustSize();
+    EXPECT_EQ(toolbar.width(), plainWidth);
+
+    NavigationArrow previous(false);
+    NavigationArrow next(true);
+    EXPECT_EQ(previous.size(), QSize(44, 56));
+    EXPECT_EQ(previous.toolTip(), QStringLiteral("上一张（←）"));
+    EXPECT_EQ(next.toolTip(), QStringLiteral("下一张（→）"));
+    int moved = 0;
+    next.onActivate = [&] { moved += 1; };
+    previous.onActivate = [&] { moved -= 10; };
+    next.click();
+    previous.click();
+    EXPECT_EQ(moved, -9);
+    next.refreshTooltip([](OverlayButton) { return std::nullopt; });
+    EXPECT_EQ(next.toolTip(), QStringLiteral("下一张"));
+}
+
+TEST_F(OverlayWidgets, InfoPanelShowsOnlyTheNewestSummaryForTheCurrentGeneration)
+{
+    InfoPanel panel;
+    panel.show();
+    int generation = 1;
+    panel.currentGeneration = [&] { return generation; };
+    QSemaphore releaseSlow;
+    panel.summarize = [&](const QString &path) {
+        if (path == QLatin1String("slow"))
+            releaseSlow.acquire();
+        return QList<ExifEntry>{{QStringLiteral("文件"), path}};
+    };
+    // A slow read started first finishes after a newer one: the newer one stays.
+    panel.refresh(QStringLiteral("slow"), 1);
+    panel.refresh(QStringLiteral("fast"), 1);
+    ASSERT_TRUE(waitFor([&] { return panel.loaded(); }));
+    EXPECT_EQ(panel.entries().value(0).value, QStringLiteral("fast"));
+    releaseSlow.release();
+    panel.waitForSummaries();
+    spin(50);
+    EXPECT_EQ(panel.entries().value(0).value, QStringLiteral("fast"));
+
+    // The viewer moved on (generation 2) before the read came back: dropped.
+    panel.refresh(QStringLiteral("old photo"), 1);
+    generation = 2;
+    panel.waitForSummaries();
+    spin(50);
+    EXPECT_EQ(panel.entries().value(0).value, QStringLiteral("fast"));
+
+    // A panel hidden meanwhile is not rebuilt.
+    panel.refresh(QStringLiteral("hidden"), 2);
+    panel.hide();
+    panel.waitForSummaries();
+    spin(50);
+    EXPECT_EQ(panel.entries().value(0).value, QStringLiteral("fast"));
+}
+
+TEST_F(OverlayWidgets, InfoPanelRowsArePlainTextAndTwoLinesAtMost)
+{
+    InfoPanel panel;
+    EXPECT_EQ(panel.width(), 300);
+    // Markup hidden in a file name is shown as the characters it is.
+    const QString markup = QStringLiteral("<b>bold</b><img src=x>.jpg");
+    panel.setRating(3);
+    panel.showEntries({{QStringLiteral("文件"), markup},
+                       {QStringLiteral("镜头"), QString(200, QLatin1Char('W'))}});
+    const QList<QLabel *> labels = panel.findChildren<QLabel *>();
+    QStringList texts;
+    for (QLabel *label : labels) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+        texts << label->text();
+    }
+    EXPECT_EQ(texts.value(0), QStringLiteral("照片信息"));
+    EXPECT_EQ(texts.value(1), QStringLiteral("评分"));
+    EXPECT_EQ(texts.value(2), QStringLiteral("★★★☆☆"));
+    EXPECT_TRUE(texts.contains(markup));
+    // A 200-letter word wraps inside the word and ends in an ellipsis on line two.
+    const QString longValue = texts.value(6);
+    EXPECT_EQ(longValue.count(QLatin1Char('\n')), 1);
+    EXPECT_TRUE(longValue.endsWith(QChar(0x2026)));
+    for (const QString &line : longValue.split(QLatin1Char('\n')))
+        EXPECT_LE(QFontMetrics(OverlayStyle::font(12)).horizontalAdvance(line), InfoPanel::valueWidth);
+
+    // No entries: the no-EXIF text, and no rating rows when unrated.
+    panel.setRating(0);
+    panel.showEntries({});
+    QStringList after;
+    for (QLabel *label : panel.findChildren<QLabel *>())
+        after << label->text();
+    EXPECT_EQ(after, (QStringList{QStringLiteral("照片信息"), QStringLiteral("此文件没有 EXIF 信息")}));
+}
+
+TEST_F(OverlayWidgets, InfoPanelReadsARealFile)
+{
+    InfoPanel panel;
+    panel.show();
+    panel.refresh(corpus(QStringLiteral("exif/Canon_40D.jpg")), 0);
+    ASSERT_TRUE(waitFor([&] { return panel.loaded(); }));
+    ASSERT_FALSE(panel.entries().isEmpty());
+    EXPECT_EQ(panel.entries().front().value, QStringLiteral("Canon EOS 40D"));
+    EXPECT_TRUE(panel.entries().back().value.startsWith(QStringLiteral("Canon_40D.jpg · ")));
+}
+
+TEST_F(OverlayWidgets, EmptyStateAndBadge)
+{
+    EmptyStateView empty;
+    EXPECT_EQ(empty.hint(), QStringLiteral("把文件夹或图片拖进这个窗口，或点击「打开…」"));
+    int opened = 0;
+    empty.onOpen = [&] { ++opened; };
+    empty.openButton()->click();
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(empty.openButton()->text(), QStringLiteral("打开…"));
+    for (QLabel *label : empty.findChildren<QLabel *>())
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+
+    RatingBadge badge;
+    badge.setStars(QStringLiteral("★★★"));
+    EXPECT_EQ(badge.stars(), QStringLiteral("★★★"));
+    const QSize size = badge.sizeHint();
+    EXPECT_GE(size.width(), 2 * RatingBadge::insetH + QFontMetrics(OverlayStyle::font(16, QFont::Medium)).horizontalAdvance(QStringLiteral("★★★")));
+}
+
+TEST_F(OverlayWidgets, MessageBubbleShowsMarkupInAFileNameAsText)
+{
+    HudBubble hud;
+    const QString message = QStringLiteral("已重命名为 <i>a</i><br>b.jpg");
+    hud.flash(message, 2);
+    const QList<QLabel *> labels = hud.findChildren<QLabel *>();
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels.front()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(labels.front()->text(), message);
+}
+
+TEST_F(OverlayWidgets, FaderHidesWhatBecameTransparentAndShowsFirst)
+{
+    QWidget host;
+    auto *a = new QWidget(&host);
+    auto *b = new QWidget(&host);
+    host.show();
+    ControlsFader fader;
+    fader.animatedSet = [&] { return QList<QWidget *>{a, b}; };
+    std::vector<double> steps;
+    fader.onStep = [&](double o) { steps.push_back(o); };
+    fader.fade(false, 0);
+    EXPECT_TRUE(a->isHidden());
+    EXPECT_TRUE(b->isHidden());
+    EXPECT_EQ(fader.opacity(), 0.0);
+    fader.fade(true, 0.15);
+    EXPECT_FALSE(a->isHidden());
+    ASSERT_TRUE(waitFor([&] { return !fader.running(); }, 2000));
+    EXPECT_EQ(fader.opacity(), 1.0);
+    EXPECT_EQ(a->graphicsEffect(), nullptr);
+    EXPECT_GT(steps.size(), 1u);
+    EXPECT_EQ(steps.back(), 1.0);
+}
+
+TEST_F(OverlayWidgets, ControlsHideOnTheirTimerAndStayHiddenWithoutAPhoto)
+{
+    QWidget host;
+    auto *toolbar = new QWidget(&host);
+    host.show();
+    ControlsVisibility controls;
+    double time = 0;
+    controls.now = [&] { return time; };
+    controls.animatedSet = [&] { return QList<QWidget *>{toolbar}; };
+    std::vector<bool> changes;
+    controls.onVisibilityChanged = [&](bool v) { changes.push_back(v); };
+    // No photo: hidden at once, activity changes nothing.
+    controls.setHasPhoto(false);
+    controls.activity();
+    EXPECT_FALSE(toolbar->isVisible());
+    controls.setHasPhoto(true);
+    EXPECT_TRUE(toolbar->isVisible());
+    // The clock is already past the 3 s: the timer fires on the next pass and the
+    // toolbar fades out over 0.4 s, then is hidden.
+    time = 3.0;
+    controls.activity();
+    time = 6.5;
+    controls.pointerLeft(); // due at 7.5: not yet
+    spin(50);
+    EXPECT_TRUE(controls.visible());
+    time = 8.0;
+    controls.pointerLeft(); // due at 9.0
+    time = 9.0;
+    ASSERT_TRUE(waitFor([&] { return !controls.visible(); }, 3000));
+    ASSERT_TRUE(waitFor([&] { return toolbar->isHidden(); }, 3000));
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+}
+
+namespace {
+
+QImage halves(QSize size, QColor left, QColor right)
+{
+    QImage image(size, QImage::Format_RGBA8888_Premultiplied);
+    QPainter painter(&image);
+    painter.fillRect(QRect(0, 0, size.width() / 2, size.height()), left);
+    painter.fillRect(QRect(size.width() / 2, 0, size.width() - size.width() / 2, size.height()), right);
+    return image;
+}
+
+bool near(QColor a, QColor b, int tolerance = 12)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
+           && std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+} // namespace
+
+// The raster renderer draws a fading photo from a copy reduced to its size on
+// screen: the result must match drawing it directly, turned photos included, and
+// a new photo must never be drawn from the copy of the one before.
+TEST_F(OverlayWidgets, RasterFadeFramesMatchDirectDrawing)
+{
+    QWidget host;
+    host.resize(400, 300);
+    std::unique_ptr<ImageSurface> surface = ImageSurface::createRaster(&host);
+    surface->widget()->setGeometry(0, 0, 400, 300);
+    host.show();
+    ASSERT_TRUE(waitFor([&] { return host.isVisible(); }));
+    auto frameOf = [&](const ImageScene &scene) {
+        surface->setScene(scene);
+        return surface->widget()->grab().toImage();
+    };
+    auto layer = [](const QImage &image, int turns, double opacity) {
+        SceneLayer l;
+        l.bitmap = std::make_shared<RenderBitmap>(image);
+        l.frame = QRectF(50, 25, 300, 250);
+        l.turns = turns;
+        l.opacity = opacity;
+        return l;
+    };
+    // A photo 500 x 600, left red and right blue, turned a quarter clockwise into a
+    // 300 x 250 frame: red on top, blue below.
+    const QImage redBlue = halves({500, 600}, Qt::red, Qt::blue);
+    ImageScene direct;
+    direct.image = layer(redBlue, 1, 1.0);
+    const QImage opaque = frameOf(direct);
+    ImageScene fading;
+    fading.image = layer(redBlue, 1, 0.999);
+    const QImage reduced = frameOf(fading);
+    for (QPoint p : {QPoint(120, 60), QPoint(280, 60), QPoint(120, 240), QPoint(280, 240)}) {
+        EXPECT_TRUE(near(opaque.pixelColor(p), reduced.pixelColor(p))) << p.x() << "," << p.y();
+        EXPECT_TRUE(near(reduced.pixelColor(p), p.y() < 150 ? QColor(Qt::red) : QColor(Qt::blue)))
+            << p.x() << "," << p.y();
+    }
+    // Outside the frame stays black.
+    EXPECT_TRUE(near(reduced.pixelColor(20, 150), Qt::black));
+
+    // Mid-fade from a green photo to a white one of the same size and turn: both
+    // show, nothing of the red and blue photo drawn before.
+    ImageScene mid;
+    mid.image = layer(halves({500, 600}, Qt::white, Qt::white), 1, 0.5);
+    mid.ghost = layer(halves({500, 600}, Qt::green, Qt::green), 1, 0.5);
+    const QColor c = frameOf(mid).pixelColor(200, 60);
+    EXPECT_GT(c.green(), c.red() + 40);
+    EXPECT_GT(c.red(), 40);
+    EXPECT_LT(std::abs(c.red() - c.blue()), 12);
+}
+
+// The overlays over a photo the way the viewer places them, saved as a picture
+// to look at: overlay_demo.png in the test's working directory.
+TEST_F(OverlayWidgets, DemoScreenshotOverAPhoto)
+{
+    const QSize content(1280, 800);
+    const int stripHeight = OverlayLayout::filmstripShownHeight;
+    QWidget host;
+    host.setWindowTitle(QStringLiteral("overlay demo"));
+    host.resize(content);
+    host.setAutoFillBackground(true);
+    QPalette pal = host.palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    host.setPalette(pal);
+
+    const QString photoPath = corpus(QStringLiteral("exif/Kodak PIXPRO FZ201.jpg"));
+    const QImage photo = Codec::decodeScaled(photoPath, 1600, false).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    ASSERT_FALSE(photo.isNull());
+    std::unique_ptr<ImageSurface> surface = ImageSurface::createRaster(&host);
+    const QRect area = OverlayLayout::imageArea(content, stripHeight, false);
+    surface->widget()->setGeometry(area);
+    ImageScene scene;
+    scene.image.bitmap = std::make_shared<RenderBitmap>(photo);
+    const QSizeF fitted = QSizeF(photo.size()).scaled(area.size(), Qt::KeepAspectRatio);
+    scene.image.frame = QRectF(QPointF((area.width() - fitted.width()) / 2, (area.height() - fitted.height()) / 2), fitted);
+    surface->setScene(scene);
+
+    auto *strip = new QWidget(&host);
+    strip->setAutoFillBackground(true);
+    QPalette stripPal = strip->palette();
+    stripPal.setColor(QPalette::Window, QColor(22, 22, 24));
+    strip->setPalette(stripPal);
+    strip->setGeometry(OverlayLayout::filmstripRect(content, stripHeight));
+
+    auto *toolbar = new FloatingToolbar(&host);
+    toolbar->adjustSize();
+    toolbar->setGeometry(OverlayLayout::toolbarRect(content, toolbar->size(), stripHeight));
+    auto *previous = new NavigationArrow(false, &host);
+    previous->setGeometry(OverlayLayout::previousArrowRect(content));
+    auto *next = new NavigationArrow(true, &host);
+    next->setGeometry(OverlayLayout::nextArrowRect(content));
+
+    auto *badge = new RatingBadge(&host);
+    badge->setStars(QStringLiteral("★★★"));
+    badge->adjustSize();
+    const int offset = OverlayLayout::ratingBadgeOffset(true, toolbar->height(), false, stripHeight);
+    badge->setGeometry(OverlayLayout::ratingBadgeRect(content, badge->size(), stripHeight, offset));
+
+    auto *panel = new InfoPanel(&host);
+    panel->setRating(3);
+    panel->onRebuilt = [&] { panel->setGeometry(OverlayLayout::infoPanelRect(content, panel->sizeHint().height())); };
+    panel->refresh(photoPath, 0);
+
+    auto *hud = new HudBubble(&host);
+    hud->move(OverlayLayout::hudRect(hud->size()).topLeft());
+    hud->flash(Texts::format("msg.slideshowOnN", {QStringLiteral("3")}), 30);
+
+    host.show();
+    ASSERT_TRUE(waitFor([&] { return panel->loaded(); }));
+    // The toolbar sits 8 above the filmstrip, the panel 12 from the corner.
+    EXPECT_EQ(toolbar->geometry().bottom() + 1, content.height() - stripHeight - 8);
+    EXPECT_EQ(panel->geometry().topRight(), QPoint(content.width() - 12 - 1, 12));
+    EXPECT_EQ(badge->geometry().bottom() + 1, toolbar->geometry().top() - 8);
+    // Title, rating caption and stars, then a caption and a value per entry.
+    const int rows = 3 + 2 * int(panel->entries().size());
+    EXPECT_GT(panel->height(), rows * QFontMetrics(OverlayStyle::font(11)).height());
+    spin(300);
+    QImage shot = host.screen()->grabWindow(host.winId()).toImage();
+    if (shot.isNull() || shot.size() != content)
+        shot = host.grab().toImage();
+    ASSERT_EQ(shot.size(), content);
+    ASSERT_TRUE(shot.save(QStringLiteral("overlay_demo.png")));
+    // The toolbar three times enlarged, and every symbol in our own drawing, to
+    // judge the shapes.
+    const QImage bar = shot.copy(toolbar->geometry());
+    ASSERT_TRUE(bar.scaled(bar.size() * 3).save(QStringLiteral("overlay_toolbar.png")));
+    QImage sheet(15 * 56, 56, QImage::Format_ARGB32_Premultiplied);
+    sheet.fill(QColor(36, 36, 38));
+    {
+        QPainter painter(&sheet);
+        for (int i = 0; i <= int(OverlaySymbol::chevronRight); ++i)
+            painter.drawPixmap(i * 56 + 4, 4,
+                               OverlaySymbols::pixmap(OverlaySymbol(i), 36, OverlayStyle::labelColor(), 1.0, false));
+    }
+    ASSERT_TRUE(sheet.save(QStringLiteral("overlay_symbols.png")));
+    // The photo is on screen around the middle, the panel's dark fill at its corner.
+    EXPECT_NE(shot.pixelColor(640, 360), QColor(Qt::black));
+    const QColor panelFill = shot.pixelColor(content.width() - 12 - 150, 20);
+    EXPECT_LT(panelFill.lightness(), 80);
+}
