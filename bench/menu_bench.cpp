@@ -34,7 +34,8 @@ int main(int argc, char **argv)
     window.showWindow();
     if (argc > 1)
         window.open(QString::fromLocal8Bit(argv[1]));
-    pump(1500);
+    // Past the launch and the menus' preparation that follows it.
+    pump(3500);
 
     // The longest time the main thread went without serving a 2 ms timer.
     QElapsedTimer clock;

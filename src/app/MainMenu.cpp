@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 MainMenu::MainMenu(QMenuBar *menuBar, CommandRouter &commandRouter, QObject *parent)
     : QObject(parent)
@@ -19,6 +20,24 @@ MainMenu::MainMenu(QMenuBar *menuBar, CommandRouter &commandRouter, QObject *par
     }
     applyShortcuts();
     connect(&SettingsNotifier::instance(), &SettingsNotifier::shortcutsDidChange, this, [this] { applyShortcuts(); });
+    // The first opening of a menu would make its window, polish its style and lay
+    // out its texts on the main thread, well over a frame. That is done once the
+    // launch is over, one menu per turn of the event loop, so no opening pays it.
+    QTimer::singleShot(2000, this, [this] { prepareMenus(0); });
+}
+
+void MainMenu::prepareMenus(size_t next)
+{
+    std::vector<QMenu *> all;
+    for (QMenu *menu : bar->findChildren<QMenu *>())
+        all.push_back(menu);
+    if (next >= all.size())
+        return;
+    QMenu *menu = all[next];
+    menu->ensurePolished();
+    menu->adjustSize();
+    menu->winId();
+    QTimer::singleShot(0, this, [this, next] { prepareMenus(next + 1); });
 }
 
 void MainMenu::addEntries(QMenu *menu, const std::vector<MenuEntry> &entries)

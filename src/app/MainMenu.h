@@ -47,6 +47,7 @@ private:
         MenuEntry entry;
     };
     void addEntries(QMenu *menu, const std::vector<MenuEntry> &entries);
+    void prepareMenus(size_t next);
 
     QMenuBar *bar;
     CommandRouter &router;
