@@ -231,36 +231,51 @@ int orientation(const QByteArray &png, const QList<Chunk> &chunks)
 
 std::optional<QByteArray> withOrientation(const QByteArray &png, const QList<Chunk> &chunks, int orientation)
 {
+    // The new eXIf: the old one with its value patched (or rebuilt when the
+    // value is stored in another shape), else a minimal one.
+    QByteArray tiff = minimalExif(orientation);
+    for (const Chunk &c : chunks) {
+        if (c.type != "eXIf")
+            continue;
+        tiff = png.mid(c.dataOffset(), c.dataSize);
+        const qsizetype at = orientationValueOffset(tiff);
+        if (at == -2)
+            return std::nullopt;
+        if (at >= 0) {
+            const bool little = tiff.startsWith("II");
+            tiff[at] = char(little ? orientation : 0);
+            tiff[at + 1] = char(little ? 0 : orientation);
+        } else {
+            auto rebuilt = exifRebuiltWith(tiff, orientation);
+            if (!rebuilt)
+                return std::nullopt;
+            tiff = *rebuilt;
+        }
+        break;
+    }
+
     QByteArray out;
     out.reserve(png.size() + 64);
     out.append(png.constData(), 8);
-    const bool hasExif = std::any_of(chunks.begin(), chunks.end(), [](const Chunk &c) { return c.type == "eXIf"; });
-    bool exifAdded = false;
+    bool exifPlaced = false;
     for (const Chunk &c : chunks) {
-        if (c.type == "eXIf") {
-            QByteArray tiff = png.mid(c.dataOffset(), c.dataSize);
-            const qsizetype at = orientationValueOffset(tiff);
-            if (at == -2)
-                return std::nullopt;
-            if (at >= 0) {
-                const bool little = tiff.startsWith("II");
-                tiff[at] = char(little ? orientation : 0);
-                tiff[at + 1] = char(little ? 0 : orientation);
-            } else {
-                auto rebuilt = exifRebuiltWith(tiff, orientation);
-                if (!rebuilt)
-                    return std::nullopt;
-                tiff = *rebuilt;
-            }
-            out.append(chunk("eXIf", tiff));
+        // Older writers put eXIf after the image data, where readers that stop
+        // at IDAT never see it: the chunk goes before the first IDAT.
+        if (c.type == "eXIf")
             continue;
+        if (c.type == "IDAT" && !exifPlaced) {
+            out.append(chunk("eXIf", tiff));
+            exifPlaced = true;
         }
-        if (c.type == "IDAT" && !hasExif && !exifAdded) {
-            out.append(chunk("eXIf", minimalExif(orientation)));
-            exifAdded = true;
+        if (c.type == "orNT" && c.dataSize == 1) {
+            // ImageMagick's own orientation chunk is kept in step.
+            out.append(chunk("orNT", QByteArray(1, char(orientation))));
+            continue;
         }
         out.append(png.constData() + c.offset, c.end() - c.offset);
     }
+    if (!exifPlaced)
+        return std::nullopt;
     return out;
 }
 

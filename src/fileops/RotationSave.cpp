@@ -146,7 +146,10 @@ Result losslessPng(const QString &target, const SafeFile::ReadFile &read, int tu
         return failed(Failure::of(Failure::Kind::unrecognised));
     if (std::any_of(chunks->begin(), chunks->end(), [](const PngChunks::Chunk &c) { return c.type == "acTL"; }))
         return refused(Texts::text("msg.rotAnimated"));
-    const int written = turned(PngChunks::orientation(read.bytes, *chunks), turns);
+    // Turned from what the viewer showed: its decoder reads eXIf only before
+    // the image data, where this writer puts it.
+    const auto header = Codec::probe(target);
+    const int written = turned(header ? header->orientation : 1, turns);
     const auto bytes = PngChunks::withOrientation(read.bytes, *chunks, written);
     if (!bytes)
         return failed(Failure::of(Failure::Kind::unrecognised));
@@ -328,6 +331,23 @@ Result writeRotation(const QString &photo, int quarterTurns)
     default:
         return refusedFormat(QString::fromLatin1(Codec::formatName(format)).toUpper());
     }
+}
+
+Result writeRotationReencoded(const QString &photo, int quarterTurns)
+{
+    const int turns = ((quarterTurns % 4) + 4) % 4;
+    const QString target = SafeFile::writablePath(photo);
+    if (target.isEmpty())
+        return failed(Failure::of(Failure::Kind::gone));
+    const SafeFile::PathLocks::Guard guard = SafeFile::PathLocks::lock({target});
+    Failure failure;
+    const auto read = SafeFile::readWhole(target, &failure);
+    if (!read)
+        return failed(failure);
+    const ImageFormat format = Codec::formatOfContent(read->bytes.left(4096));
+    if (format != ImageFormat::webp && format != ImageFormat::bmp && format != ImageFormat::gif)
+        return refusedFormat(QString::fromLatin1(Codec::formatName(format)).toUpper());
+    return reencode(target, *read, format, turns);
 }
 
 } // namespace RotationSave

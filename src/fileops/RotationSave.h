@@ -36,6 +36,10 @@ struct Result
 // The blocking file operation. Holds the photo's path lock meanwhile.
 Result writeRotation(const QString &photo, int quarterTurns);
 
+// The re-encode path on its own, for the formats it serves (BMP, GIF, WebP);
+// writeRotation takes it only when the tag path is not available.
+Result writeRotationReencoded(const QString &photo, int quarterTurns);
+
 // The EXIF orientation the file holds for its first image (1 when none).
 int fileOrientation(const QString &photo);
 
