@@ -30,7 +30,7 @@ namespace {
 
 // Pieces of a replacement's content; each is a point where a test may stop the
 // writer, and small enough that a partly written temporary file is a real case.
-constexpr qsizetype writePiece = 256 * 1024;
+constexpr qsizetype writePiece = 64 * 1024;
 
 QByteArray encoded(const QString &path)
 {
