@@ -5,6 +5,7 @@
 // the user's file for writing; it gets the bytes, and the caller writes the
 // result through a Replacement.
 
+#include "fileops/SafeFile.h"
 #include "platform/Metadata.h"
 
 #include <QByteArray>
@@ -49,6 +50,79 @@ inline std::optional<QByteArray> rewrite(const QByteArray &bytes, const std::fun
     }
     return std::nullopt;
 }
+
+// Where the first scan (SOS marker) of a JPEG starts, and where its header
+// ends, walking the marker segments of head; absent when head is not a JPEG
+// or ends before the first scan.
+struct JpegScan
+{
+    qsizetype start = 0;     // offset of the FF DA marker
+    qsizetype headerEnd = 0; // offset just after the scan header
+};
+inline std::optional<JpegScan> jpegFirstScan(const QByteArray &head)
+{
+    const auto byte = [&](qsizetype at) { return uint8_t(head[at]); };
+    if (head.size() < 4 || byte(0) != 0xFF || byte(1) != 0xD8)
+        return std::nullopt;
+    qsizetype at = 2;
+    while (at + 1 < head.size()) {
+        if (byte(at) != 0xFF)
+            return std::nullopt;
+        while (at + 1 < head.size() && byte(at + 1) == 0xFF)
+            ++at; // fill bytes
+        if (at + 1 >= head.size())
+            return std::nullopt;
+        const uint8_t marker = byte(at + 1);
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
+        if (marker == 0xD9 || at + 4 > head.size())
+            return std::nullopt;
+        const qsizetype length = qsizetype(byte(at + 2)) << 8 | byte(at + 3);
+        if (length < 2)
+            return std::nullopt;
+        if (marker == 0xDA) {
+            if (at + 2 + length > head.size())
+                return std::nullopt;
+            return JpegScan{at, at + 2 + length};
+        }
+        at += 2 + length;
+    }
+    return std::nullopt;
+}
+
+// A JPEG's metadata edited without handling its compressed picture: exiv2
+// rewrites the segments before the first scan (given that header with an end
+// marker), and everything from the first scan on stays as it is in the file.
+// Returns the new header (up to the scan) and where the scan starts in the
+// original; absent when the file is not a JPEG this can split.
+struct JpegHead
+{
+    QByteArray head;
+    qsizetype originalScanStart = 0;
+};
+inline std::optional<JpegHead> jpegHeadEdited(const QByteArray &header, const JpegScan &scan,
+                                              const std::function<void(Exiv2::Image &)> &edit, QString *error)
+{
+    QByteArray shortened = header.left(scan.headerEnd);
+    shortened.append("\xFF\xD9", 2);
+    const auto rewritten = rewrite(shortened, edit, error);
+    if (!rewritten)
+        return std::nullopt;
+    const auto newScan = jpegFirstScan(*rewritten);
+    if (!newScan || rewritten->mid(newScan->start) != shortened.mid(scan.start))
+        return std::nullopt;
+    return JpegHead{rewritten->left(newScan->start), scan.start};
+}
+
+// Replaces a JPEG whose metadata edit touches only its header: the new header
+// is written, the rest is copied from the file by the kernel. verify gets the
+// temporary file before the rename. Absent when the file cannot be split this
+// way (the caller then rewrites the whole file); otherwise the outcome.
+std::optional<SafeFile::Outcome> replaceJpegHead(const QString &target, const char *purpose,
+                                                 const std::function<void(Exiv2::Image &)> &edit,
+                                                 const std::function<bool(const QString &temporary)> &verify);
 
 // The XMP packet with xmp:Rating set to n; existing is the packet the file
 // holds (may be empty). Absent when exiv2 cannot parse it.

@@ -139,6 +139,27 @@ std::optional<Result> losslessWithExiv(const QString &target, const SafeFile::Re
     return writeAndCommit(*replacement, *bytes, written);
 }
 
+// A JPEG's tag changed in its header alone; the compressed picture is copied.
+std::optional<Result> losslessJpegHead(const QString &target, int turns)
+{
+    int written = 1;
+    const auto done = ExivEdit::replaceJpegHead(
+        target, "rotate",
+        [&](Exiv2::Image &image) {
+            written = turned(orientationIn(image), turns);
+            setOrientation(image, written);
+        },
+        [&](const QString &temporary) { return readsBackAs(temporary, written); });
+    if (!done)
+        return std::nullopt;
+    if (*done)
+        return failed(**done);
+    Result r;
+    r.kind = Result::Kind::lossless;
+    r.orientation = written;
+    return r;
+}
+
 Result losslessPng(const QString &target, const SafeFile::ReadFile &read, int turns)
 {
     const auto chunks = PngChunks::parse(read.bytes);
@@ -312,6 +333,8 @@ Result writeRotation(const QString &photo, int quarterTurns)
     }
     switch (format) {
     case ImageFormat::jpeg:
+        if (auto done = losslessJpegHead(target, turns))
+            return *done;
         if (auto done = losslessWithExiv(target, *read, turns))
             return *done;
         return failed(Failure::of(Failure::Kind::unsupported));

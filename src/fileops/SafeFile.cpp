@@ -223,6 +223,59 @@ std::optional<ReadFile> readWhole(const QString &path, Failure *failure, qint64 
     return result;
 }
 
+std::unique_ptr<OpenFile> OpenFile::open(const QString &path, Failure *failure)
+{
+    std::unique_ptr<OpenFile> file(new OpenFile);
+    file->fd = ::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (file->fd < 0) {
+        *failure = Failure::fromErrno(errno);
+        return nullptr;
+    }
+    struct stat info;
+    if (::fstat(file->fd, &info) != 0) {
+        *failure = Failure::fromErrno(errno);
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        *failure = Failure::of(Failure::Kind::notRegular);
+        return nullptr;
+    }
+    if (!ownerMayRead(info.st_mode)) {
+        *failure = Failure::of(Failure::Kind::unreadable);
+        return nullptr;
+    }
+    file->fileStamp = stampFrom(info);
+    return file;
+}
+
+OpenFile::~OpenFile()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+std::optional<QByteArray> OpenFile::read(qint64 offset, qint64 size) const
+{
+    size = std::max<qint64>(0, std::min<qint64>(size, fileStamp.size - offset));
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, bytes.data() + done, size_t(size - done), off_t(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return std::nullopt;
+        done += got;
+    }
+    return bytes;
+}
+
+bool OpenFile::unchanged() const
+{
+    struct stat info;
+    return ::fstat(fd, &info) == 0 && stampFrom(info).sameFileContent(fileStamp);
+}
+
 std::unique_ptr<Replacement> Replacement::begin(const QString &target, const char *purpose,
                                                 const std::optional<FileStamp> &expected, Failure *failure)
 {
@@ -319,6 +372,66 @@ Outcome Replacement::writeAndSync(const QByteArray &bytes)
         if (!step("chunk-written"))
             return Failure::of(Failure::Kind::aborted);
     }
+    return syncWrittenByPath();
+}
+
+Outcome Replacement::writeAndSync(const QByteArray &head, const OpenFile &source, qint64 from)
+{
+    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+        return Failure::fromErrno(errno);
+    qsizetype done = 0;
+    while (done < head.size()) {
+        const ssize_t wrote = ::write(fd, head.constData() + done, size_t(head.size() - done));
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote < 0)
+            return Failure::fromErrno(errno);
+        done += wrote;
+    }
+    if (!step("chunk-written"))
+        return Failure::of(Failure::Kind::aborted);
+    // The rest is copied by the kernel, piece by piece; no copy of a large
+    // photo passes through this process's memory.
+    constexpr qint64 copyPiece = 1024 * 1024;
+    off64_t in = from;
+    const qint64 end = source.stamp().size;
+    bool kernelCopy = true;
+    while (in < end) {
+        const size_t want = size_t(std::min(copyPiece, end - in));
+        ssize_t copied = -1;
+        if (kernelCopy) {
+            copied = ::copy_file_range(source.descriptor(), &in, fd, nullptr, want, 0);
+            if (copied < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                kernelCopy = false;
+                continue;
+            }
+            if (copied < 0 && errno == EINTR)
+                continue;
+            if (copied < 0)
+                return Failure::fromErrno(errno);
+        } else {
+            const auto piece = source.read(in, qint64(want));
+            if (!piece)
+                return Failure::of(Failure::Kind::changed);
+            qsizetype written = 0;
+            while (written < piece->size()) {
+                const ssize_t w = ::write(fd, piece->constData() + written, size_t(piece->size() - written));
+                if (w < 0 && errno == EINTR)
+                    continue;
+                if (w < 0)
+                    return Failure::fromErrno(errno);
+                written += w;
+            }
+            copied = ssize_t(piece->size());
+            in += copied;
+        }
+        if (copied == 0)
+            return Failure::of(Failure::Kind::changed); // the source shrank
+        if (!step("chunk-written"))
+            return Failure::of(Failure::Kind::aborted);
+    }
+    if (!source.unchanged())
+        return Failure::of(Failure::Kind::changed);
     return syncWrittenByPath();
 }
 

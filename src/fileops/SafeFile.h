@@ -93,6 +93,29 @@ struct ReadFile
 };
 std::optional<ReadFile> readWhole(const QString &path, Failure *failure, qint64 maxBytes = qint64(2) << 30);
 
+// A regular file held open for reading, with the stamp taken through the same
+// descriptor: what is read or copied from it is the file that was checked.
+class OpenFile
+{
+public:
+    static std::unique_ptr<OpenFile> open(const QString &path, Failure *failure);
+    ~OpenFile();
+    OpenFile(const OpenFile &) = delete;
+    OpenFile &operator=(const OpenFile &) = delete;
+
+    const FileStamp &stamp() const { return fileStamp; }
+    int descriptor() const { return fd; }
+    // Up to size bytes from offset (fewer at the end of the file).
+    std::optional<QByteArray> read(qint64 offset, qint64 size) const;
+    // Whether the file still has the size and time it had when opened.
+    bool unchanged() const;
+
+private:
+    OpenFile() = default;
+    int fd = -1;
+    FileStamp fileStamp;
+};
+
 // A replacement in progress. Created next to the target; the destructor removes
 // the temporary file unless commit() moved it into place.
 class Replacement
@@ -114,6 +137,9 @@ public:
     // Writes the bytes in pieces (a step for the test hook after each) and
     // flushes them to disk.
     Outcome writeAndSync(const QByteArray &bytes);
+    // Writes head, then the source's bytes from offset `from` to its end, copied
+    // inside the kernel; fails as changed when the source changed meanwhile.
+    Outcome writeAndSync(const QByteArray &head, const OpenFile &source, qint64 from);
     // For writers that fill the temporary file by its path (an encoder): flush
     // what they wrote.
     Outcome syncWrittenByPath();

@@ -177,6 +177,14 @@ std::optional<QByteArray> ratedBytes(const QByteArray &original, const QString &
 
 Outcome writeInFile(int n, const QString &photo)
 {
+    const QString suffix = suffixOf(photo);
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) {
+        const auto done = ExivEdit::replaceJpegHead(
+            photo, "rating", [n](Exiv2::Image &image) { image.xmpData()["Xmp.xmp.Rating"] = std::to_string(n); },
+            [n](const QString &temporary) { return embeddedRating(temporary) == n; });
+        if (done)
+            return *done;
+    }
     Failure failure;
     const auto read = SafeFile::readWhole(photo, &failure);
     if (!read)
