@@ -392,7 +392,7 @@ Outcome Replacement::writeAndSync(const QByteArray &head, const OpenFile &source
         return Failure::of(Failure::Kind::aborted);
     // The rest is copied by the kernel, piece by piece; no copy of a large
     // photo passes through this process's memory.
-    constexpr qint64 copyPiece = 1024 * 1024;
+    constexpr qint64 copyPiece = 256 * 1024;
     off64_t in = from;
     const qint64 end = source.stamp().size;
     bool kernelCopy = true;
