@@ -149,9 +149,11 @@ Outcome writeSidecar(int n, const QString &sidecar)
 }
 
 // The rewritten bytes of a photo with its rating set, or why not.
-std::optional<QByteArray> ratedBytes(const QByteArray &original, const QString &suffix, int n, Failure *failure)
+std::optional<QByteArray> ratedBytes(const QByteArray &original, int n, Failure *failure)
 {
-    if (suffix == QLatin1String("png")) {
+    // Decided by the content: a PNG under another name must not reach exiv2's
+    // PNG writer either.
+    if (original.startsWith(QByteArray("\x89PNG\r\n\x1a\n", 8))) {
         const auto chunks = PngChunks::parse(original);
         if (!chunks) {
             *failure = Failure::of(Failure::Kind::unrecognised);
@@ -189,7 +191,7 @@ Outcome writeInFile(int n, const QString &photo)
     const auto read = SafeFile::readWhole(photo, &failure);
     if (!read)
         return failure;
-    const auto bytes = ratedBytes(read->bytes, suffixOf(photo), n, &failure);
+    const auto bytes = ratedBytes(read->bytes, n, &failure);
     if (!bytes)
         return failure;
     auto replacement = SafeFile::Replacement::begin(photo, "rating", read->stamp, &failure);

@@ -114,6 +114,26 @@ TEST_F(RotationFiles, FormatsWithoutATagAreReencodedUpright)
     ASSERT_TRUE(patternImage(30, 20).save(bmp, "BMP"));
     expectTurnedAsShown(bmp, 1, Result::Kind::reencoded);
     EXPECT_EQ(Codec::probe(bmp)->storedSize, QSize(20, 30));
+
+    // A still GIF: re-encoded (its palette may differ), turned and upright.
+    const QString gif = dir.filePath(QStringLiteral("g.gif"));
+    if (!Codec::encode(patternImage(30, 20), gif, ImageFormat::gif))
+        GTEST_SKIP() << "this libvips cannot write GIF";
+    const Result result = writeRotation(gif, 3);
+    ASSERT_EQ(result.kind, Result::Kind::reencoded) << result.reason.toStdString();
+    EXPECT_EQ(Codec::probe(gif)->storedSize, QSize(20, 30));
+    EXPECT_EQ(folderNames(dir.path()), (QStringList{QStringLiteral("b.bmp"), QStringLiteral("g.gif")}));
+}
+
+TEST_F(RotationFiles, APngNamedJpgIsRatedWithItsExifKept)
+{
+    const QString photo = dir.filePath(QStringLiteral("actually-png.jpg"));
+    ASSERT_TRUE(patternImage(40, 30).save(photo, "PNG"));
+    ASSERT_EQ(writeRotation(photo, 1).kind, Result::Kind::lossless);
+    ASSERT_FALSE(XmpRating::writeRating(4, photo));
+    EXPECT_EQ(XmpRating::readRating(photo), 4);
+    // The orientation chunk survived the rating write.
+    EXPECT_EQ(Codec::probe(photo)->orientation, 6);
 }
 
 TEST_F(RotationFiles, RefusedFormatsStayByteForByte)
