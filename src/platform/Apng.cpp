@@ -188,6 +188,60 @@ bool pngHasAnimationControl(const QString &path)
     return false;
 }
 
+int pngExifOrientation(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 1;
+    if (file.read(8) != QByteArray("\x89PNG\r\n\x1a\n", 8))
+        return 1;
+    // eXIf comes before the image data; its IFD0 holds the orientation.
+    for (int i = 0; i < 10000; ++i) {
+        const QByteArray head = file.read(8);
+        if (head.size() < 8)
+            return 1;
+        const auto *p = reinterpret_cast<const uint8_t *>(head.constData());
+        const quint32 length = quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+        const QByteArray type = head.mid(4, 4);
+        if (type == "IDAT" || type == "IEND" || length > 0x7FFFFFFF)
+            return 1;
+        if (type != "eXIf") {
+            if (!file.seek(file.pos() + qint64(length) + 4))
+                return 1;
+            continue;
+        }
+        if (length > 1024 * 1024)
+            return 1;
+        const QByteArray tiff = file.read(length);
+        if (tiff.size() < 8 || !(tiff.startsWith("II*") || tiff.startsWith(QByteArray("MM\0*", 4))))
+            return 1;
+        const bool little = tiff.startsWith("II");
+        auto value = [&](qsizetype at, int size) {
+            quint32 v = 0;
+            for (int k = 0; k < size; ++k) {
+                const quint32 byte = uint8_t(tiff[at + k]);
+                v |= little ? byte << (8 * k) : byte << (8 * (size - 1 - k));
+            }
+            return v;
+        };
+        const quint32 ifd = value(4, 4);
+        if (qsizetype(ifd) + 2 > tiff.size())
+            return 1;
+        const quint32 count = value(ifd, 2);
+        for (quint32 e = 0; e < count; ++e) {
+            const qsizetype entry = qsizetype(ifd) + 2 + qsizetype(e) * 12;
+            if (entry + 12 > tiff.size())
+                return 1;
+            if (value(entry, 2) == 0x0112 && value(entry + 2, 2) == 3) {
+                const int orientation = int(value(entry + 8, 2));
+                return orientation >= 1 && orientation <= 8 ? orientation : 1;
+            }
+        }
+        return 1;
+    }
+    return 1;
+}
+
 std::optional<AnimatedFrames> apngFrames(const QString &path)
 {
     QFile file;

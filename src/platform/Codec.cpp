@@ -253,8 +253,11 @@ std::optional<ImageHeader> probe(const QString &path)
         return std::nullopt;
     if (header->orientation < 1 || header->orientation > 8)
         header->orientation = 1;
-    if (format == ImageFormat::png)
+    if (format == ImageFormat::png) {
         header->isAnimated = pngHasAnimationControl(path);
+        if (!vipsReadsPngOrientation())
+            header->orientation = pngExifOrientation(path);
+    }
     return header;
 }
 
@@ -287,6 +290,10 @@ QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded, 
         break;
     default:
         image = vipsDecode(path, format, maxPixelSize);
+        // A PNG's eXIf orientation (written by rotation saves) when libvips
+        // leaves it unapplied.
+        if (format == ImageFormat::png && !image.isNull() && !vipsReadsPngOrientation())
+            image = applyOrientation(image, pngExifOrientation(path));
         break;
     }
     return image;

@@ -151,6 +151,11 @@ std::optional<ImageHeader> rawProbe(const QString &path);
 QImage rawDecode(const QString &path, int maxPixelSize, bool full, Codec::ScaleQuality quality);
 
 bool pngHasAnimationControl(const QString &path);
+// The orientation of a PNG's eXIf chunk, 1 when it has none.
+int pngExifOrientation(const QString &path);
+// Whether this libvips reads a PNG's eXIf orientation itself (8.14 with libpng
+// does not); decided once from a tiny PNG made in memory.
+bool vipsReadsPngOrientation();
 std::optional<AnimatedFrames> apngFrames(const QString &path);
 
 void initVips();

@@ -1,0 +1,170 @@
+#include "fileops/PhotoEdits.h"
+
+#include "fileops/RotationSave.h"
+#include "fileops/XmpRating.h"
+#include "settings/Texts.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+PhotoEdits::PhotoEdits(QObject *parent)
+    : QObject(parent)
+{
+    ratingQueue.setObjectName(QStringLiteral("glanto.rating"));
+    ratingQueue.setMaxThreadCount(1);
+    rotationQueue.setObjectName(QStringLiteral("glanto.rotate"));
+    rotationQueue.setMaxThreadCount(1);
+}
+
+PhotoEdits::~PhotoEdits()
+{
+    ratingQueue.waitForDone();
+    rotationQueue.waitForDone();
+}
+
+QStringList PhotoEdits::ratingTargets(const QString &current, const QStringList &folderOrder)
+{
+    QStringList targets{current};
+    const QFileInfo info(current);
+    const QString folder = info.absolutePath();
+    const QString base = info.completeBaseName();
+    for (const QString &url : folderOrder) {
+        if (url == current)
+            continue;
+        const QFileInfo other(url);
+        if (other.absolutePath() == folder && other.completeBaseName() == base)
+            targets.append(url);
+    }
+    return targets;
+}
+
+void PhotoEdits::flash(const QString &message, double seconds)
+{
+    if (onFlash)
+        onFlash(message, seconds);
+}
+
+void PhotoEdits::ratingChanged(const QString &url)
+{
+    if (onRatingChanged)
+        onRatingChanged(url);
+}
+
+std::optional<int> PhotoEdits::cachedRating(const QString &url) const
+{
+    const auto found = ratingCache.constFind(url);
+    if (found == ratingCache.constEnd())
+        return std::nullopt;
+    return *found;
+}
+
+void PhotoEdits::setRating(const QStringList &targets, int n)
+{
+    if (targets.isEmpty())
+        return;
+    n = XmpRating::clampRating(n);
+    std::vector<quint64> versions;
+    for (const QString &url : targets) {
+        ratingCache.insert(url, n);
+        versions.push_back(++ratingVersion[url]);
+        ratingChanged(url);
+    }
+    flash(n == 0 ? Texts::text("rating.cleared") : XmpRating::starText(n), 1.2);
+
+    QPointer<PhotoEdits> self(this);
+    ratingQueue.start([this, self, targets, n, versions] {
+        QStringList failed;
+        for (const QString &url : targets) {
+            if (const auto failure = XmpRating::writeRating(n, url))
+                failed.append(QStringLiteral("%1（%2）").arg(QFileInfo(url).fileName(), failure->reason));
+        }
+        if (failed.isEmpty())
+            return;
+        QMetaObject::invokeMethod(this, [this, self, targets, versions, failed] {
+            if (!self)
+                return;
+            for (qsizetype i = 0; i < targets.size(); ++i) {
+                const QString &url = targets[i];
+                // A later rating of the same file owns the entry now.
+                if (ratingVersion.value(url) != versions[size_t(i)])
+                    continue;
+                if (std::any_of(failed.begin(), failed.end(), [&](const QString &line) {
+                        return line.startsWith(QFileInfo(url).fileName() + QStringLiteral("（"));
+                    })) {
+                    ratingCache.remove(url);
+                    ratingChanged(url);
+                }
+            }
+            flash(Texts::format("rating.failed", {failed.join(QStringLiteral("、"))}), 4.0);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void PhotoEdits::loadRating(const QString &url)
+{
+    if (ratingCache.contains(url)) {
+        ratingChanged(url);
+        return;
+    }
+    ratingChanged(url);
+    const quint64 version = ratingVersion.value(url);
+    QPointer<PhotoEdits> self(this);
+    ratingQueue.start([this, self, url, version] {
+        const int n = XmpRating::readRating(url);
+        QMetaObject::invokeMethod(this, [this, self, url, version, n] {
+            if (!self || ratingVersion.value(url) != version)
+                return;
+            ratingCache.insert(url, n);
+            ratingChanged(url);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void PhotoEdits::saveRotation(const QString &url, int quarterTurns, bool animationActive)
+{
+    if (url.isEmpty() || processing)
+        return;
+    if (animationActive) {
+        flash(Texts::text("msg.rotAnimated"), 2.0);
+        return;
+    }
+    const int turns = ((quarterTurns % 4) + 4) % 4;
+    if (turns == 0) {
+        flash(Texts::text("msg.rotNone"), 2.0);
+        return;
+    }
+    processing = true;
+    flash(Texts::text("msg.rotSaving"), 3600);
+    const int startedGeneration = generation;
+    QPointer<PhotoEdits> self(this);
+    rotationQueue.start([this, self, url, turns, startedGeneration] {
+        const RotationSave::Result result = RotationSave::writeRotation(url, turns);
+        QMetaObject::invokeMethod(this, [this, self, url, result, startedGeneration] {
+            if (!self)
+                return;
+            processing = false;
+            switch (result.kind) {
+            case RotationSave::Result::Kind::lossless: flash(Texts::text("msg.rotSaved"), 3.0); break;
+            case RotationSave::Result::Kind::reencoded: flash(Texts::text("msg.rotSavedReencoded"), 3.0); break;
+            case RotationSave::Result::Kind::failed: flash(result.reason, 3.0); return;
+            }
+            if (onFileReplaced)
+                onFileReplaced(url);
+            if (startedGeneration == generation && isCurrent && isCurrent(url) && reloadCurrent)
+                reloadCurrent();
+        }, Qt::QueuedConnection);
+    });
+}
+
+void PhotoEdits::waitForIdle()
+{
+    ratingQueue.waitForDone();
+    rotationQueue.waitForDone();
+    QCoreApplication::sendPostedEvents(this);
+    QCoreApplication::sendPostedEvents();
+}

@@ -1,0 +1,480 @@
+#include "fileops/XmpRating.h"
+
+#include "fileops/ExivEdit.h"
+#include "fileops/PngChunks.h"
+#include "platform/Metadata.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QMap>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStringDecoder>
+
+#include <algorithm>
+
+Q_DECLARE_LOGGING_CATEGORY(lcSafeFile)
+
+namespace XmpRating {
+
+using SafeFile::Failure;
+using SafeFile::Outcome;
+
+namespace {
+
+constexpr char xmpNamespace[] = "http://ns.adobe.com/xap/1.0/";
+constexpr char rdfNamespace[] = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
+
+QString suffixOf(const QString &path)
+{
+    return QFileInfo(path).suffix().toLower();
+}
+
+const QRegularExpression &attributeReadPattern()
+{
+    static const QRegularExpression p(QStringLiteral(R"re(xmp:Rating\s*=\s*"(-?\d)")re"));
+    return p;
+}
+const QRegularExpression &elementReadPattern()
+{
+    static const QRegularExpression p(QStringLiteral(R"re(<xmp:Rating>\s*(-?\d)\s*</xmp:Rating>)re"));
+    return p;
+}
+
+// Every property of a parsed packet, key to value text.
+std::optional<QMap<QString, QString>> parsedProperties(const QString &text)
+{
+    Metadata::initialize();
+    try {
+        Exiv2::XmpData xmp;
+        if (Exiv2::XmpParser::decode(xmp, text.toStdString()) != 0)
+            return std::nullopt;
+        QMap<QString, QString> properties;
+        for (const Exiv2::Xmpdatum &datum : xmp)
+            properties.insert(QString::fromStdString(datum.key()), QString::fromStdString(datum.toString()));
+        return properties;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+// The prefixes the text binds to a namespace URI.
+QStringList prefixesBoundTo(const QString &text, const char *uri)
+{
+    static const QRegularExpression declaration(QStringLiteral(R"re(xmlns:([A-Za-z_][\w.-]*)\s*=\s*(["'])([^"']*)\2)re"));
+    QStringList prefixes;
+    for (auto it = declaration.globalMatch(text); it.hasNext();) {
+        const auto m = it.next();
+        if (m.captured(3) == QLatin1String(uri) && !prefixes.contains(m.captured(1)))
+            prefixes.append(m.captured(1));
+    }
+    return prefixes;
+}
+
+int replaceRatingValues(QString &text, const QString &prefix, int n)
+{
+    const QString p = QRegularExpression::escape(prefix);
+    const QString value = QString::number(n);
+    int replaced = 0;
+    // Attribute form, either quote: only the value between the quotes changes.
+    const QRegularExpression attribute(QStringLiteral(R"re((?<![\w.:-])%1:Rating\s*=\s*(["'])([^"'<>]*)\1)re").arg(p));
+    // Element form: only the text between the tags changes.
+    const QRegularExpression element(QStringLiteral(R"re(<%1:Rating(\s[^<>]*)?>([^<]*)</%1:Rating\s*>)re").arg(p));
+    for (const QRegularExpression *pattern : {&attribute, &element}) {
+        qsizetype from = 0;
+        while (true) {
+            const auto m = pattern->match(text, from);
+            if (!m.hasMatch())
+                break;
+            const int group = 2;
+            text.replace(m.capturedStart(group), m.capturedLength(group), value);
+            from = m.capturedStart(group) + value.size();
+            ++replaced;
+        }
+    }
+    return replaced;
+}
+
+Outcome writeSidecar(int n, const QString &sidecar)
+{
+    const SidecarRead read = readSidecar(sidecar);
+    QString text;
+    std::optional<SafeFile::FileStamp> expected;
+    switch (read.state) {
+    case SidecarRead::State::unreadable:
+        // Never replaced by a fresh packet: it may hold another tool's work.
+        return read.failure;
+    case SidecarRead::State::absent:
+        // No file is created to say "unrated".
+        if (n == 0)
+            return std::nullopt;
+        text = QString::fromUtf8(sidecarTemplate(n));
+        break;
+    case SidecarRead::State::text: {
+        if (read.text.trimmed().isEmpty()) {
+            text = QString::fromUtf8(sidecarTemplate(n));
+        } else {
+            Failure failure;
+            const auto patched = patchSidecarText(read.text, n, &failure);
+            if (!patched)
+                return failure;
+            if (*patched == read.text)
+                return std::nullopt;
+            text = *patched;
+        }
+        expected = read.stamp;
+        break;
+    }
+    }
+    if (!ratingInSidecarText(text) || *ratingInSidecarText(text) != n)
+        return Failure::of(Failure::Kind::verify);
+
+    Failure failure;
+    auto replacement = SafeFile::Replacement::begin(sidecar, "xmp", expected, &failure);
+    if (!replacement)
+        return failure;
+    QByteArray bytes = text.toUtf8();
+    if (read.hasBom)
+        bytes.prepend("\xEF\xBB\xBF");
+    if (const Outcome written = replacement->writeAndSync(bytes))
+        return written;
+    // The file on disk must read back as what was meant.
+    const SidecarRead back = readSidecar(replacement->temporaryPath());
+    if (back.state != SidecarRead::State::text || ratingInSidecarText(back.text) != n)
+        return Failure::of(Failure::Kind::verify);
+    if (!SafeFile::step("verified"))
+        return Failure::of(Failure::Kind::aborted);
+    return replacement->commit();
+}
+
+// The rewritten bytes of a photo with its rating set, or why not.
+std::optional<QByteArray> ratedBytes(const QByteArray &original, int n, Failure *failure)
+{
+    // Decided by the content: a PNG under another name must not reach exiv2's
+    // PNG writer either.
+    if (original.startsWith(QByteArray("\x89PNG\r\n\x1a\n", 8))) {
+        const auto chunks = PngChunks::parse(original);
+        if (!chunks) {
+            *failure = Failure::of(Failure::Kind::unrecognised);
+            return std::nullopt;
+        }
+        const QByteArray existing = PngChunks::xmpPacket(original, *chunks);
+        const auto packet = ExivEdit::packetWithRating(existing.toStdString(), n);
+        if (!packet) {
+            *failure = Failure::of(Failure::Kind::unrecognised);
+            return std::nullopt;
+        }
+        return PngChunks::withXmpPacket(original, *chunks, QByteArray::fromStdString(*packet));
+    }
+    QString error;
+    auto bytes = ExivEdit::rewrite(original, [n](Exiv2::Image &image) {
+        image.xmpData()["Xmp.xmp.Rating"] = std::to_string(n);
+    }, &error);
+    if (!bytes)
+        *failure = error.isEmpty() ? Failure::of(Failure::Kind::unsupported)
+                                   : Failure::withReason(Failure::Kind::unsupported, error);
+    return bytes;
+}
+
+Outcome writeInFile(int n, const QString &photo)
+{
+    const QString suffix = suffixOf(photo);
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) {
+        const auto done = ExivEdit::replaceJpegHead(
+            photo, "rating", [n](Exiv2::Image &image) { image.xmpData()["Xmp.xmp.Rating"] = std::to_string(n); },
+            [n](const QString &temporary) { return embeddedRating(temporary) == n; });
+        if (done)
+            return *done;
+    }
+    Failure failure;
+    const auto read = SafeFile::readWhole(photo, &failure);
+    if (!read)
+        return failure;
+    const auto bytes = ratedBytes(read->bytes, n, &failure);
+    if (!bytes)
+        return failure;
+    auto replacement = SafeFile::Replacement::begin(photo, "rating", read->stamp, &failure);
+    if (!replacement)
+        return failure;
+    if (const Outcome written = replacement->writeAndSync(*bytes))
+        return written;
+    if (embeddedRating(replacement->temporaryPath()) != n)
+        return Failure::of(Failure::Kind::verify);
+    if (!SafeFile::step("verified"))
+        return Failure::of(Failure::Kind::aborted);
+    return replacement->commit();
+}
+
+bool sidecarHasRating(const QString &sidecar)
+{
+    const SidecarRead read = readSidecar(sidecar);
+    return read.state == SidecarRead::State::text
+           && (attributeReadPattern().match(read.text).hasMatch() || elementReadPattern().match(read.text).hasMatch());
+}
+
+std::optional<int> sidecarRating(const QString &sidecar)
+{
+    const SidecarRead read = readSidecar(sidecar);
+    if (read.state != SidecarRead::State::text)
+        return std::nullopt;
+    return ratingInSidecarText(read.text);
+}
+
+} // namespace
+
+int clampRating(int n)
+{
+    return std::clamp(n, 0, 5);
+}
+
+QString starText(int n)
+{
+    n = clampRating(n);
+    return QString(n, QChar(0x2605)) + QString(5 - n, QChar(0x2606));
+}
+
+QString badgeText(int n)
+{
+    return QString(clampRating(n), QChar(0x2605));
+}
+
+QString sidecarPath(const QString &photo)
+{
+    const QFileInfo info(photo);
+    const QString name = info.fileName();
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString base = dot > 0 ? name.left(dot) : name;
+    return info.dir().filePath(base + QStringLiteral(".xmp"));
+}
+
+bool isRawExtension(const QString &extension)
+{
+    // The program's camera-raw list (the folder model keeps the same ten).
+    static const QSet<QString> raw{QStringLiteral("dng"), QStringLiteral("arw"), QStringLiteral("cr2"),
+                                   QStringLiteral("cr3"), QStringLiteral("nef"), QStringLiteral("raf"),
+                                   QStringLiteral("orf"), QStringLiteral("rw2"), QStringLiteral("srw"),
+                                   QStringLiteral("pef")};
+    return raw.contains(extension.toLower());
+}
+
+bool isInFileExtension(const QString &extension)
+{
+    static const QSet<QString> inFile{QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("heic"),
+                                      QStringLiteral("heif"), QStringLiteral("png"), QStringLiteral("tif"),
+                                      QStringLiteral("tiff"), QStringLiteral("dng")};
+    return inFile.contains(extension.toLower());
+}
+
+bool isWrittenInFile(const QString &extension)
+{
+    const QString e = extension.toLower();
+    return isInFileExtension(e) && e != QLatin1String("heic") && e != QLatin1String("heif");
+}
+
+bool isSidecarFirst(const QString &extension)
+{
+    return !isWrittenInFile(extension);
+}
+
+bool sidecarBelongsToRaw(const QString &sidecar, const QString &photo)
+{
+    static const char *const raw[] = {"dng", "arw", "cr2", "cr3", "nef", "raf", "orf", "rw2", "srw", "pef"};
+    const QFileInfo info(sidecar);
+    const QString stem = info.dir().filePath(info.completeBaseName());
+    const QString photoPath = QFileInfo(photo).absoluteFilePath();
+    for (const char *ext : raw) {
+        for (const QString &e : {QString::fromLatin1(ext), QString::fromLatin1(ext).toUpper()}) {
+            const QFileInfo candidate(stem + u'.' + e);
+            if (candidate.exists() && candidate.absoluteFilePath() != photoPath)
+                return true;
+        }
+    }
+    return false;
+}
+
+QByteArray sidecarTemplate(int n)
+{
+    return QByteArray("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\" x:xmptk=\"Glanto\">\n"
+                      " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+                      "  <rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"")
+           + QByteArray::number(clampRating(n))
+           + QByteArray("\"/>\n"
+                        " </rdf:RDF>\n"
+                        "</x:xmpmeta>\n");
+}
+
+SidecarRead readSidecar(const QString &path)
+{
+    SidecarRead result;
+    Failure failure;
+    // Sidecars are small; a huge one is not a sidecar we would rewrite.
+    const auto read = SafeFile::readWhole(path, &failure, 16 * 1024 * 1024);
+    if (!read) {
+        result.state = failure.kind == Failure::Kind::gone ? SidecarRead::State::absent : SidecarRead::State::unreadable;
+        result.failure = failure.kind == Failure::Kind::notRegular ? failure : Failure::of(Failure::Kind::unreadable);
+        return result;
+    }
+    QByteArray bytes = read->bytes;
+    result.stamp = read->stamp;
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        result.hasBom = true;
+        bytes.remove(0, 3);
+    }
+    // UTF-16 and UTF-32 text of ASCII characters is valid UTF-8 full of NULs.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder(bytes);
+    if (decoder.hasError() || bytes.contains('\0')) {
+        result.state = SidecarRead::State::unreadable;
+        result.failure = Failure::of(Failure::Kind::unreadable);
+        return result;
+    }
+    result.state = SidecarRead::State::text;
+    result.text = std::move(text);
+    return result;
+}
+
+std::optional<int> ratingInSidecarText(const QString &text)
+{
+    for (const QRegularExpression *pattern : {&attributeReadPattern(), &elementReadPattern()}) {
+        const auto m = pattern->match(text);
+        if (m.hasMatch())
+            return clampRating(m.captured(1).toInt());
+    }
+    if (!text.contains(QLatin1String("Rating")))
+        return std::nullopt;
+    const auto properties = parsedProperties(text);
+    if (!properties)
+        return std::nullopt;
+    const auto found = properties->constFind(QStringLiteral("Xmp.xmp.Rating"));
+    if (found == properties->constEnd())
+        return std::nullopt;
+    const auto value = ExivEdit::parseRatingValue(*found);
+    return value ? std::optional<int>(clampRating(*value)) : std::nullopt;
+}
+
+std::optional<QString> patchSidecarText(const QString &text, int n, Failure *failure)
+{
+    n = clampRating(n);
+    *failure = Failure::of(Failure::Kind::unrecognised);
+    const auto before = parsedProperties(text);
+    if (!before)
+        return std::nullopt;
+
+    QString patched = text;
+    int replaced = 0;
+    for (const QString &prefix : prefixesBoundTo(text, xmpNamespace))
+        replaced += replaceRatingValues(patched, prefix, n);
+
+    if (replaced == 0) {
+        QStringList rdf = prefixesBoundTo(text, rdfNamespace);
+        if (rdf.isEmpty())
+            return std::nullopt;
+        const QRegularExpression description(
+            QStringLiteral(R"re(<%1:Description(?=[\s/>]))re").arg(QRegularExpression::escape(rdf.first())));
+        const auto m = description.match(patched);
+        if (!m.hasMatch())
+            return std::nullopt;
+        // Declared on the description itself unless its own start tag already
+        // does: a declaration elsewhere may not be in scope here.
+        const qsizetype tagEnd = patched.indexOf(u'>', m.capturedEnd());
+        const QString startTag = patched.mid(m.capturedStart(), tagEnd < 0 ? -1 : tagEnd - m.capturedStart());
+        QString insertion = QStringLiteral(" xmp:Rating=\"%1\"").arg(n);
+        if (!startTag.contains(QLatin1String("xmlns:xmp=")))
+            insertion += QStringLiteral(" xmlns:xmp=\"%1\"").arg(QLatin1String(xmpNamespace));
+        patched.insert(m.capturedEnd(), insertion);
+    }
+
+    // The patched text must parse, carry n, and keep every other property.
+    const auto after = parsedProperties(patched);
+    if (!after)
+        return std::nullopt;
+    auto withoutRating = [](QMap<QString, QString> properties) {
+        properties.remove(QStringLiteral("Xmp.xmp.Rating"));
+        return properties;
+    };
+    const auto rating = after->constFind(QStringLiteral("Xmp.xmp.Rating"));
+    if (rating == after->constEnd() || ExivEdit::parseRatingValue(*rating) != n
+        || withoutRating(*after) != withoutRating(*before))
+        return std::nullopt;
+    *failure = {};
+    return patched;
+}
+
+std::optional<int> embeddedRating(const QString &path)
+{
+    const auto tags = Metadata::readMetadata(path, {QStringLiteral("Xmp.xmp.Rating")});
+    if (!tags)
+        return std::nullopt;
+    const auto value = tags->value(QStringLiteral("Xmp.xmp.Rating"));
+    if (!value)
+        return std::nullopt;
+    // A value that is there but not a number counts as unrated, as other tools read it.
+    return clampRating(ExivEdit::parseRatingValue(*value).value_or(0));
+}
+
+int readRating(const QString &photo)
+{
+    const QString sidecar = sidecarPath(photo);
+    if (isSidecarFirst(suffixOf(photo))) {
+        if (const auto fromSidecar = sidecarRating(sidecar))
+            return *fromSidecar;
+        if (const auto inFile = embeddedRating(photo))
+            return *inFile;
+        return 0;
+    }
+    if (const auto inFile = embeddedRating(photo))
+        return *inFile;
+    return sidecarRating(sidecar).value_or(0);
+}
+
+Outcome writeRating(int n, const QString &photo)
+{
+    n = clampRating(n);
+    const QString target = SafeFile::writablePath(photo);
+    if (target.isEmpty())
+        return Failure::of(Failure::Kind::gone);
+    const QString sidecar = sidecarPath(photo);
+    const SafeFile::PathLocks::Guard guard = SafeFile::PathLocks::lock({target, sidecar});
+
+    // The photo must still be there: a rating queued before a rename fails
+    // rather than leave an orphan sidecar under the old name.
+    Failure failure;
+    if (!SafeFile::stampOf(target, &failure))
+        return failure;
+
+    Outcome outcome;
+    if (isWrittenInFile(suffixOf(photo))) {
+        outcome = writeInFile(n, target);
+        if (!outcome) {
+            if (sidecarHasRating(sidecar) && !sidecarBelongsToRaw(sidecar, photo)) {
+                if (const Outcome side = writeSidecar(n, sidecar))
+                    qCWarning(lcSafeFile, "rating sidecar %s left as it was: %s", qUtf8Printable(sidecar),
+                              qUtf8Printable(side->reason));
+            }
+        } else {
+            switch (outcome->kind) {
+            case Failure::Kind::gone:
+            case Failure::Kind::notRegular:
+            case Failure::Kind::changed:
+            case Failure::Kind::aborted:
+                return outcome;
+            default:
+                // A read-only photo, or one exiv2 cannot rewrite, is rated in its
+                // sidecar instead.
+                qCWarning(lcSafeFile, "rating %s in its sidecar: %s", qUtf8Printable(photo),
+                          qUtf8Printable(outcome->reason));
+                outcome = writeSidecar(n, sidecar);
+            }
+        }
+    } else {
+        outcome = writeSidecar(n, sidecar);
+    }
+    if (outcome)
+        return outcome;
+    if (readRating(photo) != n)
+        return Failure::of(Failure::Kind::verify);
+    return std::nullopt;
+}
+
+} // namespace XmpRating

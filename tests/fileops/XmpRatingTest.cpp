@@ -1,0 +1,365 @@
+// Star ratings on real files: every in-file format round-trips with its pixels
+// untouched, sidecars keep other tools' properties byte for byte, and sidecars
+// the program cannot read or understand are never replaced.
+
+#include "fileops/PngChunks.h"
+#include "fileops/XmpRating.h"
+
+#include "FileOpsTestSupport.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <sys/stat.h>
+
+using XmpRating::readRating;
+using XmpRating::writeRating;
+
+namespace {
+
+QByteArray chunkData(const QByteArray &png, const char *type)
+{
+    const auto chunks = PngChunks::parse(png);
+    if (!chunks)
+        return {};
+    for (const auto &c : *chunks) {
+        if (c.type == type)
+            return png.mid(c.offset, c.end() - c.offset);
+    }
+    return {};
+}
+
+// The changed bytes between two texts must be the rating value, or the
+// rating attribute (with its namespace) inserted.
+void expectOnlyRatingChanged(const QByteArray &before, const QByteArray &after, int n)
+{
+    qsizetype prefix = 0;
+    while (prefix < before.size() && prefix < after.size() && before[prefix] == after[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < before.size() - prefix && suffix < after.size() - prefix
+           && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+        ++suffix;
+    const QString removed = QString::fromUtf8(before.mid(prefix, before.size() - prefix - suffix));
+    const QString added = QString::fromUtf8(after.mid(prefix, after.size() - prefix - suffix));
+    const QRegularExpression value(QStringLiteral("^-?[0-9.]*$"));
+    const QRegularExpression inserted(QStringLiteral("^ xmp:Rating=\"%1\"( xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\")?$").arg(n));
+    const bool valueChanged = value.match(removed).hasMatch() && QRegularExpression(QStringLiteral("^[0-9]*$")).match(added).hasMatch();
+    // An insertion after a space may be reported shifted by that space.
+    const QString insertedText = added.startsWith(u' ') ? added : u' ' + added.trimmed();
+    const bool attributeAdded = removed.isEmpty() && inserted.match(insertedText).hasMatch()
+                                && (added.startsWith(u' ') || added.endsWith(u' '));
+    EXPECT_TRUE(valueChanged || attributeAdded) << "removed [" << removed.toStdString() << "] added ["
+                                                << added.toStdString() << "]";
+}
+
+class RatingFiles : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST(RatingRules, StarTextsTemplateAndSidecarNames)
+{
+    EXPECT_EQ(XmpRating::starText(3), QStringLiteral("★★★☆☆"));
+    EXPECT_EQ(XmpRating::starText(9), QStringLiteral("★★★★★"));
+    EXPECT_EQ(XmpRating::badgeText(2), QStringLiteral("★★"));
+    EXPECT_EQ(XmpRating::sidecarPath(QStringLiteral("/a/IMG_1234.CR2")), QStringLiteral("/a/IMG_1234.xmp"));
+    EXPECT_EQ(XmpRating::sidecarPath(QStringLiteral("/a/b.c.jpg")), QStringLiteral("/a/b.c.xmp"));
+    EXPECT_EQ(XmpRating::sidecarTemplate(4),
+              QByteArray("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\" x:xmptk=\"Glanto\">\n"
+                         " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+                         "  <rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"4\"/>\n"
+                         " </rdf:RDF>\n"
+                         "</x:xmpmeta>\n"));
+    EXPECT_TRUE(XmpRating::isSidecarFirst(QStringLiteral("heic")));
+    EXPECT_TRUE(XmpRating::isSidecarFirst(QStringLiteral("avif")));
+    EXPECT_FALSE(XmpRating::isSidecarFirst(QStringLiteral("dng")));
+}
+
+TEST(RatingRules, SidecarTextReadsUsualAndOtherForms)
+{
+    const auto t = [](const char *body) {
+        return QStringLiteral("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/"
+                              "22-rdf-syntax-ns#\">%1</rdf:RDF></x:xmpmeta>")
+            .arg(QLatin1String(body));
+    };
+    EXPECT_EQ(XmpRating::ratingInSidecarText(t("<rdf:Description xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"-1\"/>")), 0);
+    EXPECT_EQ(XmpRating::ratingInSidecarText(t("<rdf:Description xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"><xmp:Rating> 4 </xmp:Rating></rdf:Description>")), 4);
+    EXPECT_EQ(XmpRating::ratingInSidecarText(t("<rdf:Description xmlns:xap=\"http://ns.adobe.com/xap/1.0/\" xap:Rating='5.0'/>")), 5);
+    EXPECT_EQ(XmpRating::ratingInSidecarText(t("<rdf:Description rdf:about=\"\"/>")), std::nullopt);
+}
+
+TEST(RatingRules, PatcherUpdatesOtherFormsInPlaceAndRefusesTheUnknown)
+{
+    const QString head = QStringLiteral("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">");
+    const QString tail = QStringLiteral("</rdf:RDF></x:xmpmeta>");
+    SafeFile::Failure failure;
+    // Single quotes, another prefix, a decimal value: changed where they are, once.
+    for (const char *form : {"<rdf:Description xmlns:xmp='http://ns.adobe.com/xap/1.0/' xmp:Rating='2'/>",
+                             "<rdf:Description xmlns:xap=\"http://ns.adobe.com/xap/1.0/\" xap:Rating=\"2\"/>",
+                             "<rdf:Description xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"5.0\"/>",
+                             "<rdf:Description xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"><xmp:Rating>2</xmp:Rating></rdf:Description>"}) {
+        const QString text = head + QLatin1String(form) + tail;
+        const auto patched = XmpRating::patchSidecarText(text, 3, &failure);
+        ASSERT_TRUE(patched) << form;
+        EXPECT_EQ(patched->count(QLatin1String("Rating")), text.count(QLatin1String("Rating"))) << form;
+        EXPECT_EQ(XmpRating::ratingInSidecarText(*patched), 3) << form;
+        expectOnlyRatingChanged(text.toUtf8(), patched->toUtf8(), 3);
+    }
+    // A rating of another namespace (percent ratings) is not ours to change.
+    const QString microsoft = head
+        + QStringLiteral("<rdf:Description xmlns:MicrosoftPhoto=\"http://ns.microsoft.com/photo/1.0/\" MicrosoftPhoto:Rating=\"75\"/>")
+        + tail;
+    const auto added = XmpRating::patchSidecarText(microsoft, 4, &failure);
+    ASSERT_TRUE(added);
+    EXPECT_TRUE(added->contains(QLatin1String("MicrosoftPhoto:Rating=\"75\"")));
+    EXPECT_EQ(XmpRating::ratingInSidecarText(*added), 4);
+
+    // Not XMP, or XMP without a description to hold the property: refused.
+    EXPECT_FALSE(XmpRating::patchSidecarText(QStringLiteral("hello, world"), 3, &failure));
+    EXPECT_EQ(failure.kind, SafeFile::Failure::Kind::unrecognised);
+    EXPECT_FALSE(XmpRating::patchSidecarText(head + tail, 3, &failure));
+    EXPECT_FALSE(XmpRating::patchSidecarText(head + QStringLiteral("<rdf:Description xmp:Rating=\"2\">") + tail, 3, &failure));
+}
+
+TEST_F(RatingFiles, JpegRoundTripKeepsPixelsAndScanData)
+{
+    SKIP_WITHOUT_CORPUS("exif/Canon_40D.jpg");
+    const QString photo = copyCorpus(dir, QStringLiteral("exif/Canon_40D.jpg"), QStringLiteral("a.jpg"));
+    const QImage before = shown(photo);
+    const QByteArray original = bytesOf(photo);
+    ASSERT_FALSE(writeRating(4, photo));
+    EXPECT_EQ(readRating(photo), 4);
+    EXPECT_EQ(shown(photo), before);
+    // The compressed picture is copied, not re-encoded: the scan data is the same bytes.
+    const QByteArray after = bytesOf(photo);
+    // (The last start-of-scan: an EXIF thumbnail has one of its own.)
+    const qsizetype scan = original.lastIndexOf("\xFF\xDA");
+    ASSERT_GT(scan, 0);
+    EXPECT_TRUE(after.endsWith(original.mid(scan)));
+    ASSERT_FALSE(writeRating(0, photo));
+    EXPECT_EQ(readRating(photo), 0);
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("a.xmp"))));
+    EXPECT_EQ(folderNames(dir.path()), QStringList{QStringLiteral("a.jpg")});
+}
+
+TEST_F(RatingFiles, PngRoundTripLeavesExifChunkUntouched)
+{
+    SKIP_WITHOUT_CORPUS("exif/exif.png");
+    const QString photo = copyCorpus(dir, QStringLiteral("exif/exif.png"), QStringLiteral("p.png"));
+    const QByteArray exifBefore = chunkData(bytesOf(photo), "eXIf");
+    ASSERT_FALSE(exifBefore.isEmpty());
+    const QImage before = shown(photo);
+    ASSERT_FALSE(writeRating(5, photo));
+    EXPECT_EQ(readRating(photo), 5);
+    ASSERT_FALSE(writeRating(2, photo));
+    EXPECT_EQ(readRating(photo), 2);
+    const QByteArray after = bytesOf(photo);
+    EXPECT_TRUE(PngChunks::parse(after));
+    EXPECT_EQ(chunkData(after, "eXIf"), exifBefore);
+    EXPECT_EQ(shown(photo), before);
+    EXPECT_EQ(after.count("XML:com.adobe.xmp"), 1);
+}
+
+TEST_F(RatingFiles, PngMadeHereGetsOneXmpChunk)
+{
+    const QString photo = dir.filePath(QStringLiteral("made.png"));
+    ASSERT_TRUE(patternImage(40, 30).save(photo, "PNG"));
+    const QImage before = shown(photo);
+    ASSERT_FALSE(writeRating(3, photo));
+    EXPECT_EQ(readRating(photo), 3);
+    EXPECT_EQ(shown(photo), before);
+}
+
+TEST_F(RatingFiles, TiffAndDngRoundTrip)
+{
+    SKIP_WITHOUT_CORPUS("formats/hopper.tif");
+    SKIP_WITHOUT_CORPUS("raw/DNG.dng");
+    for (const auto &[relative, name] : {std::pair{"formats/hopper.tif", "t.tif"}, std::pair{"raw/DNG.dng", "d.dng"}}) {
+        const QString photo = copyCorpus(dir, QString::fromLatin1(relative), QString::fromLatin1(name));
+        const QImage before = shown(photo);
+        const auto header = Codec::probe(photo);
+        ASSERT_FALSE(writeRating(3, photo)) << relative;
+        EXPECT_EQ(readRating(photo), 3) << relative;
+        EXPECT_EQ(shown(photo), before) << relative;
+        const auto headerAfter = Codec::probe(photo);
+        ASSERT_TRUE(header && headerAfter);
+        EXPECT_EQ(headerAfter->storedSize, header->storedSize);
+        EXPECT_FALSE(QFile::exists(XmpRating::sidecarPath(photo))) << relative;
+    }
+}
+
+TEST_F(RatingFiles, HeicIsRatedInItsSidecarAndReadSidecarFirst)
+{
+    SKIP_WITHOUT_CORPUS("formats/sample.heic");
+    const QString photo = copyCorpus(dir, QStringLiteral("formats/sample.heic"), QStringLiteral("h.heic"));
+    const QByteArray original = bytesOf(photo);
+    ASSERT_FALSE(writeRating(3, photo));
+    EXPECT_EQ(bytesOf(dir.filePath(QStringLiteral("h.xmp"))), XmpRating::sidecarTemplate(3));
+    EXPECT_EQ(readRating(photo), 3);
+    ASSERT_FALSE(writeRating(1, photo));
+    EXPECT_EQ(readRating(photo), 1);
+    EXPECT_EQ(bytesOf(photo), original);
+}
+
+TEST_F(RatingFiles, AvifWithEmbeddedRatingReadsItsSidecarFirst)
+{
+    SKIP_WITHOUT_CORPUS("sidecar/avif_exif_xmp.avif");
+    const QString photo = copyCorpus(dir, QStringLiteral("sidecar/avif_exif_xmp.avif"), QStringLiteral("v.avif"));
+    EXPECT_EQ(readRating(photo), 5);
+    ASSERT_FALSE(writeRating(2, photo));
+    EXPECT_EQ(readRating(photo), 2);
+}
+
+TEST_F(RatingFiles, GoldenSidecarsKeepEveryOtherByte)
+{
+    SKIP_WITHOUT_CORPUS("raw/CanonRaw.cr2");
+    for (const char *golden : {"sidecar/digikam-example.xmp", "sidecar/jPhotoTagger-example.xmp",
+                               "sidecar/BlueSquare.xmp", "sidecar/IMG_5910.xmp"}) {
+        SCOPED_TRACE(golden);
+        const QString photo = copyCorpus(dir, QStringLiteral("raw/CanonRaw.cr2"), QStringLiteral("r.cr2"));
+        const QString sidecar = copyCorpus(dir, QString::fromLatin1(golden), QStringLiteral("r.xmp"));
+        const QByteArray before = bytesOf(sidecar);
+        ASSERT_FALSE(writeRating(4, photo));
+        const QByteArray after = bytesOf(sidecar);
+        EXPECT_EQ(readRating(photo), 4);
+        expectOnlyRatingChanged(before, after, 4);
+        // Rated again: the value changes where it now is, nothing is added.
+        ASSERT_FALSE(writeRating(1, photo));
+        EXPECT_EQ(bytesOf(sidecar).size(), after.size());
+        EXPECT_EQ(readRating(photo), 1);
+    }
+}
+
+TEST_F(RatingFiles, SidecarExivCannotParseIsRefusedUntouched)
+{
+    // ExifTool's torture packet (a typed top-level node, one prefix bound to
+    // two namespaces): the patch could not be checked, so it is not made.
+    SKIP_WITHOUT_CORPUS("sidecar/XMP6.xmp");
+    SKIP_WITHOUT_CORPUS("raw/CanonRaw.cr2");
+    const QString photo = copyCorpus(dir, QStringLiteral("raw/CanonRaw.cr2"), QStringLiteral("r.cr2"));
+    const QString sidecar = copyCorpus(dir, QStringLiteral("sidecar/XMP6.xmp"), QStringLiteral("r.xmp"));
+    const QByteArray before = bytesOf(sidecar);
+    EXPECT_EQ(readRating(photo), 2);
+    const auto failure = writeRating(4, photo);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, SafeFile::Failure::Kind::unrecognised);
+    EXPECT_EQ(bytesOf(sidecar), before);
+    EXPECT_EQ(folderNames(dir.path()), (QStringList{QStringLiteral("r.cr2"), QStringLiteral("r.xmp")}));
+}
+
+TEST_F(RatingFiles, UnreadableAndUtf16SidecarsAreLeftAloneWithAnError)
+{
+    SKIP_WITHOUT_CORPUS("raw/CanonRaw.cr2");
+    const QString photo = copyCorpus(dir, QStringLiteral("raw/CanonRaw.cr2"), QStringLiteral("r.cr2"));
+    const QString sidecar = dir.filePath(QStringLiteral("r.xmp"));
+
+    // UTF-16 with a byte-order mark: a valid XMP file in another encoding.
+    QByteArray utf16("\xFF\xFE", 2);
+    const QString text = QString::fromUtf8(XmpRating::sidecarTemplate(2));
+    utf16.append(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    ASSERT_TRUE(writeBytes(sidecar, utf16));
+    auto failure = writeRating(4, photo);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, SafeFile::Failure::Kind::unreadable);
+    EXPECT_FALSE(failure->reason.isEmpty());
+    EXPECT_EQ(bytesOf(sidecar), utf16);
+
+    // No permissions at all: not read, not replaced, even by a privileged user.
+    ASSERT_TRUE(writeBytes(sidecar, XmpRating::sidecarTemplate(2)));
+    ASSERT_EQ(::chmod(QFile::encodeName(sidecar).constData(), 0), 0);
+    failure = writeRating(4, photo);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, SafeFile::Failure::Kind::unreadable);
+    struct stat info;
+    ASSERT_EQ(::stat(QFile::encodeName(sidecar).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0u);
+    ::chmod(QFile::encodeName(sidecar).constData(), 0644);
+    EXPECT_EQ(bytesOf(sidecar), XmpRating::sidecarTemplate(2));
+
+    // Text that is not XMP is refused, not replaced by a fresh packet.
+    ASSERT_TRUE(writeBytes(sidecar, "notes the photographer keeps here\n"));
+    failure = writeRating(4, photo);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, SafeFile::Failure::Kind::unrecognised);
+    EXPECT_EQ(bytesOf(sidecar), QByteArray("notes the photographer keeps here\n"));
+    EXPECT_EQ(folderNames(dir.path()), (QStringList{QStringLiteral("r.cr2"), QStringLiteral("r.xmp")}));
+}
+
+TEST_F(RatingFiles, RawSidecarRulesAndZero)
+{
+    SKIP_WITHOUT_CORPUS("raw/CanonRaw.cr2");
+    SKIP_WITHOUT_CORPUS("exif/Canon_40D.jpg");
+    const QString raw = copyCorpus(dir, QStringLiteral("raw/CanonRaw.cr2"), QStringLiteral("IMG.CR2"));
+    const QString sidecar = dir.filePath(QStringLiteral("IMG.xmp"));
+    // 0 without a sidecar creates nothing.
+    ASSERT_FALSE(writeRating(0, raw));
+    EXPECT_FALSE(QFile::exists(sidecar));
+    ASSERT_FALSE(writeRating(2, raw));
+    EXPECT_EQ(bytesOf(sidecar), XmpRating::sidecarTemplate(2));
+    ASSERT_FALSE(writeRating(0, raw));
+    EXPECT_EQ(bytesOf(sidecar), XmpRating::sidecarTemplate(0));
+
+    // A JPEG of the same name is rated in-file; the RAW's sidecar is not its to change.
+    const QString jpeg = copyCorpus(dir, QStringLiteral("exif/Canon_40D.jpg"), QStringLiteral("IMG.jpg"));
+    EXPECT_TRUE(XmpRating::sidecarBelongsToRaw(sidecar, jpeg));
+    EXPECT_FALSE(XmpRating::sidecarBelongsToRaw(sidecar, raw));
+    ASSERT_FALSE(writeRating(5, jpeg));
+    EXPECT_EQ(XmpRating::embeddedRating(jpeg), 5);
+    EXPECT_EQ(bytesOf(sidecar), XmpRating::sidecarTemplate(0));
+}
+
+TEST_F(RatingFiles, JpegWithItsOwnSidecarUpdatesBoth)
+{
+    SKIP_WITHOUT_CORPUS("sidecar/IMG_5910.jpg");
+    const QString photo = copyCorpus(dir, QStringLiteral("sidecar/IMG_5910.jpg"), QStringLiteral("IMG_5910.jpg"));
+    const QString sidecar = copyCorpus(dir, QStringLiteral("sidecar/IMG_5910.xmp"), QStringLiteral("IMG_5910.xmp"));
+    ASSERT_FALSE(writeRating(1, photo));
+    EXPECT_EQ(XmpRating::embeddedRating(photo), 1);
+    EXPECT_EQ(XmpRating::ratingInSidecarText(QString::fromUtf8(bytesOf(sidecar))), 1);
+}
+
+TEST_F(RatingFiles, ReadOnlyJpegIsRatedThroughItsSidecar)
+{
+    const QString photo = dir.filePath(QStringLiteral("ro.jpg"));
+    ASSERT_TRUE(Codec::encode(patternImage(64, 48), photo, ImageFormat::jpeg, 90));
+    const QByteArray original = bytesOf(photo);
+    ASSERT_EQ(::chmod(QFile::encodeName(photo).constData(), 0444), 0);
+    ASSERT_FALSE(writeRating(3, photo));
+    EXPECT_EQ(bytesOf(photo), original);
+    EXPECT_EQ(readRating(photo), 3);
+    EXPECT_EQ(bytesOf(dir.filePath(QStringLiteral("ro.xmp"))), XmpRating::sidecarTemplate(3));
+}
+
+TEST_F(RatingFiles, WhatIsNotARegularFileIsNeverWritten)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.jpg")));
+    auto failure = writeRating(3, dir.filePath(QStringLiteral("folder.jpg")));
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, SafeFile::Failure::Kind::notRegular);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe.jpg"))).constData(), 0644), 0);
+    failure = writeRating(3, dir.filePath(QStringLiteral("pipe.jpg")));
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, SafeFile::Failure::Kind::notRegular);
+    failure = writeRating(3, dir.filePath(QStringLiteral("missing.jpg")));
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, SafeFile::Failure::Kind::gone);
+    EXPECT_EQ(folderNames(dir.path()), (QStringList{QStringLiteral("folder.jpg"), QStringLiteral("pipe.jpg")}));
+}
+
+TEST_F(RatingFiles, ExivToolReadsWhatWeWrote)
+{
+    if (QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("command -v exiv2 >/dev/null")}) != 0)
+        GTEST_SKIP() << "the exiv2 command-line tool is not installed";
+    const QString photo = dir.filePath(QStringLiteral("x.jpg"));
+    ASSERT_TRUE(Codec::encode(patternImage(64, 48), photo, ImageFormat::jpeg, 90));
+    ASSERT_FALSE(writeRating(3, photo));
+    QProcess exiv;
+    exiv.start(QStringLiteral("exiv2"), {QStringLiteral("-q"), QStringLiteral("-K"), QStringLiteral("Xmp.xmp.Rating"),
+                                         QStringLiteral("-Pv"), photo});
+    ASSERT_TRUE(exiv.waitForFinished());
+    EXPECT_EQ(exiv.readAllStandardOutput().trimmed(), QByteArray("3"));
+}
