@@ -8,6 +8,7 @@
 // (default: all).
 #include "BenchAnalysisImage.h"
 
+#include "cleanup/EyeCascade.h"
 #include "cleanup/FaceEyes.h"
 #include "cleanup/FaceEyesDetector.h"
 #include "cleanup/FeaturePrint.h"
@@ -117,38 +118,49 @@ QString faceSizes(FaceEyesDetector &detector, const QImage &image)
 
 void eyes(ImageAnalyzer &analyzer)
 {
-    std::printf("\n== Closed eyes (rule: open < 0.19; eyes >= 24 px: open < 0.32 and edge balance < 0.25; "
-                "smaller: open < 0.36 and dark < 0.14) ==\n");
+    std::printf("\n== Closed eyes over every corpus folder (a photo is closed-eyed when it is in faces-closed) ==\n");
     std::printf("%-44s %5s %6s  %s\n", "file", "faces", "closed", "per face openness/darkness");
-    int truePos = 0, falsePos = 0, falseNeg = 0, trueNeg = 0, noFace = 0;
+    int truePos = 0, falsePos = 0, falseNeg = 0, noFace = 0;
     FaceEyesDetector sizer;
-    for (const QString &folder : {QStringLiteral("faces-open"), QStringLiteral("faces-closed")}) {
+    QStringList folders = QDir(corpus).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    QStringList summary;
+    for (const QString &folder : folders) {
         const bool expectClosed = folder == "faces-closed";
+        const bool eyeFolder = folder.startsWith("faces-");
+        int tp = 0, fp = 0, fn = 0, photos = 0, withEyes = 0;
         for (const QString &path : files(folder)) {
             const QImage image = load(path, 1280, filter);
             if (image.isNull())
                 continue;
+            ++photos;
             const ImageMeasures m = analyzer.measure(image);
             const bool flagged = !m.closedFaces.isEmpty();
-            if (m.eyeOpenness.isEmpty())
+            withEyes += !m.eyeOpenness.isEmpty();
+            if (m.eyeOpenness.isEmpty() && eyeFolder)
                 ++noFace;
             if (flagged && expectClosed)
-                ++truePos;
+                ++tp;
             else if (flagged)
-                ++falsePos;
+                ++fp;
             else if (expectClosed)
-                ++falseNeg;
-            else
-                ++trueNeg;
-            std::printf("%-44s %5d %6lld %s%s   [%s ]\n", qPrintable(folder + "/" + QFileInfo(path).fileName()), m.faceCount,
-                        qlonglong(m.closedFaces.size()), qPrintable(faceText(m)),
-                        flagged != expectClosed ? "   <- wrong" : "", qPrintable(faceSizes(sizer, image)));
+                ++fn;
+            if (eyeFolder || flagged != expectClosed)
+                std::printf("%-44s %5d %6lld %s%s   [%s ]\n", qPrintable(folder + "/" + QFileInfo(path).fileName()), m.faceCount,
+                            qlonglong(m.closedFaces.size()), qPrintable(faceText(m)),
+                            flagged != expectClosed ? "   <- wrong" : "", qPrintable(faceSizes(sizer, image)));
         }
+        truePos += tp;
+        falsePos += fp;
+        falseNeg += fn;
+        summary << QString::asprintf("  %-14s %3d photos, %3d with examined eyes: %s", qPrintable(folder), photos, withEyes,
+                                     expectClosed ? qPrintable(QString::asprintf("%d of %d flagged", tp, tp + fn))
+                                                  : qPrintable(QString::asprintf("%d open-eyed flagged", fp)));
     }
+    std::printf("per folder:\n%s\n", qPrintable(summary.join('\n')));
     const double precision = truePos + falsePos ? double(truePos) / (truePos + falsePos) : 1.0;
     const double recall = truePos + falseNeg ? double(truePos) / (truePos + falseNeg) : 0.0;
     std::printf("closed eyes: precision %.3f (%d of %d flagged), recall %.3f (%d of %d closed-eyed photos); "
-                "open-eyed photos flagged: %d; photos without an examined face: %d\n",
+                "open-eyed photos flagged: %d; eye-folder photos without an examined face: %d\n",
                 precision, truePos, truePos + falsePos, recall, truePos, truePos + falseNeg, falsePos, noFace);
 }
 
@@ -169,22 +181,30 @@ void forEachFaceWithEyes(FaceEyesDetector &detector, const QString &folder,
     }
 }
 
-// The three eye measures of every judged face of the corpus, to set their rule by.
+// The eye measures of every judged face of the corpus, with the open-eye cascade's
+// answer for each eye (windows passing every stage, and the most stages passed), to
+// set their rule by.
 void eyeCues()
 {
-    std::printf("\n== Eye measures per face (larger of the two eyes) ==\n%-12s %-40s %4s  %6s  %6s  %6s\n", "folder", "file",
-                "eye", "open", "dark", "balance");
+    std::printf("\n== Eye measures per face (larger of the two eyes; cascade: hits/deepest per eye) ==\n"
+                "%-12s %-40s %4s  %6s  %6s  %6s  %s\n", "folder", "file", "eye", "open", "dark", "balance", "cascade L, R");
     FaceEyesDetector detector;
+    const EyeCascade *cascade = EyeCascade::shared();
     const QStringList folders = QDir(corpus).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString &folder : folders) {
         forEachFaceWithEyes(detector, folder, [&](const QString &path, const QImage &, const GreyImage &grey, const DetectedFace &f) {
             const double ew = std::min(eyeBox(f.leftEye).width(), eyeBox(f.rightEye).width());
-            if (ew < FaceRules::minEyeWidth)
+            if (ew < FaceRules::minEyeWidth || (f.yaw && std::abs(*f.yaw) > FaceRules::maxEyeYaw))
                 return;
-            std::printf("%-12s %-40s %4.0f  %6.3f  %6.3f  %6.3f\n", qPrintable(folder), qPrintable(QFileInfo(path).fileName()), ew,
+            QString answer;
+            if (cascade) {
+                const auto l = cascade->respond(grey, f.leftEye), r = cascade->respond(grey, f.rightEye);
+                answer = QString::asprintf("%3d/%2d %3d/%2d of %d", l.hits, l.deepest, r.hits, r.deepest, l.windows);
+            }
+            std::printf("%-12s %-40s %4.0f  %6.3f  %6.3f  %6.3f  %s\n", qPrintable(folder), qPrintable(QFileInfo(path).fileName()), ew,
                         std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye)),
                         std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box)),
-                        std::max(eyeEdgeBalance(grey, f.leftEye), eyeEdgeBalance(grey, f.rightEye)));
+                        std::max(eyeEdgeBalance(grey, f.leftEye), eyeEdgeBalance(grey, f.rightEye)), qPrintable(answer));
         });
     }
 }

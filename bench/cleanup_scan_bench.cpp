@@ -7,7 +7,9 @@
 //   3. hashing throughput of fileDigest against `openssl dgst -sha256` on the
 //      same files (both from the page cache).
 //
-// Usage: glanto_cleanup_scan_bench [--count N] [--dir DIR]
+// Usage: glanto_cleanup_scan_bench [--count N] [--dir DIR] [--faces SHARE]
+// --faces sets the share of photos with a portrait (default a third); face detection
+// dominates the scan, so a face-heavy folder (--faces 0.67) is the harder case.
 // With --dir the photos are kept there and reused by the next run; otherwise
 // they go to a temporary folder that is removed at the end.
 #include "cleanup/CleanupScanner.h"
@@ -40,6 +42,14 @@
 
 namespace {
 
+double faceShare = 1.0 / 3.0;
+
+// Photo i shows a face when the running count of face photos steps up at i.
+bool showsFace(int i)
+{
+    return int((i + 1) * faceShare) > int(i * faceShare);
+}
+
 constexpr int photoWidth = 4000;
 constexpr int photoHeight = 3000;
 
@@ -53,8 +63,8 @@ QStringList corpusPhotos(const QString &sub)
 }
 
 // One 12 MP photo: a corpus scene enlarged with a shift of its own, a tinted
-// patch and a number, and for every third one a portrait pasted in so that the
-// face detector has real work. No two files share pixels or sizes.
+// patch and a number, and for a share of them (faceShare) a portrait pasted in so
+// that the face detector has real work. No two files share pixels or sizes.
 bool makePhoto(const QString &path, int i, const QStringList &scenes, const QStringList &faces)
 {
     const QImage scene = Codec::decodeFull(scenes.at(i % scenes.size()));
@@ -65,8 +75,8 @@ bool makePhoto(const QString &path, int i, const QStringList &scenes, const QStr
                        .copy(shift, shift / 2, photoWidth, photoHeight)
                        .convertToFormat(QImage::Format_RGB32);
     QPainter painter(&photo);
-    if (i % 3 == 0 && !faces.isEmpty()) {
-        const QImage face = Codec::decodeFull(faces.at((i / 3) % faces.size()));
+    if (showsFace(i) && !faces.isEmpty()) {
+        const QImage face = Codec::decodeFull(faces.at(i % faces.size()));
         if (!face.isNull()) {
             const int height = 900 + (i % 5) * 150;
             const QImage portrait = face.scaledToHeight(height, Qt::SmoothTransformation);
@@ -156,6 +166,8 @@ int main(int argc, char **argv)
             count = std::max(2, atoi(argv[++i]));
         else if (arg == "--dir" && i + 1 < argc)
             keep = QString::fromLocal8Bit(argv[++i]);
+        else if (arg == "--faces" && i + 1 < argc)
+            faceShare = std::clamp(atof(argv[++i]), 0.0, 1.0);
     }
     QTemporaryDir temporary;
     const QString dir = keep.isEmpty() ? temporary.path() : keep;
@@ -167,8 +179,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "could not make the photos in %s\n", qPrintable(dir));
         return 1;
     }
-    std::printf("folder: %d photos of %dx%d in %s (made in %.1f s)\n", count, photoWidth, photoHeight,
-                qPrintable(dir), timer.nsecsElapsed() / 1e9);
+    int withFaces = 0;
+    for (int i = 0; i < count; ++i)
+        withFaces += showsFace(i);
+    std::printf("folder: %d photos of %dx%d, %d with a portrait, in %s (made in %.1f s)\n", count, photoWidth,
+                photoHeight, withFaces, qPrintable(dir), timer.nsecsElapsed() / 1e9);
 
     FolderModel model;
     model.load(dir);

@@ -1,5 +1,6 @@
 #include "FaceEyes.h"
 
+#include "EyeCascade.h"
 #include "ImageMeasures.h"
 
 #include <algorithm>
@@ -151,6 +152,12 @@ std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &
 
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures)
 {
+    judgeFaces(grey, faces, measures, EyeCascade::shared());
+}
+
+void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures,
+                const EyeCascade *cascade)
+{
     measures.faceCount = 0;
     measures.faceSharpness.reset();
     measures.closedFaces.clear();
@@ -183,7 +190,10 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         measures.eyeOpenness.append(open);
         measures.eyeDarkness.append(dark);
         const std::optional<float> balance = faceEdgeBalance(grey, face);
-        const bool closed = FaceRules::eyesShut(open, dark, balance);
+        std::optional<int> hits;
+        if (cascade)
+            hits = std::max(cascade->respond(grey, face.leftEye).hits, cascade->respond(grey, face.rightEye).hits);
+        const bool closed = FaceRules::eyesShut(open, dark, balance, hits);
         if (closed) {
             measures.closedFaces.append(QRectF(box.x() / grey.width, box.y() / grey.height,
                                                box.width() / grey.width, box.height() / grey.height));

@@ -8,6 +8,7 @@
 #include <vips/vips8>
 
 #include <QDebug>
+#include <QFile>
 
 #include <mutex>
 
@@ -60,6 +61,74 @@ QImage toQImage(VImage image)
     return out;
 }
 
+
+// The ICC profile of a JP2 file's colour specification box. libvips 8.14 reads the
+// header through OpenJPEG, which hands the profile over only with the decoded pixels,
+// so the image libvips gives us carries none: an eciRGB or Adobe RGB JPEG 2000 would
+// be shown as if it were sRGB. The boxes are walked here instead: the header box
+// ('jp2h') holds 'colr' boxes, and those with method 2 (restricted ICC) or 3 (any
+// ICC) carry a profile after three bytes of method, precedence and approximation.
+QByteArray jp2ColourProfile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    // Reads the box header at `at`; false at the end or on a malformed box.
+    const auto boxAt = [&file](qint64 at, qint64 end, qint64 &contentStart, qint64 &boxEnd, QByteArray &type) {
+        if (at + 8 > end || !file.seek(at))
+            return false;
+        const QByteArray head = file.read(8);
+        if (head.size() != 8)
+            return false;
+        const auto u32 = [](const QByteArray &b, int i) {
+            return quint64(uchar(b[i])) << 24 | quint64(uchar(b[i + 1])) << 16 | quint64(uchar(b[i + 2])) << 8 | quint64(uchar(b[i + 3]));
+        };
+        quint64 length = u32(head, 0);
+        type = head.mid(4, 4);
+        contentStart = at + 8;
+        if (length == 1) {
+            const QByteArray large = file.read(8);
+            if (large.size() != 8)
+                return false;
+            length = u32(large, 0) << 32 | u32(large, 4);
+            contentStart = at + 16;
+        } else if (length == 0) {
+            length = quint64(end - at);
+        }
+        if (length < quint64(contentStart - at) || length > quint64(end - at))
+            return false;
+        boxEnd = at + qint64(length);
+        return true;
+    };
+    const qint64 size = file.size();
+    qint64 at = 0, content = 0, boxEnd = 0;
+    QByteArray type;
+    // Only a JP2 file (its signature box first) is walked, and only its first boxes.
+    if (!boxAt(0, size, content, boxEnd, type) || type != "jP  ")
+        return {};
+    for (int boxes = 0; boxes < 64 && boxAt(at, size, content, boxEnd, type); ++boxes) {
+        if (type == "jp2c")
+            break;    // the codestream: the header box comes before it
+        if (type == "jp2h") {
+            qint64 inner = content, innerContent = 0, innerEnd = 0;
+            QByteArray innerType;
+            for (int boxes = 0; boxes < 64 && boxAt(inner, boxEnd, innerContent, innerEnd, innerType); ++boxes) {
+                // A profile is a few kilobytes; a megabyte bounds a hostile length.
+                if (innerType == "colr" && innerEnd - innerContent > 3 && innerEnd - innerContent < (1 << 20)
+                    && file.seek(innerContent)) {
+                    const QByteArray body = file.read(innerEnd - innerContent);
+                    const int method = body.size() > 3 ? uchar(body[0]) : 0;
+                    if ((method == 2 || method == 3) && body.size() > 3 + 128)
+                        return body.mid(3);
+                }
+                inner = innerEnd;
+            }
+            return {};
+        }
+        at = boxEnd;
+    }
+    return {};
+}
 } // namespace
 
 namespace CodecDetail {
@@ -142,11 +211,19 @@ QImage vipsDecode(const QString &path, ImageFormat format, int maxPixelSize)
                            // in 8.14; target never exceeds the image, so both is safe.
                            ->set("size", format == ImageFormat::jp2 ? VIPS_SIZE_BOTH : VIPS_SIZE_DOWN);
         // Only an embedded profile is converted, colorimetrically: an sRGB-to-sRGB
-        // pass with the perceptual intent of vips' v4 profile lifts black to 16.
-        if (!vipsIccProfile(path).isEmpty())
+        // pass with the perceptual intent of vips' v4 profile lifts black to 16. A JPEG
+        // 2000's profile is one libvips does not see; lcms2 converts it afterwards, as
+        // it does a JPEG's.
+        const QByteArray jp2Profile = format == ImageFormat::jp2 ? jp2ColourProfile(path) : QByteArray();
+        if (jp2Profile.isEmpty() && !vipsIccProfile(path).isEmpty())
             options = options->set("export_profile", "srgb")->set("intent", VIPS_INTENT_RELATIVE);
         VImage thumb = VImage::thumbnail(path.toUtf8().constData(), target, options);
-        return toQImage(thumb);
+        // lcms2 converts opaque pixels only (as for JPEG); a JPEG 2000 with alpha keeps its colours.
+        const bool opaque = thumb.bands() == 1 || thumb.bands() == 3;
+        QImage image = toQImage(thumb);
+        if (!jp2Profile.isEmpty() && opaque && !image.isNull())
+            iccToSrgbInPlace(image, jp2Profile);
+        return image;
     } catch (const VError &) {
         clearError();
         return {};
@@ -190,7 +267,7 @@ QByteArray vipsIccProfile(const QString &path)
         VImage image = VImage::new_from_file(path.toUtf8().constData(),
                                              VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
         if (image.get_typeof(VIPS_META_ICC_NAME) == 0)
-            return {};
+            return jp2ColourProfile(path);
         size_t length = 0;
         const void *data = image.get_blob(VIPS_META_ICC_NAME, &length);
         return QByteArray(static_cast<const char *>(data), qsizetype(length));

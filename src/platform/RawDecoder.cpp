@@ -110,11 +110,16 @@ QImage embeddedJpegInPlace(LibRaw &raw, const QString &path, int maxPixelSize, C
     return CodecDetail::jpegDecode(data, size_t(length), maxPixelSize, false, quality, orientationOfFlip(s.flip));
 }
 
-QImage embeddedPreview(LibRaw &raw, const QString &path, int maxPixelSize, Codec::ScaleQuality quality)
+// The camera's JPEG preview when it is at least as large as asked for (or as the
+// image, when that is smaller); with anySize, whatever its size.
+QImage embeddedPreview(LibRaw &raw, const QString &path, int maxPixelSize, Codec::ScaleQuality quality,
+                       bool anySize = false)
 {
-    QImage inPlace = embeddedJpegInPlace(raw, path, maxPixelSize, quality);
-    if (!inPlace.isNull())
-        return inPlace;
+    if (!anySize) {
+        QImage inPlace = embeddedJpegInPlace(raw, path, maxPixelSize, quality);
+        if (!inPlace.isNull())
+            return inPlace;
+    }
     try {
         if (raw.unpack_thumb() != LIBRAW_SUCCESS)
             return {};
@@ -131,7 +136,7 @@ QImage embeddedPreview(LibRaw &raw, const QString &path, int maxPixelSize, Codec
     const auto &s = raw.imgdata.sizes;
     const int imageSide = std::max<int>(s.width, s.height);
     const int wanted = std::min(maxPixelSize, imageSide);
-    if (std::max(facts->size.width(), facts->size.height()) < wanted)
+    if (!anySize && std::max(facts->size.width(), facts->size.height()) < wanted)
         return {};
     return CodecDetail::jpegDecode(data, thumb.tlength, maxPixelSize, false, quality, orientationOfFlip(s.flip));
 }
@@ -281,7 +286,18 @@ QImage rawDecode(const QString &path, int maxPixelSize, bool full, Codec::ScaleQ
         if (!raw)
             return {};
     }
-    return develop(*raw, maxPixelSize, quality);
+    QImage developed = develop(*raw, maxPixelSize, quality);
+    if (!developed.isNull())
+        return developed;
+    // The sensor data does not develop (cut short, or a layout this LibRaw does not
+    // know): the camera's preview is shown however small, rather than nothing.
+    raw.reset();
+    raw = openRaw(path);
+    QImage small = raw ? embeddedPreview(*raw, path, maxPixelSize, quality, true) : QImage();
+    raw.reset();
+    if (small.isNull())
+        small = exiv2Preview(path, maxPixelSize, quality);
+    return small;
 }
 
 } // namespace CodecDetail

@@ -18,6 +18,8 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 
+#include <lcms2.h>
+#include <vips/vips8>
 #include <turbojpeg.h>
 
 #include <cmath>
@@ -170,6 +172,147 @@ TEST(CodecCorpus, RawFilesDecodeFromTheirPreviewOrLibRaw)
     const QImage r6 = Codec::decodeScaled(corpus("raw/Canon-R6-pruned.CR3"), 512, false);
     ASSERT_FALSE(r6.isNull());
     EXPECT_EQ(r6.size(), QSize(512, 341));
+}
+
+// The cleanup analysis decodes every RAW at 1280 px from its embedded preview. A preview
+// that is only a thumbnail (the Panasonic's is 8 x 8 px, the Fujifilm's 160 x 120) sends
+// the file to LibRaw's own half-size development; when the sensor data cannot be
+// developed either (both files are cut short for a metadata test suite), the camera's
+// preview is still shown, however small, rather than nothing.
+TEST(CodecCorpus, EveryRawFileGivesAnAnalysisImage)
+{
+    for (const CorpusEntry &e : corpusEntries("raw")) {
+        SCOPED_TRACE(e.relative.toStdString());
+        // Its image data and both previews are cut to a few bytes: nothing to show.
+        if (e.relative == "raw/CanonRaw.cr2")
+            continue;
+        const QImage image = Codec::decodeScaled(e.path, 1280, true);
+        EXPECT_FALSE(image.isNull());
+        if (image.isNull())
+            continue;
+        EXPECT_EQ(image.format(), QImage::Format_RGBA8888_Premultiplied);
+        EXPECT_LE(std::max(image.width(), image.height()), 1280);
+    }
+    // The Fujifilm's sensor data cannot be developed: its 160 x 120 camera preview stands in.
+    const QImage raf = Codec::decodeScaled(corpus("raw/FujiFilm.raf"), 1280, true);
+    ASSERT_FALSE(raf.isNull());
+    EXPECT_EQ(raf.size(), QSize(160, 120));
+}
+
+
+namespace {
+
+// An RGB profile like eciRGB v2: ICC version 2, D50 white, the ECI primaries and an
+// L* tone curve (a table, which no parametric curve matches).
+QByteArray lStarRgbProfile()
+{
+    std::vector<cmsUInt16Number> table(1024);
+    for (size_t i = 0; i < table.size(); ++i) {
+        const double l = 100.0 * double(i) / double(table.size() - 1);
+        const double y = l > 8.0 ? std::pow((l + 16.0) / 116.0, 3.0) : l / 903.3;
+        table[i] = cmsUInt16Number(std::lround(std::clamp(y, 0.0, 1.0) * 65535.0));
+    }
+    cmsToneCurve *curve = cmsBuildTabulatedToneCurve16(nullptr, cmsUInt32Number(table.size()), table.data());
+    cmsToneCurve *curves[3] = {curve, curve, curve};
+    const cmsCIExyYTRIPLE primaries = {{0.67, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.14, 0.08, 1.0}};
+    cmsHPROFILE profile = cmsCreateRGBProfile(cmsD50_xyY(), &primaries, curves);
+    cmsFreeToneCurve(curve);
+    cmsSetProfileVersion(profile, 2.1);
+    cmsMLU *description = cmsMLUalloc(nullptr, 1);
+    cmsMLUsetASCII(description, "en", "US", "L-star RGB test (eciRGB v2 alike)");
+    cmsWriteTag(profile, cmsSigProfileDescriptionTag, description);
+    cmsMLUfree(description);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    QByteArray bytes(qsizetype(size), 0);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+QByteArray box(const char *type, const QByteArray &content)
+{
+    return be32(quint32(8 + content.size())) + QByteArray(type, 4) + content;
+}
+
+// The same JP2 file with its colour specification replaced by an ICC profile (method 2,
+// "restricted ICC"). Boxes are walked at the top level and inside the header box.
+QByteArray withJp2Profile(const QByteArray &jp2, const QByteArray &icc)
+{
+    QByteArray out;
+    for (qsizetype at = 0; at + 8 <= jp2.size();) {
+        const quint32 length = qFromBigEndian<quint32>(jp2.constData() + at);
+        const QByteArray type = jp2.mid(at + 4, 4);
+        const qsizetype end = length == 0 ? jp2.size() : at + qsizetype(length);
+        if (type != "jp2h") {
+            out += jp2.mid(at, end - at);
+        } else {
+            QByteArray header;
+            for (qsizetype in = at + 8; in + 8 <= end;) {
+                const quint32 inner = qFromBigEndian<quint32>(jp2.constData() + in);
+                if (jp2.mid(in + 4, 4) != "colr")
+                    header += jp2.mid(in, inner);
+                in += inner;
+            }
+            header += box("colr", QByteArray("\x02\x00\x00", 3) + icc);
+            out += box("jp2h", header);
+        }
+        at = end;
+    }
+    return out;
+}
+
+} // namespace
+
+// libvips 8.14 does not see the ICC profile of a JPEG 2000 (OpenJPEG hands it over only
+// with the pixels): the colour box is read here and lcms2 converts, as for a JPEG. A
+// grey of 128 in an L*-encoded space (eciRGB v2) is L* 50, which sRGB writes as 119.
+TEST(Codec, Jpeg2000WithAnEmbeddedProfileIsConvertedToSrgb)
+{
+    QTemporaryDir dir;
+    Codec::initialize();
+    std::vector<uchar> rgb(size_t(96) * 64 * 3);
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 96; ++x) {
+            uchar *p = &rgb[(size_t(y) * 96 + x) * 3];
+            p[0] = x < 64 ? 128 : 200;
+            p[1] = x < 64 ? 128 : 60;
+            p[2] = x < 64 ? 128 : 40;
+        }
+    }
+    const QString plain = dir.filePath("plain.jp2");
+    vips::VImage::new_from_memory(rgb.data(), rgb.size(), 96, 64, 3, VIPS_FORMAT_UCHAR)
+            .jp2ksave(plain.toUtf8().constData(), vips::VImage::option()->set("lossless", true));
+    QFile in(plain);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray icc = lStarRgbProfile();
+    const QString profiled = writeFile(dir, "eciRGB.jp2", withJp2Profile(in.readAll(), icc));
+
+    EXPECT_EQ(Codec::colorProfileName(profiled), QStringLiteral("L-star RGB test (eciRGB v2 alike)"));
+    const QImage before = Codec::decodeScaled(plain, 1280, true);
+    const QImage after = Codec::decodeScaled(profiled, 1280, true);
+    ASSERT_FALSE(before.isNull());
+    ASSERT_FALSE(after.isNull());
+    ASSERT_EQ(after.size(), QSize(96, 64));
+    EXPECT_NEAR(qRed(before.pixel(16, 32)), 128, 2);
+
+    // What lcms2 makes of the two colours, computed here on its own.
+    cmsHPROFILE from = cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size()));
+    cmsHPROFILE to = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM transform = cmsCreateTransform(from, TYPE_RGB_8, to, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    const uchar colours[2][3] = {{128, 128, 128}, {200, 60, 40}};
+    uchar expected[2][3] = {};
+    cmsDoTransform(transform, colours, expected, 2);
+    cmsDeleteTransform(transform);
+    cmsCloseProfile(from);
+    cmsCloseProfile(to);
+    EXPECT_NEAR(expected[0][0], 119, 2);
+    for (int i = 0; i < 2; ++i) {
+        const QColor got = after.pixelColor(i == 0 ? 16 : 80, 32);
+        EXPECT_NEAR(got.red(), expected[i][0], 3) << i;
+        EXPECT_NEAR(got.green(), expected[i][1], 3) << i;
+        EXPECT_NEAR(got.blue(), expected[i][2], 3) << i;
+    }
 }
 
 TEST(CodecCorpus, AnimationsPlayGifThroughLibvipsAndApngThroughOurReader)

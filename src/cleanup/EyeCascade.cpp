@@ -1,0 +1,354 @@
+#include "EyeCascade.h"
+
+#include <QFile>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+struct Rect {
+    int x, y, w, h;
+    float weight;
+};
+
+struct Feature {
+    Rect rects[3];
+    int count = 0;
+};
+
+// One node of a weak classifier's tree. A child index above 0 is another node of the
+// same tree; 0 or below is the leaf -index.
+struct Node {
+    int left, right, feature;
+    float threshold;
+};
+
+struct Weak {
+    QVector<Node> nodes;
+    QVector<float> leaves;
+};
+
+struct Stage {
+    float threshold = 0;
+    QVector<Weak> weaks;
+};
+
+// Integral images of a small float patch: sums and sums of squares, one row and one
+// column of zeros in front.
+struct Integral {
+    int width = 0, height = 0;
+    std::vector<double> sum, square;
+
+    void build(const std::vector<float> &pixels, int w, int h)
+    {
+        width = w;
+        height = h;
+        sum.assign(size_t(w + 1) * (h + 1), 0.0);
+        square.assign(size_t(w + 1) * (h + 1), 0.0);
+        for (int y = 0; y < h; ++y) {
+            double rowSum = 0, rowSquare = 0;
+            for (int x = 0; x < w; ++x) {
+                const double v = pixels[size_t(y) * w + x];
+                rowSum += v;
+                rowSquare += v * v;
+                sum[size_t(y + 1) * (w + 1) + x + 1] = sum[size_t(y) * (w + 1) + x + 1] + rowSum;
+                square[size_t(y + 1) * (w + 1) + x + 1] = square[size_t(y) * (w + 1) + x + 1] + rowSquare;
+            }
+        }
+    }
+    double boxSum(const std::vector<double> &table, int x, int y, int w, int h) const
+    {
+        const int stride = width + 1;
+        return table[size_t(y + h) * stride + x + w] - table[size_t(y) * stride + x + w]
+               - table[size_t(y + h) * stride + x] + table[size_t(y) * stride + x];
+    }
+};
+
+QVector<double> numbers(const QString &text)
+{
+    QVector<double> out;
+    for (const QStringView part : QStringView(text).split(u' ', Qt::SkipEmptyParts)) {
+        const QStringView trimmed = part.trimmed();
+        if (trimmed.isEmpty())
+            continue;
+        bool ok = false;
+        const double v = trimmed.toDouble(&ok);
+        if (!ok)
+            return {};
+        out.append(v);
+    }
+    return out;
+}
+
+// Mean grey over a square of side `size` centred on (x, y), from up to 4 x 4 bilinear
+// samples, so that a window larger than the cascade's is averaged down; more samples
+// would only cost time on large eyes (a 145 px eye reads 7 to 16 px per window pixel).
+float areaMean(const GreyImage &grey, double x, double y, double size)
+{
+    const int k = std::clamp(int(std::ceil(size)), 1, 4);
+    double total = 0;
+    for (int j = 0; j < k; ++j) {
+        for (int i = 0; i < k; ++i) {
+            const double sx = std::clamp(x + ((i + 0.5) / k - 0.5) * size - 0.5, 0.0, grey.width - 1.0);
+            const double sy = std::clamp(y + ((j + 0.5) / k - 0.5) * size - 0.5, 0.0, grey.height - 1.0);
+            const int x0 = std::min(int(sx), std::max(0, grey.width - 2));
+            const int y0 = std::min(int(sy), std::max(0, grey.height - 2));
+            const int x1 = std::min(x0 + 1, grey.width - 1);
+            const int y1 = std::min(y0 + 1, grey.height - 1);
+            const double ax = sx - x0, ay = sy - y0;
+            const double top = grey.at(x0, y0) + (grey.at(x1, y0) - grey.at(x0, y0)) * ax;
+            const double bottom = grey.at(x0, y1) + (grey.at(x1, y1) - grey.at(x0, y1)) * ax;
+            total += top + (bottom - top) * ay;
+        }
+    }
+    return float(total / (k * k));
+}
+
+} // namespace
+
+struct EyeCascade::Private {
+    int width = 0, height = 0;
+    QVector<Stage> stages;
+    QVector<Feature> features;
+
+    // Stages passed by the window whose top-left corner is (x, y) of the integral.
+    int evaluate(const Integral &in, int x, int y) const
+    {
+        // The window's variance is taken inside a one-pixel border, as the cascade was
+        // trained; a window flatter than a grey deviation of 10 is no eye (OpenCV rejects
+        // it the same way before the first stage).
+        const int nw = width - 2, nh = height - 2;
+        const double area = double(nw) * nh;
+        const double s = in.boxSum(in.sum, x + 1, y + 1, nw, nh);
+        const double sq = in.boxSum(in.square, x + 1, y + 1, nw, nh);
+        const double spread = area * sq - s * s;
+        if (!(spread > 0))
+            return 0;
+        const double norm = std::sqrt(spread);
+        if (area / norm >= 0.1)
+            return 0;
+        const double factor = 1.0 / norm;
+        int passed = 0;
+        for (const Stage &stage : stages) {
+            double total = 0;
+            for (const Weak &weak : stage.weaks) {
+                int index = 0;
+                for (;;) {
+                    const Node &node = weak.nodes[index];
+                    const Feature &f = features[node.feature];
+                    double value = 0;
+                    for (int r = 0; r < f.count; ++r)
+                        value += f.rects[r].weight * in.boxSum(in.sum, x + f.rects[r].x, y + f.rects[r].y, f.rects[r].w, f.rects[r].h);
+                    const int next = value * factor < node.threshold ? node.left : node.right;
+                    if (next <= 0) {
+                        total += weak.leaves[-next];
+                        break;
+                    }
+                    index = next;
+                }
+            }
+            if (total < stage.threshold)
+                return passed;
+            ++passed;
+        }
+        return passed;
+    }
+
+    bool valid() const
+    {
+        if (width < 4 || height < 4 || stages.isEmpty())
+            return false;
+        for (const Feature &f : features) {
+            if (f.count < 1)
+                return false;
+            for (int r = 0; r < f.count; ++r) {
+                const Rect &rect = f.rects[r];
+                if (rect.x < 0 || rect.y < 0 || rect.w < 0 || rect.h < 0 || rect.x + rect.w > width || rect.y + rect.h > height)
+                    return false;
+            }
+        }
+        for (const Stage &stage : stages) {
+            for (const Weak &weak : stage.weaks) {
+                if (weak.nodes.isEmpty())
+                    return false;
+                for (const Node &node : weak.nodes) {
+                    if (node.feature < 0 || node.feature >= features.size())
+                        return false;
+                    for (const int child : {node.left, node.right}) {
+                        if (child > 0 ? child >= weak.nodes.size() : -child >= weak.leaves.size())
+                            return false;
+                    }
+                }
+                // A child must point further down the tree, or evaluation could loop.
+                for (int i = 0; i < weak.nodes.size(); ++i) {
+                    if ((weak.nodes[i].left > 0 && weak.nodes[i].left <= i) || (weak.nodes[i].right > 0 && weak.nodes[i].right <= i))
+                        return false;
+                }
+            }
+        }
+        return true;
+    }
+};
+
+EyeCascade::EyeCascade()
+    : d(std::make_unique<Private>())
+{
+}
+
+EyeCascade::~EyeCascade() = default;
+
+QString EyeCascade::cascadePath()
+{
+    const QString path = qEnvironmentVariable("GLANTO_EYE_CASCADE");
+    return path.isEmpty() ? QStringLiteral("/usr/share/opencv4/haarcascades/haarcascade_eye.xml") : path;
+}
+
+const EyeCascade *EyeCascade::shared()
+{
+    static const std::unique_ptr<EyeCascade> cascade = [] {
+        auto loaded = load(cascadePath());
+        if (!loaded)
+            qWarning("EyeCascade: cannot read %s; eyes are judged without it", qPrintable(cascadePath()));
+        return loaded;
+    }();
+    return cascade.get();
+}
+
+std::unique_ptr<EyeCascade> EyeCascade::load(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return nullptr;
+    std::unique_ptr<EyeCascade> cascade(new EyeCascade);
+    Private &p = *cascade->d;
+    QXmlStreamReader xml(&file);
+    QStringList path_;
+    bool inFeatures = false;
+    while (!xml.atEnd()) {
+        const auto token = xml.readNext();
+        if (token == QXmlStreamReader::EndElement) {
+            if (!path_.isEmpty())
+                path_.removeLast();
+            if (xml.name() == u"features")
+                inFeatures = false;
+            continue;
+        }
+        if (token != QXmlStreamReader::StartElement)
+            continue;
+        const QString name = xml.name().toString();
+        const QString parent = path_.isEmpty() ? QString() : path_.last();
+        path_.append(name);
+        if (name == u"features" && parent == u"cascade") {
+            inFeatures = true;
+        } else if ((name == u"width" || name == u"height") && parent == u"cascade") {
+            const int v = xml.readElementText().trimmed().toInt();
+            path_.removeLast();
+            (name == u"width" ? p.width : p.height) = v;
+        } else if (name == u"stageThreshold") {
+            Stage stage;
+            stage.threshold = float(xml.readElementText().trimmed().toDouble());
+            path_.removeLast();
+            // OpenCV lowers every stage's threshold by this much against rounding.
+            stage.threshold -= 1e-5f;
+            p.stages.append(stage);
+        } else if (name == u"internalNodes") {
+            const QVector<double> v = numbers(xml.readElementText());
+            path_.removeLast();
+            if (p.stages.isEmpty() || v.isEmpty() || v.size() % 4 != 0)
+                return nullptr;
+            Weak weak;
+            for (int i = 0; i < v.size(); i += 4)
+                weak.nodes.append({int(v[i]), int(v[i + 1]), int(v[i + 2]), float(v[i + 3])});
+            p.stages.last().weaks.append(weak);
+        } else if (name == u"leafValues") {
+            const QVector<double> v = numbers(xml.readElementText());
+            path_.removeLast();
+            if (p.stages.isEmpty() || p.stages.last().weaks.isEmpty() || v.isEmpty())
+                return nullptr;
+            for (double leaf : v)
+                p.stages.last().weaks.last().leaves.append(float(leaf));
+        } else if (inFeatures && name == u"rects") {
+            p.features.append(Feature());
+        } else if (inFeatures && name == u"_" && parent == u"rects") {
+            const QVector<double> v = numbers(xml.readElementText());
+            path_.removeLast();
+            if (p.features.isEmpty() || v.size() != 5 || p.features.last().count >= 3)
+                return nullptr;
+            Feature &f = p.features.last();
+            f.rects[f.count++] = {int(v[0]), int(v[1]), int(v[2]), int(v[3]), float(v[4])};
+        } else if (inFeatures && name == u"tilted") {
+            // Tilted features need a rotated integral image; the upright eye cascade has none.
+            const int tilted = xml.readElementText().trimmed().toInt();
+            path_.removeLast();
+            if (tilted != 0)
+                return nullptr;
+        }
+    }
+    if (xml.hasError() || !p.valid())
+        return nullptr;
+    return cascade;
+}
+
+int EyeCascade::stageCount() const
+{
+    return int(d->stages.size());
+}
+
+int EyeCascade::stagesPassed(const GreyImage &patch) const
+{
+    if (patch.width != d->width || patch.height != d->height)
+        return 0;
+    std::vector<float> pixels(patch.pixels.begin(), patch.pixels.end());
+    Integral in;
+    in.build(pixels, patch.width, patch.height);
+    return d->evaluate(in, 0, 0);
+}
+
+EyeCascade::Response EyeCascade::respond(const GreyImage &grey, const QVector<QPointF> &eye) const
+{
+    Response response;
+    if (eye.size() < 4 || grey.isNull())
+        return response;
+    double minX = eye[0].x(), maxX = minX, cy = 0;
+    for (const QPointF &p : eye) {
+        minX = std::min(minX, p.x());
+        maxX = std::max(maxX, p.x());
+        cy += p.y();
+    }
+    cy /= eye.size();
+    const double eyeWidth = maxX - minX;
+    if (!(eyeWidth >= 4))
+        return response;
+    const double cx = (minX + maxX) / 2;
+    const double reach = eyeWidth / 3;
+    std::vector<float> pixels;
+    Integral in;
+    // Window sides from the eye's width to 2.2 times it, a tenth apart: the cascade's
+    // eye fills the middle of its window with lid and brow around it.
+    for (double k = 1.0; k <= 2.25; k *= 1.1) {
+        const double side = k * eyeWidth;
+        const double step = side / d->width;   // source pixels per window pixel
+        const int shift = std::max(1, int(std::ceil(reach / step)));
+        const int pw = d->width + 2 * shift;
+        const int ph = d->height + 2 * shift;
+        // The patch's top-left pixel centre, in source pixels.
+        const double x0 = cx - (pw / 2.0) * step + step / 2;
+        const double y0 = cy - (ph / 2.0) * step + step / 2;
+        pixels.resize(size_t(pw) * ph);
+        for (int y = 0; y < ph; ++y)
+            for (int x = 0; x < pw; ++x)
+                pixels[size_t(y) * pw + x] = areaMean(grey, x0 + x * step, y0 + y * step, step);
+        in.build(pixels, pw, ph);
+        for (int y = 0; y + d->height <= ph; ++y) {
+            for (int x = 0; x + d->width <= pw; ++x) {
+                const int passed = d->evaluate(in, x, y);
+                ++response.windows;
+                response.deepest = std::max(response.deepest, passed);
+                response.hits += passed == int(d->stages.size());
+            }
+        }
+    }
+    return response;
+}

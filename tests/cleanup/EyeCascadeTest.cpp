@@ -1,0 +1,172 @@
+#include "cleanup/EyeCascade.h"
+#include "cleanup/FaceEyes.h"
+#include "cleanup/FaceEyesDetector.h"
+#include "cleanup/ImageMeasures.h"
+
+#include "TestData.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+
+namespace {
+
+QImage corpusImage(const QString &relative)
+{
+    QImageReader reader(TestData::photo(relative));
+    reader.setAutoTransform(true);
+    const QSize size = reader.size();
+    if (size.isValid() && std::max(size.width(), size.height()) > 1280)
+        reader.setScaledSize(size.scaled(1280, 1280, Qt::KeepAspectRatio));
+    return reader.read().convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+}
+
+struct Eyes {
+    GreyImage grey;
+    QVector<DetectedFace> faces;
+};
+
+Eyes eyesOf(const QString &relative)
+{
+    static FaceEyesDetector detector;
+    const QImage image = corpusImage(relative);
+    Eyes e;
+    e.grey = GreyImage::fromImage(image);
+    e.faces = detector.detect(image, e.grey);
+    return e;
+}
+
+// The larger answer of a face's two eyes, as the rule reads it.
+int hits(const EyeCascade &cascade, const GreyImage &grey, const DetectedFace &face)
+{
+    return std::max(cascade.respond(grey, face.leftEye).hits, cascade.respond(grey, face.rightEye).hits);
+}
+
+// A copy of the cascade file with every feature turned upside down: the same numbers
+// looking for an eye with its brow underneath.
+QString upsideDownCascade(const QTemporaryDir &dir)
+{
+    QFile in(EyeCascade::cascadePath());
+    if (!in.open(QIODevice::ReadOnly))
+        return {};
+    QString xml = QString::fromUtf8(in.readAll());
+    const qsizetype features = xml.indexOf(QLatin1String("<features>"));
+    QString out = xml.left(features);
+    qsizetype at = features;
+    // Each rectangle is "x y w h weight" inside <_>...</_> under <rects>.
+    while (true) {
+        const qsizetype open = xml.indexOf(QLatin1String("<rects>"), at);
+        if (open < 0)
+            break;
+        const qsizetype close = xml.indexOf(QLatin1String("</rects>"), open);
+        QString rects = xml.mid(open, close - open);
+        QString flipped;
+        qsizetype r = 0;
+        while (true) {
+            const qsizetype start = rects.indexOf(QLatin1String("<_>"), r);
+            if (start < 0)
+                break;
+            const qsizetype end = rects.indexOf(QLatin1String("</_>"), start);
+            flipped += rects.mid(r, start + 3 - r);
+            const QStringList v = rects.mid(start + 3, end - start - 3).simplified().split(u' ');
+            flipped += QStringLiteral("%1 %2 %3 %4 %5").arg(v[0]).arg(20 - v[1].toInt() - v[3].toInt()).arg(v[2], v[3], v[4]);
+            r = end;
+        }
+        flipped += rects.mid(r);
+        out += xml.mid(at, open - at) + flipped;
+        at = close;
+    }
+    out += xml.mid(at);
+    QFile file(dir.filePath(QStringLiteral("upside-down.xml")));
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write(out.toUtf8());
+    return file.fileName();
+}
+
+} // namespace
+
+TEST(EyeCascade, ReadsOpenCvsEyeCascade)
+{
+    const EyeCascade *cascade = EyeCascade::shared();
+    ASSERT_NE(cascade, nullptr) << "opencv-data is not installed";
+    EXPECT_EQ(cascade->stageCount(), 24);
+    // A flat patch has no variance and is never an eye.
+    GreyImage flat;
+    flat.width = flat.height = 20;
+    flat.pixels.assign(400, 128);
+    EXPECT_EQ(cascade->stagesPassed(flat), 0);
+
+    QTemporaryDir dir;
+    QFile broken(dir.filePath(QStringLiteral("broken.xml")));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("<opencv_storage><cascade><width>20</width><height>20</height><stages><_><stageThreshold>1"
+                 "</stageThreshold><weakClassifiers><_><internalNodes>0 -1 7 0.5</internalNodes>"
+                 "<leafValues>1 2</leafValues></_></weakClassifiers></_></stages><features></features>"
+                 "</cascade></opencv_storage>");
+    broken.close();
+    EXPECT_EQ(EyeCascade::load(broken.fileName()), nullptr) << "feature 7 does not exist";
+    EXPECT_EQ(EyeCascade::load(dir.filePath(QStringLiteral("missing.xml"))), nullptr);
+}
+
+// Real faces: the cascade answers the open eyes of a portrait in hundreds of windows and
+// the shut ones of the closed-eye set in a handful. Turning its features upside down
+// (a broken evaluator or a wrong file) loses the open eyes: the test would catch it.
+TEST(EyeCascadeCorpus, AnswersOpenEyesAndNotShutOnes)
+{
+    GLANTO_NEEDS_CORPUS();
+    const EyeCascade *cascade = EyeCascade::shared();
+    ASSERT_NE(cascade, nullptr);
+    for (const char *open : {"faces-open/girl_front_face.jpg", "faces-open/happiness.jpg", "faces-open/img2.jpg"}) {
+        SCOPED_TRACE(open);
+        const Eyes e = eyesOf(QString::fromLatin1(open));
+        ASSERT_FALSE(e.faces.isEmpty());
+        EXPECT_GE(hits(*cascade, e.grey, e.faces[0]), FaceRules::openEyeHits);
+    }
+    for (const char *shut : {"faces-closed/closed_eye_0032.jpg_face_1.jpg", "faces-closed/squinting.jpg",
+                             "faces-closed/closed_eyes.jpg"}) {
+        SCOPED_TRACE(shut);
+        const Eyes e = eyesOf(QString::fromLatin1(shut));
+        ASSERT_FALSE(e.faces.isEmpty());
+        EXPECT_LE(hits(*cascade, e.grey, e.faces[0]), FaceRules::shutEyeHits);
+    }
+
+    QTemporaryDir dir;
+    const auto upsideDown = EyeCascade::load(upsideDownCascade(dir));
+    ASSERT_NE(upsideDown, nullptr);
+    const Eyes girl = eyesOf(QStringLiteral("faces-open/girl_front_face.jpg"));
+    EXPECT_LT(hits(*upsideDown, girl.grey, girl.faces[0]), FaceRules::openEyeHits);
+}
+
+// closed_eye_1431: shut eyes whose outline (openness 0.33) and edges (balance 0.44) are
+// both above their own bounds. Only with the cascade's near silence is it flagged.
+TEST(EyeCascadeCorpus, ConfirmsAShutFaceTheEdgesLeaveOpen)
+{
+    GLANTO_NEEDS_CORPUS();
+    const Eyes e = eyesOf(QStringLiteral("faces-closed/closed_eye_1431.jpg_face_2.jpg"));
+    ImageMeasures with, without;
+    judgeFaces(e.grey, e.faces, with, EyeCascade::shared());
+    judgeFaces(e.grey, e.faces, without, nullptr);
+    EXPECT_EQ(with.closedFaces.size(), 1);
+    EXPECT_TRUE(without.closedFaces.isEmpty());
+}
+
+TEST(FaceRules, TheCascadeVetoesAndConfirms)
+{
+    // Shut by the outline and the edges, unless the cascade clearly sees an open eye.
+    EXPECT_TRUE(FaceRules::eyesShut(0.25f, 0.3f, 0.20f, std::nullopt));
+    EXPECT_TRUE(FaceRules::eyesShut(0.25f, 0.3f, 0.20f, FaceRules::openEyeHits - 1));
+    EXPECT_FALSE(FaceRules::eyesShut(0.25f, 0.3f, 0.20f, FaceRules::openEyeHits));
+    EXPECT_FALSE(FaceRules::eyesShut(0.10f, 0.3f, 0.20f, FaceRules::openEyeHits));
+    // Between the bounds: shut only when the cascade finds next to nothing.
+    EXPECT_TRUE(FaceRules::eyesShut(0.35f, 0.3f, 0.40f, FaceRules::shutEyeHits));
+    EXPECT_FALSE(FaceRules::eyesShut(0.35f, 0.3f, 0.40f, FaceRules::shutEyeHits + 1));
+    EXPECT_FALSE(FaceRules::eyesShut(0.35f, 0.3f, 0.40f, std::nullopt));
+    EXPECT_FALSE(FaceRules::eyesShut(0.41f, 0.3f, 0.40f, 0));
+    EXPECT_FALSE(FaceRules::eyesShut(0.35f, 0.3f, 0.46f, 0));
+    // Eyes too small for the balance keep their own rule; the cascade only vetoes there.
+    EXPECT_TRUE(FaceRules::eyesShut(0.30f, 0.10f, std::nullopt, 0));
+    EXPECT_FALSE(FaceRules::eyesShut(0.30f, 0.10f, std::nullopt, FaceRules::openEyeHits));
+}
