@@ -1,7 +1,9 @@
 #include "app/AppDelegate.h"
 
+#include "app/CleanupMode.h"
 #include "app/DesktopSelfCheck.h"
 #include "app/SingleInstance.h"
+#include "app/ViewerHandOffs.h"
 #include "app/ViewerWindowController.h"
 #include "app/WindowShot.h"
 #include "viewer/ViewerViewController.h"
@@ -151,6 +153,8 @@ void AppDelegate::applicationDidFinishLaunching()
         return;
 
     windowController = std::make_unique<ViewerWindowController>();
+    installViewerHandOffs(windowController.get());
+    installCleanupMode(windowController.get());
 
     // The photo a launch opens decodes while the window maps and paints.
     std::optional<QString> firstPhoto;
@@ -193,6 +197,8 @@ void AppDelegate::applicationDidFinishLaunching()
     case FirstContent::Kind::nothing:
         break;
     }
+    if (options.cleanupShotPath)
+        scheduleCleanupShot(windowController.get(), *options.cleanupShotPath);
 }
 
 void AppDelegate::openURLs(const QStringList &paths)

@@ -56,6 +56,13 @@ LaunchOptions parseLaunchArguments(const QStringList &arguments)
             if (i + 2 < arguments.size() && !isSwitchLike(arguments.at(i + 2)))
                 options.shotLocation = arguments.at(i + 2);
         }
+        if (argument == QLatin1String("--cleanup-shot") && !options.cleanupShotPath) {
+            options.cleanupShotPath = QStringLiteral("cleanup-shot.png");
+            if (hasNext && arguments.at(i + 1).endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
+                options.cleanupShotPath = arguments.at(++i);
+                continue;
+            }
+        }
         if (!isSwitchLike(argument) && !options.firstPath)
             options.firstPath = argument;
     }

@@ -19,6 +19,11 @@ struct LaunchOptions
     std::optional<QString> shotPath;
     std::optional<QString> shotLocation;
 
+    // "--cleanup-shot [OUTPUT.png]": open the first path, enter the cleanup
+    // review, save a screenshot of it (cleanup-shot.png when no output is
+    // named) and quit.
+    std::optional<QString> cleanupShotPath;
+
     // Any of the self-check switches: such a run is a private instance that
     // neither claims nor hands over to the single running instance.
     bool selfCheck = false;

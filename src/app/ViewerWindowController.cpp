@@ -130,7 +130,12 @@ bool ViewerWindowController::eventFilter(QObject *watched, QEvent *event)
     if (QApplication::activePopupWidget())
         return QMainWindow::eventFilter(watched, event);
     auto *key = static_cast<QKeyEvent *>(event);
-    if (!CommandRouter::commandForKey(key))
+    const std::optional<Commands::Invocation> invocation = CommandRouter::commandForKey(key);
+    if (!invocation)
+        return QMainWindow::eventFilter(watched, event);
+    // A page over the viewer (the cleanup review) keeps the keys that none of
+    // its commands answers: its grid ticks, previews and moves with them.
+    if (m_router.activePage() != m_viewer && !m_router.handlerFor(invocation->id))
         return QMainWindow::eventFilter(watched, event);
     if (type == QEvent::ShortcutOverride) {
         // Claim the key as a key press, so that no menu shortcut fires for it.

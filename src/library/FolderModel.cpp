@@ -187,6 +187,17 @@ bool FolderModel::removeCurrent()
     return !itemList.isEmpty();
 }
 
+bool FolderModel::removeAt(int position)
+{
+    if (position < 0 || position >= count())
+        return !itemList.isEmpty();
+    itemList.removeAt(position);
+    if (position < currentIndex)
+        --currentIndex;
+    currentIndex = std::min(currentIndex, std::max(count() - 1, 0));
+    return !itemList.isEmpty();
+}
+
 bool FolderModel::renameCurrent(const QString &newName)
 {
     if (itemList.isEmpty() || !isPlainName(newName))

@@ -53,6 +53,10 @@ public:
     // on the item that took its place, or on the new last one. Returns whether
     // items remain.
     bool removeCurrent();
+    // Drops the item at position (its file went to the trash); the index stays
+    // on the same photo, or on the one that took the removed current one's
+    // place. Returns whether items remain.
+    bool removeAt(int position);
     // Gives the current item the same folder with another file name; every
     // other field stays and the order is not touched. Refuses (false) a name
     // that is not a single path component.

@@ -526,6 +526,24 @@ void ViewerViewController::currentPhotoTrashed(int startedGeneration)
     }
 }
 
+void ViewerViewController::photoTrashed(const QString &url, int startedFolderGeneration)
+{
+    if (folderGeneration != startedFolderGeneration)
+        return;
+    const std::optional<int> at = folder.position(url);
+    if (!at)
+        return;
+    if (*at == folder.index()) {
+        currentPhotoTrashed(generation);
+        return;
+    }
+    loader.invalidate(url);
+    folder.removeAt(*at);
+    reloadFilmstrip();
+    if (onCurrentChanged)
+        onCurrentChanged();
+}
+
 // ---- Sorting
 
 void ViewerViewController::setSortKey(int tag)

@@ -62,6 +62,10 @@ public:
     QImage thumbnailFor(int position);
     // After the current photo went to the trash (started at startedGeneration).
     void currentPhotoTrashed(int startedGeneration);
+    // After the photo at url went to the trash, asked while folderGeneration was
+    // startedFolderGeneration: the photo is found by its path, so paging on
+    // before the answer neither leaves it behind nor removes another one.
+    void photoTrashed(const QString &url, int startedFolderGeneration);
     // A preference changed ("sort", "hdr"; others concern other parts).
     void settingsDidChange(const QString &what);
 

@@ -100,3 +100,19 @@ TEST(LaunchOptions, HelpAndVersionAnswerWithoutAWindow)
     // The switches are not paths.
     EXPECT_EQ(parseLaunchArguments({"--help", "x.jpg"}).firstPath, QString("x.jpg"));
 }
+
+TEST(LaunchOptions, CleanupShotOpensTheFolderAndNamesItsPicture)
+{
+    // The picture's name is taken off the line; the folder is what opens.
+    const LaunchOptions named = parseLaunchArguments({"--cleanup-shot", "/tmp/review.png", "/photos"});
+    EXPECT_TRUE(named.selfCheck);
+    EXPECT_EQ(named.cleanupShotPath, "/tmp/review.png");
+    EXPECT_EQ(named.firstPath, "/photos");
+    EXPECT_EQ(chooseFirstContent(named, {}, fakeExists).path, "/photos");
+
+    // Without a picture name the folder after the switch is still the folder.
+    const LaunchOptions unnamed = parseLaunchArguments({"--cleanup-shot", "/photos"});
+    EXPECT_EQ(unnamed.cleanupShotPath, "cleanup-shot.png");
+    EXPECT_EQ(unnamed.firstPath, "/photos");
+    EXPECT_FALSE(parseLaunchArguments({"/photos"}).cleanupShotPath);
+}

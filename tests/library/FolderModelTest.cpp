@@ -403,6 +403,26 @@ TEST_F(FolderModelTest, RemovingTheCurrentItemKeepsTheIndexInRange)
     EXPECT_FALSE(model.removeCurrent());
 }
 
+TEST_F(FolderModelTest, RemovingAnItemByPositionKeepsTheSamePhotoCurrent)
+{
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"})
+        sandbox.file(name);
+    ASSERT_TRUE(model.load(sandbox.root()));
+    model.jump(2);
+
+    EXPECT_TRUE(model.removeAt(0));   // before the current one: still c
+    EXPECT_EQ(currentName(model), "c.jpg");
+    EXPECT_TRUE(model.removeAt(2));   // after it: still c
+    EXPECT_EQ(currentName(model), "c.jpg");
+    EXPECT_TRUE(model.removeAt(1));   // the current, the last: the new last
+    EXPECT_EQ(currentName(model), "b.jpg");
+    EXPECT_TRUE(model.removeAt(7));   // out of range: nothing happens
+    EXPECT_TRUE(model.removeAt(-1));
+    EXPECT_EQ(model.count(), 1);
+    EXPECT_FALSE(model.removeAt(0));
+    EXPECT_EQ(model.index(), 0);
+}
+
 TEST_F(FolderModelTest, RenameChangesTheUrlOnlyAndDoesNotResort)
 {
     sandbox.file("a.jpg", 5, 1'000'000'000);

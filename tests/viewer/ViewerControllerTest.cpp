@@ -268,6 +268,36 @@ TEST_F(ViewerControllerTest, TrashingTheLastPhotoShowsNoMore)
     EXPECT_FALSE(viewer->imageView()->hasImage());
 }
 
+TEST_F(ViewerControllerTest, ATrashAnswerRemovesItsPhotoByPathEvenAfterPaging)
+{
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        copyInto(dir.path(), "formats/hopper.jpg", name);
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    ViewerViewController *c = viewer->controller();
+    const QList<ImageItem> items = c->folderModel().items();
+    const QString asked = *viewer->currentPhotoPath(); // the first goes to the Trash...
+    ASSERT_EQ(asked, items[0].url);
+    const int folder = c->folderGeneration;
+    c->navigate(+1);                                   // ...while the person pages on
+    ASSERT_TRUE(settle());
+    c->photoTrashed(asked, folder);
+    EXPECT_EQ(c->folderModel().count(), 2);
+    EXPECT_FALSE(c->folderModel().position(asked));
+    EXPECT_EQ(c->folderModel().current()->url, items[1].url);
+
+    // The answer for the photo on screen shows the next one.
+    c->photoTrashed(items[1].url, folder);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(*viewer->currentPhotoPath(), items[2].url);
+
+    // An answer from a folder opened before is dropped.
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    c->photoTrashed(items[2].url, folder);
+    EXPECT_EQ(c->folderModel().count(), 3);
+}
+
 TEST_F(ViewerControllerTest, TheCleanupHintAppearsOnceForABigFolderAndOnlyWhenTheReviewExists)
 {
     Settings::setCleanupHintShown(false);

@@ -1,0 +1,200 @@
+#include "app/ViewerHandOffs.h"
+
+#include "app/MainMenu.h"
+#include "app/ViewerWindowController.h"
+#include "platform/Applications.h"
+#include "platform/Editor.h"
+#include "platform/Trash.h"
+#include "platform/Wallpaper.h"
+#include "settings/Settings.h"
+#include "settings/Texts.h"
+#include "viewer/ViewerPage.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMenu>
+#include <QPointer>
+#include <QSet>
+#include <QThreadPool>
+
+namespace {
+
+void show(ViewerPage *viewer, const HandOffMessage &message)
+{
+    viewer->flash(message.text, message.seconds);
+}
+
+// The Trash is asked on a worker of its own, one request at a time, so that a
+// slow file system never holds the window.
+QThreadPool &trashQueue()
+{
+    static QThreadPool *pool = [] {
+        auto p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return *pool;
+}
+
+void trashShownPhoto(ViewerPage *viewer)
+{
+    const std::optional<QString> photo = viewer->currentPhotoPath();
+    if (!photo)
+        return;
+    // A second press before the Trash answered must not ask for the same file again.
+    static QSet<QString> pending;
+    if (pending.contains(*photo))
+        return;
+    pending.insert(*photo);
+    // The folder's generation, not the photo's: paging on before the answer
+    // still removes this file, while opening another folder drops the answer.
+    const int folder = viewer->controller()->folderGeneration;
+    QPointer<ViewerPage> self(viewer);
+    const QString path = *photo;
+    trashQueue().start([self, path, folder] {
+        const TrashOutcome outcome = Trash::system().moveToTrash({path});
+        QMetaObject::invokeMethod(qApp, [self, path, folder, outcome] {
+            pending.remove(path);
+            if (!self)
+                return;
+            if (!outcome.moved.empty()) {
+                self->controller()->photoTrashed(path, folder);
+                return;
+            }
+            const QString reason = outcome.failed.empty() ? QString() : outcome.failed.front().reason;
+            show(self, HandOff::trashFailed(reason));
+        }, Qt::QueuedConnection);
+    });
+}
+
+// A desktop entry chosen in a file dialog over the system's applications.
+void chooseDesktopEntry(QWidget *parent, const QString &title, std::function<void(const QString &)> chosen)
+{
+    auto dialog = new QFileDialog(parent, title, QStringLiteral("/usr/share/applications"),
+                                  QStringLiteral("*.desktop"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    QObject::connect(dialog, &QFileDialog::fileSelected, parent, [chosen](const QString &file) {
+        if (Applications::fromDesktopFile(file))
+            chosen(file);
+    });
+    dialog->open();
+}
+
+void chooseEditor(ViewerPage *viewer, bool openAfter)
+{
+    QPointer<ViewerPage> self(viewer);
+    chooseDesktopEntry(viewer->window(), Texts::text("panel.chooseEditor"), [self, openAfter](const QString &file) {
+        if (!self)
+            return;
+        Settings::setEditorAppPath(file);
+        const std::optional<QString> photo = self->currentPhotoPath();
+        if (openAfter && photo)
+            show(self, HandOff::openWith(file, *photo));
+        else
+            show(self, HandOff::editorChosen(file));
+    });
+}
+
+void fillOpenWith(ViewerPage *viewer, QMenu *menu)
+{
+    menu->clear();
+    const std::optional<QString> photo = viewer->currentPhotoPath();
+    if (!photo)
+        return;
+    QPointer<ViewerPage> self(viewer);
+    const QString photoPath = *photo;
+    const std::optional<QString> editor = Settings::editorAppPath();
+    for (const Application &app : Applications::forFile(Editor::editTarget(photoPath))) {
+        QAction *action = menu->addAction(app.displayName);
+        if (!app.iconName.isEmpty())
+            action->setIcon(QFileInfo(app.iconName).isAbsolute() ? QIcon(app.iconName) : QIcon::fromTheme(app.iconName));
+        action->setCheckable(editor && *editor == app.desktopFile);
+        action->setChecked(action->isCheckable());
+        const QString desktopFile = app.desktopFile;
+        QObject::connect(action, &QAction::triggered, viewer, [self, desktopFile, photoPath] {
+            if (self)
+                show(self, HandOff::openWith(desktopFile, photoPath));
+        });
+    }
+    if (!menu->isEmpty())
+        menu->addSeparator();
+    QAction *other = menu->addAction(Texts::text("menu.openWithOther"));
+    QObject::connect(other, &QAction::triggered, viewer, [self, photoPath] {
+        if (!self)
+            return;
+        chooseDesktopEntry(self->window(), Texts::text("menu.openWith"), [self, photoPath](const QString &file) {
+            if (self)
+                show(self, HandOff::openWith(file, photoPath));
+        });
+    });
+}
+
+} // namespace
+
+void installViewerHandOffs(ViewerWindowController *window)
+{
+    ViewerPage *viewer = window->viewerPage();
+    QPointer<ViewerPage> self(viewer);
+    const auto withPhoto = [self](int) {
+        return CommandState{self && self->currentPhotoPath().has_value(), false, {}};
+    };
+
+    viewer->editorName = [] { return Editor::editorName().value_or(QString()); };
+
+    viewer->commands.on(
+        CommandId::trashCurrent, [self](int) { if (self) trashShownPhoto(self); }, withPhoto);
+
+    viewer->commands.on(
+        CommandId::openInEditor,
+        [self](int) {
+            if (!self)
+                return;
+            const std::optional<QString> photo = self->currentPhotoPath();
+            if (!photo)
+                return;
+            if (const std::optional<QString> editor = Settings::editorAppPath(); editor && Editor::editorName())
+                show(self, HandOff::openWith(*editor, *photo));
+            else
+                chooseEditor(self, true);
+        },
+        [self](int) {
+            return CommandState{self && self->currentPhotoPath().has_value(), false,
+                                Editor::menuTitle(Editor::editorName())};
+        });
+    viewer->commands.on(CommandId::chooseEditor, [self](int) { if (self) chooseEditor(self, false); });
+
+    // The submenu is filled each time it opens; the command only makes it available.
+    viewer->commands.on(CommandId::openWith, [](int) {}, withPhoto);
+    window->mainMenu()->fillOpenWith = [self](QMenu *menu) {
+        if (self)
+            fillOpenWith(self, menu);
+    };
+
+    viewer->commands.on(
+        CommandId::setWallpaper,
+        [self](int) {
+            const std::optional<QString> photo = self ? self->currentPhotoPath() : std::nullopt;
+            if (!photo)
+                return;
+            const QString path = *photo;
+            WallpaperService::system().setWallpaper(path, [self, path](std::optional<QString> error) {
+                if (self)
+                    show(self, HandOff::wallpaperAnswer(path, error));
+            });
+        },
+        withPhoto);
+
+    viewer->commands.on(
+        CommandId::revealInFinder,
+        [self](int) {
+            const std::optional<QString> photo = self ? self->currentPhotoPath() : std::nullopt;
+            if (!photo)
+                return;
+            if (const std::optional<QString> error = Applications::reveal(*photo))
+                self->flash(*error, 4);
+        },
+        withPhoto);
+}
