@@ -252,6 +252,7 @@ void ViewerOverlays::registerCommands()
         CommandId::toggleInfoPanel, [this](int) { setInfoPanelShown(!infoPanelShown()); },
         [this, infoRule](int tag) {
             CommandState state = infoRule(tag);
+            state.enabled = state.enabled && page->controller()->folderModel().current().has_value();
             state.checked = infoPanelShown();
             return state;
         });

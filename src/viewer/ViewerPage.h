@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commands/CommandRouter.h"
+#include "viewer/EmptyStateView.h"
 #include "viewer/ViewerViewController.h"
 
 #include <QRect>
@@ -10,7 +11,6 @@
 #include <optional>
 #include <vector>
 
-class EmptyStateView;
 class FilmstripView;
 class HudBubble;
 class QLabel;
