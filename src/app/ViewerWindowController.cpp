@@ -3,6 +3,7 @@
 #include "app/MainMenu.h"
 #include "app/OpenPanel.h"
 #include "settings/Texts.h"
+#include "viewer/ViewerOverlays.h"
 #include "viewer/ViewerPage.h"
 
 #include <QApplication>
@@ -56,6 +57,8 @@ ViewerWindowController::ViewerWindowController(QWidget *parent)
     m_router.pushPage(m_viewer);
 
     registerWindowCommands();
+    // The toolbar, arrows, information panel and slideshow over the viewer.
+    new ViewerOverlays(m_viewer, m_router);
     m_menu = new MainMenu(menuBar(), m_router, this);
     // Every key press of the application passes here first; only this window's are taken.
     qApp->installEventFilter(this);

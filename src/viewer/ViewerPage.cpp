@@ -3,6 +3,7 @@
 #include "library/FilmstripView.h"
 #include "settings/Settings.h"
 #include "settings/Texts.h"
+#include "viewer/EmptyStateView.h"
 #include "viewer/HudBubble.h"
 #include "viewer/ViewerRules.h"
 #include "viewer/ZoomableImageView.h"
@@ -16,10 +17,8 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPointer>
-#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <QVariantAnimation>
 
 #include <algorithm>
@@ -80,28 +79,8 @@ void ViewerPage::build()
 
     hud = new HudBubble(this);
 
-    m_emptyState = new QWidget(this);
-    auto *emptyLayout = new QVBoxLayout(m_emptyState);
-    emptyLayout->setSpacing(12);
-    auto *title = new QLabel(QStringLiteral("Glanto"), m_emptyState);
-    QFont titleFont = title->font();
-    titleFont.setPointSizeF(30);
-    title->setFont(titleFont);
-    title->setStyleSheet(QStringLiteral("color: rgba(255,255,255,0.3);"));
-    title->setAlignment(Qt::AlignCenter);
-    emptyHintLabel = new QLabel(Texts::text("ui.emptyHint"), m_emptyState);
-    emptyHintLabel->setTextFormat(Qt::PlainText);
-    QFont hintFont = emptyHintLabel->font();
-    hintFont.setPointSizeF(13);
-    emptyHintLabel->setFont(hintFont);
-    emptyHintLabel->setStyleSheet(QStringLiteral("color: rgba(255,255,255,0.55);"));
-    emptyHintLabel->setAlignment(Qt::AlignCenter);
-    auto *openButton = new QPushButton(Texts::text("ui.openButton"), m_emptyState);
-    openButton->setMinimumSize(140, 36);
-    connect(openButton, &QPushButton::clicked, this, [this] { openFolderPanel(); });
-    emptyLayout->addWidget(title);
-    emptyLayout->addWidget(emptyHintLabel);
-    emptyLayout->addWidget(openButton, 0, Qt::AlignHCenter);
+    m_emptyState = new EmptyStateView(this);
+    m_emptyState->onOpen = [this] { openFolderPanel(); };
 
     windowAnimation = new QVariantAnimation(this);
     windowAnimation->setDuration(220);
@@ -130,6 +109,8 @@ void ViewerPage::wireController()
         if (isNewPhoto && peekSaved)
             fitWindowToPhoto();
         hideHudUnlessFlashing();
+        if (isNewPhoto && onPhotoShown)
+            onPhotoShown();
     };
     c->onAnimate = [this](const QString &url) { m_imageView->startAnimation(url); };
     c->onDecodeFailed = [this](const QString &url) { showFailure(url); };
@@ -294,7 +275,15 @@ void ViewerPage::resizeEvent(QResizeEvent *event)
 
 QRect ViewerPage::photoArea() const
 {
+    if (m_filmstripFloating)
+        return rect();
     return QRect(0, 0, width(), std::max(0, height() - filmstripHeight));
+}
+
+void ViewerPage::setFilmstripFloating(bool floating)
+{
+    m_filmstripFloating = floating;
+    layoutChildren();
 }
 
 void ViewerPage::layoutChildren()
@@ -314,6 +303,9 @@ void ViewerPage::layoutChildren()
             overlay.place(overlay.widget, area);
         overlay.widget->raise();
     }
+    // Floating, the filmstrip lies over the photo and fades with the controls.
+    if (m_filmstripFloating)
+        m_filmstrip->raise();
     hud->raise();
 }
 
@@ -334,7 +326,7 @@ void ViewerPage::addOverlay(QWidget *overlay, std::function<void(QWidget *, cons
 void ViewerPage::setEmptyStateVisible(bool visible, const QString &hint)
 {
     if (!hint.isEmpty())
-        emptyHintLabel->setText(hint);
+        m_emptyState->setHint(hint);
     m_emptyState->setVisible(visible);
     if (visible)
         m_emptyState->raise();
@@ -343,7 +335,7 @@ void ViewerPage::setEmptyStateVisible(bool visible, const QString &hint)
 
 QString ViewerPage::emptyHint() const
 {
-    return m_emptyState->isVisible() ? emptyHintLabel->text() : QString();
+    return m_emptyState->isVisible() ? m_emptyState->hint() : QString();
 }
 
 QString ViewerPage::failureMessage() const
@@ -360,6 +352,8 @@ void ViewerPage::showFailure(const QString &url)
     failureLabel->show();
     failureLabel->raise();
     hud->raise();
+    if (onPhotoShown)
+        onPhotoShown();
 }
 
 int ViewerPage::previewTargetSize() const
@@ -449,6 +443,8 @@ void ViewerPage::handleEscape()
             endPeek();
         break;
     case EscapeOutcome::hideInfo:
+        if (hideInfoPanel)
+            hideInfoPanel();
         break;
     case EscapeOutcome::closeWindow:
         if (w)
@@ -495,6 +491,8 @@ bool ViewerPage::beginPeek()
     w->setMinimumSize(160, 120);
     m_imageView->zoomToFit(false);
     fitWindowToPhoto();
+    if (onPeekChanged)
+        onPeekChanged(true);
     return true;
 }
 
@@ -551,6 +549,8 @@ void ViewerPage::endPeek()
     layoutChildren();
     hideHudUnlessFlashing();
     m_imageView->zoomToFit(false);
+    if (onPeekChanged)
+        onPeekChanged(false);
 }
 
 

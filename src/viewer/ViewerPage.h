@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commands/CommandRouter.h"
+#include "viewer/EmptyStateView.h"
 #include "viewer/ViewerViewController.h"
 
 #include <QRect>
@@ -59,13 +60,18 @@ public:
     QRect photoArea() const;
 
     // ---- States
-    QWidget *emptyState() const { return m_emptyState; }
+    EmptyStateView *emptyState() const { return m_emptyState; }
     QString emptyHint() const;
     // The message in the photo's place when it could not be shown (empty when none).
     QString failureMessage() const;
     bool filmstripShown() const { return filmstripHeight > 0; }
-    bool infoPanelVisible() const { return false; }
+    bool infoPanelVisible() const { return infoPanelShown && infoPanelShown(); }
     bool peeking() const { return peekSaved.has_value(); }
+    // The filmstrip's height now (0 hidden) and whether it floats over the photo
+    // (the slideshow's layout) rather than taking its room from it.
+    int filmstripHeightNow() const { return filmstripHeight; }
+    bool filmstripFloating() const { return m_filmstripFloating; }
+    void setFilmstripFloating(bool floating);
 
     // ---- Viewer commands that need the window (also reached through `commands`)
     void handleEscape();
@@ -87,6 +93,13 @@ public:
     // photo's rating, for the menu's title and ticks; set by the parts that own them.
     std::function<QString()> editorName;
     std::function<int()> currentRating;
+    // The overlays' hooks: the information panel's state for Escape, a new photo
+    // (or the message that it cannot be shown) reaching the screen, a peek
+    // starting or ending.
+    std::function<bool()> infoPanelShown;
+    std::function<void()> hideInfoPanel;
+    std::function<void()> onPhotoShown;
+    std::function<void(bool peeking)> onPeekChanged;
 
     // The enabled/ticked/title rule of a viewer command, from the preferences and
     // the current photo. Pass it with a handler that a later part adds, e.g.
@@ -123,11 +136,11 @@ private:
     ZoomableImageView *m_imageView = nullptr;
     FilmstripView *m_filmstrip = nullptr;
     HudBubble *hud = nullptr;
-    QWidget *m_emptyState = nullptr;
-    QLabel *emptyHintLabel = nullptr;
+    EmptyStateView *m_emptyState = nullptr;
     QLabel *failureLabel = nullptr;
     QVariantAnimation *windowAnimation = nullptr;
     int filmstripHeight = 76;
+    bool m_filmstripFloating = false;
 
     struct Overlay
     {

@@ -264,8 +264,10 @@ TEST(AppMenu, ValidationOnOpeningFollowsThePageAndThePreferences)
     EXPECT_TRUE(menuItem(window, CommandId::setSortKey, 0)->isChecked());
     EXPECT_FALSE(menuItem(window, CommandId::setSortKey, 3)->isChecked());
     EXPECT_FALSE(menuItem(window, CommandId::toggleEscCloses)->isChecked());
-    // Not built yet: present and disabled.
-    EXPECT_FALSE(menuItem(window, CommandId::toggleSlideshow)->isEnabled());
+    // The slideshow can always be asked for (with too few photos it says so);
+    // the information panel needs a photo to describe.
+    EXPECT_TRUE(menuItem(window, CommandId::toggleSlideshow)->isEnabled());
+    EXPECT_FALSE(menuItem(window, CommandId::toggleSlideshow)->isChecked());
     EXPECT_FALSE(menuItem(window, CommandId::toggleInfoPanel)->isEnabled());
 
     menuItem(window, CommandId::toggleEscCloses)->trigger();

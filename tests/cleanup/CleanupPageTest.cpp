@@ -7,6 +7,8 @@
 #include "platform/Trash.h"
 #include "settings/Texts.h"
 
+#include "TestData.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -58,14 +60,15 @@ void press(QWidget *target, int key, Qt::KeyboardModifiers mods = Qt::NoModifier
 // The review screen on a real X server over a copy of corpus bursts and
 // duplicates, with the real Trash in the test's private data folder: tick,
 // trash, undo and leave, checking the folder and the Trash at each step.
-TEST(CleanupPage, TrashAndUndoOnACorpusFolder)
+TEST(CleanupPageCorpus, TrashAndUndoOnACorpusFolder)
 {
+    GLANTO_NEEDS_CORPUS();
     app();
     Texts::setLanguage(QStringLiteral("zh"));
     QDir().mkpath(QDir::homePath());
     QTemporaryDir dir(QDir::homePath() + QStringLiteral("/cleanup-XXXXXX"));
     ASSERT_TRUE(dir.isValid());
-    const QString corpus = QStringLiteral(GLANTO_CORPUS_DIR);
+    const QString corpus = TestData::corpusDir();
     for (const QString &name : QDir(corpus + "/duplicates").entryList(QDir::Files))
         ASSERT_TRUE(QFile::copy(corpus + "/duplicates/" + name, dir.filePath(name)));
     for (int i = 0; i < 10; ++i) {

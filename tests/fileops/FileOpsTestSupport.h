@@ -5,6 +5,8 @@
 
 #include "platform/Codec.h"
 
+#include "TestData.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -22,9 +24,10 @@ inline void PrintTo(const QString &s, std::ostream *os)
 }
 QT_END_NAMESPACE
 
+// A corpus photo: the bundled copy when the repository carries one, else the corpus's own.
 inline QString corpusPath(const QString &relative)
 {
-    return QStringLiteral(GLANTO_CORPUS_DIR "/") + relative;
+    return TestData::photo(relative);
 }
 
 inline bool corpusHas(const QString &relative)

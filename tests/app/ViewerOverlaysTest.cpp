@@ -1,0 +1,201 @@
+// The overlays and the slideshow joined to the real window: toolbar buttons and
+// arrows run their commands, the information panel follows the menu and Escape,
+// and the slideshow floats the filmstrip, holds its ticks under a modal dialog
+// and stops when full screen ends or another page covers the viewer.
+#include "app/ViewerWindowController.h"
+#include "library/FilmstripView.h"
+#include "settings/Settings.h"
+#include "settings/Texts.h"
+#include "viewer/FloatingToolbar.h"
+#include "viewer/InfoPanel.h"
+#include "viewer/NavigationArrow.h"
+#include "viewer/SlideshowController.h"
+#include "viewer/ViewerOverlays.h"
+#include "viewer/ViewerPage.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+class ApplicationEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        static int argc = 1;
+        static char name[] = "ViewerOverlaysTest";
+        static char *argv[] = {name, nullptr};
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app;
+};
+
+[[maybe_unused]] ::testing::Environment *const environment
+    = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
+bool waitFor(const std::function<bool()> &done, int timeoutMs = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// A page standing in for the cleanup review: something that covers the viewer.
+class CoverPage : public CommandPage
+{
+public:
+    QWidget *pageWidget() override { return &widget; }
+    QWidget widget;
+};
+
+class ViewerOverlaysTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(sandbox.isValid());
+        for (const char *name : {"a.jpg", "b.jpg", "c.jpg"}) {
+            QImage picture(320, 240, QImage::Format_RGB32);
+            picture.fill(QColor(40, 90, 160));
+            ASSERT_TRUE(picture.save(sandbox.filePath(QString::fromLatin1(name))));
+        }
+        Settings::setSlideshowInterval(3);
+        window = std::make_unique<ViewerWindowController>();
+        window->show();
+        page = window->viewerPage();
+        overlays = page->findChild<ViewerOverlays *>();
+        ASSERT_NE(overlays, nullptr);
+    }
+
+    void openFolder()
+    {
+        page->open(sandbox.path());
+        ASSERT_TRUE(waitFor([&] { return page->currentPhotoPath().has_value(); }));
+    }
+
+    QTemporaryDir sandbox;
+    std::unique_ptr<ViewerWindowController> window;
+    ViewerPage *page = nullptr;
+    ViewerOverlays *overlays = nullptr;
+};
+
+} // namespace
+
+TEST_F(ViewerOverlaysTest, WithoutPhotosTheButtonsWaitAndTheSlideshowSaysWhy)
+{
+    FloatingToolbar *toolbar = overlays->toolbar();
+    EXPECT_FALSE(toolbar->button(OverlayButton::info)->isEnabled());
+    EXPECT_FALSE(toolbar->button(OverlayButton::zoomIn)->isEnabled());
+    EXPECT_FALSE(window->router().state(CommandId::toggleInfoPanel).enabled);
+    EXPECT_TRUE(window->router().dispatch(CommandId::toggleSlideshow));
+    EXPECT_FALSE(overlays->slideshow()->isOn());
+    EXPECT_EQ(page->hudMessage(), Texts::text("msg.oneImage"));
+    EXPECT_FALSE(window->isFullScreen());
+}
+
+TEST_F(ViewerOverlaysTest, ButtonsAndArrowsRunTheirCommandsAndThePanelFollows)
+{
+    openFolder();
+    FloatingToolbar *toolbar = overlays->toolbar();
+    ASSERT_TRUE(toolbar->button(OverlayButton::info)->isEnabled());
+    // Commands without a handler yet stay disabled on the toolbar too.
+    EXPECT_EQ(toolbar->button(OverlayButton::trash)->isEnabled(),
+              window->router().state(CommandId::trashCurrent).enabled);
+
+    toolbar->button(OverlayButton::info)->click();
+    EXPECT_TRUE(page->infoPanelVisible());
+    EXPECT_TRUE(window->router().state(CommandId::toggleInfoPanel).checked);
+    InfoPanel *panel = overlays->infoPanel();
+    EXPECT_EQ(panel->width(), InfoPanel::panelWidth);
+    EXPECT_EQ(panel->geometry().right(), page->width() - 12 - 1);
+    ASSERT_TRUE(waitFor([&] { return panel->loaded(); }));
+
+    // The next arrow moves on, and the open panel describes the new photo.
+    const QString first = *page->currentPhotoPath();
+    NavigationArrow *next = nullptr;
+    for (NavigationArrow *arrow : page->findChildren<NavigationArrow *>())
+        if (arrow->isForward())
+            next = arrow;
+    ASSERT_NE(next, nullptr);
+    next->click();
+    ASSERT_TRUE(waitFor([&] { return page->currentPhotoPath() && *page->currentPhotoPath() != first; }));
+    ASSERT_TRUE(waitFor([&] { return panel->loaded(); }));
+    EXPECT_TRUE(page->infoPanelVisible());
+
+    // Escape hides the panel before it does anything else.
+    page->handleEscape();
+    EXPECT_FALSE(page->infoPanelVisible());
+    EXPECT_FALSE(window->router().state(CommandId::toggleInfoPanel).checked);
+
+    const bool strip = page->filmstripShown();
+    toolbar->button(OverlayButton::filmstrip)->click();
+    EXPECT_NE(page->filmstripShown(), strip);
+}
+
+TEST_F(ViewerOverlaysTest, SlideshowFloatsTheFilmstripAndStopsWhenFullScreenEnds)
+{
+    openFolder();
+    SlideshowController *slideshow = overlays->slideshow();
+    ASSERT_TRUE(window->router().dispatch(CommandId::toggleSlideshow));
+    ASSERT_TRUE(slideshow->isPlaying());
+    EXPECT_TRUE(window->isFullScreen());
+    EXPECT_TRUE(page->filmstripFloating());
+    EXPECT_EQ(page->photoArea(), page->rect()) << "the photo takes the whole page under the floating filmstrip";
+    EXPECT_TRUE(window->router().state(CommandId::toggleSlideshow).checked);
+
+    // Choosing an interval from the menu reaches the running slideshow.
+    ASSERT_TRUE(window->router().dispatch(CommandId::setSlideshowInterval, 5));
+    EXPECT_EQ(Settings::slideshowInterval(), 5);
+    EXPECT_EQ(slideshow->timing().interval(), 5);
+
+    window->showNormal();
+    EXPECT_FALSE(slideshow->isOn());
+    EXPECT_FALSE(page->filmstripFloating());
+    EXPECT_EQ(page->hudMessage(), Texts::text("msg.slideshowOff"));
+}
+
+TEST_F(ViewerOverlaysTest, AnotherPageOverTheViewerStopsTheSlideshow)
+{
+    openFolder();
+    SlideshowController *slideshow = overlays->slideshow();
+    ASSERT_TRUE(window->router().dispatch(CommandId::toggleSlideshow));
+    ASSERT_TRUE(slideshow->isOn());
+    CoverPage cover;
+    window->pushPage(&cover);
+    EXPECT_FALSE(slideshow->isOn());
+    window->popPage(&cover);
+}
+
+TEST_F(ViewerOverlaysTest, AModalDialogHoldsTheTicks)
+{
+    openFolder();
+    SlideshowController *slideshow = overlays->slideshow();
+    ASSERT_TRUE(window->router().dispatch(CommandId::toggleSlideshow));
+    ASSERT_TRUE(slideshow->isOn());
+    QDialog dialog(window.get());
+    dialog.setModal(true);
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(waitFor([&] { return slideshow->timing().modalOpen(); }, 5000));
+    dialog.close();
+    window->activateWindow();
+    EXPECT_TRUE(waitFor([&] { return !slideshow->timing().modalOpen(); }, 5000));
+    slideshow->stop();
+}
