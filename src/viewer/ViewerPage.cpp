@@ -4,6 +4,7 @@
 #include "settings/Settings.h"
 #include "settings/Texts.h"
 #include "viewer/HudBubble.h"
+#include "viewer/ViewerPageEdits.h"
 #include "viewer/ViewerRules.h"
 #include "viewer/ZoomableImageView.h"
 
@@ -114,6 +115,7 @@ void ViewerPage::build()
     wireImageView();
     wireController();
     registerCommands();
+    m_edits = new ViewerPageEdits(this);
     connect(&SettingsNotifier::instance(), &SettingsNotifier::settingsDidChange, this,
             [this](const QString &what) { m_controller->settingsDidChange(what); });
     setEmptyStateVisible(true);
@@ -370,6 +372,7 @@ int ViewerPage::previewTargetSize() const
 
 void ViewerPage::open(const QString &url)
 {
+    m_edits->folderWillOpen(url);
     if (m_controller->open(url)) {
         setEmptyStateVisible(false);
         m_imageView->setFocus(Qt::OtherFocusReason);
