@@ -59,6 +59,12 @@ ViewerPageEdits::ViewerPageEdits(ViewerPage *page)
             previous();
         photoShown();
     };
+    std::function<void(const QString &)> previousEmpty = c->onNoPhotos;
+    c->onNoPhotos = [this, previousEmpty](const QString &hint) {
+        if (previousEmpty)
+            previousEmpty(hint);
+        refreshBadge();
+    };
 
     page->commands.on(CommandId::setRatingMenu, [this](int stars) { rate(stars); },
                       page->menuRule(CommandId::setRatingMenu));
@@ -71,6 +77,7 @@ ViewerPageEdits::ViewerPageEdits(ViewerPage *page)
         if (guard)
             placeBadge(guard, w, photoArea);
     });
+    refreshBadge();
     connect(&SettingsNotifier::instance(), &SettingsNotifier::settingsDidChange, this, [this](const QString &what) {
         if (what == QLatin1String("rating"))
             refreshBadge();
@@ -124,5 +131,5 @@ void ViewerPageEdits::refreshBadge()
         placeBadge(page, ratingBadge, page->photoArea());
         ratingBadge->raise();
     }
-    emit currentRatingChanged(stars);
+    Q_EMIT currentRatingChanged(stars);
 }

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "fileops/PhotoEdits.h"
+#include "viewer/RatingBadge.h"
 
 #include <QObject>
 #include <QPointer>
 
 #include <functional>
 
-class RatingBadge;
 class ViewerPage;
 
 // Connects the commands that change a photo (star ratings, the rotation save)
@@ -36,7 +36,7 @@ public:
     PhotoEdits edits;
     RatingBadge *badge() const { return ratingBadge; }
 
-signals:
+Q_SIGNALS:
     // The rating of the shown photo changed or became known.
     void currentRatingChanged(int stars);
 

@@ -105,9 +105,11 @@ TEST_F(ViewerPageEditsTest, RatingReachesTheFilesTheBadgeAndTheMenuTicks)
 
     // The badge preference switched off hides it; clearing the rating empties the file's.
     Settings::setRatingBadgeShown(false);
-    waitFor([this] { return !viewer->edits()->badge()->isVisible(); }, 2000);
+    SettingsNotifier::instance().postSettingsDidChange(QStringLiteral("rating"));
     EXPECT_FALSE(viewer->edits()->badge()->isVisible());
     Settings::setRatingBadgeShown(true);
+    SettingsNotifier::instance().postSettingsDidChange(QStringLiteral("rating"));
+    EXPECT_TRUE(viewer->edits()->badge()->isVisible());
     rating->run(0);
     edits().waitForIdle();
     EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("a.jpg"))), 0);
