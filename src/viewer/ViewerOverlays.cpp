@@ -9,6 +9,7 @@
 #include "viewer/NavigationArrow.h"
 #include "viewer/OverlayLayout.h"
 #include "viewer/RatingBadge.h"
+#include "viewer/ViewerPageEdits.h"
 #include "viewer/SlideshowController.h"
 #include "viewer/ViewerPage.h"
 #include "viewer/ZoomableImageView.h"
@@ -73,6 +74,8 @@ ViewerOverlays::ViewerOverlays(ViewerPage *page, CommandRouter &router)
     , m_slideshow(new SlideshowController(this))
 {
     wirePage();
+    if (ViewerPageEdits *edits = page->edits())
+        connect(edits, &ViewerPageEdits::currentRatingChanged, this, [this] { refreshRating(); });
     wireSlideshow();
     registerCommands();
     refreshTooltips();
@@ -358,7 +361,8 @@ void ViewerOverlays::refreshRating()
     const int rating = page->currentRating ? page->currentRating() : 0;
     const RatingDisplay display = ratingDisplay(rating, !Settings::ratingBadgeShown(), page->peeking(), false);
     m_badge->setStars(display.badgeText);
-    m_badge->setVisible(display.badgeVisible && page->controller()->folderModel().current().has_value());
+    // The rating badge itself belongs to the page's photo edits; this one stays hidden.
+    m_badge->setVisible(false);
     m_toolbar->setStars(display.toolbarStarsText, display.toolbarStarsVisible);
     m_info->setRating(rating);
     placeToolbar();

@@ -5,6 +5,7 @@
 #include "settings/Texts.h"
 #include "viewer/EmptyStateView.h"
 #include "viewer/HudBubble.h"
+#include "viewer/ViewerPageEdits.h"
 #include "viewer/ViewerRules.h"
 #include "viewer/ZoomableImageView.h"
 
@@ -93,6 +94,7 @@ void ViewerPage::build()
     wireImageView();
     wireController();
     registerCommands();
+    m_edits = new ViewerPageEdits(this);
     connect(&SettingsNotifier::instance(), &SettingsNotifier::settingsDidChange, this,
             [this](const QString &what) { m_controller->settingsDidChange(what); });
     setEmptyStateVisible(true);
@@ -364,6 +366,7 @@ int ViewerPage::previewTargetSize() const
 
 void ViewerPage::open(const QString &url)
 {
+    m_edits->folderWillOpen(url);
     if (m_controller->open(url)) {
         setEmptyStateVisible(false);
         m_imageView->setFocus(Qt::OtherFocusReason);

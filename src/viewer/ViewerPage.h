@@ -15,6 +15,7 @@ class FilmstripView;
 class HudBubble;
 class QLabel;
 class QVariantAnimation;
+class ViewerPageEdits;
 class ZoomableImageView;
 
 // The viewer as a page of the main window: it lays out the image view, the
@@ -40,6 +41,8 @@ public:
 
     ViewerViewController *controller() const { return m_controller; }
     ZoomableImageView *imageView() const { return m_imageView; }
+    // Ratings and the rotation save of the shown photo.
+    ViewerPageEdits *edits() const { return m_edits; }
     FilmstripView *filmstrip() const { return m_filmstrip; }
 
     // The photo the person sees, or none (no photo, or the next one still on its way).
@@ -134,6 +137,7 @@ private:
 
     ViewerViewController *m_controller = nullptr;
     ZoomableImageView *m_imageView = nullptr;
+    ViewerPageEdits *m_edits = nullptr;
     FilmstripView *m_filmstrip = nullptr;
     HudBubble *hud = nullptr;
     EmptyStateView *m_emptyState = nullptr;

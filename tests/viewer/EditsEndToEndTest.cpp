@@ -1,0 +1,168 @@
+// The program on an X server, driven with xdotool: a star rating and a saved
+// turn reach the photo file itself (read back with the exiv2 tool), the pixels
+// stay as they were, and the badge shows the stars.
+#include "ViewerTestSupport.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageReader>
+#include <QPixmap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString run(const QString &program, const QStringList &arguments, int timeoutMs = 10000)
+{
+    QProcess p;
+    p.start(program, arguments);
+    p.waitForFinished(timeoutMs);
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+QString exivValue(const QString &key, const QString &file)
+{
+    return run(QStringLiteral("exiv2"), {"-q", "-Pv", "-g", key, file});
+}
+
+// The stored pixels, without the orientation applied.
+QImage storedPixels(const QString &file)
+{
+    QImageReader reader(file);
+    reader.setAutoTransform(false);
+    return reader.read().convertToFormat(QImage::Format_RGB32);
+}
+
+// Pixels of exactly the badge's star colour on the screen (antialiased edges
+// left out): the photo in this test has next to none of them.
+int badgeColouredPixels(const QImage &screen)
+{
+    const QImage image = screen.convertToFormat(QImage::Format_RGB32);
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            count += qAbs(qRed(line[x]) - 255) <= 3 && qAbs(qGreen(line[x]) - 204) <= 3 && qAbs(qBlue(line[x]) - 64) <= 3;
+    }
+    return count;
+}
+
+class EditsEndToEndTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        testApp();
+        ASSERT_TRUE(tmp.isValid());
+    }
+
+    void TearDown() override
+    {
+        if (glanto.state() != QProcess::NotRunning) {
+            glanto.terminate();
+            if (!glanto.waitForFinished(5000))
+                glanto.kill();
+        }
+    }
+
+    void launch(const QStringList &arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("glanto.commands.debug=true"));
+        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+        // A private settings home: the rating badge preference is at its default (shown).
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), tmp.filePath(QStringLiteral("config")));
+        glanto.setProcessEnvironment(env);
+        glanto.start(QStringLiteral(GLANTO_BINARY), arguments);
+        ASSERT_TRUE(glanto.waitForStarted());
+    }
+
+    QString window()
+    {
+        QString id;
+        waitFor([&] {
+            id = run(QStringLiteral("xdotool"),
+                     {"search", "--onlyvisible", "--pid", QString::number(glanto.processId())}, 2000)
+                     .split('\n')
+                     .value(0);
+            return !id.isEmpty();
+        }, 20000);
+        return id;
+    }
+
+    QStringList commandsRun()
+    {
+        log += QString::fromUtf8(glanto.readAllStandardError());
+        QStringList commands;
+        static const QRegularExpression line(QStringLiteral("command (\\w+ \\d+)"));
+        for (const QRegularExpressionMatch &m : line.globalMatch(log))
+            commands << m.captured(1);
+        return commands;
+    }
+
+    QTemporaryDir tmp;
+    QProcess glanto;
+    QString log;
+};
+
+TEST_F(EditsEndToEndTest, RatingAndSavedTurnReachTheFileWithThePixelsUnchanged)
+{
+    const QString source = TestData::photo(QStringLiteral("exif/Canon EOS 7D.jpg"));
+    ASSERT_TRUE(QFileInfo(source).isFile()) << qPrintable(source);
+    ASSERT_TRUE(QDir(tmp.path()).mkpath(QStringLiteral("photos")));
+    const QString photo = tmp.filePath(QStringLiteral("photos/camera.jpg"));
+    ASSERT_TRUE(QFile::copy(source, photo));
+    QFile(photo).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    // The test needs a photo that is upright as stored.
+    const QString before = exivValue(QStringLiteral("Exif.Image.Orientation"), photo);
+    ASSERT_TRUE(before.isEmpty() || before == QLatin1String("1")) << qPrintable(before);
+    // The bundled photo comes rated 3 by its camera owner: start it unrated, so
+    // that the 3 read back at the end is this program's write.
+    run(QStringLiteral("exiv2"), {"-q", "-M", "del Xmp.xmp.Rating", photo});
+    ASSERT_TRUE(exivValue(QStringLiteral("Xmp.xmp.Rating"), photo).isEmpty());
+    const QImage original = storedPixels(photo);
+    ASSERT_FALSE(original.isNull());
+
+    launch({photo});
+    const QString id = window();
+    ASSERT_FALSE(id.isEmpty()) << "no window appeared";
+    run(QStringLiteral("xdotool"), {"windowactivate", "--sync", id});
+    spin(1500);
+    const QImage unrated = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+
+    run(QStringLiteral("xdotool"), {"key", "--window", id, "3"});
+    ASSERT_TRUE(waitFor([&] { return commandsRun().contains(QStringLiteral("setRatingMenu 3")); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return exivValue(QStringLiteral("Xmp.xmp.Rating"), photo) == QLatin1String("3"); },
+                        15000))
+        << "rating read back: " << qPrintable(exivValue(QStringLiteral("Xmp.xmp.Rating"), photo));
+    spin(2000); // the stars' message has gone; the badge stays
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    const QString out = qEnvironmentVariable("GLANTO_RATING_SHOT", QDir::temp().filePath("glanto-rating.png"));
+    EXPECT_TRUE(shot.save(out));
+    EXPECT_GT(badgeColouredPixels(shot), badgeColouredPixels(unrated) + 40) << "no rating badge on screen";
+
+    run(QStringLiteral("xdotool"), {"key", "--window", id, "r"});
+    ASSERT_TRUE(waitFor([&] { return commandsRun().contains(QStringLiteral("rotateCW 0")); }, 5000));
+    spin(600); // the turn's animation ends; a save during it is refused
+    run(QStringLiteral("xdotool"), {"key", "--window", id, "ctrl+alt+s"});
+    ASSERT_TRUE(waitFor([&] { return commandsRun().contains(QStringLiteral("saveRotation 0")); }, 5000))
+        << qPrintable(commandsRun().join(", "));
+    EXPECT_TRUE(waitFor([&] { return exivValue(QStringLiteral("Exif.Image.Orientation"), photo) == QLatin1String("6"); },
+                        15000))
+        << "orientation read back: " << qPrintable(exivValue(QStringLiteral("Exif.Image.Orientation"), photo));
+
+    EXPECT_EQ(exivValue(QStringLiteral("Xmp.xmp.Rating"), photo), QStringLiteral("3"));
+    EXPECT_TRUE(storedPixels(photo) == original) << "the pixels changed";
+    // Nothing of ours is left beside the photo.
+    EXPECT_EQ(QDir(tmp.filePath(QStringLiteral("photos"))).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("camera.jpg")});
+    EXPECT_EQ(glanto.state(), QProcess::Running);
+}
+
+} // namespace

@@ -1,0 +1,192 @@
+// Ratings and the rotation save as the viewer page runs them, on real files
+// (raster renderer, offscreen platform).
+#include "ViewerTestSupport.h"
+
+#include "commands/CommandRouter.h"
+#include "fileops/XmpRating.h"
+#include "settings/Settings.h"
+#include "viewer/RatingBadge.h"
+#include "viewer/ViewerPage.h"
+#include "viewer/ViewerPageEdits.h"
+#include "viewer/ViewerViewController.h"
+#include "viewer/ZoomableImageView.h"
+
+#include <QImageReader>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString orientation(const QString &file)
+{
+    QProcess p;
+    p.start(QStringLiteral("exiv2"), {"-q", "-Pv", "-g", "Exif.Image.Orientation", file});
+    p.waitForFinished(10000);
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+class ViewerPageEditsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        testApp();
+        ASSERT_TRUE(dir.isValid());
+        Settings::setSortKey(SortKey::name);
+        Settings::setSortReversed(false);
+        Settings::setCleanupHintShown(true);
+        Settings::setRatingBadgeShown(true);
+        Settings::setFadeTransition(false);
+        host = std::make_unique<QWidget>();
+        host->resize(1000, 700);
+        viewer = new ViewerPage(loader, host.get());
+        router.pushPage(viewer);
+        viewer->setGeometry(0, 0, 1000, 700);
+        host->show();
+    }
+
+    void TearDown() override { host.reset(); }
+
+    QString path(const QString &name) const { return QDir(dir.path()).filePath(name); }
+    PhotoEdits &edits() { return viewer->edits()->edits; }
+    const CommandHandler *handler(CommandId id) { return viewer->commands.find(id); }
+    QString current() { return viewer->controller()->folderModel().current()->url; }
+
+    bool shown()
+    {
+        return waitFor([this] { return viewer->currentPhotoPath().has_value(); }, 20000);
+    }
+
+    ImageLoader loader{1ull << 30};
+    QTemporaryDir dir;
+    std::unique_ptr<QWidget> host;
+    ViewerPage *viewer = nullptr;
+    CommandRouter router;
+};
+
+TEST_F(ViewerPageEditsTest, RatingReachesTheFilesTheBadgeAndTheMenuTicks)
+{
+    // a.jpg and a.png are one photo in two files; b.jpg stands alone.
+    makeJpeg(dir.path(), QStringLiteral("a.jpg"), 320, 200);
+    QImage(40, 30, QImage::Format_RGB32).save(path(QStringLiteral("a.png")));
+    makeJpeg(dir.path(), QStringLiteral("b.jpg"), 320, 200);
+    viewer->open(path(QStringLiteral("a.jpg")));
+    ASSERT_TRUE(shown());
+
+    const CommandHandler *rating = handler(CommandId::setRatingMenu);
+    ASSERT_TRUE(rating && rating->run && rating->state);
+    EXPECT_TRUE(rating->state(0).checked) << "an unrated photo ticks \"no rating\"";
+    EXPECT_FALSE(viewer->edits()->badge()->isVisible());
+
+    rating->run(4);
+    // The cache goes first: the badge and the ticks change before the write ends.
+    EXPECT_EQ(viewer->currentRating(), 4);
+    EXPECT_TRUE(viewer->edits()->badge()->isVisible());
+    EXPECT_EQ(viewer->edits()->badge()->stars(), QString(4, QChar(0x2605)));
+    EXPECT_TRUE(rating->state(4).checked);
+    EXPECT_FALSE(rating->state(3).checked);
+    EXPECT_TRUE(rating->state(4).enabled);
+    edits().waitForIdle();
+    EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("a.jpg"))), 4);
+    EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("a.png"))), 4) << "the pair is rated together";
+    EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("b.jpg"))), 0);
+
+    // Another photo: its own (absent) rating; back again: the cached one.
+    viewer->controller()->goTo(*viewer->controller()->folderModel().position(path(QStringLiteral("b.jpg"))));
+    ASSERT_TRUE(shown());
+    edits().waitForIdle();
+    EXPECT_EQ(viewer->currentRating(), 0);
+    EXPECT_FALSE(viewer->edits()->badge()->isVisible());
+    viewer->controller()->goTo(0);
+    ASSERT_TRUE(shown());
+    EXPECT_EQ(viewer->currentRating(), 4);
+
+    // The badge preference switched off hides it; clearing the rating empties the file's.
+    Settings::setRatingBadgeShown(false);
+    SettingsNotifier::instance().postSettingsDidChange(QStringLiteral("rating"));
+    EXPECT_FALSE(viewer->edits()->badge()->isVisible());
+    Settings::setRatingBadgeShown(true);
+    SettingsNotifier::instance().postSettingsDidChange(QStringLiteral("rating"));
+    EXPECT_TRUE(viewer->edits()->badge()->isVisible());
+    rating->run(0);
+    edits().waitForIdle();
+    EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("a.jpg"))), 0);
+    EXPECT_TRUE(rating->state(0).checked);
+}
+
+TEST_F(ViewerPageEditsTest, ARatingReadFromTheFileShowsWhenThePhotoIsShown)
+{
+    makeJpeg(dir.path(), QStringLiteral("rated.jpg"), 320, 200);
+    ASSERT_FALSE(XmpRating::writeRating(2, path(QStringLiteral("rated.jpg"))).has_value());
+    viewer->open(path(QStringLiteral("rated.jpg")));
+    ASSERT_TRUE(shown());
+    ASSERT_TRUE(waitFor([this] { return viewer->currentRating() == 2; }, 10000));
+    EXPECT_TRUE(viewer->edits()->badge()->isVisible());
+    EXPECT_TRUE(handler(CommandId::setRatingMenu)->state(2).checked);
+}
+
+TEST_F(ViewerPageEditsTest, SavedTurnGoesIntoTheFileAndThePhotoIsShownAfresh)
+{
+    const QString photo = makeJpeg(dir.path(), QStringLiteral("turn.jpg"), 320, 200);
+    QImageReader before(photo);
+    before.setAutoTransform(false);
+    const QImage pixels = before.read();
+    viewer->open(photo);
+    ASSERT_TRUE(shown());
+
+    const CommandHandler *save = handler(CommandId::saveRotation);
+    ASSERT_TRUE(save && save->run);
+    EXPECT_TRUE(save->state(0).enabled);
+    handler(CommandId::rotateCW)->run(0);
+    ASSERT_TRUE(waitFor([this] { return !viewer->imageView()->animationActive(); }, 5000));
+    EXPECT_EQ(viewer->imageView()->quarterTurns(), 1);
+    save->run(0);
+    EXPECT_TRUE(edits().isProcessing());
+    edits().waitForIdle();
+    EXPECT_FALSE(edits().isProcessing());
+    EXPECT_EQ(orientation(photo), QStringLiteral("6"));
+    // Reloaded from disk: the turn now comes from the file, none is pending.
+    ASSERT_TRUE(waitFor([this] { return viewer->imageView()->quarterTurns() == 0 && viewer->currentPhotoPath(); }, 10000));
+    QImageReader after(photo);
+    after.setAutoTransform(false);
+    EXPECT_TRUE(after.read() == pixels);
+
+    // Nothing pending any more: a second save says so and changes nothing.
+    save->run(0);
+    edits().waitForIdle();
+    EXPECT_EQ(orientation(photo), QStringLiteral("6"));
+}
+
+TEST_F(ViewerPageEditsTest, OpeningAFolderRemovesOnlyOurLeftoverTemporaries)
+{
+    makeJpeg(dir.path(), QStringLiteral("photo.jpg"), 320, 200);
+    const QString leftover = path(QStringLiteral(".glanto-rating-0123abcd-4567-89ab-cdef-0123456789ab.jpg"));
+    const QString foreign = path(QStringLiteral(".glanto-notes.txt"));
+    for (const QString &name : {leftover, foreign}) {
+        QFile f(name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x");
+    }
+    const int generation = edits().generation;
+    viewer->open(dir.path());
+    EXPECT_EQ(edits().generation, generation + 1);
+    EXPECT_FALSE(QFile::exists(leftover));
+    EXPECT_TRUE(QFile::exists(foreign));
+    ASSERT_TRUE(shown());
+}
+
+TEST_F(ViewerPageEditsTest, WithoutAPhotoTheCommandsDoNothing)
+{
+    viewer->open(dir.path()); // empty folder
+    handler(CommandId::setRatingMenu)->run(5);
+    handler(CommandId::saveRotation)->run(0);
+    edits().waitForIdle();
+    EXPECT_FALSE(handler(CommandId::setRatingMenu)->state(5).enabled);
+    EXPECT_FALSE(handler(CommandId::setRatingMenu)->state(5).checked);
+    EXPECT_FALSE(viewer->edits()->badge()->isVisible());
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+} // namespace
