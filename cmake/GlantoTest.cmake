@@ -49,6 +49,11 @@ function(add_glanto_test name)
     set_tests_properties(${test} PROPERTIES TIMEOUT ${timeout})
     if(T_LABELS)
       set_tests_properties(${test} PROPERTIES LABELS "${T_LABELS}")
+      # Tests that drive a real window with xdotool count on timely event
+      # delivery: they run alone, not beside a CPU-heavy test.
+      if("x11" IN_LIST T_LABELS OR "xvfb" IN_LIST T_LABELS)
+        set_tests_properties(${test} PROPERTIES RUN_SERIAL TRUE)
+      endif()
     endif()
   endforeach()
 endfunction()

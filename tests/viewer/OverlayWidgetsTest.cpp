@@ -229,11 +229,11 @@ TEST_F(OverlayWidgets, InfoPanelReadsARealFile)
 {
     InfoPanel panel;
     panel.show();
-    panel.refresh(corpus(QStringLiteral("exif/Canon_40D.jpg")), 0);
+    panel.refresh(corpus(QStringLiteral("exif/Canon EOS 7D.jpg")), 0);
     ASSERT_TRUE(waitFor([&] { return panel.loaded(); }));
     ASSERT_FALSE(panel.entries().isEmpty());
-    EXPECT_EQ(panel.entries().front().value, QStringLiteral("Canon EOS 40D"));
-    EXPECT_TRUE(panel.entries().back().value.startsWith(QStringLiteral("Canon_40D.jpg · ")));
+    EXPECT_EQ(panel.entries().front().value, QStringLiteral("Canon EOS 7D"));
+    EXPECT_TRUE(panel.entries().back().value.startsWith(QStringLiteral("Canon EOS 7D.jpg · ")));
 }
 
 TEST_F(OverlayWidgets, EmptyStateAndBadge)
@@ -406,7 +406,7 @@ TEST_F(OverlayWidgets, DemoScreenshotOverAPhoto)
     pal.setColor(QPalette::Window, Qt::black);
     host.setPalette(pal);
 
-    const QString photoPath = corpus(QStringLiteral("exif/Kodak PIXPRO FZ201.jpg"));
+    const QString photoPath = corpus(QStringLiteral("exif/Canon EOS 7D.jpg"));
     const QImage photo = Codec::decodeScaled(photoPath, 1600, false).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     ASSERT_FALSE(photo.isNull());
     std::unique_ptr<ImageSurface> surface = ImageSurface::createRaster(&host);

@@ -154,14 +154,14 @@ TEST_F(OverlaysEndToEndTest, SlideshowStartsAdvancesPausesResumesAndStops)
 
     // A single click in the middle of the photo pauses: no photo follows.
     xdotool({"click", "1"});
-    ASSERT_TRUE(waitFor([&] { return count("slideshow paused") == 1; }, 3000)) << qPrintable(output());
+    ASSERT_TRUE(waitFor([&] { return count("slideshow paused") == 1; }, 8000)) << qPrintable(output());
     const int atPause = shown();
     spin(3500); // longer than the interval: a tick would have come
     EXPECT_EQ(shown(), atPause) << "the slideshow moved while paused";
 
     // The second click resumes and the photos move again.
     xdotool({"click", "1"});
-    ASSERT_TRUE(waitFor([&] { return count("slideshow resumed") == 1; }, 3000)) << qPrintable(output());
+    ASSERT_TRUE(waitFor([&] { return count("slideshow resumed") == 1; }, 8000)) << qPrintable(output());
     EXPECT_TRUE(waitFor([&] { return shown() > atPause; }, 6000)) << qPrintable(output());
 
     // Escape leaves full screen, and that stops the slideshow.

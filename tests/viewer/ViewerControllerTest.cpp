@@ -478,7 +478,7 @@ TEST_F(ViewerControllerTest, OpeningAnotherFolderStopsTheOldFoldersWarmUp)
 {
     QStringList urls;
     for (int i = 0; i < 120; ++i)
-        urls << copyInto(dir.path(), i % 2 ? "exif/Canon_40D.jpg" : "formats/hopper.jpg",
+        urls << copyInto(dir.path(), i % 2 ? "formats/progressive.jpg" : "formats/hopper.jpg",
                          QStringLiteral("w%1.jpg").arg(i, 3, 10, QLatin1Char('0')));
     viewer->open(dir.path());
     ASSERT_TRUE(settle());
@@ -503,7 +503,7 @@ TEST_F(ViewerControllerTest, APhotoThatCannotBeDecodedShowsWhyInItsPlaceNotThePr
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
     broken.write("not a jpeg at all, only a name that says so");
     broken.close();
-    copyInto(dir.path(), "exif/Canon_40D.jpg", "c.jpg");
+    makeJpeg(dir.path(), "c.jpg", 100, 68);
     viewer->open(dir.path());
     ASSERT_TRUE(settle());
     EXPECT_EQ(viewer->currentPhotoPath(), path("a.jpg"));
