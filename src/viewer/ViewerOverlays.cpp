@@ -409,4 +409,10 @@ void ViewerOverlays::placeBadge()
     m_badge->adjustSize();
     m_badge->setGeometry(
         OverlayLayout::ratingBadgeRect(page->size(), m_badge->sizeHint(), filmstripHeight(), offset));
+    // The badge on show is the photo edits' own: it moves with the controls too.
+    if (ViewerPageEdits *edits = page->edits(); edits && edits->badge()) {
+        QWidget *badge = edits->badge();
+        badge->adjustSize();
+        badge->setGeometry(OverlayLayout::ratingBadgeRect(page->size(), badge->sizeHint(), filmstripHeight(), offset));
+    }
 }
