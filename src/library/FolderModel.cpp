@@ -200,9 +200,14 @@ bool FolderModel::removeAt(int position)
 
 bool FolderModel::renameCurrent(const QString &newName)
 {
-    if (itemList.isEmpty() || !isPlainName(newName))
+    return renameAt(currentIndex, newName);
+}
+
+bool FolderModel::renameAt(int position, const QString &newName)
+{
+    if (position < 0 || position >= itemList.size() || !isPlainName(newName))
         return false;
-    ImageItem &item = itemList[currentIndex];
+    ImageItem &item = itemList[position];
     item.url = joined(parentOf(item.url), newName);
     return true;
 }

@@ -61,6 +61,9 @@ public:
     // other field stays and the order is not touched. Refuses (false) a name
     // that is not a single path component.
     bool renameCurrent(const QString &newName);
+    // The same for the item at position (a rename that was asked for while
+    // another photo was current).
+    bool renameAt(int position, const QString &newName);
 
     // Whether the order is by capture date and some item still lacks one.
     bool needsCaptureDates() const;

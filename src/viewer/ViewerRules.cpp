@@ -105,6 +105,8 @@ CommandState viewerCommandState(CommandId command, int tag, const MenuContext &c
     case CommandId::setSlideshowInterval: return {true, tag == c.slideshowInterval, {}};
     case CommandId::setWheelAction: return {true, (tag == 1) == c.wheelNavigates, {}};
     case CommandId::toggleWheelZoomInverted: return {true, c.wheelZoomInverted, {}};
+    case CommandId::renameCurrent:
+    case CommandId::batchRename: return {c.hasCurrent, false, {}};
     case CommandId::setRatingMenu: return {c.hasCurrent, c.hasCurrent && tag == c.currentRating, {}};
     case CommandId::openInEditor: {
         const QString title = c.editorName.isEmpty() ? Texts::text("menu.editChoose")

@@ -544,6 +544,20 @@ void ViewerViewController::photoTrashed(const QString &url, int startedFolderGen
         onCurrentChanged();
 }
 
+void ViewerViewController::photoRenamed(const QString &url, const QString &newUrl, int startedFolderGeneration)
+{
+    loader.invalidate(url);
+    prefetchedURLs.remove(url);
+    if (folderGeneration != startedFolderGeneration)
+        return;
+    const std::optional<int> at = folder.position(url);
+    if (!at || !folder.renameAt(*at, QFileInfo(newUrl).fileName()))
+        return;
+    reloadFilmstrip();
+    if (*at == folder.index())
+        showCurrent(false);
+}
+
 // ---- Sorting
 
 void ViewerViewController::setSortKey(int tag)

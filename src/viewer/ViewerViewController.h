@@ -66,6 +66,11 @@ public:
     // startedFolderGeneration: the photo is found by its path, so paging on
     // before the answer neither leaves it behind nor removes another one.
     void photoTrashed(const QString &url, int startedFolderGeneration);
+    // After the photo at url was renamed to newUrl (in its folder), asked while
+    // folderGeneration was startedFolderGeneration: its entry takes the new name
+    // in place, nothing cached under the old name is shown again, and when it is
+    // the current photo it is shown afresh from its new name.
+    void photoRenamed(const QString &url, const QString &newUrl, int startedFolderGeneration);
     // A preference changed ("sort", "hdr"; others concern other parts).
     void settingsDidChange(const QString &what);
 

@@ -1,0 +1,272 @@
+#include "fileops/Rename.h"
+
+#include "fileops/SafeFile.h"
+#include "settings/Texts.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+#include <utility>
+#include <vector>
+
+namespace Rename {
+
+namespace {
+
+using Move = std::pair<QString, QString>;
+
+// However crowded a folder is, the search for a free name ends somewhere.
+constexpr int maxAttempts = 100000;
+
+QString inFolder(const QString &folder, const QString &name)
+{
+    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+}
+
+// Whether anything at all has this name, a dangling link included: the no-
+// replace rename would refuse it too.
+bool nameTaken(const QString &path)
+{
+    struct stat st{};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+bool isRegularFile(const QString &path)
+{
+    struct stat st{};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+QString sidecarName(const QString &base)
+{
+    return base + QStringLiteral(".xmp");
+}
+
+// Every name in the folder, hidden ones included.
+QStringList folderEntries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// The sidecar of base moves along only when every file of the folder that has
+// this base name moves too; otherwise it stays with the file that keeps the name.
+bool sidecarMoves(const QString &folder, const QString &base, const QStringList &movingNames,
+                  const QStringList &entries)
+{
+    const QString sidecar = sidecarName(base);
+    if (movingNames.contains(sidecar) || !isRegularFile(inFolder(folder, sidecar)))
+        return false;
+    for (const QString &entry : entries) {
+        if (entry == sidecar || movingNames.contains(entry))
+            continue;
+        if (splitName(entry).base == base)
+            return false;
+    }
+    return true;
+}
+
+enum class MoveOutcome { moved, clash, failed };
+
+struct GroupMove
+{
+    MoveOutcome outcome = MoveOutcome::moved;
+    SafeFile::Failure failure;
+};
+
+// Moves the files together or not at all: when one move fails, those already
+// made go back, so the files of one shot never end up under two names. A
+// failure because a target name appeared meanwhile is a clash: the caller takes
+// the next name.
+GroupMove moveTogether(const std::vector<Move> &moves)
+{
+    QStringList paths;
+    for (const Move &move : moves)
+        paths << move.first << move.second;
+    const SafeFile::PathLocks::Guard guard = SafeFile::PathLocks::lock(paths);
+
+    for (size_t i = 0; i < moves.size(); ++i) {
+        const SafeFile::Outcome failed = SafeFile::moveNoReplace(moves[i].first, moves[i].second);
+        if (!failed)
+            continue;
+        for (size_t j = i; j-- > 0;)
+            SafeFile::moveNoReplace(moves[j].second, moves[j].first);
+        const bool clash = failed->kind == SafeFile::Failure::Kind::changed || nameTaken(moves[i].second);
+        return {clash ? MoveOutcome::clash : MoveOutcome::failed, *failed};
+    }
+    return {};
+}
+
+} // namespace
+
+NameParts splitName(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    if (dot <= 0)
+        return {fileName, {}};
+    return {fileName.left(dot), fileName.mid(dot + 1)};
+}
+
+QString cleanedBase(const QString &entered)
+{
+    QString base = entered.trimmed();
+    base.replace(u'/', u'-');
+    base.replace(u':', u'-');
+    // A NUL would cut the name short on its way to the system.
+    base.replace(QChar(0), u'-');
+    return base;
+}
+
+QString joinName(const QString &base, const QString &extension)
+{
+    return extension.isEmpty() ? base : base + u'.' + extension;
+}
+
+QString numberedName(const QString &base, int n, const QString &extension)
+{
+    return joinName(n <= 1 ? base : base + u' ' + QString::number(n), extension);
+}
+
+QString batchName(const QString &prefix, int counter, const QString &extension)
+{
+    return joinName(prefix + u'-' + QStringLiteral("%1").arg(counter, 3, 10, QLatin1Char('0')), extension);
+}
+
+Result renamePhoto(const QString &path, const QString &entered)
+{
+    Result result;
+    const QFileInfo info(path);
+    const QString folder = info.absolutePath();
+    const QString ownName = info.fileName();
+    const NameParts own = splitName(ownName);
+
+    const QString trimmed = entered.trimmed();
+    if (trimmed.isEmpty()) {
+        result.status = Result::Status::empty;
+        return result;
+    }
+    const QString base = cleanedBase(entered);
+    if (trimmed == own.base || joinName(base, own.extension) == ownName)
+        return result;
+    if (base.startsWith(u'.')) {
+        result.status = Result::Status::hidden;
+        return result;
+    }
+
+    const QStringList entries = folderEntries(folder);
+    const bool withSidecar = sidecarMoves(folder, own.base, {ownName}, entries);
+
+    for (int n = 1; n <= maxAttempts; ++n) {
+        const QString candidate = numberedName(base, n, own.extension);
+        // The photo already carries the name the search arrives at.
+        if (candidate == ownName)
+            return result;
+        const QString target = inFolder(folder, candidate);
+        const QString sidecarTarget = inFolder(folder, sidecarName(splitName(candidate).base));
+        if (nameTaken(target) || (withSidecar && nameTaken(sidecarTarget)))
+            continue;
+
+        std::vector<Move> moves{{path, target}};
+        if (withSidecar)
+            moves.emplace_back(inFolder(folder, sidecarName(own.base)), sidecarTarget);
+        const GroupMove moved = moveTogether(moves);
+        if (moved.outcome == MoveOutcome::clash)
+            continue;
+        if (moved.outcome == MoveOutcome::failed) {
+            result.status = Result::Status::failed;
+            result.reason = moved.failure.reason;
+            return result;
+        }
+        result.status = Result::Status::renamed;
+        result.newPath = target;
+        for (const Move &move : moves)
+            result.moved.insert(move.first, move.second);
+        return result;
+    }
+    result.status = Result::Status::failed;
+    result.reason = Texts::text("msg.errNameTaken");
+    return result;
+}
+
+BatchResult batchRename(const QStringList &photos, const QString &enteredPrefix)
+{
+    BatchResult result;
+    if (enteredPrefix.trimmed().isEmpty()) {
+        result.status = BatchResult::Status::empty;
+        return result;
+    }
+    const QString prefix = cleanedBase(enteredPrefix);
+    if (prefix.startsWith(u'.')) {
+        result.status = BatchResult::Status::hidden;
+        return result;
+    }
+
+    // The files of one shot, in the order of the first of them.
+    struct Shot
+    {
+        QString folder;
+        QString base;
+        QStringList names;
+    };
+    std::vector<Shot> shots;
+    QHash<QString, size_t> shotOf;
+    for (const QString &photo : photos) {
+        const QFileInfo info(photo);
+        const QString folder = info.absolutePath();
+        const QString name = info.fileName();
+        const QString base = splitName(name).base;
+        const QString key = inFolder(folder, base);
+        const auto found = shotOf.constFind(key);
+        if (found == shotOf.cend()) {
+            shotOf.insert(key, shots.size());
+            shots.push_back({folder, base, {name}});
+        } else if (!shots[*found].names.contains(name)) {
+            shots[*found].names << name;
+        }
+    }
+
+    QHash<QString, QStringList> entriesOf;
+    int counter = 1;
+    for (const Shot &shot : shots) {
+        if (!entriesOf.contains(shot.folder))
+            entriesOf.insert(shot.folder, folderEntries(shot.folder));
+        const bool withSidecar = sidecarMoves(shot.folder, shot.base, shot.names, entriesOf.value(shot.folder));
+
+        for (int attempt = 0; attempt < maxAttempts; ++attempt, ++counter) {
+            // The files of a shot share their base name, so either all of them
+            // already carry this turn's name or none does.
+            const QString first = shot.names.first();
+            if (batchName(prefix, counter, splitName(first).extension) == first)
+                break;
+            std::vector<Move> moves;
+            bool taken = false;
+            for (const QString &name : shot.names) {
+                const QString target = inFolder(shot.folder, batchName(prefix, counter, splitName(name).extension));
+                taken = taken || nameTaken(target);
+                moves.emplace_back(inFolder(shot.folder, name), target);
+            }
+            if (withSidecar) {
+                const QString target = inFolder(shot.folder, batchName(prefix, counter, QStringLiteral("xmp")));
+                taken = taken || nameTaken(target);
+                moves.emplace_back(inFolder(shot.folder, sidecarName(shot.base)), target);
+            }
+            if (taken)
+                continue;
+            const GroupMove moved = moveTogether(moves);
+            if (moved.outcome == MoveOutcome::clash)
+                continue;
+            if (moved.outcome == MoveOutcome::moved) {
+                result.renamed += int(shot.names.size());
+                for (const Move &move : moves)
+                    result.moved.insert(move.first, move.second);
+            }
+            break;
+        }
+        ++counter;
+    }
+    return result;
+}
+
+} // namespace Rename

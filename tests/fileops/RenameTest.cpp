@@ -1,0 +1,254 @@
+// Renaming one photo and a whole folder in a sandbox: the names built from
+// what was typed, the search for a free name, files that appear at the last
+// moment, sidecars, and the files of one shot.
+#include "FileOpsTestSupport.h"
+
+#include "fileops/Rename.h"
+#include "fileops/SafeFile.h"
+
+#include "TestApplication.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class RenameTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        testApplication();
+        ASSERT_TRUE(dir.isValid());
+    }
+    void TearDown() override { SafeFile::setStepHook({}); }
+
+    QString path(const QString &name) const { return dir.filePath(name); }
+    // A file whose bytes say which file it was.
+    QString make(const QString &name)
+    {
+        EXPECT_TRUE(writeBytes(path(name), name.toUtf8()));
+        return path(name);
+    }
+    QString contentOf(const QString &name) const { return QString::fromUtf8(bytesOf(path(name))); }
+    QStringList names() const { return folderNames(dir.path()); }
+
+    // Creates name (holding "intruder") the first time the move step is reached.
+    void intrudeAtMove(const QString &name, int atMove = 1)
+    {
+        auto moves = std::make_shared<int>(0);
+        const QString target = path(name);
+        SafeFile::setStepHook([moves, target, atMove](std::string_view step) {
+            if (step == "before-move" && ++*moves == atMove)
+                writeBytes(target, "intruder");
+            return true;
+        });
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST(RenameNames, SplitCleanAndNumber)
+{
+    EXPECT_EQ(Rename::splitName(QStringLiteral("IMG 1.JPG")).base, QStringLiteral("IMG 1"));
+    EXPECT_EQ(Rename::splitName(QStringLiteral("IMG 1.JPG")).extension, QStringLiteral("JPG"));
+    EXPECT_EQ(Rename::splitName(QStringLiteral("archive.tar.gz")).base, QStringLiteral("archive.tar"));
+    EXPECT_TRUE(Rename::splitName(QStringLiteral("README")).extension.isEmpty());
+    EXPECT_TRUE(Rename::splitName(QStringLiteral(".hidden")).extension.isEmpty());
+
+    EXPECT_EQ(Rename::cleanedBase(QStringLiteral(" \tb/c:d \t")), QStringLiteral("b-c-d"));
+    EXPECT_EQ(Rename::numberedName(QStringLiteral("b"), 1, QStringLiteral("jpg")), QStringLiteral("b.jpg"));
+    EXPECT_EQ(Rename::numberedName(QStringLiteral("b"), 3, QStringLiteral("jpg")), QStringLiteral("b 3.jpg"));
+    EXPECT_EQ(Rename::numberedName(QStringLiteral("b"), 2, QString()), QStringLiteral("b 2"));
+    EXPECT_EQ(Rename::batchName(QStringLiteral("trip"), 7, QStringLiteral("PNG")), QStringLiteral("trip-007.PNG"));
+    EXPECT_EQ(Rename::batchName(QStringLiteral("trip"), 999, QStringLiteral("jpg")), QStringLiteral("trip-999.jpg"));
+    EXPECT_EQ(Rename::batchName(QStringLiteral("trip"), 1000, QStringLiteral("jpg")), QStringLiteral("trip-1000.jpg"));
+}
+
+TEST_F(RenameTest, TypedNameIsTrimmedCleanedAndKeepsTheExtension)
+{
+    const QString a = make(QStringLiteral("a.JPG"));
+    Rename::Result r = Rename::renamePhoto(a, QStringLiteral(" b/c "));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed) << r.reason.toStdString();
+    EXPECT_EQ(r.newPath, path(QStringLiteral("b-c.JPG")));
+    EXPECT_EQ(contentOf(QStringLiteral("b-c.JPG")), QStringLiteral("a.JPG"));
+
+    r = Rename::renamePhoto(r.newPath, QStringLiteral("12:30"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed);
+    EXPECT_EQ(names(), QStringList{QStringLiteral("12-30.JPG")});
+
+    // A file without an extension gets none.
+    const QString plain = make(QStringLiteral("scan"));
+    r = Rename::renamePhoto(plain, QStringLiteral("page"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed);
+    EXPECT_EQ(r.newPath, path(QStringLiteral("page")));
+}
+
+TEST_F(RenameTest, NothingHappensForTheOwnNameAnEmptyNameOrAHiddenName)
+{
+    const QString a = make(QStringLiteral("a.jpg"));
+    EXPECT_EQ(Rename::renamePhoto(a, QStringLiteral(" a\t")).status, Rename::Result::Status::unchanged);
+    EXPECT_EQ(Rename::renamePhoto(a, QStringLiteral(" \t ")).status, Rename::Result::Status::empty);
+    EXPECT_EQ(Rename::renamePhoto(a, QStringLiteral(".secret")).status, Rename::Result::Status::hidden);
+    EXPECT_EQ(Rename::renamePhoto(a, QStringLiteral("  .secret")).status, Rename::Result::Status::hidden);
+    EXPECT_EQ(names(), QStringList{QStringLiteral("a.jpg")});
+
+    // "a:b" becomes the photo's own name "a-b": nothing to do.
+    const QString ab = make(QStringLiteral("a-b.jpg"));
+    EXPECT_EQ(Rename::renamePhoto(ab, QStringLiteral("a:b")).status, Rename::Result::Status::unchanged);
+    // The free-name search arriving at the photo's own name leaves it too.
+    make(QStringLiteral("c.jpg"));
+    const QString c2 = make(QStringLiteral("c 2.jpg"));
+    EXPECT_EQ(Rename::renamePhoto(c2, QStringLiteral("c")).status, Rename::Result::Status::unchanged);
+    EXPECT_TRUE(QFile::exists(c2));
+}
+
+TEST_F(RenameTest, TakenNamesGetTheNextNumberAndNothingIsReplaced)
+{
+    make(QStringLiteral("b.jpg"));
+    const QString a = make(QStringLiteral("a.jpg"));
+    Rename::Result r = Rename::renamePhoto(a, QStringLiteral("b"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed);
+    EXPECT_EQ(r.newPath, path(QStringLiteral("b 2.jpg")));
+
+    const QString x = make(QStringLiteral("x.jpg"));
+    r = Rename::renamePhoto(x, QStringLiteral("b"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed);
+    EXPECT_EQ(r.newPath, path(QStringLiteral("b 3.jpg")));
+    EXPECT_EQ(contentOf(QStringLiteral("b.jpg")), QStringLiteral("b.jpg"));
+    EXPECT_EQ(contentOf(QStringLiteral("b 2.jpg")), QStringLiteral("a.jpg"));
+    EXPECT_EQ(contentOf(QStringLiteral("b 3.jpg")), QStringLiteral("x.jpg"));
+
+    // A dangling link holds its name as well as a file does.
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere")), path(QStringLiteral("d.jpg"))));
+    const QString y = make(QStringLiteral("y.jpg"));
+    r = Rename::renamePhoto(y, QStringLiteral("d"));
+    EXPECT_EQ(r.newPath, path(QStringLiteral("d 2.jpg")));
+}
+
+TEST_F(RenameTest, AFileCreatedBetweenTheCheckAndTheMoveSurvives)
+{
+    const QString a = make(QStringLiteral("a.jpg"));
+    intrudeAtMove(QStringLiteral("b.jpg"));
+    const Rename::Result r = Rename::renamePhoto(a, QStringLiteral("b"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed) << r.reason.toStdString();
+    EXPECT_EQ(r.newPath, path(QStringLiteral("b 2.jpg")));
+    EXPECT_EQ(contentOf(QStringLiteral("b.jpg")), QStringLiteral("intruder"));
+    EXPECT_EQ(contentOf(QStringLiteral("b 2.jpg")), QStringLiteral("a.jpg"));
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("b 2.jpg"), QStringLiteral("b.jpg")}));
+}
+
+TEST_F(RenameTest, AFailedMoveSaysWhyAndChangesNothing)
+{
+    const QString gone = path(QStringLiteral("gone.jpg"));
+    const QString a = make(QStringLiteral("a.jpg"));
+    Rename::Result r = Rename::renamePhoto(gone, QStringLiteral("b"));
+    EXPECT_EQ(r.status, Rename::Result::Status::failed);
+    EXPECT_FALSE(r.reason.isEmpty());
+
+    // A failing disk at the move: the photo keeps its name.
+    SafeFile::setStepHook([](std::string_view step) { return step != "before-move"; });
+    r = Rename::renamePhoto(a, QStringLiteral("b"));
+    EXPECT_EQ(r.status, Rename::Result::Status::failed);
+    EXPECT_EQ(names(), QStringList{QStringLiteral("a.jpg")});
+}
+
+TEST_F(RenameTest, TheSidecarMovesUnlessAnotherFileKeepsItsBaseName)
+{
+    make(QStringLiteral("a.jpg"));
+    make(QStringLiteral("a.xmp"));
+    Rename::Result r = Rename::renamePhoto(path(QStringLiteral("a.jpg")), QStringLiteral("b"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed);
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("b.jpg"), QStringLiteral("b.xmp")}));
+    EXPECT_EQ(contentOf(QStringLiteral("b.xmp")), QStringLiteral("a.xmp"));
+    EXPECT_EQ(r.moved.value(path(QStringLiteral("a.xmp"))), path(QStringLiteral("b.xmp")));
+
+    // The RAW of the same shot stays, so the sidecar stays with it.
+    make(QStringLiteral("c.CR2"));
+    make(QStringLiteral("c.jpg"));
+    make(QStringLiteral("c.xmp"));
+    r = Rename::renamePhoto(path(QStringLiteral("c.jpg")), QStringLiteral("d"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed);
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("c.xmp"))));
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("d.jpg"))));
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("d.xmp"))));
+
+    // A sidecar name already taken counts as a taken name: both take the next number.
+    make(QStringLiteral("e.jpg"));
+    make(QStringLiteral("e.xmp"));
+    make(QStringLiteral("f.xmp"));
+    r = Rename::renamePhoto(path(QStringLiteral("e.jpg")), QStringLiteral("f"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed);
+    EXPECT_EQ(r.newPath, path(QStringLiteral("f 2.jpg")));
+    EXPECT_EQ(contentOf(QStringLiteral("f 2.xmp")), QStringLiteral("e.xmp"));
+    EXPECT_EQ(contentOf(QStringLiteral("f.xmp")), QStringLiteral("f.xmp"));
+}
+
+TEST_F(RenameTest, BatchNumbersTheFolderKeepingEachExtension)
+{
+    const QStringList photos{make(QStringLiteral("x.jpg")), make(QStringLiteral("y.PNG")), make(QStringLiteral("z.heic"))};
+    const Rename::BatchResult r = Rename::batchRename(photos, QStringLiteral(" trip "));
+    EXPECT_EQ(r.status, Rename::BatchResult::Status::done);
+    EXPECT_EQ(r.renamed, 3);
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("trip-001.jpg"), QStringLiteral("trip-002.PNG"),
+                                    QStringLiteral("trip-003.heic")}));
+    EXPECT_EQ(contentOf(QStringLiteral("trip-002.PNG")), QStringLiteral("y.PNG"));
+    EXPECT_EQ(r.moved.value(photos[2]), path(QStringLiteral("trip-003.heic")));
+
+    EXPECT_EQ(Rename::batchRename(photos, QStringLiteral("  ")).status, Rename::BatchResult::Status::empty);
+    EXPECT_EQ(Rename::batchRename(photos, QStringLiteral(".t")).status, Rename::BatchResult::Status::hidden);
+}
+
+TEST_F(RenameTest, BatchCounterSkipsTakenNamesAndLeavesNamesThatFit)
+{
+    // trip-001.jpg already fits its turn; trip-002.jpg is a later photo of the
+    // folder, so b.jpg skips to 3 and trip-002.jpg gets its own turn's number.
+    const QStringList photos{make(QStringLiteral("trip-001.jpg")), make(QStringLiteral("b.jpg")),
+                             make(QStringLiteral("trip-002.jpg"))};
+    const Rename::BatchResult r = Rename::batchRename(photos, QStringLiteral("trip"));
+    EXPECT_EQ(r.renamed, 2);
+    EXPECT_EQ(contentOf(QStringLiteral("trip-001.jpg")), QStringLiteral("trip-001.jpg"));
+    EXPECT_EQ(contentOf(QStringLiteral("trip-003.jpg")), QStringLiteral("b.jpg"));
+    EXPECT_EQ(contentOf(QStringLiteral("trip-004.jpg")), QStringLiteral("trip-002.jpg"));
+    EXPECT_EQ(names().size(), 3);
+}
+
+TEST_F(RenameTest, BatchGivesOneShotOneNumberAndKeepsItsSidecar)
+{
+    make(QStringLiteral("IMG_1.xmp"));
+    make(QStringLiteral("notes.txt"));
+    // The folder's order puts the other photo between the RAW and its JPEG.
+    const QStringList photos{make(QStringLiteral("IMG_1.CR2")), make(QStringLiteral("IMG_2.jpg")),
+                             make(QStringLiteral("IMG_1.jpg"))};
+    const Rename::BatchResult r = Rename::batchRename(photos, QStringLiteral("trip"));
+    EXPECT_EQ(r.renamed, 3);
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("notes.txt"), QStringLiteral("trip-001.CR2"),
+                                    QStringLiteral("trip-001.jpg"), QStringLiteral("trip-001.xmp"),
+                                    QStringLiteral("trip-002.jpg")}));
+    EXPECT_EQ(contentOf(QStringLiteral("trip-001.xmp")), QStringLiteral("IMG_1.xmp"));
+    EXPECT_EQ(contentOf(QStringLiteral("trip-002.jpg")), QStringLiteral("IMG_2.jpg"));
+}
+
+TEST_F(RenameTest, BatchTakesTheNextNumberWhenANameAppearsMidMove)
+{
+    // The JPEG's target appears after its RAW moved: the RAW goes back and the
+    // shot takes the next number together.
+    const QStringList photos{make(QStringLiteral("IMG.CR2")), make(QStringLiteral("IMG.jpg"))};
+    intrudeAtMove(QStringLiteral("trip-001.jpg"), 2);
+    const Rename::BatchResult r = Rename::batchRename(photos, QStringLiteral("trip"));
+    EXPECT_EQ(r.renamed, 2);
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("trip-001.jpg"), QStringLiteral("trip-002.CR2"),
+                                    QStringLiteral("trip-002.jpg")}));
+    EXPECT_EQ(contentOf(QStringLiteral("trip-001.jpg")), QStringLiteral("intruder"));
+    EXPECT_EQ(contentOf(QStringLiteral("trip-002.jpg")), QStringLiteral("IMG.jpg"));
+}
+
+TEST_F(RenameTest, BatchCleansThePrefixAndCountsOnlyWhatMoved)
+{
+    const QStringList photos{make(QStringLiteral("a.jpg")), path(QStringLiteral("missing.jpg")),
+                             make(QStringLiteral("c.jpg"))};
+    const Rename::BatchResult r = Rename::batchRename(photos, QStringLiteral("2024/05:trip"));
+    EXPECT_EQ(r.renamed, 2);
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("2024-05-trip-001.jpg"), QStringLiteral("2024-05-trip-003.jpg")}));
+}
+
+} // namespace

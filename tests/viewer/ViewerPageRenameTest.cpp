@@ -1,0 +1,192 @@
+// Rename and batch rename as the viewer page runs them, on real files (raster
+// renderer, offscreen platform): the alerts, the folder's entries, the caches,
+// the information panel and the messages.
+#include "ViewerTestSupport.h"
+
+#include "commands/CommandRouter.h"
+#include "settings/Settings.h"
+#include "settings/Texts.h"
+#include "viewer/InfoPanel.h"
+#include "viewer/ViewerOverlays.h"
+#include "viewer/ViewerPage.h"
+#include "viewer/ViewerPageRename.h"
+#include "viewer/ViewerViewController.h"
+
+#include <QLineEdit>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ViewerPageRenameTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        testApp();
+        Texts::setLanguage(QStringLiteral("zh"));
+        ASSERT_TRUE(dir.isValid());
+        Settings::setSortKey(SortKey::name);
+        Settings::setSortReversed(false);
+        Settings::setCleanupHintShown(true);
+        Settings::setFadeTransition(false);
+        host = std::make_unique<QWidget>();
+        host->resize(1000, 700);
+        viewer = new ViewerPage(loader, host.get());
+        router.pushPage(viewer);
+        viewer->setGeometry(0, 0, 1000, 700);
+        host->show();
+    }
+
+    void TearDown() override
+    {
+        host.reset();
+        Texts::setLanguage({});
+    }
+
+    QString path(const QString &name) const { return QDir(dir.path()).filePath(name); }
+    QString current() { return viewer->controller()->folderModel().current()->url; }
+    QStringList modelNames()
+    {
+        QStringList names;
+        for (const ImageItem &item : viewer->controller()->folderModel().items())
+            names << QFileInfo(item.url).fileName();
+        return names;
+    }
+    bool shown(const QString &file)
+    {
+        return waitFor([&] { return viewer->currentPhotoPath() == path(file); }, 20000);
+    }
+    // Types into the open alert and presses its default button.
+    void answer(const QString &text)
+    {
+        TextFieldAlert *alert = viewer->renames()->openAlert();
+        ASSERT_TRUE(alert);
+        alert->field()->setText(text);
+        alert->accept();
+    }
+
+    ImageLoader loader{1ull << 30};
+    QTemporaryDir dir;
+    std::unique_ptr<QWidget> host;
+    ViewerPage *viewer = nullptr;
+    CommandRouter router;
+};
+
+TEST_F(ViewerPageRenameTest, RenameKeepsThePhotoOnScreenUnderItsNewName)
+{
+    makeJpeg(dir.path(), QStringLiteral("a.jpg"), 320, 200);
+    makeJpeg(dir.path(), QStringLiteral("b.jpg"), 200, 320);
+    makeJpeg(dir.path(), QStringLiteral("c.jpg"), 320, 200);
+    auto *overlays = new ViewerOverlays(viewer, router);
+    viewer->open(path(QStringLiteral("b.jpg")));
+    ASSERT_TRUE(shown(QStringLiteral("b.jpg")));
+    overlays->setInfoPanelShown(true);
+    ASSERT_FALSE(loader.cachedPreview(path(QStringLiteral("b.jpg")), 1).isNull());
+
+    ASSERT_TRUE(router.state(CommandId::renameCurrent).enabled);
+    router.dispatch(CommandId::renameCurrent);
+    TextFieldAlert *alert = viewer->renames()->openAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->field()->text(), QStringLiteral("b"));
+    EXPECT_EQ(alert->informativeText(), Texts::format("alert.renameKeepExt", {QStringLiteral("jpg")}));
+    EXPECT_TRUE(alert->field()->hasSelectedText());
+    // A second press while the alert is open asks nothing more.
+    router.dispatch(CommandId::renameCurrent);
+    EXPECT_EQ(viewer->renames()->openAlert(), alert);
+
+    answer(QStringLiteral(" holiday/1 "));
+    ASSERT_TRUE(shown(QStringLiteral("holiday-1.jpg")));
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("b.jpg"))));
+    EXPECT_EQ(modelNames(), (QStringList{"a.jpg", "holiday-1.jpg", "c.jpg"}));
+    EXPECT_EQ(viewer->controller()->folderModel().index(), 1);
+    EXPECT_TRUE(loader.cachedPreview(path(QStringLiteral("b.jpg")), 1).isNull());
+    EXPECT_EQ(viewer->hudMessage(), Texts::format("msg.renamedTo", {QStringLiteral("holiday-1.jpg")}));
+
+    // The information panel names the file by its new name.
+    InfoPanel *info = overlays->infoPanel();
+    EXPECT_TRUE(waitFor([&] {
+        info->waitForSummaries();
+        for (const ExifEntry &entry : info->entries()) {
+            if (entry.value.startsWith(QStringLiteral("holiday-1.jpg")))
+                return true;
+        }
+        return false;
+    }));
+}
+
+TEST_F(ViewerPageRenameTest, TheTargetIsTheOneOnScreenWhenTheAlertOpened)
+{
+    makeJpeg(dir.path(), QStringLiteral("a.jpg"), 320, 200);
+    makeJpeg(dir.path(), QStringLiteral("b.jpg"), 320, 200);
+    viewer->open(path(QStringLiteral("a.jpg")));
+    ASSERT_TRUE(shown(QStringLiteral("a.jpg")));
+
+    router.dispatch(CommandId::renameCurrent);
+    // A slideshow tick moves on while the alert is open.
+    viewer->controller()->navigate(+1);
+    ASSERT_TRUE(shown(QStringLiteral("b.jpg")));
+    answer(QStringLiteral("first"));
+
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("first.jpg"))));
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("b.jpg"))));
+    EXPECT_EQ(modelNames(), (QStringList{"first.jpg", "b.jpg"}));
+    EXPECT_EQ(current(), path(QStringLiteral("b.jpg")));
+}
+
+TEST_F(ViewerPageRenameTest, RefusalsAndCancelLeaveTheFileAlone)
+{
+    makeJpeg(dir.path(), QStringLiteral("a.jpg"), 320, 200);
+    viewer->open(path(QStringLiteral("a.jpg")));
+    ASSERT_TRUE(shown(QStringLiteral("a.jpg")));
+
+    router.dispatch(CommandId::renameCurrent);
+    viewer->renames()->openAlert()->field()->setText(QStringLiteral("other"));
+    viewer->renames()->openAlert()->reject();
+    EXPECT_FALSE(viewer->isFlashing());
+
+    router.dispatch(CommandId::renameCurrent);
+    answer(QStringLiteral("   "));
+    EXPECT_EQ(viewer->hudMessage(), Texts::text("msg.prefixEmpty"));
+
+    router.dispatch(CommandId::renameCurrent);
+    answer(QStringLiteral(".a"));
+    EXPECT_EQ(viewer->hudMessage(), Texts::text("msg.renameHidden"));
+
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("a.jpg")});
+    EXPECT_EQ(current(), path(QStringLiteral("a.jpg")));
+}
+
+TEST_F(ViewerPageRenameTest, BatchRenameReloadsTheFolderOnTheSamePhoto)
+{
+    makeJpeg(dir.path(), QStringLiteral("x.jpg"), 320, 200);
+    makeJpeg(dir.path(), QStringLiteral("y.jpg"), 200, 320);
+    makeJpeg(dir.path(), QStringLiteral("z.jpg"), 320, 200);
+    viewer->open(path(QStringLiteral("y.jpg")));
+    ASSERT_TRUE(shown(QStringLiteral("y.jpg")));
+
+    router.dispatch(CommandId::batchRename);
+    TextFieldAlert *alert = viewer->renames()->openAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->field()->text(), QFileInfo(dir.path()).fileName());
+    EXPECT_EQ(alert->field()->placeholderText(), Texts::text("br.field"));
+    EXPECT_EQ(alert->informativeText(), Texts::format("br.info", {QStringLiteral("3")}));
+    answer(QStringLiteral("trip"));
+
+    ASSERT_TRUE(shown(QStringLiteral("trip-002.jpg")));
+    EXPECT_EQ(modelNames(), (QStringList{"trip-001.jpg", "trip-002.jpg", "trip-003.jpg"}));
+    EXPECT_EQ(viewer->hudMessage(), Texts::format("msg.renamedCount", {QStringLiteral("3")}));
+    EXPECT_TRUE(loader.cachedPreview(path(QStringLiteral("y.jpg")), 1).isNull());
+}
+
+TEST_F(ViewerPageRenameTest, CommandsNeedAPhoto)
+{
+    viewer->open(dir.path());
+    EXPECT_FALSE(router.state(CommandId::renameCurrent).enabled);
+    EXPECT_FALSE(router.state(CommandId::batchRename).enabled);
+    router.dispatch(CommandId::renameCurrent);
+    EXPECT_EQ(viewer->renames()->openAlert(), nullptr);
+}
+
+} // namespace
