@@ -125,6 +125,25 @@ void PhotoEdits::loadRating(const QString &url)
     });
 }
 
+void PhotoEdits::filesMoved(const QHash<QString, QString> &moved)
+{
+    // Taken out first and put back second: in a batch one file may move onto
+    // the name another one has just left.
+    QHash<QString, int> ratings;
+    for (auto it = moved.cbegin(); it != moved.cend(); ++it) {
+        if (const auto found = ratingCache.constFind(it.key()); found != ratingCache.cend())
+            ratings.insert(it.value(), *found);
+    }
+    for (auto it = moved.cbegin(); it != moved.cend(); ++it) {
+        ratingCache.remove(it.key());
+        ratingCache.remove(it.value());
+        ++ratingVersion[it.key()];
+        ++ratingVersion[it.value()];
+    }
+    for (auto it = ratings.cbegin(); it != ratings.cend(); ++it)
+        ratingCache.insert(it.key(), it.value());
+}
+
 void PhotoEdits::saveRotation(const QString &url, int quarterTurns, bool animationActive)
 {
     if (url.isEmpty() || processing)

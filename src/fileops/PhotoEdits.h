@@ -56,6 +56,10 @@ public:
     // it is read on the rating queue and reported when it arrives.
     void loadRating(const QString &url);
     std::optional<int> cachedRating(const QString &url) const;
+    // Files were renamed (old path -> new path, all at once): each known
+    // rating follows its file, nothing known under a path that changed hands
+    // is kept, and reads still under way for those paths are dropped.
+    void filesMoved(const QHash<QString, QString> &moved);
     // What the badge shows: the cached rating, 0 when not known yet.
     int badgeRating(const QString &url) const { return cachedRating(url).value_or(0); }
 

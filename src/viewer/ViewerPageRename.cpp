@@ -130,6 +130,7 @@ void ViewerPageRename::finishRename(const QString &path, int folderGeneration, c
     case Rename::Result::Status::renamed:
         break;
     }
+    page->edits()->edits.filesMoved(result.moved);
     page->controller()->photoRenamed(path, result.newPath, folderGeneration);
     page->flash(Texts::format("msg.renamedTo", {QFileInfo(result.newPath).fileName()}), messageSeconds);
 }
@@ -176,8 +177,13 @@ void ViewerPageRename::finishBatch(const QStringList &photos, const QString &cur
     }
 
     ViewerViewController *c = page->controller();
-    for (auto it = result.moved.cbegin(); it != result.moved.cend(); ++it)
+    page->edits()->edits.filesMoved(result.moved);
+    // A name may have changed hands within the batch: nothing cached under
+    // either end of a move is shown again.
+    for (auto it = result.moved.cbegin(); it != result.moved.cend(); ++it) {
         c->imageLoader().invalidate(it.key());
+        c->imageLoader().invalidate(it.value());
+    }
     // The folder is read again, with the photo that was current selected under
     // its new name (or the first photo when it is gone).
     if (c->folderGeneration == folderGeneration) {

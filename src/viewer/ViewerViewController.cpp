@@ -547,6 +547,7 @@ void ViewerViewController::photoTrashed(const QString &url, int startedFolderGen
 void ViewerViewController::photoRenamed(const QString &url, const QString &newUrl, int startedFolderGeneration)
 {
     loader.invalidate(url);
+    loader.invalidate(newUrl);
     prefetchedURLs.remove(url);
     if (folderGeneration != startedFolderGeneration)
         return;

@@ -9,6 +9,7 @@
 #include "viewer/InfoPanel.h"
 #include "viewer/ViewerOverlays.h"
 #include "viewer/ViewerPage.h"
+#include "viewer/ViewerPageEdits.h"
 #include "viewer/ViewerPageRename.h"
 #include "viewer/ViewerViewController.h"
 
@@ -133,6 +134,32 @@ TEST_F(ViewerPageRenameTest, TheTargetIsTheOneOnScreenWhenTheAlertOpened)
     EXPECT_TRUE(QFile::exists(path(QStringLiteral("b.jpg"))));
     EXPECT_EQ(modelNames(), (QStringList{"first.jpg", "b.jpg"}));
     EXPECT_EQ(current(), path(QStringLiteral("b.jpg")));
+}
+
+TEST_F(ViewerPageRenameTest, RatingsFollowTheirFilesNotTheirOldNames)
+{
+    makeJpeg(dir.path(), QStringLiteral("a.jpg"), 320, 200);
+    makeJpeg(dir.path(), QStringLiteral("c.jpg"), 320, 200);
+    viewer->open(path(QStringLiteral("a.jpg")));
+    ASSERT_TRUE(shown(QStringLiteral("a.jpg")));
+    PhotoEdits &edits = viewer->edits()->edits;
+    edits.setRating(path(QStringLiteral("a.jpg")), 4);
+    edits.waitForIdle();
+
+    router.dispatch(CommandId::renameCurrent);
+    answer(QStringLiteral("z"));
+    ASSERT_TRUE(shown(QStringLiteral("z.jpg")));
+    edits.waitForIdle();
+    EXPECT_EQ(viewer->currentRating(), 4);
+
+    // Another photo takes the old name: it shows its own rating, not the old one's.
+    viewer->controller()->navigate(+1);
+    ASSERT_TRUE(shown(QStringLiteral("c.jpg")));
+    router.dispatch(CommandId::renameCurrent);
+    answer(QStringLiteral("a"));
+    ASSERT_TRUE(shown(QStringLiteral("a.jpg")));
+    edits.waitForIdle();
+    EXPECT_EQ(viewer->currentRating(), 0);
 }
 
 TEST_F(ViewerPageRenameTest, RefusalsAndCancelLeaveTheFileAlone)
