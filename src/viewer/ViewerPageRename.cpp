@@ -79,6 +79,8 @@ ViewerPageRename::ViewerPageRename(ViewerPage *page)
     page->commands.on(CommandId::renameCurrent, [this](int) { renameCurrent(); },
                       page->menuRule(CommandId::renameCurrent));
     page->commands.on(CommandId::batchRename, [this](int) { batchRename(); }, page->menuRule(CommandId::batchRename));
+    // The view's own rename key, for a view driven without the window's key routing.
+    page->imageView()->onRename = [this] { renameCurrent(); };
 }
 
 bool ViewerPageRename::busy() const
