@@ -90,10 +90,12 @@ bool ViewerPageRename::busy() const
 
 void ViewerPageRename::renameCurrent()
 {
-    const std::optional<ImageItem> current = page->controller()->folderModel().current();
+    // The photo the person sees: while the next one is still on its way there
+    // is nothing to rename.
+    const std::optional<QString> current = page->currentPhotoPath();
     if (!current || busy())
         return;
-    const QString path = current->url;
+    const QString path = *current;
     const int folderGeneration = page->controller()->folderGeneration;
     const Rename::NameParts parts = Rename::splitName(QFileInfo(path).fileName());
     const QString informative = parts.extension.isEmpty()

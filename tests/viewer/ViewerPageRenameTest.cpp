@@ -91,7 +91,7 @@ TEST_F(ViewerPageRenameTest, RenameKeepsThePhotoOnScreenUnderItsNewName)
     TextFieldAlert *alert = viewer->renames()->openAlert();
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->field()->text(), QStringLiteral("b"));
-    EXPECT_EQ(alert->informativeText(), Texts::format("alert.renameKeepExt", {QStringLiteral("jpg")}));
+    EXPECT_EQ(alert->informativeText(), QString::fromUtf8("输入新的名称（保留 .jpg 扩展名）"));
     EXPECT_TRUE(alert->field()->hasSelectedText());
     // A second press while the alert is open asks nothing more.
     router.dispatch(CommandId::renameCurrent);
@@ -103,7 +103,7 @@ TEST_F(ViewerPageRenameTest, RenameKeepsThePhotoOnScreenUnderItsNewName)
     EXPECT_EQ(modelNames(), (QStringList{"a.jpg", "holiday-1.jpg", "c.jpg"}));
     EXPECT_EQ(viewer->controller()->folderModel().index(), 1);
     EXPECT_TRUE(loader.cachedPreview(path(QStringLiteral("b.jpg")), 1).isNull());
-    EXPECT_EQ(viewer->hudMessage(), Texts::format("msg.renamedTo", {QStringLiteral("holiday-1.jpg")}));
+    EXPECT_EQ(viewer->hudMessage(), QString::fromUtf8("已重命名为 holiday-1.jpg"));
 
     // The information panel names the file by its new name.
     InfoPanel *info = overlays->infoPanel();
@@ -183,6 +183,14 @@ TEST_F(ViewerPageRenameTest, RefusalsAndCancelLeaveTheFileAlone)
 
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("a.jpg")});
     EXPECT_EQ(current(), path(QStringLiteral("a.jpg")));
+
+    // The photo went away while the alert was open: the system's reason is shown.
+    router.dispatch(CommandId::renameCurrent);
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("a.jpg"))));
+    answer(QStringLiteral("b"));
+    EXPECT_TRUE(viewer->hudMessage().startsWith(QString::fromUtf8("重命名失败： "))) << viewer->hudMessage().toStdString();
+    EXPECT_GT(viewer->hudMessage().size(), 7);
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 TEST_F(ViewerPageRenameTest, BatchRenameReloadsTheFolderOnTheSamePhoto)
@@ -203,7 +211,7 @@ TEST_F(ViewerPageRenameTest, BatchRenameReloadsTheFolderOnTheSamePhoto)
 
     ASSERT_TRUE(shown(QStringLiteral("trip-002.jpg")));
     EXPECT_EQ(modelNames(), (QStringList{"trip-001.jpg", "trip-002.jpg", "trip-003.jpg"}));
-    EXPECT_EQ(viewer->hudMessage(), Texts::format("msg.renamedCount", {QStringLiteral("3")}));
+    EXPECT_EQ(viewer->hudMessage(), QString::fromUtf8("已重命名 3 张图片"));
     EXPECT_TRUE(loader.cachedPreview(path(QStringLiteral("y.jpg")), 1).isNull());
 }
 
