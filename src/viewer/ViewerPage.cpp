@@ -6,6 +6,7 @@
 #include "viewer/EmptyStateView.h"
 #include "viewer/HudBubble.h"
 #include "viewer/ViewerPageEdits.h"
+#include "viewer/ViewerPageExport.h"
 #include "viewer/ViewerRules.h"
 #include "viewer/ZoomableImageView.h"
 
@@ -95,6 +96,7 @@ void ViewerPage::build()
     wireController();
     registerCommands();
     m_edits = new ViewerPageEdits(this);
+    m_exports = new ViewerPageExport(this);
     connect(&SettingsNotifier::instance(), &SettingsNotifier::settingsDidChange, this,
             [this](const QString &what) { m_controller->settingsDidChange(what); });
     setEmptyStateVisible(true);

@@ -16,6 +16,7 @@ class HudBubble;
 class QLabel;
 class QVariantAnimation;
 class ViewerPageEdits;
+class ViewerPageExport;
 class ZoomableImageView;
 
 // The viewer as a page of the main window: it lays out the image view, the
@@ -43,6 +44,8 @@ public:
     ZoomableImageView *imageView() const { return m_imageView; }
     // Ratings and the rotation save of the shown photo.
     ViewerPageEdits *edits() const { return m_edits; }
+    // Export and batch convert.
+    ViewerPageExport *exports() const { return m_exports; }
     FilmstripView *filmstrip() const { return m_filmstrip; }
 
     // The photo the person sees, or none (no photo, or the next one still on its way).
@@ -138,6 +141,7 @@ private:
     ViewerViewController *m_controller = nullptr;
     ZoomableImageView *m_imageView = nullptr;
     ViewerPageEdits *m_edits = nullptr;
+    ViewerPageExport *m_exports = nullptr;
     FilmstripView *m_filmstrip = nullptr;
     HudBubble *hud = nullptr;
     EmptyStateView *m_emptyState = nullptr;
