@@ -199,7 +199,7 @@ bool canEncode(Format format)
     return heic;
 }
 
-std::optional<Picture> decode(const QString &path, int quarterTurns, Error *error)
+std::optional<Picture> decode(const QString &path, int quarterTurns, Error *error, bool reusable)
 {
     Codec::initialize();
     const auto header = Codec::probe(path);
@@ -215,13 +215,20 @@ std::optional<Picture> decode(const QString &path, int quarterTurns, Error *erro
         if (vipsReadsDirectly(header->format)) {
             // A damaged file would otherwise decode partly and be written out
             // with grey where its data ended.
-            VImage image = VImage::new_from_file(QFile::encodeName(path).constData(),
-                                                 VImage::option()->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
-            image = image.autorot();
+            // An upright photo encoded once streams from the file to the saver
+            // in one pass; anything turned, or encoded again and again by the
+            // estimate, is read whole into memory once.
+            const bool streams = !reusable && quarterTurns % 4 == 0 && header->orientation == 1;
+            VImage image = VImage::new_from_file(
+                QFile::encodeName(path).constData(),
+                VImage::option()
+                    ->set("fail_on", VIPS_FAIL_ON_TRUNCATED)
+                    ->set("access", streams ? VIPS_ACCESS_SEQUENTIAL : VIPS_ACCESS_RANDOM));
+            if (!streams)
+                image = image.autorot();
             image = toEightBitRgb(image);
-            // Read the whole file now, once: the savers and the rotation below
-            // would each read it again, and the file may change meanwhile.
-            image = image.copy_memory();
+            if (!streams)
+                image = image.copy_memory();
             data->image = image;
         } else {
             QImage bitmap = Codec::decodeFull(path);
@@ -252,7 +259,7 @@ std::optional<Picture> decode(const QString &path, int quarterTurns, Error *erro
         return fail(error, Error::tooLarge);
     try {
         data->image = turnedBy(data->image, quarterTurns);
-        if (quarterTurns % 4 != 0)
+        if (quarterTurns % 4 != 0 && reusable)
             data->image = data->image.copy_memory();
         // The savers write this into the EXIF block they carry over.
         data->image.set(VIPS_META_ORIENTATION, 1);
@@ -314,7 +321,7 @@ std::optional<QByteArray> encode(const Picture &picture, Format format, int qual
 
 std::optional<QByteArray> encodeFile(const QString &path, int quarterTurns, Format format, int quality, Error *error)
 {
-    const auto picture = decode(path, quarterTurns, error);
+    const auto picture = decode(path, quarterTurns, error, false);
     if (!picture)
         return std::nullopt;
     return encode(*picture, format, quality, error);

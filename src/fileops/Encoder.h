@@ -56,7 +56,7 @@ public:
     bool isNull() const { return !d; }
 
 private:
-    friend std::optional<Picture> decode(const QString &, int, Error *);
+    friend std::optional<Picture> decode(const QString &, int, Error *, bool);
     friend std::optional<QByteArray> encode(const Picture &, Format, int, Error *);
     struct Data;
     std::shared_ptr<const Data> d;
@@ -64,7 +64,9 @@ private:
 
 // Decodes path at full size, orientation applied, turned by quarterTurns
 // clockwise. Refuses what would decode only partially or smaller than it is.
-std::optional<Picture> decode(const QString &path, int quarterTurns, Error *error = nullptr);
+// A reusable picture is held in memory for several encodes; otherwise an
+// upright photo may be read while it is encoded, so it can be encoded once.
+std::optional<Picture> decode(const QString &path, int quarterTurns, Error *error = nullptr, bool reusable = true);
 
 // The encoded file's bytes. quality (40-100) is ignored for PNG.
 std::optional<QByteArray> encode(const Picture &picture, Format format, int quality, Error *error = nullptr);
