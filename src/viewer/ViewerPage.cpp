@@ -7,6 +7,7 @@
 #include "viewer/HudBubble.h"
 #include "viewer/ViewerPageEdits.h"
 #include "viewer/ViewerPageRename.h"
+#include "viewer/ViewerPageExport.h"
 #include "viewer/ViewerRules.h"
 #include "viewer/ZoomableImageView.h"
 
@@ -97,6 +98,7 @@ void ViewerPage::build()
     registerCommands();
     m_edits = new ViewerPageEdits(this);
     m_rename = new ViewerPageRename(this);
+    m_exports = new ViewerPageExport(this);
     connect(&SettingsNotifier::instance(), &SettingsNotifier::settingsDidChange, this,
             [this](const QString &what) { m_controller->settingsDidChange(what); });
     setEmptyStateVisible(true);

@@ -17,6 +17,7 @@ class QLabel;
 class QVariantAnimation;
 class ViewerPageEdits;
 class ViewerPageRename;
+class ViewerPageExport;
 class ZoomableImageView;
 
 // The viewer as a page of the main window: it lays out the image view, the
@@ -46,6 +47,8 @@ public:
     ViewerPageEdits *edits() const { return m_edits; }
     // Rename and batch rename.
     ViewerPageRename *renames() const { return m_rename; }
+    // Export and batch convert.
+    ViewerPageExport *exports() const { return m_exports; }
     FilmstripView *filmstrip() const { return m_filmstrip; }
 
     // The photo the person sees, or none (no photo, or the next one still on its way).
@@ -142,6 +145,7 @@ private:
     ZoomableImageView *m_imageView = nullptr;
     ViewerPageEdits *m_edits = nullptr;
     ViewerPageRename *m_rename = nullptr;
+    ViewerPageExport *m_exports = nullptr;
     FilmstripView *m_filmstrip = nullptr;
     HudBubble *hud = nullptr;
     EmptyStateView *m_emptyState = nullptr;

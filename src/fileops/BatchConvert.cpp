@@ -1,0 +1,177 @@
+#include "fileops/BatchConvert.h"
+
+#include "settings/Texts.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Far more than any folder's photos of one base name: beyond this something
+// else is filling the folder, and the file fails rather than loop on.
+constexpr int maxNameAttempts = 10000;
+
+QString candidateName(const QString &base, const QString &extension, int attempt)
+{
+    return attempt <= 1 ? base + u'.' + extension : QStringLiteral("%1 %2.%3").arg(base).arg(attempt).arg(extension);
+}
+
+// Only a real folder is written into: a link named like the output folder
+// could send the copies anywhere.
+bool isRealFolder(const QString &path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+} // namespace
+
+BatchConvert::BatchConvert(QObject *parent)
+    : QObject(parent)
+{
+    workers.setMaxThreadCount(2);
+}
+
+BatchConvert::~BatchConvert()
+{
+    cancelled = true;
+    workers.waitForDone();
+}
+
+QString BatchConvert::outputFolder(const QString &folder, Encoder::Format format)
+{
+    return QDir(folder).filePath(QStringLiteral("Converted-") + QLatin1String(Encoder::info(format).extension));
+}
+
+BatchConvert::FileResult BatchConvert::convertOne(const QString &photo, const QString &outputFolder,
+                                                  Encoder::Format format, int quality)
+{
+    FileResult result;
+    const QString extension = QLatin1String(Encoder::info(format).extension);
+    const QFileInfo source(photo);
+    // A photo already in the target format is left as it is.
+    if (source.suffix().toLower() == extension) {
+        result.reason = Texts::text("msg.convertSameFormat");
+        return result;
+    }
+    Encoder::Error error = Encoder::Error::encodeFailed;
+    const auto bytes = Encoder::encodeFile(photo, 0, format, quality, &error);
+    if (!bytes) {
+        result.reason = Encoder::describe(error);
+        return result;
+    }
+    if (!isRealFolder(outputFolder)) {
+        result.reason = SafeFile::Failure::of(SafeFile::Failure::Kind::notRegular).reason;
+        return result;
+    }
+    const QString base = source.completeBaseName();
+    SafeFile::Failure failure;
+    auto temporary = SafeFile::Replacement::begin(QDir(outputFolder).filePath(candidateName(base, extension, 1)),
+                                                  "convert", std::nullopt, &failure);
+    if (!temporary) {
+        result.reason = failure.reason;
+        return result;
+    }
+    if (const SafeFile::Outcome written = temporary->writeAndSync(*bytes)) {
+        result.reason = written->reason;
+        return result;
+    }
+    // The complete file takes the first free name; a name taken between two
+    // attempts (another worker, another program) is simply skipped.
+    for (int attempt = 1; attempt <= maxNameAttempts; ++attempt) {
+        const QString target = QDir(outputFolder).filePath(candidateName(base, extension, attempt));
+        const SafeFile::Outcome moved = SafeFile::moveNoReplace(temporary->temporaryPath(), target);
+        if (!moved) {
+            result.written = target;
+            return result;
+        }
+        if (moved->kind != SafeFile::Failure::Kind::changed) {
+            result.reason = moved->reason;
+            return result;
+        }
+    }
+    result.reason = Texts::text("msg.errNameTaken");
+    return result;
+}
+
+bool BatchConvert::start(const QStringList &photos, const QString &folder, Encoder::Format format, int quality)
+{
+    if (running)
+        return false;
+    running = true;
+    cancelled = false;
+    nextIndex = 0;
+    summary = Summary();
+    summary.total = int(photos.size());
+    summary.extension = QLatin1String(Encoder::info(format).extension);
+
+    const QString output = outputFolder(folder, format);
+    // An existing folder is used as it is; failing here makes every file fail at its write.
+    QDir().mkpath(output);
+
+    const int count = std::max(1, std::min(workers.maxThreadCount(), int(photos.size())));
+    workersLeft = count;
+    QPointer<BatchConvert> self(this);
+    for (int w = 0; w < count; ++w) {
+        workers.start([this, self, photos, output, format, quality] {
+            while (!cancelled) {
+                const int index = nextIndex++;
+                if (index >= photos.size())
+                    break;
+                const FileResult result = convertOne(photos.at(index), output, format, quality);
+                QMetaObject::invokeMethod(
+                    self.data(),
+                    [self, written = result.written] {
+                        if (self)
+                            self->fileDone(written);
+                    },
+                    Qt::QueuedConnection);
+            }
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self] {
+                    if (self)
+                        self->workerDone();
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    return true;
+}
+
+void BatchConvert::cancel()
+{
+    cancelled = true;
+}
+
+void BatchConvert::fileDone(const QString &written)
+{
+    if (written.isEmpty()) {
+        ++summary.failed;
+    } else {
+        ++summary.succeeded;
+        summary.written << written;
+    }
+    if (onProgress)
+        onProgress(summary.succeeded + summary.failed, summary.total);
+}
+
+void BatchConvert::workerDone()
+{
+    if (--workersLeft > 0)
+        return;
+    running = false;
+    summary.cancelled = summary.succeeded + summary.failed < summary.total;
+    if (onFinished)
+        onFinished(summary);
+}
+
+void BatchConvert::waitForIdle()
+{
+    workers.waitForDone();
+    QCoreApplication::sendPostedEvents(this);
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "fileops/Encoder.h"
+#include "fileops/SafeFile.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QThreadPool>
+
+#include <atomic>
+#include <functional>
+
+// Converts a folder's photos into one format, writing the copies into the
+// sub-folder "Converted-<ext>" as "<base>.<ext>". Nothing is ever overwritten:
+// each copy is written to a temporary file and renamed with RENAME_NOREPLACE,
+// and when the name is taken (a RAW and a JPEG of one shot, or an earlier run's
+// output) the next free name "<base> 2.<ext>", "<base> 3.<ext>" is used. Two
+// workers convert one file each at a time; the counts reported are the files
+// written and the files that failed.
+class BatchConvert : public QObject
+{
+    Q_OBJECT
+public:
+    explicit BatchConvert(QObject *parent = nullptr);
+    // Stops after the files being converted now and waits for them.
+    ~BatchConvert() override;
+
+    struct Summary
+    {
+        int succeeded = 0;
+        int failed = 0;
+        int total = 0;
+        bool cancelled = false;
+        QString extension;
+        QStringList written; // the new files, in the order they were finished
+    };
+
+    // On the main thread: after each file (handled so far, total), and once at the end.
+    std::function<void(int handled, int total)> onProgress;
+    std::function<void(const Summary &summary)> onFinished;
+
+    static QString outputFolder(const QString &folder, Encoder::Format format);
+
+    // Converts one photo into outputFolder; the path written, or why not.
+    struct FileResult
+    {
+        QString written;
+        QString reason;
+        bool succeeded() const { return !written.isEmpty(); }
+    };
+    static FileResult convertOne(const QString &photo, const QString &outputFolder, Encoder::Format format,
+                                 int quality);
+
+    // Starts converting photos (in this order) from folder; false when a run is
+    // still going. The output folder is made first; when it cannot be, every
+    // file fails at its write.
+    bool start(const QStringList &photos, const QString &folder, Encoder::Format format, int quality);
+    // Stops after the files being converted now; the summary follows.
+    void cancel();
+    bool isRunning() const { return running; }
+    // Blocks until the workers are idle and delivers what they posted (tests, benchmarks).
+    void waitForIdle();
+
+    QThreadPool workers;
+
+private:
+    void fileDone(const QString &written);
+    void workerDone();
+
+    std::atomic<bool> cancelled{false};
+    std::atomic<int> nextIndex{0};
+    bool running = false;
+    int workersLeft = 0;
+    Summary summary;
+};

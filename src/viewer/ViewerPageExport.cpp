@@ -1,0 +1,358 @@
+#include "viewer/ViewerPageExport.h"
+
+#include "settings/Texts.h"
+#include "viewer/ViewerPage.h"
+#include "viewer/ViewerPageEdits.h"
+#include "viewer/ZoomableImageView.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QSlider>
+#include <QStandardItemModel>
+#include <QVBoxLayout>
+
+namespace {
+
+QString byteCount(qint64 bytes)
+{
+    return QLocale::system().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+}
+
+// The formats in pop-up order; one this system cannot write is shown disabled,
+// with a note saying why.
+QComboBox *formatPopup(QWidget *parent)
+{
+    auto *popup = new QComboBox(parent);
+    for (const Encoder::FormatInfo &f : Encoder::formats()) {
+        const bool available = Encoder::canEncode(f.format);
+        popup->addItem(available ? QString::fromLatin1(f.title) : Texts::text("exp.heicUnavailable"));
+        if (!available) {
+            if (auto *model = qobject_cast<QStandardItemModel *>(popup->model()))
+                model->item(popup->count() - 1)->setEnabled(false);
+        }
+    }
+    popup->setCurrentIndex(0);
+    return popup;
+}
+
+QSlider *qualitySlider(QWidget *parent)
+{
+    auto *slider = new QSlider(Qt::Horizontal, parent);
+    slider->setRange(Encoder::minQuality, Encoder::maxQuality);
+    slider->setValue(Encoder::defaultQuality);
+    return slider;
+}
+
+QLabel *smallLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 0.92);
+    label->setFont(font);
+    return label;
+}
+
+Encoder::Format selectedFormat(const QComboBox *popup)
+{
+    return Encoder::formatOfIndex(popup ? popup->currentIndex() : 0).value_or(Encoder::Format::jpeg);
+}
+
+} // namespace
+
+ViewerPageExport::ViewerPageExport(ViewerPage *page)
+    : QObject(page)
+    , page(page)
+{
+    exportQueue.setMaxThreadCount(1);
+    page->commands.on(CommandId::exportAs, [this](int) { exportAs(); }, page->menuRule(CommandId::exportAs));
+    page->commands.on(CommandId::batchConvert, [this](int) { batchConvert(); }, page->menuRule(CommandId::batchConvert));
+
+    estimator.onEstimate = [this](ExportEstimator::State state, qint64 bytes) {
+        if (!exportEstimateLabel)
+            return;
+        switch (state) {
+        case ExportEstimator::State::estimating:
+            exportEstimateLabel->setText(Texts::text("exp.estimating"));
+            break;
+        case ExportEstimator::State::known:
+            exportEstimateLabel->setText(Texts::format("exp.estimate", {byteCount(bytes)}));
+            break;
+        case ExportEstimator::State::failed:
+            exportEstimateLabel->setText(Texts::format("exp.estimate", {QStringLiteral("--")}));
+            break;
+        }
+    };
+
+    QPointer<ViewerPage> guard(page);
+    converter.onProgress = [guard](int handled, int total) {
+        if (guard)
+            guard->flash(Texts::format("msg.converting", {QString::number(handled), QString::number(total)}), 3600);
+    };
+    converter.onFinished = [this, guard](const BatchConvert::Summary &s) {
+        if (stopButton)
+            stopButton->hide();
+        if (!guard)
+            return;
+        const char *key = s.cancelled ? "msg.convertCancelled" : "msg.convertDone";
+        guard->flash(Texts::format(key, {QString::number(s.succeeded), QString::number(s.failed), s.extension}), 4.0);
+    };
+
+    stopButton = new QPushButton(Texts::text("alert.cancel"));
+    stopButton->setFocusPolicy(Qt::NoFocus);
+    stopButton->hide();
+    connect(stopButton, &QPushButton::clicked, this, [this] {
+        converter.cancel();
+        if (stopButton)
+            stopButton->setEnabled(false);
+    });
+    page->addOverlay(stopButton, [](QWidget *w, const QRect &photoArea) {
+        const QSize size = w->sizeHint();
+        // Below the message bubble, which sits in the middle of the photo.
+        w->setGeometry(QRect(QPoint(photoArea.center().x() - size.width() / 2, photoArea.center().y() + 48), size));
+    });
+}
+
+ViewerPageExport::~ViewerPageExport()
+{
+    converter.cancel();
+    exportQueue.waitForDone();
+}
+
+bool ViewerPageExport::isProcessing() const
+{
+    return exporting || converter.isRunning() || (page->edits() && page->edits()->edits.isProcessing());
+}
+
+// ---- Export
+
+void ViewerPageExport::exportAs()
+{
+    const std::optional<QString> photo = page->currentPhotoPath();
+    if (!photo || exportSavePanel)
+        return;
+    exportPhoto = *photo;
+    exportTurns = page->imageView()->quarterTurns();
+    const QFileInfo info(exportPhoto);
+
+    auto *panel = new QFileDialog(page->window(), Texts::text("exp.title"), info.absolutePath());
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setOption(QFileDialog::DontUseNativeDialog);
+    panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->setFileMode(QFileDialog::AnyFile);
+    panel->setWindowModality(Qt::WindowModal);
+    panel->selectFile(Export::proposedName(exportPhoto, Encoder::Format::jpeg));
+    exportSavePanel = panel;
+
+    auto *accessory = new QWidget(panel);
+    accessory->setFixedWidth(280);
+    auto *column = new QVBoxLayout(accessory);
+    column->setContentsMargins(0, 4, 0, 4);
+    column->addWidget(new QLabel(Texts::text("exp.message"), accessory));
+    exportFormatPopup = formatPopup(accessory);
+    column->addWidget(exportFormatPopup);
+    exportQualityLabel = smallLabel(Texts::format("exp.quality", {QString::number(Encoder::defaultQuality)}), accessory);
+    column->addWidget(exportQualityLabel);
+    exportQualitySlider = qualitySlider(accessory);
+    column->addWidget(exportQualitySlider);
+    exportEstimateLabel = smallLabel(Texts::text("exp.estimating"), accessory);
+    exportEstimateLabel->setForegroundRole(QPalette::PlaceholderText);
+    column->addWidget(exportEstimateLabel);
+    if (auto *grid = qobject_cast<QGridLayout *>(panel->layout()))
+        grid->addWidget(accessory, grid->rowCount(), 0, 1, -1);
+    else if (panel->layout())
+        panel->layout()->addWidget(accessory);
+
+    connect(exportFormatPopup, &QComboBox::currentIndexChanged, this, [this] { exportFormatChanged(); });
+    connect(exportQualitySlider, &QSlider::valueChanged, this, [this] { exportQualityChanged(); });
+    connect(panel, &QFileDialog::fileSelected, this, [this](const QString &path) { saveExport(path); });
+    connect(panel, &QDialog::finished, this, [this] { releaseSheet(); });
+
+    exportFormatChanged();
+    panel->open();
+}
+
+void ViewerPageExport::exportFormatChanged()
+{
+    if (!exportSavePanel)
+        return;
+    const Encoder::FormatInfo &f = Encoder::info(selectedFormat(exportFormatPopup));
+    const QString extension = QString::fromLatin1(f.extension);
+    exportSavePanel->setNameFilter(QStringLiteral("%1 (*.%2)").arg(QLatin1String(f.title), extension));
+    exportSavePanel->setDefaultSuffix(extension);
+    if (auto *name = exportSavePanel->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
+        if (!name->text().isEmpty())
+            name->setText(Export::withExtension(name->text(), f.format));
+    }
+    if (exportQualitySlider)
+        exportQualitySlider->setEnabled(f.format != Encoder::Format::png);
+    estimate();
+}
+
+void ViewerPageExport::exportQualityChanged()
+{
+    if (exportQualityLabel && exportQualitySlider)
+        exportQualityLabel->setText(Texts::format("exp.quality", {QString::number(exportQualitySlider->value())}));
+    estimate();
+}
+
+void ViewerPageExport::estimate()
+{
+    if (!exportSavePanel)
+        return;
+    estimator.request({exportPhoto, exportTurns, selectedFormat(exportFormatPopup),
+                       exportQualitySlider ? exportQualitySlider->value() : Encoder::defaultQuality});
+}
+
+void ViewerPageExport::saveExport(const QString &chosen)
+{
+    if (chosen.isEmpty())
+        return;
+    if (isProcessing()) {
+        page->flash(Texts::text("msg.fileOpBusy"), 3.0);
+        return;
+    }
+    const Encoder::Format format = selectedFormat(exportFormatPopup);
+    const int quality = exportQualitySlider ? exportQualitySlider->value() : Encoder::defaultQuality;
+    QString destination = chosen;
+    if (QFileInfo(destination).suffix().isEmpty())
+        destination += u'.' + QLatin1String(Encoder::info(format).extension);
+    const QString photo = exportPhoto;
+    const int turns = exportTurns;
+
+    exporting = true;
+    page->flash(Texts::text("msg.exporting"), 3600);
+    QPointer<ViewerPageExport> self(this);
+    exportQueue.start([self, photo, turns, format, quality, destination] {
+        const Export::Result result = Export::write(photo, turns, format, quality, destination);
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, result, destination] {
+                if (!self)
+                    return;
+                self->exporting = false;
+                const QString name = QFileInfo(destination).fileName();
+                if (result.succeeded) {
+                    self->page->flash(Texts::format("msg.exported", {name, byteCount(result.sourceBytes),
+                                                                     byteCount(result.writtenBytes)}),
+                                      4.0);
+                } else {
+                    const QString failedText = Texts::format("msg.exportFailed", {name});
+                    self->page->flash(result.reason.isEmpty() ? failedText : failedText + u' ' + result.reason, 4.0);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ViewerPageExport::releaseSheet()
+{
+    estimator.cancel();
+    exportSavePanel = nullptr;
+    exportFormatPopup = nullptr;
+    exportQualitySlider = nullptr;
+    exportQualityLabel = nullptr;
+    exportEstimateLabel = nullptr;
+}
+
+// ---- Batch convert
+
+void ViewerPageExport::batchConvert()
+{
+    if (batchDialog)
+        return;
+    if (isProcessing()) {
+        page->flash(Texts::text("msg.fileOpBusy"), 3.0);
+        return;
+    }
+    const int count = page->controller()->folderModel().count();
+    if (count == 0)
+        return;
+
+    auto *dialog = new QDialog(page->window());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setWindowTitle(Texts::text("bc.title"));
+    batchDialog = dialog;
+    connect(dialog, &QDialog::finished, this, [this] { batchDialog = nullptr; });
+    auto *column = new QVBoxLayout(dialog);
+    auto *title = new QLabel(Texts::text("bc.title"), dialog);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    column->addWidget(title);
+    auto *info = new QLabel(Texts::format("bc.info", {QString::number(count)}), dialog);
+    info->setWordWrap(true);
+    column->addWidget(info);
+
+    auto *accessory = new QWidget(dialog);
+    accessory->setFixedWidth(240);
+    auto *controls = new QVBoxLayout(accessory);
+    controls->setContentsMargins(0, 0, 0, 0);
+    batchFormatPopup = formatPopup(accessory);
+    controls->addWidget(batchFormatPopup);
+    batchQualitySlider = qualitySlider(accessory);
+    controls->addWidget(batchQualitySlider);
+    qualityLabel = smallLabel(Texts::format("bc.quality", {QString::number(Encoder::defaultQuality)}), accessory);
+    controls->addWidget(qualityLabel);
+    column->addWidget(accessory);
+
+    auto *buttons = new QDialogButtonBox(dialog);
+    QPushButton *start = buttons->addButton(Texts::text("bc.start"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(Texts::text("alert.cancel"), QDialogButtonBox::RejectRole);
+    start->setDefault(true);
+    start->setAutoDefault(true);
+    column->addWidget(buttons);
+
+    connect(batchFormatPopup, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (batchQualitySlider)
+            batchQualitySlider->setEnabled(Encoder::formatOfIndex(index) != Encoder::Format::png);
+    });
+    connect(batchQualitySlider, &QSlider::valueChanged, this, [this](int value) {
+        if (qualityLabel)
+            qualityLabel->setText(Texts::format("bc.quality", {QString::number(value)}));
+    });
+    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    connect(dialog, &QDialog::accepted, this, [this] {
+        startConversion(batchFormatPopup ? batchFormatPopup->currentIndex() : 0,
+                        batchQualitySlider ? batchQualitySlider->value() : Encoder::defaultQuality);
+    });
+    dialog->open();
+    start->setFocus(Qt::OtherFocusReason);
+}
+
+void ViewerPageExport::startConversion(int formatIndex, int quality)
+{
+    const std::optional<Encoder::Format> format = Encoder::formatOfIndex(formatIndex);
+    if (!format || !Encoder::canEncode(*format))
+        return;
+    // A rotation save may have started while the dialog was open.
+    if (isProcessing()) {
+        page->flash(Texts::text("msg.fileOpBusy"), 3.0);
+        return;
+    }
+    const FolderModel &model = page->controller()->folderModel();
+    QStringList photos;
+    for (const ImageItem &item : model.items())
+        photos << item.url;
+    if (photos.isEmpty())
+        return;
+    const std::optional<ImageItem> current = model.current();
+    const QString folder = QFileInfo(current ? current->url : photos.first()).absolutePath();
+    if (!converter.start(photos, folder, *format, quality))
+        return;
+    page->flash(Texts::format("msg.converting", {QStringLiteral("0"), QString::number(photos.size())}), 3600);
+    if (stopButton) {
+        stopButton->setEnabled(true);
+        stopButton->show();
+        stopButton->raise();
+    }
+}

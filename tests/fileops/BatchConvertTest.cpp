@@ -1,0 +1,232 @@
+// Batch convert in sandbox folders: names never collide or overwrite, the
+// counts match the files on disk, cancelling and closing stop after the
+// current file, and the work runs on two workers off the main thread.
+#include "FileOpsTestSupport.h"
+#include "TestApplication.h"
+
+#include "fileops/BatchConvert.h"
+#include "fileops/SafeFile.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <optional>
+
+#include <unistd.h>
+
+using Encoder::Format;
+
+namespace {
+
+QString exivTag(const QString &path, const QString &key)
+{
+    QProcess p;
+    p.start(QStringLiteral("exiv2"), {QStringLiteral("-q"), QStringLiteral("-K"), key, QStringLiteral("-Pv"), path});
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+class BatchConvertTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        testApplication();
+        ASSERT_TRUE(dir.isValid());
+    }
+    void TearDown() override { SafeFile::setStepHook(nullptr); }
+
+    // Runs a conversion to its end and returns its summary.
+    BatchConvert::Summary run(BatchConvert &converter, const QStringList &photos, Format format,
+                              const std::function<void(int)> &afterFile = {})
+    {
+        std::optional<BatchConvert::Summary> done;
+        converter.onFinished = [&](const BatchConvert::Summary &s) { done = s; };
+        converter.onProgress = [&](int handled, int) {
+            progress << handled;
+            if (afterFile)
+                afterFile(handled);
+        };
+        EXPECT_TRUE(converter.start(photos, dir.path(), format, 85));
+        QElapsedTimer timer;
+        timer.start();
+        while (!done && timer.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        EXPECT_TRUE(done.has_value());
+        return done.value_or(BatchConvert::Summary());
+    }
+
+    QString output(Format format) const { return BatchConvert::outputFolder(dir.path(), format); }
+
+    QTemporaryDir dir;
+    QList<int> progress;
+};
+
+} // namespace
+
+TEST_F(BatchConvertTest, NothingIsOverwrittenAndTheCountsMatchTheDisk)
+{
+    const QStringList photos = {
+        copyCorpus(dir, QStringLiteral("formats/hopper.png"), QStringLiteral("IMG.png")),
+        copyCorpus(dir, QStringLiteral("formats/big-endian.tiff"), QStringLiteral("IMG.tiff")),
+        copyCorpus(dir, QStringLiteral("formats/hopper.webp"), QStringLiteral("a.jpeg")),
+        copyCorpus(dir, QStringLiteral("formats/hopper.jpg"), QStringLiteral("b.jpg")),
+        copyCorpus(dir, QStringLiteral("bad/truncated_jpeg.jpg"), QStringLiteral("c.jpeg")),
+    };
+    // An earlier run left a.jpg.
+    ASSERT_TRUE(QDir().mkpath(output(Format::jpeg)));
+    const QString earlier = QDir(output(Format::jpeg)).filePath(QStringLiteral("a.jpg"));
+    ASSERT_TRUE(writeBytes(earlier, "an earlier output"));
+    QHash<QString, QByteArray> sources;
+    for (const QString &p : photos)
+        sources.insert(p, bytesOf(p));
+
+    BatchConvert converter;
+    const BatchConvert::Summary s = run(converter, photos, Format::jpeg);
+    // b.jpg is already a JPEG and c.jpeg is damaged: both fail.
+    EXPECT_EQ(s.succeeded, 3);
+    EXPECT_EQ(s.failed, 2);
+    EXPECT_EQ(s.total, 5);
+    EXPECT_FALSE(s.cancelled);
+    EXPECT_EQ(progress.size(), 5);
+    EXPECT_EQ(progress.last(), 5);
+    EXPECT_EQ(bytesOf(earlier), QByteArray("an earlier output"));
+    QStringList names = folderNames(output(Format::jpeg));
+    EXPECT_EQ(names, (QStringList{"IMG 2.jpg", "IMG.jpg", "a 2.jpg", "a.jpg"}));
+    EXPECT_EQ(s.written.size(), names.size() - 1);
+    for (const QString &written : s.written)
+        EXPECT_EQ(Codec::formatOfFile(written), ImageFormat::jpeg) << written.toStdString();
+    for (const QString &p : photos)
+        EXPECT_EQ(bytesOf(p), sources.value(p)) << p.toStdString();
+
+    // A second run keeps the first run's files and adds numbered ones.
+    BatchConvert again;
+    const BatchConvert::Summary s2 = run(again, photos.mid(0, 2), Format::jpeg);
+    EXPECT_EQ(s2.succeeded, 2);
+    names = folderNames(output(Format::jpeg));
+    EXPECT_EQ(names, (QStringList{"IMG 2.jpg", "IMG 3.jpg", "IMG 4.jpg", "IMG.jpg", "a 2.jpg", "a.jpg"}));
+
+    if (Encoder::canEncode(Format::heic)) {
+        BatchConvert heic;
+        EXPECT_EQ(run(heic, photos.mid(0, 2), Format::heic).succeeded, 2);
+        EXPECT_EQ(folderNames(output(Format::heic)), (QStringList{"IMG 2.heic", "IMG.heic"}));
+    }
+}
+
+TEST_F(BatchConvertTest, ConvertedCopiesAreUprightAndKeepTheirCaptureDate)
+{
+    const QString photo = copyCorpus(dir, QStringLiteral("orientation/Samsung GT-I9000 (Galaxy S).jpg"),
+                                     QStringLiteral("s.jpg"));
+    BatchConvert converter;
+    const BatchConvert::Summary s = run(converter, {photo}, Format::png);
+    ASSERT_EQ(s.succeeded, 1);
+    const QString out = QDir(output(Format::png)).filePath(QStringLiteral("s.png"));
+    ASSERT_EQ(s.written, QStringList{out});
+    EXPECT_EQ(Codec::probe(out)->storedSize, QSize(480, 640));
+    EXPECT_EQ(Codec::probe(out)->orientation, 1);
+    EXPECT_EQ(exivTag(out, QStringLiteral("Exif.Photo.DateTimeOriginal")), QStringLiteral("2011:04:02 18:30:10"));
+}
+
+TEST_F(BatchConvertTest, AnOutputFolderThatIsNotAFolderFailsEveryFile)
+{
+    QTemporaryDir elsewhere;
+    ASSERT_EQ(::symlink(elsewhere.path().toUtf8().constData(), output(Format::png).toUtf8().constData()), 0);
+    const QStringList photos = {copyCorpus(dir, QStringLiteral("formats/hopper.jpg"), QStringLiteral("x.jpg"))};
+    BatchConvert converter;
+    const BatchConvert::Summary s = run(converter, photos, Format::png);
+    EXPECT_EQ(s.succeeded, 0);
+    EXPECT_EQ(s.failed, 1);
+    EXPECT_TRUE(folderNames(elsewhere.path()).isEmpty());
+}
+
+TEST_F(BatchConvertTest, TwoWorkersOffTheMainThreadAndCancelStopsAfterTheCurrentFiles)
+{
+    QStringList photos;
+    for (int i = 0; i < 12; ++i)
+        photos << copyCorpus(dir, QStringLiteral("faces-open/obama.jpg"), QStringLiteral("p%1.jpeg").arg(i, 2, 10, QChar('0')));
+
+    std::mutex lock;
+    QSet<QThread *> threads;
+    SafeFile::setStepHook([&](std::string_view step) {
+        if (step == "moved") {
+            std::lock_guard<std::mutex> guard(lock);
+            threads.insert(QThread::currentThread());
+        }
+        return true;
+    });
+    BatchConvert converter;
+    const BatchConvert::Summary s = run(converter, photos, Format::png, [&](int handled) {
+        if (handled == 3)
+            converter.cancel();
+    });
+    SafeFile::setStepHook(nullptr);
+    EXPECT_TRUE(s.cancelled);
+    // At most the file each worker held when the cancel came is finished after it.
+    EXPECT_GE(s.succeeded, 3);
+    EXPECT_LE(s.succeeded, 5);
+    EXPECT_EQ(s.failed, 0);
+    EXPECT_EQ(folderNames(output(Format::png)).size(), s.succeeded);
+    EXPECT_EQ(threads.size(), 2);
+    EXPECT_FALSE(threads.contains(QThread::currentThread()));
+}
+
+TEST_F(BatchConvertTest, ClosingTheOwnerStopsAfterTheCurrentFiles)
+{
+    QStringList photos;
+    for (int i = 0; i < 12; ++i)
+        photos << copyCorpus(dir, QStringLiteral("faces-open/obama.jpg"), QStringLiteral("q%1.jpeg").arg(i));
+    auto converter = std::make_unique<BatchConvert>();
+    bool finished = false;
+    converter->onFinished = [&](const BatchConvert::Summary &) { finished = true; };
+    ASSERT_TRUE(converter->start(photos, dir.path(), Format::png, 85));
+    QElapsedTimer timer;
+    timer.start();
+    while (folderNames(output(Format::png)).isEmpty() && timer.elapsed() < 30000)
+        QThread::msleep(5);
+    converter.reset(); // the window closed
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(finished);
+    const QStringList names = folderNames(output(Format::png));
+    EXPECT_GE(names.size(), 1);
+    EXPECT_LE(names.size(), 4);
+    for (const QString &name : names)
+        EXPECT_FALSE(SafeFile::isOwnTemporaryName(name)) << name.toStdString();
+}
+
+class BatchConvertCorpus : public BatchConvertTest
+{
+};
+
+// A RAW and the JPEG the camera made of the same shot.
+TEST_F(BatchConvertCorpus, RawAndJpegOfOneShotBothGetAName)
+{
+    GLANTO_NEEDS_CORPUS();
+    // JPEG rather than HEIC: the names are given the same way, and encoding 12 MP
+    // to HEIC takes a minute here.
+    const Format format = Format::jpeg;
+    const QString raw = copyCorpus(dir, QStringLiteral("raw/IMG_1361.dng"), QStringLiteral("IMG.dng"));
+    const QString jpeg = copyCorpus(dir, QStringLiteral("exif/Canon_40D.jpg"), QStringLiteral("IMG.jpeg"));
+    BatchConvert converter;
+    const BatchConvert::Summary s = run(converter, {raw, jpeg}, format);
+    EXPECT_EQ(s.succeeded, 2);
+    const QString ext = QLatin1String(Encoder::info(format).extension);
+    EXPECT_EQ(folderNames(output(format)), (QStringList{"IMG 2." + ext, "IMG." + ext}));
+    QStringList dates;
+    for (const QString &written : s.written) {
+        dates << exivTag(written, QStringLiteral("Exif.Photo.DateTimeOriginal"));
+        // The RAW is stored on its side; its copy is upright.
+        if (dates.last().startsWith(QLatin1String("2020"))) {
+            EXPECT_EQ(Codec::probe(written)->storedSize, QSize(3024, 4032));
+            EXPECT_EQ(Codec::probe(written)->orientation, 1);
+        }
+    }
+    dates.sort();
+    EXPECT_EQ(dates, (QStringList{"2008:05:30 15:56:01", "2020:12:29 14:24:45"}));
+}

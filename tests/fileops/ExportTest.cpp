@@ -1,0 +1,311 @@
+// The encoder step and export: qualities reach the saver, orientation and
+// metadata go with the copy, the file safety of the write, and the size
+// estimate's cache, wait and generation counter.
+#include "FileOpsTestSupport.h"
+#include "TestApplication.h"
+
+#include "fileops/Encoder.h"
+#include "fileops/Export.h"
+#include "fileops/SafeFile.h"
+#include "platform/Codec.h"
+#include "settings/Texts.h"
+
+#include <QCoreApplication>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <vips/vips8>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using Encoder::Format;
+
+namespace {
+
+// What exiv2's own command-line tool reads from a file ("" when the tag is absent).
+QString exivTag(const QString &path, const QString &key)
+{
+    QProcess p;
+    p.start(QStringLiteral("exiv2"), {QStringLiteral("-q"), QStringLiteral("-K"), key, QStringLiteral("-Pv"), path});
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// Width x height as libvips reads the file (stored, orientation not applied).
+QSize storedSize(const QString &path)
+{
+    const auto header = Codec::probe(path);
+    return header ? header->storedSize : QSize();
+}
+
+QString writeTo(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    return writeBytes(path, bytes) ? path : QString();
+}
+
+class ExportTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        testApplication();
+        ASSERT_TRUE(dir.isValid());
+    }
+    void TearDown() override { SafeFile::setStepHook(nullptr); }
+
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(ExportTest, EveryQualityReachesTheSaver)
+{
+    // Small, because HEIC encoding is slow.
+    const QString photo = copyCorpus(dir, QStringLiteral("formats/hopper.png"), QStringLiteral("a.png"));
+    const auto picture = Encoder::decode(photo, 0);
+    ASSERT_TRUE(picture);
+    std::vector<Format> lossy = {Format::jpeg};
+    if (Encoder::canEncode(Format::heic))
+        lossy.push_back(Format::heic);
+    for (const Format format : lossy) {
+        const auto low = Encoder::encode(*picture, format, 40);
+        const auto mid = Encoder::encode(*picture, format, 85);
+        const auto high = Encoder::encode(*picture, format, 100);
+        ASSERT_TRUE(low && mid && high) << Encoder::info(format).title;
+        // A 0-1 scale would clamp all three to the same setting.
+        EXPECT_LT(low->size(), mid->size()) << Encoder::info(format).title;
+        EXPECT_LT(mid->size(), high->size()) << Encoder::info(format).title;
+    }
+    // PNG has no quality: the same bytes whatever the slider says.
+    EXPECT_EQ(Encoder::encode(*picture, Format::png, 40), Encoder::encode(*picture, Format::png, 100));
+}
+
+TEST_F(ExportTest, HeicIsRefusedClearlyWhereItCannotBeEncoded)
+{
+    const QString photo = copyCorpus(dir, QStringLiteral("formats/hopper.jpg"), QStringLiteral("a.jpg"));
+    Encoder::Error error = Encoder::Error::unreadable;
+    const auto bytes = Encoder::encodeFile(photo, 0, Format::heic, 85, &error);
+    if (Encoder::canEncode(Format::heic)) {
+        ASSERT_TRUE(bytes);
+        EXPECT_EQ(Codec::formatOfContent(bytes->left(64)), ImageFormat::heif);
+    } else {
+        EXPECT_FALSE(bytes);
+        EXPECT_EQ(error, Encoder::Error::unsupported);
+        EXPECT_FALSE(Encoder::describe(error).isEmpty());
+    }
+}
+
+// The pixels are turned upright (and by the pending turns), the capture date
+// and the colour profile go with them, and the orientation says so.
+TEST_F(ExportTest, CopiesAreUprightWithTheirCaptureDateAndProfile)
+{
+    const QString turned = copyCorpus(dir, QStringLiteral("orientation/Samsung GT-I9000 (Galaxy S).jpg"),
+                                      QStringLiteral("turned.jpg"));
+    ASSERT_EQ(storedSize(turned), QSize(640, 480));
+    std::vector<Format> formats = {Format::jpeg, Format::png};
+    if (Encoder::canEncode(Format::heic))
+        formats.push_back(Format::heic);
+    for (const Format format : formats) {
+        const QString ext = QLatin1String(Encoder::info(format).extension);
+        for (const int turns : {0, 1}) {
+            const auto bytes = Encoder::encodeFile(turned, turns, format, 85);
+            ASSERT_TRUE(bytes) << ext.toStdString();
+            const QString out = writeTo(dir, QStringLiteral("out%1.%2").arg(turns).arg(ext), *bytes);
+            const QSize expected = turns == 0 ? QSize(480, 640) : QSize(640, 480);
+            EXPECT_EQ(storedSize(out), expected) << ext.toStdString() << " turns " << turns;
+            const QString orientation = exivTag(out, QStringLiteral("Exif.Image.Orientation"));
+            EXPECT_TRUE(orientation.isEmpty() || orientation == QLatin1String("1"))
+                << ext.toStdString() << ": " << orientation.toStdString();
+            EXPECT_EQ(exivTag(out, QStringLiteral("Exif.Photo.DateTimeOriginal")), QStringLiteral("2011:04:02 18:30:10"))
+                << ext.toStdString();
+            // What the viewer shows of the copy is upright too.
+            EXPECT_EQ(shown(out).size(), expected) << ext.toStdString();
+        }
+    }
+
+    const QString adobe = copyCorpus(dir, QStringLiteral("exif/Canon EOS 7D.jpg"), QStringLiteral("adobe.jpg"));
+    for (const Format format : {Format::jpeg, Format::png}) {
+        const auto bytes = Encoder::encodeFile(adobe, 0, format, 90);
+        ASSERT_TRUE(bytes);
+        const QString out = writeTo(dir, QStringLiteral("adobe-out.") + QLatin1String(Encoder::info(format).extension), *bytes);
+        EXPECT_EQ(Codec::colorProfileName(out), QStringLiteral("Adobe RGB (1998)")) << Encoder::info(format).title;
+        EXPECT_EQ(exivTag(out, QStringLiteral("Exif.Photo.DateTimeOriginal")), QStringLiteral("2010:12:12 12:41:35"));
+    }
+}
+
+TEST_F(ExportTest, DamagedAndOversizedPhotosAreRefused)
+{
+    Encoder::Error error = Encoder::Error::encodeFailed;
+    const QString truncated = copyCorpus(dir, QStringLiteral("bad/truncated_jpeg.jpg"), QStringLiteral("t.jpg"));
+    EXPECT_FALSE(Encoder::encodeFile(truncated, 0, Format::jpeg, 85, &error));
+    // Found while decoding, or while streaming it into the saver.
+    EXPECT_TRUE(error == Encoder::Error::unreadable || error == Encoder::Error::encodeFailed);
+    EXPECT_FALSE(Encoder::decode(truncated, 0, &error));
+    EXPECT_EQ(error, Encoder::Error::unreadable);
+
+    const QString text = writeTo(dir, QStringLiteral("notes.jpg"), QByteArray("not a photo at all"));
+    EXPECT_FALSE(Encoder::encodeFile(text, 0, Format::jpeg, 85, &error));
+    EXPECT_EQ(error, Encoder::Error::unreadable);
+
+    // A flat grey picture of 81 million pixels in a few hundred kilobytes: more
+    // than its bytes can honestly hold, so it is not decoded at all.
+    Codec::initialize();
+    const QString huge = dir.filePath(QStringLiteral("huge.png"));
+    vips::VImage::black(9000, 9000).cast(VIPS_FORMAT_UCHAR).pngsave(huge.toUtf8().constData(),
+                                                                      vips::VImage::option()->set("compression", 9));
+    ASSERT_GT(9000 * 9000, Codec::pixelLimitForFileSize(QFileInfo(huge).size()));
+    EXPECT_FALSE(Encoder::encodeFile(huge, 0, Format::jpeg, 85, &error));
+}
+
+TEST_F(ExportTest, ProposedNamesFollowTheFormat)
+{
+    EXPECT_EQ(Export::proposedName(QStringLiteral("/p/IMG_1.HEIC"), Format::jpeg), QStringLiteral("IMG_1-compressed.jpg"));
+    EXPECT_EQ(Export::withExtension(QStringLiteral("IMG_1-compressed.jpg"), Format::png),
+              QStringLiteral("IMG_1-compressed.png"));
+    EXPECT_EQ(Export::proposedName(QStringLiteral("/p/a.b.jpeg"), Format::heic), QStringLiteral("a.b-compressed.heic"));
+    EXPECT_EQ(Export::withExtension(QStringLiteral("plain"), Format::png), QStringLiteral("plain.png"));
+    EXPECT_EQ(Export::withExtension(QStringLiteral(".hidden"), Format::jpeg), QStringLiteral(".hidden.jpg"));
+}
+
+TEST_F(ExportTest, ExportWritesAndReplacesSafely)
+{
+    const QString photo = copyCorpus(dir, QStringLiteral("orientation/Portrait_6.jpg"), QStringLiteral("p.jpg"));
+    const QByteArray original = bytesOf(photo);
+    const QString out = dir.filePath(QStringLiteral("p-compressed.jpg"));
+
+    const Export::Result first = Export::write(photo, 1, Format::jpeg, 70, out);
+    ASSERT_TRUE(first.succeeded) << first.reason.toStdString();
+    EXPECT_EQ(first.sourceBytes, original.size());
+    EXPECT_EQ(first.writtenBytes, QFileInfo(out).size());
+    EXPECT_EQ(storedSize(out), QSize(1800, 1200)); // upright 1200x1800, then a quarter turn
+    EXPECT_EQ(bytesOf(photo), original);
+
+    // Onto the photo itself, by its name, through a link or a second hard link: refused, untouched.
+    ASSERT_EQ(::symlink(photo.toUtf8().constData(), dir.filePath(QStringLiteral("link.jpg")).toUtf8().constData()), 0);
+    ASSERT_EQ(::link(photo.toUtf8().constData(), dir.filePath(QStringLiteral("hard.jpg")).toUtf8().constData()), 0);
+    for (const QString &target : {photo, dir.filePath(QStringLiteral("link.jpg")), dir.filePath(QStringLiteral("hard.jpg")),
+                                  dir.filePath(QStringLiteral("./p.jpg"))}) {
+        const Export::Result onto = Export::write(photo, 0, Format::jpeg, 50, target);
+        EXPECT_FALSE(onto.succeeded) << target.toStdString();
+        EXPECT_EQ(onto.reason, Texts::text("msg.exportOntoSource"));
+    }
+    EXPECT_EQ(bytesOf(photo), original);
+
+    // A failed decode and a write stopped half-way both leave the earlier export as it was.
+    const QByteArray earlier = bytesOf(out);
+    const QString truncated = copyCorpus(dir, QStringLiteral("bad/truncated_jpeg.jpg"), QStringLiteral("t.jpg"));
+    EXPECT_FALSE(Export::write(truncated, 0, Format::jpeg, 85, out).succeeded);
+    EXPECT_EQ(bytesOf(out), earlier);
+    SafeFile::setStepHook([](std::string_view step) { return step != "chunk-written"; });
+    EXPECT_FALSE(Export::write(photo, 0, Format::png, 85, out).succeeded);
+    SafeFile::setStepHook(nullptr);
+    EXPECT_EQ(bytesOf(out), earlier);
+    for (const QString &name : folderNames(dir.path()))
+        EXPECT_FALSE(SafeFile::isOwnTemporaryName(name)) << name.toStdString();
+
+    // A successful export over it replaces it whole.
+    ASSERT_TRUE(Export::write(photo, 0, Format::jpeg, 40, out).succeeded);
+    EXPECT_NE(bytesOf(out), earlier);
+    EXPECT_EQ(storedSize(out), QSize(1200, 1800));
+}
+
+TEST_F(ExportTest, EstimatesAreCachedByContentAndDebounced)
+{
+    const QString photo = copyCorpus(dir, QStringLiteral("sharp/176_HONOR-7X_S.jpg"), QStringLiteral("e.jpg"));
+    ExportEstimator estimator;
+    estimator.debounceMs = 50;
+    std::vector<std::pair<ExportEstimator::State, qint64>> shownStates;
+    estimator.onEstimate = [&](ExportEstimator::State state, qint64 bytes) { shownStates.emplace_back(state, bytes); };
+    const auto waitForResult = [&] {
+        QElapsedTimer timer;
+        timer.start();
+        while ((shownStates.empty() || shownStates.back().first == ExportEstimator::State::estimating)
+               && timer.elapsed() < 30000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            estimator.waitForIdle();
+        }
+    };
+
+    estimator.request({photo, 0, Format::jpeg, 85});
+    ASSERT_EQ(shownStates.back().first, ExportEstimator::State::estimating);
+    waitForResult();
+    ASSERT_EQ(shownStates.back().first, ExportEstimator::State::known);
+    const qint64 at85 = shownStates.back().second;
+    const auto real = Encoder::encodeFile(photo, 0, Format::jpeg, 85);
+    ASSERT_TRUE(real);
+    EXPECT_EQ(at85, real->size());
+    EXPECT_EQ(estimator.encodesRun, 1);
+
+    // A quick drag from 85 to 60 encodes once, for 60; going back to 85 is instant.
+    for (int q = 84; q >= 60; --q)
+        estimator.request({photo, 0, Format::jpeg, q});
+    waitForResult();
+    EXPECT_EQ(estimator.encodesRun, 2);
+    EXPECT_LT(shownStates.back().second, at85);
+    shownStates.clear();
+    estimator.request({photo, 0, Format::jpeg, 85});
+    ASSERT_EQ(shownStates.size(), 1u);
+    EXPECT_EQ(shownStates.back(), std::make_pair(ExportEstimator::State::known, at85));
+
+    // The file changed on disk (a rotation save, say): the old size is not trusted.
+    ASSERT_TRUE(writeBytes(photo, bytesOf(corpusPath(QStringLiteral("formats/hopper.jpg")))));
+    shownStates.clear();
+    estimator.request({photo, 0, Format::jpeg, 85});
+    EXPECT_EQ(shownStates.back().first, ExportEstimator::State::estimating);
+    waitForResult();
+    EXPECT_EQ(shownStates.back().second, Encoder::encodeFile(photo, 0, Format::jpeg, 85)->size());
+
+    // Nothing was ever written for an estimate: not next to the photo, not in the temporary folder.
+    EXPECT_EQ(folderNames(dir.path()), QStringList{QStringLiteral("e.jpg")});
+    QDirIterator temporary(QDir::tempPath(), QDir::Files | QDir::Hidden);
+    while (temporary.hasNext())
+        EXPECT_FALSE(temporary.next().contains(QLatin1String("glanto-estimate")));
+}
+
+TEST_F(ExportTest, AnEstimateOfAnOlderRequestIsDropped)
+{
+    const QString photo = copyCorpus(dir, QStringLiteral("sharp/176_HONOR-7X_S.jpg"), QStringLiteral("g.jpg"));
+    ExportEstimator estimator;
+    estimator.debounceMs = 0;
+    std::vector<std::pair<ExportEstimator::State, qint64>> shownStates;
+    estimator.onEstimate = [&](ExportEstimator::State state, qint64 bytes) { shownStates.emplace_back(state, bytes); };
+
+    // The JPEG estimate is running when the format changes to PNG.
+    estimator.request({photo, 0, Format::jpeg, 85});
+    QElapsedTimer timer;
+    timer.start();
+    while (estimator.encodesRun == 0 && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_EQ(estimator.encodesRun, 1);
+    estimator.request({photo, 0, Format::png, 85});
+    while (estimator.encodesRun < 2 && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    estimator.waitForIdle();
+
+    const qint64 png = Encoder::encodeFile(photo, 0, Format::png, 85)->size();
+    std::vector<qint64> known;
+    for (const auto &[state, bytes] : shownStates) {
+        if (state == ExportEstimator::State::known)
+            known.push_back(bytes);
+    }
+    EXPECT_EQ(known, std::vector<qint64>{png});
+    EXPECT_EQ(estimator.exportEstimateCache.size(), 1);
+
+    // A closed sheet reports nothing more.
+    shownStates.clear();
+    estimator.debounceMs = 10;
+    estimator.request({photo, 1, Format::jpeg, 50});
+    estimator.cancel();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 200)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    estimator.waitForIdle();
+    ASSERT_EQ(shownStates.size(), 1u);
+    EXPECT_EQ(shownStates.front().first, ExportEstimator::State::estimating);
+}

@@ -1,0 +1,167 @@
+// The export sheet and the batch dialog as the viewer page runs them, on real
+// files (raster renderer, offscreen platform).
+#include "ViewerTestSupport.h"
+
+#include "commands/CommandRouter.h"
+#include "settings/Settings.h"
+#include "settings/Texts.h"
+#include "viewer/ViewerPage.h"
+#include "viewer/ViewerPageExport.h"
+#include "viewer/ViewerViewController.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ViewerPageExportTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        testApp();
+        ASSERT_TRUE(dir.isValid());
+        Settings::setSortKey(SortKey::name);
+        Settings::setSortReversed(false);
+        Settings::setCleanupHintShown(true);
+        Settings::setFadeTransition(false);
+        host = std::make_unique<QWidget>();
+        host->resize(1000, 700);
+        viewer = new ViewerPage(loader, host.get());
+        router.pushPage(viewer);
+        viewer->setGeometry(0, 0, 1000, 700);
+        host->show();
+    }
+
+    void TearDown() override { host.reset(); }
+
+    QString path(const QString &name) const { return QDir(dir.path()).filePath(name); }
+    ViewerPageExport &exports() { return *viewer->exports(); }
+    void run(CommandId id)
+    {
+        const CommandHandler *handler = viewer->commands.find(id);
+        ASSERT_TRUE(handler && handler->run);
+        ASSERT_TRUE(handler->state(0).enabled);
+        handler->run(0);
+    }
+    bool shown()
+    {
+        return waitFor([this] { return viewer->currentPhotoPath().has_value(); }, 20000);
+    }
+    QString nameField()
+    {
+        auto *edit = exports().exportSavePanel->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        return edit ? edit->text() : QString();
+    }
+
+    ImageLoader loader{1ull << 30};
+    QTemporaryDir dir;
+    std::unique_ptr<QWidget> host;
+    ViewerPage *viewer = nullptr;
+    CommandRouter router;
+};
+
+} // namespace
+
+TEST_F(ViewerPageExportTest, TheSheetProposesANameThatFollowsTheFormatAndEstimates)
+{
+    makeJpeg(dir.path(), QStringLiteral("IMG_1.jpg"), 1200, 800);
+    viewer->open(path(QStringLiteral("IMG_1.jpg")));
+    ASSERT_TRUE(shown());
+    run(CommandId::exportAs);
+    ASSERT_TRUE(exports().exportSavePanel);
+    EXPECT_EQ(exports().exportSavePanel->directory().absolutePath(), QDir(dir.path()).absolutePath());
+    EXPECT_EQ(nameField(), QStringLiteral("IMG_1-compressed.jpg"));
+    EXPECT_TRUE(exports().exportQualitySlider->isEnabled());
+    auto *formats = qobject_cast<QStandardItemModel *>(exports().exportFormatPopup->model());
+    ASSERT_TRUE(formats);
+    EXPECT_EQ(formats->item(2)->isEnabled(), Encoder::canEncode(Encoder::Format::heic));
+
+    const auto estimated = [this] {
+        return exports().exportEstimateLabel && exports().exportEstimateLabel->text() != Texts::text("exp.estimating");
+    };
+    EXPECT_EQ(exports().exportEstimateLabel->text(), Texts::text("exp.estimating"));
+    ASSERT_TRUE(waitFor(estimated, 20000));
+    EXPECT_NE(exports().exportEstimateLabel->text(), Texts::format("exp.estimate", {QStringLiteral("--")}));
+
+    exports().exportFormatPopup->setCurrentIndex(1);
+    EXPECT_EQ(nameField(), QStringLiteral("IMG_1-compressed.png"));
+    EXPECT_FALSE(exports().exportQualitySlider->isEnabled());
+    exports().exportFormatPopup->setCurrentIndex(0);
+    exports().exportQualitySlider->setValue(60);
+    EXPECT_EQ(exports().exportQualityLabel->text(), Texts::format("exp.quality", {QStringLiteral("60")}));
+    ASSERT_TRUE(waitFor(estimated, 20000));
+
+    // Saving writes the copy and reports it; the sheet's controls are released.
+    const QString out = path(QStringLiteral("small.jpg"));
+    exports().exportSavePanel->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("small.jpg"));
+    static_cast<QDialog *>(exports().exportSavePanel.data())->accept();
+    ASSERT_TRUE(waitFor([&] { return viewer->hudMessage().contains(QLatin1String("small.jpg")); }, 20000))
+        << viewer->hudMessage().toStdString();
+    EXPECT_TRUE(QFileInfo(out).size() > 0);
+    EXPECT_FALSE(exports().exportSavePanel);
+    EXPECT_FALSE(exports().exportEstimateLabel);
+    EXPECT_FALSE(exports().isProcessing());
+}
+
+TEST_F(ViewerPageExportTest, CancellingTheSheetLeavesNothingPending)
+{
+    makeJpeg(dir.path(), QStringLiteral("a.jpg"), 800, 600);
+    viewer->open(path(QStringLiteral("a.jpg")));
+    ASSERT_TRUE(shown());
+    run(CommandId::exportAs);
+    ASSERT_TRUE(exports().exportSavePanel);
+    exports().exportSavePanel->reject();
+    spin(600); // past the estimate's wait
+    exports().estimator.waitForIdle();
+    EXPECT_EQ(exports().estimator.encodesRun, 0);
+    EXPECT_FALSE(exports().exportSavePanel);
+    EXPECT_FALSE(exports().isProcessing());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("a.jpg")});
+}
+
+TEST_F(ViewerPageExportTest, BatchConvertAsksThenConvertsTheFolder)
+{
+    makeJpeg(dir.path(), QStringLiteral("a.jpg"), 400, 300);
+    makeJpeg(dir.path(), QStringLiteral("b.jpeg"), 400, 300);
+    QImage(64, 48, QImage::Format_RGB32).save(path(QStringLiteral("c.png")));
+    viewer->open(path(QStringLiteral("a.jpg")));
+    ASSERT_TRUE(shown());
+
+    // Cancelling the dialog creates nothing.
+    run(CommandId::batchConvert);
+    ASSERT_TRUE(exports().batchDialog);
+    exports().batchFormatPopup->setCurrentIndex(1);
+    EXPECT_FALSE(exports().batchQualitySlider->isEnabled());
+    exports().batchDialog->reject();
+    spin(100);
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("Converted-png"))));
+
+    run(CommandId::batchConvert);
+    ASSERT_TRUE(exports().batchDialog);
+    exports().batchQualitySlider->setValue(70);
+    EXPECT_EQ(exports().qualityLabel->text(), Texts::format("bc.quality", {QStringLiteral("70")}));
+    exports().batchDialog->accept();
+    EXPECT_TRUE(exports().isProcessing());
+    EXPECT_TRUE(exports().stopButton->isVisible());
+    // A second command while it runs is refused.
+    run(CommandId::batchConvert);
+    EXPECT_FALSE(exports().batchDialog);
+    EXPECT_EQ(viewer->hudMessage(), Texts::text("msg.fileOpBusy"));
+
+    const QString done = Texts::format("msg.convertDone", {"2", "1", "jpg"});
+    ASSERT_TRUE(waitFor([&] { return viewer->hudMessage() == done; }, 30000)) << viewer->hudMessage().toStdString();
+    EXPECT_EQ(QDir(path(QStringLiteral("Converted-jpg"))).entryList(QDir::Files),
+              (QStringList{QStringLiteral("b.jpg"), QStringLiteral("c.jpg")}));
+    EXPECT_FALSE(exports().isProcessing());
+    EXPECT_FALSE(exports().stopButton->isVisible());
+}
