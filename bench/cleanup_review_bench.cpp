@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
@@ -143,8 +144,11 @@ int main(int argc, char **argv)
         return 1;
     const QVector<CleanupUnit> units = makeUnits(*items);
 
-    // Fill the metrics cache with a real scan (not part of any figure).
-    {
+    // Fill the metrics cache with a real scan (not part of any figure). A cache
+    // left by an earlier run in WORK_DIR is used as it is, so that the opening
+    // below is the first read of it in this process, as in the program.
+    const std::optional<QString> metricsFile = MetricsCache::fileFor(folder);
+    if (!metricsFile || !QFileInfo::exists(*metricsFile)) {
         CleanupScanner first(folder, units, true);
         bool finished = false;
         first.onFinish = [&] { finished = true; };
@@ -158,7 +162,7 @@ int main(int argc, char **argv)
     // 1. Opening the screen on the cached folder: once with the neighbour
     // distances still to measure (a folder scanned but never reviewed to the
     // end), then again once the first visit has stored them.
-    if (const std::optional<QString> metricsFile = MetricsCache::fileFor(folder))
+    if (metricsFile)
         QFile::remove(DistanceCache::fileBeside(*metricsFile));
     bool left = false;
     std::unique_ptr<CleanupPage> shown;
