@@ -51,15 +51,16 @@ const QRegularExpression &elementReadPattern()
 bool rebindsKnownPrefix(const QString &text)
 {
     static const QRegularExpression declaration(
-        QStringLiteral(R"re(xmlns:(xmp|tiff|rdf|x)\s*=\s*(["'])([^"']*)\2)re"));
+        QStringLiteral(R"re(xmlns:(xmp|tiff|rdf|x)\s*=\s*(?:"([^"]*)"|'([^']*)'))re"));
     for (auto it = declaration.globalMatch(text); it.hasNext();) {
         const auto m = it.next();
         const QString prefix = m.captured(1);
+        const QString value = m.capturedStart(2) >= 0 ? m.captured(2) : m.captured(3);
         const char *own = prefix == QLatin1String("xmp")    ? xmpNamespace
                           : prefix == QLatin1String("tiff") ? "http://ns.adobe.com/tiff/1.0/"
                           : prefix == QLatin1String("rdf")  ? rdfNamespace
                                                             : "adobe:ns:meta/";
-        if (m.captured(3) != QLatin1String(own))
+        if (value != QLatin1String(own))
             return true;
     }
     return false;
@@ -86,11 +87,14 @@ std::optional<QMap<QString, QString>> parsedProperties(const QString &text)
 // The prefixes the text binds to a namespace URI.
 QStringList prefixesBoundTo(const QString &text, const char *uri)
 {
-    static const QRegularExpression declaration(QStringLiteral(R"re(xmlns:([A-Za-z_][\w.-]*)\s*=\s*(["'])([^"']*)\2)re"));
+    // A value runs to its own closing quote: the other quote may be inside it.
+    static const QRegularExpression declaration(
+        QStringLiteral(R"re(xmlns:([A-Za-z_][\w.-]*)\s*=\s*(?:"([^"]*)"|'([^']*)'))re"));
     QStringList prefixes;
     for (auto it = declaration.globalMatch(text); it.hasNext();) {
         const auto m = it.next();
-        if (m.captured(3) == QLatin1String(uri) && !prefixes.contains(m.captured(1)))
+        const QString value = m.capturedStart(2) >= 0 ? m.captured(2) : m.captured(3);
+        if (value == QLatin1String(uri) && !prefixes.contains(m.captured(1)))
             prefixes.append(m.captured(1));
     }
     return prefixes;

@@ -406,3 +406,28 @@ TEST_F(RatingFiles, ASidecarRebindingTheXmpPrefixIsRefusedAndLeavesLaterWritesAl
     EXPECT_FALSE(bytes.contains("ns.adobe.com>xap"));
     EXPECT_EQ(readRating(photo), 2);
 }
+
+// Every sidecar the fuzzer once tripped on (its first byte is the rating to
+// set): either refused, or patched into text that reads back as that rating
+// and that a second patch leaves as it is, so the rating can be changed again.
+TEST(RatingRules, FuzzFoundSidecarsArePatchedOnceAndForAllOrRefused)
+{
+    const QDir dir(QStringLiteral(GLANTO_TEST_DATA_DIR "/fuzz/xmp_sidecar"));
+    const QStringList names = dir.entryList(QDir::Files, QDir::Name);
+    ASSERT_GE(names.size(), 2);
+    for (const QString &name : names) {
+        SCOPED_TRACE(name.toStdString());
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        ASSERT_FALSE(bytes.isEmpty());
+        const int n = XmpRating::clampRating(int(uchar(bytes[0]) % 9) - 1);
+        const QString text = QString::fromUtf8(bytes.mid(1));
+        SafeFile::Failure failure;
+        const auto patched = XmpRating::patchSidecarText(text, n, &failure);
+        if (!patched)
+            continue;
+        EXPECT_EQ(XmpRating::ratingInSidecarText(*patched), n);
+        EXPECT_EQ(XmpRating::patchSidecarText(*patched, n, &failure), patched);
+    }
+}
