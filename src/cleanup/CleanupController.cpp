@@ -2,6 +2,7 @@
 
 #include "cleanup/CleanupGrouping.h"
 #include "cleanup/CleanupScanner.h"
+#include "cleanup/DistanceCache.h"
 #include "cleanup/ImageMeasures.h"
 #include "library/ImageLoader.h"
 #include "settings/Texts.h"
@@ -12,6 +13,7 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -195,6 +197,10 @@ CleanupResult CleanupController::buildResult()
         return resultBuilder(units);
     // Distances not measured yet count as far apart for now: the bursts found
     // so far are shown at once and the rest join as their distances arrive.
+    if (!scanner->cachedDistances.isEmpty()) {
+        distances.insert(scanner->cachedDistances);
+        scanner->cachedDistances.clear();
+    }
     CleanupEvidence evidence = cleanupEvidence(*scanner);
     missingPairs.clear();
     evidence.distance = [this](const QByteArray &a, const QByteArray &b) {
@@ -214,9 +220,12 @@ void CleanupController::measureMissingDistances()
     // One round at a time; the rebuild after the last chunk asks again.
     if (pendingDistanceChunks > 0 || missingPairs.isEmpty())
         return;
-    constexpr int chunkSize = 24;
+    // The pairs come in the order the screen shows them. The first chunks are
+    // small so the first bursts appear after a handful of comparisons; later
+    // ones are larger so the results cost fewer rebuilds.
+    int chunkSize = 4;
     QPointer<CleanupController> self(this);
-    for (int start = 0; start < missingPairs.size(); start += chunkSize) {
+    for (int start = 0; start < missingPairs.size(); start += chunkSize, chunkSize = std::min(chunkSize * 2, 32)) {
         const QVector<PrintPair> chunk = missingPairs.mid(start, chunkSize);
         ++pendingDistanceChunks;
         distanceQueue->start([self, chunk] {
@@ -237,12 +246,27 @@ void CleanupController::distancesArrived(const QVector<QPair<PrintPair, float>> 
 {
     for (const auto &[pair, distance] : measured)
         distances.insert(pair, distance);
+    distancesSaved = false;
     --pendingDistanceChunks;
     // Rebuilt a few times a second while they arrive, and once at the end.
     if (pendingDistanceChunks == 0 || !lastDistanceBuild.isValid() || lastDistanceBuild.elapsed() > 300) {
         lastDistanceBuild.start();
         rebuild();
     }
+    if (groupingComplete())
+        saveDistances();
+}
+
+void CleanupController::saveDistances()
+{
+    if (distancesSaved || !scanner->cacheURL || distances.isEmpty())
+        return;
+    distancesSaved = true;
+    // Hashing the prints and writing take some milliseconds: on the worker,
+    // behind any Trash request, which the controller waits for when it goes.
+    worker->start([path = DistanceCache::fileBeside(*scanner->cacheURL), copy = distances] {
+        DistanceCache::save(path, copy);
+    });
 }
 
 void CleanupController::scanProgressChanged()
@@ -416,6 +440,7 @@ void CleanupController::exitCleanup()
         return;
     exitRequested = true;
     scanner->cancel();
+    saveDistances();
     // A Trash request under way is finished first, so changed tells the truth.
     if (!busy)
         finishExit();

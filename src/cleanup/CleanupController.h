@@ -117,6 +117,8 @@ private:
     CleanupResult buildResult();
     void measureMissingDistances();
     void distancesArrived(const QVector<QPair<PrintPair, float>> &measured);
+    // Stores the distances measured this session beside the metrics cache.
+    void saveDistances();
     void applyTrash(const QVector<CleanupUnit> &requested, const TrashOutcome &outcome);
     void applyUndo(const QVector<TrashedFile> &batch, const std::vector<RestoreOutcome> &outcomes);
     void setBusy(bool on);
@@ -132,6 +134,7 @@ private:
     QHash<PrintPair, float> distances;
     QVector<PrintPair> missingPairs; // asked for by the last build, not yet measured
     int pendingDistanceChunks = 0;
+    bool distancesSaved = true; // nothing measured yet that the file lacks
     QElapsedTimer lastDistanceBuild;
     QElapsedTimer lastBuild; // invalid until the first rebuild: the distant past
     std::optional<QString> notice; // the last trash or undo message, until the ticks change

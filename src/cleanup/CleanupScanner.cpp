@@ -1,5 +1,6 @@
 #include "cleanup/CleanupScanner.h"
 
+#include "cleanup/DistanceCache.h"
 #include "cleanup/FaceEyesDetector.h"
 #include "cleanup/FileDigest.h"
 #include "cleanup/ImageMeasures.h"
@@ -175,15 +176,26 @@ void CleanupScanner::start()
         });
         const bool landmarkModel = blindRecords && FaceEyesDetector::hasLandmarkModel();
         const int revision = FeaturePrint::revision();
+        QList<QByteArray> prints;
         for (const CleanupUnit &unit : units) {
             const auto it = cached.constFind(QFileInfo(unit.primary).fileName());
-            if (it != cached.cend() && MetricsCache::isValidFor(it.value(), unit, revision, landmarkModel))
+            if (it != cached.cend() && MetricsCache::isValidFor(it.value(), unit, revision, landmarkModel)) {
                 valid.insert(unit.primary, it.value());
-            else
+                if (it->featurePrint && !it->featurePrint->isEmpty())
+                    prints.append(*it->featurePrint);
+            } else {
                 todo.append(unit);
+            }
         }
+        DistanceCache::Distances distances;
+        if (cacheURL && !prints.isEmpty())
+            distances = DistanceCache::load(DistanceCache::fileBeside(*cacheURL), prints);
         QMetaObject::invokeMethod(
-            this, [this, valid = std::move(valid), todo = std::move(todo)] { cacheLoaded(valid, todo); },
+            this,
+            [this, valid = std::move(valid), todo = std::move(todo), distances = std::move(distances)] {
+                cachedDistances = distances;
+                cacheLoaded(valid, todo);
+            },
             Qt::QueuedConnection);
     });
 }

@@ -54,6 +54,9 @@ public:
     bool finished = false;
     double elapsed = 0;
     const std::optional<QString> cacheURL;
+    // The neighbour distances stored beside the cache for the prints found
+    // valid in it; set just before the first progress report.
+    QHash<QPair<QByteArray, QByteArray>, float> cachedDistances;
 
     // Set before start; called on the main thread.
     std::function<void()> onProgress;

@@ -43,9 +43,34 @@ const QRegularExpression &elementReadPattern()
 }
 
 // Every property of a parsed packet, key to value text.
+// Whether the text binds one of the prefixes this program reads and writes
+// properties under to a namespace other than its own. The XMP library keeps
+// one table of prefixes for the whole process and lets a packet rebind them:
+// after reading such a text, "Xmp.xmp.Rating" would mean the other namespace
+// in every later read and write.
+bool rebindsKnownPrefix(const QString &text)
+{
+    static const QRegularExpression declaration(
+        QStringLiteral(R"re(xmlns:(xmp|tiff|rdf|x)\s*=\s*(?:"([^"]*)"|'([^']*)'))re"));
+    for (auto it = declaration.globalMatch(text); it.hasNext();) {
+        const auto m = it.next();
+        const QString prefix = m.captured(1);
+        const QString value = m.capturedStart(2) >= 0 ? m.captured(2) : m.captured(3);
+        const char *own = prefix == QLatin1String("xmp")    ? xmpNamespace
+                          : prefix == QLatin1String("tiff") ? "http://ns.adobe.com/tiff/1.0/"
+                          : prefix == QLatin1String("rdf")  ? rdfNamespace
+                                                            : "adobe:ns:meta/";
+        if (value != QLatin1String(own))
+            return true;
+    }
+    return false;
+}
+
 std::optional<QMap<QString, QString>> parsedProperties(const QString &text)
 {
     Metadata::initialize();
+    if (rebindsKnownPrefix(text))
+        return std::nullopt;
     try {
         Exiv2::XmpData xmp;
         if (Exiv2::XmpParser::decode(xmp, text.toStdString()) != 0)
@@ -62,11 +87,14 @@ std::optional<QMap<QString, QString>> parsedProperties(const QString &text)
 // The prefixes the text binds to a namespace URI.
 QStringList prefixesBoundTo(const QString &text, const char *uri)
 {
-    static const QRegularExpression declaration(QStringLiteral(R"re(xmlns:([A-Za-z_][\w.-]*)\s*=\s*(["'])([^"']*)\2)re"));
+    // A value runs to its own closing quote: the other quote may be inside it.
+    static const QRegularExpression declaration(
+        QStringLiteral(R"re(xmlns:([A-Za-z_][\w.-]*)\s*=\s*(?:"([^"]*)"|'([^']*)'))re"));
     QStringList prefixes;
     for (auto it = declaration.globalMatch(text); it.hasNext();) {
         const auto m = it.next();
-        if (m.captured(3) == QLatin1String(uri) && !prefixes.contains(m.captured(1)))
+        const QString value = m.capturedStart(2) >= 0 ? m.captured(2) : m.captured(3);
+        if (value == QLatin1String(uri) && !prefixes.contains(m.captured(1)))
             prefixes.append(m.captured(1));
     }
     return prefixes;
@@ -431,6 +459,15 @@ int readRating(const QString &photo)
 Outcome writeRating(int n, const QString &photo)
 {
     n = clampRating(n);
+    // A photo's own XMP packet, read by the library while showing it, may have
+    // rebound "xmp" to another namespace for the whole process; the rating
+    // must be written in the real one.
+    Metadata::initialize();
+    try {
+        Exiv2::XmpProperties::registerNs(xmpNamespace, "xmp");
+    } catch (...) {
+        return Failure::of(Failure::Kind::unsupported);
+    }
     const QString target = SafeFile::writablePath(photo);
     if (target.isEmpty())
         return Failure::of(Failure::Kind::gone);

@@ -4,24 +4,23 @@
 // returns to the viewer, and there the Trash key moves exactly the photo on
 // screen. Every press is counted in the program's command log.
 #include "TestData.h"
+#include "support/GlantoProcess.h"
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QHash>
 #include <QImage>
-#include <QPixmap>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QScreen>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 namespace {
+
+using e2e::GlantoProcess;
+using e2e::spin;
+using e2e::waitFor;
 
 QGuiApplication &testApp()
 {
@@ -30,32 +29,6 @@ QGuiApplication &testApp()
     static char *argv[] = {name, nullptr};
     static auto *app = new QGuiApplication(argc, argv);
     return *app;
-}
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(20);
-    }
-    return true;
-}
-
-void spin(int ms)
-{
-    waitFor([] { return false; }, ms);
-}
-
-QString xdotool(const QStringList &arguments, int timeoutMs = 10000)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), arguments);
-    p.waitForFinished(timeoutMs);
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
 }
 
 QByteArray digest(const QString &path)
@@ -80,10 +53,13 @@ protected:
         ASSERT_TRUE(tmp.isValid());
         ASSERT_TRUE(QDir(tmp.path()).mkpath("photos"));
         ASSERT_TRUE(QDir(tmp.path()).mkpath("data"));
-        // A byte-identical pair, and other photos that stay.
+        // A byte-identical pair, a burst of two shots 2 s apart, and other
+        // photos that stay.
         const QString duplicate = TestData::photo("duplicates/Sony D700.jpg");
         ASSERT_TRUE(QFile::copy(duplicate, folder.filePath("d700-a.jpg")));
         ASSERT_TRUE(QFile::copy(duplicate, folder.filePath("d700-b.jpg")));
+        for (const char *shot : {"Issue 247-2.nef", "Issue 247-3.nef"})
+            ASSERT_TRUE(QFile::copy(TestData::photo(QStringLiteral("bursts/") + shot), folder.filePath(shot)));
         ASSERT_TRUE(QFile::copy(TestData::photo("formats/hopper.jpg"), folder.filePath("hopper.jpg")));
         ASSERT_TRUE(QFile::copy(TestData::photo("orientation/Landscape_1.jpg"), folder.filePath("landscape.jpg")));
         ASSERT_TRUE(QFile::copy(TestData::photo("faces-open/obama.jpg"), folder.filePath("portrait.jpg")));
@@ -91,61 +67,20 @@ protected:
             originals.insert(name, digest(folder.filePath(name)));
     }
 
-    void TearDown() override
+    QProcessEnvironment environment() const
     {
-        if (glanto.state() != QProcess::NotRunning) {
-            glanto.terminate();
-            if (!glanto.waitForFinished(5000))
-                glanto.kill();
-        }
-    }
-
-    void launch()
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
         // The Trash, the settings and the caches of this run are its own.
+        QProcessEnvironment env = GlantoProcess::environment();
         env.insert("XDG_DATA_HOME", tmp.filePath("data"));
         env.insert("XDG_CONFIG_HOME", tmp.filePath("config"));
         env.insert("XDG_CACHE_HOME", tmp.filePath("cache"));
-        env.insert("QT_LOGGING_RULES", "glanto.commands.debug=true");
-        env.insert("QT_FORCE_STDERR_LOGGING", "1");
-        glanto.setProcessEnvironment(env);
-        glanto.start(QStringLiteral(GLANTO_BINARY), {folder.path()});
-        ASSERT_TRUE(glanto.waitForStarted());
-    }
-
-    QString window()
-    {
-        QString id;
-        waitFor([&] {
-            id = xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.processId())}, 2000)
-                     .split('\n').value(0);
-            return !id.isEmpty();
-        }, 20000);
-        return id;
-    }
-
-    QStringList commandsRun()
-    {
-        log += QString::fromUtf8(glanto.readAllStandardError());
-        QStringList commands;
-        static const QRegularExpression line(QStringLiteral("command (\\w+ \\d+)"));
-        for (const QRegularExpressionMatch &m : line.globalMatch(log))
-            commands << m.captured(1);
-        return commands;
+        return env;
     }
 
     // Presses a key and checks that it ran its command exactly once.
-    void press(const QString &id, const QString &key, const QString &command)
+    void press(const QString &key, const QString &command)
     {
-        const qsizetype before = commandsRun().size();
-        xdotool({"key", "--window", id, key});
-        ASSERT_TRUE(waitFor([&] { return commandsRun().size() > before; }, 5000)) << qPrintable(key) << " ran nothing";
-        spin(200);
-        ASSERT_EQ(commandsRun().size(), before + 1) << qPrintable(key) << " ran more than once";
-        EXPECT_EQ(commandsRun().last(), command);
+        EXPECT_EQ(glanto.press(key), QStringList{command}) << qPrintable(key);
     }
 
     // The original files no longer in the folder, by name.
@@ -171,9 +106,9 @@ protected:
     }
 
     // Ctrl+Z: every file is back byte for byte and the Trash is empty again.
-    void undoAndCheck(const QString &id)
+    void undoAndCheck()
     {
-        xdotool({"key", "--window", id, "ctrl+z"});
+        glanto.key("ctrl+z");
         ASSERT_TRUE(waitFor([&] { return names(folder).size() == originals.size(); }, 10000)) << "undo restored nothing";
         for (auto it = originals.cbegin(); it != originals.cend(); ++it)
             EXPECT_EQ(digest(folder.filePath(it.key())), it.value()) << qPrintable(it.key());
@@ -186,82 +121,87 @@ protected:
     QDir trashFiles{tmp.filePath("data/Trash/files")};
     QDir trashInfo{tmp.filePath("data/Trash/info")};
     QHash<QString, QByteArray> originals;
-    QProcess glanto;
-    QString log;
+    GlantoProcess glanto;
 };
 
 TEST_F(CleanupEndToEndTest, TrashUndoAndLeaveWithKeys)
 {
-    launch();
-    const QString id = window();
-    ASSERT_FALSE(id.isEmpty()) << "no window appeared";
-    xdotool({"windowactivate", "--sync", id});
-    spin(1500);
+    ASSERT_TRUE(glanto.start({folder.path()}, environment()));
+    ASSERT_TRUE(glanto.activate()) << "no window appeared";
 
-    press(id, "ctrl+shift+k", "toggleCleanup 0");
-    // The scan of five photos; then the duplicate category (its sidebar row)
-    // is photographed for a look.
-    spin(8000);
-    xdotool({"mousemove", "--window", id, "43", "156"});
-    xdotool({"click", "1"});
+    press("ctrl+shift+k", "toggleCleanup 0");
+    // The scan of seven photos ends when its metrics are saved; the review
+    // opens on the bursts, then the duplicate category (its sidebar row) is
+    // photographed too.
+    const QDir cache(tmp.filePath("cache/Glanto/Cleanup"));
+    EXPECT_TRUE(waitFor([&] { return !cache.entryList({"*.plist"}, QDir::Files).isEmpty(); }, 90000));
+    spin(2000);
+    glanto.screenshot().save(QDir::current().filePath("cleanup-e2e-bursts.png"));
+    glanto.click(43, 156);
     spin(1500);
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(id.toULongLong());
+    const QImage shot = glanto.screenshot();
     ASSERT_FALSE(shot.isNull());
     shot.save(QDir::current().filePath("cleanup-e2e-review.png"));
 
-    // The identical copy is proposed for the Trash; the Trash key moves the
-    // ticked photos (pressed again while the scan may still be finishing).
+    // The identical copy and the burst's weaker shot are proposed for the
+    // Trash; the Trash key moves the ticked photos (pressed again while the
+    // scan may still be finishing).
     ASSERT_TRUE(waitFor([&] {
         if (names(folder).size() < originals.size())
             return true;
-        xdotool({"key", "--window", id, "ctrl+BackSpace"});
+        glanto.key("ctrl+BackSpace");
         spin(1500);
         return names(folder).size() < originals.size();
     }, 60000)) << "nothing went to the Trash";
+    waitFor([&] { return gone().size() >= 2; }, 5000);
     spin(500);
     const QStringList firstGone = gone();
-    // Exactly one copy of the pair went; it sits in the Trash unchanged, with its entry.
-    ASSERT_EQ(firstGone.size(), 1) << qPrintable(firstGone.join(' '));
-    ASSERT_TRUE(firstGone.first().startsWith("d700-"));
+    // Exactly one copy of the pair went, and one shot of the burst; they sit
+    // in the Trash unchanged, with their entries.
+    ASSERT_EQ(firstGone.size(), 2) << qPrintable(firstGone.join(' '));
+    EXPECT_TRUE(firstGone.contains("Issue 247-3.nef")) << qPrintable(firstGone.join(' '));
+    const QStringList firstCopy = firstGone.filter("d700-");
+    ASSERT_EQ(firstCopy.size(), 1) << qPrintable(firstGone.join(' '));
     checkTrashHolds(firstGone);
-    EXPECT_GE(commandsRun().filter("trashCurrent").size(), 1);
+    EXPECT_GE(glanto.commandsRun().filter("trashCurrent").size(), 1);
 
-    // Ctrl+Z is the grid's own key (no command): the file comes back byte for byte.
-    const qsizetype before = commandsRun().size();
-    undoAndCheck(id);
-    EXPECT_EQ(commandsRun().size(), before);
+    // Ctrl+Z is the grid's own key (no command): the files come back byte for byte.
+    const qsizetype before = glanto.commandsRun().size();
+    undoAndCheck();
+    EXPECT_EQ(glanto.commandsRun().size(), before);
 
     // Ticks with keys: Right selects the first copy, x flips it, Right the
     // second, x flips it. The ticks swap, so the other copy goes this time;
     // a press that ran twice would leave them as they were.
-    press(id, "Right", "navigateForward 0");
-    xdotool({"key", "--window", id, "x"});
+    press("Right", "navigateForward 0");
+    glanto.key("x");
     spin(300);
-    press(id, "Right", "navigateForward 0");
-    xdotool({"key", "--window", id, "x"});
+    press("Right", "navigateForward 0");
+    glanto.key("x");
     spin(300);
-    press(id, "ctrl+BackSpace", "trashCurrent 0");
+    press("ctrl+BackSpace", "trashCurrent 0");
     ASSERT_TRUE(waitFor([&] { return names(folder).size() < originals.size(); }, 10000));
+    waitFor([&] { return gone().size() >= 2; }, 5000);
     spin(500);
     const QStringList second = gone();
-    ASSERT_EQ(second.size(), 1) << qPrintable(second.join(' '));
-    EXPECT_TRUE(second.first().startsWith("d700-"));
-    EXPECT_NE(second.first(), firstGone.first());
+    const QStringList secondCopy = second.filter("d700-");
+    ASSERT_EQ(secondCopy.size(), 1) << qPrintable(second.join(' '));
+    EXPECT_NE(secondCopy.first(), firstCopy.first());
     checkTrashHolds(second);
-    undoAndCheck(id);
+    undoAndCheck();
 
     // Escape leaves the review; the viewer's Trash key then moves the photo on
     // screen, exactly one file, once.
-    press(id, "Escape", "escape 0");
+    press("Escape", "escape 0");
     spin(1500);
-    press(id, "ctrl+BackSpace", "trashCurrent 0");
+    press("ctrl+BackSpace", "trashCurrent 0");
     ASSERT_TRUE(waitFor([&] { return names(folder).size() == originals.size() - 1; }, 10000));
     spin(1000);
     EXPECT_EQ(names(folder).size(), originals.size() - 1);
     ASSERT_EQ(names(trashFiles).size(), 1);
     const QString trashed = names(trashFiles).first();
     EXPECT_EQ(digest(trashFiles.filePath(trashed)), originals.value(trashed));
-    EXPECT_EQ(glanto.state(), QProcess::Running);
+    EXPECT_EQ(glanto.process.state(), QProcess::Running);
 }
 
 // The self-check switch: the program opens the folder, enters the review,
@@ -269,16 +209,11 @@ TEST_F(CleanupEndToEndTest, TrashUndoAndLeaveWithKeys)
 TEST_F(CleanupEndToEndTest, CleanupShotSavesTheReview)
 {
     const QString output = tmp.filePath("review.png");
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
-    env.insert("XDG_DATA_HOME", tmp.filePath("data"));
-    env.insert("XDG_CONFIG_HOME", tmp.filePath("config"));
-    env.insert("XDG_CACHE_HOME", tmp.filePath("cache"));
-    glanto.setProcessEnvironment(env);
-    glanto.start(QStringLiteral(GLANTO_BINARY), {"--cleanup-shot", output, folder.path()});
-    ASSERT_TRUE(glanto.waitForFinished(120000));
-    EXPECT_EQ(glanto.exitCode(), 0) << glanto.readAllStandardError().constData();
+    QProcessEnvironment env = environment();
+    env.remove("QT_LOGGING_RULES");
+    ASSERT_TRUE(glanto.start({"--cleanup-shot", output, folder.path()}, env));
+    ASSERT_TRUE(glanto.process.waitForFinished(120000));
+    EXPECT_EQ(glanto.process.exitCode(), 0) << glanto.process.readAllStandardError().constData();
     const QImage image(output);
     ASSERT_FALSE(image.isNull());
     EXPECT_GE(image.width(), 640);

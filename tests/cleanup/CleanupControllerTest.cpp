@@ -1,6 +1,10 @@
 #include "cleanup/CleanupController.h"
 
 #include "cleanup/CleanupScanner.h"
+#include "cleanup/CleanupUnits.h"
+#include "cleanup/DistanceCache.h"
+#include "cleanup/MetricsCache.h"
+#include "library/FolderModel.h"
 #include "platform/FakeTrash.h"
 #include "settings/Texts.h"
 
@@ -9,7 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QImage>
 #include <QTemporaryDir>
 
 namespace {
@@ -304,6 +310,62 @@ TEST_F(ControllerTest, TextsOfTheScreen)
     EXPECT_EQ(c.trashButtonTitle(), u"移到回收站");
     EXPECT_FALSE(c.trashEnabled());
     EXPECT_EQ(c.previewCaption(A), u"A.jpg  ·  推荐保留  ·  未勾选，回车勾选");
+}
+
+// A burst of two near-identical pictures and one unrelated picture, measured
+// for real. The first visit measures the neighbour distances; a return to the
+// folder reads them back, so its very first build already shows the burst.
+TEST(ControllerCache, AReturnShowsTheBurstsAtItsFirstBuild)
+{
+    testApplication();
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(root.filePath(QStringLiteral("cache"))));
+    const QString folder = root.filePath(QStringLiteral("photos"));
+    QDir().mkpath(folder);
+    const auto picture = [](int seed, int shift) {
+        QImage image(320, 240, QImage::Format_RGB32);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const int v = ((x + shift) / (24 + seed * 9) + y / (20 + seed * 7)) % 2 ? 200 : 40;
+                image.setPixel(x, y, qRgb(v, (v + 60 * seed) % 256, 255 - v));
+            }
+        return image;
+    };
+    ASSERT_TRUE(picture(0, 0).save(folder + "/a.jpg", "JPEG", 90));
+    ASSERT_TRUE(picture(0, 2).save(folder + "/b.jpg", "JPEG", 90));
+    ASSERT_TRUE(picture(3, 0).save(folder + "/c.jpg", "JPEG", 90));
+    const std::optional<QList<ImageItem>> items = FolderModel::listFolder(folder);
+    ASSERT_TRUE(items);
+    const QVector<CleanupUnit> units = makeUnits(*items);
+    ASSERT_EQ(units.size(), 3);
+
+    FakeTrash trash;
+    const auto visit = [&](int &similarAtFirstBuild) {
+        CleanupController c(folder, units, trash, [](bool) {});
+        int builds = 0;
+        c.onResultChanged = [&] {
+            if (builds++ == 0)
+                similarAtFirstBuild = c.unitCount(CleanupCategory::similar);
+        };
+        c.start();
+        QElapsedTimer waited;
+        waited.start();
+        while (!c.groupingComplete() && waited.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        EXPECT_TRUE(c.groupingComplete());
+        EXPECT_EQ(c.unitCount(CleanupCategory::similar), 2);
+        c.exitCleanup();
+    };
+    int first = -1, second = -1;
+    visit(first);
+    EXPECT_EQ(first, 0);
+    const std::optional<QString> metrics = MetricsCache::fileFor(folder);
+    ASSERT_TRUE(metrics);
+    EXPECT_TRUE(QFileInfo::exists(DistanceCache::fileBeside(*metrics)));
+    visit(second);
+    EXPECT_EQ(second, 2);
+    qunsetenv("XDG_CACHE_HOME");
 }
 
 } // namespace

@@ -1,12 +1,15 @@
 #include "cleanup/MetricsCache.h"
+#include "cleanup/DistanceCache.h"
 #include "TestData.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimeZone>
+#include <QtEndian>
 
 #include <sys/stat.h>
 
@@ -374,4 +377,39 @@ TEST(MetricsCache, FuzzFoundFilesAreRefused)
             EXPECT_TRUE(reread.has_value() && *reread == *decoded);
         }
     }
+}
+
+// The neighbour distances stored beside the metrics.
+TEST(DistanceCache, RoundTripKeepsOnlyPairsOfKnownPrintsAndRefusesDamagedFiles)
+{
+    const QByteArray a(2368, 'a'), b(2368, 'b'), c(2368, 'c');
+    const DistanceCache::Distances distances{{{a, b}, 0.25f}, {{b, c}, 3.5f}};
+    QTemporaryDir dir;
+    const QString path = DistanceCache::fileBeside(dir.filePath(QStringLiteral("0123.plist")));
+    EXPECT_EQ(QFileInfo(path).fileName(), QStringLiteral("0123.distances"));
+    ASSERT_TRUE(DistanceCache::save(path, distances));
+    EXPECT_EQ(DistanceCache::load(path, {a, b, c}), distances);
+    // c changed (or went away): only the pair without it is still known.
+    EXPECT_EQ(DistanceCache::load(path, {a, b, QByteArray(2368, 'd')}),
+              (DistanceCache::Distances{{{a, b}, 0.25f}}));
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray good = file.readAll();
+    ASSERT_TRUE(DistanceCache::decode(good).has_value());
+    EXPECT_FALSE(DistanceCache::decode(good.left(good.size() - 1)).has_value());
+    EXPECT_FALSE(DistanceCache::decode(good + 'x').has_value());
+    QByteArray hugeCount = good;
+    hugeCount[11] = char(0x7f);
+    EXPECT_FALSE(DistanceCache::decode(hugeCount).has_value());
+    QByteArray foreign = good;
+    foreign[0] = 'X';
+    EXPECT_FALSE(DistanceCache::decode(foreign).has_value());
+    // A distance that is not a length: NaN, then a negative number.
+    for (const quint32 raw : {0x7fc00000u, 0xbf800000u}) {
+        QByteArray bad = good;
+        qToLittleEndian<quint32>(raw, bad.data() + 12 + 16);
+        EXPECT_FALSE(DistanceCache::decode(bad).has_value());
+    }
+    EXPECT_TRUE(DistanceCache::load(dir.filePath(QStringLiteral("missing.distances")), {a, b}).isEmpty());
 }

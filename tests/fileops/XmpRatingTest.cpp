@@ -363,3 +363,71 @@ TEST_F(RatingFiles, ExivToolReadsWhatWeWrote)
     ASSERT_TRUE(exiv.waitForFinished());
     EXPECT_EQ(exiv.readAllStandardOutput().trimmed(), QByteArray("3"));
 }
+
+// A sidecar that binds the prefix "xmp" to another namespace (found by
+// fuzzing). Reading it must not teach the XMP library that "xmp" means that
+// namespace for the rest of the session, or every rating written afterwards
+// would land in it, unseen by other programs; and a rating put into it would
+// not be the one other programs read, so the patcher refuses it.
+TEST_F(RatingFiles, ASidecarRebindingTheXmpPrefixIsRefusedAndLeavesLaterWritesAlone)
+{
+    QFile hostile(QStringLiteral(GLANTO_TEST_DATA_DIR "/fuzz/xmp_sidecar/xmp-prefix-bound-elsewhere.xmp"));
+    ASSERT_TRUE(hostile.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(hostile.readAll().mid(1)); // the first byte is the harness's rating
+    ASSERT_TRUE(text.contains(QLatin1String("xmlns:xmp=\"http://ns.adobe.com>xap/1.0/\"")));
+
+    SafeFile::Failure failure;
+    EXPECT_FALSE(XmpRating::patchSidecarText(text, 3, &failure));
+    EXPECT_EQ(failure.kind, SafeFile::Failure::Kind::unrecognised);
+    EXPECT_FALSE(XmpRating::ratingInSidecarText(text));
+
+    // The same packet inside a photo, read as the viewer reads its rating.
+    const QString other = dir.filePath(QStringLiteral("other.jpg"));
+    ASSERT_TRUE(Codec::encode(patternImage(64, 48), other, ImageFormat::jpeg, 90));
+    QFile otherFile(other);
+    ASSERT_TRUE(otherFile.open(QIODevice::ReadWrite));
+    QByteArray jpeg = otherFile.readAll();
+    const QByteArray payload = QByteArray("http://ns.adobe.com/xap/1.0/", 29) + text.toUtf8();
+    QByteArray segment("\xFF\xE1", 2);
+    segment.append(char((payload.size() + 2) >> 8)).append(char((payload.size() + 2) & 0xFF)).append(payload);
+    jpeg.insert(2, segment);
+    otherFile.seek(0);
+    ASSERT_EQ(otherFile.write(jpeg), jpeg.size());
+    otherFile.close();
+    readRating(other);
+
+    const QString photo = dir.filePath(QStringLiteral("x.jpg"));
+    ASSERT_TRUE(Codec::encode(patternImage(64, 48), photo, ImageFormat::jpeg, 90));
+    ASSERT_FALSE(writeRating(2, photo));
+    QFile written(photo);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray bytes = written.readAll();
+    EXPECT_TRUE(bytes.contains("xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\""));
+    EXPECT_FALSE(bytes.contains("ns.adobe.com>xap"));
+    EXPECT_EQ(readRating(photo), 2);
+}
+
+// Every sidecar the fuzzer once tripped on (its first byte is the rating to
+// set): either refused, or patched into text that reads back as that rating
+// and that a second patch leaves as it is, so the rating can be changed again.
+TEST(RatingRules, FuzzFoundSidecarsArePatchedOnceAndForAllOrRefused)
+{
+    const QDir dir(QStringLiteral(GLANTO_TEST_DATA_DIR "/fuzz/xmp_sidecar"));
+    const QStringList names = dir.entryList(QDir::Files, QDir::Name);
+    ASSERT_GE(names.size(), 2);
+    for (const QString &name : names) {
+        SCOPED_TRACE(name.toStdString());
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        ASSERT_FALSE(bytes.isEmpty());
+        const int n = XmpRating::clampRating(int(uchar(bytes[0]) % 9) - 1);
+        const QString text = QString::fromUtf8(bytes.mid(1));
+        SafeFile::Failure failure;
+        const auto patched = XmpRating::patchSidecarText(text, n, &failure);
+        if (!patched)
+            continue;
+        EXPECT_EQ(XmpRating::ratingInSidecarText(*patched), n);
+        EXPECT_EQ(XmpRating::patchSidecarText(*patched, n, &failure), patched);
+    }
+}

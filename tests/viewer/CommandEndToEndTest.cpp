@@ -2,6 +2,7 @@
 // its command exactly once (counted from the command log), keys of commands
 // that are not available run nothing, and the open menu is photographed.
 #include "ViewerTestSupport.h"
+#include "support/GlantoProcess.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -16,13 +17,7 @@
 
 namespace {
 
-QString xdotool(const QStringList &arguments, int timeoutMs = 10000)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), arguments);
-    p.waitForFinished(timeoutMs);
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
+using e2e::xdotool;
 
 void writePhoto(const QString &path, QColor colour)
 {
@@ -44,60 +39,15 @@ protected:
         writePhoto(dir.filePath("3-blue.jpg"), QColor(30, 40, 220));
     }
 
-    void TearDown() override
-    {
-        if (glanto.state() != QProcess::NotRunning) {
-            glanto.terminate();
-            if (!glanto.waitForFinished(5000))
-                glanto.kill();
-        }
-    }
-
-    void launch(const QStringList &arguments)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
-        // One line per command run.
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("glanto.commands.debug=true"));
-        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-        glanto.setProcessEnvironment(env);
-        glanto.start(QStringLiteral(GLANTO_BINARY), arguments);
-        ASSERT_TRUE(glanto.waitForStarted());
-    }
-
-    QString window()
-    {
-        QString id;
-        waitFor([&] {
-            id = xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.processId())}, 2000)
-                     .split('\n').value(0);
-            return !id.isEmpty();
-        }, 20000);
-        return id;
-    }
-
-    // The commands run so far, in order ("navigateForward 0").
-    QStringList commandsRun()
-    {
-        log += QString::fromUtf8(glanto.readAllStandardError());
-        QStringList commands;
-        static const QRegularExpression line(QStringLiteral("command (\\w+ \\d+)"));
-        for (const QRegularExpressionMatch &m : line.globalMatch(log))
-            commands << m.captured(1);
-        return commands;
-    }
-
     QTemporaryDir tmp;
     QDir dir{tmp.path()};
-    QProcess glanto;
-    QString log;
+    e2e::GlantoProcess glanto;
 };
 
 TEST_F(CommandEndToEndTest, EachBoundKeyPressRunsItsCommandExactlyOnce)
 {
-    launch({dir.path()});
-    const QString id = window();
+    ASSERT_TRUE(glanto.start({dir.path()}));
+    const QString id = glanto.window();
     ASSERT_FALSE(id.isEmpty()) << "no window appeared";
     xdotool({"windowactivate", "--sync", id});
     spin(1500); // the first photo on screen, the window settled
@@ -115,34 +65,34 @@ TEST_F(CommandEndToEndTest, EachBoundKeyPressRunsItsCommandExactlyOnce)
     };
     QStringList expected;
     for (const auto &[key, command] : presses) {
-        const int before = int(commandsRun().size());
+        const int before = int(glanto.commandsRun().size());
         xdotool({"key", "--window", id, key});
         expected << command;
-        ASSERT_TRUE(waitFor([&] { return commandsRun().size() > before; }, 5000)) << qPrintable(key) << " ran nothing";
+        ASSERT_TRUE(waitFor([&] { return glanto.commandsRun().size() > before; }, 5000)) << qPrintable(key) << " ran nothing";
         spin(150); // a second run of the same press would show up here
-        EXPECT_EQ(commandsRun().size(), before + 1) << qPrintable(key) << " ran more than once";
+        EXPECT_EQ(glanto.commandsRun().size(), before + 1) << qPrintable(key) << " ran more than once";
     }
-    EXPECT_EQ(commandsRun(), expected);
+    EXPECT_EQ(glanto.commandsRun(), expected);
 
     // The Trash and cleanup keys are covered by the cleanup end-to-end test.
     spin(600);
-    EXPECT_EQ(commandsRun(), expected);
+    EXPECT_EQ(glanto.commandsRun(), expected);
     EXPECT_TRUE(QFile::exists(dir.filePath("1-red.jpg")));
     EXPECT_TRUE(QFile::exists(dir.filePath("2-green.jpg")));
-    EXPECT_EQ(glanto.state(), QProcess::Running);
+    EXPECT_EQ(glanto.process.state(), QProcess::Running);
 }
 
 TEST_F(CommandEndToEndTest, TheViewMenuOpensWithItsItemsAndKeys)
 {
-    launch({dir.filePath("2-green.jpg")});
-    const QString id = window();
+    ASSERT_TRUE(glanto.start({dir.filePath("2-green.jpg")}));
+    const QString id = glanto.window();
     ASSERT_FALSE(id.isEmpty());
     xdotool({"windowactivate", "--sync", id});
     spin(1500);
     // Open the first menu by clicking its title, then step right to the View menu.
     // A menu popup is a window of its own.
     const auto visibleWindows = [&] {
-        return xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.processId())})
+        return xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.process.processId())})
             .split('\n', Qt::SkipEmptyParts)
             .size();
     };
@@ -162,7 +112,7 @@ TEST_F(CommandEndToEndTest, TheViewMenuOpensWithItsItemsAndKeys)
     // Opening and leaving the menus ran no command.
     xdotool({"key", "Escape"});
     spin(300);
-    EXPECT_TRUE(commandsRun().isEmpty()) << qPrintable(commandsRun().join(", "));
+    EXPECT_TRUE(glanto.commandsRun().isEmpty()) << qPrintable(glanto.commandsRun().join(", "));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // turn reach the photo file itself (read back with the exiv2 tool), the pixels
 // stay as they were, and the badge shows the stars.
 #include "ViewerTestSupport.h"
+#include "support/GlantoProcess.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -60,55 +61,16 @@ protected:
         ASSERT_TRUE(tmp.isValid());
     }
 
-    void TearDown() override
-    {
-        if (glanto.state() != QProcess::NotRunning) {
-            glanto.terminate();
-            if (!glanto.waitForFinished(5000))
-                glanto.kill();
-        }
-    }
-
     void launch(const QStringList &arguments)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("glanto.commands.debug=true"));
-        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
         // A private settings home: the rating badge preference is at its default (shown).
+        QProcessEnvironment env = e2e::GlantoProcess::environment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), tmp.filePath(QStringLiteral("config")));
-        glanto.setProcessEnvironment(env);
-        glanto.start(QStringLiteral(GLANTO_BINARY), arguments);
-        ASSERT_TRUE(glanto.waitForStarted());
-    }
-
-    QString window()
-    {
-        QString id;
-        waitFor([&] {
-            id = run(QStringLiteral("xdotool"),
-                     {"search", "--onlyvisible", "--pid", QString::number(glanto.processId())}, 2000)
-                     .split('\n')
-                     .value(0);
-            return !id.isEmpty();
-        }, 20000);
-        return id;
-    }
-
-    QStringList commandsRun()
-    {
-        log += QString::fromUtf8(glanto.readAllStandardError());
-        QStringList commands;
-        static const QRegularExpression line(QStringLiteral("command (\\w+ \\d+)"));
-        for (const QRegularExpressionMatch &m : line.globalMatch(log))
-            commands << m.captured(1);
-        return commands;
+        ASSERT_TRUE(glanto.start(arguments, env));
     }
 
     QTemporaryDir tmp;
-    QProcess glanto;
-    QString log;
+    e2e::GlantoProcess glanto;
 };
 
 TEST_F(EditsEndToEndTest, RatingAndSavedTurnReachTheFileWithThePixelsUnchanged)
@@ -130,14 +92,14 @@ TEST_F(EditsEndToEndTest, RatingAndSavedTurnReachTheFileWithThePixelsUnchanged)
     ASSERT_FALSE(original.isNull());
 
     launch({photo});
-    const QString id = window();
+    const QString id = glanto.window();
     ASSERT_FALSE(id.isEmpty()) << "no window appeared";
-    run(QStringLiteral("xdotool"), {"windowactivate", "--sync", id});
+    e2e::xdotool({"windowactivate", "--sync", id});
     spin(1500);
     const QImage unrated = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
 
-    run(QStringLiteral("xdotool"), {"key", "--window", id, "3"});
-    ASSERT_TRUE(waitFor([&] { return commandsRun().contains(QStringLiteral("setRatingMenu 3")); }, 5000));
+    glanto.key("3");
+    ASSERT_TRUE(waitFor([&] { return glanto.commandsRun().contains(QStringLiteral("setRatingMenu 3")); }, 5000));
     ASSERT_TRUE(waitFor([&] { return exivValue(QStringLiteral("Xmp.xmp.Rating"), photo) == QLatin1String("3"); },
                         15000))
         << "rating read back: " << qPrintable(exivValue(QStringLiteral("Xmp.xmp.Rating"), photo));
@@ -147,12 +109,12 @@ TEST_F(EditsEndToEndTest, RatingAndSavedTurnReachTheFileWithThePixelsUnchanged)
     EXPECT_TRUE(shot.save(out));
     EXPECT_GT(badgeColouredPixels(shot), badgeColouredPixels(unrated) + 40) << "no rating badge on screen";
 
-    run(QStringLiteral("xdotool"), {"key", "--window", id, "r"});
-    ASSERT_TRUE(waitFor([&] { return commandsRun().contains(QStringLiteral("rotateCW 0")); }, 5000));
+    glanto.key("r");
+    ASSERT_TRUE(waitFor([&] { return glanto.commandsRun().contains(QStringLiteral("rotateCW 0")); }, 5000));
     spin(600); // the turn's animation ends; a save during it is refused
-    run(QStringLiteral("xdotool"), {"key", "--window", id, "ctrl+alt+s"});
-    ASSERT_TRUE(waitFor([&] { return commandsRun().contains(QStringLiteral("saveRotation 0")); }, 5000))
-        << qPrintable(commandsRun().join(", "));
+    glanto.key("ctrl+alt+s");
+    ASSERT_TRUE(waitFor([&] { return glanto.commandsRun().contains(QStringLiteral("saveRotation 0")); }, 5000))
+        << qPrintable(glanto.commandsRun().join(", "));
     EXPECT_TRUE(waitFor([&] { return exivValue(QStringLiteral("Exif.Image.Orientation"), photo) == QLatin1String("6"); },
                         15000))
         << "orientation read back: " << qPrintable(exivValue(QStringLiteral("Exif.Image.Orientation"), photo));
@@ -162,7 +124,7 @@ TEST_F(EditsEndToEndTest, RatingAndSavedTurnReachTheFileWithThePixelsUnchanged)
     // Nothing of ours is left beside the photo.
     EXPECT_EQ(QDir(tmp.filePath(QStringLiteral("photos"))).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("camera.jpg")});
-    EXPECT_EQ(glanto.state(), QProcess::Running);
+    EXPECT_EQ(glanto.process.state(), QProcess::Running);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // and stops with Escape (followed through its log); the toolbar with the
 // information panel open and the running slideshow are photographed.
 #include "ViewerTestSupport.h"
+#include "support/GlantoProcess.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -17,13 +18,7 @@
 
 namespace {
 
-QString xdotool(const QStringList &arguments, int timeoutMs = 10000)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), arguments);
-    p.waitForFinished(timeoutMs);
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
+using e2e::xdotool;
 
 QString shotPath(const char *variable, const char *fallback)
 {
@@ -54,47 +49,18 @@ protected:
         conf.write("[General]\nslideshowInterval=2\n");
     }
 
-    void TearDown() override
-    {
-        if (glanto.state() != QProcess::NotRunning) {
-            glanto.terminate();
-            if (!glanto.waitForFinished(5000))
-                glanto.kill();
-        }
-    }
-
     QDir photoDir() const { return QDir(dir.filePath(QStringLiteral("photos"))); }
 
     void launch(const QStringList &arguments)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+        QProcessEnvironment env = e2e::GlantoProcess::environment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
         env.insert(QStringLiteral("QT_LOGGING_RULES"),
                    QStringLiteral("glanto.commands.debug=true\nglanto.slideshow.debug=true"));
-        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-        glanto.setProcessEnvironment(env);
-        glanto.start(QStringLiteral(GLANTO_BINARY), arguments);
-        ASSERT_TRUE(glanto.waitForStarted());
+        ASSERT_TRUE(glanto.start(arguments, env));
     }
 
-    QString window()
-    {
-        QString id;
-        waitFor([&] {
-            id = xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.processId())}, 2000)
-                     .split('\n').value(0);
-            return !id.isEmpty();
-        }, 20000);
-        return id;
-    }
-
-    QString output()
-    {
-        log += QString::fromUtf8(glanto.readAllStandardError());
-        return log;
-    }
+    QString output() { return glanto.readLog(); }
     int count(const QString &pattern)
     {
         return int(output().count(QRegularExpression(pattern)));
@@ -125,14 +91,13 @@ protected:
 
     QTemporaryDir tmp;
     QDir dir{tmp.path()};
-    QProcess glanto;
-    QString log;
+    e2e::GlantoProcess glanto;
 };
 
 TEST_F(OverlaysEndToEndTest, SlideshowStartsAdvancesPausesResumesAndStops)
 {
     launch({photoDir().path()});
-    const QString id = window();
+    const QString id = glanto.window();
     ASSERT_FALSE(id.isEmpty()) << "no window appeared";
     xdotool({"windowactivate", "--sync", id});
     spin(1500);
@@ -171,13 +136,13 @@ TEST_F(OverlaysEndToEndTest, SlideshowStartsAdvancesPausesResumesAndStops)
     spin(2500);
     EXPECT_EQ(shown(), atStop);
     EXPECT_EQ(count("slideshow on"), 1);
-    EXPECT_EQ(glanto.state(), QProcess::Running);
+    EXPECT_EQ(glanto.process.state(), QProcess::Running);
 }
 
 TEST_F(OverlaysEndToEndTest, ToolbarAndInformationPanelOverThePhoto)
 {
     launch({photoDir().filePath("1-canon.jpg")});
-    const QString id = window();
+    const QString id = glanto.window();
     ASSERT_FALSE(id.isEmpty()) << "no window appeared";
     xdotool({"windowactivate", "--sync", id});
     spin(1500);
@@ -200,7 +165,7 @@ TEST_F(OverlaysEndToEndTest, ToolbarAndInformationPanelOverThePhoto)
     spin(500);
     const QImage withoutPanel = grabScreen();
     EXPECT_NE(withPanel.copy(corner), withoutPanel.copy(corner)) << "the panel stayed";
-    EXPECT_EQ(glanto.state(), QProcess::Running);
+    EXPECT_EQ(glanto.process.state(), QProcess::Running);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The whole program on an X server: launched on a folder, driven with xdotool
 // (keys and the wheel), looked at through screenshots of its window.
 #include "ViewerTestSupport.h"
+#include "support/GlantoProcess.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -16,13 +17,7 @@ namespace {
 
 constexpr int filmstripHeight = 76;
 
-QString xdotool(const QStringList &arguments, int timeoutMs = 10000)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), arguments);
-    p.waitForFinished(timeoutMs);
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
+using e2e::xdotool;
 
 // A photo in one flat colour with a white square in its top-left quarter, so
 // that zooming and panning show up in a screenshot.
@@ -51,37 +46,10 @@ protected:
         writePhoto(dir.filePath("3-blue.jpg"), QColor(30, 40, 220));
     }
 
-    void TearDown() override
-    {
-        if (glanto.state() != QProcess::NotRunning) {
-            glanto.terminate();
-            if (!glanto.waitForFinished(5000))
-                glanto.kill();
-        }
-    }
-
     void launch(const QStringList &arguments)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        // A bus of its own: never hand the folder to another running instance.
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
-        glanto.setProcessEnvironment(env);
-        glanto.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        glanto.start(QStringLiteral(GLANTO_BINARY), arguments);
-        ASSERT_TRUE(glanto.waitForStarted());
-    }
-
-    // The window id of the running program, once it is mapped.
-    QString window()
-    {
-        QString id;
-        waitFor([&] {
-            id = xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.processId())}, 2000)
-                     .split('\n').value(0);
-            return !id.isEmpty();
-        }, 20000);
-        return id;
+        glanto.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        ASSERT_TRUE(glanto.start(arguments));
     }
 
     QImage shot(const QString &windowId)
@@ -110,13 +78,13 @@ protected:
 
     QTemporaryDir tmp;
     QDir dir{tmp.path()};
-    QProcess glanto;
+    e2e::GlantoProcess glanto;
 };
 
 TEST_F(ViewerEndToEndTest, KeysAndTheWheelDriveTheViewer)
 {
     launch({dir.path()});
-    const QString id = window();
+    const QString id = glanto.window();
     ASSERT_FALSE(id.isEmpty()) << "no window appeared";
     QImage image;
     ASSERT_TRUE(shows(id, QColor(220, 30, 30), &image)) << "first photo not on screen";
@@ -153,7 +121,7 @@ TEST_F(ViewerEndToEndTest, KeysAndTheWheelDriveTheViewer)
         image = shot(id);
         return near(image.pixelColor(5, h / 2), Qt::black);
     }, 10000)) << "Escape did not fit the photo again";
-    EXPECT_EQ(glanto.state(), QProcess::Running);
+    EXPECT_EQ(glanto.process.state(), QProcess::Running);
 
     // The pointer-zoom key shows 100 % about the pointer: the white square of the
     // photo's top-left quarter grows on screen.
@@ -170,8 +138,8 @@ TEST_F(ViewerEndToEndTest, ShotSavesTheWindowAndQuits)
 {
     const QString png = dir.filePath("shot.png");
     launch({"--shot", png, dir.filePath("2-green.jpg")});
-    ASSERT_TRUE(glanto.waitForFinished(30000));
-    EXPECT_EQ(glanto.exitCode(), 0);
+    ASSERT_TRUE(glanto.process.waitForFinished(30000));
+    EXPECT_EQ(glanto.process.exitCode(), 0);
     const QImage image(png);
     ASSERT_FALSE(image.isNull());
     EXPECT_TRUE(near(middle(image), QColor(30, 200, 40)));

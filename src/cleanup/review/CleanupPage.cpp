@@ -165,6 +165,10 @@ CleanupPage::CleanupPage(const QString &folder, QVector<CleanupUnit> units, Tras
     , control(std::make_unique<CleanupController>(folder, std::move(units), trash, std::move(onExit)))
 {
     build();
+    // The cache is read on a worker while the page is laid out and shown: on a
+    // big folder that read is most of the wait for the first groups. Its
+    // answer comes through the event loop, after the wiring above.
+    control->start();
 }
 
 CleanupPage::~CleanupPage()
@@ -264,10 +268,6 @@ void CleanupPage::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     gridView->setFocus(Qt::OtherFocusReason);
-    if (!started) {
-        started = true;
-        control->start();
-    }
 }
 
 QHash<QString, std::function<void()>> CleanupPage::commands()

@@ -79,5 +79,4 @@ private:
     QPushButton *trashButton = nullptr;
     CleanupPreviewView *previewView = nullptr;
     int previewGeneration = 0;
-    bool started = false;
 };
