@@ -150,6 +150,30 @@ std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &
     return std::max(eyeEdgeBalance(grey, face.leftEye), eyeEdgeBalance(grey, face.rightEye));
 }
 
+std::optional<float> faceSharpness(const GreyImage &grey, const QVector<DetectedFace> &faces)
+{
+    double largest = 0;
+    for (const DetectedFace &face : faces) {
+        if (face.box.normalized().height() >= FaceRules::minFaceHeight)
+            largest = std::max(largest, face.box.normalized().height());
+    }
+    std::optional<float> sharpest;
+    if (largest <= 0 || grey.isNull())
+        return sharpest;
+    for (const DetectedFace &face : faces) {
+        const QRectF box = face.box.normalized();
+        if (box.height() < FaceRules::minFaceHeight || box.height() < FaceRules::mainFaceShare * largest)
+            continue;
+        const double insetX = 0.12 * box.width();
+        const double insetY = 0.12 * box.height();
+        const QRectF inner = box.adjusted(insetX, insetY, -insetX, -insetY);
+        const float energy = detailEnergy(grey, inner) * contrastGain(grey, inner, ContrastGain::faceReference);
+        if (!sharpest || energy > *sharpest)
+            sharpest = energy;
+    }
+    return sharpest;
+}
+
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures)
 {
     judgeFaces(grey, faces, measures, EyeCascade::shared());
@@ -166,18 +190,12 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
     if (grey.isNull())
         return;
 
-    double largest = -1;
+    measures.faceSharpness = faceSharpness(grey, faces);
     for (const DetectedFace &face : faces) {
         const QRectF box = face.box.normalized();
         if (box.height() < FaceRules::minFaceHeight)
             continue;
         ++measures.faceCount;
-        if (box.height() > largest) {
-            largest = box.height();
-            const double insetX = 0.12 * box.width();
-            const double insetY = 0.12 * box.height();
-            measures.faceSharpness = detailEnergy(grey, box.adjusted(insetX, insetY, -insetX, -insetY));
-        }
         if (face.yaw && std::abs(*face.yaw) > FaceRules::maxEyeYaw)
             continue;
         if (face.leftEye.isEmpty() || face.rightEye.isEmpty())
