@@ -150,19 +150,35 @@ std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &
     return std::max(eyeEdgeBalance(grey, face.leftEye), eyeEdgeBalance(grey, face.rightEye));
 }
 
-std::optional<float> faceSharpness(const GreyImage &grey, const QVector<DetectedFace> &faces)
+namespace {
+
+// Height of the tallest counted face, 0 when none is counted.
+double tallestFace(const QVector<DetectedFace> &faces)
 {
-    double largest = 0;
+    double tallest = 0;
     for (const DetectedFace &face : faces) {
         if (face.box.normalized().height() >= FaceRules::minFaceHeight)
-            largest = std::max(largest, face.box.normalized().height());
+            tallest = std::max(tallest, face.box.normalized().height());
     }
+    return tallest;
+}
+
+bool isMainFace(const QRectF &box, double tallest)
+{
+    return box.height() >= FaceRules::minFaceHeight && box.height() >= FaceRules::mainFaceShare * tallest;
+}
+
+} // namespace
+
+std::optional<float> faceSharpness(const GreyImage &grey, const QVector<DetectedFace> &faces)
+{
+    const double tallest = tallestFace(faces);
     std::optional<float> sharpest;
-    if (largest <= 0 || grey.isNull())
+    if (tallest <= 0 || grey.isNull())
         return sharpest;
     for (const DetectedFace &face : faces) {
         const QRectF box = face.box.normalized();
-        if (box.height() < FaceRules::minFaceHeight || box.height() < FaceRules::mainFaceShare * largest)
+        if (!isMainFace(box, tallest))
             continue;
         const double insetX = 0.12 * box.width();
         const double insetY = 0.12 * box.height();
@@ -191,11 +207,14 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         return;
 
     measures.faceSharpness = faceSharpness(grey, faces);
+    const double tallest = tallestFace(faces);
     for (const DetectedFace &face : faces) {
         const QRectF box = face.box.normalized();
         if (box.height() < FaceRules::minFaceHeight)
             continue;
         ++measures.faceCount;
+        if (!isMainFace(box, tallest))
+            continue;
         if (face.yaw && std::abs(*face.yaw) > FaceRules::maxEyeYaw)
             continue;
         if (face.leftEye.isEmpty() || face.rightEye.isEmpty())

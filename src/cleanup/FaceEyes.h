@@ -25,8 +25,11 @@ struct DetectedFace {
 namespace FaceRules {
 // Faces shorter than this (pixels of the analysis image) are too small to judge.
 constexpr double minFaceHeight = 40.0;
-// Faces at least this share of the tallest counted face's height take part in the
-// face sharpness.
+// The main faces of a photo: at least this share of the tallest counted face's height.
+// Only they take part in the face sharpness and have their eyes judged. A much smaller
+// face is someone in the background: whether a passer-by blinked or is in focus does
+// not make the photo a bad one, and the eyes of the smallest faces are the ones read
+// least reliably.
 constexpr double mainFaceShare = 0.5;
 // Beyond this yaw (radians) one eye is foreshortened or hidden and cannot be judged.
 constexpr double maxEyeYaw = 1.0;
@@ -121,8 +124,8 @@ std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &
 std::optional<float> faceSharpness(const GreyImage &grey, const QVector<DetectedFace> &faces);
 
 // Applies the face rules to the detected faces in order: counts the faces tall enough,
-// measures their sharpness (faceSharpness) and judges the eyes of each unless the head
-// is turned too far or the eyes are too small to measure. Fills the face fields of measures.
+// measures their sharpness (faceSharpness) and judges the eyes of each main face unless
+// the head is turned too far or the eyes are too small to measure. Fills the face fields of measures.
 // The open-eye cascade's answer is read with `cascade` (EyeCascade::shared() unless
 // given; null judges the eyes without it).
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures);

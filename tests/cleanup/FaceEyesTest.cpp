@@ -230,6 +230,20 @@ TEST(JudgeFaces, EyesTooSmallToMeasureAreNotJudged)
     EXPECT_NEAR(m.closedFaces[0].x(), 150.0 / 600, 1e-9);
 }
 
+TEST(JudgeFaces, OnlyTheMainFacesHaveTheirEyesJudged)
+{
+    const GreyImage grey = flat(800, 400, 120);
+    ImageMeasures m;
+    // A 200 px subject with open eyes, a shut-eyed face just under half its height in the
+    // background, and one just over half.
+    judgeFaces(grey, {face(QRectF(10, 10, 200, 200), 0.40, 0.0, 40), face(QRectF(300, 10, 99, 99), 0.1, 0.0, 20),
+                      face(QRectF(500, 10, 100, 100), 0.1, 0.0, 20)}, m);
+    EXPECT_EQ(m.faceCount, 3);
+    ASSERT_EQ(m.eyeOpenness.size(), 2);
+    ASSERT_EQ(m.closedFaces.size(), 1);
+    EXPECT_NEAR(m.closedFaces[0].x(), 500.0 / 800, 1e-9);
+}
+
 TEST(JudgeFaces, SharpnessOfTheSharpestMainFace)
 {
     GreyImage grey = flat(400, 100, 100);

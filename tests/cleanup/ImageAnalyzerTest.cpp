@@ -208,6 +208,19 @@ TEST(ImageAnalyzerCorpus, SmallFacesAreFoundByTheUpsampledSearch)
     EXPECT_TRUE(QRectF(700, 300, portrait.width(), portrait.height()).contains(box.center()));
     EXPECT_GE(box.height(), 40.0);
     EXPECT_LT(box.height(), 80.0);
+
+    // Beside a face twice the plain window's 80 px the small face is background, whose
+    // eyes and focus are not judged, and the upsampled search is skipped.
+    const QImage large = corpusImage("faces-open/obama.jpg", 680);
+    ASSERT_FALSE(large.isNull());
+    QPainter q(&scene);
+    q.drawImage(0, 0, large);
+    q.end();
+    const GreyImage both = GreyImage::fromImage(scene);
+    const QVector<DetectedFace> main = detector.findFaces(scene, both, FaceEyesDetector::SmallFaces::targeted);
+    ASSERT_EQ(main.size(), 1);
+    EXPECT_GE(main[0].box.height(), 160.0);
+    EXPECT_EQ(detector.findFaces(scene, both, FaceEyesDetector::SmallFaces::everywhere).size(), 2);
 }
 
 TEST(ImageAnalyzerCorpus, NoOpenEyedPhotoOfTheCorpusIsFlagged)
