@@ -211,7 +211,7 @@ TEST(ImageAnalyzerCorpus, SmallFacesAreFoundByTheUpsampledSearch)
 
     // Beside a face twice the plain window's 80 px the small face is background, whose
     // eyes and focus are not judged, and the upsampled search is skipped.
-    const QImage large = corpusImage("faces-open/obama.jpg", 680);
+    const QImage large = corpusImage("faces-open/obama.jpg", 800);
     ASSERT_FALSE(large.isNull());
     QPainter q(&scene);
     q.drawImage(0, 0, large);
