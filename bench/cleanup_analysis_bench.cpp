@@ -5,7 +5,7 @@
 //   cleanup_analysis_bench [--filter lanczos|linear|nearest] [--corpus DIR] [--section NAME]
 //
 // Sections: eyes, eyesize, blur, filters, loader, smallfaces, falsefaces, scores, speed
-// (default: all).
+// (default: all); on request only: eyecues, eyestress, sharpfixtures.
 #include "BenchAnalysisImage.h"
 
 #include "cleanup/EyeCascade.h"
@@ -18,6 +18,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QMap>
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -25,9 +27,11 @@
 #include <time.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <numeric>
 
 using namespace BenchAnalysisImage;
 
@@ -715,6 +719,220 @@ void dumpFaces(const QString &path, const QString &outPrefix)
     }
 }
 
+// What makes a sharp photo score low, on generated fixtures of every corpus photo of
+// 600 px and more: flat light, shade, noise, a blurred background (shallow depth of
+// field), a small subject on a blurred copy of itself; and what must stay blurry: a
+// 2 px Gaussian blur and a 6 px streak at the 1280 scale. Each is judged by the plain
+// measures (gridSharpness, detailEnergy of the largest face) and by the stored ones
+// (pictureSharpness, faceSharpness), split by the manifest's label of the source.
+
+// Every channel through f(value, x, y).
+QImage mapChannels(const QImage &src, const std::function<int(int, int, int)> &f)
+{
+    QImage out = src.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < out.height(); ++y) {
+        QRgb *p = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x)
+            p[x] = qRgb(std::clamp(f(qRed(p[x]), x, y), 0, 255), std::clamp(f(qGreen(p[x]), x, y + 100000), 0, 255),
+                        std::clamp(f(qBlue(p[x]), x, y + 200000), 0, 255));
+    }
+    return out.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+}
+
+// Repeatable noise of about the given deviation: four hashed uniforms summed.
+double noiseAt(int x, int y, double sigma)
+{
+    uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u;
+    double sum = 0;
+    for (int k = 0; k < 4; ++k) {
+        h ^= h >> 13;
+        h *= 0x5bd1e995u;
+        h ^= h >> 15;
+        sum += (h & 0xffff) / 65535.0 - 0.5;
+    }
+    return sum * sigma * std::sqrt(3.0);
+}
+
+QImage flatLight(const QImage &i, double share)
+{
+    return mapChannels(i, [share](int v, int, int) { return int(std::lround(128 + (v - 128) * share)); });
+}
+
+QImage shade(const QImage &i)
+{
+    // Two stops under, through an sRGB-like curve.
+    return mapChannels(i, [](int v, int, int) { return int(255 * std::pow(std::pow(v / 255.0, 2.2) * 0.25, 1 / 2.2)); });
+}
+
+QImage noisy(const QImage &i, double sigma)
+{
+    return mapChannels(i, [sigma](int v, int x, int y) { return int(std::lround(v + noiseAt(x, y, sigma))); });
+}
+
+QMap<QString, QString> manifestBlurLabels()
+{
+    QMap<QString, QString> labels;
+    QFile file(corpus + "/manifest.tsv");
+    if (!file.open(QIODevice::ReadOnly))
+        return labels;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() < 3)
+            continue;
+        const QString properties = QString::fromUtf8(fields[2]);
+        labels[QString::fromUtf8(fields[0])] = properties.contains("blurry=1") ? "blurry"
+                                               : properties.contains("blurry=0") ? "sharp" : "unlabelled";
+    }
+    return labels;
+}
+
+void sharpFixtures()
+{
+    std::printf("\n== Sharpness fixtures: flagged by the plain measures -> by the stored ones ==\n");
+    FaceEyesDetector detector;
+    const QMap<QString, QString> labels = manifestBlurLabels();
+    const QStringList fixtures = {"original", "flat 35%", "flat 20%", "shade -2 EV", "noise 6", "background blur",
+                                  "small subject", "blur 2 px", "streak 6 px"};
+    // [label][fixture] = {photos, flagged plain, flagged stored}
+    QMap<QString, QVector<std::array<int, 3>>> counts;
+    const bool verbose = qEnvironmentVariableIsSet("XA_VERBOSE");
+    for (const QString &folder : QDir(corpus).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        for (const QString &path : files(folder)) {
+            const QImage image = load(path, 1280, filter);
+            if (image.isNull() || std::max(image.width(), image.height()) < 600)
+                continue;
+            const QString name = folder + "/" + QFileInfo(path).fileName();
+            const QString label = labels.value(name, "unlabelled");
+            auto &row = counts[label];
+            row.resize(fixtures.size());
+            const GreyImage grey = GreyImage::fromImage(image);
+            const QVector<DetectedFace> faces = detector.detect(image, grey);
+            // Shallow depth of field: everything but the main faces (or the middle ninth) blurred.
+            QImage background = gaussianBlur(image, 5).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+            {
+                QPainter p(&background);
+                QVector<QRectF> keep;
+                const double tallest = std::accumulate(faces.begin(), faces.end(), 0.0,
+                    [](double t, const DetectedFace &f) { return std::max(t, f.box.height()); });
+                for (const DetectedFace &f : faces)
+                    if (f.box.height() >= FaceRules::minFaceHeight && f.box.height() >= FaceRules::mainFaceShare * tallest)
+                        keep << f.box.adjusted(-0.3 * f.box.width(), -0.3 * f.box.height(), 0.3 * f.box.width(), 0.3 * f.box.height());
+                if (keep.isEmpty())
+                    keep << QRectF(image.width() / 3.0, image.height() / 3.0, image.width() / 3.0, image.height() / 3.0);
+                for (const QRectF &k : keep)
+                    p.drawImage(k.topLeft(), image.copy(k.toRect()));
+            }
+            // A small subject: the photo at 30 % on a blurred copy of itself.
+            QImage small = gaussianBlur(image, 6).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+            QVector<DetectedFace> smallFaces;
+            {
+                QPainter p(&small);
+                p.drawImage(QPointF(image.width() * 0.35, image.height() * 0.35),
+                            image.scaled(image.size() * 0.3, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+                for (DetectedFace f : faces) {
+                    f.box = QRectF(image.width() * 0.35 + f.box.x() * 0.3, image.height() * 0.35 + f.box.y() * 0.3,
+                                   f.box.width() * 0.3, f.box.height() * 0.3);
+                    smallFaces << f;
+                }
+            }
+            const QVector<QImage> images = {image, flatLight(image, 0.35), flatLight(image, 0.2), shade(image),
+                                            noisy(image, 6), background, small, gaussianBlur(image, 2.0),
+                                            motionStreak(image, 6)};
+            for (int k = 0; k < fixtures.size(); ++k) {
+                // The faces found on the original stand for the fixture's: the edits move nothing.
+                const GreyImage g = GreyImage::fromImage(images[k]);
+                const QVector<DetectedFace> &fs = k == 6 ? smallFaces : faces;
+                double tallest = -1;
+                std::optional<float> plainFace;
+                for (const DetectedFace &f : fs) {
+                    const QRectF b = f.box;
+                    if (b.height() < FaceRules::minFaceHeight || b.height() <= tallest)
+                        continue;
+                    tallest = b.height();
+                    plainFace = detailEnergy(g, b.adjusted(0.12 * b.width(), 0.12 * b.height(), -0.12 * b.width(), -0.12 * b.height()));
+                }
+                const std::optional<float> storedFace = faceSharpness(g, fs);
+                const float plain = gridSharpness(g), stored = pictureSharpness(g);
+                const bool before = plainFace ? *plainFace < 10.0f : plain < 20.0f;
+                const bool after = storedFace ? *storedFace < 10.0f : stored < 20.0f;
+                row[k][0] += 1;
+                row[k][1] += before;
+                row[k][2] += after;
+                if (verbose || before != after)
+                    std::printf("  %-46s %-16s grid %8.2f -> %8.2f  face %8s -> %8s  %s -> %s\n", qPrintable(name.left(46)),
+                                qPrintable(fixtures[k]), plain, stored,
+                                plainFace ? qPrintable(QString::asprintf("%.2f", *plainFace)) : "-",
+                                storedFace ? qPrintable(QString::asprintf("%.2f", *storedFace)) : "-",
+                                before ? "blurry" : "sharp", after ? "blurry" : "sharp");
+            }
+        }
+    }
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        std::printf("sources labelled %s (%d photos): flagged, plain -> stored\n", qPrintable(it.key()), it.value()[0][0]);
+        for (int k = 0; k < fixtures.size(); ++k)
+            std::printf("  %-16s %3d -> %3d\n", qPrintable(fixtures[k]), it.value()[k][1], it.value()[k][2]);
+    }
+}
+
+// Open and shut faces under what unseen photos do to them (shade, flat light, noise,
+// smaller faces), with the rule that called each face shut.
+void eyeStress()
+{
+    FaceEyesDetector detector;
+    const EyeCascade *cascade = EyeCascade::shared();
+    struct Variant {
+        const char *name;
+        std::function<QImage(const QImage &)> make;
+    };
+    const QVector<Variant> variants = {
+        {"original", [](const QImage &i) { return i; }},
+        {"shade -2 EV", [](const QImage &i) { return shade(i); }},
+        {"flat 50%", [](const QImage &i) { return flatLight(i, 0.5); }},
+        {"noise 6", [](const QImage &i) { return noisy(i, 6); }},
+        {"blur 1 px", [](const QImage &i) { return gaussianBlur(i, 1.0); }},
+        {"scaled 60%", [](const QImage &i) { return i.scaled(i.size() * 0.6, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
+        {"scaled 35%", [](const QImage &i) { return i.scaled(i.size() * 0.35, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
+    };
+    for (const QString folder : {"faces-open", "faces-closed", "exif", "bursts", "duplicates"}) {
+        const bool closedFolder = QString(folder) == "faces-closed";
+        QVector<int> flagged(variants.size()), judged(variants.size());
+        for (const QString &path : files(folder)) {
+            const QImage image = load(path, 1280, filter);
+            if (image.isNull())
+                continue;
+            for (int v = 0; v < variants.size(); ++v) {
+                const QImage im = variants[v].make(image).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+                const GreyImage grey = GreyImage::fromImage(im);
+                const auto faces = detector.detect(im, grey);
+                ImageMeasures m;
+                judgeFaces(grey, faces, m, cascade);
+                if (m.eyeOpenness.isEmpty())
+                    continue;
+                ++judged[v];
+                if (!m.closedFaces.isEmpty())
+                    ++flagged[v];
+                if (m.closedFaces.isEmpty() != closedFolder)
+                    continue;
+                for (const DetectedFace &f : faces) {
+                    const double ew = std::min(eyeBox(f.leftEye).width(), eyeBox(f.rightEye).width());
+                    if (f.box.height() < FaceRules::minFaceHeight || f.leftEye.isEmpty() || ew < FaceRules::minEyeWidth)
+                        continue;
+                    const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+                    const float dark = std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box));
+                    const auto bal = faceEdgeBalance(grey, f);
+                    const int hits = std::max(cascade->respond(grey, f.leftEye).hits, cascade->respond(grey, f.rightEye).hits);
+                    std::printf("  %-10s %-12s %-36s eye %3.0f open %.3f dark %.3f bal %s hits %3d -> %s\n", variants[v].name,
+                                qPrintable(folder), qPrintable(QFileInfo(path).fileName().left(36)), ew, open, dark,
+                                bal ? qPrintable(QString::asprintf("%.3f", *bal)) : "  -  ", hits,
+                                FaceRules::eyesShut(open, dark, bal, hits) ? "SHUT" : "open");
+                }
+            }
+        }
+        for (int v = 0; v < variants.size(); ++v)
+            std::printf("%-12s %-10s flagged %2d of %2d photos with judged eyes\n", qPrintable(folder), variants[v].name, flagged[v], judged[v]);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -743,6 +961,10 @@ int main(int argc, char **argv)
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     ImageAnalyzer analyzer;
+    if (section == "sharpfixtures")
+        sharpFixtures();
+    if (section == "eyestress")
+        eyeStress();
     if (section == "eyecues")
         eyeCues();
     if (section.isEmpty() || section == "eyes")

@@ -150,6 +150,46 @@ std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &
     return std::max(eyeEdgeBalance(grey, face.leftEye), eyeEdgeBalance(grey, face.rightEye));
 }
 
+namespace {
+
+// Height of the tallest counted face, 0 when none is counted.
+double tallestFace(const QVector<DetectedFace> &faces)
+{
+    double tallest = 0;
+    for (const DetectedFace &face : faces) {
+        if (face.box.normalized().height() >= FaceRules::minFaceHeight)
+            tallest = std::max(tallest, face.box.normalized().height());
+    }
+    return tallest;
+}
+
+bool isMainFace(const QRectF &box, double tallest)
+{
+    return box.height() >= FaceRules::minFaceHeight && box.height() >= FaceRules::mainFaceShare * tallest;
+}
+
+} // namespace
+
+std::optional<float> faceSharpness(const GreyImage &grey, const QVector<DetectedFace> &faces)
+{
+    const double tallest = tallestFace(faces);
+    std::optional<float> sharpest;
+    if (tallest <= 0 || grey.isNull())
+        return sharpest;
+    for (const DetectedFace &face : faces) {
+        const QRectF box = face.box.normalized();
+        if (!isMainFace(box, tallest))
+            continue;
+        const double insetX = 0.12 * box.width();
+        const double insetY = 0.12 * box.height();
+        const QRectF inner = box.adjusted(insetX, insetY, -insetX, -insetY);
+        const float energy = detailEnergy(grey, inner) * contrastGain(grey, inner, ContrastGain::faceReference);
+        if (!sharpest || energy > *sharpest)
+            sharpest = energy;
+    }
+    return sharpest;
+}
+
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures)
 {
     judgeFaces(grey, faces, measures, EyeCascade::shared());
@@ -166,18 +206,15 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
     if (grey.isNull())
         return;
 
-    double largest = -1;
+    measures.faceSharpness = faceSharpness(grey, faces);
+    const double tallest = tallestFace(faces);
     for (const DetectedFace &face : faces) {
         const QRectF box = face.box.normalized();
         if (box.height() < FaceRules::minFaceHeight)
             continue;
         ++measures.faceCount;
-        if (box.height() > largest) {
-            largest = box.height();
-            const double insetX = 0.12 * box.width();
-            const double insetY = 0.12 * box.height();
-            measures.faceSharpness = detailEnergy(grey, box.adjusted(insetX, insetY, -insetX, -insetY));
-        }
+        if (!isMainFace(box, tallest))
+            continue;
         if (face.yaw && std::abs(*face.yaw) > FaceRules::maxEyeYaw)
             continue;
         if (face.leftEye.isEmpty() || face.rightEye.isEmpty())

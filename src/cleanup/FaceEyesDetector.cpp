@@ -265,6 +265,8 @@ std::optional<double> estimateYaw(const dlib::full_object_detection &shape)
 
 // Faces shorter than this get their landmarks on a doubled copy of their area.
 constexpr double fineLandmarkFaceHeight = 160.0;
+// The plain detector's window: the smallest face it finds without upsampling.
+constexpr double plainWindow = 80.0;
 
 // dlib's own decision threshold. Real faces score down to about 0 (goggles, profile,
 // blur: a tenth of the faces in the eye folders score under 0.3) and no box on the
@@ -343,6 +345,16 @@ QVector<DetectedFace> FaceEyesDetector::findFaces(const QImage &image, const Gre
             d->closeUpFaces(grey, faces);
         if (smallFaces == SmallFaces::skip)
             return faces;
+        // The upsampled search finds faces under the plain window's 80 px. Beside a face
+        // of twice that they are background people, whose eyes and focus are not judged
+        // (FaceRules::mainFaceShare): the search would only add to the count, at the
+        // cost of half the plain search.
+        if (smallFaces == SmallFaces::targeted) {
+            for (const DetectedFace &face : faces) {
+                if (face.box.height() * FaceRules::mainFaceShare >= plainWindow)
+                    return faces;
+            }
+        }
 
         QVector<QRect> regions;
         if (smallFaces == SmallFaces::everywhere)

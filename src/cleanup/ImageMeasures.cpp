@@ -26,7 +26,7 @@ ImageMeasures ImageAnalyzer::measure(const QImage &analysisImage)
         return measures;
     const QImage image = analysisImage.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     const GreyImage grey = GreyImage::fromImage(image);
-    measures.sharpness = gridSharpness(grey);
+    measures.sharpness = pictureSharpness(grey);
     judgeFaces(grey, d->faces.detect(image, grey), measures);
     if (const auto print = FeaturePrint::compute(image))
         measures.featurePrint = FeaturePrint::encode(*print);

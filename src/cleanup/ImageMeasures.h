@@ -11,8 +11,8 @@
 // their eyes, and the feature print. The unit-level fields of a cleanup record
 // (sizes, dates) are filled in by the caller.
 struct ImageMeasures {
-    float sharpness = 0;                   // gridSharpness of the grey image
-    std::optional<float> faceSharpness;    // detailEnergy of the largest counted face
+    float sharpness = 0;                   // pictureSharpness of the grey image
+    std::optional<float> faceSharpness;    // faceSharpness of the counted faces (FaceEyes.h)
     int faceCount = 0;                     // faces at least 40 px tall
     QVector<QRectF> closedFaces;           // normalized, origin top-left
     QVector<float> eyeOpenness;            // per examined face: larger eyeOpenRatio

@@ -79,3 +79,50 @@ float gridSharpness(const GreyImage &grey)
     std::partial_sort(cells, cells + 4, cells + 36, std::greater<float>());
     return (cells[0] + cells[1] + cells[2] + cells[3]) / 4.0f;
 }
+
+int greySpread(const GreyImage &grey, const QRectF &rect)
+{
+    if (grey.isNull())
+        return 0;
+    const QRectF r = rect.normalized();
+    const int x0 = std::max(0, truncatedToInt(r.left()));
+    const int x1 = std::min(grey.width, truncatedToInt(r.right()));
+    const int y0 = std::max(0, truncatedToInt(r.top()));
+    const int y1 = std::min(grey.height, truncatedToInt(r.bottom()));
+    int64_t histogram[256] = {};
+    int64_t n = 0;
+    for (int y = y0; y < y1; y += 2) {
+        const uint8_t *row = grey.row(y);
+        for (int x = x0; x < x1; x += 2) {
+            ++histogram[row[x]];
+            ++n;
+        }
+    }
+    if (n == 0)
+        return 0;
+    int low = -1;
+    int64_t running = 0;
+    for (int level = 0; level < 256; ++level) {
+        running += histogram[level];
+        if (low < 0 && 20 * running >= n)
+            low = level;
+        if (20 * running >= 19 * n)
+            return level - low;
+    }
+    return 255 - std::max(0, low);
+}
+
+float contrastGain(const GreyImage &grey, const QRectF &rect, float reference)
+{
+    const float spread = float(std::max(1, greySpread(grey, rect)));
+    const float ratio = reference / spread;
+    return std::clamp(ratio * ratio, 1.0f, ContrastGain::maxGain);
+}
+
+float pictureSharpness(const GreyImage &grey)
+{
+    if (grey.isNull())
+        return 0;
+    return gridSharpness(grey)
+        * contrastGain(grey, QRectF(0, 0, grey.width, grey.height), ContrastGain::sceneReference);
+}

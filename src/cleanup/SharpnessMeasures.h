@@ -33,6 +33,32 @@ float detailEnergy(const GreyImage &grey, const QRectF &rect);
 // the four best cells, so a small sharp subject on a blurred background still scores high.
 float gridSharpness(const GreyImage &grey);
 
+// Distance between the 5th and the 95th percentile of the grey levels over a rectangle
+// (every second pixel of every second row): how much of the grey range the scene spans,
+// unmoved by a few specular highlights or a black border. 0 for an empty rectangle.
+int greySpread(const GreyImage &grey, const QRectF &rect);
+
+// Second differences grow with the square of the scene's contrast, so a sharp photo of
+// mist, snow, a dim room or soft-lit skin scores like a blurred one of an ordinary
+// scene. The gain below brings a flat scene back to the energy it would show spanning
+// `reference` grey levels: (reference / spread)^2, never below 1 (ordinary scenes keep
+// the plain scale) and never above maxContrastGain (a near-uniform frame's noise is not
+// raised to detail).
+namespace ContrastGain {
+// The whole picture: half the grey range. Photos of ordinary scenes span 150-240 levels.
+constexpr float sceneReference = 128.0f;
+// A face (the box inset as for its sharpness) spans less than a whole scene: skin is
+// most of it. Faces in ordinary light span 100-190 levels.
+constexpr float faceReference = 100.0f;
+// At most the energy of a scene with half the reference contrast.
+constexpr float maxGain = 4.0f;
+} // namespace ContrastGain
+float contrastGain(const GreyImage &grey, const QRectF &rect, float reference);
+
+// The sharpness stored for a photo: gridSharpness raised by the whole picture's
+// contrastGain.
+float pictureSharpness(const GreyImage &grey);
+
 // Truncation toward zero, as an integer conversion does, kept in range for any
 // double (NaN reads as 0) so that a hostile rectangle cannot overflow.
 inline int truncatedToInt(double v)

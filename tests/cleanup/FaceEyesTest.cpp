@@ -230,19 +230,40 @@ TEST(JudgeFaces, EyesTooSmallToMeasureAreNotJudged)
     EXPECT_NEAR(m.closedFaces[0].x(), 150.0 / 600, 1e-9);
 }
 
-TEST(JudgeFaces, SharpnessOfTheLargestFaceEarlierOnTies)
+TEST(JudgeFaces, OnlyTheMainFacesHaveTheirEyesJudged)
 {
-    GreyImage grey = flat(300, 100, 100);
-    // Texture inside the second face only, away from its 12 % border.
+    const GreyImage grey = flat(800, 400, 120);
+    ImageMeasures m;
+    // A 200 px subject with open eyes, a shut-eyed face just under half its height in the
+    // background, and one just over half.
+    judgeFaces(grey, {face(QRectF(10, 10, 200, 200), 0.40, 0.0, 40), face(QRectF(300, 10, 99, 99), 0.1, 0.0, 20),
+                      face(QRectF(500, 10, 100, 100), 0.1, 0.0, 20)}, m);
+    EXPECT_EQ(m.faceCount, 3);
+    ASSERT_EQ(m.eyeOpenness.size(), 2);
+    ASSERT_EQ(m.closedFaces.size(), 1);
+    EXPECT_NEAR(m.closedFaces[0].x(), 500.0 / 800, 1e-9);
+}
+
+TEST(JudgeFaces, SharpnessOfTheSharpestMainFace)
+{
+    GreyImage grey = flat(400, 100, 100);
+    // Texture of full contrast inside the second face only, away from its 12 % border.
     for (int y = 20; y < 70; ++y)
         for (int x = 120; x < 170; ++x)
-            grey.pixels[size_t(y) * 300 + x] = uint8_t(((x + y) % 3) * 80);
+            grey.pixels[size_t(y) * 400 + x] = uint8_t(((x + y) % 3) * 120);
+    const float textured = detailEnergy(grey, QRectF(110 + 8.4, 10 + 8.4, 70 - 16.8, 70 - 16.8));
+    ASSERT_GT(textured, 100.0f);
     ImageMeasures m;
-    judgeFaces(grey, {face(QRectF(0, 10, 70, 70), 0.5), face(QRectF(110, 10, 70, 70), 0.5)}, m);
+    // The taller face is flat, the textured one is over half its height: the textured
+    // one is where the focus lies.
+    judgeFaces(grey, {face(QRectF(200, 0, 100, 100), 0.5), face(QRectF(110, 10, 70, 70), 0.5)}, m);
     ASSERT_TRUE(m.faceSharpness);
-    EXPECT_EQ(*m.faceSharpness, 0.0f);   // tie: the earlier, flat face
-    judgeFaces(grey, {face(QRectF(0, 10, 70, 70), 0.5), face(QRectF(110, 10, 70, 71), 0.5)}, m);
+    EXPECT_FLOAT_EQ(*m.faceSharpness, textured);
+    // Under half the tallest face's height it is background and does not decide.
+    judgeFaces(grey, {face(QRectF(250, 0, 145, 145), 0.5), face(QRectF(110, 10, 70, 70), 0.5)}, m);
     ASSERT_TRUE(m.faceSharpness);
-    EXPECT_GT(*m.faceSharpness, 0.0f);
-    EXPECT_FLOAT_EQ(*m.faceSharpness, detailEnergy(grey, QRectF(110 + 8.4, 10 + 8.52, 70 - 16.8, 71 - 17.04)));
+    EXPECT_EQ(*m.faceSharpness, 0.0f);
+    // No counted face, no face sharpness.
+    judgeFaces(grey, {face(QRectF(110, 10, 39, 39), 0.5)}, m);
+    EXPECT_FALSE(m.faceSharpness);
 }

@@ -1,11 +1,14 @@
 #include "cleanup/FaceEyesDetector.h"
 #include "cleanup/FeaturePrint.h"
 #include "cleanup/ImageMeasures.h"
+#include "cleanup/SharpnessMeasures.h"
 #include "TestData.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include <QDir>
 #include <QImageReader>
@@ -29,6 +32,46 @@ ImageAnalyzer &analyzer()
 {
     static ImageAnalyzer instance;
     return instance;
+}
+
+// Every channel pulled towards mid-grey, keeping `share` of its distance: flat light.
+QImage withContrast(const QImage &image, double share)
+{
+    QImage out = image.convertToFormat(QImage::Format_RGBA8888);
+    for (int y = 0; y < out.height(); ++y) {
+        uchar *p = out.scanLine(y);
+        for (int x = 0; x < out.width() * 4; ++x) {
+            if (x % 4 != 3)
+                p[x] = uchar(std::lround(128 + (p[x] - 128) * share));
+        }
+    }
+    return out.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+}
+
+// Three passes of a 5 x 5 box: close to a Gaussian blur of 2.4 px.
+QImage blurred(const QImage &image)
+{
+    QImage out = image.convertToFormat(QImage::Format_RGBA8888);
+    const int w = out.width(), h = out.height();
+    std::vector<int> line(size_t(std::max(w, h)) * 4);
+    for (int pass = 0; pass < 6; ++pass) {
+        const bool rows = pass % 2 == 0;
+        const int lines = rows ? h : w, length = rows ? w : h;
+        for (int l = 0; l < lines; ++l) {
+            const auto at = [&](int i) { return rows ? out.scanLine(l) + 4 * i : out.scanLine(i) + 4 * l; };
+            for (int i = 0; i < length; ++i)
+                for (int c = 0; c < 4; ++c)
+                    line[size_t(i) * 4 + c] = at(i)[c];
+            for (int i = 0; i < length; ++i)
+                for (int c = 0; c < 4; ++c) {
+                    int sum = 0;
+                    for (int k = -2; k <= 2; ++k)
+                        sum += line[size_t(std::clamp(i + k, 0, length - 1)) * 4 + c];
+                    at(i)[c] = uchar((sum + 2) / 5);
+                }
+        }
+    }
+    return out.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
 }
 
 } // namespace
@@ -62,6 +105,42 @@ TEST(ImageAnalyzer, OpenEyesOnARealPortrait)
     ASSERT_TRUE(m.faceSharpness);
     EXPECT_GT(*m.faceSharpness, 10.0f);
     EXPECT_GT(m.sharpness, 20.0f);
+}
+
+// A sharp photo in flat light (a seventh of its contrast, like mist) scores under the
+// blur threshold on second differences alone; the contrast gain keeps it sharp, while
+// a blur of about 2.4 px stays blurry, and so does the same blur in flat light that
+// the gain cannot fully make up for.
+TEST(ImageAnalyzer, FlatLightKeepsASharpPhotoSharp)
+{
+    const QImage photo = corpusImage("sharp/176_HONOR-7X_S.jpg");
+    ASSERT_FALSE(photo.isNull());
+    const QImage flat = withContrast(photo, 0.15);
+    EXPECT_LT(gridSharpness(GreyImage::fromImage(flat)), 20.0f);
+    EXPECT_GE(analyzer().measure(flat).sharpness, 20.0f);
+    EXPECT_LT(analyzer().measure(blurred(photo)).sharpness, 20.0f);
+    EXPECT_LT(analyzer().measure(withContrast(blurred(photo), 0.5)).sharpness, 20.0f);
+}
+
+// The same for a face: soft light on skin reads like a face out of focus.
+TEST(ImageAnalyzer, FlatLightKeepsASharpFaceSharp)
+{
+    const QImage photo = corpusImage("faces-open/obama.jpg");
+    ASSERT_FALSE(photo.isNull());
+    const QImage flat = withContrast(photo, 0.2);
+    FaceEyesDetector detector;
+    const GreyImage grey = GreyImage::fromImage(flat);
+    const QVector<DetectedFace> faces = detector.detect(flat, grey);
+    ASSERT_EQ(faces.size(), 1);
+    const QRectF box = faces[0].box;
+    const QRectF inner = box.adjusted(0.12 * box.width(), 0.12 * box.height(), -0.12 * box.width(), -0.12 * box.height());
+    EXPECT_LT(detailEnergy(grey, inner), 10.0f);
+    const ImageMeasures m = analyzer().measure(flat);
+    ASSERT_TRUE(m.faceSharpness);
+    EXPECT_GE(*m.faceSharpness, 10.0f);
+    const ImageMeasures soft = analyzer().measure(blurred(photo));
+    ASSERT_TRUE(soft.faceSharpness);
+    EXPECT_LT(*soft.faceSharpness, 10.0f);
 }
 
 TEST(ImageAnalyzer, EyeOutlinesSitInTheUpperFaceInImagePixels)
@@ -129,6 +208,19 @@ TEST(ImageAnalyzerCorpus, SmallFacesAreFoundByTheUpsampledSearch)
     EXPECT_TRUE(QRectF(700, 300, portrait.width(), portrait.height()).contains(box.center()));
     EXPECT_GE(box.height(), 40.0);
     EXPECT_LT(box.height(), 80.0);
+
+    // Beside a face twice the plain window's 80 px the small face is background, whose
+    // eyes and focus are not judged, and the upsampled search is skipped.
+    const QImage large = corpusImage("faces-open/obama.jpg", 800);
+    ASSERT_FALSE(large.isNull());
+    QPainter q(&scene);
+    q.drawImage(0, 0, large);
+    q.end();
+    const GreyImage both = GreyImage::fromImage(scene);
+    const QVector<DetectedFace> main = detector.findFaces(scene, both, FaceEyesDetector::SmallFaces::targeted);
+    ASSERT_EQ(main.size(), 1);
+    EXPECT_GE(main[0].box.height(), 160.0);
+    EXPECT_EQ(detector.findFaces(scene, both, FaceEyesDetector::SmallFaces::everywhere).size(), 2);
 }
 
 TEST(ImageAnalyzerCorpus, NoOpenEyedPhotoOfTheCorpusIsFlagged)

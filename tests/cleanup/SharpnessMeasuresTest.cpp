@@ -96,3 +96,36 @@ TEST(GridSharpness, AveragesTheFourBestCells)
     EXPECT_GT(cell, 0.0f);
     EXPECT_FLOAT_EQ(gridSharpness(grey), cell / 4.0f);
 }
+
+TEST(ContrastGain, RaisesOnlyFlatScenesAndAtMostFourfold)
+{
+    // A ramp over the whole grey range spans about 90 % of it between its 5th and 95th
+    // percentiles; a ramp over a quarter of the range spans a quarter of that.
+    const GreyImage full = makeGrey(256, 64, [](int x, int) { return x; });
+    const GreyImage quarter = makeGrey(256, 64, [](int x, int) { return 96 + x / 4; });
+    const QRectF all(0, 0, 256, 64);
+    EXPECT_NEAR(greySpread(full, all), 230, 2);
+    EXPECT_NEAR(greySpread(quarter, all), 57, 1);
+    EXPECT_EQ(greySpread(full, QRectF(10, 10, 0, 0)), 0);
+    EXPECT_EQ(greySpread(GreyImage(), all), 0);
+
+    EXPECT_FLOAT_EQ(contrastGain(full, all, ContrastGain::sceneReference), 1.0f);
+    const GreyImage half = makeGrey(256, 64, [](int x, int) { return 64 + x / 2; });
+    const float spread = float(greySpread(half, all));
+    EXPECT_FLOAT_EQ(contrastGain(half, all, ContrastGain::sceneReference), (128.0f / spread) * (128.0f / spread));
+    EXPECT_FLOAT_EQ(contrastGain(quarter, all, ContrastGain::sceneReference), ContrastGain::maxGain);
+    EXPECT_FLOAT_EQ(contrastGain(makeGrey(64, 64, [](int, int) { return 50; }), all, 128), ContrastGain::maxGain);
+}
+
+TEST(PictureSharpness, GridSharpnessWithTheSceneGain)
+{
+    // Noise over 32 grey levels: the gain is at its cap, and a uniform or striped
+    // picture still scores 0 whatever the gain.
+    const GreyImage wide = noise(120, 90);
+    const GreyImage narrow = makeGrey(120, 90, [&](int x, int y) { return 100 + wide.at(x, y) / 8; });
+    EXPECT_FLOAT_EQ(pictureSharpness(wide), gridSharpness(wide));
+    EXPECT_FLOAT_EQ(pictureSharpness(narrow), ContrastGain::maxGain * gridSharpness(narrow));
+    EXPECT_EQ(pictureSharpness(makeGrey(120, 90, [](int, int) { return 128; })), 0.0f);
+    EXPECT_EQ(pictureSharpness(makeGrey(120, 90, [](int, int y) { return (y / 2) % 2 ? 140 : 120; })), 0.0f);
+    EXPECT_EQ(pictureSharpness(GreyImage()), 0.0f);
+}
