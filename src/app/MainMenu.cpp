@@ -104,6 +104,7 @@ void MainMenu::applyShortcuts()
 
 void MainMenu::validate(QMenu *menu)
 {
+    const CommandStateBatch batch;
     for (const Item &item : items) {
         if (!menu->actions().contains(item.action))
             continue;

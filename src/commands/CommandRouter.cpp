@@ -27,6 +27,31 @@ const CommandHandler *CommandHandlers::find(CommandId id) const
     return it == handlers.end() || !it->second.run ? nullptr : &it->second;
 }
 
+namespace {
+
+quint64 batchSerial = 0;
+quint64 openBatch = 0;
+int batchDepth = 0;
+
+} // namespace
+
+CommandStateBatch::CommandStateBatch()
+{
+    if (batchDepth++ == 0)
+        openBatch = ++batchSerial;
+}
+
+CommandStateBatch::~CommandStateBatch()
+{
+    if (--batchDepth == 0)
+        openBatch = 0;
+}
+
+quint64 CommandStateBatch::current()
+{
+    return openBatch;
+}
+
 CommandRouter::CommandRouter(QObject *parent)
     : QObject(parent)
 {

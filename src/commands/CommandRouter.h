@@ -49,6 +49,22 @@ public:
     CommandHandlers commands;
 };
 
+// A span in which many states are asked at once (a menu about to open, the
+// toolbar's buttons) and nothing changes between the questions, so a page may
+// work out once what its rules share (the settings, the current photo) rather
+// than once per item. Main thread only; batches may nest.
+class CommandStateBatch
+{
+public:
+    CommandStateBatch();
+    ~CommandStateBatch();
+    CommandStateBatch(const CommandStateBatch &) = delete;
+    CommandStateBatch &operator=(const CommandStateBatch &) = delete;
+
+    // 0 outside any batch, else a number of the outermost batch, new for each.
+    static quint64 current();
+};
+
 // Runs commands: each menu choice, key press or button press becomes exactly
 // one call of one handler. The active page's handler answers first, then the
 // window-wide handler; a command that neither handles is disabled (features

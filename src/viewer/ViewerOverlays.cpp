@@ -353,6 +353,7 @@ void ViewerOverlays::currentChanged()
 
 void ViewerOverlays::refreshButtons()
 {
+    const CommandStateBatch batch;
     const bool hasPhoto = page->controller()->folderModel().current().has_value();
     for (const OverlayButtonInfo &info : toolbarButtons()) {
         if (OverlaySymbolButton *b = m_toolbar->button(info.button))

@@ -245,6 +245,27 @@ TEST_F(CommandsTest, StateViewsHearOfLateHandlersPagesRunsAndSettings)
     EXPECT_EQ(settle(), 0);
 }
 
+// A page may keep what its rules share for one batch only: every batch is
+// told apart from the one before, and nothing outside a batch is kept.
+TEST_F(CommandsTest, StateBatchesNestAndEachIsNew)
+{
+    EXPECT_EQ(CommandStateBatch::current(), 0u);
+    quint64 first = 0;
+    {
+        const CommandStateBatch outer;
+        first = CommandStateBatch::current();
+        EXPECT_NE(first, 0u);
+        {
+            const CommandStateBatch inner;
+            EXPECT_EQ(CommandStateBatch::current(), first);
+        }
+        EXPECT_EQ(CommandStateBatch::current(), first);
+    }
+    EXPECT_EQ(CommandStateBatch::current(), 0u);
+    const CommandStateBatch next;
+    EXPECT_NE(CommandStateBatch::current(), first);
+}
+
 TEST_F(CommandsTest, OneKeyPressRunsOneCommandAndAHeldPeekKeyDoesNotRepeat)
 {
     CommandRouter router;
