@@ -168,6 +168,10 @@ void ViewerPage::wireImageView()
         self->m_controller->folderModel().setPixelSize(width, height);
         self->hideHudUnlessFlashing();
     };
+    v->onAnimationShortened = [self](int shown, int total) {
+        if (self)
+            self->flash(Texts::format("msg.animationShortened", {QString::number(shown), QString::number(total)}), 3);
+    };
     v->onPeekBegin = [self] { return self ? self->beginPeek() : false; };
     v->onPeekEnd = [self] {
         if (self)
