@@ -184,10 +184,16 @@ private:
         const std::optional<QRect> frame = deviceFrame(layer);
         if (!frame || findReduced(layer, frame->size()))
             return;
-        // Keep only what the scene still shows; a copy of another photo is stale.
-        std::erase_if(m_reduced, [this](const Reduced &entry) {
-            return !(m_scene.image && entry.id == m_scene.image.bitmap->id())
-                   && !(m_scene.ghost && entry.id == m_scene.ghost.bitmap->id());
+        // Keep only what the scene still shows: a copy of another photo, or of
+        // this one at another zoom or turn, is stale.
+        const auto shows = [this](const Reduced &entry, const SceneLayer &shown) {
+            if (!shown || entry.id != shown.bitmap->id() || entry.turns != shown.turns)
+                return false;
+            const std::optional<QRect> place = deviceFrame(shown);
+            return place && place->size() == entry.size;
+        };
+        std::erase_if(m_reduced, [&](const Reduced &entry) {
+            return !shows(entry, m_scene.image) && !shows(entry, m_scene.ghost);
         });
         m_reduced.push_back(Reduced{layer.bitmap->id(), layer.turns, frame->size(), {}});
         const QPointer<RasterImageSurface> guard(this);
