@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/CleanupMode.h"
+#include "app/DarkAppearance.h"
 #include "app/DesktopSelfCheck.h"
 #include "app/SingleInstance.h"
 #include "app/ViewerHandOffs.h"
@@ -17,8 +18,6 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QPalette>
-#include <QStyleFactory>
 #include <QTimer>
 
 #include <fontconfig/fontconfig.h>
@@ -33,42 +32,6 @@ void setIdentity()
     QCoreApplication::setOrganizationName(QStringLiteral("Glanto"));
     QCoreApplication::setApplicationName(QStringLiteral("Glanto"));
     QCoreApplication::setApplicationVersion(QStringLiteral(GLANTO_VERSION));
-}
-
-// A dark appearance whatever the desktop's own theme says: photos are judged
-// against dark surroundings.
-void applyDarkAppearance()
-{
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette dark;
-    const QColor window(30, 30, 32);
-    const QColor base(22, 22, 24);
-    const QColor text(235, 235, 240);
-    const QColor disabledText(120, 120, 126);
-    const QColor accent(10, 132, 255);
-    dark.setColor(QPalette::Window, window);
-    dark.setColor(QPalette::WindowText, text);
-    dark.setColor(QPalette::Base, base);
-    dark.setColor(QPalette::AlternateBase, window);
-    dark.setColor(QPalette::ToolTipBase, QColor(50, 50, 54));
-    dark.setColor(QPalette::ToolTipText, text);
-    dark.setColor(QPalette::PlaceholderText, disabledText);
-    dark.setColor(QPalette::Text, text);
-    dark.setColor(QPalette::Button, QColor(48, 48, 52));
-    dark.setColor(QPalette::ButtonText, text);
-    dark.setColor(QPalette::BrightText, Qt::white);
-    dark.setColor(QPalette::Light, QColor(70, 70, 74));
-    dark.setColor(QPalette::Midlight, QColor(58, 58, 62));
-    dark.setColor(QPalette::Mid, QColor(40, 40, 44));
-    dark.setColor(QPalette::Dark, QColor(16, 16, 18));
-    dark.setColor(QPalette::Shadow, Qt::black);
-    dark.setColor(QPalette::Highlight, accent);
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::Link, accent);
-    dark.setColor(QPalette::LinkVisited, accent.lighter(130));
-    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        dark.setColor(QPalette::Disabled, role, disabledText);
-    QApplication::setPalette(dark);
 }
 
 // fontconfig's configuration and cache load (the first text layout) and libvips'

@@ -20,6 +20,14 @@ MainMenu::MainMenu(QMenuBar *menuBar, CommandRouter &commandRouter, QObject *par
     }
     applyShortcuts();
     connect(&SettingsNotifier::instance(), &SettingsNotifier::shortcutsDidChange, this, [this] { applyShortcuts(); });
+    // A menu that stays open while a state changes under it (a photo finished
+    // loading, a handler arrived) shows the new state at once.
+    connect(&router, &CommandRouter::statesChanged, this, [this] {
+        for (QMenu *menu : bar->findChildren<QMenu *>()) {
+            if (menu->isVisible())
+                validate(menu);
+        }
+    });
     // The first opening of a menu would make its window, polish its style and lay
     // out its texts on the main thread, well over a frame. That is done once the
     // launch is over, one menu per turn of the event loop, so no opening pays it.
@@ -96,6 +104,7 @@ void MainMenu::applyShortcuts()
 
 void MainMenu::validate(QMenu *menu)
 {
+    const CommandStateBatch batch;
     for (const Item &item : items) {
         if (!menu->actions().contains(item.action))
             continue;

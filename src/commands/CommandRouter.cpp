@@ -1,18 +1,24 @@
 #include "commands/CommandRouter.h"
 
+#include "settings/Settings.h"
+
 #include <QKeyEvent>
 #include <QLoggingCategory>
+#include <QPointer>
 
 Q_LOGGING_CATEGORY(lcCommands, "glanto.commands", QtWarningMsg)
 
 void CommandHandlers::on(CommandId id, std::function<void(int)> run, std::function<CommandState(int)> state)
 {
     handlers[id] = CommandHandler{std::move(run), std::move(state)};
+    if (router)
+        router->statesMayHaveChanged();
 }
 
 void CommandHandlers::remove(CommandId id)
 {
-    handlers.erase(id);
+    if (handlers.erase(id) && router)
+        router->statesMayHaveChanged();
 }
 
 const CommandHandler *CommandHandlers::find(CommandId id) const
@@ -21,9 +27,62 @@ const CommandHandler *CommandHandlers::find(CommandId id) const
     return it == handlers.end() || !it->second.run ? nullptr : &it->second;
 }
 
+namespace {
+
+quint64 batchSerial = 0;
+quint64 openBatch = 0;
+int batchDepth = 0;
+
+} // namespace
+
+CommandStateBatch::CommandStateBatch()
+{
+    if (batchDepth++ == 0)
+        openBatch = ++batchSerial;
+}
+
+CommandStateBatch::~CommandStateBatch()
+{
+    if (--batchDepth == 0)
+        openBatch = 0;
+}
+
+quint64 CommandStateBatch::current()
+{
+    return openBatch;
+}
+
 CommandRouter::CommandRouter(QObject *parent)
     : QObject(parent)
-{}
+{
+    windowCommands.router = this;
+    SettingsNotifier &notifier = SettingsNotifier::instance();
+    connect(&notifier, &SettingsNotifier::settingsDidChange, this, &CommandRouter::statesMayHaveChanged);
+    connect(&notifier, &SettingsNotifier::shortcutsDidChange, this, &CommandRouter::statesMayHaveChanged);
+}
+
+CommandRouter::~CommandRouter()
+{
+    // Pages may outlive the window's router; their later handlers tell nobody.
+    for (CommandPage *page : pages) {
+        if (page->commands.router == this)
+            page->commands.router = nullptr;
+    }
+}
+
+void CommandRouter::statesMayHaveChanged()
+{
+    if (statesChangePosted)
+        return;
+    statesChangePosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            statesChangePosted = false;
+            Q_EMIT statesChanged();
+        },
+        Qt::QueuedConnection);
+}
 
 void CommandRouter::pushPage(CommandPage *page)
 {
@@ -31,9 +90,11 @@ void CommandRouter::pushPage(CommandPage *page)
         return;
     std::erase(pages, page);
     pages.push_back(page);
+    page->commands.router = this;
     page->pageActivated();
     if (onActivePageChanged)
         onActivePageChanged(page);
+    statesMayHaveChanged();
 }
 
 void CommandRouter::popPage(CommandPage *page)
@@ -41,9 +102,11 @@ void CommandRouter::popPage(CommandPage *page)
     if (pages.empty() || !page)
         return;
     const bool wasActive = pages.back() == page;
-    std::erase(pages, page);
+    if (std::erase(pages, page) && page->commands.router == this)
+        page->commands.router = nullptr;
     if (!wasActive)
         return;
+    statesMayHaveChanged();
     if (CommandPage *active = activePage())
         active->pageActivated();
     if (onActivePageChanged)
@@ -80,7 +143,12 @@ bool CommandRouter::dispatch(CommandId id, int tag)
     qCDebug(lcCommands).noquote() << "command" << Commands::name(id) << tag;
     // The handler may replace the page (and with it this handler): run a copy.
     const std::function<void(int)> run = handler->run;
+    const QPointer<CommandRouter> alive(this);
     run(tag);
+    // Most commands change what is enabled or ticked (a toggle, another photo).
+    // Closing the window may have taken the router with it.
+    if (alive)
+        statesMayHaveChanged();
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <vector>
 
+class CommandRouter;
 class QKeyEvent;
 class QWidget;
 
@@ -29,6 +30,9 @@ public:
     const CommandHandler *find(CommandId id) const;
 
 private:
+    friend class CommandRouter;
+    // The router whose states depend on these handlers: told when one comes or goes.
+    CommandRouter *router = nullptr;
     std::map<CommandId, CommandHandler> handlers;
 };
 
@@ -45,6 +49,22 @@ public:
     CommandHandlers commands;
 };
 
+// A span in which many states are asked at once (a menu about to open, the
+// toolbar's buttons) and nothing changes between the questions, so a page may
+// work out once what its rules share (the settings, the current photo) rather
+// than once per item. Main thread only; batches may nest.
+class CommandStateBatch
+{
+public:
+    CommandStateBatch();
+    ~CommandStateBatch();
+    CommandStateBatch(const CommandStateBatch &) = delete;
+    CommandStateBatch &operator=(const CommandStateBatch &) = delete;
+
+    // 0 outside any batch, else a number of the outermost batch, new for each.
+    static quint64 current();
+};
+
 // Runs commands: each menu choice, key press or button press becomes exactly
 // one call of one handler. The active page's handler answers first, then the
 // window-wide handler; a command that neither handles is disabled (features
@@ -57,6 +77,7 @@ class CommandRouter : public QObject
     Q_OBJECT
 public:
     explicit CommandRouter(QObject *parent = nullptr);
+    ~CommandRouter() override;
 
     // Commands that do not depend on the page: quit, about, settings, window.
     CommandHandlers windowCommands;
@@ -78,6 +99,18 @@ public:
     // Whether the key press belongs to a command (used to keep it from menu shortcuts).
     static std::optional<Commands::Invocation> commandForKey(const QKeyEvent *event);
 
+    // Something a command's enabled or ticked state depends on may have changed.
+    // The router notices the changes it sees itself (a handler added or removed,
+    // the active page, a command run, a setting or binding changed); a page calls
+    // this for its own (a photo shown, a file's state read). Whatever shows the
+    // states listens to statesChanged(), which comes once per turn of the event
+    // loop however many changes came before it.
+    void statesMayHaveChanged();
+
+Q_SIGNALS:
+    void statesChanged();
+
 private:
     std::vector<CommandPage *> pages;
+    bool statesChangePosted = false;
 };

@@ -198,9 +198,15 @@ GlobalHotkey::Status GlobalHotkey::registerCombo(const std::optional<KeyCombo> &
 
 void GlobalHotkey::followShortcuts()
 {
-    registerCombo(Shortcuts::combo(ShortcutAction::toggleApp));
+    registerBinding();
+    // Unique: following twice still registers once per change.
     connect(&SettingsNotifier::instance(), &SettingsNotifier::shortcutsDidChange, this,
-            [this] { registerCombo(Shortcuts::combo(ShortcutAction::toggleApp)); }, Qt::UniqueConnection);
+            &GlobalHotkey::registerBinding, Qt::UniqueConnection);
+}
+
+void GlobalHotkey::registerBinding()
+{
+    registerCombo(Shortcuts::combo(ShortcutAction::toggleApp));
 }
 
 void GlobalHotkey::grab()

@@ -58,6 +58,7 @@ private:
     void grab();
     void ungrab();
     void readEvents();
+    void registerBinding();
 
     std::unique_ptr<X11> x;
     std::optional<KeyCombo> wanted;

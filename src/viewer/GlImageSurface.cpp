@@ -382,8 +382,13 @@ void GlImageSurface::paintGL()
     glActiveTexture(GL_TEXTURE0);
     if (photo)
         drawLayer(photo);
-    if (ghost)
+    // The old photo is added, not laid over: the new one is already scaled by
+    // its opacity t, so the sum is (1 - t) x old + t x new, which never darkens
+    // mid-fade where the two overlap.
+    if (ghost) {
+        glBlendFunc(GL_ONE, GL_ONE);
         drawLayer(ghost);
+    }
     m_program->release();
 
     m_lastDrawn = photo;

@@ -181,6 +181,9 @@ void ViewerOverlays::wirePage()
         currentChanged();
     };
 
+    // Handlers are added by whatever joins a feature to the viewer, some after the
+    // toolbar is built; the buttons follow every change the router hears of.
+    connect(&router, &CommandRouter::statesChanged, this, &ViewerOverlays::refreshButtons);
     connect(&SettingsNotifier::instance(), &SettingsNotifier::shortcutsDidChange, this, [this] { refreshTooltips(); });
     connect(&SettingsNotifier::instance(), &SettingsNotifier::settingsDidChange, this, [this](const QString &what) {
         if (what == QLatin1String("slideshow"))
@@ -327,6 +330,8 @@ void ViewerOverlays::photoShown()
                                        << page->currentPhotoPath().value_or(QString());
     }
     m_slideshow->photoShown();
+    // Some commands wait for the photo itself (a failed decode disables them).
+    router.statesMayHaveChanged();
     if (infoPanelShown()) {
         if (const std::optional<QString> path = page->currentPhotoPath())
             m_info->refresh(*path, page->controller()->generation);
@@ -343,10 +348,12 @@ void ViewerOverlays::currentChanged()
         m_info->hide();
     refreshButtons();
     refreshRating();
+    router.statesMayHaveChanged();
 }
 
 void ViewerOverlays::refreshButtons()
 {
+    const CommandStateBatch batch;
     const bool hasPhoto = page->controller()->folderModel().current().has_value();
     for (const OverlayButtonInfo &info : toolbarButtons()) {
         if (OverlaySymbolButton *b = m_toolbar->button(info.button))

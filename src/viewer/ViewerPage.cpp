@@ -172,6 +172,10 @@ void ViewerPage::wireImageView()
         self->m_controller->folderModel().setPixelSize(width, height);
         self->hideHudUnlessFlashing();
     };
+    v->onAnimationShortened = [self](int shown, int total) {
+        if (self)
+            self->flash(Texts::format("msg.animationShortened", {QString::number(shown), QString::number(total)}), 3);
+    };
     v->onPeekBegin = [self] { return self ? self->beginPeek() : false; };
     v->onPeekEnd = [self] {
         if (self)
@@ -251,21 +255,34 @@ std::function<CommandState(int)> ViewerPage::menuRule(CommandId id) const
     return [self, id](int tag) {
         if (!self)
             return CommandState{false, false, {}};
-        const ViewerViewController *c = self->m_controller;
-        MenuContext context;
-        context.photoCount = c->folderModel().count();
-        context.hasCurrent = c->folderModel().current().has_value();
-        context.sortKey = Settings::sortKey();
-        context.sortReversed = Settings::sortReversed();
-        context.escCloses = Settings::escCloses();
-        context.fadeTransition = Settings::fadeTransition();
-        context.slideshowInterval = Settings::slideshowInterval();
-        context.wheelNavigates = Settings::wheelNavigates();
-        context.wheelZoomInverted = Settings::wheelZoomInverted();
-        context.currentRating = self->currentRating ? self->currentRating() : 0;
-        context.editorName = self->editorName ? self->editorName() : QString();
-        return viewerCommandState(id, tag, context);
+        return viewerCommandState(id, tag, self->ruleContext());
     };
+}
+
+const MenuContext &ViewerPage::ruleContext() const
+{
+    // Each setting is read from its file: a menu of forty items asking for all
+    // of them per item took milliseconds of its opening. Within a batch nothing
+    // changes, so the answers are kept for it; outside one they are fresh.
+    const quint64 batch = CommandStateBatch::current();
+    if (ruleContextCache && batch != 0 && batch == ruleContextBatch)
+        return *ruleContextCache;
+    auto context = std::make_shared<MenuContext>();
+    const ViewerViewController *c = m_controller;
+    context->photoCount = c->folderModel().count();
+    context->hasCurrent = c->folderModel().current().has_value();
+    context->sortKey = Settings::sortKey();
+    context->sortReversed = Settings::sortReversed();
+    context->escCloses = Settings::escCloses();
+    context->fadeTransition = Settings::fadeTransition();
+    context->slideshowInterval = Settings::slideshowInterval();
+    context->wheelNavigates = Settings::wheelNavigates();
+    context->wheelZoomInverted = Settings::wheelZoomInverted();
+    context->currentRating = currentRating ? currentRating() : 0;
+    context->editorName = editorName ? editorName() : QString();
+    ruleContextCache = std::move(context);
+    ruleContextBatch = batch;
+    return *ruleContextCache;
 }
 
 void ViewerPage::pageActivated()

@@ -8,11 +8,13 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 class FilmstripView;
 class HudBubble;
+struct MenuContext;
 class QLabel;
 class QVariantAnimation;
 class ViewerPageEdits;
@@ -130,6 +132,11 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    // What the menu rules share, worked out once per batch of state questions.
+    const MenuContext &ruleContext() const;
+    mutable quint64 ruleContextBatch = 0;
+    mutable std::shared_ptr<MenuContext> ruleContextCache;
+
     void build();
     void wireImageView();
     void wireController();

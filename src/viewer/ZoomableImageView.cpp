@@ -60,11 +60,13 @@ class AnimationPlayer
 {
 public:
     AnimationPlayer(ZoomableImageView *view, QThreadPool &pool, const QString &url,
-                    std::function<void(const QImage &, bool)> onFrame, std::function<void()> onFailed)
+                    std::function<void(const QImage &, bool)> onFrame, std::function<void()> onFailed,
+                    std::function<void(int, int)> onShortened)
         : state(std::make_shared<State>())
     {
         state->onFrame = std::move(onFrame);
         state->onFailed = std::move(onFailed);
+        state->onShortened = std::move(onShortened);
         state->timer = new QTimer(view);
         state->timer->setSingleShot(true);
         std::weak_ptr<State> weak = state;
@@ -89,6 +91,8 @@ public:
                     }
                     s->frames = std::move(*frames);
                     s->next();
+                    if (s->frames.isShortened() && s->onShortened)
+                        s->onShortened(int(s->frames.frames.size()), s->frames.totalFrames);
                 },
                 Qt::QueuedConnection);
         });
@@ -110,6 +114,7 @@ private:
         QTimer *timer = nullptr;
         std::function<void(const QImage &, bool)> onFrame;
         std::function<void()> onFailed;
+        std::function<void(int shown, int total)> onShortened;
 
         void next()
         {
@@ -479,6 +484,10 @@ void ZoomableImageView::startAnimation(const QString &url)
         [guard] {
             if (guard && guard->m_animationActive)
                 guard->m_animationActive = false;
+        },
+        [guard](int shown, int total) {
+            if (guard && guard->m_animationActive && !guard->m_animationStopped && guard->onAnimationShortened)
+                guard->onAnimationShortened(shown, total);
         });
 }
 

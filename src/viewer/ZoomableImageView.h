@@ -49,6 +49,9 @@ public:
     std::function<void(ShortcutAction)> onCommand;
     std::function<void()> onActivity;
     std::function<void(double width, double height)> onFirstFrame;
+    // An animation plays only its first frames (the rest would not fit the
+    // decode budget): shown of total, once per photo, after its first frame.
+    std::function<void(int shown, int total)> onAnimationShortened;
     std::function<void()> onNeedsDetail;
     std::function<bool()> onPeekBegin;
     std::function<void()> onPeekEnd;

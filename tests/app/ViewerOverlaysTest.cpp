@@ -149,6 +149,31 @@ TEST_F(ViewerOverlaysTest, ButtonsAndArrowsRunTheirCommandsAndThePanelFollows)
     EXPECT_NE(page->filmstripShown(), strip);
 }
 
+// Features join the viewer by adding handlers, some after the toolbar is
+// built: its buttons follow without anyone telling the toolbar.
+TEST_F(ViewerOverlaysTest, ToolbarButtonsFollowHandlersAddedAndRemovedLater)
+{
+    openFolder();
+    OverlaySymbolButton *exportButton = overlays->toolbar()->button(OverlayButton::exportAs);
+    page->commands.remove(CommandId::exportAs);
+    ASSERT_TRUE(waitFor([&] { return !exportButton->isEnabled(); }));
+
+    int exported = 0;
+    page->commands.on(CommandId::exportAs, [&](int) { ++exported; });
+    ASSERT_TRUE(waitFor([&] { return exportButton->isEnabled(); }));
+    exportButton->click();
+    EXPECT_EQ(exported, 1);
+
+    // A rule that changes with the photo on screen is asked again as it changes.
+    const QString first = *page->currentPhotoPath();
+    page->commands.on(
+        CommandId::exportAs, [&](int) { ++exported; },
+        [&](int) { return CommandState{page->currentPhotoPath() == first, false, {}}; });
+    ASSERT_TRUE(waitFor([&] { return exportButton->isEnabled(); }));
+    window->router().dispatch(CommandId::navigateForward);
+    EXPECT_TRUE(waitFor([&] { return !exportButton->isEnabled(); }));
+}
+
 TEST_F(ViewerOverlaysTest, SlideshowFloatsTheFilmstripAndStopsWhenFullScreenEnds)
 {
     openFolder();

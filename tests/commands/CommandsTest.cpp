@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <set>
 
 namespace {
@@ -190,6 +191,79 @@ TEST_F(CommandsTest, AHandlerMayLeaveItsPageWhileItRuns)
     router.pushPage(&review);
     EXPECT_TRUE(router.dispatch(CommandId::toggleCleanup));
     EXPECT_EQ(router.activePage(), &viewer);
+}
+
+// Whatever shows enabled states (the toolbar) hears of every change that can
+// alter them, including handlers added after it was built, once per turn of
+// the event loop.
+TEST_F(CommandsTest, StateViewsHearOfLateHandlersPagesRunsAndSettings)
+{
+    auto router = std::make_unique<CommandRouter>();
+    int heard = 0;
+    QObject::connect(router.get(), &CommandRouter::statesChanged, [&] { ++heard; });
+    const auto settle = [&] {
+        heard = 0;
+        QCoreApplication::sendPostedEvents();
+        return heard;
+    };
+
+    CountingPage viewer;
+    router->pushPage(&viewer);
+    EXPECT_EQ(settle(), 1);
+    EXPECT_FALSE(router->state(CommandId::exportAs).enabled);
+
+    // Many handlers joined in one go: one notice, after which the state is there.
+    viewer.handle(CommandId::exportAs);
+    viewer.handle(CommandId::renameCurrent);
+    router->windowCommands.on(CommandId::showAbout, [](int) {});
+    EXPECT_EQ(settle(), 1);
+    EXPECT_TRUE(router->state(CommandId::exportAs).enabled);
+
+    viewer.commands.remove(CommandId::exportAs);
+    EXPECT_EQ(settle(), 1);
+    viewer.commands.remove(CommandId::exportAs); // nothing there: nothing changed
+    EXPECT_EQ(settle(), 0);
+
+    EXPECT_TRUE(router->dispatch(CommandId::renameCurrent));
+    EXPECT_EQ(settle(), 1);
+    EXPECT_FALSE(router->dispatch(CommandId::exportAs)); // refused: nothing ran
+    EXPECT_EQ(settle(), 0);
+
+    SettingsNotifier::instance().postSettingsDidChange(QStringLiteral("wheel"));
+    SettingsNotifier::instance().postShortcutsDidChange();
+    EXPECT_EQ(settle(), 1);
+
+    // A page taken off the stack, or one that outlives the router, tells nobody.
+    CountingPage review;
+    router->pushPage(&review);
+    router->popPage(&review);
+    EXPECT_EQ(settle(), 1);
+    review.handle(CommandId::trashCurrent);
+    EXPECT_EQ(settle(), 0);
+    router.reset();
+    viewer.handle(CommandId::exportAs);
+    EXPECT_EQ(settle(), 0);
+}
+
+// A page may keep what its rules share for one batch only: every batch is
+// told apart from the one before, and nothing outside a batch is kept.
+TEST_F(CommandsTest, StateBatchesNestAndEachIsNew)
+{
+    EXPECT_EQ(CommandStateBatch::current(), 0u);
+    quint64 first = 0;
+    {
+        const CommandStateBatch outer;
+        first = CommandStateBatch::current();
+        EXPECT_NE(first, 0u);
+        {
+            const CommandStateBatch inner;
+            EXPECT_EQ(CommandStateBatch::current(), first);
+        }
+        EXPECT_EQ(CommandStateBatch::current(), first);
+    }
+    EXPECT_EQ(CommandStateBatch::current(), 0u);
+    const CommandStateBatch next;
+    EXPECT_NE(CommandStateBatch::current(), first);
 }
 
 TEST_F(CommandsTest, OneKeyPressRunsOneCommandAndAHeldPeekKeyDoesNotRepeat)

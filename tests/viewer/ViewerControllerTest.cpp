@@ -3,6 +3,7 @@
 #include "ViewerTestSupport.h"
 
 #include "library/FilmstripView.h"
+#include "platform/Codec.h"
 #include "settings/Settings.h"
 #include "settings/Texts.h"
 #include "commands/CommandRouter.h"
@@ -187,6 +188,33 @@ TEST_F(ViewerControllerTest, AnAnimatedGifPlaysItsFrames)
     const uint64_t still = view->currentBitmapId();
     spin(400);
     EXPECT_EQ(view->currentBitmapId(), still);
+}
+
+// An animation whose frames do not all fit the decode budget plays its
+// beginning and tells the person so; one that fits says nothing.
+TEST_F(ViewerControllerTest, AnAnimationTooLargeToHoldSaysItPlaysOnlyItsBeginning)
+{
+    struct BudgetRestored
+    {
+        int64_t saved = Codec::decodeBudgetBytes();
+        ~BudgetRestored() { Codec::setDecodeBudgetBytes(saved); }
+    } budget;
+    copyInto(dir.path(), "animated/iss634.gif", "a.gif");
+    copyInto(dir.path(), "animated/iss634.apng", "b.png");
+    viewer->open(path("a.gif"));
+    ASSERT_TRUE(settle());
+    ZoomableImageView *view = viewer->imageView();
+    const uint64_t frame = view->currentBitmapId();
+    ASSERT_TRUE(waitFor([&] { return view->currentBitmapId() != frame; }, 5000)) << "no second frame";
+    EXPECT_FALSE(viewer->hudMessage().contains(QLatin1String("42")));
+
+    // 245 x 245 frames: four fit in a MiB.
+    Codec::setDecodeBudgetBytes(int64_t(1) << 20);
+    viewer->open(path("b.png"));
+    ASSERT_TRUE(settle());
+    const QString expected = Texts::format("msg.animationShortened", {QStringLiteral("4"), QStringLiteral("41")});
+    EXPECT_TRUE(waitFor([&] { return viewer->hudMessage() == expected; }, 5000)) << viewer->hudMessage().toStdString();
+    EXPECT_TRUE(view->animationActive());
 }
 
 TEST_F(ViewerControllerTest, EscapeFitsAZoomedPhotoThenClosesWhenEscClosesIsOn)

@@ -1,0 +1,76 @@
+#include "app/DarkAppearance.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPalette>
+#include <QStyleFactory>
+#include <QStyleOptionMenuItem>
+
+DarkStyle::DarkStyle()
+    : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
+{}
+
+QColor DarkStyle::separatorColor(const QPalette &palette)
+{
+    // Fusion fills menus with the window colour, a little lighter.
+    const QColor back = palette.color(QPalette::Window).lighter(108);
+    const QColor text = palette.color(QPalette::Active, QPalette::Text);
+    const double share = 0.22;
+    return QColor::fromRgbF(float(back.redF() + (text.redF() - back.redF()) * share),
+                            float(back.greenF() + (text.greenF() - back.greenF()) * share),
+                            float(back.blueF() + (text.blueF() - back.blueF()) * share));
+}
+
+void DarkStyle::drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                            const QWidget *widget) const
+{
+    const auto *item = qstyleoption_cast<const QStyleOptionMenuItem *>(option);
+    if (element != CE_MenuItem || !item || item->menuItemType != QStyleOptionMenuItem::Separator
+        || !item->text.isEmpty()) {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        return;
+    }
+    // The same place Fusion draws its line: the middle of the item, inset from
+    // both sides.
+    const int margin = 5;
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(QPen(separatorColor(item->palette), 1));
+    const int y = item->rect.center().y();
+    painter->drawLine(item->rect.left() + margin, y, item->rect.right() - margin, y);
+    painter->restore();
+}
+
+void applyDarkAppearance()
+{
+    QApplication::setStyle(new DarkStyle);
+    QPalette dark;
+    const QColor window(30, 30, 32);
+    const QColor base(22, 22, 24);
+    const QColor text(235, 235, 240);
+    const QColor disabledText(120, 120, 126);
+    const QColor accent(10, 132, 255);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, base);
+    dark.setColor(QPalette::AlternateBase, window);
+    dark.setColor(QPalette::ToolTipBase, QColor(50, 50, 54));
+    dark.setColor(QPalette::ToolTipText, text);
+    dark.setColor(QPalette::PlaceholderText, disabledText);
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::Button, QColor(48, 48, 52));
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::BrightText, Qt::white);
+    dark.setColor(QPalette::Light, QColor(70, 70, 74));
+    dark.setColor(QPalette::Midlight, QColor(58, 58, 62));
+    dark.setColor(QPalette::Mid, QColor(40, 40, 44));
+    dark.setColor(QPalette::Dark, QColor(16, 16, 18));
+    dark.setColor(QPalette::Shadow, Qt::black);
+    dark.setColor(QPalette::Highlight, accent);
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Link, accent);
+    dark.setColor(QPalette::LinkVisited, accent.lighter(130));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, disabledText);
+    QApplication::setPalette(dark);
+}
