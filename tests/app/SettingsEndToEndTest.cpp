@@ -260,7 +260,10 @@ TEST_F(SettingsEndToEndTest, WheelModeAndANewKeyTakeEffectInTheViewer)
     xdotool({"key", "--window", viewer, "ctrl+comma"});
     const QString settings = windowOf(SettingsWindowController::windowSize);
     ASSERT_FALSE(settings.isEmpty()) << "no settings window";
-    EXPECT_TRUE(waitFor([&] { return commandsRun().mid(commandsBefore) == QStringList{QStringLiteral("showSettings 0")}; }));
+    // Exactly one run of the command for the one key press (other commands, such as
+    // a late-logged page turn, may sit beside it in the log).
+    EXPECT_TRUE(waitFor([&] { return commandsRun().mid(commandsBefore).count(QStringLiteral("showSettings 0")) == 1; }))
+        << commandsRun().mid(commandsBefore).join(QStringLiteral(", ")).toStdString();
     xdotool({"windowmove", "--sync", settings, "0", "0"});
     spin(300);
     QRect settingsFrame = frameOf(settings);
