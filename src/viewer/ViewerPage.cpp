@@ -51,6 +51,12 @@ ViewerPage::~ViewerPage()
 {
     delete m_controller;
     m_controller = nullptr;
+    // The overlays are children, destroyed by QWidget's destructor after this
+    // page's members are gone: their "destroyed" notices must not reach the
+    // list any more.
+    for (const Overlay &overlay : overlays)
+        disconnect(overlay.widget, &QObject::destroyed, this, nullptr);
+    overlays.clear();
 }
 
 void ViewerPage::build()
@@ -338,7 +344,6 @@ void ViewerPage::addOverlay(QWidget *overlay, std::function<void(QWidget *, cons
         return;
     overlay->setParent(this);
     overlays.push_back({overlay, std::move(place)});
-    QPointer<QWidget> guard(overlay);
     connect(overlay, &QObject::destroyed, this, [this, overlay] {
         std::erase_if(overlays, [overlay](const Overlay &o) { return o.widget == overlay; });
     });
