@@ -107,7 +107,6 @@ ViewerPageExport::ViewerPageExport(ViewerPage *page)
 
     stopButton = new QPushButton(Texts::text("alert.cancel"));
     stopButton->setFocusPolicy(Qt::NoFocus);
-    stopButton->hide();
     connect(stopButton, &QPushButton::clicked, this, [this] {
         converter.cancel();
         if (stopButton)
@@ -118,6 +117,8 @@ ViewerPageExport::ViewerPageExport(ViewerPage *page)
         // Below the message bubble, which sits in the middle of the photo.
         w->setGeometry(QRect(QPoint(photoArea.center().x() - size.width() / 2, photoArea.center().y() + 48), size));
     });
+    // Placing an overlay shows it; the stop button only belongs to a running conversion.
+    stopButton->hide();
 }
 
 ViewerPageExport::~ViewerPageExport()
@@ -155,7 +156,10 @@ void ViewerPageExport::exportAs()
     accessory->setFixedWidth(280);
     auto *column = new QVBoxLayout(accessory);
     column->setContentsMargins(0, 4, 0, 4);
-    column->addWidget(new QLabel(Texts::text("exp.message"), accessory));
+    auto *message = new QLabel(Texts::text("exp.message"), accessory);
+    message->setWordWrap(true); // the column is narrow; the explanation must not be cut off
+    message->setTextFormat(Qt::PlainText);
+    column->addWidget(message);
     exportFormatPopup = formatPopup(accessory);
     column->addWidget(exportFormatPopup);
     exportQualityLabel = smallLabel(Texts::format("exp.quality", {QString::number(Encoder::defaultQuality)}), accessory);

@@ -136,6 +136,8 @@ TEST_F(ViewerPageExportTest, BatchConvertAsksThenConvertsTheFolder)
     QImage(64, 48, QImage::Format_RGB32).save(path(QStringLiteral("c.png")));
     viewer->open(path(QStringLiteral("a.jpg")));
     ASSERT_TRUE(shown());
+    // The stop button only shows while a conversion runs.
+    EXPECT_FALSE(exports().stopButton->isVisible());
 
     // Cancelling the dialog creates nothing.
     run(CommandId::batchConvert);
