@@ -82,29 +82,10 @@ QVector<double> numbers(const QString &text)
     return out;
 }
 
-// Mean grey over a square of side `size` centred on (x, y), from up to 4 x 4 bilinear
-// samples, so that a window larger than the cascade's is averaged down; more samples
-// would only cost time on large eyes (a 145 px eye reads 7 to 16 px per window pixel).
-float areaMean(const GreyImage &grey, double x, double y, double size)
-{
-    const int k = std::clamp(int(std::ceil(size)), 1, 4);
-    double total = 0;
-    for (int j = 0; j < k; ++j) {
-        for (int i = 0; i < k; ++i) {
-            const double sx = std::clamp(x + ((i + 0.5) / k - 0.5) * size - 0.5, 0.0, grey.width - 1.0);
-            const double sy = std::clamp(y + ((j + 0.5) / k - 0.5) * size - 0.5, 0.0, grey.height - 1.0);
-            const int x0 = std::min(int(sx), std::max(0, grey.width - 2));
-            const int y0 = std::min(int(sy), std::max(0, grey.height - 2));
-            const int x1 = std::min(x0 + 1, grey.width - 1);
-            const int y1 = std::min(y0 + 1, grey.height - 1);
-            const double ax = sx - x0, ay = sy - y0;
-            const double top = grey.at(x0, y0) + (grey.at(x1, y0) - grey.at(x0, y0)) * ax;
-            const double bottom = grey.at(x0, y1) + (grey.at(x1, y1) - grey.at(x0, y1)) * ax;
-            total += top + (bottom - top) * ay;
-        }
-    }
-    return float(total / (k * k));
-}
+// A window larger than the cascade's is averaged down from at most 4 x 4 samples per
+// pixel; more would only cost time on large eyes (a 145 px eye reads 7 to 16 px per
+// window pixel).
+constexpr int maxSamplesPerSide = 4;
 
 } // namespace
 
@@ -339,7 +320,7 @@ EyeCascade::Response EyeCascade::respond(const GreyImage &grey, const QVector<QP
         pixels.resize(size_t(pw) * ph);
         for (int y = 0; y < ph; ++y)
             for (int x = 0; x < pw; ++x)
-                pixels[size_t(y) * pw + x] = areaMean(grey, x0 + x * step, y0 + y * step, step);
+                pixels[size_t(y) * pw + x] = grey.areaMean(x0 + x * step, y0 + y * step, step, maxSamplesPerSide);
         in.build(pixels, pw, ph);
         for (int y = 0; y + d->height <= ph; ++y) {
             for (int x = 0; x + d->width <= pw; ++x) {

@@ -81,33 +81,6 @@ float eyeDarkFraction(const GreyImage &grey, const QVector<QPointF> &eye, const 
     return count > 0 ? float(double(dark) / double(count)) : 1.0f;
 }
 
-namespace {
-
-// Mean grey over a square of side `size` centred on (x, y), read with bilinear samples
-// (at least one per pixel), so a large eye is averaged down rather than aliased.
-float areaSample(const GreyImage &grey, double x, double y, double size)
-{
-    const int k = std::max(1, int(std::ceil(size)));
-    double sum = 0;
-    for (int j = 0; j < k; ++j) {
-        for (int i = 0; i < k; ++i) {
-            const double sx = std::clamp(x + ((i + 0.5) / k - 0.5) * size - 0.5, 0.0, grey.width - 1.0);
-            const double sy = std::clamp(y + ((j + 0.5) / k - 0.5) * size - 0.5, 0.0, grey.height - 1.0);
-            const int x0 = std::min(int(sx), std::max(0, grey.width - 2));
-            const int y0 = std::min(int(sy), std::max(0, grey.height - 2));
-            const int x1 = std::min(x0 + 1, grey.width - 1);
-            const int y1 = std::min(y0 + 1, grey.height - 1);
-            const double ax = sx - x0, ay = sy - y0;
-            const double top = grey.at(x0, y0) + (grey.at(x1, y0) - grey.at(x0, y0)) * ax;
-            const double bottom = grey.at(x0, y1) + (grey.at(x1, y1) - grey.at(x0, y1)) * ax;
-            sum += top + (bottom - top) * ay;
-        }
-    }
-    return float(sum / (k * k));
-}
-
-} // namespace
-
 float eyeEdgeBalance(const GreyImage &grey, const QVector<QPointF> &eye)
 {
     const QRectF box = eyeBox(eye);
@@ -128,7 +101,7 @@ float eyeEdgeBalance(const GreyImage &grey, const QVector<QPointF> &eye)
     float lattice[rows][columns];
     for (int j = 0; j < rows; ++j)
         for (int i = 0; i < columns; ++i)
-            lattice[j][i] = areaSample(grey, left + i * step, top + j * step, step);
+            lattice[j][i] = grey.areaMean(left + i * step, top + j * step, step, std::numeric_limits<int>::max());
     double along = 0, across = 0;
     for (int j = 1; j < rows - 1; ++j) {
         for (int i = 1; i < columns - 1; ++i) {

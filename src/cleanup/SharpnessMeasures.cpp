@@ -24,6 +24,27 @@ GreyImage GreyImage::fromImage(const QImage &image)
     return grey;
 }
 
+float GreyImage::areaMean(double x, double y, double size, int maxSamples) const
+{
+    const int k = std::clamp(int(std::ceil(size)), 1, std::max(1, maxSamples));
+    double total = 0;
+    for (int j = 0; j < k; ++j) {
+        for (int i = 0; i < k; ++i) {
+            const double sx = std::clamp(x + ((i + 0.5) / k - 0.5) * size - 0.5, 0.0, width - 1.0);
+            const double sy = std::clamp(y + ((j + 0.5) / k - 0.5) * size - 0.5, 0.0, height - 1.0);
+            const int x0 = std::min(int(sx), std::max(0, width - 2));
+            const int y0 = std::min(int(sy), std::max(0, height - 2));
+            const int x1 = std::min(x0 + 1, width - 1);
+            const int y1 = std::min(y0 + 1, height - 1);
+            const double ax = sx - x0, ay = sy - y0;
+            const double top = at(x0, y0) + (at(x1, y0) - at(x0, y0)) * ax;
+            const double bottom = at(x0, y1) + (at(x1, y1) - at(x0, y1)) * ax;
+            total += top + (bottom - top) * ay;
+        }
+    }
+    return float(total / (k * k));
+}
+
 float detailEnergy(const GreyImage &grey, const QRectF &rect)
 {
     if (grey.isNull())

@@ -19,6 +19,11 @@ struct GreyImage {
     uint8_t at(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
     const uint8_t *row(int y) const { return pixels.data() + size_t(y) * size_t(width); }
 
+    // Mean grey over a square of side `size` centred on (x, y), from k x k bilinear
+    // samples with k = ceil(size) capped at `maxSamples`: a window larger than a pixel
+    // is averaged down rather than aliased, and the cap bounds the cost on large areas.
+    float areaMean(double x, double y, double size, int maxSamples) const;
+
     // Standard (Rec. 601) luma of the bitmap as drawn on black: premultiplied colour is
     // used as it is, so transparent areas come out black like an opaque grey canvas.
     static GreyImage fromImage(const QImage &image);
