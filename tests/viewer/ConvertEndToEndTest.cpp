@@ -2,6 +2,7 @@
 // key opens the dialog, Return starts it, and the copies on disk are checked
 // with exiv2's own tool (count, orientation, capture dates).
 #include "ViewerTestSupport.h"
+#include "support/GlantoProcess.h"
 
 #include <QDirIterator>
 #include <QImageReader>
@@ -11,14 +12,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QString xdotool(const QStringList &arguments, int timeoutMs = 10000)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), arguments);
-    p.waitForFinished(timeoutMs);
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
 
 QString exivTag(const QString &path, const QString &key)
 {
@@ -45,28 +38,9 @@ protected:
         ASSERT_TRUE(tmp.isValid());
     }
 
-    void TearDown() override
-    {
-        if (glanto.state() != QProcess::NotRunning) {
-            glanto.terminate();
-            if (!glanto.waitForFinished(5000))
-                glanto.kill();
-        }
-    }
-
-    void launch(const QStringList &arguments)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
-        glanto.setProcessEnvironment(env);
-        glanto.start(QStringLiteral(GLANTO_BINARY), arguments);
-        ASSERT_TRUE(glanto.waitForStarted());
-    }
-
     int visibleWindows()
     {
-        return int(xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.processId())}, 2000)
+        return int(e2e::xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.process.processId())}, 2000)
                        .split('\n', Qt::SkipEmptyParts)
                        .size());
     }
@@ -75,21 +49,13 @@ protected:
     // quality 85) and waits until expected copies are in Converted-jpg.
     QStringList convertWithTheKeys(int expected)
     {
-        launch({dir.path()});
-        QString id;
-        waitFor([&] {
-            id = xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.processId())}, 2000)
-                     .split('\n').value(0);
-            return !id.isEmpty();
-        }, 20000);
-        EXPECT_FALSE(id.isEmpty()) << "no window appeared";
-        xdotool({"windowactivate", "--sync", id});
-        spin(1500);
+        EXPECT_TRUE(glanto.start({dir.path()}));
+        EXPECT_TRUE(glanto.activate()) << "no window appeared";
         const int before = visibleWindows();
-        xdotool({"key", "--window", id, "ctrl+shift+c"});
+        glanto.key(QStringLiteral("ctrl+shift+c"));
         EXPECT_TRUE(waitFor([&] { return visibleWindows() > before; }, 10000)) << "no dialog opened";
         spin(500);
-        xdotool({"key", "Return"});
+        e2e::xdotool({"key", "Return"});
         const QDir output(dir.filePath(QStringLiteral("Converted-jpg")));
         waitFor([&] { return int(output.entryList(QDir::Files).size()) >= expected; }, 60000);
         spin(500); // nothing more arrives
@@ -101,7 +67,7 @@ protected:
 
     QTemporaryDir tmp;
     QDir dir{tmp.path()};
-    QProcess glanto;
+    e2e::GlantoProcess glanto;
 };
 
 class ConvertEndToEndCorpus : public ConvertEndToEndTest
@@ -136,7 +102,7 @@ TEST_F(ConvertEndToEndTest, TheKeysConvertTheFolderUprightWithCaptureDates)
               QStringLiteral("2011:04:02 18:30:10"));
     EXPECT_EQ(exivTag(out.filePath("c.jpg"), QStringLiteral("Exif.Photo.DateTimeOriginal")),
               QStringLiteral("2010:12:12 12:41:35"));
-    EXPECT_EQ(glanto.state(), QProcess::Running);
+    EXPECT_EQ(glanto.process.state(), QProcess::Running);
 }
 
 // Every camera JPEG of the corpus's EXIF folder: one copy each, with the

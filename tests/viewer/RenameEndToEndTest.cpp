@@ -3,25 +3,16 @@
 // under that name. Leaves screenshots of the alert and of the information
 // panel afterwards.
 #include "ViewerTestSupport.h"
+#include "support/GlantoProcess.h"
 
 #include <QGuiApplication>
 #include <QPixmap>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-QString run(const QString &program, const QStringList &arguments, int timeoutMs = 10000)
-{
-    QProcess p;
-    p.start(program, arguments);
-    p.waitForFinished(timeoutMs);
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
 
 class RenameEndToEndTest : public ::testing::Test
 {
@@ -32,43 +23,10 @@ protected:
         ASSERT_TRUE(tmp.isValid());
     }
 
-    void TearDown() override
-    {
-        if (glanto.state() != QProcess::NotRunning) {
-            glanto.terminate();
-            if (!glanto.waitForFinished(5000))
-                glanto.kill();
-        }
-    }
-
-    void launch(const QStringList &arguments)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("glanto.commands.debug=true"));
-        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), tmp.filePath(QStringLiteral("config")));
-        glanto.setProcessEnvironment(env);
-        glanto.start(QStringLiteral(GLANTO_BINARY), arguments);
-        ASSERT_TRUE(glanto.waitForStarted());
-    }
-
     QStringList windows()
     {
-        return run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--pid", QString::number(glanto.processId())},
-                   2000)
+        return e2e::xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.process.processId())}, 2000)
             .split('\n', Qt::SkipEmptyParts);
-    }
-
-    QStringList commandsRun()
-    {
-        log += QString::fromUtf8(glanto.readAllStandardError());
-        QStringList commands;
-        static const QRegularExpression line(QStringLiteral("command (\\w+ \\d+)"));
-        for (const QRegularExpressionMatch &m : line.globalMatch(log))
-            commands << m.captured(1);
-        return commands;
     }
 
     void saveScreen(const char *variable, const char *name)
@@ -78,8 +36,7 @@ protected:
     }
 
     QTemporaryDir tmp;
-    QProcess glanto;
-    QString log;
+    e2e::GlantoProcess glanto;
 };
 
 TEST_F(RenameEndToEndTest, ReturnTypeAndReturnRenamesTheShownPhoto)
@@ -92,17 +49,14 @@ TEST_F(RenameEndToEndTest, ReturnTypeAndReturnRenamesTheShownPhoto)
     ASSERT_TRUE(QFile::copy(source, photo));
     QFile(photo).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 
-    launch({photo});
-    QString main;
-    ASSERT_TRUE(waitFor([&] {
-        main = windows().value(0);
-        return !main.isEmpty();
-    }, 20000)) << "no window appeared";
-    run(QStringLiteral("xdotool"), {"windowactivate", "--sync", main});
-    spin(1500);
+    QProcessEnvironment env = e2e::GlantoProcess::environment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), tmp.filePath(QStringLiteral("config")));
+    ASSERT_TRUE(glanto.start({photo}, env));
+    ASSERT_TRUE(glanto.activate()) << "no window appeared";
+    const QString main = glanto.window();
 
-    run(QStringLiteral("xdotool"), {"key", "--window", main, "Return"});
-    ASSERT_TRUE(waitFor([&] { return commandsRun().contains(QStringLiteral("renameCurrent 0")); }, 5000));
+    glanto.key(QStringLiteral("Return"));
+    ASSERT_TRUE(waitFor([&] { return glanto.commandsRun().contains(QStringLiteral("renameCurrent 0")); }, 5000));
     QString alert;
     ASSERT_TRUE(waitFor([&] {
         const QStringList all = windows();
@@ -112,13 +66,13 @@ TEST_F(RenameEndToEndTest, ReturnTypeAndReturnRenamesTheShownPhoto)
         }
         return !alert.isEmpty();
     }, 5000)) << "no rename alert appeared";
-    run(QStringLiteral("xdotool"), {"windowactivate", "--sync", alert});
+    e2e::xdotool({"windowactivate", "--sync", alert});
     spin(500);
     // The field holds the old name, selected: typing replaces it.
-    run(QStringLiteral("xdotool"), {"type", "--delay", "20", "holiday 1"});
+    e2e::xdotool({"type", "--delay", "20", "holiday 1"});
     spin(400);
     saveScreen("GLANTO_RENAME_SHOT", "glanto-rename.png");
-    run(QStringLiteral("xdotool"), {"key", "Return"});
+    e2e::xdotool({"key", "Return"});
 
     const QString renamed = folder + QStringLiteral("/holiday 1.jpg");
     ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(renamed); }, 10000))
@@ -128,13 +82,13 @@ TEST_F(RenameEndToEndTest, ReturnTypeAndReturnRenamesTheShownPhoto)
 
     // The information panel of the photo still on screen, under its new name.
     spin(500);
-    run(QStringLiteral("xdotool"), {"windowactivate", "--sync", main});
-    run(QStringLiteral("xdotool"), {"key", "--window", main, "i"});
-    ASSERT_TRUE(waitFor([&] { return commandsRun().contains(QStringLiteral("toggleInfoPanel 0")); }, 5000))
-        << qPrintable(commandsRun().join(", "));
+    e2e::xdotool({"windowactivate", "--sync", main});
+    glanto.key(QStringLiteral("i"));
+    ASSERT_TRUE(waitFor([&] { return glanto.commandsRun().contains(QStringLiteral("toggleInfoPanel 0")); }, 5000))
+        << qPrintable(glanto.commandsRun().join(", "));
     spin(1500);
     saveScreen("GLANTO_RENAMED_SHOT", "glanto-renamed.png");
-    EXPECT_EQ(glanto.state(), QProcess::Running);
+    EXPECT_EQ(glanto.process.state(), QProcess::Running);
 }
 
 } // namespace
