@@ -1,6 +1,6 @@
 // Ratings and the rotation save as the viewer page runs them, on real files
 // (raster renderer, offscreen platform).
-#include "ViewerTestSupport.h"
+#include "ViewerPageFixture.h"
 
 #include "commands/CommandRouter.h"
 #include "fileops/XmpRating.h"
@@ -27,29 +27,12 @@ QString orientation(const QString &file)
     return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
 }
 
-class ViewerPageEditsTest : public ::testing::Test
+class ViewerPageEditsTest : public ViewerPageFixture
 {
 protected:
-    void SetUp() override
-    {
-        testApp();
-        ASSERT_TRUE(dir.isValid());
-        Settings::setSortKey(SortKey::name);
-        Settings::setSortReversed(false);
-        Settings::setCleanupHintShown(true);
-        Settings::setRatingBadgeShown(true);
-        Settings::setFadeTransition(false);
-        host = std::make_unique<QWidget>();
-        host->resize(1000, 700);
-        viewer = new ViewerPage(loader, host.get());
-        router.pushPage(viewer);
-        viewer->setGeometry(0, 0, 1000, 700);
-        host->show();
-    }
+    void beforePage() override { Settings::setRatingBadgeShown(true); }
 
-    void TearDown() override { host.reset(); }
 
-    QString path(const QString &name) const { return QDir(dir.path()).filePath(name); }
     PhotoEdits &edits() { return viewer->edits()->edits; }
     const CommandHandler *handler(CommandId id) { return viewer->commands.find(id); }
     QString current() { return viewer->controller()->folderModel().current()->url; }
@@ -59,11 +42,6 @@ protected:
         return waitFor([this] { return viewer->currentPhotoPath().has_value(); }, 20000);
     }
 
-    ImageLoader loader{1ull << 30};
-    QTemporaryDir dir;
-    std::unique_ptr<QWidget> host;
-    ViewerPage *viewer = nullptr;
-    CommandRouter router;
 };
 
 TEST_F(ViewerPageEditsTest, RatingReachesTheFilesTheBadgeAndTheMenuTicks)

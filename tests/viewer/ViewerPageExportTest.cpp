@@ -1,6 +1,6 @@
 // The export sheet and the batch dialog as the viewer page runs them, on real
 // files (raster renderer, offscreen platform).
-#include "ViewerTestSupport.h"
+#include "ViewerPageFixture.h"
 
 #include "commands/CommandRouter.h"
 #include "settings/Settings.h"
@@ -23,28 +23,11 @@
 
 namespace {
 
-class ViewerPageExportTest : public ::testing::Test
+class ViewerPageExportTest : public ViewerPageFixture
 {
 protected:
-    void SetUp() override
-    {
-        testApp();
-        ASSERT_TRUE(dir.isValid());
-        Settings::setSortKey(SortKey::name);
-        Settings::setSortReversed(false);
-        Settings::setCleanupHintShown(true);
-        Settings::setFadeTransition(false);
-        host = std::make_unique<QWidget>();
-        host->resize(1000, 700);
-        viewer = new ViewerPage(loader, host.get());
-        router.pushPage(viewer);
-        viewer->setGeometry(0, 0, 1000, 700);
-        host->show();
-    }
 
-    void TearDown() override { host.reset(); }
 
-    QString path(const QString &name) const { return QDir(dir.path()).filePath(name); }
     ViewerPageExport &exports() { return *viewer->exports(); }
     void run(CommandId id)
     {
@@ -63,11 +46,6 @@ protected:
         return edit ? edit->text() : QString();
     }
 
-    ImageLoader loader{1ull << 30};
-    QTemporaryDir dir;
-    std::unique_ptr<QWidget> host;
-    ViewerPage *viewer = nullptr;
-    CommandRouter router;
 };
 
 } // namespace

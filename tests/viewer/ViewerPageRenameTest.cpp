@@ -1,7 +1,7 @@
 // Rename and batch rename as the viewer page runs them, on real files (raster
 // renderer, offscreen platform): the alerts, the folder's entries, the caches,
 // the information panel and the messages.
-#include "ViewerTestSupport.h"
+#include "ViewerPageFixture.h"
 
 #include "commands/CommandRouter.h"
 #include "settings/Settings.h"
@@ -20,33 +20,17 @@
 
 namespace {
 
-class ViewerPageRenameTest : public ::testing::Test
+class ViewerPageRenameTest : public ViewerPageFixture
 {
 protected:
-    void SetUp() override
-    {
-        testApp();
-        Texts::setLanguage(QStringLiteral("zh"));
-        ASSERT_TRUE(dir.isValid());
-        Settings::setSortKey(SortKey::name);
-        Settings::setSortReversed(false);
-        Settings::setCleanupHintShown(true);
-        Settings::setFadeTransition(false);
-        host = std::make_unique<QWidget>();
-        host->resize(1000, 700);
-        viewer = new ViewerPage(loader, host.get());
-        router.pushPage(viewer);
-        viewer->setGeometry(0, 0, 1000, 700);
-        host->show();
-    }
+    void beforePage() override { Texts::setLanguage(QStringLiteral("zh")); }
 
     void TearDown() override
     {
-        host.reset();
+        ViewerPageFixture::TearDown();
         Texts::setLanguage({});
     }
 
-    QString path(const QString &name) const { return QDir(dir.path()).filePath(name); }
     QString current() { return viewer->controller()->folderModel().current()->url; }
     QStringList modelNames()
     {
@@ -68,11 +52,6 @@ protected:
         alert->accept();
     }
 
-    ImageLoader loader{1ull << 30};
-    QTemporaryDir dir;
-    std::unique_ptr<QWidget> host;
-    ViewerPage *viewer = nullptr;
-    CommandRouter router;
 };
 
 TEST_F(ViewerPageRenameTest, RenameKeepsThePhotoOnScreenUnderItsNewName)
