@@ -159,6 +159,8 @@ void ViewerPageExport::exportAs()
     auto *message = new QLabel(Texts::text("exp.message"), accessory);
     message->setWordWrap(true); // the column is narrow; the explanation must not be cut off
     message->setTextFormat(Qt::PlainText);
+    // The file dialog's grid gives the row only a line's height unless told.
+    message->setMinimumHeight(message->heightForWidth(accessory->width()));
     column->addWidget(message);
     exportFormatPopup = formatPopup(accessory);
     column->addWidget(exportFormatPopup);
