@@ -1,6 +1,7 @@
 #include "app/DarkAppearance.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QPainter>
 #include <QPalette>
 #include <QStyleFactory>
@@ -10,15 +11,44 @@ DarkStyle::DarkStyle()
     : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
 {}
 
-QColor DarkStyle::separatorColor(const QPalette &palette)
+namespace {
+
+// The text colour blended into the menu's background by `share`.
+QColor menuBlend(const QPalette &palette, double share)
 {
     // Fusion fills menus with the window colour, a little lighter.
     const QColor back = palette.color(QPalette::Window).lighter(108);
     const QColor text = palette.color(QPalette::Active, QPalette::Text);
-    const double share = 0.22;
     return QColor::fromRgbF(float(back.redF() + (text.redF() - back.redF()) * share),
                             float(back.greenF() + (text.greenF() - back.greenF()) * share),
                             float(back.blueF() + (text.blueF() - back.blueF()) * share));
+}
+
+} // namespace
+
+QColor DarkStyle::separatorColor(const QPalette &palette)
+{
+    return menuBlend(palette, 0.22);
+}
+
+QColor DarkStyle::menuBoxColor(const QPalette &palette)
+{
+    return menuBlend(palette, 0.5);
+}
+
+void DarkStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *option,
+                              QPainter *painter, const QWidget *widget) const
+{
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+    if (element != PE_IndicatorCheckBox || !qobject_cast<const QMenu *>(widget))
+        return;
+    // Over Fusion's own outline, where it draws it: inside the box by half a pixel.
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setBrush(Qt::NoBrush);
+    painter->setPen(QPen(menuBoxColor(option->palette), 1));
+    painter->drawRoundedRect(QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
+    painter->restore();
 }
 
 void DarkStyle::drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,

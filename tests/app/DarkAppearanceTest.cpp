@@ -1,5 +1,5 @@
 // The dark appearance draws what a person needs to see: a menu's separators
-// stand out from the menu's background.
+// and the tick box of a preference that is off stand out from the menu.
 #include "app/DarkAppearance.h"
 
 #include <QApplication>
@@ -19,14 +19,22 @@ int luminance(QRgb pixel)
 
 } // namespace
 
-TEST(DarkAppearanceTest, MenuSeparatorsStandOutFromTheMenu)
+class DarkAppearanceTest : public ::testing::Test
 {
-    static int argc = 1;
-    static char name[] = "DarkAppearanceTest";
-    static char *argv[] = {name, nullptr};
-    QApplication app(argc, argv);
-    applyDarkAppearance();
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "DarkAppearanceTest";
+        static char *argv[] = {name, nullptr};
+        app = new QApplication(argc, argv);
+        applyDarkAppearance();
+    }
+    static inline QApplication *app = nullptr;
+};
 
+TEST_F(DarkAppearanceTest, MenuSeparatorsStandOutFromTheMenu)
+{
     QMenu menu;
     menu.addAction(QStringLiteral("Open"));
     QAction *separator = menu.addSeparator();
@@ -47,4 +55,25 @@ TEST(DarkAppearanceTest, MenuSeparatorsStandOutFromTheMenu)
     EXPECT_GE(line - background, 24) << "line " << line << ", background " << background;
     // Still a quiet line, not text-bright.
     EXPECT_LE(line, 140);
+}
+
+TEST_F(DarkAppearanceTest, AnUntickedMenuBoxIsVisible)
+{
+    QMenu menu;
+    QAction *off = menu.addAction(QStringLiteral("Fade Between Photos"));
+    off->setCheckable(true);
+    off->setChecked(false);
+    menu.adjustSize();
+    const QImage shot = menu.grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+
+    // The box sits left of the text; its outline is the brightest thing there.
+    const QRect place = menu.actionGeometry(off);
+    ASSERT_FALSE(place.isEmpty());
+    const int background = luminance(shot.pixel(place.left() + 1, place.top() + 1));
+    int brightest = 0;
+    for (int y = place.top(); y <= place.bottom(); ++y)
+        for (int x = place.left(); x < place.left() + place.height(); ++x)
+            brightest = std::max(brightest, luminance(shot.pixel(x, y)));
+    EXPECT_GE(brightest - background, 60) << "box " << brightest << ", menu " << background;
 }
