@@ -1,25 +1,18 @@
 // The global hotkey through the desktop portal's GlobalShortcuts interface, as
 // a Wayland desktop offers it. No such desktop runs here, so a stand-in plays
 // the portal on a private session bus, answering the way the real one does
-// (a request handle at once, the outcome later as the request's Response
-// signal) and holding to the rule of some desktops that a session is bound
-// only once. The window it toggles is a real one on a private X server.
+// (see PortalStandIn.h). The window it toggles is a real one on a private X
+// server.
 #include "platform/GlobalHotkey.h"
 #include "platform/ShortcutsPortal.h"
 #include "settings/Texts.h"
 #include "settings/window/SettingsWindow.h"
 
 #include "../app/TestSession.h"
+#include "support/PortalStandIn.h"
 #include "support/WaitUntil.h"
 
 #include <QApplication>
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusObjectPath>
-#include <QDBusVariant>
-#include <QDBusVirtualObject>
 #include <QLabel>
 #include <QWindow>
 
@@ -27,31 +20,8 @@
 
 namespace {
 
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
-const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
-
-struct Shortcut
-{
-    QString id;
-    QVariantMap properties;
-};
-
-QDBusArgument &operator<<(QDBusArgument &argument, const Shortcut &shortcut)
-{
-    argument.beginStructure();
-    argument << shortcut.id << shortcut.properties;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument &operator>>(const QDBusArgument &argument, Shortcut &shortcut)
-{
-    argument.beginStructure();
-    argument >> shortcut.id >> shortcut.properties;
-    argument.endStructure();
-    return argument;
-}
+using desktop::PortalStandIn;
+using desktop::portalPath;
 
 // A private X server and session bus for the whole program, made before the
 // application object so that Qt and QtDBus use them, and stopped when the
@@ -95,200 +65,10 @@ QApplication &application()
     static auto *app = [] {
         auto *a = new QApplication(argc, argv);
         QGuiApplication::setDesktopFileName(QStringLiteral("app.glanto.Glanto"));
-        qDBusRegisterMetaType<Shortcut>();
-        qDBusRegisterMetaType<QList<Shortcut>>();
         return a;
     }();
     return *app;
 }
-
-// The portal, as the desktop runs it, on a connection of its own.
-class PortalStandIn : public QDBusVirtualObject
-{
-public:
-    PortalStandIn()
-        : name(QStringLiteral("portal-stand-in-%1").arg(++made))
-        , bus(QDBusConnection::connectToBus(servers().bus->address, name))
-    {
-    }
-    ~PortalStandIn() override
-    {
-        stop();
-        QDBusConnection::disconnectFromBus(name);
-    }
-
-    bool start()
-    {
-        return bus.registerVirtualObject(portalPath, this, QDBusConnection::SubPath)
-               && bus.registerService(portalService);
-    }
-    // The portal goes away (it crashed, or the session ends).
-    void stop()
-    {
-        bus.unregisterService(portalService);
-        bus.unregisterObject(portalPath, QDBusConnection::UnregisterTree);
-    }
-
-    // How it behaves.
-    uint version = 1;          // 0: a portal without global shortcuts
-    uint createAnswer = 0;     // the Response code of CreateSession
-    uint bindAnswer = 0;       // the Response code of BindShortcuts
-    bool answerBind = true;    // false: its dialog stays open until answerPendingBind()
-    bool describeInBind = true;
-    QString assigned;          // the trigger the desktop chooses; empty: the preferred one, as it names it
-
-    // What it was asked.
-    QStringList calls;
-    QString registeredApp;
-    Shortcut lastBound;
-    QString boundSession;      // the session of the last accepted binding
-    QStringList closedSessions;
-
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override
-    {
-        const QList<QVariant> arguments = message.arguments();
-        const QString member = message.member();
-        if (message.interface() == QLatin1String("org.freedesktop.DBus.Properties") && member == QLatin1String("Get")) {
-            if (arguments.value(0).toString() != shortcutsInterface || version == 0)
-                bus.send(message.createErrorReply(QDBusError::InvalidArgs, QStringLiteral("No such interface")));
-            else
-                bus.send(message.createReply(QVariant::fromValue(QDBusVariant(version))));
-            return true;
-        }
-        if (member == QLatin1String("Register")) {
-            registeredApp = arguments.value(0).toString();
-            bus.send(message.createReply());
-            return true;
-        }
-        if (message.interface() == QLatin1String("org.freedesktop.portal.Session") && member == QLatin1String("Close")) {
-            closedSessions << message.path();
-            bus.send(message.createReply());
-            return true;
-        }
-        if (message.interface() != shortcutsInterface)
-            return false;
-        calls << member;
-        client = message.service();
-        if (member == QLatin1String("CreateSession")) {
-            const QVariantMap options = qdbus_cast<QVariantMap>(arguments.value(0));
-            const QString handle = path(QStringLiteral("request"), options.value(QStringLiteral("handle_token")).toString());
-            const QString session = path(QStringLiteral("session"), options.value(QStringLiteral("session_handle_token")).toString());
-            bus.send(message.createReply(QVariant::fromValue(QDBusObjectPath(handle))));
-            // The session handle comes as a string, as the interface documents it.
-            respond(handle, createAnswer, createAnswer == 0 ? QVariantMap{{QStringLiteral("session_handle"), session}} : QVariantMap());
-            return true;
-        }
-        if (member == QLatin1String("BindShortcuts")) {
-            const QString session = qvariant_cast<QDBusObjectPath>(arguments.value(0)).path();
-            const auto shortcuts = qdbus_cast<QList<Shortcut>>(arguments.value(1));
-            const QVariantMap options = qdbus_cast<QVariantMap>(arguments.value(3));
-            const QString handle = path(QStringLiteral("request"), options.value(QStringLiteral("handle_token")).toString());
-            bus.send(message.createReply(QVariant::fromValue(QDBusObjectPath(handle))));
-            lastBound = shortcuts.value(0);
-            pendingHandle = handle;
-            pendingSession = session;
-            // A session is bound once; a second binding in it fails.
-            if (boundSessions.contains(session)) {
-                respond(handle, 2, {});
-                return true;
-            }
-            if (answerBind)
-                answerPendingBind(bindAnswer);
-            return true;
-        }
-        if (member == QLatin1String("ListShortcuts")) {
-            const QVariantMap options = qdbus_cast<QVariantMap>(arguments.value(1));
-            const QString handle = path(QStringLiteral("request"), options.value(QStringLiteral("handle_token")).toString());
-            bus.send(message.createReply(QVariant::fromValue(QDBusObjectPath(handle))));
-            respond(handle, 0, {{QStringLiteral("shortcuts"), QVariant::fromValue(described())}});
-            return true;
-        }
-        return false;
-    }
-
-    QString introspect(const QString &) const override { return {}; }
-
-    // The user answers the desktop's dialog.
-    void answerPendingBind(uint code)
-    {
-        if (code == 0) {
-            boundSessions << pendingSession;
-            boundSession = pendingSession;
-        }
-        QVariantMap results;
-        if (code == 0 && describeInBind)
-            results.insert(QStringLiteral("shortcuts"), QVariant::fromValue(described()));
-        respond(pendingHandle, code, results);
-    }
-
-    // The user presses the shortcut.
-    void activate(const QString &session, const QString &id)
-    {
-        QDBusMessage signal = QDBusMessage::createSignal(portalPath, shortcutsInterface, QStringLiteral("Activated"));
-        signal << QVariant::fromValue(QDBusObjectPath(session)) << id << qulonglong(1234) << QVariantMap();
-        sendTo(signal);
-    }
-
-    // The user picks another trigger in the desktop's settings.
-    void changeTrigger(const QString &trigger)
-    {
-        assigned = trigger;
-        QDBusMessage signal = QDBusMessage::createSignal(portalPath, shortcutsInterface, QStringLiteral("ShortcutsChanged"));
-        signal << QVariant::fromValue(QDBusObjectPath(boundSession)) << QVariant::fromValue(described());
-        sendTo(signal);
-    }
-
-    // The desktop ends the session.
-    void closeSession()
-    {
-        QDBusMessage signal = QDBusMessage::createSignal(boundSession, QStringLiteral("org.freedesktop.portal.Session"),
-                                                         QStringLiteral("Closed"));
-        signal << QVariantMap();
-        sendTo(signal);
-    }
-
-    static inline int made = 0;
-    const QString name;
-    QDBusConnection bus;
-
-private:
-    QString path(const QString &kind, const QString &token) const
-    {
-        QString sender = client.mid(1);
-        sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-        return QStringLiteral("%1/%2/%3/%4").arg(portalPath, kind, sender, token);
-    }
-
-    QList<Shortcut> described() const
-    {
-        Shortcut shortcut = lastBound;
-        shortcut.properties.remove(QStringLiteral("preferred_trigger"));
-        shortcut.properties.insert(QStringLiteral("trigger_description"),
-                                   assigned.isEmpty() ? QStringLiteral("Press ") + lastBound.properties.value(QStringLiteral("preferred_trigger")).toString()
-                                                      : assigned);
-        return {shortcut};
-    }
-
-    void respond(const QString &handle, uint code, const QVariantMap &results)
-    {
-        QDBusMessage response = QDBusMessage::createSignal(handle, QStringLiteral("org.freedesktop.portal.Request"),
-                                                           QStringLiteral("Response"));
-        response << code << results;
-        sendTo(response);
-    }
-
-    // The real portal sends its signals to the session's owner only.
-    void sendTo(QDBusMessage signal)
-    {
-        QDBusMessage targeted = QDBusMessage::createTargetedSignal(client, signal.path(), signal.interface(), signal.member());
-        targeted.setArguments(signal.arguments());
-        bus.send(targeted);
-    }
-
-    QString client;
-    QString pendingHandle, pendingSession;
-    QStringList boundSessions;
-};
 
 QStringList &logLines()
 {
@@ -333,7 +113,7 @@ protected:
     // The portal stand-in, then the hotkey that asks it, following the stored binding.
     void startPortal()
     {
-        portal = std::make_unique<PortalStandIn>();
+        portal = std::make_unique<PortalStandIn>(servers().bus->address);
         ASSERT_TRUE(portal->start());
     }
     void makeHotkey()
