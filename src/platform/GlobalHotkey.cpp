@@ -169,11 +169,17 @@ GlobalHotkey::GlobalHotkey(Backend backend, QObject *parent)
     // The desktop knows the shortcut by this id and shows the action's title in
     // its own settings and dialogs.
     portal = new ShortcutsPortal(QStringLiteral("toggleApp"), QGuiApplication::desktopFileName(), this);
-    portal->onActivated = [this] {
+    portal->onActivated = [this](const QString &activationToken) {
         // Not from inside the signal's delivery: the toggle may re-register.
-        QTimer::singleShot(0, this, [this] {
-            if (onToggle)
-                onToggle();
+        QTimer::singleShot(0, this, [this, activationToken] {
+            if (!onToggle)
+                return;
+            // Qt's Wayland windows present this token when asked to come to the
+            // front; it is good once, so no program started later inherits it.
+            if (!activationToken.isEmpty())
+                qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+            onToggle();
+            qunsetenv("XDG_ACTIVATION_TOKEN");
         });
     };
     portal->onChange = [this] { Q_EMIT statusChanged(); };

@@ -391,8 +391,9 @@ void ShortcutsPortal::activated(const QDBusMessage &message)
     // this connection, and a late press of a closed session is not a press.
     if (pathOf(arguments[0]) != session || arguments[1].toString() != shortcutId)
         return;
+    const QVariantMap options = arguments.size() > 3 ? qdbus_cast<QVariantMap>(arguments[3]) : QVariantMap();
     if (onActivated)
-        onActivated();
+        onActivated(options.value(QStringLiteral("activation_token")).toString());
 }
 
 void ShortcutsPortal::shortcutsChanged(const QDBusMessage &message)
@@ -436,9 +437,10 @@ void ShortcutsPortal::portalOwnerChanged(const QString &oldOwner, const QString 
     }
     if (newOwner.isEmpty() || (current != State::absent && oldOwner.isEmpty()))
         return;
-    // A portal (again): ask it afresh, and bind what is wanted.
+    // A portal (again): introduce the program to it, ask it afresh, and bind
+    // what is wanted.
     setState(State::checking);
-    checkVersion();
+    registerApp();
 }
 
 void ShortcutsPortal::closeSession()

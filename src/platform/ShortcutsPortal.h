@@ -54,8 +54,10 @@ public:
     // The trigger last proposed.
     QString preferredTrigger() const { return wanted; }
 
-    // Called on the main thread for each press of the bound shortcut.
-    std::function<void()> onActivated;
+    // Called on the main thread for each press of the bound shortcut, with
+    // the activation token the desktop sent along (empty when none): a
+    // Wayland window may come to the front only with one.
+    std::function<void(const QString &activationToken)> onActivated;
     // Called whenever the state or the trigger description changes.
     std::function<void()> onChange;
 

@@ -219,9 +219,20 @@ TEST_F(HotkeyPortalTest, ActivatedTogglesTheWindowLikeTheX11Key)
     portal->activate(session(), QStringLiteral("toggleApp"));   // in front: minimised
     ASSERT_TRUE(waitUntil([&] { return bool(realWindow.windowStates() & Qt::WindowMinimized); }, 5000));
     EXPECT_TRUE(realWindow.isVisible());
-    portal->activate(session(), QStringLiteral("toggleApp"));   // minimised: restored
+    // Minimised: restored, with the desktop's activation token at hand for
+    // the window to present, and not left behind for programs started later.
+    QByteArray tokenDuringToggle;
+    const auto plainToggle = hotkey->onToggle;
+    hotkey->onToggle = [&] {
+        tokenDuringToggle = qgetenv("XDG_ACTIVATION_TOKEN");
+        plainToggle();
+    };
+    portal->activate(session(), QStringLiteral("toggleApp"), QStringLiteral("token-42"));
     ASSERT_TRUE(waitUntil([&] { return !(realWindow.windowStates() & Qt::WindowMinimized); }, 5000));
     EXPECT_EQ(toggles, 3);
+    EXPECT_EQ(tokenDuringToggle, "token-42");
+    EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
+    hotkey->onToggle = plainToggle;
 
     // Another shortcut, or a session that is not ours, is not a press.
     portal->activate(session(), QStringLiteral("somethingElse"));

@@ -166,10 +166,13 @@ public:
     }
 
     // The user presses the shortcut.
-    void activate(const QString &session, const QString &id)
+    void activate(const QString &session, const QString &id, const QString &activationToken = {})
     {
         QDBusMessage signal = QDBusMessage::createSignal(portalPath, shortcutsInterface, QStringLiteral("Activated"));
-        signal << QVariant::fromValue(QDBusObjectPath(session)) << id << qulonglong(1234) << QVariantMap();
+        QVariantMap options;
+        if (!activationToken.isEmpty())
+            options.insert(QStringLiteral("activation_token"), activationToken);
+        signal << QVariant::fromValue(QDBusObjectPath(session)) << id << qulonglong(1234) << options;
         sendTo(signal);
     }
 
