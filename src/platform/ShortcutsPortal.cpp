@@ -246,12 +246,10 @@ void ShortcutsPortal::checkVersion()
             // Also what a desktop without the interface answers (an unknown property).
             if (!wanted.isEmpty())
                 qCWarning(lcPortal, "no global shortcuts portal: %s", qPrintable(reply.error().message()));
-            versionKnown = false;
             setState(State::absent);
             return;
         }
         qCDebug(lcPortal, "global shortcuts portal version %u", version);
-        versionKnown = true;
         if (wanted.isEmpty()) {
             setState(State::idle);
             return;
@@ -426,7 +424,6 @@ void ShortcutsPortal::portalOwnerChanged(const QString &oldOwner, const QString 
         session.clear();
         stopListening();
         ++serial;   // answers still on their way belong to the old portal
-        versionKnown = false;
         trigger.clear();
         if (newOwner.isEmpty()) {
             if (!wanted.isEmpty())

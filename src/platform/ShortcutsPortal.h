@@ -105,7 +105,6 @@ private:
     QString responsePath;       // the request whose Response is awaited
     Awaiting awaiting = Awaiting::nothing;
     State current = State::checking;
-    bool versionKnown = false;
     int serial = 0;             // makes tokens unique and drops late replies
     QDBusServiceWatcher *watcher = nullptr;
 };
