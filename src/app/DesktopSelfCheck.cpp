@@ -159,7 +159,8 @@ void hotkeyTest(QWidget *window, GlobalHotkey *hotkey)
     const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
     const GlobalHotkey::Status status = hotkey->registerCombo(KeyCombo{9, KeyMods::command | KeyMods::option, "v"});
     run->step(QStringLiteral("Ctrl+Alt+V: %1").arg(status == GlobalHotkey::Status::active ? "active"
-                                                 : status == GlobalHotkey::Status::taken ? "taken" : "unavailable"));
+                                                 : status == GlobalHotkey::Status::taken ? "taken"
+                                                 : status == GlobalHotkey::Status::pending ? "pending" : "unavailable"));
     if (status != GlobalHotkey::Status::active || xdotool.isEmpty()) {
         run->step(xdotool.isEmpty() ? QStringLiteral("xdotool missing: no key presses") : QStringLiteral("no grab: no key presses"));
         hotkey->registerCombo(Shortcuts::combo(ShortcutAction::toggleApp));

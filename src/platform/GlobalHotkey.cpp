@@ -1,7 +1,10 @@
 #include "platform/GlobalHotkey.h"
 
+#include "platform/ShortcutsPortal.h"
 #include "settings/Settings.h"
+#include "settings/Texts.h"
 
+#include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QWindow>
 #include <QTimer>
@@ -139,11 +142,51 @@ struct GlobalHotkey::X11
     }
 };
 
-GlobalHotkey::GlobalHotkey(QObject *parent)
-    : QObject(parent)
+GlobalHotkey::Backend GlobalHotkey::backendFor(const QString &platformName, bool waylandSession, bool xDisplay)
 {
-    if (isWaylandSession() || qEnvironmentVariableIsEmpty("DISPLAY"))
+    if (platformName.startsWith(QLatin1String("wayland")) || waylandSession)
+        return Backend::portal;
+    return xDisplay ? Backend::x11 : Backend::none;
+}
+
+GlobalHotkey::GlobalHotkey(QObject *parent)
+    : GlobalHotkey(backendFor(QGuiApplication::platformName(), isWaylandSession(),
+                              !qEnvironmentVariableIsEmpty("DISPLAY")),
+                   parent)
+{
+}
+
+GlobalHotkey::GlobalHotkey(Backend backend, QObject *parent)
+    : QObject(parent)
+    , chosen(backend)
+{
+    if (chosen == Backend::x11) {
+        openX11();
         return;
+    }
+    if (chosen != Backend::portal)
+        return;
+    // The desktop knows the shortcut by this id and shows the action's title in
+    // its own settings and dialogs.
+    portal = new ShortcutsPortal(QStringLiteral("toggleApp"), QGuiApplication::desktopFileName(), this);
+    portal->onActivated = [this](const QString &activationToken) {
+        // Not from inside the signal's delivery: the toggle may re-register.
+        QTimer::singleShot(0, this, [this, activationToken] {
+            if (!onToggle)
+                return;
+            // Qt's Wayland windows present this token when asked to come to the
+            // front; it is good once, so no program started later inherits it.
+            if (!activationToken.isEmpty())
+                qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+            onToggle();
+            qunsetenv("XDG_ACTIVATION_TOKEN");
+        });
+    };
+    portal->onChange = [this] { Q_EMIT statusChanged(); };
+}
+
+void GlobalHotkey::openX11()
+{
     auto x11 = std::make_unique<X11>();
     int screenNumber = 0;
     x11->connection = xcb_connect(nullptr, &screenNumber);
@@ -172,7 +215,39 @@ GlobalHotkey::~GlobalHotkey()
 
 bool GlobalHotkey::isAvailable() const
 {
+    if (portal)
+        return portal->state() != ShortcutsPortal::State::absent;
     return x != nullptr;
+}
+
+GlobalHotkey::Status GlobalHotkey::status() const
+{
+    if (!portal)
+        return current;
+    using State = ShortcutsPortal::State;
+    const State state = portal->state();
+    if (!wanted)
+        return state == State::absent ? Status::unavailable : Status::none;
+    if (current == Status::taken)
+        return current;   // a key the desktop's trigger syntax cannot name
+    switch (state) {
+    case State::checking:
+    case State::binding:
+        return Status::pending;
+    case State::bound:
+        return Status::active;
+    case State::idle:
+        return Status::none;
+    case State::absent:
+    case State::failed:
+        break;
+    }
+    return Status::unavailable;
+}
+
+QString GlobalHotkey::triggerDescription() const
+{
+    return portal && portal->state() == ShortcutsPortal::State::bound ? portal->triggerDescription() : QString();
 }
 
 GlobalHotkey::Status GlobalHotkey::registerCombo(const std::optional<KeyCombo> &combo)
@@ -184,6 +259,17 @@ GlobalHotkey::Status GlobalHotkey::registerCombo(const std::optional<KeyCombo> &
     // from every other program.
     if (combo && !combo->isClearedMarker() && combo->hasNonShiftModifier())
         wanted = combo;
+    if (portal) {
+        current = Status::none;
+        QString trigger = wanted ? ShortcutsPortal::triggerFor(*wanted) : QString();
+        if (wanted && trigger.isEmpty()) {
+            // Like a key missing from the X keyboard map: nothing can press it.
+            qWarning("HotKey register failed %d", 0);
+            current = Status::taken;
+        }
+        portal->bind(trigger, Texts::text("sc.a.toggleApp"));
+        return status();
+    }
     if (!x) {
         current = Status::unavailable;
         return current;

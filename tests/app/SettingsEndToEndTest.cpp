@@ -9,14 +9,11 @@
 #include "app/DarkAppearance.h"
 #include "settings/window/SettingsWindow.h"
 #include "settings/window/ShortcutRecorder.h"
+#include "support/GlantoProcess.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QImage>
-#include <QPainter>
-#include <QProcess>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -28,39 +25,9 @@
 
 namespace {
 
-bool waitFor(const std::function<bool()> &done, int timeoutMs = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-void spin(int ms)
-{
-    waitFor([] { return false; }, ms);
-}
-
-QString xdotool(const QStringList &arguments)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), arguments);
-    p.waitForFinished(10000);
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
-
-QRect frameOf(const QString &id)
-{
-    static const QRegularExpression shell(QStringLiteral("X=(\\d+)\\s+Y=(\\d+)\\s+WIDTH=(\\d+)\\s+HEIGHT=(\\d+)"));
-    const QRegularExpressionMatch m = shell.match(xdotool({"getwindowgeometry", "--shell", id}));
-    if (!m.hasMatch())
-        return {};
-    return QRect(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(), m.captured(4).toInt());
-}
+using e2e::spin;
+using e2e::waitFor;
+using e2e::xdotool;
 
 void click(const QPoint &at, int button = 1)
 {
@@ -139,15 +106,6 @@ protected:
         writePhoto(photos.filePath(QStringLiteral("3-blue.jpg")), QColor(30, 40, 220));
     }
 
-    void TearDown() override
-    {
-        if (glanto.state() != QProcess::NotRunning) {
-            glanto.terminate();
-            if (!glanto.waitForFinished(5000))
-                glanto.kill();
-        }
-    }
-
     // Where the controls lie inside the settings window, from this process's copy.
     struct Places
     {
@@ -175,56 +133,25 @@ protected:
         return places;
     }
 
-    void launch()
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("glanto.commands.debug=true"));
-        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-        glanto.setProcessEnvironment(env);
-        glanto.start(QStringLiteral(GLANTO_BINARY), {photos.filePath(QStringLiteral("1-red.jpg"))});
-        ASSERT_TRUE(glanto.waitForStarted());
-    }
+    void launch() { ASSERT_TRUE(glanto.start({photos.filePath(QStringLiteral("1-red.jpg"))})); }
 
-    // The program's visible window of the given size, or any other when size is empty.
+    // The program's visible window of the given size, or the viewer (any other
+    // wide one) when size is empty.
     QString windowOf(QSize size = {})
     {
-        QString found;
-        waitFor(
-            [&] {
-                const QStringList ids
-                    = xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.processId())}).split('\n');
-                for (const QString &id : ids) {
-                    const QRect frame = id.isEmpty() ? QRect() : frameOf(id);
-                    if (frame.isEmpty() || frame.width() < 300)
-                        continue;
-                    if (size.isEmpty() ? frame.size() != SettingsWindowController::windowSize : frame.size() == size) {
-                        found = id;
-                        return true;
-                    }
-                }
+        return glanto.windowWhere([size](const QRect &frame) {
+            if (frame.width() < 300)
                 return false;
-            },
-            20000);
-        return found;
+            return size.isEmpty() ? frame.size() != SettingsWindowController::windowSize : frame.size() == size;
+        });
     }
 
-    QStringList commandsRun()
-    {
-        log += QString::fromUtf8(glanto.readAllStandardError());
-        QStringList commands;
-        static const QRegularExpression line(QStringLiteral("command (\\w+ \\d+)"));
-        for (const QRegularExpressionMatch &m : line.globalMatch(log))
-            commands << m.captured(1);
-        return commands;
-    }
+    QStringList commandsRun() { return glanto.commandsRun(); }
 
     static inline QTemporaryDir *config = nullptr;
     static inline QApplication *app = nullptr;
     QTemporaryDir photos;
-    QProcess glanto;
-    QString log;
+    e2e::GlantoProcess glanto;
 };
 
 } // namespace
@@ -236,7 +163,7 @@ TEST_F(SettingsEndToEndTest, WheelModeAndANewKeyTakeEffectInTheViewer)
     const QString viewer = windowOf();
     ASSERT_FALSE(viewer.isEmpty()) << "no viewer window";
     spin(1500); // the photo on screen
-    const QRect viewerFrame = frameOf(viewer);
+    const QRect viewerFrame = e2e::GlantoProcess::frameOf(viewer);
     // The middle of the photo area, clear of the menu bar, toolbar and filmstrip.
     const QRect middle(viewerFrame.center() - QPoint(150, 150), QSize(300, 200));
     const Colours before = coloursIn(viewerFrame);
@@ -262,11 +189,11 @@ TEST_F(SettingsEndToEndTest, WheelModeAndANewKeyTakeEffectInTheViewer)
     ASSERT_FALSE(settings.isEmpty()) << "no settings window";
     // Exactly one run of the command for the one key press (other commands, such as
     // a late-logged page turn, may sit beside it in the log).
-    EXPECT_TRUE(waitFor([&] { return commandsRun().mid(commandsBefore).count(QStringLiteral("showSettings 0")) == 1; }))
+    EXPECT_TRUE(waitFor([&] { return commandsRun().mid(commandsBefore).count(QStringLiteral("showSettings 0")) == 1; }, 10000))
         << commandsRun().mid(commandsBefore).join(QStringLiteral(", ")).toStdString();
     xdotool({"windowmove", "--sync", settings, "0", "0"});
     spin(300);
-    QRect settingsFrame = frameOf(settings);
+    QRect settingsFrame = e2e::GlantoProcess::frameOf(settings);
     ASSERT_FALSE(settingsFrame.intersects(middle)) << "the settings window covers the photo";
 
     // Mouse tab: the wheel moves between photos.
@@ -309,5 +236,5 @@ TEST_F(SettingsEndToEndTest, WheelModeAndANewKeyTakeEffectInTheViewer)
     spin(800);
     EXPECT_EQ(commandsRun().mid(beforeKeys), QStringList{QStringLiteral("navigateForward 0")});
     EXPECT_EQ(photoIn(middle), following);
-    EXPECT_EQ(glanto.state(), QProcess::Running);
+    EXPECT_EQ(glanto.process.state(), QProcess::Running);
 }

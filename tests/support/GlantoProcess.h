@@ -13,6 +13,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStringList>
@@ -94,6 +95,46 @@ public:
             return !id.isEmpty();
         }, timeoutMs);
         return id;
+    }
+
+    // Every visible window of the program now (the viewer, the settings
+    // window, a dialog...).
+    QStringList windows()
+    {
+        return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                        QString::number(process.processId())},
+                       2000)
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    // The first visible window whose frame on screen matches, waited for;
+    // empty when none appears.
+    QString windowWhere(const std::function<bool(const QRect &frame)> &matches, int timeoutMs = 20000)
+    {
+        QString found;
+        waitFor([&] {
+            for (const QString &candidate : windows()) {
+                const QRect frame = frameOf(candidate);
+                if (!frame.isEmpty() && matches(frame)) {
+                    found = candidate;
+                    return true;
+                }
+            }
+            return false;
+        }, timeoutMs);
+        return found;
+    }
+
+    // A window's place and size on screen; empty when it is gone.
+    static QRect frameOf(const QString &windowId)
+    {
+        static const QRegularExpression shell(
+            QStringLiteral("X=(-?\\d+)\\s+Y=(-?\\d+)\\s+WIDTH=(\\d+)\\s+HEIGHT=(\\d+)"));
+        const QRegularExpressionMatch m =
+            shell.match(xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), windowId}));
+        if (!m.hasMatch())
+            return {};
+        return QRect(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(), m.captured(4).toInt());
     }
 
     // Finds the window, raises it and lets the first photo settle.

@@ -444,21 +444,37 @@ void ShortcutSettingsPane::record(ShortcutAction action, const std::optional<Key
 void ShortcutSettingsPane::refreshHotkeyNote()
 {
     GlobalHotkey *hotkey = owner->hotkey();
+    const auto unavailable = [hotkey] {
+        if (hotkey->isAvailable())
+            return Texts::text("set.hotkeyRefused");   // offered, but this one was refused
+        return Texts::text(hotkey->backend() == GlobalHotkey::Backend::portal ? "set.hotkeyNoPortal"
+                                                                              : "set.hotkeyUnavailable");
+    };
     QString text;
+    bool warning = true;
     if (hotkey && Shortcuts::combo(ShortcutAction::toggleApp)) {
         switch (hotkey->status()) {
         case GlobalHotkey::Status::unavailable:
-            text = Texts::text("set.hotkeyUnavailable");
+            text = unavailable();
             break;
         case GlobalHotkey::Status::taken:
             text = Texts::format("set.hotkeyTaken", {Shortcuts::displayString(*Shortcuts::combo(ShortcutAction::toggleApp))});
+            break;
+        case GlobalHotkey::Status::active:
+            // Where the desktop chooses the trigger, say which one it chose:
+            // it may not be the one recorded here.
+            if (!hotkey->triggerDescription().isEmpty()) {
+                text = Texts::format("set.hotkeyAssigned", {hotkey->triggerDescription()});
+                warning = false;
+            }
             break;
         default:
             break;
         }
     } else if (hotkey && !hotkey->isAvailable()) {
-        text = Texts::text("set.hotkeyUnavailable");
+        text = unavailable();
     }
+    hotkeyNote->setStyleSheet(warning ? QStringLiteral("color: #ffb340;") : QString());
     hotkeyNote->setText(text);
     hotkeyNote->setVisible(!text.isEmpty());
 }
@@ -606,7 +622,15 @@ void SettingsWindowController::showTab(std::optional<int> tab)
 
 void SettingsWindowController::setHotkey(GlobalHotkey *hotkey)
 {
+    if (globalHotkey == hotkey)
+        return;
+    if (globalHotkey)
+        disconnect(globalHotkey, nullptr, this, nullptr);
     globalHotkey = hotkey;
+    // The desktop portal answers a while after the binding was recorded.
+    if (globalHotkey)
+        connect(globalHotkey, &GlobalHotkey::statusChanged, this, [this] { shortcutPane()->refreshHotkeyNote(); });
+    shortcutPane()->refreshHotkeyNote();
 }
 
 void SettingsWindowController::followViewerWindow(QWidget *viewerWindow)

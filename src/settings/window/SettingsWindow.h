@@ -95,9 +95,12 @@ public:
     QLabel *hotkeyNote = nullptr;
     QPushButton *reset = nullptr;
 
+    // The line under the list about the global hotkey: why it is not active,
+    // or which trigger the desktop gave it.
+    void refreshHotkeyNote();
+
 private:
     void record(ShortcutAction action, const std::optional<KeyCombo> &combo);
-    void refreshHotkeyNote();
     std::array<ShortcutRecorder *, shortcutActionCount> recorders{};
     SettingsWindowController *owner;
 };
