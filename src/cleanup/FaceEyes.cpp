@@ -165,11 +165,11 @@ std::optional<float> faceSharpness(const GreyImage &grey, const QVector<Detected
 
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures)
 {
-    judgeFaces(grey, faces, measures, EyeCascade::shared());
+    judgeFaces(grey, faces, measures, EyeCascade::shared(), EyeCascade::sharedGlasses());
 }
 
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures,
-                const EyeCascade *cascade)
+                const EyeCascade *cascade, const EyeCascade *glassesCascade)
 {
     measures.faceCount = 0;
     measures.faceSharpness.reset();
@@ -203,7 +203,11 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         std::optional<int> hits;
         if (cascade)
             hits = std::max(cascade->respond(grey, face.leftEye).hits, cascade->respond(grey, face.rightEye).hits);
-        const bool closed = FaceRules::eyesShut(open, dark, balance, hits);
+        std::optional<int> glassesHits;
+        if (glassesCascade && FaceRules::needsGlassesHits(open, balance, hits))
+            glassesHits = std::max(glassesCascade->respond(grey, face.leftEye).hits,
+                                   glassesCascade->respond(grey, face.rightEye).hits);
+        const bool closed = FaceRules::eyesShut(open, dark, balance, hits, glassesHits);
         if (closed) {
             measures.closedFaces.append(QRectF(box.x() / grey.width, box.y() / grey.height,
                                                box.width() / grey.width, box.height() / grey.height));
