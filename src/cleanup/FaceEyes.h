@@ -109,8 +109,9 @@ inline bool eyesShut(float open, float dark, std::optional<float> balance, std::
 // only then, since most faces are settled without it.
 inline bool needsGlassesHits(float open, std::optional<float> balance, std::optional<int> hits)
 {
-    return balance && !(hits && *hits >= openEyeHits) && open >= closedOpenness && open < agreedOpenness
-           && *balance < glassesEdgeBalance && !(open < balanceOpenness && *balance < shutEdgeBalance);
+    return balance && !(hits && (*hits >= openEyeHits || *hits <= shutEyeHits)) && open >= closedOpenness
+           && open < agreedOpenness && *balance < glassesEdgeBalance
+           && !(open < balanceOpenness && *balance < shutEdgeBalance);
 }
 } // namespace FaceRules
 

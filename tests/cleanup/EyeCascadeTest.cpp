@@ -284,16 +284,28 @@ TEST(FaceRules, TheGlassesCascadeConfirmsOnlyBetweenItsBounds)
     EXPECT_FALSE(eyesShut(0.35f, 0.3f, 0.30f, openEyeHits, 0));
     EXPECT_FALSE(eyesShut(0.30f, 0.5f, std::nullopt, 20, 0));
 
-    // The second cascade is skipped only where its answer cannot change the verdict.
-    for (const float open : {0.15f, 0.25f, 0.33f, 0.39f, 0.41f}) {
-        for (const std::optional<float> balance : {std::optional<float>(), std::optional<float>(0.2f),
-                                                   std::optional<float>(0.3f), std::optional<float>(0.4f)}) {
-            for (const std::optional<int> hits : {std::optional<int>(), std::optional<int>(0), std::optional<int>(20),
-                                                  std::optional<int>(openEyeHits)}) {
-                const bool withSilence = eyesShut(open, 0.3f, balance, hits, 0);
-                const bool without = eyesShut(open, 0.3f, balance, hits, std::nullopt);
-                if (withSilence != without) {
-                    EXPECT_TRUE(needsGlassesHits(open, balance, hits)) << open << " " << hits.value_or(-1);
+    // judgeFaces searches the cascades only where their answers can change the verdict:
+    // the second cascade where needsGlassesHits says so, and neither when no answer
+    // would flag the face (the verdict with both silent).
+    for (const float open : {0.15f, 0.25f, 0.33f, 0.37f, 0.39f, 0.41f}) {
+        for (const float dark : {0.1f, 0.3f}) {
+            for (const std::optional<float> balance : {std::optional<float>(), std::optional<float>(0.2f),
+                                                       std::optional<float>(0.3f), std::optional<float>(0.4f),
+                                                       std::optional<float>(0.5f)}) {
+                const bool mostShut = eyesShut(open, dark, balance, 0, 0);
+                for (const std::optional<int> hits : {std::optional<int>(), std::optional<int>(0), std::optional<int>(20),
+                                                      std::optional<int>(openEyeHits)}) {
+                    SCOPED_TRACE(testing::Message() << open << " " << dark << " " << balance.value_or(-1) << " "
+                                                    << hits.value_or(-1));
+                    for (const std::optional<int> glassesHits : {std::optional<int>(), std::optional<int>(0),
+                                                                 std::optional<int>(100)}) {
+                        if (eyesShut(open, dark, balance, hits, glassesHits)) {
+                            EXPECT_TRUE(mostShut);
+                        }
+                    }
+                    if (eyesShut(open, dark, balance, hits, 0) != eyesShut(open, dark, balance, hits, std::nullopt)) {
+                        EXPECT_TRUE(needsGlassesHits(open, balance, hits));
+                    }
                 }
             }
         }
