@@ -223,6 +223,29 @@ TEST(EyeCascade, ATurnedRectangleSumsItsDiamondOfPixels)
     EXPECT_EQ(above->stagesPassed(patch), 0);
 }
 
+TEST(EyeCascade, TurnedRectanglesOutsideTheWindowAreRefused)
+{
+    QTemporaryDir dir;
+    const auto load = [&](const char *rect, const char *name) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        if (!file.open(QIODevice::WriteOnly))
+            return std::unique_ptr<EyeCascade>();
+        file.write(QByteArray("<opencv_storage><cascade><width>20</width><height>20</height><stages><_>"
+                              "<stageThreshold>0</stageThreshold><weakClassifiers><_><internalNodes>0 -1 0 0.5"
+                              "</internalNodes><leafValues>-1 1</leafValues></_></weakClassifiers></_></stages>"
+                              "<features><_><rects><_>")
+                   + rect + "</_></rects><tilted>1</tilted></_></features></cascade></opencv_storage>");
+        file.close();
+        return EyeCascade::load(file.fileName());
+    };
+    EXPECT_NE(load("4 0 16 4 1.", "fits.xml"), nullptr);
+    // Its height runs down to the left, past column 0; its width to the right, past 20;
+    // both together, past the bottom.
+    EXPECT_EQ(load("3 0 4 4 1.", "left.xml"), nullptr);
+    EXPECT_EQ(load("10 0 11 4 1.", "right.xml"), nullptr);
+    EXPECT_EQ(load("10 5 8 8 1.", "bottom.xml"), nullptr);
+}
+
 // The cascade trained with glasses has tree stages and 45-degree features. Read with
 // its turned features, it answers open eyes in dozens of windows and shut ones in a
 // handful; a wrong sum over a turned rectangle loses the open eyes (this test then fails).
