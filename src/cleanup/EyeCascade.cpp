@@ -16,6 +16,9 @@ struct Rect {
 struct Feature {
     Rect rects[3];
     int count = 0;
+    // A tilted feature's rectangles are turned by 45 degrees: from the corner (x, y) the
+    // width runs down to the right and the height down to the left.
+    bool tilted = false;
 };
 
 // One node of a weak classifier's tree. A child index above 0 is another node of the
@@ -36,12 +39,13 @@ struct Stage {
 };
 
 // Integral images of a small float patch: sums and sums of squares, one row and one
-// column of zeros in front.
+// column of zeros in front, and on request the sums over 45-degree triangles that
+// tilted features read.
 struct Integral {
     int width = 0, height = 0;
-    std::vector<double> sum, square;
+    std::vector<double> sum, square, tilted;
 
-    void build(const std::vector<float> &pixels, int w, int h)
+    void build(const std::vector<float> &pixels, int w, int h, bool withTilted = false)
     {
         width = w;
         height = h;
@@ -57,6 +61,38 @@ struct Integral {
                 square[size_t(y + 1) * (w + 1) + x + 1] = square[size_t(y) * (w + 1) + x + 1] + rowSquare;
             }
         }
+        if (withTilted)
+            buildTilted(w, h);
+    }
+    // tilted(X, Y) is the sum of the pixels (x, y) with y < Y and |x - X + 1| <= Y - y - 1:
+    // the triangle that widens upwards from just above (X - 1, Y - 1). Each row's part
+    // is a run of that row, read from the plain integral's row sums.
+    void buildTilted(int w, int h)
+    {
+        const int stride = w + 1;
+        tilted.assign(size_t(stride) * (h + 1), 0.0);
+        auto rowRun = [&](int y, int x0, int x1) {
+            x0 = std::max(x0, 0);
+            x1 = std::min(x1, w - 1);
+            if (x0 > x1)
+                return 0.0;
+            return sum[size_t(y + 1) * stride + x1 + 1] - sum[size_t(y) * stride + x1 + 1]
+                   - sum[size_t(y + 1) * stride + x0] + sum[size_t(y) * stride + x0];
+        };
+        for (int Y = 1; Y <= h; ++Y)
+            for (int X = 0; X <= w; ++X) {
+                double total = 0;
+                for (int y = 0; y < Y; ++y)
+                    total += rowRun(y, X - Y + y, X + Y - y - 2);
+                tilted[size_t(Y) * stride + X] = total;
+            }
+    }
+    // Sum over a tilted rectangle whose top corner is (x, y).
+    double tiltedSum(int x, int y, int w, int h) const
+    {
+        const int stride = width + 1;
+        auto at = [&](int X, int Y) { return tilted[size_t(Y) * stride + X]; };
+        return at(x, y) - at(x - h, y + h) - at(x + w, y + w) + at(x + w - h, y + w + h);
     }
     double boxSum(const std::vector<double> &table, int x, int y, int w, int h) const
     {
@@ -93,6 +129,7 @@ struct EyeCascade::Private {
     int width = 0, height = 0;
     QVector<Stage> stages;
     QVector<Feature> features;
+    bool anyTilted = false;
 
     // Stages passed by the window whose top-left corner is (x, y) of the integral.
     int evaluate(const Integral &in, int x, int y) const
@@ -120,8 +157,11 @@ struct EyeCascade::Private {
                     const Node &node = weak.nodes[index];
                     const Feature &f = features[node.feature];
                     double value = 0;
-                    for (int r = 0; r < f.count; ++r)
-                        value += f.rects[r].weight * in.boxSum(in.sum, x + f.rects[r].x, y + f.rects[r].y, f.rects[r].w, f.rects[r].h);
+                    for (int r = 0; r < f.count; ++r) {
+                        const Rect &rect = f.rects[r];
+                        value += rect.weight * (f.tilted ? in.tiltedSum(x + rect.x, y + rect.y, rect.w, rect.h)
+                                                         : in.boxSum(in.sum, x + rect.x, y + rect.y, rect.w, rect.h));
+                    }
                     const int next = value * factor < node.threshold ? node.left : node.right;
                     if (next <= 0) {
                         total += weak.leaves[-next];
@@ -146,7 +186,10 @@ struct EyeCascade::Private {
                 return false;
             for (int r = 0; r < f.count; ++r) {
                 const Rect &rect = f.rects[r];
-                if (rect.x < 0 || rect.y < 0 || rect.w < 0 || rect.h < 0 || rect.x + rect.w > width || rect.y + rect.h > height)
+                if (rect.w < 0 || rect.h < 0 || rect.y < 0)
+                    return false;
+                if (f.tilted ? rect.x - rect.h < 0 || rect.x + rect.w > width || rect.y + rect.w + rect.h > height
+                             : rect.x < 0 || rect.x + rect.w > width || rect.y + rect.h > height)
                     return false;
             }
         }
@@ -184,6 +227,23 @@ QString EyeCascade::cascadePath()
 {
     const QString path = qEnvironmentVariable("GLANTO_EYE_CASCADE");
     return path.isEmpty() ? QStringLiteral("/usr/share/opencv4/haarcascades/haarcascade_eye.xml") : path;
+}
+
+QString EyeCascade::glassesCascadePath()
+{
+    const QString path = qEnvironmentVariable("GLANTO_EYE_GLASSES_CASCADE");
+    return path.isEmpty() ? QStringLiteral("/usr/share/opencv4/haarcascades/haarcascade_eye_tree_eyeglasses.xml") : path;
+}
+
+const EyeCascade *EyeCascade::sharedGlasses()
+{
+    static const std::unique_ptr<EyeCascade> cascade = [] {
+        auto loaded = load(glassesCascadePath());
+        if (!loaded)
+            qWarning("EyeCascade: cannot read %s; eyes are judged without it", qPrintable(glassesCascadePath()));
+        return loaded;
+    }();
+    return cascade.get();
 }
 
 const EyeCascade *EyeCascade::shared()
@@ -260,11 +320,12 @@ std::unique_ptr<EyeCascade> EyeCascade::load(const QString &path)
             Feature &f = p.features.last();
             f.rects[f.count++] = {int(v[0]), int(v[1]), int(v[2]), int(v[3]), float(v[4])};
         } else if (inFeatures && name == u"tilted") {
-            // Tilted features need a rotated integral image; the upright eye cascade has none.
             const int tilted = xml.readElementText().trimmed().toInt();
             path_.removeLast();
-            if (tilted != 0)
+            if (p.features.isEmpty())
                 return nullptr;
+            p.features.last().tilted = tilted != 0;
+            p.anyTilted = p.anyTilted || tilted != 0;
         }
     }
     if (xml.hasError() || !p.valid())
@@ -283,7 +344,7 @@ int EyeCascade::stagesPassed(const GreyImage &patch) const
         return 0;
     std::vector<float> pixels(patch.pixels.begin(), patch.pixels.end());
     Integral in;
-    in.build(pixels, patch.width, patch.height);
+    in.build(pixels, patch.width, patch.height, d->anyTilted);
     return d->evaluate(in, 0, 0);
 }
 
@@ -321,7 +382,7 @@ EyeCascade::Response EyeCascade::respond(const GreyImage &grey, const QVector<QP
         for (int y = 0; y < ph; ++y)
             for (int x = 0; x < pw; ++x)
                 pixels[size_t(y) * pw + x] = grey.areaMean(x0 + x * step, y0 + y * step, step, maxSamplesPerSide);
-        in.build(pixels, pw, ph);
+        in.build(pixels, pw, ph, d->anyTilted);
         for (int y = 0; y + d->height <= ph; ++y) {
             for (int x = 0; x + d->width <= pw; ++x) {
                 const int passed = d->evaluate(in, x, y);

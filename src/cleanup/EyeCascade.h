@@ -13,7 +13,8 @@
 // haarcascade_eye.xml), evaluated here by our own code. Its features are box sums
 // learnt from thousands of eye crops, so it fails for other reasons than the outline
 // and the edge balance, which both read the same landmark points: it responds to the
-// dark iris in a white surround and hardly at all to a shut lid.
+// dark iris in a white surround and hardly at all to a shut lid. The same code reads
+// OpenCV's cascade for eyes with glasses, whose tree stages use 45-degree features too.
 class EyeCascade
 {
 public:
@@ -30,8 +31,14 @@ public:
     static const EyeCascade *shared();
     // GLANTO_EYE_CASCADE when set, else Debian's opencv-data copy.
     static QString cascadePath();
-    // Reads a cascade in OpenCV's XML layout (stump or tree stages, upright features
-    // only); null when it cannot be read.
+    // The second open-eye cascade, trained on eyes with and without glasses
+    // (haarcascade_eye_tree_eyeglasses.xml: tree stages and 45-degree features), loaded
+    // once; null when it cannot be read.
+    static const EyeCascade *sharedGlasses();
+    // GLANTO_EYE_GLASSES_CASCADE when set, else Debian's opencv-data copy.
+    static QString glassesCascadePath();
+    // Reads a cascade in OpenCV's XML layout (stump or tree stages, upright or tilted
+    // features); null when it cannot be read.
     static std::unique_ptr<EyeCascade> load(const QString &path);
 
     ~EyeCascade();

@@ -165,11 +165,11 @@ std::optional<float> faceSharpness(const GreyImage &grey, const QVector<Detected
 
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures)
 {
-    judgeFaces(grey, faces, measures, EyeCascade::shared());
+    judgeFaces(grey, faces, measures, EyeCascade::shared(), EyeCascade::sharedGlasses());
 }
 
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures,
-                const EyeCascade *cascade)
+                const EyeCascade *cascade, const EyeCascade *glassesCascade)
 {
     measures.faceCount = 0;
     measures.faceSharpness.reset();
@@ -200,10 +200,21 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         measures.eyeOpenness.append(open);
         measures.eyeDarkness.append(dark);
         const std::optional<float> balance = faceEdgeBalance(grey, face);
-        std::optional<int> hits;
-        if (cascade)
-            hits = std::max(cascade->respond(grey, face.leftEye).hits, cascade->respond(grey, face.rightEye).hits);
-        const bool closed = FaceRules::eyesShut(open, dark, balance, hits);
+        // The cascades can only keep a face open or confirm a shut one where the other
+        // cues leave it unsure. A face that no answer of theirs would flag (most open
+        // faces) is settled without searching them, which is most of the cost of
+        // judging a face.
+        bool closed = FaceRules::eyesShut(open, dark, balance, 0, 0);
+        if (closed) {
+            std::optional<int> hits;
+            if (cascade)
+                hits = std::max(cascade->respond(grey, face.leftEye).hits, cascade->respond(grey, face.rightEye).hits);
+            std::optional<int> glassesHits;
+            if (glassesCascade && FaceRules::needsGlassesHits(open, balance, hits))
+                glassesHits = std::max(glassesCascade->respond(grey, face.leftEye).hits,
+                                       glassesCascade->respond(grey, face.rightEye).hits);
+            closed = FaceRules::eyesShut(open, dark, balance, hits, glassesHits);
+        }
         if (closed) {
             measures.closedFaces.append(QRectF(box.x() / grey.width, box.y() / grey.height,
                                                box.width() / grey.width, box.height() / grey.height));

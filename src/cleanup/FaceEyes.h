@@ -73,10 +73,23 @@ constexpr int openEyeHits = 45;
 constexpr int shutEyeHits = 8;
 constexpr float agreedOpenness = 0.40f;
 constexpr float agreedEdgeBalance = 0.45f;
+// The second cascade (EyeCascade::sharedGlasses) was trained on other eye crops, with
+// and without glasses, and also has 45-degree features. It answers a shut lid even less
+// than the first: the shut faces of the corpus gave it 0 to 29 windows, half of them 4
+// or fewer, while the open faces whose outline and edges read like shut ones (openness
+// under agreedOpenness, balance under glassesEdgeBalance, the first cascade under
+// openEyeHits) gave it 11 or more, in every edit of the robustness bench. Eyes large
+// enough for the balance are also shut when it finds next to nothing there. The open
+// faces it answers as weakly as shut ones (0 to 6 windows) had a balance of 0.40 or
+// more in every edit, so the balance bound sits below that.
+constexpr int shutGlassesHits = 4;
+constexpr float glassesEdgeBalance = 0.35f;
 
 // The verdict on one face from its larger openness, darkness, edge balance (absent when
-// the eyes are too small to read it) and the cascade's hits (absent without the cascade).
-inline bool eyesShut(float open, float dark, std::optional<float> balance, std::optional<int> hits = std::nullopt)
+// the eyes are too small to read it), the cascade's hits and the second cascade's
+// (absent without the cascade, or when not read).
+inline bool eyesShut(float open, float dark, std::optional<float> balance, std::optional<int> hits = std::nullopt,
+                     std::optional<int> glassesHits = std::nullopt)
 {
     if (hits && *hits >= openEyeHits)
         return false;
@@ -85,9 +98,20 @@ inline bool eyesShut(float open, float dark, std::optional<float> balance, std::
     if (balance) {
         if (open < balanceOpenness && *balance < shutEdgeBalance)
             return true;
+        if (glassesHits && *glassesHits <= shutGlassesHits && open < agreedOpenness && *balance < glassesEdgeBalance)
+            return true;
         return hits && *hits <= shutEyeHits && open < agreedOpenness && *balance < agreedEdgeBalance;
     }
     return open < squintOpenness && dark < openDarkness;
+}
+
+// Whether the second cascade's answer could change the verdict of eyesShut: it is read
+// only then, since most faces are settled without it.
+inline bool needsGlassesHits(float open, std::optional<float> balance, std::optional<int> hits)
+{
+    return balance && !(hits && (*hits >= openEyeHits || *hits <= shutEyeHits)) && open >= closedOpenness
+           && open < agreedOpenness && *balance < glassesEdgeBalance
+           && !(open < balanceOpenness && *balance < shutEdgeBalance);
 }
 } // namespace FaceRules
 
@@ -126,8 +150,8 @@ std::optional<float> faceSharpness(const GreyImage &grey, const QVector<Detected
 // Applies the face rules to the detected faces in order: counts the faces tall enough,
 // measures their sharpness (faceSharpness) and judges the eyes of each main face unless
 // the head is turned too far or the eyes are too small to measure. Fills the face fields of measures.
-// The open-eye cascade's answer is read with `cascade` (EyeCascade::shared() unless
-// given; null judges the eyes without it).
+// The open-eye cascades' answers are read with `cascade` and `glassesCascade`
+// (EyeCascade::shared() and sharedGlasses() unless given; null judges the eyes without).
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures);
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures,
-                const EyeCascade *cascade);
+                const EyeCascade *cascade, const EyeCascade *glassesCascade);

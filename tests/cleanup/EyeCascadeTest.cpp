@@ -11,6 +11,8 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 
+#include <cmath>
+
 namespace {
 
 QImage corpusImage(const QString &relative)
@@ -147,8 +149,8 @@ TEST(EyeCascadeCorpus, ConfirmsAShutFaceTheEdgesLeaveOpen)
     GLANTO_NEEDS_CORPUS();
     const Eyes e = eyesOf(QStringLiteral("faces-closed/closed_eye_1431.jpg_face_2.jpg"));
     ImageMeasures with, without;
-    judgeFaces(e.grey, e.faces, with, EyeCascade::shared());
-    judgeFaces(e.grey, e.faces, without, nullptr);
+    judgeFaces(e.grey, e.faces, with, EyeCascade::shared(), nullptr);
+    judgeFaces(e.grey, e.faces, without, nullptr, nullptr);
     EXPECT_EQ(with.closedFaces.size(), 1);
     EXPECT_TRUE(without.closedFaces.isEmpty());
 }
@@ -169,4 +171,166 @@ TEST(FaceRules, TheCascadeVetoesAndConfirms)
     // Eyes too small for the balance keep their own rule; the cascade only vetoes there.
     EXPECT_TRUE(FaceRules::eyesShut(0.30f, 0.10f, std::nullopt, 0));
     EXPECT_FALSE(FaceRules::eyesShut(0.30f, 0.10f, std::nullopt, FaceRules::openEyeHits));
+}
+
+// A one-stage cascade with a single turned rectangle of weight 1: the stage passes when
+// the rectangle's sum, scaled like every feature by the window's grey spread, reaches
+// `threshold`.
+std::unique_ptr<EyeCascade> turnedRectangleCascade(const QTemporaryDir &dir, double threshold)
+{
+    QFile file(dir.filePath(QStringLiteral("turned-%1.xml").arg(threshold)));
+    if (!file.open(QIODevice::WriteOnly))
+        return nullptr;
+    file.write(QStringLiteral("<opencv_storage><cascade><width>20</width><height>20</height><stages><_>"
+                              "<stageThreshold>0</stageThreshold><weakClassifiers><_><internalNodes>0 -1 0 %1"
+                              "</internalNodes><leafValues>-1 1</leafValues></_></weakClassifiers></_></stages>"
+                              "<features><_><rects><_>7 1 4 4 1.</_></rects><tilted>1</tilted></_></features>"
+                              "</cascade></opencv_storage>")
+                   .arg(threshold, 0, 'g', 17)
+                   .toUtf8());
+    file.close();
+    return EyeCascade::load(file.fileName());
+}
+
+// OpenCV's turned 4 x 4 rectangle from the corner (7, 1) is a square diamond of 32
+// pixels, rows 1 to 8, widest (columns 3 to 9) on rows 4 and 5, centred on pixel
+// column 6 and between rows 4 and 5.
+TEST(EyeCascade, ATurnedRectangleSumsItsDiamondOfPixels)
+{
+    // A grey ramp over the diamond, whose sum is then 32 times the ramp at its centre;
+    // 200 beyond x or y 14 so that the window has a spread.
+    GreyImage patch;
+    patch.width = patch.height = 20;
+    patch.pixels.resize(400);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x)
+            patch.pixels[size_t(y) * 20 + x] = x < 14 && y < 14 ? 60 + 3 * x + 5 * y : 200;
+    // The spread over the window inside its one-pixel border, as OpenCV scales features.
+    double sum = 0, square = 0;
+    for (int y = 1; y < 19; ++y)
+        for (int x = 1; x < 19; ++x) {
+            const double v = patch.pixels[size_t(y) * 20 + x];
+            sum += v;
+            square += v * v;
+        }
+    const double expected = 32 * (60 + 3 * 6 + 5 * 4.5) / std::sqrt(18.0 * 18.0 * square - sum * sum);
+    QTemporaryDir dir;
+    const auto below = turnedRectangleCascade(dir, expected * 0.99);
+    const auto above = turnedRectangleCascade(dir, expected * 1.01);
+    ASSERT_NE(below, nullptr);
+    ASSERT_NE(above, nullptr);
+    EXPECT_EQ(below->stagesPassed(patch), 1);
+    EXPECT_EQ(above->stagesPassed(patch), 0);
+}
+
+TEST(EyeCascade, TurnedRectanglesOutsideTheWindowAreRefused)
+{
+    QTemporaryDir dir;
+    const auto load = [&](const char *rect, const char *name) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        if (!file.open(QIODevice::WriteOnly))
+            return std::unique_ptr<EyeCascade>();
+        file.write(QByteArray("<opencv_storage><cascade><width>20</width><height>20</height><stages><_>"
+                              "<stageThreshold>0</stageThreshold><weakClassifiers><_><internalNodes>0 -1 0 0.5"
+                              "</internalNodes><leafValues>-1 1</leafValues></_></weakClassifiers></_></stages>"
+                              "<features><_><rects><_>")
+                   + rect + "</_></rects><tilted>1</tilted></_></features></cascade></opencv_storage>");
+        file.close();
+        return EyeCascade::load(file.fileName());
+    };
+    EXPECT_NE(load("4 0 16 4 1.", "fits.xml"), nullptr);
+    // Its height runs down to the left, past column 0; its width to the right, past 20;
+    // both together, past the bottom.
+    EXPECT_EQ(load("3 0 4 4 1.", "left.xml"), nullptr);
+    EXPECT_EQ(load("10 0 11 4 1.", "right.xml"), nullptr);
+    EXPECT_EQ(load("10 5 8 8 1.", "bottom.xml"), nullptr);
+}
+
+// The cascade trained with glasses has tree stages and 45-degree features. Read with
+// its turned features, it answers open eyes in dozens of windows and shut ones in a
+// handful; a wrong sum over a turned rectangle loses the open eyes (this test then fails).
+TEST(EyeCascadeCorpus, TheGlassesCascadeReadsTurnedFeatures)
+{
+    GLANTO_NEEDS_CORPUS();
+    const EyeCascade *glasses = EyeCascade::sharedGlasses();
+    ASSERT_NE(glasses, nullptr) << "opencv-data is not installed";
+    EXPECT_EQ(glasses->stageCount(), 30);
+    for (const char *open : {"faces-open/girl_front_face.jpg", "faces-open/happiness.jpg", "faces-open/img2.jpg"}) {
+        SCOPED_TRACE(open);
+        const Eyes e = eyesOf(QString::fromLatin1(open));
+        ASSERT_FALSE(e.faces.isEmpty());
+        EXPECT_GE(hits(*glasses, e.grey, e.faces[0]), 80);
+    }
+    for (const char *shut : {"faces-closed/closed_eye_0032.jpg_face_1.jpg", "faces-closed/closed_eye_1328.jpg_face_2.jpg",
+                             "faces-closed/closed_eye_2125.jpg_face_2.jpg", "faces-closed/closed_eyes.jpg"}) {
+        SCOPED_TRACE(shut);
+        const Eyes e = eyesOf(QString::fromLatin1(shut));
+        ASSERT_FALSE(e.faces.isEmpty());
+        EXPECT_LE(hits(*glasses, e.grey, e.faces[0]), FaceRules::shutGlassesHits);
+    }
+}
+
+// Shut eyes whose outline and edges sit between the bounds and whose first cascade
+// answers 10 to 25 windows: only the second cascade's silence flags them. Tom Cruise's
+// open eyes, which both cascades answer weakly, stay open on his edge balance.
+TEST(EyeCascadeCorpus, TheGlassesCascadeConfirmsShutFacesTheFirstLeavesOpen)
+{
+    GLANTO_NEEDS_CORPUS();
+    for (const char *shut : {"faces-closed/closed_eye_1328.jpg_face_2.jpg", "faces-closed/closed_eye_2125.jpg_face_2.jpg",
+                             "faces-closed/closed_eye_1777.jpg_face_1.jpg", "faces-closed/closed_eye_1520.jpg_face_1.jpg"}) {
+        SCOPED_TRACE(shut);
+        const Eyes e = eyesOf(QString::fromLatin1(shut));
+        ImageMeasures both, first;
+        judgeFaces(e.grey, e.faces, both, EyeCascade::shared(), EyeCascade::sharedGlasses());
+        judgeFaces(e.grey, e.faces, first, EyeCascade::shared(), nullptr);
+        EXPECT_EQ(both.closedFaces.size(), 1);
+        EXPECT_TRUE(first.closedFaces.isEmpty());
+    }
+    const Eyes tom = eyesOf(QStringLiteral("faces-open/Tom_Cruise_avp_2014_4.jpg"));
+    ASSERT_FALSE(tom.faces.isEmpty());
+    ImageMeasures m;
+    judgeFaces(tom.grey, tom.faces, m);
+    EXPECT_TRUE(m.closedFaces.isEmpty());
+    EXPECT_FALSE(m.eyeOpenness.isEmpty());
+}
+
+TEST(FaceRules, TheGlassesCascadeConfirmsOnlyBetweenItsBounds)
+{
+    using namespace FaceRules;
+    // Openness and balance between the outline bounds, first cascade unsure.
+    EXPECT_TRUE(eyesShut(0.35f, 0.3f, 0.30f, 20, shutGlassesHits));
+    EXPECT_FALSE(eyesShut(0.35f, 0.3f, 0.30f, 20, shutGlassesHits + 1));
+    EXPECT_FALSE(eyesShut(0.35f, 0.3f, 0.30f, 20, std::nullopt));
+    EXPECT_FALSE(eyesShut(0.35f, 0.3f, glassesEdgeBalance, 20, 0));
+    EXPECT_FALSE(eyesShut(agreedOpenness, 0.3f, 0.30f, 20, 0));
+    // The first cascade's clear answer still wins, and small eyes keep their own rule.
+    EXPECT_FALSE(eyesShut(0.35f, 0.3f, 0.30f, openEyeHits, 0));
+    EXPECT_FALSE(eyesShut(0.30f, 0.5f, std::nullopt, 20, 0));
+
+    // judgeFaces searches the cascades only where their answers can change the verdict:
+    // the second cascade where needsGlassesHits says so, and neither when no answer
+    // would flag the face (the verdict with both silent).
+    for (const float open : {0.15f, 0.25f, 0.33f, 0.37f, 0.39f, 0.41f}) {
+        for (const float dark : {0.1f, 0.3f}) {
+            for (const std::optional<float> balance : {std::optional<float>(), std::optional<float>(0.2f),
+                                                       std::optional<float>(0.3f), std::optional<float>(0.4f),
+                                                       std::optional<float>(0.5f)}) {
+                const bool mostShut = eyesShut(open, dark, balance, 0, 0);
+                for (const std::optional<int> hits : {std::optional<int>(), std::optional<int>(0), std::optional<int>(20),
+                                                      std::optional<int>(openEyeHits)}) {
+                    SCOPED_TRACE(testing::Message() << open << " " << dark << " " << balance.value_or(-1) << " "
+                                                    << hits.value_or(-1));
+                    for (const std::optional<int> glassesHits : {std::optional<int>(), std::optional<int>(0),
+                                                                 std::optional<int>(100)}) {
+                        if (eyesShut(open, dark, balance, hits, glassesHits)) {
+                            EXPECT_TRUE(mostShut);
+                        }
+                    }
+                    if (eyesShut(open, dark, balance, hits, 0) != eyesShut(open, dark, balance, hits, std::nullopt)) {
+                        EXPECT_TRUE(needsGlassesHits(open, balance, hits));
+                    }
+                }
+            }
+        }
+    }
 }
