@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QList>
 #include <QLoggingCategory>
 #include <QMap>
 #include <QRegularExpression>
@@ -31,18 +33,223 @@ QString suffixOf(const QString &path)
     return QFileInfo(path).suffix().toLower();
 }
 
-const QRegularExpression &attributeReadPattern()
+// The markup of sidecar text, as far as ratings need it: its start tags with
+// their attributes, each name with the namespace its prefix is bound to where
+// it stands. Comments, processing instructions, CDATA sections and the text
+// between tags (junk before the packet among it) are stepped over, so that
+// "xmp:Rating" written inside any of them is never taken for the property:
+// the XMP library does not read them either.
+struct Attribute
 {
-    static const QRegularExpression p(QStringLiteral(R"re(xmp:Rating\s*=\s*"(-?\d)")re"));
-    return p;
-}
-const QRegularExpression &elementReadPattern()
+    QString name;
+    QString uri; // of its prefix; none without one
+    qsizetype valueStart = 0;
+    qsizetype valueLength = 0;
+};
+struct StartTag
 {
-    static const QRegularExpression p(QStringLiteral(R"re(<xmp:Rating>\s*(-?\d)\s*</xmp:Rating>)re"));
-    return p;
+    QString name;
+    QString uri;           // of its prefix, or the default namespace
+    qsizetype nameEnd = 0; // where an attribute can be inserted
+    qsizetype end = 0;     // just past the closing '>'
+    bool empty = false;    // "/>": no content, no end tag
+    QList<Attribute> attributes;
+};
+
+bool isXmlSpace(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
 }
 
-// Every property of a parsed packet, key to value text.
+QString localName(const QString &name)
+{
+    return name.mid(name.indexOf(u':') + 1);
+}
+
+// The start tags up to where the markup can no longer be followed (an unclosed
+// comment, tag or quote, an end tag that closes another element, a document
+// type declaration). Text that cannot be followed to its end is not patched;
+// what comes before the damage can still be read.
+struct Markup
+{
+    QList<StartTag> tags;
+    bool complete = false;
+};
+
+Markup markupOf(const QString &text)
+{
+    Markup markup;
+    QList<StartTag> &tags = markup.tags;
+    // The open elements' names and the prefixes each binds ("" for the default namespace).
+    QList<std::pair<QString, QHash<QString, QString>>> open;
+    const auto resolve = [&](const QString &prefix) {
+        for (auto it = open.crbegin(); it != open.crend(); ++it) {
+            const auto found = it->second.constFind(prefix);
+            if (found != it->second.constEnd())
+                return *found;
+        }
+        // Some writers leave the usual prefix undeclared; it means nothing else.
+        return prefix == QLatin1String("xmp") ? QString::fromLatin1(xmpNamespace) : QString();
+    };
+    const qsizetype size = text.size();
+    qsizetype i = 0;
+    // Moves past the next `close` after `from`; false when there is none.
+    const auto skipPast = [&](QLatin1StringView close, qsizetype from) {
+        const qsizetype at = text.indexOf(close, from);
+        if (at < 0)
+            return false;
+        i = at + close.size();
+        return true;
+    };
+    const auto skipSpace = [&](qsizetype at) {
+        while (at < size && isXmlSpace(text[at]))
+            ++at;
+        return at;
+    };
+    const auto nameEnd = [&](qsizetype at) {
+        while (at < size && !isXmlSpace(text[at]) && text[at] != u'=' && text[at] != u'/' && text[at] != u'>'
+               && text[at] != u'<')
+            ++at;
+        return at;
+    };
+    while ((i = text.indexOf(u'<', i)) >= 0) {
+        const QStringView rest = QStringView(text).mid(i);
+        if (rest.startsWith(QLatin1StringView("<!--"))) {
+            if (!skipPast(QLatin1StringView("-->"), i + 4))
+                return markup;
+            continue;
+        }
+        if (rest.startsWith(QLatin1StringView("<![CDATA["))) {
+            if (!skipPast(QLatin1StringView("]]>"), i + 9))
+                return markup;
+            continue;
+        }
+        if (rest.startsWith(QLatin1StringView("<?"))) {
+            if (!skipPast(QLatin1StringView("?>"), i + 2))
+                return markup;
+            continue;
+        }
+        // A document type declaration has no place in a packet, and its
+        // internal subset could hide anything.
+        if (rest.startsWith(QLatin1StringView("<!")))
+            return markup;
+        if (rest.startsWith(QLatin1StringView("</"))) {
+            const qsizetype end = nameEnd(i + 2);
+            const qsizetype close = skipSpace(end);
+            if (open.isEmpty() || QStringView(text).mid(i + 2, end - i - 2) != open.last().first || close >= size
+                || text[close] != u'>')
+                return markup;
+            open.removeLast();
+            i = close + 1;
+            continue;
+        }
+
+        StartTag tag;
+        QHash<QString, QString> bindings;
+        qsizetype at = nameEnd(i + 1);
+        if (at == i + 1)
+            return markup;
+        tag.name = text.mid(i + 1, at - i - 1);
+        tag.nameEnd = at;
+        while (true) {
+            at = skipSpace(at);
+            if (at >= size)
+                return markup;
+            if (text[at] == u'>') {
+                tag.end = at + 1;
+                break;
+            }
+            if (text[at] == u'/') {
+                if (at + 1 >= size || text[at + 1] != u'>')
+                    return markup;
+                tag.end = at + 2;
+                tag.empty = true;
+                break;
+            }
+            Attribute attribute;
+            const qsizetype attributeStart = at;
+            at = nameEnd(at);
+            if (at == attributeStart)
+                return markup;
+            attribute.name = text.mid(attributeStart, at - attributeStart);
+            at = skipSpace(at);
+            if (at >= size || text[at] != u'=')
+                return markup;
+            at = skipSpace(at + 1);
+            if (at >= size || (text[at] != u'"' && text[at] != u'\''))
+                return markup;
+            // A value runs to its own closing quote: the other quote may be inside it.
+            const qsizetype close = text.indexOf(text[at], at + 1);
+            if (close < 0)
+                return markup;
+            attribute.valueStart = at + 1;
+            attribute.valueLength = close - at - 1;
+            const QString value = text.mid(attribute.valueStart, attribute.valueLength);
+            if (value.contains(u'<'))
+                return markup;
+            if (attribute.name == QLatin1String("xmlns"))
+                bindings.insert(QString(), value);
+            else if (attribute.name.startsWith(QLatin1String("xmlns:")))
+                bindings.insert(attribute.name.mid(6), value);
+            tag.attributes.append(std::move(attribute));
+            at = close + 1;
+        }
+        // The tag's own declarations are in scope for its name and attributes.
+        open.append({tag.name, std::move(bindings)});
+        const qsizetype colon = tag.name.indexOf(u':');
+        tag.uri = resolve(colon < 0 ? QString() : tag.name.left(colon));
+        for (Attribute &attribute : tag.attributes) {
+            const qsizetype c = attribute.name.indexOf(u':');
+            if (c >= 0 && !attribute.name.startsWith(QLatin1String("xmlns:")))
+                attribute.uri = resolve(attribute.name.left(c));
+        }
+        if (tag.empty)
+            open.removeLast();
+        i = tag.end;
+        tags.append(std::move(tag));
+    }
+    markup.complete = true;
+    return markup;
+}
+
+struct Span
+{
+    qsizetype start = 0;
+    qsizetype length = 0;
+};
+
+// Where the values of the XMP basic Rating properties are, in the order of the
+// text: an attribute's value, or an element's text up to its own end tag.
+// Absent when a rating element holds anything but text, which could not be
+// changed in place.
+std::optional<QList<Span>> ratingValues(const QString &text, const QList<StartTag> &tags)
+{
+    const auto isRating = [](const QString &name, const QString &uri) {
+        return uri == QLatin1String(xmpNamespace) && localName(name) == QLatin1String("Rating");
+    };
+    QList<Span> values;
+    for (const StartTag &tag : tags) {
+        for (const Attribute &attribute : tag.attributes) {
+            if (isRating(attribute.name, attribute.uri))
+                values.append({attribute.valueStart, attribute.valueLength});
+        }
+        if (!isRating(tag.name, tag.uri))
+            continue;
+        if (tag.empty)
+            return std::nullopt;
+        const qsizetype next = text.indexOf(u'<', tag.end);
+        if (next < 0 || !QStringView(text).mid(next).startsWith(QString(QStringLiteral("</") + tag.name)))
+            return std::nullopt;
+        qsizetype at = next + 2 + tag.name.size();
+        while (at < text.size() && isXmlSpace(text[at]))
+            ++at;
+        if (at >= text.size() || text[at] != u'>')
+            return std::nullopt;
+        values.append({tag.end, next - tag.end});
+    }
+    return values;
+}
+
 // Whether the text binds one of the prefixes this program reads and writes
 // properties under to a namespace other than its own. The XMP library keeps
 // one table of prefixes for the whole process and lets a packet rebind them:
@@ -66,6 +273,7 @@ bool rebindsKnownPrefix(const QString &text)
     return false;
 }
 
+// Every property of a parsed packet, key to value text.
 std::optional<QMap<QString, QString>> parsedProperties(const QString &text)
 {
     Metadata::initialize();
@@ -82,46 +290,6 @@ std::optional<QMap<QString, QString>> parsedProperties(const QString &text)
     } catch (...) {
         return std::nullopt;
     }
-}
-
-// The prefixes the text binds to a namespace URI.
-QStringList prefixesBoundTo(const QString &text, const char *uri)
-{
-    // A value runs to its own closing quote: the other quote may be inside it.
-    static const QRegularExpression declaration(
-        QStringLiteral(R"re(xmlns:([A-Za-z_][\w.-]*)\s*=\s*(?:"([^"]*)"|'([^']*)'))re"));
-    QStringList prefixes;
-    for (auto it = declaration.globalMatch(text); it.hasNext();) {
-        const auto m = it.next();
-        const QString value = m.capturedStart(2) >= 0 ? m.captured(2) : m.captured(3);
-        if (value == QLatin1String(uri) && !prefixes.contains(m.captured(1)))
-            prefixes.append(m.captured(1));
-    }
-    return prefixes;
-}
-
-int replaceRatingValues(QString &text, const QString &prefix, int n)
-{
-    const QString p = QRegularExpression::escape(prefix);
-    const QString value = QString::number(n);
-    int replaced = 0;
-    // Attribute form, either quote: only the value between the quotes changes.
-    const QRegularExpression attribute(QStringLiteral(R"re((?<![\w.:-])%1:Rating\s*=\s*(["'])([^"'<>]*)\1)re").arg(p));
-    // Element form: only the text between the tags changes.
-    const QRegularExpression element(QStringLiteral(R"re(<%1:Rating(\s[^<>]*)?>([^<]*)</%1:Rating\s*>)re").arg(p));
-    for (const QRegularExpression *pattern : {&attribute, &element}) {
-        qsizetype from = 0;
-        while (true) {
-            const auto m = pattern->match(text, from);
-            if (!m.hasMatch())
-                break;
-            const int group = 2;
-            text.replace(m.capturedStart(group), m.capturedLength(group), value);
-            from = m.capturedStart(group) + value.size();
-            ++replaced;
-        }
-    }
-    return replaced;
 }
 
 Outcome writeSidecar(int n, const QString &sidecar)
@@ -237,8 +405,7 @@ Outcome writeInFile(int n, const QString &photo)
 bool sidecarHasRating(const QString &sidecar)
 {
     const SidecarRead read = readSidecar(sidecar);
-    return read.state == SidecarRead::State::text
-           && (attributeReadPattern().match(read.text).hasMatch() || elementReadPattern().match(read.text).hasMatch());
+    return read.state == SidecarRead::State::text && ratingInSidecarText(read.text);
 }
 
 std::optional<int> sidecarRating(const QString &sidecar)
@@ -364,10 +531,15 @@ SidecarRead readSidecar(const QString &path)
 
 std::optional<int> ratingInSidecarText(const QString &text)
 {
-    for (const QRegularExpression *pattern : {&attributeReadPattern(), &elementReadPattern()}) {
-        const auto m = pattern->match(text);
-        if (m.hasMatch())
-            return clampRating(m.captured(1).toInt());
+    // The usual form, a one-digit rating in the markup, is read without the XMP
+    // library: the first one under a prefix bound to the XMP basic namespace
+    // where it stands.
+    const auto values = ratingValues(text, markupOf(text).tags);
+    if (values && !values->isEmpty()) {
+        static const QRegularExpression digit(QStringLiteral(R"re(\A-?\d\z)re"));
+        const QString value = text.mid(values->first().start, values->first().length).trimmed();
+        if (digit.match(value).hasMatch())
+            return clampRating(value.toInt());
     }
     if (!text.contains(QLatin1String("Rating")))
         return std::nullopt;
@@ -388,29 +560,34 @@ std::optional<QString> patchSidecarText(const QString &text, int n, Failure *fai
     const auto before = parsedProperties(text);
     if (!before)
         return std::nullopt;
+    // Only the markup is changed: a rating written in a comment, or in junk
+    // around the packet, stays as it is.
+    const Markup markup = markupOf(text);
+    if (!markup.complete)
+        return std::nullopt;
+    const auto values = ratingValues(text, markup.tags);
+    if (!values)
+        return std::nullopt;
 
     QString patched = text;
-    int replaced = 0;
-    for (const QString &prefix : prefixesBoundTo(text, xmpNamespace))
-        replaced += replaceRatingValues(patched, prefix, n);
-
-    if (replaced == 0) {
-        QStringList rdf = prefixesBoundTo(text, rdfNamespace);
-        if (rdf.isEmpty())
-            return std::nullopt;
-        const QRegularExpression description(
-            QStringLiteral(R"re(<%1:Description(?=[\s/>]))re").arg(QRegularExpression::escape(rdf.first())));
-        const auto m = description.match(patched);
-        if (!m.hasMatch())
+    if (!values->isEmpty()) {
+        // From the last to the first, so that the earlier positions still hold.
+        for (auto it = values->crbegin(); it != values->crend(); ++it)
+            patched.replace(it->start, it->length, QString::number(n));
+    } else {
+        const auto description = std::find_if(markup.tags.cbegin(), markup.tags.cend(), [](const StartTag &tag) {
+            return tag.uri == QLatin1String(rdfNamespace) && localName(tag.name) == QLatin1String("Description");
+        });
+        if (description == markup.tags.cend())
             return std::nullopt;
         // Declared on the description itself unless its own start tag already
         // does: a declaration elsewhere may not be in scope here.
-        const qsizetype tagEnd = patched.indexOf(u'>', m.capturedEnd());
-        const QString startTag = patched.mid(m.capturedStart(), tagEnd < 0 ? -1 : tagEnd - m.capturedStart());
         QString insertion = QStringLiteral(" xmp:Rating=\"%1\"").arg(n);
-        if (!startTag.contains(QLatin1String("xmlns:xmp=")))
+        const bool declared = std::any_of(description->attributes.cbegin(), description->attributes.cend(),
+                                          [](const Attribute &a) { return a.name == QLatin1String("xmlns:xmp"); });
+        if (!declared)
             insertion += QStringLiteral(" xmlns:xmp=\"%1\"").arg(QLatin1String(xmpNamespace));
-        patched.insert(m.capturedEnd(), insertion);
+        patched.insert(description->nameEnd, insertion);
     }
 
     // The patched text must parse, carry n, and keep every other property.

@@ -52,15 +52,16 @@ struct SidecarRead
 };
 SidecarRead readSidecar(const QString &path);
 
-// The rating written in sidecar text: the two usual forms first (attribute
-// xmp:Rating="n", element <xmp:Rating>n</xmp:Rating>), then whatever exiv2's
-// XMP parser finds (other prefixes, single quotes, "5.0"). Clamped.
+// The rating written in sidecar text: the usual one-digit xmp:Rating first
+// (attribute or element, in the markup: never from a comment or from text
+// around the packet), then whatever exiv2's XMP parser finds (other prefixes,
+// "5.0"). Clamped.
 std::optional<int> ratingInSidecarText(const QString &text);
 
 // The sidecar text with the rating set to n, everything else kept byte for
-// byte: a rating in any form bound to the XMP basic namespace has its value
-// changed in place; without one the property is added to the first
-// rdf:Description. The result is parsed back with exiv2 and must give n with
+// byte: every rating in the markup under a prefix bound to the XMP basic
+// namespace has its value changed in place; without one the property is added
+// to the first rdf:Description. The result is parsed back with exiv2 and must give n with
 // every other property unchanged. Text the patcher does not recognise is
 // refused (absent, with failure set).
 std::optional<QString> patchSidecarText(const QString &text, int n, SafeFile::Failure *failure);

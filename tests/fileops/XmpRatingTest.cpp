@@ -431,3 +431,92 @@ TEST(RatingRules, FuzzFoundSidecarsArePatchedOnceAndForAllOrRefused)
         EXPECT_EQ(XmpRating::patchSidecarText(*patched, n, &failure), patched);
     }
 }
+
+// "xmp:Rating" may also be spelt in a comment, a processing instruction, junk
+// before the packet, or under a prefix bound to another namespace. The XMP
+// library reads none of those, so neither may the reader or the patcher: a
+// patched sidecar once read back the rating in the junk (found by fuzzing).
+TEST(RatingRules, OnlyMarkupOfTheXmpNamespaceHoldsTheRating)
+{
+    const QString head = QStringLiteral("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">");
+    const QString tail = QStringLiteral("</rdf:RDF></x:xmpmeta>");
+    const QString rated = QStringLiteral("<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"4\"/>");
+    const QString unrated = QStringLiteral("<rdf:Description rdf:about=\"\"/>");
+    struct Case
+    {
+        const char *what;
+        QString text;
+        std::optional<int> rating;
+        bool patched;
+    };
+    const Case cases[] = {
+        {"comment before the packet", QStringLiteral("<!-- axmp:Rating=\"2\" -->") + head + rated + tail, 4, true},
+        {"processing instruction before the packet", QStringLiteral("<?junk xmp:Rating=\"2\"?>") + head + rated + tail, 4, true},
+        {"comment beside the property", head + QStringLiteral("<!-- xmp:Rating=\"1\" -->") + rated + tail, 4, true},
+        {"CDATA in another property",
+         head + QStringLiteral("<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:source><![CDATA[<xmp:Rating>1</xmp:Rating>]]></dc:source></rdf:Description>") + rated + tail,
+         4, true},
+        {"a look-alike prefix of another namespace",
+         head + QStringLiteral("<rdf:Description rdf:about=\"\" xmlns:myxmp=\"http://example.com/ns/\" myxmp:Rating=\"2\"/>") + tail,
+         std::nullopt, true},
+        {"the xmp prefix bound elsewhere where it stands",
+         head + QStringLiteral("<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://purl.org/dc/elements/1.1/\" xmp:Rating=\"2\"/>") + tail,
+         std::nullopt, false},
+        {"the default namespace",
+         head + QStringLiteral("<rdf:Description rdf:about=\"\"><Rating xmlns=\"http://ns.adobe.com/xap/1.0/\">2</Rating></rdf:Description>") + tail,
+         2, true},
+        {"junk text before the packet", QStringLiteral("garbage xmp:Rating=\"2\" garbage") + head + rated + tail, 4, false},
+        {"an unclosed comment", head + rated + tail + QStringLiteral("<!-- xmp:Rating=\"2\""), 4, false},
+        {"an unrated packet after a comment", QStringLiteral("<!-- xmp:Rating=\"2\" -->") + head + unrated + tail, std::nullopt, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(XmpRating::ratingInSidecarText(c.text), c.rating);
+        SafeFile::Failure failure;
+        const auto patched = XmpRating::patchSidecarText(c.text, 3, &failure);
+        ASSERT_EQ(patched.has_value(), c.patched);
+        if (!patched) {
+            EXPECT_EQ(failure.kind, SafeFile::Failure::Kind::unrecognised);
+            continue;
+        }
+        EXPECT_EQ(XmpRating::ratingInSidecarText(*patched), 3);
+        expectOnlyRatingChanged(c.text.toUtf8(), patched->toUtf8(), 3);
+        EXPECT_EQ(XmpRating::patchSidecarText(*patched, 3, &failure), patched);
+    }
+}
+
+// Rated through the file: the fuzz-found sidecars with a rating in the junk
+// before their packet are rated in the packet, the junk kept; junk that makes
+// the text no XML at all is refused, and the sidecar left as it was.
+TEST_F(RatingFiles, SidecarWithJunkBeforeItsPacketIsRatedInThePacketOrLeftAlone)
+{
+    const QString photo = dir.filePath(QStringLiteral("r.arw"));
+    const QString sidecar = dir.filePath(QStringLiteral("r.xmp"));
+    ASSERT_TRUE(writeBytes(photo, QByteArray("not really a raw file")));
+
+    const QDir fuzzDir(QStringLiteral(GLANTO_TEST_DATA_DIR "/fuzz/xmp_sidecar"));
+    const QStringList names = fuzzDir.entryList({QStringLiteral("xmp-rating-in-*")}, QDir::Files, QDir::Name);
+    ASSERT_EQ(names.size(), 2);
+    for (const QString &name : names) {
+        SCOPED_TRACE(name.toStdString());
+        const QByteArray text = bytesOf(fuzzDir.filePath(name)).mid(1);
+        ASSERT_TRUE(writeBytes(sidecar, text));
+        EXPECT_EQ(readRating(photo), 4);
+        ASSERT_FALSE(writeRating(3, photo));
+        EXPECT_EQ(readRating(photo), 3);
+        const QByteArray after = bytesOf(sidecar);
+        const qsizetype packet = text.indexOf("<x:xmpmeta");
+        EXPECT_EQ(after.left(packet), text.left(packet));
+        expectOnlyRatingChanged(text, after, 3);
+    }
+
+    const QByteArray garbled = "garbage xmp:Rating=\"2\" " + XmpRating::sidecarTemplate(4);
+    ASSERT_TRUE(writeBytes(sidecar, garbled));
+    EXPECT_EQ(readRating(photo), 4);
+    const auto failure = writeRating(3, photo);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, SafeFile::Failure::Kind::unrecognised);
+    EXPECT_EQ(bytesOf(sidecar), garbled);
+    EXPECT_EQ(readRating(photo), 4);
+    EXPECT_EQ(folderNames(dir.path()), (QStringList{QStringLiteral("r.arw"), QStringLiteral("r.xmp")}));
+}
