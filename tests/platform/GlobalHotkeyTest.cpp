@@ -20,17 +20,20 @@ namespace {
 // object so that Qt itself runs on it too.
 XvfbServer &server()
 {
-    static XvfbServer *xvfb = [] {
-        auto *s = new XvfbServer(1280, 800);
-        if (s->isRunning()) {
-            qputenv("DISPLAY", s->display.toUtf8());
+    // A static object, made before the application's, so it is stopped after
+    // the application has let go of its display.
+    static XvfbServer xvfb(1280, 800);
+    static const bool pointed = [] {
+        if (xvfb.isRunning()) {
+            qputenv("DISPLAY", xvfb.display.toUtf8());
             qunsetenv("WAYLAND_DISPLAY");
             qputenv("XDG_SESSION_TYPE", "x11");
             qputenv("QT_QPA_PLATFORM", "xcb");
         }
-        return s;
+        return true;
     }();
-    return *xvfb;
+    (void)pointed;
+    return xvfb;
 }
 
 QGuiApplication &application()
