@@ -131,7 +131,7 @@ void eyes(ImageAnalyzer &analyzer)
     for (const QString &folder : folders) {
         const bool expectClosed = folder == "faces-closed";
         const bool eyeFolder = folder.startsWith("faces-");
-        int tp = 0, fp = 0, fn = 0, photos = 0, withEyes = 0;
+        int tp = 0, fp = 0, fn = 0, photos = 0, withEyes = 0, faces = 0;
         for (const QString &path : files(folder)) {
             const QImage image = load(path, 1280, filter);
             if (image.isNull())
@@ -140,6 +140,7 @@ void eyes(ImageAnalyzer &analyzer)
             const ImageMeasures m = analyzer.measure(image);
             const bool flagged = !m.closedFaces.isEmpty();
             withEyes += !m.eyeOpenness.isEmpty();
+            faces += m.faceCount;
             if (m.eyeOpenness.isEmpty() && eyeFolder)
                 ++noFace;
             if (flagged && expectClosed)
@@ -156,7 +157,7 @@ void eyes(ImageAnalyzer &analyzer)
         truePos += tp;
         falsePos += fp;
         falseNeg += fn;
-        summary << QString::asprintf("  %-14s %3d photos, %3d with examined eyes: %s", qPrintable(folder), photos, withEyes,
+        summary << QString::asprintf("  %-14s %3d photos, %3d faces, %3d with examined eyes: %s", qPrintable(folder), photos, faces, withEyes,
                                      expectClosed ? qPrintable(QString::asprintf("%d of %d flagged", tp, tp + fn))
                                                   : qPrintable(QString::asprintf("%d open-eyed flagged", fp)));
     }

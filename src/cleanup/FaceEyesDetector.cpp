@@ -9,6 +9,7 @@
 #include <dlib/serialize.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <exception>
 
@@ -109,6 +110,44 @@ void upsampleRegion(const GreyImage &grey, const QRect &region, dlib::array2d<un
     }
 }
 
+// Enlarges a region of the grey image by `scale` (bilinear; output pixel centres map
+// back to (x + 0.5) / scale - 0.5). Exactly 2 takes upsampleRegion's path, whose
+// pixels sit on the input's; a box found in the result maps back by dividing by scale.
+void enlargeRegion(const GreyImage &grey, const QRect &region, double scale, dlib::array2d<unsigned char> &out)
+{
+    if (scale == 2.0) {
+        upsampleRegion(grey, region, out);
+        return;
+    }
+    const int w = std::max(1, int(std::lround(region.width() * scale)));
+    const int h = std::max(1, int(std::lround(region.height() * scale)));
+    out.set_size(h, w);
+    // Horizontal taps are the same for every row.
+    std::vector<int> x0s(size_t(w), 0);
+    std::vector<int> fx(size_t(w), 0);
+    for (int x = 0; x < w; ++x) {
+        const double sx = std::clamp((x + 0.5) / scale - 0.5, 0.0, region.width() - 1.0);
+        x0s[size_t(x)] = std::min(int(sx), region.width() - 1);
+        fx[size_t(x)] = int(std::lround((sx - x0s[size_t(x)]) * 256));
+    }
+    for (int y = 0; y < h; ++y) {
+        const double sy = std::clamp((y + 0.5) / scale - 0.5, 0.0, region.height() - 1.0);
+        const int y0 = std::min(int(sy), region.height() - 1);
+        const int y1 = std::min(y0 + 1, region.height() - 1);
+        const int fy = int(std::lround((sy - y0) * 256));
+        const uint8_t *top = grey.row(region.y() + y0) + region.x();
+        const uint8_t *bottom = grey.row(region.y() + y1) + region.x();
+        unsigned char *dst = &out[y][0];
+        for (int x = 0; x < w; ++x) {
+            const int a = x0s[size_t(x)];
+            const int b = std::min(a + 1, region.width() - 1);
+            const int t = top[a] * 256 + (top[b] - top[a]) * fx[size_t(x)];
+            const int u = bottom[a] * 256 + (bottom[b] - bottom[a]) * fx[size_t(x)];
+            dst[x] = (unsigned char)((t * 256 + (u - t) * fy + 32768) >> 16);
+        }
+    }
+}
+
 bool isSkin(const uchar *p)
 {
     const int r = p[0], g = p[1], b = p[2];
@@ -132,6 +171,28 @@ constexpr int maxPatchSide = 320;
 constexpr int minPatchMargin = 48;
 // Whatever the patches, the 2x search covers at most this share of the picture.
 constexpr double maxSearchShare = 0.25;
+
+// Regions of neighbouring patches overlap at their margins. Where the rectangle around
+// two regions is no larger than the two together, searching it once costs less than
+// searching each (the overlap is searched once, and the detector's border is paid
+// once), and it covers all of both.
+void mergeOverlapping(QVector<QRect> &regions)
+{
+    const auto area = [](const QRect &r) { return int64_t(r.width()) * r.height(); };
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (int i = 0; i < regions.size() && !merged; ++i) {
+            for (int j = i + 1; j < regions.size() && !merged; ++j) {
+                const QRect both = regions[i].united(regions[j]);
+                if (area(both) <= area(regions[i]) + area(regions[j])) {
+                    regions[i] = both;
+                    regions.removeAt(j);
+                    merged = true;
+                }
+            }
+        }
+    }
+}
 
 // Regions worth an upsampled search: patches of skin-coloured pixels of about the
 // size of a small face, away from the faces already found (their necks and ears are
@@ -237,6 +298,7 @@ QVector<QRect> smallFaceRegions(const QImage &image, const QVector<DetectedFace>
         area += size;
         regions.append(region);
     }
+    mergeOverlapping(regions);
     return regions;
 }
 
@@ -268,6 +330,37 @@ constexpr double fineLandmarkFaceHeight = 160.0;
 // The plain detector's window: the smallest face it finds without upsampling.
 constexpr double plainWindow = 80.0;
 
+// The upsampled search: at most 2x, over at most this many pyramid levels (each 5/6 of
+// the one before), which reach down to faces just under the plain window.
+constexpr double maxUpsampling = 2.0;
+constexpr int maxSmallFaceLevels = 4;
+constexpr double pyramidStep = 1.2;
+// Levels are added until the last is within one step (and a little) of the plain
+// pass's scale 1: at 2x the fourth level, 1.16, is the last.
+constexpr double lowestSmallFaceScale = 1.27;
+
+// How far the upsampled search enlarges and how many levels it needs to find faces
+// from `smallest` pixels up to the plain window. A face found by the plain pass makes
+// faces under FaceRules::mainFaceShare of its height background, which are not judged;
+// the search then starts at the smallest face that could still be a main face, a
+// quarter to a half of the work of the full 2x search. Without a face it starts at
+// FaceRules::minFaceHeight.
+struct UpsampledSearch {
+    double scale = maxUpsampling;
+    int levels = maxSmallFaceLevels;
+};
+
+UpsampledSearch upsampledSearch(double smallest)
+{
+    UpsampledSearch search;
+    // A tenth of slack: the detector's window fits faces a little apart from its size.
+    search.scale = std::clamp(1.1 * plainWindow / std::max(smallest, 1.0), 1.0, maxUpsampling);
+    search.levels = 1;
+    for (double last = search.scale; last > lowestSmallFaceScale && search.levels < maxSmallFaceLevels; last /= pyramidStep)
+        ++search.levels;
+    return search;
+}
+
 // dlib's own decision threshold. Real faces score down to about 0 (goggles, profile,
 // blur: a tenth of the faces in the eye folders score under 0.3) and no box on the
 // corpus' other photos is a false face, so a stricter limit would only lose faces.
@@ -277,7 +370,6 @@ constexpr double minScore = 0.0;
 
 struct FaceEyesDetector::Private {
     Detector detector = prototypeDetector();
-    std::optional<Detector> upsampledDetector;
     dlib::array2d<unsigned char> frame;
     dlib::array2d<unsigned char> region;
     dlib::array2d<unsigned char> closeUp;
@@ -285,20 +377,23 @@ struct FaceEyesDetector::Private {
     double upsampledShare = 0;
 
     // The same filters searched only over the pyramid levels that the plain pass does
-    // not reach: scales 2, 1.67, 1.39 and 1.16, i.e. faces of about 40 to 70 pixels
-    // (dropping the last level loses two faces of the corpus for 13 % of the cost).
-    Detector &smallFaceDetector()
+    // not reach. At the full 2x: scales 2, 1.67, 1.39 and 1.16, i.e. faces of about 40
+    // to 70 pixels (dropping the last level loses two faces of the corpus for 13 % of
+    // the cost); a search for larger faces only starts lower and needs fewer levels.
+    std::array<std::optional<Detector>, maxSmallFaceLevels> upsampledDetectors;
+    Detector &smallFaceDetector(int levels)
     {
-        if (!upsampledDetector) {
+        std::optional<Detector> &slot = upsampledDetectors[size_t(std::clamp(levels, 1, maxSmallFaceLevels) - 1)];
+        if (!slot) {
             Detector::image_scanner_type scanner;
             scanner.copy_configuration(detector.get_scanner());
-            scanner.set_max_pyramid_levels(4);
+            scanner.set_max_pyramid_levels(std::clamp(levels, 1, maxSmallFaceLevels));
             std::vector<Detector::feature_vector_type> weights;
             for (unsigned long i = 0; i < detector.num_detectors(); ++i)
                 weights.push_back(detector.get_w(i));
-            upsampledDetector.emplace(scanner, detector.get_overlap_tester(), weights);
+            slot.emplace(scanner, detector.get_overlap_tester(), weights);
         }
-        return *upsampledDetector;
+        return *slot;
     }
 
     // frameReady: frame already holds grey (findFaces just copied it).
@@ -348,32 +443,37 @@ QVector<DetectedFace> FaceEyesDetector::findFaces(const QImage &image, const Gre
         // The upsampled search finds faces under the plain window's 80 px. Beside a face
         // of twice that they are background people, whose eyes and focus are not judged
         // (FaceRules::mainFaceShare): the search would only add to the count, at the
-        // cost of half the plain search.
-        if (smallFaces == SmallFaces::targeted) {
-            for (const DetectedFace &face : faces) {
-                if (face.box.height() * FaceRules::mainFaceShare >= plainWindow)
-                    return faces;
-            }
-        }
+        // cost of half the plain search. Beside a smaller face, only the faces that could
+        // still be main faces are looked for.
+        double tallest = 0;
+        for (const DetectedFace &face : faces)
+            tallest = std::max(tallest, face.box.height());
+        if (smallFaces == SmallFaces::targeted && tallest * FaceRules::mainFaceShare >= plainWindow)
+            return faces;
+        const UpsampledSearch search = smallFaces == SmallFaces::targeted
+            ? upsampledSearch(std::max(FaceRules::minFaceHeight, FaceRules::mainFaceShare * tallest))
+            : UpsampledSearch();
 
         QVector<QRect> regions;
         if (smallFaces == SmallFaces::everywhere)
             regions = {QRect(0, 0, grey.width, grey.height)};
         else
             regions = smallFaceRegions(image.convertToFormat(QImage::Format_RGBA8888_Premultiplied), faces);
-        Detector &small = d->smallFaceDetector();
+        Detector &small = d->smallFaceDetector(search.levels);
         d->upsampledShare = 0;
         for (const QRect &region : regions) {
             if (region.width() < 40 || region.height() < 40)
                 continue;
             d->upsampledShare += double(region.width()) * region.height() / (double(grey.width) * grey.height);
-            upsampleRegion(grey, region, d->region);
+            enlargeRegion(grey, region, search.scale, d->region);
             found.clear();
             small(d->region, found, minScore);
+            const double sx = double(d->region.nc()) / region.width();
+            const double sy = double(d->region.nr()) / region.height();
             for (const auto &det : found) {
                 DetectedFace face;
-                face.box = QRectF(region.x() + det.rect.left() / 2.0, region.y() + det.rect.top() / 2.0,
-                                  det.rect.width() / 2.0, det.rect.height() / 2.0);
+                face.box = QRectF(region.x() + det.rect.left() / sx, region.y() + det.rect.top() / sy,
+                                  det.rect.width() / sx, det.rect.height() / sy);
                 face.score = det.detection_confidence;
                 // Regions overlap at their margins and the plain pass sees faces near 80 px
                 // too: keep one box per face, the earlier one.

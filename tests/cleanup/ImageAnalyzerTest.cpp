@@ -223,6 +223,51 @@ TEST(ImageAnalyzerCorpus, SmallFacesAreFoundByTheUpsampledSearch)
     EXPECT_EQ(detector.findFaces(scene, both, FaceEyesDetector::SmallFaces::everywhere).size(), 2);
 }
 
+// Beside a face the plain pass found under twice its window, the upsampled search
+// looks only for faces that could still be main faces (at least half as tall), on a
+// smaller enlargement than 2x: such a face is still found, and its box lands on it
+// in picture pixels.
+TEST(ImageAnalyzerCorpus, AMainFaceBesideAMediumFaceIsFound)
+{
+    GLANTO_NEEDS_CORPUS();
+    QImage scene = corpusImage("sharp/106_NIKON-D3400-35MM_S.JPG");
+    const QImage medium = corpusImage("faces-open/obama.jpg", 440);
+    const QImage small = corpusImage("faces-open/obama.jpg", 216);
+    ASSERT_FALSE(scene.isNull());
+    ASSERT_FALSE(medium.isNull());
+    ASSERT_FALSE(small.isNull());
+    QPainter p(&scene);
+    p.drawImage(100, 150, medium);
+    const QRectF smallArea(760, 300, small.width(), small.height());
+    p.drawImage(smallArea.topLeft(), small);
+    p.end();
+    const GreyImage grey = GreyImage::fromImage(scene);
+    FaceEyesDetector detector;
+    const QVector<DetectedFace> plain = detector.findFaces(scene, grey, FaceEyesDetector::SmallFaces::skip);
+    ASSERT_EQ(plain.size(), 1);
+    const double tallest = plain[0].box.height();
+    // Tall enough for a smaller enlargement than 2x (the smallest main face is over 44 px).
+    EXPECT_GT(tallest, 90.0);
+    EXPECT_LT(tallest, 160.0);
+
+    const QVector<DetectedFace> targeted = detector.findFaces(scene, grey, FaceEyesDetector::SmallFaces::targeted);
+    ASSERT_EQ(targeted.size(), 2);
+    const QRectF box = targeted[1].box;
+    EXPECT_TRUE(smallArea.contains(box.center()));
+    // About half the medium face (the detector's boxes come in steps of a fifth).
+    EXPECT_GE(box.height(), 0.45 * tallest);
+    EXPECT_LT(box.height(), 80.0);
+    // The full 2x search finds the same box, to a few pixels.
+    const QVector<DetectedFace> everywhere = detector.findFaces(scene, grey, FaceEyesDetector::SmallFaces::everywhere);
+    const auto same = std::find_if(everywhere.begin(), everywhere.end(), [&](const DetectedFace &f) {
+        return smallArea.contains(f.box.center());
+    });
+    ASSERT_NE(same, everywhere.end());
+    EXPECT_NEAR(same->box.center().x(), box.center().x(), 6.0);
+    EXPECT_NEAR(same->box.center().y(), box.center().y(), 6.0);
+    EXPECT_NEAR(same->box.height(), box.height(), 0.25 * box.height());
+}
+
 TEST(ImageAnalyzerCorpus, NoOpenEyedPhotoOfTheCorpusIsFlagged)
 {
     GLANTO_NEEDS_CORPUS();
