@@ -219,7 +219,7 @@ int main(int argc, char **argv)
     const double cpuBefore = processCpu();
     const double full = scan(dir, units, measured);
     const double cpu = processCpu() - cpuBefore;
-    std::printf("full scan, 2 workers: %.2f s, %.0f ms/unit (%d measured; target <= 120 ms/unit)\n", full,
+    std::printf("full scan, 2 workers: %.2f s, %.0f ms/unit (%d measured; target <= 100 ms/unit)\n", full,
                 full * 1000 / units.size(), measured);
     std::printf("  CPU %.0f ms/unit, so %.0f ms/unit of wall time on two idle cores; load average %.1f\n",
                 cpu * 1000 / units.size(), cpu * 500 / units.size(), [] {
