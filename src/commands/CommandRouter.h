@@ -41,7 +41,8 @@ private:
 class CommandPage
 {
 public:
-    virtual ~CommandPage() = default;
+    // A page that goes while still on a router's stack leaves it there and then.
+    virtual ~CommandPage();
     virtual QWidget *pageWidget() = 0;
     // Called when the page becomes the active one (give the keyboard to its view).
     virtual void pageActivated() {}
