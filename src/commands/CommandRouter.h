@@ -31,6 +31,7 @@ public:
 
 private:
     friend class CommandRouter;
+    friend class CommandPage;
     // The router whose states depend on these handlers: told when one comes or goes.
     CommandRouter *router = nullptr;
     std::map<CommandId, CommandHandler> handlers;
