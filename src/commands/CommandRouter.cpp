@@ -27,6 +27,12 @@ const CommandHandler *CommandHandlers::find(CommandId id) const
     return it == handlers.end() || !it->second.run ? nullptr : &it->second;
 }
 
+CommandPage::~CommandPage()
+{
+    if (commands.router)
+        commands.router->popPage(this);
+}
+
 namespace {
 
 quint64 batchSerial = 0;

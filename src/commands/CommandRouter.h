@@ -31,6 +31,7 @@ public:
 
 private:
     friend class CommandRouter;
+    friend class CommandPage;
     // The router whose states depend on these handlers: told when one comes or goes.
     CommandRouter *router = nullptr;
     std::map<CommandId, CommandHandler> handlers;
@@ -41,7 +42,8 @@ private:
 class CommandPage
 {
 public:
-    virtual ~CommandPage() = default;
+    // A page that goes while still on a router's stack leaves it there and then.
+    virtual ~CommandPage();
     virtual QWidget *pageWidget() = 0;
     // Called when the page becomes the active one (give the keyboard to its view).
     virtual void pageActivated() {}

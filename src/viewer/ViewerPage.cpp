@@ -57,6 +57,19 @@ ViewerPage::~ViewerPage()
     for (const Overlay &overlay : overlays)
         disconnect(overlay.widget, &QObject::destroyed, this, nullptr);
     overlays.clear();
+    // Helper objects that watch this page's events (the overlays' controller)
+    // go now, newest first, while this is still a ViewerPage: QWidget's
+    // destructor deletes the child widgets one by one, and every removal is an
+    // event on this page that a filter would take for one on a live viewer page.
+    const QList<QObject *> helpers = findChildren<QObject *>(Qt::FindDirectChildrenOnly);
+    for (auto it = helpers.crbegin(); it != helpers.crend(); ++it) {
+        if (!(*it)->isWidgetType())
+            delete *it;
+    }
+    m_exports = nullptr;
+    m_rename = nullptr;
+    m_edits = nullptr;
+    windowAnimation = nullptr;
 }
 
 void ViewerPage::build()

@@ -37,12 +37,21 @@
 
 namespace {
 
+// Unoptimised sanitized builds (the face detector above all) run many times
+// slower: a limit that catches a hang in a normal build would catch mere
+// slowness there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int hangLimitFactor = 10;
+#else
+constexpr int hangLimitFactor = 1;
+#endif
+
 // Ends the process with a message when the test body has not returned in time.
 class Watchdog
 {
 public:
     explicit Watchdog(const char *what, std::chrono::seconds limit = std::chrono::seconds(20))
-        : thread([this, what, limit] {
+        : thread([this, what, limit = limit * hangLimitFactor] {
               std::unique_lock lock(mutex);
               if (!done.wait_for(lock, limit, [this] { return finished; })) {
                   std::fprintf(stderr, "HANG: %s did not return within %lld s\n", what,

@@ -193,6 +193,35 @@ TEST_F(CommandsTest, AHandlerMayLeaveItsPageWhileItRuns)
     EXPECT_EQ(router.activePage(), &viewer);
 }
 
+// A page destroyed without being popped first (its window's widgets torn down
+// before the router) leaves the stack: the page below becomes the active one,
+// and nothing afterwards reaches the freed page.
+TEST_F(CommandsTest, ADestroyedPageLeavesTheStack)
+{
+    CommandRouter router;
+    CountingPage viewer;
+    viewer.handle(CommandId::trashCurrent);
+    router.pushPage(&viewer);
+    auto covered = std::make_unique<CountingPage>();
+    router.pushPage(covered.get());
+    auto review = std::make_unique<CountingPage>();
+    review->handle(CommandId::trashCurrent);
+    router.pushPage(review.get());
+    covered.reset();
+    EXPECT_EQ(router.activePage(), review.get());
+    review.reset();
+    EXPECT_EQ(router.activePage(), &viewer);
+    EXPECT_TRUE(router.dispatch(CommandId::trashCurrent));
+    EXPECT_EQ(viewer.ran.size(), 1u);
+
+    // Pages that outlive the router are simply forgotten by it.
+    auto shortLived = std::make_unique<CommandRouter>();
+    CountingPage outliving;
+    shortLived->pushPage(&outliving);
+    shortLived.reset();
+    outliving.handle(CommandId::navigateForward);
+}
+
 // Whatever shows enabled states (the toolbar) hears of every change that can
 // alter them, including handlers added after it was built, once per turn of
 // the event loop.
