@@ -1,7 +1,6 @@
 #include "app/DarkAppearance.h"
 
 #include <QApplication>
-#include <QMenu>
 #include <QPainter>
 #include <QPalette>
 #include <QStyleFactory>
@@ -40,7 +39,7 @@ void DarkStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *opti
                               QPainter *painter, const QWidget *widget) const
 {
     QProxyStyle::drawPrimitive(element, option, painter, widget);
-    if (element != PE_IndicatorCheckBox || !qobject_cast<const QMenu *>(widget))
+    if (element != PE_IndicatorCheckBox)
         return;
     // Over Fusion's own outline, where it draws it: inside the box by half a pixel.
     painter->save();

@@ -11,9 +11,10 @@ void applyDarkAppearance();
 // separator is a shade of the window colour only a few steps from the menu's
 // own background, so on a dark palette it disappears; here it is the text
 // colour blended into the background, visible on dark and light palettes alike.
-// The box of an unticked menu item has the same fault (a base-coloured square
-// with an outline darker than the menu), so a preference that is off showed no
-// box at all; it gets an outline in a stronger blend of the same colours.
+// The box of an unticked check box or menu item has the same fault (a
+// base-coloured square with an outline darker than its background), so a
+// preference that is off showed no box at all; it gets an outline in a stronger
+// blend of the same colours.
 class DarkStyle : public QProxyStyle
 {
 public:
@@ -26,6 +27,6 @@ public:
 
     // The separator line's colour for a palette.
     static QColor separatorColor(const QPalette &palette);
-    // The outline of a menu item's tick box.
+    // The outline of a tick box.
     static QColor menuBoxColor(const QPalette &palette);
 };

@@ -1,8 +1,9 @@
 // The dark appearance draws what a person needs to see: a menu's separators
-// and the tick box of a preference that is off stand out from the menu.
+// and the tick box of a preference that is off stand out from what is behind.
 #include "app/DarkAppearance.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QImage>
 #include <QMenu>
 
@@ -76,4 +77,20 @@ TEST_F(DarkAppearanceTest, AnUntickedMenuBoxIsVisible)
         for (int x = place.left(); x < place.left() + place.height(); ++x)
             brightest = std::max(brightest, luminance(shot.pixel(x, y)));
     EXPECT_GE(brightest - background, 60) << "box " << brightest << ", menu " << background;
+}
+
+TEST_F(DarkAppearanceTest, AnUntickedCheckBoxIsVisible)
+{
+    QCheckBox box(QStringLiteral("Descending"));
+    box.adjustSize();
+    const QImage shot = box.grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+
+    // The box is the square at the left end, before the text.
+    const int background = luminance(shot.pixel(shot.width() - 1, 0));
+    int brightest = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < std::min(shot.width(), shot.height()); ++x)
+            brightest = std::max(brightest, luminance(shot.pixel(x, y)));
+    EXPECT_GE(brightest - background, 60) << "box " << brightest << ", window " << background;
 }

@@ -532,7 +532,9 @@ SettingsWindowController::SettingsWindowController()
     const std::array<const char *, tabCount> icons{"preferences-system", "input-mouse", "input-keyboard"};
     for (int i = 0; i < tabCount; ++i) {
         auto *button = new QToolButton(this);
-        button->setText(Texts::text(titles[size_t(i)]));
+        // A button reads "&" as the mark of its shortcut letter; "Mouse & Touchpad"
+        // must show its ampersand.
+        button->setText(Texts::text(titles[size_t(i)]).replace(QLatin1Char('&'), QLatin1String("&&")));
         button->setIcon(QIcon::fromTheme(QLatin1String(icons[size_t(i)])));
         button->setToolButtonStyle(button->icon().isNull() ? Qt::ToolButtonTextOnly : Qt::ToolButtonTextUnderIcon);
         button->setCheckable(true);
