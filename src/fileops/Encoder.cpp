@@ -244,8 +244,12 @@ std::optional<Picture> decode(const QString &path, int quarterTurns, Error *erro
                                                    bands, VIPS_FORMAT_UCHAR);
             image = image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
             const QByteArray exif = exifBlockOf(path);
+            // A copy: the image outlives this block, and a blob set without a
+            // free function is only pointed at, so the saver would read it
+            // after it was freed.
             if (!exif.isEmpty())
-                image.set(VIPS_META_EXIF_NAME, nullptr, const_cast<char *>(exif.constData()), size_t(exif.size()));
+                vips_image_set_blob_copy(image.get_image(), VIPS_META_EXIF_NAME, exif.constData(),
+                                         size_t(exif.size()));
             data->bitmap = bitmap;
             data->image = image;
         }
