@@ -5,7 +5,7 @@
 //   cleanup_analysis_bench [--filter lanczos|linear|nearest] [--corpus DIR] [--section NAME]
 //
 // Sections: eyes, eyesize, blur, filters, loader, smallfaces, falsefaces, scores, speed
-// (default: all); on request only: eyecues, eyestress, eyedump, eyecost, sharpfixtures.
+// (default: all); on request only: eyecues, eyestress, eyedump, eyecolour, eyecost, sharpfixtures.
 #include "BenchAnalysisImage.h"
 
 #include "cleanup/EyeCascade.h"
@@ -931,7 +931,7 @@ void eyeStress()
                 const GreyImage grey = GreyImage::fromImage(im);
                 const auto faces = detector.detect(im, grey);
                 ImageMeasures m;
-                judgeFaces(grey, faces, m, cascade, EyeCascade::sharedGlasses());
+                judgeFaces(grey, faces, m, cascade, EyeCascade::sharedGlasses(), &im);
                 if (m.eyeOpenness.isEmpty())
                     continue;
                 ++judged[v];
@@ -946,13 +946,20 @@ void eyeStress()
                     const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
                     const float dark = std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box));
                     const auto bal = faceEdgeBalance(grey, f);
-                    const int hits = std::max(cascade->respond(grey, f.leftEye).hits, cascade->respond(grey, f.rightEye).hits);
+                    const EyeCascade::Response l = cascade->respond(grey, f.leftEye), r = cascade->respond(grey, f.rightEye);
+                    const int hits = std::max(l.hits, r.hits);
+                    const double drop = l.hits + r.hits ? (l.hits * l.hitDrop + r.hits * r.hitDrop) / (l.hits + r.hits) : 0.0;
                     const EyeCascade *glasses = EyeCascade::sharedGlasses();
                     const int glassesHits = std::max(glasses->respond(grey, f.leftEye).hits, glasses->respond(grey, f.rightEye).hits);
-                    std::printf("  %-10s %-12s %-36s eye %3.0f open %.3f dark %.3f bal %s hits %3d glasses %3d -> %s\n",
+                    const std::optional<float> tone = faceSkinTone(im, f);
+                    ImageMeasures alone;
+                    judgeFaces(grey, {f}, alone, cascade, glasses, &im);
+                    std::printf("  %-10s %-12s %-36s eye %3.0f open %.3f dark %.3f bal %s hits %3d drop %+.2f glasses %3d "
+                                "tone %s -> %s\n",
                                 variants[v].name, qPrintable(folder), qPrintable(QFileInfo(path).fileName().left(36)), ew, open,
-                                dark, bal ? qPrintable(QString::asprintf("%.3f", *bal)) : "  -  ", hits, glassesHits,
-                                FaceRules::eyesShut(open, dark, bal, hits, glassesHits) ? "SHUT" : "open");
+                                dark, bal ? qPrintable(QString::asprintf("%.3f", *bal)) : "  -  ", hits, drop, glassesHits,
+                                tone ? qPrintable(QString::asprintf("%.2f", *tone)) : "  - ",
+                                alone.closedFaces.isEmpty() ? "open" : "SHUT");
                 }
             }
         }
@@ -1158,6 +1165,184 @@ void eyeDump()
     }
 }
 
+// Colour readings of one eye for study: luma-weighted chroma, sum(R - B) and sum(R - G)
+// over sum(R + G + B), in a band through the eye's middle and inside its outline,
+// against the cheek below it; and the share of the band's pixels that are white-like
+// (chroma under half the cheek's, not darker than half of it).
+struct ColourReading {
+    float cheekRB = 0, cheekRG = 0, cheekLuma = 0;
+    float bandRB = 0, bandRG = 0, polyRB = 0, polyRG = 0, white = 0;
+    float lowestRB = 0, mostWhite = 0;   // over bands from 0.08 above to 0.32 below the centre line
+};
+
+ColourReading colourReading(const QImage &image, const QVector<QPointF> &eye)
+{
+    ColourReading out;
+    const QRectF box = eyeBox(eye);
+    if (eye.size() < 4 || !(box.width() > 0))
+        return out;
+    double cy = 0;
+    for (const QPointF &p : eye)
+        cy += p.y();
+    cy /= eye.size();
+    const double w = box.width();
+    const auto sums = [&](double x0, double x1, double y0, double y1, const std::function<bool(double, double)> &inside,
+                          double &rb, double &rg, double &luma, int &n) {
+        double srb = 0, srg = 0, sum = 0;
+        n = 0;
+        for (int y = std::max(0, int(std::floor(y0))); y < std::min(image.height(), int(std::ceil(y1))); ++y) {
+            const uchar *line = image.constScanLine(y);
+            for (int x = std::max(0, int(std::floor(x0))); x < std::min(image.width(), int(std::ceil(x1))); ++x) {
+                if (inside && !inside(x + 0.5, y + 0.5))
+                    continue;
+                const uchar *px = line + 4 * x;
+                srb += px[0] - px[2];
+                srg += px[0] - px[1];
+                sum += px[0] + px[1] + px[2];
+                ++n;
+            }
+        }
+        rb = sum > 0 ? srb / sum : 0;
+        rg = sum > 0 ? srg / sum : 0;
+        luma = n ? sum / (3.0 * n) : 0;
+    };
+    double rb, rg, luma;
+    int n;
+    const double x0 = box.left() + 0.2 * w, x1 = box.right() - 0.2 * w;
+    sums(x0, x1, cy + 0.5 * w, cy + 0.8 * w, {}, rb, rg, luma, n);
+    out.cheekRB = float(rb);
+    out.cheekRG = float(rg);
+    out.cheekLuma = float(luma);
+    sums(x0, x1, cy - 0.08 * w, cy + 0.08 * w, {}, rb, rg, luma, n);
+    out.bandRB = float(rb);
+    out.bandRG = float(rg);
+    const auto inPoly = [&](double px, double py) {
+        bool in = false;
+        for (int i = 0, j = int(eye.size()) - 1; i < eye.size(); j = i++) {
+            if ((eye[i].y() > py) != (eye[j].y() > py)
+                && px < (eye[j].x() - eye[i].x()) * (py - eye[i].y()) / (eye[j].y() - eye[i].y()) + eye[i].x())
+                in = !in;
+        }
+        return in;
+    };
+    sums(box.left(), box.right(), box.top(), box.bottom() + 1, inPoly, rb, rg, luma, n);
+    out.polyRB = n >= 4 ? float(rb) : out.bandRB;
+    out.polyRG = n >= 4 ? float(rg) : out.bandRG;
+    int white = 0, total = 0;
+    for (int y = std::max(0, int(cy - 0.08 * w)); y < std::min(image.height(), int(std::ceil(cy + 0.08 * w))); ++y) {
+        const uchar *line = image.constScanLine(y);
+        for (int x = std::max(0, int(x0)); x < std::min(image.width(), int(std::ceil(x1))); ++x) {
+            const uchar *px = line + 4 * x;
+            const double s = px[0] + px[1] + px[2];
+            ++total;
+            if (s / 3 >= 0.5 * out.cheekLuma && s > 0 && (px[0] - px[2]) / s < 0.5 * out.cheekRB)
+                ++white;
+        }
+    }
+    out.white = total ? float(white) / total : 0;
+    out.lowestRB = out.bandRB;
+    out.mostWhite = out.white;
+    for (double off = -0.08; off <= 0.321; off += 0.04) {
+        sums(x0, x1, cy + (off - 0.08) * w, cy + (off + 0.08) * w, {}, rb, rg, luma, n);
+        out.lowestRB = std::min(out.lowestRB, float(rb));
+        int wh = 0, tot = 0;
+        for (int y = std::max(0, int(cy + (off - 0.08) * w)); y < std::min(image.height(), int(std::ceil(cy + (off + 0.08) * w))); ++y) {
+            const uchar *line = image.constScanLine(y);
+            for (int x = std::max(0, int(x0)); x < std::min(image.width(), int(std::ceil(x1))); ++x) {
+                const uchar *px = line + 4 * x;
+                const double s = px[0] + px[1] + px[2];
+                ++tot;
+                if (s / 3 >= 0.5 * out.cheekLuma && s > 0 && (px[0] - px[2]) / s < 0.5 * out.cheekRB)
+                    ++wh;
+            }
+        }
+        out.mostWhite = std::max(out.mostWhite, tot ? float(wh) / tot : 0.0f);
+    }
+    return out;
+}
+
+// Every judged face of the face folders, original and edited as in eyestress, with the
+// rule's inputs per face and the colour readings per eye, tab-separated: variant, folder,
+// file, face, eye width, openness, darkness, balance (-1 when not read), hits, glasses
+// hits, the verdict of eyesShut alone (before the vetoes), then per eye cheek R-B, R-G,
+// luma, band R-B, R-G, outline R-B, R-G, white, lowest band R-B, most white, then per
+// eye of the first cascade and per eye of the glasses cascade: hits and hitDrop, then
+// the face's eyeSkinTone (-9 when absent) and the judged verdict (judgeFaces).
+// EYEDUMP_FOLDERS and EYEDUMP_ORIGINAL narrow it as for eyedump.
+void eyeColour()
+{
+    FaceEyesDetector detector;
+    const EyeCascade *cascade = EyeCascade::shared();
+    const EyeCascade *glasses = EyeCascade::sharedGlasses();
+    struct Variant {
+        const char *name;
+        std::function<QImage(const QImage &)> make;
+    };
+    const QVector<Variant> variants = {
+        {"original", [](const QImage &i) { return i; }},
+        {"shade", [](const QImage &i) { return shade(i); }},
+        {"flat", [](const QImage &i) { return flatLight(i, 0.5); }},
+        {"noise", [](const QImage &i) { return noisy(i, 6); }},
+        {"blur", [](const QImage &i) { return gaussianBlur(i, 1.0); }},
+        {"s60", [](const QImage &i) { return i.scaled(i.size() * 0.6, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
+        {"s35", [](const QImage &i) { return i.scaled(i.size() * 0.35, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
+    };
+    const QStringList folders = qEnvironmentVariableIsSet("EYEDUMP_FOLDERS")
+                                    ? qEnvironmentVariable("EYEDUMP_FOLDERS").split(',')
+                                    : QStringList{"faces-open", "faces-closed", "exif", "bursts", "duplicates"};
+    const bool onlyOriginal = qEnvironmentVariableIsSet("EYEDUMP_ORIGINAL");
+    for (const QString &folder : folders) {
+        for (const QString &path : files(folder)) {
+            const QImage image = load(path, 1280, filter);
+            if (image.isNull())
+                continue;
+            for (int v = 0; v < (onlyOriginal ? 1 : variants.size()); ++v) {
+                const QImage im = variants[v].make(image).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+                const GreyImage grey = GreyImage::fromImage(im);
+                const auto faces = detector.detect(im, grey);
+                double tallest = 0;
+                for (const DetectedFace &f : faces)
+                    if (f.box.height() >= FaceRules::minFaceHeight)
+                        tallest = std::max(tallest, f.box.height());
+                int index = 0;
+                for (const DetectedFace &f : faces) {
+                    ++index;
+                    if (f.box.height() < FaceRules::minFaceHeight || f.box.height() < FaceRules::mainFaceShare * tallest)
+                        continue;
+                    if ((f.yaw && std::abs(*f.yaw) > FaceRules::maxEyeYaw) || f.leftEye.isEmpty() || f.rightEye.isEmpty())
+                        continue;
+                    const double ew = std::min(eyeBox(f.leftEye).width(), eyeBox(f.rightEye).width());
+                    if (ew < FaceRules::minEyeWidth)
+                        continue;
+                    const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+                    const float dark = std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box));
+                    const auto bal = faceEdgeBalance(grey, f);
+                    const EyeCascade::Response rl = cascade->respond(grey, f.leftEye), rr = cascade->respond(grey, f.rightEye);
+                    const EyeCascade::Response gl = glasses->respond(grey, f.leftEye), gr = glasses->respond(grey, f.rightEye);
+                    const int hits = std::max(rl.hits, rr.hits);
+                    const int gh = std::max(gl.hits, gr.hits);
+                    QString line = QString::asprintf("%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%d", variants[v].name,
+                                                     qPrintable(folder), qPrintable(QFileInfo(path).fileName()), index, ew,
+                                                     open, dark, bal ? *bal : -1.0f, hits, gh,
+                                                     int(FaceRules::eyesShut(open, dark, bal, hits, gh)));
+                    for (const auto *eye : {&f.leftEye, &f.rightEye}) {
+                        const ColourReading c = colourReading(im, *eye);
+                        line += QString::asprintf("\t%.4f\t%.4f\t%.1f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f", c.cheekRB,
+                                                  c.cheekRG, c.cheekLuma, c.bandRB, c.bandRG, c.polyRB, c.polyRG, c.white,
+                                                  c.lowestRB, c.mostWhite);
+                    }
+                    for (const auto *r : {&rl, &rr, &gl, &gr})
+                        line += QString::asprintf("\t%d\t%.3f", r->hits, r->hitDrop);
+                    ImageMeasures alone;
+                    judgeFaces(grey, {f}, alone, cascade, glasses, &im);
+                    line += QString::asprintf("\t%.4f\t%d", faceSkinTone(im, f).value_or(-9.0f), int(!alone.closedFaces.isEmpty()));
+                    std::printf("%s\n", qPrintable(line));
+                }
+            }
+        }
+    }
+}
+
 // What judging the faces costs per photo, in this thread's CPU time, on the faces the
 // detector found: judgeFaces as it runs (the cascades searched only where their answer
 // can change the verdict), without any cascade, and the first cascade's search of both
@@ -1184,7 +1369,7 @@ void eyeCost()
             constexpr int runs = 3;
             double t = threadMs();
             for (int i = 0; i < runs; ++i)
-                judgeFaces(grey, faces, m);
+                judgeFaces(grey, faces, m, &image);
             judged += (threadMs() - t) / runs;
             t = threadMs();
             for (int i = 0; i < runs; ++i)
@@ -1247,6 +1432,8 @@ int main(int argc, char **argv)
         eyeDump();
     if (section == "eyecost")
         eyeCost();
+    if (section == "eyecolour")
+        eyeColour();
     if (section.isEmpty() || section == "eyes")
         eyes(analyzer);
     if (section.isEmpty() || section == "eyesize")

@@ -388,9 +388,15 @@ EyeCascade::Response EyeCascade::respond(const GreyImage &grey, const QVector<QP
                 const int passed = d->evaluate(in, x, y);
                 ++response.windows;
                 response.deepest = std::max(response.deepest, passed);
-                response.hits += passed == int(d->stages.size());
+                if (passed == int(d->stages.size())) {
+                    ++response.hits;
+                    // The window's centre in source pixels, against the outline's.
+                    response.hitDrop += y0 + (y + d->height / 2.0) * step - step / 2 - cy;
+                }
             }
         }
     }
+    if (response.hits > 0)
+        response.hitDrop /= response.hits * eyeWidth;
     return response;
 }

@@ -24,6 +24,11 @@ public:
         int windows = 0;     // windows evaluated
         int hits = 0;        // windows that passed every stage
         int deepest = 0;     // most stages passed by any window
+        // How far below the outline's centre the passing windows are centred on
+        // average, in outline widths (negative: above it); 0 without hits. The
+        // cascade looks for the eye itself, so where its hits gather is where it saw
+        // one, whatever the landmarks said.
+        double hitDrop = 0;
     };
 
     // The shared cascade, loaded once; null when the file is missing or unreadable

@@ -116,6 +116,68 @@ float eyeEdgeBalance(const GreyImage &grey, const QVector<QPointF> &eye)
     return float(along / across);
 }
 
+namespace {
+
+// Luma-weighted red-minus-blue chroma over the pixels whose centres lie in the
+// rectangle: sum(R - B) / sum(R + G + B). Absent when the rectangle leaves the picture
+// or holds nothing bright enough to have a colour.
+std::optional<double> redChroma(const QImage &image, double x0, double x1, double y0, double y1)
+{
+    const int left = int(std::lround(x0)), right = int(std::lround(x1));
+    const int top = int(std::lround(y0)), bottom = int(std::lround(y1));
+    if (left < 0 || top < 0 || right > image.width() || bottom > image.height() || left >= right || top >= bottom)
+        return std::nullopt;
+    int64_t red = 0, sum = 0;
+    for (int y = top; y < bottom; ++y) {
+        const uchar *p = image.constScanLine(y) + 4 * left;
+        for (int x = left; x < right; ++x, p += 4) {
+            red += p[0] - p[2];
+            sum += p[0] + p[1] + p[2];
+        }
+    }
+    // Under about 8 grey levels on average there is no colour to read, only noise.
+    if (sum < 24 * int64_t(right - left) * (bottom - top))
+        return std::nullopt;
+    return double(red) / double(sum);
+}
+
+// A cheek with less chroma than this is grey (a black-and-white picture, a colourless
+// light, paint): skin-coloured then means nothing. Skin under daylight reads 0.06-0.46.
+constexpr double minCheekChroma = 0.03;
+
+} // namespace
+
+std::optional<float> eyeSkinTone(const QImage &image, const QVector<QPointF> &eye)
+{
+    const QRectF box = eyeBox(eye);
+    if (eye.size() < 4 || !(box.width() > 0) || image.isNull())
+        return std::nullopt;
+    if (image.format() != QImage::Format_RGBA8888 && image.format() != QImage::Format_RGBA8888_Premultiplied)
+        return std::nullopt;
+    double cy = 0;
+    for (const QPointF &p : eye)
+        cy += p.y();
+    cy /= eye.size();
+    const double w = box.width();
+    const double x0 = box.left() + 0.2 * w, x1 = box.right() - 0.2 * w;
+    const std::optional<double> cheek = redChroma(image, x0, x1, cy + 0.5 * w, cy + 0.8 * w);
+    if (!cheek || *cheek < minCheekChroma)
+        return std::nullopt;
+    const std::optional<double> middle = redChroma(image, x0, x1, cy - 0.08 * w, cy + 0.08 * w);
+    if (!middle)
+        return std::nullopt;
+    return float(*middle / *cheek);
+}
+
+std::optional<float> faceSkinTone(const QImage &image, const DetectedFace &face)
+{
+    const std::optional<float> left = eyeSkinTone(image, face.leftEye);
+    const std::optional<float> right = eyeSkinTone(image, face.rightEye);
+    if (left && right)
+        return std::min(*left, *right);
+    return left ? left : right;
+}
+
 std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &face)
 {
     if (std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width()) < FaceRules::minBalanceEyeWidth)
@@ -163,14 +225,18 @@ std::optional<float> faceSharpness(const GreyImage &grey, const QVector<Detected
     return sharpest;
 }
 
-void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures)
+void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures,
+                const QImage *image)
 {
-    judgeFaces(grey, faces, measures, EyeCascade::shared(), EyeCascade::sharedGlasses());
+    judgeFaces(grey, faces, measures, EyeCascade::shared(), EyeCascade::sharedGlasses(), image);
 }
 
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures,
-                const EyeCascade *cascade, const EyeCascade *glassesCascade)
+                const EyeCascade *cascade, const EyeCascade *glassesCascade, const QImage *image)
 {
+    // The colour is read from the picture grey was made of; any other is ignored.
+    if (image && (image->width() != grey.width || image->height() != grey.height))
+        image = nullptr;
     measures.faceCount = 0;
     measures.faceSharpness.reset();
     measures.closedFaces.clear();
@@ -207,13 +273,33 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         bool closed = FaceRules::eyesShut(open, dark, balance, 0, 0);
         if (closed) {
             std::optional<int> hits;
-            if (cascade)
-                hits = std::max(cascade->respond(grey, face.leftEye).hits, cascade->respond(grey, face.rightEye).hits);
+            bool outlineAbove = false;
+            if (cascade) {
+                const EyeCascade::Response left = cascade->respond(grey, face.leftEye);
+                const EyeCascade::Response right = cascade->respond(grey, face.rightEye);
+                hits = std::max(left.hits, right.hits);
+                const int both = left.hits + right.hits;
+                const double drop = both ? (left.hits * left.hitDrop + right.hits * right.hitDrop) / both : 0.0;
+                outlineAbove = FaceRules::outlineAboveItsEye(both, drop);
+            }
+            const auto searchGlasses = [&]() {
+                return std::max(glassesCascade->respond(grey, face.leftEye).hits,
+                                glassesCascade->respond(grey, face.rightEye).hits);
+            };
             std::optional<int> glassesHits;
             if (glassesCascade && FaceRules::needsGlassesHits(open, balance, hits))
-                glassesHits = std::max(glassesCascade->respond(grey, face.leftEye).hits,
-                                       glassesCascade->respond(grey, face.rightEye).hits);
-            closed = FaceRules::eyesShut(open, dark, balance, hits, glassesHits);
+                glassesHits = searchGlasses();
+            closed = !outlineAbove && FaceRules::eyesShut(open, dark, balance, hits, glassesHits);
+            // The colour is read only for a face still called shut, and the second
+            // cascade searched for it only when the colour sees an open eye.
+            if (closed && image && glassesCascade) {
+                const std::optional<float> tone = faceSkinTone(*image, face);
+                if (tone && *tone < FaceRules::whiteEyeTone) {
+                    if (!glassesHits)
+                        glassesHits = searchGlasses();
+                    closed = !FaceRules::colourAndGlassesSeeOpen(tone, glassesHits);
+                }
+            }
         }
         if (closed) {
             measures.closedFaces.append(QRectF(box.x() / grey.width, box.y() / grey.height,

@@ -19,8 +19,9 @@ namespace {
 // name the other platform's models. The cache accepts a whole record by this number,
 // so it is bumped too when the eye or sharpness measures stored beside the print
 // change: 6 brought the open-eye cascade into the closed-eye verdicts, 7 the contrast
-// gain of the sharpness and the sharpest main face, 8 the second open-eye cascade.
-constexpr int currentRevision = 8;
+// gain of the sharpness and the sharpest main face, 8 the second open-eye cascade, 9
+// the vetoes of the cascade's eye placement and of the eyes' colour.
+constexpr int currentRevision = 9;
 constexpr char magic[2] = {'G', 'F'};
 constexpr uint8_t kindGridEmbedding = 1;
 constexpr int headerSize = 6;

@@ -27,7 +27,7 @@ ImageMeasures ImageAnalyzer::measure(const QImage &analysisImage)
     const QImage image = analysisImage.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     const GreyImage grey = GreyImage::fromImage(image);
     measures.sharpness = pictureSharpness(grey);
-    judgeFaces(grey, d->faces.detect(image, grey), measures);
+    judgeFaces(grey, d->faces.detect(image, grey), measures, &image);
     if (const auto print = FeaturePrint::compute(image))
         measures.featurePrint = FeaturePrint::encode(*print);
     return measures;

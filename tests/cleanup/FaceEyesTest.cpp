@@ -267,3 +267,83 @@ TEST(JudgeFaces, SharpnessOfTheSharpestMainFace)
     judgeFaces(grey, {face(QRectF(110, 10, 39, 39), 0.5)}, m);
     EXPECT_FALSE(m.faceSharpness);
 }
+
+namespace {
+
+// A colour picture of skin (RGBA8888, premultiplied, opaque).
+QImage skinImage(int w, int h, QColor skin = QColor(205, 150, 120))
+{
+    QImage image(w, h, QImage::Format_RGBA8888_Premultiplied);
+    image.fill(skin);
+    return image;
+}
+
+void fillEllipse(QImage &image, double cx, double cy, double rx, double ry, QColor colour)
+{
+    for (int y = std::max(0, int(cy - ry)); y <= std::min(image.height() - 1, int(cy + ry) + 1); ++y)
+        for (int x = std::max(0, int(cx - rx)); x <= std::min(image.width() - 1, int(cx + rx) + 1); ++x) {
+            const double u = (x + 0.5 - cx) / rx, v = (y + 0.5 - cy) / ry;
+            if (u * u + v * v <= 1)
+                image.setPixelColor(x, y, colour);
+        }
+}
+
+} // namespace
+
+TEST(EyeSkinTone, WhiteAndIrisReadUnlikeTheCheekLidSkinAlike)
+{
+    constexpr double w = 40;
+    QImage image = skinImage(300, 100);
+    // Open eyes: white with a blue or a dark brown iris and a pupil. A shut one: a
+    // reddish lid (a little darker than the cheek, as in shade) over dark lashes.
+    for (const auto &[cx, iris] : {std::pair(50, QColor(90, 120, 150)), std::pair(250, QColor(60, 40, 30))}) {
+        fillEllipse(image, cx, 40, w / 2, 0.2 * w, QColor(225, 222, 218));
+        fillEllipse(image, cx, 40, 0.2 * w, 0.2 * w, iris);
+        fillEllipse(image, cx, 40, 0.08 * w, 0.08 * w, QColor(20, 20, 22));
+    }
+    fillEllipse(image, 150, 40, w / 2, 0.2 * w, QColor(170, 122, 100));
+    fillEllipse(image, 150, 43, 0.42 * w, 0.04 * w, QColor(40, 30, 28));
+    const std::optional<float> open = eyeSkinTone(image, eye(50, 40, w, 0.3 * w));
+    const std::optional<float> brown = eyeSkinTone(image, eye(250, 40, w, 0.3 * w));
+    const std::optional<float> shut = eyeSkinTone(image, eye(150, 40, w, 0.15 * w));
+    ASSERT_TRUE(open && brown && shut);
+    EXPECT_LT(*open, 0.2f);
+    EXPECT_GT(*brown, 0.1f);
+    EXPECT_LT(*brown, 0.5f);
+    EXPECT_GT(*shut, 0.8f);
+    EXPECT_LT(*shut, 1.2f);
+
+    DetectedFace both;
+    both.leftEye = eye(50, 40, w, 0.3 * w);
+    both.rightEye = eye(150, 40, w, 0.15 * w);
+    EXPECT_EQ(faceSkinTone(image, both), open) << "the eye less like skin counts for the face";
+
+    // Shade and flat light scale the eye and the cheek alike.
+    QImage dim = image;
+    for (int y = 0; y < dim.height(); ++y) {
+        uchar *p = dim.scanLine(y);
+        for (int x = 0; x < 4 * dim.width(); ++x)
+            if (x % 4 != 3)
+                p[x] = uchar(p[x] / 4);
+    }
+    EXPECT_NEAR(*eyeSkinTone(dim, eye(150, 40, w, 0.15 * w)), *shut, 0.05f);
+    EXPECT_LT(*eyeSkinTone(dim, eye(50, 40, w, 0.3 * w)), 0.2f);
+}
+
+TEST(EyeSkinTone, NothingToCompareWithIsNoAnswer)
+{
+    constexpr double w = 40;
+    // A grey picture (or a colourless cheek) and a black one have no skin colour.
+    EXPECT_FALSE(eyeSkinTone(skinImage(100, 100, QColor(128, 128, 128)), eye(50, 40, w, 12)));
+    EXPECT_FALSE(eyeSkinTone(skinImage(100, 100, QColor(0, 0, 0)), eye(50, 40, w, 12)));
+    // A cheek below the picture's bottom, an eye beyond its edge, no outline.
+    EXPECT_FALSE(eyeSkinTone(skinImage(100, 60), eye(50, 40, w, 12)));
+    EXPECT_FALSE(eyeSkinTone(skinImage(100, 100), eye(-10, 40, w, 12)));
+    EXPECT_FALSE(eyeSkinTone(skinImage(100, 100), {}));
+    EXPECT_FALSE(eyeSkinTone(QImage(), eye(50, 40, w, 12)));
+    // Only 8-bit RGBA is read; other layouts give no answer rather than a wrong one.
+    EXPECT_FALSE(eyeSkinTone(skinImage(100, 100).convertToFormat(QImage::Format_RGB32), eye(50, 40, w, 12)));
+    EXPECT_TRUE(eyeSkinTone(skinImage(100, 100), eye(50, 40, w, 12)));
+    DetectedFace none;
+    EXPECT_FALSE(faceSkinTone(skinImage(100, 100), none));
+}
