@@ -41,9 +41,13 @@ namespace {
 QString corpus = QStringLiteral(GLANTO_CORPUS_DIR);
 Filter filter = Filter::lanczos;
 
+// The open-eyed portraits that travel with the repository, measured beside the corpus.
+const QString portraits = QStringLiteral(GLANTO_PORTRAITS_DIR);
+
+// A folder of the corpus, or an absolute path (the portraits).
 QStringList files(const QString &folder)
 {
-    QDir dir(corpus + "/" + folder);
+    QDir dir(QDir::isAbsolutePath(folder) ? folder : corpus + "/" + folder);
     QStringList out;
     for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
         out << dir.filePath(name);
@@ -147,11 +151,13 @@ void eyes(ImageAnalyzer &analyzer)
     int truePos = 0, falsePos = 0, falseNeg = 0, noFace = 0;
     FaceEyesDetector sizer;
     QStringList folders = QDir(corpus).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    folders << portraits;
     QStringList summary;
-    for (const QString &folder : folders) {
-        const bool eyeFolder = folder.startsWith("faces-");
+    for (const QString &entry : folders) {
+        const QString folder = entry == portraits ? QStringLiteral("portraits") : entry;
+        const bool eyeFolder = folder.startsWith("faces-") || entry == portraits;
         int tp = 0, fp = 0, fn = 0, photos = 0, withEyes = 0, faces = 0;
-        for (const QString &path : files(folder)) {
+        for (const QString &path : files(entry)) {
             const QImage image = load(path, 1280, filter);
             if (image.isNull())
                 continue;
@@ -1149,7 +1155,7 @@ void eyeDump()
     };
     const QStringList folders = qEnvironmentVariableIsSet("EYEDUMP_FOLDERS")
                                     ? qEnvironmentVariable("EYEDUMP_FOLDERS").split(',')
-                                    : QStringList{"faces-open", "faces-closed", "exif", "bursts", "duplicates"};
+                                    : QStringList{"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits};
     const bool onlyOriginal = qEnvironmentVariableIsSet("EYEDUMP_ORIGINAL");
     for (const QString &folder : folders) {
         for (const QString &path : files(folder)) {
