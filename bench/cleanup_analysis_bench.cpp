@@ -330,7 +330,7 @@ void eyeSize()
                                          eyeDarkFraction(grey, f.rightEye, f.box));
             const std::optional<float> balance0 = faceEdgeBalance(grey, f);
             ++references;
-            referencesFlagged += FaceRules::eyesShut(open0, dark0, balance0);
+            referencesFlagged += FaceRules::eyesShut(open0, balance0);
             for (int i = 0; i < widths.size(); ++i) {
                 if (widths[i] > 0.85 * width)
                     continue;
@@ -347,7 +347,7 @@ void eyeSize()
                 if (!r.found)
                     continue;
                 ++b.found;
-                b.flagged += FaceRules::eyesShut(r.open, r.dark, r.balance);
+                b.flagged += FaceRules::eyesShut(r.open, r.balance);
                 b.balance << r.rawBalance;
                 b.openShift << r.open - open0;
                 b.darkShift << r.dark - dark0;
@@ -1357,7 +1357,7 @@ void eyeColour()
                     QString line = QString::asprintf("%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%d", variants[v].name,
                                                      qPrintable(folder), qPrintable(QFileInfo(path).fileName()), index, ew,
                                                      open, dark, bal ? *bal : -1.0f, hits, gh,
-                                                     int(FaceRules::eyesShut(open, dark, bal, hits, gh)));
+                                                     int(FaceRules::eyesShut(open, bal, hits)));
                     for (const auto *eye : {&f.leftEye, &f.rightEye}) {
                         const ColourReading c = colourReading(im, *eye);
                         line += QString::asprintf("\t%.4f\t%.4f\t%.1f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f", c.cheekRB,

@@ -266,11 +266,10 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         measures.eyeOpenness.append(open);
         measures.eyeDarkness.append(dark);
         const std::optional<float> balance = faceEdgeBalance(grey, face);
-        // The cascades can only keep a face open or confirm a shut one where the other
-        // cues leave it unsure. A face that no answer of theirs would flag (most open
-        // faces) is settled without searching them, which is most of the cost of
-        // judging a face.
-        bool closed = FaceRules::eyesShut(open, dark, balance, 0, 0);
+        // The cascades and the colour can only keep a face open, so a face the outline
+        // and the edges leave open (most faces) is settled without searching them,
+        // which is most of the cost of judging a face.
+        bool closed = FaceRules::eyesShut(open, balance);
         if (closed) {
             std::optional<int> hits;
             bool outlineAbove = false;
@@ -282,21 +281,14 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                 const double drop = both ? (left.hits * left.hitDrop + right.hits * right.hitDrop) / both : 0.0;
                 outlineAbove = FaceRules::outlineAboveItsEye(both, drop);
             }
-            const auto searchGlasses = [&]() {
-                return std::max(glassesCascade->respond(grey, face.leftEye).hits,
-                                glassesCascade->respond(grey, face.rightEye).hits);
-            };
-            std::optional<int> glassesHits;
-            if (glassesCascade && FaceRules::needsGlassesHits(open, balance, hits))
-                glassesHits = searchGlasses();
-            closed = !outlineAbove && FaceRules::eyesShut(open, dark, balance, hits, glassesHits);
+            closed = !outlineAbove && FaceRules::eyesShut(open, balance, hits);
             // The colour is read only for a face still called shut, and the second
             // cascade searched for it only when the colour sees an open eye.
             if (closed && image && glassesCascade) {
                 const std::optional<float> tone = faceSkinTone(*image, face);
                 if (tone && *tone < FaceRules::whiteEyeTone) {
-                    if (!glassesHits)
-                        glassesHits = searchGlasses();
+                    const int glassesHits = std::max(glassesCascade->respond(grey, face.leftEye).hits,
+                                                     glassesCascade->respond(grey, face.rightEye).hits);
                     closed = !FaceRules::colourAndGlassesSeeOpen(tone, glassesHits);
                 }
             }

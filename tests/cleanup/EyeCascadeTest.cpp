@@ -104,18 +104,6 @@ std::pair<int, double> placedHits(const EyeCascade &cascade, const GreyImage &gr
     return {both, both ? (l.hits * l.hitDrop + r.hits * r.hitDrop) / both : 0.0};
 }
 
-// What the outline cues and the cascades say of a face before the vetoes.
-bool shutByOutline(const Eyes &e, const DetectedFace &f)
-{
-    const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
-    const float dark = std::max(eyeDarkFraction(e.grey, f.leftEye, f.box), eyeDarkFraction(e.grey, f.rightEye, f.box));
-    const EyeCascade *first = EyeCascade::shared();
-    const EyeCascade *glasses = EyeCascade::sharedGlasses();
-    return FaceRules::eyesShut(open, dark, faceEdgeBalance(e.grey, f),
-                               std::max(first->respond(e.grey, f.leftEye).hits, first->respond(e.grey, f.rightEye).hits),
-                               std::max(glasses->respond(e.grey, f.leftEye).hits, glasses->respond(e.grey, f.rightEye).hits));
-}
-
 // The larger answer of a face's two eyes, as the rule reads it.
 int hits(const EyeCascade &cascade, const GreyImage &grey, const DetectedFace &face)
 {
@@ -208,7 +196,7 @@ TEST(EyeCascadeCorpus, AnswersOpenEyesAndNotShutOnes)
         SCOPED_TRACE(shut);
         const Eyes e = eyesOf(QString::fromLatin1(shut));
         ASSERT_FALSE(e.faces.isEmpty());
-        EXPECT_LE(hits(*cascade, e.grey, e.faces[0]), FaceRules::shutEyeHits);
+        EXPECT_LE(hits(*cascade, e.grey, e.faces[0]), 8);
     }
 
     QTemporaryDir dir;
@@ -218,35 +206,42 @@ TEST(EyeCascadeCorpus, AnswersOpenEyesAndNotShutOnes)
     EXPECT_LT(hits(*upsideDown, girl.grey, girl.faces[0]), FaceRules::openEyeHits);
 }
 
-// closed_eye_1431: shut eyes whose outline (openness 0.33) and edges (balance 0.44) are
-// both above their own bounds. Only with the cascade's near silence is it flagged.
-TEST(EyeCascadeCorpus, ConfirmsAShutFaceTheEdgesLeaveOpen)
+TEST(FaceRules, TheCascadeOnlyKeepsFacesOpen)
 {
-    GLANTO_NEEDS_CORPUS();
-    const Eyes e = eyesOf(QStringLiteral("faces-closed/closed_eye_1431.jpg_face_2.jpg"));
-    ImageMeasures with, without;
-    judgeFaces(e.grey, e.faces, with, EyeCascade::shared(), nullptr);
-    judgeFaces(e.grey, e.faces, without, nullptr, nullptr);
-    EXPECT_EQ(with.closedFaces.size(), 1);
-    EXPECT_TRUE(without.closedFaces.isEmpty());
+    using namespace FaceRules;
+    // Shut by the outline and the edges, unless the cascade clearly sees an open eye.
+    EXPECT_TRUE(eyesShut(0.22f, 0.10f, std::nullopt));
+    EXPECT_TRUE(eyesShut(0.22f, 0.10f, openEyeHits - 1));
+    EXPECT_FALSE(eyesShut(0.22f, 0.10f, openEyeHits));
+    EXPECT_FALSE(eyesShut(0.10f, std::nullopt, openEyeHits));
+    // Eyes too small for the balance are shut only when flat.
+    EXPECT_TRUE(eyesShut(closedOpenness - 0.01f, std::nullopt, 0));
+    EXPECT_FALSE(eyesShut(closedOpenness + 0.01f, std::nullopt, 0));
+    // Its silence confirms nothing: a laugh's narrowed open eyes read openness 0.22 and
+    // balance 0.16 with no window answering.
+    EXPECT_FALSE(eyesShut(0.22f, 0.16f, 0));
+    EXPECT_FALSE(eyesShut(0.28f, 0.10f, 0));
 }
 
-TEST(FaceRules, TheCascadeVetoesAndConfirms)
+// Open eyes narrowed by a laugh, and by a squint behind glasses: every outline cue
+// reads them like shut ones and neither cascade answers them, which is why a silent
+// cascade is no sign of a shut eye. They must stay open.
+TEST(EyeCascade, IsSilentOnOpenEyesALaughNarrows)
 {
-    // Shut by the outline and the edges, unless the cascade clearly sees an open eye.
-    EXPECT_TRUE(FaceRules::eyesShut(0.25f, 0.3f, 0.20f, std::nullopt));
-    EXPECT_TRUE(FaceRules::eyesShut(0.25f, 0.3f, 0.20f, FaceRules::openEyeHits - 1));
-    EXPECT_FALSE(FaceRules::eyesShut(0.25f, 0.3f, 0.20f, FaceRules::openEyeHits));
-    EXPECT_FALSE(FaceRules::eyesShut(0.10f, 0.3f, 0.20f, FaceRules::openEyeHits));
-    // Between the bounds: shut only when the cascade finds next to nothing.
-    EXPECT_TRUE(FaceRules::eyesShut(0.35f, 0.3f, 0.40f, FaceRules::shutEyeHits));
-    EXPECT_FALSE(FaceRules::eyesShut(0.35f, 0.3f, 0.40f, FaceRules::shutEyeHits + 1));
-    EXPECT_FALSE(FaceRules::eyesShut(0.35f, 0.3f, 0.40f, std::nullopt));
-    EXPECT_FALSE(FaceRules::eyesShut(0.41f, 0.3f, 0.40f, 0));
-    EXPECT_FALSE(FaceRules::eyesShut(0.35f, 0.3f, 0.46f, 0));
-    // Eyes too small for the balance keep their own rule; the cascade only vetoes there.
-    EXPECT_TRUE(FaceRules::eyesShut(0.30f, 0.10f, std::nullopt, 0));
-    EXPECT_FALSE(FaceRules::eyesShut(0.30f, 0.10f, std::nullopt, FaceRules::openEyeHits));
+    const QString dir = QStringLiteral(GLANTO_SOURCE_DIR "/tests/data/portraits/");
+    for (const char *name : {"079.jpg", "067.jpg"}) {
+        SCOPED_TRACE(name);
+        const QImage image = QImage(dir + QLatin1String(name)).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        const Eyes e = eyesOf(image);
+        ASSERT_EQ(e.faces.size(), 1);
+        const float open = std::max(eyeOpenRatio(e.faces[0].leftEye), eyeOpenRatio(e.faces[0].rightEye));
+        EXPECT_LT(open, 0.30f);
+        EXPECT_LE(hits(*EyeCascade::shared(), e.grey, e.faces[0]), 8);
+        ImageMeasures m;
+        judgeFaces(e.grey, e.faces, m, EyeCascade::shared(), EyeCascade::sharedGlasses(), &e.image);
+        ASSERT_EQ(m.eyeOpenness.size(), 1);
+        EXPECT_TRUE(m.closedFaces.isEmpty());
+    }
 }
 
 // A one-stage cascade with a single turned rectangle of weight 1: the stage passes when
@@ -342,74 +337,10 @@ TEST(EyeCascadeCorpus, TheGlassesCascadeReadsTurnedFeatures)
         SCOPED_TRACE(shut);
         const Eyes e = eyesOf(QString::fromLatin1(shut));
         ASSERT_FALSE(e.faces.isEmpty());
-        EXPECT_LE(hits(*glasses, e.grey, e.faces[0]), FaceRules::shutGlassesHits);
+        EXPECT_LE(hits(*glasses, e.grey, e.faces[0]), 4);
     }
 }
 
-// Shut eyes whose outline and edges sit between the bounds and whose first cascade
-// answers 10 to 25 windows: only the second cascade's silence flags them. Tom Cruise's
-// open eyes, which both cascades answer weakly, stay open on his edge balance.
-TEST(EyeCascadeCorpus, TheGlassesCascadeConfirmsShutFacesTheFirstLeavesOpen)
-{
-    GLANTO_NEEDS_CORPUS();
-    for (const char *shut : {"faces-closed/closed_eye_1328.jpg_face_2.jpg", "faces-closed/closed_eye_2125.jpg_face_2.jpg",
-                             "faces-closed/closed_eye_1777.jpg_face_1.jpg", "faces-closed/closed_eye_1520.jpg_face_1.jpg"}) {
-        SCOPED_TRACE(shut);
-        const Eyes e = eyesOf(QString::fromLatin1(shut));
-        ImageMeasures both, first;
-        judgeFaces(e.grey, e.faces, both, EyeCascade::shared(), EyeCascade::sharedGlasses());
-        judgeFaces(e.grey, e.faces, first, EyeCascade::shared(), nullptr);
-        EXPECT_EQ(both.closedFaces.size(), 1);
-        EXPECT_TRUE(first.closedFaces.isEmpty());
-    }
-    const Eyes tom = eyesOf(QStringLiteral("faces-open/Tom_Cruise_avp_2014_4.jpg"));
-    ASSERT_FALSE(tom.faces.isEmpty());
-    ImageMeasures m;
-    judgeFaces(tom.grey, tom.faces, m);
-    EXPECT_TRUE(m.closedFaces.isEmpty());
-    EXPECT_FALSE(m.eyeOpenness.isEmpty());
-}
-
-TEST(FaceRules, TheGlassesCascadeConfirmsOnlyBetweenItsBounds)
-{
-    using namespace FaceRules;
-    // Openness and balance between the outline bounds, first cascade unsure.
-    EXPECT_TRUE(eyesShut(0.35f, 0.3f, 0.30f, 20, shutGlassesHits));
-    EXPECT_FALSE(eyesShut(0.35f, 0.3f, 0.30f, 20, shutGlassesHits + 1));
-    EXPECT_FALSE(eyesShut(0.35f, 0.3f, 0.30f, 20, std::nullopt));
-    EXPECT_FALSE(eyesShut(0.35f, 0.3f, glassesEdgeBalance, 20, 0));
-    EXPECT_FALSE(eyesShut(agreedOpenness, 0.3f, 0.30f, 20, 0));
-    // The first cascade's clear answer still wins, and small eyes keep their own rule.
-    EXPECT_FALSE(eyesShut(0.35f, 0.3f, 0.30f, openEyeHits, 0));
-    EXPECT_FALSE(eyesShut(0.30f, 0.5f, std::nullopt, 20, 0));
-
-    // judgeFaces searches the cascades only where their answers can change the verdict:
-    // the second cascade where needsGlassesHits says so, and neither when no answer
-    // would flag the face (the verdict with both silent).
-    for (const float open : {0.15f, 0.25f, 0.33f, 0.37f, 0.39f, 0.41f}) {
-        for (const float dark : {0.1f, 0.3f}) {
-            for (const std::optional<float> balance : {std::optional<float>(), std::optional<float>(0.2f),
-                                                       std::optional<float>(0.3f), std::optional<float>(0.4f),
-                                                       std::optional<float>(0.5f)}) {
-                const bool mostShut = eyesShut(open, dark, balance, 0, 0);
-                for (const std::optional<int> hits : {std::optional<int>(), std::optional<int>(0), std::optional<int>(20),
-                                                      std::optional<int>(openEyeHits)}) {
-                    SCOPED_TRACE(testing::Message() << open << " " << dark << " " << balance.value_or(-1) << " "
-                                                    << hits.value_or(-1));
-                    for (const std::optional<int> glassesHits : {std::optional<int>(), std::optional<int>(0),
-                                                                 std::optional<int>(100)}) {
-                        if (eyesShut(open, dark, balance, hits, glassesHits)) {
-                            EXPECT_TRUE(mostShut);
-                        }
-                    }
-                    if (eyesShut(open, dark, balance, hits, 0) != eyesShut(open, dark, balance, hits, std::nullopt)) {
-                        EXPECT_TRUE(needsGlassesHits(open, balance, hits));
-                    }
-                }
-            }
-        }
-    }
-}
 
 // A child's light-blue eyes behind safety glasses: the landmarks put both outlines on
 // the glasses' frame, a quarter of an eye's width above the eyes, where the outline and
@@ -435,11 +366,9 @@ TEST(EyeCascadeCorpus, AnOutlineAboveTheEyeTheCascadeFoundIsNotJudged)
         EXPECT_TRUE(m.closedFaces.isEmpty());
     }
     EXPECT_EQ(judged, 2);
-    const Eyes dark = eyesOf(shaded(child));
-    EXPECT_TRUE(shutByOutline(dark, dark.faces[0])) << "the darker copy no longer tests the rule";
 
-    for (const char *shut : {"faces-closed/closed_eye_0957.JPG_face_1.jpg", "faces-closed/closed_eye_1266.jpg_face_1.jpg",
-                             "faces-closed/closed_eye_2466.jpg_face_1.jpg", "faces-closed/closed_eye_1570.jpg_face_1.jpg"}) {
+    for (const char *shut : {"faces-closed/closed_eye_1266.jpg_face_1.jpg", "faces-closed/closed_eye_2466.jpg_face_1.jpg",
+                             "faces-closed/closed_eye_1570.jpg_face_1.jpg"}) {
         SCOPED_TRACE(shut);
         const Eyes e = eyesOf(QString::fromLatin1(shut));
         ASSERT_FALSE(e.faces.isEmpty());
@@ -466,14 +395,12 @@ TEST(EyeCascadeCorpus, TheEyesColourWithTheGlassesCascadeKeepsASoftOpenFaceOpen)
     const std::optional<float> tone = faceSkinTone(soft.image, soft.faces[0]);
     ASSERT_TRUE(tone);
     EXPECT_LT(*tone, FaceRules::whiteEyeTone);
-    ImageMeasures withColour, without;
+    ImageMeasures withColour;
     judgeFaces(soft.grey, soft.faces, withColour, &soft.image);
-    judgeFaces(soft.grey, soft.faces, without);
     EXPECT_EQ(withColour.eyeOpenness.size(), 1);
     EXPECT_TRUE(withColour.closedFaces.isEmpty());
-    EXPECT_EQ(without.closedFaces.size(), 1) << "the softened copy no longer tests the rule";
 
-    for (const char *shut : {"faces-closed/closed_eye_2167.jpg_face_1.jpg", "faces-closed/closed_eye_0032.jpg_face_1.jpg"}) {
+    for (const char *shut : {"faces-closed/closed_eye_2167.jpg_face_1.jpg"}) {
         SCOPED_TRACE(shut);
         const Eyes e = eyesOf(QString::fromLatin1(shut));
         ASSERT_FALSE(e.faces.isEmpty());
