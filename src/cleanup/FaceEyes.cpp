@@ -142,7 +142,8 @@ std::optional<double> redChroma(const QImage &image, double x0, double x1, doubl
 }
 
 // A cheek with less chroma than this is grey (a black-and-white picture, a colourless
-// light, paint): skin-coloured then means nothing. Skin under daylight reads 0.06-0.46.
+// light, paint): skin-coloured then means nothing. The corpus' cheeks mostly read 0.05
+// to 0.45.
 constexpr double minCheekChroma = 0.03;
 
 } // namespace
