@@ -123,6 +123,9 @@ namespace {
 // or holds nothing bright enough to have a colour.
 std::optional<double> redChroma(const QImage &image, double x0, double x1, double y0, double y1)
 {
+    // Written so that NaN fails too.
+    if (!(x0 >= -0.5 && y0 >= -0.5 && x1 < image.width() + 0.5 && y1 < image.height() + 0.5))
+        return std::nullopt;
     const int left = int(std::lround(x0)), right = int(std::lround(x1));
     const int top = int(std::lround(y0)), bottom = int(std::lround(y1));
     if (left < 0 || top < 0 || right > image.width() || bottom > image.height() || left >= right || top >= bottom)
@@ -142,7 +145,8 @@ std::optional<double> redChroma(const QImage &image, double x0, double x1, doubl
 }
 
 // A cheek with less chroma than this is grey (a black-and-white picture, a colourless
-// light, paint): skin-coloured then means nothing. Skin under daylight reads 0.06-0.46.
+// light, paint): skin-coloured then means nothing. The corpus' cheeks mostly read 0.05
+// to 0.45.
 constexpr double minCheekChroma = 0.03;
 
 } // namespace

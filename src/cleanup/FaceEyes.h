@@ -76,22 +76,22 @@ constexpr int openEyeHits = 45;
 // that those cues were read where the eye is not, or missed an open eye:
 //
 // The first cascade searches around the outline for the eye itself. On open faces of the
-// corpus its hits centre within a tenth of the eye's width of the outline's centre
-// (-0.21 to +0.09, in every edit of the robustness bench); the few hits on shut faces
-// gather at the brow and lid above the lash line (-0.26 to +0.07), since below a shut
-// eye there is only cheek. When they centre well below the outline, the landmarks were
-// placed above the eye (on a brow or a glasses frame) and the outline's openness and
-// edges describe the wrong place. Open faces whose outline sat there had their hits
-// centred 0.22 to 0.30 eye widths lower.
+// corpus its hits (10 or more of both eyes) centre within a sixth of the eye's width of
+// the outline's centre (-0.16 to +0.09, in every edit of the robustness bench); those
+// on shut faces gather at the brow and lid above the lash line (-0.26 to +0.07), since
+// below a shut eye there is only cheek. When they centre well below the outline, the
+// landmarks were placed above the eye (on a brow or a glasses frame) and the outline's
+// openness and edges describe the wrong place: the open face whose outline sat there
+// had its hits centred 0.22 to 0.29 eye widths lower.
 constexpr int minPlacingHits = 10;      // of both eyes together
 constexpr double outlineAboveEye = 0.15;
 // The colour of the eye's middle (eyeSkinTone) tells white and iris from lid skin,
 // which no grey cue can. Alone it is fooled by make-up and face paint on a shut lid
-// (shut faces reach 0.09), so it counts only together with the second cascade, whose
-// largest answers to shut faces (up to 52 windows) come with a lid the colour of skin:
-// shut faces whose tone was under 0.61 gave the cascade at most 18 windows, shut ones
-// with 24 windows or more had a tone of 0.80 or more. Open faces the outline cues call
-// shut, or nearly, read 0.37 or less and 29 windows or more when they meet both.
+// (shut faces reach 0.06, open ones 1.97), so it counts only together with the second
+// cascade: the shut faces with a tone under whiteEyeTone gave it at most 18 windows,
+// and those it gave 24 windows or more had a tone of 0.78 or more. The open faces that
+// meet both (a tone of 0.34 or less and 29 windows or more) include one the outline and
+// the edges call shut once it is softened by a 1 px blur.
 constexpr float whiteEyeTone = 0.5f;
 constexpr int glassesSeeOpen = 24;
 

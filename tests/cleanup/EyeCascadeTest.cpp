@@ -399,6 +399,11 @@ TEST(EyeCascadeCorpus, TheEyesColourWithTheGlassesCascadeKeepsASoftOpenFaceOpen)
     judgeFaces(soft.grey, soft.faces, withColour, &soft.image);
     EXPECT_EQ(withColour.eyeOpenness.size(), 1);
     EXPECT_TRUE(withColour.closedFaces.isEmpty());
+    // The scan's analysis hands the colour picture on.
+    ImageAnalyzer analyzer;
+    const ImageMeasures scanned = analyzer.measure(soft.image);
+    EXPECT_EQ(scanned.eyeOpenness.size(), 1);
+    EXPECT_TRUE(scanned.closedFaces.isEmpty());
 
     for (const char *shut : {"faces-closed/closed_eye_2167.jpg_face_1.jpg"}) {
         SCOPED_TRACE(shut);

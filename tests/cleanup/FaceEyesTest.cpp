@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 GreyImage flat(int w, int h, uint8_t value)
@@ -341,6 +343,8 @@ TEST(EyeSkinTone, NothingToCompareWithIsNoAnswer)
     EXPECT_FALSE(eyeSkinTone(skinImage(100, 60), eye(50, 40, w, 12)));
     EXPECT_FALSE(eyeSkinTone(skinImage(100, 100), eye(-10, 40, w, 12)));
     EXPECT_FALSE(eyeSkinTone(skinImage(100, 100), {}));
+    EXPECT_FALSE(eyeSkinTone(skinImage(100, 100), eye(50, std::nan(""), w, 12)));
+    EXPECT_FALSE(eyeSkinTone(skinImage(100, 100), eye(50, 40, 1e300, 12)));
     EXPECT_FALSE(eyeSkinTone(QImage(), eye(50, 40, w, 12)));
     // Only 8-bit RGBA is read; other layouts give no answer rather than a wrong one.
     EXPECT_FALSE(eyeSkinTone(skinImage(100, 100).convertToFormat(QImage::Format_RGB32), eye(50, 40, w, 12)));
