@@ -110,7 +110,7 @@ TEST_F(ReportCorpus, MixedFolderMatchesItsGolden)
         {"duplicates/sony-d700.jpg", "IMG_1 copy.JPG"},
         {"sharp/106_NIKON-D3400-35MM_S.JPG", "street.JPG"},
         {"blurry/106_NIKON-D3400-35MM_M.JPG", "street motion.JPG"},
-        {"faces-closed/closed_eyes.jpg", "closed.jpg"},
+        {"faces-closed/closed_eye_0424.jpg_face_1.jpg", "closed.jpg"},
         {"faces-open/2_men.jpg", "two men.jpg"},
         {"raw/IMG_1361.dng", "pair.dng"},
         {"sharp/176_HONOR-7X_S.jpg", "pair.jpg"},
