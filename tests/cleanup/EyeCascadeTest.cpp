@@ -417,3 +417,15 @@ TEST(EyeCascadeCorpus, TheEyesColourWithTheGlassesCascadeKeepsASoftOpenFaceOpen)
         EXPECT_EQ(m.closedFaces.size(), 1);
     }
 }
+
+// A wink: the left eye shut, the right one open. The more open eye decides for the
+// face, so the photo is not one with closed eyes.
+TEST(EyeCascadeCorpus, AWinkIsNotClosedEyes)
+{
+    GLANTO_NEEDS_CORPUS();
+    const Eyes e = eyesOf(QStringLiteral("faces-closed/mixed_eyes.jpg"));
+    ImageMeasures m;
+    judgeFaces(e.grey, e.faces, m, &e.image);
+    EXPECT_EQ(m.eyeOpenness.size(), 1);
+    EXPECT_TRUE(m.closedFaces.isEmpty());
+}
