@@ -952,10 +952,12 @@ void eyeStress()
         {"scaled 60%", [](const QImage &i) { return i.scaled(i.size() * 0.6, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
         {"scaled 35%", [](const QImage &i) { return i.scaled(i.size() * 0.35, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
     };
-    for (const QString folder : {"faces-open", "faces-closed", "exif", "bursts", "duplicates"}) {
-        const bool closedFolder = QString(folder) == "faces-closed";
+    for (const QString &entry : {QStringLiteral("faces-open"), QStringLiteral("faces-closed"), QStringLiteral("exif"),
+                                 QStringLiteral("bursts"), QStringLiteral("duplicates"), portraits}) {
+        const QString folder = entry == portraits ? QStringLiteral("portraits") : entry;
+        const bool closedFolder = folder == "faces-closed";
         QVector<int> flagged(variants.size()), judged(variants.size());
-        for (const QString &path : files(folder)) {
+        for (const QString &path : files(entry)) {
             const QImage image = load(path, 1280, filter);
             if (image.isNull())
                 continue;
