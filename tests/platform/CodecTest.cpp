@@ -635,7 +635,7 @@ TEST(Codec, JpegPreviewsReducedWhileDecodingMatchTheWholeDecodeReduced)
         {"progressive, 60% of the stream", progressive.left(progressive.size() * 6 / 10), {701}},
     });
     // The Lanczos reduction for analysis runs as the rows come out too: a 12 MP photo
-    // reduced to 1280 (a whole decode, 24 source rows per output row), DCT-scaled ones,
+    // reduced to 1280 (a whole decode, 20 source rows per output row), DCT-scaled ones,
     // odd sizes and a cut stream.
     const QByteArray twelve = syntheticJpeg(4000, 3000, TJSAMP_420, false);
     ASSERT_FALSE(twelve.isEmpty());
