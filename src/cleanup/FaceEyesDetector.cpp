@@ -373,7 +373,6 @@ UpsampledSearch upsampledSearch(double smallest)
 // corpus' other photos is a false face, so a stricter limit would only lose faces.
 constexpr double minScore = 0.0;
 
-
 // The HOG detector spends half of its time correlating the 31 feature planes of every
 // pyramid level with the separable filters of its five sub-detectors (about 300 pairs
 // of 10-tap filters). dlib's own loop is written for SSE2 without fused multiply-add;
@@ -476,6 +475,9 @@ private:
     // the whole filter lies inside the planes, as dlib does.
     dlib::rectangle filter(const Filterbank &bank, const dlib::array<dlib::array2d<float>> &planes)
     {
+        // A level too small for a single block of cells has no planes at all.
+        if (planes.size() < bank.row_filters.size() || planes.size() == 0)
+            return dlib::rectangle();
         const long rows = planes[0].nr();
         const long cols = planes[0].nc();
         if (rows == 0 || cols == 0)

@@ -360,3 +360,21 @@ TEST(ImageAnalyzerCorpus, VectorFaceSearchFindsWhatDlibFinds)
     EXPECT_GT(photos, 50);
     EXPECT_GT(faces, 50);
 }
+
+// Pictures too small for the detector's blocks of cells (a thumbnail, a strip) have no
+// faces, with either way of filtering and with every search.
+TEST(ImageAnalyzer, TinyPicturesHaveNoFaces)
+{
+    for (const QSize size : {QSize(8, 8), QSize(12, 12), QSize(23, 17), QSize(40, 9), QSize(9, 300)}) {
+        QImage image(size, QImage::Format_RGBA8888_Premultiplied);
+        image.fill(QColor(200, 150, 120));
+        const GreyImage grey = GreyImage::fromImage(image);
+        for (bool vector : {true, false}) {
+            FaceEyesDetector detector;
+            detector.setVectorFilters(vector);
+            for (auto mode : {FaceEyesDetector::SmallFaces::skip, FaceEyesDetector::SmallFaces::targeted,
+                              FaceEyesDetector::SmallFaces::everywhere})
+                EXPECT_TRUE(detector.detect(image, grey, mode).isEmpty()) << size.width() << "x" << size.height();
+        }
+    }
+}
