@@ -40,6 +40,11 @@ public:
     // default), for half-pixel eye outlines; off places them on the picture itself.
     void setFineLandmarks(bool fine);
 
+    // Whether the face search sums its filters with AVX2 and FMA where the CPU has them
+    // (the default); off runs dlib's own filtering, for comparing the two.
+    void setVectorFilters(bool vector);
+    static bool hasVectorFilters();
+
     // The area the last findFaces searched at 2x, as a share of the picture (diagnostics).
     double lastUpsampledShare() const;
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -75,6 +76,32 @@ private:
     std::vector<int32_t> m_rowWeights; // the two 16-bit weights of each output row
     std::vector<int> m_columnFirst, m_columnSecond; // offsets in values (4 per pixel)
     std::vector<int32_t> m_columnWeights;
+    std::vector<int16_t> m_mid; // one row after the vertical pass
+};
+
+// lanczosRgba one output row at a time, from the few source rows that row needs: a
+// decoder can hand its rows over as they come out instead of writing a whole frame
+// first. Output row y needs source rows firstSourceRow(y) to lastSourceRow(y), passed
+// as rows[k] = row firstSourceRow(y) + k for every k below rowsAtOnce() (rows past
+// the last one repeat it). firstSourceRow never decreases as y grows.
+class LanczosReducer
+{
+public:
+    LanczosReducer(int sw, int sh, int dw, int dh);
+    ~LanczosReducer();
+    LanczosReducer(const LanczosReducer &) = delete;
+    LanczosReducer &operator=(const LanczosReducer &) = delete;
+    int rowsAtOnce() const;
+    int firstSourceRow(int y) const;
+    int lastSourceRow(int y) const;
+    void reduceRow(int y, const uint8_t *const *rows, uint8_t *out);
+
+private:
+    struct Axes;
+    std::unique_ptr<Axes> m_axes;
+    int m_sourceHeight = 0;
+    int m_width = 0;
+    int m_rowValues = 0;
     std::vector<int16_t> m_mid; // one row after the vertical pass
 };
 

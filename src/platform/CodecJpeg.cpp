@@ -122,24 +122,22 @@ struct JpegError {
     std::jmp_buf jump;
 };
 
-// Decodes at the DCT scale factor, which gives sw x sh, and reduces that to out's size
-// as the rows come out of the decoder: two rows of the scaled decode are all that is
-// held, where a whole frame would be written out and read back. The pixels are those
-// of a TurboJPEG decode followed by resampleRgba. A truncated or slightly corrupt
+// Decodes at the DCT scale factor, which gives sw x sh, and hands the rows on as they
+// come out of the decoder, where a whole frame would be written out and read back:
+// output row y (of outRows) needs the scaled decode's rows up to lastRow(y), and
+// reduce(y, row) makes it, where row(i) is the decoded row i. A ring of ringRows rows is
+// all that is held, so no output row may need rows further back than that. The pixels
+// are those of a TurboJPEG decode with the same flags. A truncated or slightly corrupt
 // stream decodes as far as it goes (the rest grey), as with TurboJPEG.
-bool decodeReducing(const uint8_t *data, size_t size, tjscalingfactor factor, int sw, int sh, bool fastUpsample,
-                    QImage &out)
+template <typename LastRow, typename Reduce>
+bool decodeStreaming(const uint8_t *data, size_t size, tjscalingfactor factor, int sw, int sh, bool fastUpsample,
+                     int ringRows, int outRows, LastRow lastRow, Reduce reduce)
 {
     // Everything the decode needs is made before the jump point: nothing that a
     // jump back from the library's error handler skips over needs unwinding.
-    CodecDetail::RowReducer reducer(sw, sh, out.width(), out.height());
-    // Output rows advance by at least one source row each, so a ring of two would
-    // do; four keeps the bottom edge obvious.
-    constexpr int ringRows = 4;
     const size_t rowBytes = size_t(sw) * 4;
-    std::vector<uint8_t> rows(rowBytes * ringRows);
-    uint8_t *const pixels = out.bits();
-    const qsizetype stride = out.bytesPerLine();
+    std::vector<uint8_t> rows(rowBytes * size_t(ringRows));
+    const auto row = [&](int i) -> const uint8_t * { return rows.data() + size_t(i % ringRows) * rowBytes; };
     JpegError error;
     jpeg_decompress_struct info;
     info.err = jpeg_std_error(&error.manager);
@@ -164,23 +162,59 @@ bool decodeReducing(const uint8_t *data, size_t size, tjscalingfactor factor, in
         return false;
     }
     int decoded = 0;
-    for (int y = 0; y < out.height(); ++y) {
-        const int first = reducer.firstSourceRow(y);
-        const int second = reducer.secondSourceRow(y);
-        while (decoded <= second) {
-            JSAMPROW row = rows.data() + size_t(decoded % ringRows) * rowBytes;
-            if (jpeg_read_scanlines(&info, &row, 1) != 1) {
+    for (int y = 0; y < outRows; ++y) {
+        const int last = lastRow(y);
+        while (decoded <= last) {
+            JSAMPROW target = rows.data() + size_t(decoded % ringRows) * rowBytes;
+            if (jpeg_read_scanlines(&info, &target, 1) != 1) {
                 jpeg_destroy_decompress(&info);
                 return false;
             }
             ++decoded;
         }
-        reducer.reduceRow(y, rows.data() + size_t(first % ringRows) * rowBytes,
-                          rows.data() + size_t(second % ringRows) * rowBytes, pixels + y * stride);
+        reduce(y, row);
     }
     // The rows below the last one used are never decoded.
     jpeg_destroy_decompress(&info);
     return true;
+}
+
+// The fast reduction (RowReducer) as the rows come out: two rows of the scaled
+// decode at a time.
+bool decodeReducing(const uint8_t *data, size_t size, tjscalingfactor factor, int sw, int sh, bool fastUpsample,
+                    QImage &out)
+{
+    CodecDetail::RowReducer reducer(sw, sh, out.width(), out.height());
+    uint8_t *const pixels = out.bits();
+    const qsizetype stride = out.bytesPerLine();
+    // Output rows advance by at least one source row each, so a ring of two would
+    // do; four keeps the bottom edge obvious.
+    return decodeStreaming(
+        data, size, factor, sw, sh, fastUpsample, 4, out.height(), [&](int y) { return reducer.secondSourceRow(y); },
+        [&](int y, const auto &row) {
+            reducer.reduceRow(y, row(reducer.firstSourceRow(y)), row(reducer.secondSourceRow(y)), pixels + y * stride);
+        });
+}
+
+// The fine reduction (Lanczos 3) as the rows come out: the filter's few dozen rows of
+// the scaled decode at a time. A 12 MP photo reduced for analysis would otherwise be
+// decoded into a 48 MB frame first, whose fresh pages cost more than the Lanczos pass.
+bool decodeLanczos(const uint8_t *data, size_t size, tjscalingfactor factor, int sw, int sh, QImage &out)
+{
+    CodecDetail::LanczosReducer reducer(sw, sh, out.width(), out.height());
+    uint8_t *const pixels = out.bits();
+    const qsizetype stride = out.bytesPerLine();
+    const int taps = reducer.rowsAtOnce();
+    std::vector<const uint8_t *> window(static_cast<size_t>(taps));
+    return decodeStreaming(
+        data, size, factor, sw, sh, false, taps, out.height(), [&](int y) { return reducer.lastSourceRow(y); },
+        [&](int y, const auto &row) {
+            const int first = reducer.firstSourceRow(y);
+            const int last = reducer.lastSourceRow(y);
+            for (int k = 0; k < taps; ++k)
+                window[size_t(k)] = row(std::min(first + k, last));
+            reducer.reduceRow(y, window.data(), pixels + y * stride);
+        });
 }
 
 // Decodes to an RGBA bitmap with the longer side at most maxPixelSize (stored orientation).
@@ -223,6 +257,8 @@ QImage decodePixels(const uint8_t *data, size_t size, int maxPixelSize, Codec::S
     }
     if (!fine && CodecDetail::RowReducer::suits(sw, sh, target.width(), target.height()))
         return decodeReducing(data, size, factor, sw, sh, fastUpsample, out) ? out : QImage();
+    if (fine)
+        return decodeLanczos(data, size, factor, sw, sh, out) ? out : QImage();
     CodecDetail::ScratchBuffer scratch(size_t(sw) * size_t(sh) * 4);
     if (!scratch || !decodeInto(scratch.data(), sw * 4))
         return {};

@@ -596,24 +596,58 @@ void lanczosRow(const int16_t *mid, const LanczosAxis &axis, int width, uint8_t 
 
 namespace CodecDetail {
 
+struct LanczosReducer::Axes {
+    LanczosAxis horizontal;
+    LanczosAxis vertical;
+};
+
+LanczosReducer::LanczosReducer(int sw, int sh, int dw, int dh)
+    : m_axes(std::make_unique<Axes>(Axes{makeLanczosAxis(sw, dw), makeLanczosAxis(sh, dh)}))
+    , m_sourceHeight(sh)
+    , m_width(dw)
+    , m_rowValues(sw * 4)
+    // The horizontal pass may read one pixel pair past the last start; pad the row.
+    , m_mid(size_t(sw) * 4 + size_t(m_axes->horizontal.taps + 2) * 4, 0)
+{
+}
+
+LanczosReducer::~LanczosReducer() = default;
+
+int LanczosReducer::rowsAtOnce() const
+{
+    return m_axes->vertical.taps;
+}
+
+int LanczosReducer::firstSourceRow(int y) const
+{
+    return m_axes->vertical.start[size_t(y)];
+}
+
+int LanczosReducer::lastSourceRow(int y) const
+{
+    return std::min(firstSourceRow(y) + m_axes->vertical.taps, m_sourceHeight) - 1;
+}
+
+void LanczosReducer::reduceRow(int y, const uint8_t *const *rows, uint8_t *out)
+{
+    const LanczosAxis &vertical = m_axes->vertical;
+    lanczosColumn(rows, &vertical.weights[size_t(y) * size_t(vertical.taps)], vertical.taps, m_rowValues,
+                  m_mid.data());
+    lanczosRow(m_mid.data(), m_axes->horizontal, m_width, out);
+}
+
 void lanczosRgba(const uint8_t *src, int sw, int sh, qsizetype sstride, uint8_t *dst, int dw, int dh,
                  qsizetype dstride)
 {
     if (handledWithoutResampling(src, sw, sh, sstride, dst, dw, dh, dstride))
         return;
-    const LanczosAxis horizontal = makeLanczosAxis(sw, dw);
-    const LanczosAxis vertical = makeLanczosAxis(sh, dh);
-    const int rowValues = sw * 4;
-    // The horizontal pass may read one pixel pair past the last start; pad the row.
-    std::vector<int16_t> mid(size_t(rowValues) + size_t(horizontal.taps + 2) * 4, 0);
-    std::vector<const uint8_t *> rows(size_t(vertical.taps));
+    LanczosReducer reducer(sw, sh, dw, dh);
+    std::vector<const uint8_t *> rows(size_t(reducer.rowsAtOnce()));
     for (int y = 0; y < dh; ++y) {
-        const int first = vertical.start[size_t(y)];
-        for (int k = 0; k < vertical.taps; ++k)
+        const int first = reducer.firstSourceRow(y);
+        for (int k = 0; k < reducer.rowsAtOnce(); ++k)
             rows[size_t(k)] = src + qsizetype(std::min(first + k, sh - 1)) * sstride;
-        lanczosColumn(rows.data(), &vertical.weights[size_t(y) * size_t(vertical.taps)], vertical.taps, rowValues,
-                      mid.data());
-        lanczosRow(mid.data(), horizontal, dw, dst + qsizetype(y) * dstride);
+        reducer.reduceRow(y, rows.data(), dst + qsizetype(y) * dstride);
     }
 }
 

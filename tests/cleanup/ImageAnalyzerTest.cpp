@@ -317,3 +317,64 @@ TEST(ImageAnalyzer, SmallFacesGetHalfPixelEyeOutlines)
     ASSERT_EQ(faces.size(), 1);
     EXPECT_EQ(halves(faces[0]), 0);
 }
+
+// The face search sums its filters with AVX2 where the CPU has it; it must report what
+// dlib's own search reports: the same boxes in the same order, scores equal but for
+// the rounding of the sums. The folders hold group photos, portraits, faces at the
+// edge (the close-up search), small faces (the 2x search) and pictures without people.
+TEST(ImageAnalyzerCorpus, VectorFaceSearchFindsWhatDlibFinds)
+{
+    GLANTO_NEEDS_CORPUS();
+    if (!FaceEyesDetector::hasVectorFilters())
+        GTEST_SKIP() << "this CPU has no AVX2 and FMA: the search is dlib's own";
+    FaceEyesDetector vector;
+    FaceEyesDetector reference;
+    reference.setVectorFilters(false);
+    int photos = 0, faces = 0;
+    for (const char *folder : {"faces-open", "faces-closed", "bursts", "sharp"}) {
+        const QDir dir(TestData::corpusDir() + u'/' + QLatin1String(folder));
+        for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
+            const QImage image = corpusImage(QLatin1String(folder) + "/" + name);
+            if (image.isNull())
+                continue;
+            SCOPED_TRACE((QLatin1String(folder) + "/" + name).toStdString());
+            ++photos;
+            const GreyImage grey = GreyImage::fromImage(image);
+            // The search at 2x over the whole picture costs four plain ones: on every
+            // eighth photo only.
+            const bool everywhere = photos % 8 == 1;
+            for (auto mode : {FaceEyesDetector::SmallFaces::targeted, FaceEyesDetector::SmallFaces::everywhere}) {
+                if (mode == FaceEyesDetector::SmallFaces::everywhere && !everywhere)
+                    continue;
+                const QVector<DetectedFace> got = vector.findFaces(image, grey, mode);
+                const QVector<DetectedFace> want = reference.findFaces(image, grey, mode);
+                ASSERT_EQ(got.size(), want.size());
+                for (int i = 0; i < got.size(); ++i) {
+                    EXPECT_EQ(got[i].box, want[i].box) << "face " << i;
+                    EXPECT_NEAR(got[i].score, want[i].score, 1e-4) << "face " << i;
+                }
+                faces += mode == FaceEyesDetector::SmallFaces::targeted ? int(got.size()) : 0;
+            }
+        }
+    }
+    EXPECT_GT(photos, 50);
+    EXPECT_GT(faces, 50);
+}
+
+// Pictures too small for the detector's blocks of cells (a thumbnail, a strip) have no
+// faces, with either way of filtering and with every search.
+TEST(ImageAnalyzer, TinyPicturesHaveNoFaces)
+{
+    for (const QSize size : {QSize(8, 8), QSize(12, 12), QSize(23, 17), QSize(40, 9), QSize(9, 300)}) {
+        QImage image(size, QImage::Format_RGBA8888_Premultiplied);
+        image.fill(QColor(200, 150, 120));
+        const GreyImage grey = GreyImage::fromImage(image);
+        for (bool vector : {true, false}) {
+            FaceEyesDetector detector;
+            detector.setVectorFilters(vector);
+            for (auto mode : {FaceEyesDetector::SmallFaces::skip, FaceEyesDetector::SmallFaces::targeted,
+                              FaceEyesDetector::SmallFaces::everywhere})
+                EXPECT_TRUE(detector.detect(image, grey, mode).isEmpty()) << size.width() << "x" << size.height();
+        }
+    }
+}

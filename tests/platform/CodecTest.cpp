@@ -542,8 +542,12 @@ struct JpegCase {
     std::vector<int> sizes;
 };
 
-void expectRowReductionMatchesWholeDecode(const std::vector<JpegCase> &cases)
+// The reference: TurboJPEG's whole decode at the DCT scale the quality asks for (the fine
+// one leaves a factor of two to its Lanczos pass), then the quality's resampler.
+void expectRowReductionMatchesWholeDecode(const std::vector<JpegCase> &cases,
+                                          Codec::ScaleQuality quality = Codec::ScaleQuality::fast)
 {
+    const bool fine = quality == Codec::ScaleQuality::fine;
     tjhandle tj = tjInitDecompress();
     ASSERT_NE(tj, nullptr);
     auto wholeThenReduced = [&](const QByteArray &jpeg, int maxPixelSize) {
@@ -552,19 +556,19 @@ void expectRowReductionMatchesWholeDecode(const std::vector<JpegCase> &cases)
         if (tjDecompressHeader3(tj, data, (unsigned long)jpeg.size(), &w, &h, &subsampling, &colorspace) != 0)
             return QImage();
         const QSize target = CodecDetail::fitWithin(QSize(w, h), maxPixelSize);
-        const int wanted = std::max(target.width(), target.height());
+        const int wanted = std::max(target.width(), target.height()) * (fine ? 2 : 1);
         tjscalingfactor factor{1, 1};
         while (factor.denom < 8 && TJSCALED(std::max(w, h), (tjscalingfactor{1, factor.denom * 2})) >= wanted)
             factor.denom *= 2;
         const int sw = TJSCALED(w, factor), sh = TJSCALED(h, factor);
         std::vector<uint8_t> whole(size_t(sw) * size_t(sh) * 4);
-        const int flags = factor.denom > 1 ? TJFLAG_FASTUPSAMPLE : 0;
+        const int flags = factor.denom > 1 && !fine ? TJFLAG_FASTUPSAMPLE : 0;
         if (tjDecompress2(tj, data, (unsigned long)jpeg.size(), whole.data(), sw, 0, sh, TJPF_RGBA, flags) != 0
             && tjGetErrorCode(tj) != TJERR_WARNING)
             return QImage();
         QImage reduced(target, QImage::Format_RGBA8888_Premultiplied);
-        CodecDetail::resampleRgba(whole.data(), sw, sh, sw * 4, reduced.bits(), reduced.width(), reduced.height(),
-                                  reduced.bytesPerLine());
+        CodecDetail::resampleFor(quality, whole.data(), sw, sh, sw * 4, reduced.bits(), reduced.width(),
+                                 reduced.height(), reduced.bytesPerLine());
         return reduced;
     };
     for (const JpegCase &c : cases) {
@@ -573,8 +577,7 @@ void expectRowReductionMatchesWholeDecode(const std::vector<JpegCase> &cases)
             const QImage expected = wholeThenReduced(c.bytes, size);
             ASSERT_FALSE(expected.isNull());
             const QImage ours = CodecDetail::jpegDecode(reinterpret_cast<const uint8_t *>(c.bytes.constData()),
-                                                        size_t(c.bytes.size()), size, false,
-                                                        Codec::ScaleQuality::fast, 1);
+                                                        size_t(c.bytes.size()), size, false, quality, 1);
             ASSERT_EQ(ours.size(), expected.size());
             EXPECT_TRUE(ours == expected);
         }
@@ -631,6 +634,20 @@ TEST(Codec, JpegPreviewsReducedWhileDecodingMatchTheWholeDecodeReduced)
         {"2x1 chroma, half the stream", wide.left(wide.size() / 2), {999}},
         {"progressive, 60% of the stream", progressive.left(progressive.size() * 6 / 10), {701}},
     });
+    // The Lanczos reduction for analysis runs as the rows come out too: a 12 MP photo
+    // reduced to 1280 (a whole decode, 20 source rows per output row), DCT-scaled ones,
+    // odd sizes and a cut stream.
+    const QByteArray twelve = syntheticJpeg(4000, 3000, TJSAMP_420, false);
+    ASSERT_FALSE(twelve.isEmpty());
+    expectRowReductionMatchesWholeDecode(
+        {
+            {"12 MP, 2x2 chroma", twelve, {1280, 1279, 997, 400}},
+            {"2x1 chroma", wide, {1504, 1503, 751, 377}},
+            {"1x2 chroma, portrait", syntheticJpeg(1536, 2048, TJSAMP_440, false), {1023, 255}},
+            {"grey", syntheticJpeg(958, 717, TJSAMP_GRAY, false), {479, 97}},
+            {"12 MP, half the stream", twelve.left(twelve.size() / 2), {1280}},
+        },
+        Codec::ScaleQuality::fine);
 }
 
 TEST(CodecCorpus, JpegPreviewsOfCameraFilesReducedWhileDecodingMatchTheWholeDecodeReduced)
@@ -658,6 +675,10 @@ TEST(CodecCorpus, JpegPreviewsOfCameraFilesReducedWhileDecodingMatchTheWholeDeco
                         file.readAll().left(qsizetype(file.size() * c.keep)), c.sizes});
     }
     expectRowReductionMatchesWholeDecode(read);
+    // The analysis image's Lanczos reduction of the same files.
+    for (JpegCase &c : read)
+        c.sizes = {1280, 640};
+    expectRowReductionMatchesWholeDecode(read, Codec::ScaleQuality::fine);
 }
 
 // The two-tap reduction against linear interpolation worked out in floating point,
