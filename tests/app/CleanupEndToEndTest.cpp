@@ -5,6 +5,7 @@
 // screen. Every press is counted in the program's command log.
 #include "TestData.h"
 #include "support/GlantoProcess.h"
+#include "support/SanitizerAllowance.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -134,7 +135,7 @@ TEST_F(CleanupEndToEndTest, TrashUndoAndLeaveWithKeys)
     // opens on the bursts, then the duplicate category (its sidebar row) is
     // photographed too.
     const QDir cache(tmp.filePath("cache/Glanto/Cleanup"));
-    EXPECT_TRUE(waitFor([&] { return !cache.entryList({"*.plist"}, QDir::Files).isEmpty(); }, 90000));
+    EXPECT_TRUE(waitFor([&] { return !cache.entryList({"*.plist"}, QDir::Files).isEmpty(); }, allowForSanitizers(90000)));
     spin(2000);
     glanto.screenshot().save(QDir::current().filePath("cleanup-e2e-bursts.png"));
     glanto.click(43, 156);
@@ -212,7 +213,7 @@ TEST_F(CleanupEndToEndTest, CleanupShotSavesTheReview)
     QProcessEnvironment env = environment();
     env.remove("QT_LOGGING_RULES");
     ASSERT_TRUE(glanto.start({"--cleanup-shot", output, folder.path()}, env));
-    ASSERT_TRUE(glanto.process.waitForFinished(120000));
+    ASSERT_TRUE(glanto.process.waitForFinished(allowForSanitizers(120000)));
     EXPECT_EQ(glanto.process.exitCode(), 0) << glanto.process.readAllStandardError().constData();
     const QImage image(output);
     ASSERT_FALSE(image.isNull());

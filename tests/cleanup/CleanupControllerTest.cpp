@@ -9,6 +9,7 @@
 #include "settings/Texts.h"
 
 #include "TestApplication.h"
+#include "support/SanitizerAllowance.h"
 
 #include <gtest/gtest.h>
 
@@ -352,11 +353,7 @@ TEST(ControllerCache, AReturnShowsTheBurstsAtItsFirstBuild)
         QElapsedTimer waited;
         waited.start();
         // Unoptimised sanitized builds measure the pictures many times slower.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-        const qint64 limit = 900000;
-#else
-        const qint64 limit = 60000;
-#endif
+        const qint64 limit = allowForSanitizers(60000, 15);
         while (!c.groupingComplete() && waited.elapsed() < limit)
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
         EXPECT_TRUE(c.groupingComplete());

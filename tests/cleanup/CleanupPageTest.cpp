@@ -8,6 +8,7 @@
 #include "settings/Texts.h"
 
 #include "TestData.h"
+#include "support/SanitizerAllowance.h"
 
 #include <gtest/gtest.h>
 
@@ -89,7 +90,7 @@ TEST(CleanupPageCorpus, TrashAndUndoOnACorpusFolder)
     page.resize(1280, 800);
     page.show();
     CleanupController &c = page.controller();
-    ASSERT_TRUE(waitUntil([&] { return c.groupingComplete(); }, 280000));
+    ASSERT_TRUE(waitUntil([&] { return c.groupingComplete(); }, allowForSanitizers(280000)));
     waitUntil([] { return false; }, 1500); // thumbnails
     const QString shot = QDir::current().filePath(QStringLiteral("cleanup-page-shot.png"));
     page.grab().save(shot);

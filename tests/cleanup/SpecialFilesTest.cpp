@@ -14,6 +14,7 @@
 #include "platform/RegularFile.h"
 #include "TestApplication.h"
 #include "TestData.h"
+#include "support/SanitizerAllowance.h"
 
 #include <gtest/gtest.h>
 
@@ -37,14 +38,8 @@
 
 namespace {
 
-// Unoptimised sanitized builds (the face detector above all) run many times
-// slower: a limit that catches a hang in a normal build would catch mere
-// slowness there.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int hangLimitFactor = 10;
-#else
-constexpr int hangLimitFactor = 1;
-#endif
+// Every reader, the face detector above all, is many times slower in a sanitized build.
+constexpr int hangLimitFactor = allowForSanitizers(1, 10);
 
 // Ends the process with a message when the test body has not returned in time.
 class Watchdog
