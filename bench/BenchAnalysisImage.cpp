@@ -184,4 +184,17 @@ bool saveJpegCrop(const QString &source, const QString &target, int width, int h
     }
 }
 
+double noiseAt(int x, int y, double sigma)
+{
+    uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u;
+    double sum = 0;
+    for (int k = 0; k < 4; ++k) {
+        h ^= h >> 13;
+        h *= 0x5bd1e995u;
+        h ^= h >> 15;
+        sum += (h & 0xffff) / 65535.0 - 0.5;
+    }
+    return sum * sigma * std::sqrt(3.0);
+}
+
 } // namespace BenchAnalysisImage

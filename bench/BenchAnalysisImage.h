@@ -30,6 +30,8 @@ QImage reduce(const QImage &image, int maxSide, Filter filter = Filter::lanczos)
 // given length (pixels), both with libvips.
 QImage gaussianBlur(const QImage &image, double sigma);
 QImage motionStreak(const QImage &image, int length);
+// Repeatable noise of about the given deviation at a pixel: four hashed uniforms summed.
+double noiseAt(int x, int y, double sigma);
 
 // Writes the centred crop of the given size (or the whole picture when it is smaller)
 // of an image file as a JPEG of the given quality, for test photos of a set size.

@@ -813,20 +813,6 @@ QImage mapChannels(const QImage &src, const std::function<int(int, int, int)> &f
     return out.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
 }
 
-// Repeatable noise of about the given deviation: four hashed uniforms summed.
-double noiseAt(int x, int y, double sigma)
-{
-    uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u;
-    double sum = 0;
-    for (int k = 0; k < 4; ++k) {
-        h ^= h >> 13;
-        h *= 0x5bd1e995u;
-        h ^= h >> 15;
-        sum += (h & 0xffff) / 65535.0 - 0.5;
-    }
-    return sum * sigma * std::sqrt(3.0);
-}
-
 QImage flatLight(const QImage &i, double share)
 {
     return mapChannels(i, [share](int v, int, int) { return int(std::lround(128 + (v - 128) * share)); });
@@ -1141,22 +1127,16 @@ IrisReading irisReading(const GreyImage &grey, const QVector<QPointF> &eye)
     return out;
 }
 
-// Every judged face of the face folders (as judgeFaces picks them), original and
-// edited as in eyestress, with every eye cue per eye, as tab-separated lines to study
-// rules on: variant, folder, file, face, face height, narrower eye width, then per eye
-// openness, darkness, edge balance, the hits of the eye cascade, of the glasses
-// cascade, of the left-eye and right-eye locator cascades, and the three IrisReading cues.
-// EYEDUMP_FOLDERS (comma-separated) and EYEDUMP_ORIGINAL (set: no edits) narrow it.
-void eyeDump()
+// Every judged face (as judgeFaces picks them) of the folders' photos, original and
+// edited as in eyestress, handed to `visit` with the edit's name, the folder, the
+// photo's path, the edited picture and its grey image, the face's index in the
+// detector's answer and the narrower eye's width. EYEDUMP_FOLDERS (comma-separated)
+// replaces `folders`; EYEDUMP_ORIGINAL (set) leaves out the edits.
+void forEachJudgedFace(FaceEyesDetector &detector, const QStringList &folders,
+                       const std::function<void(const char *variant, const QString &folder, const QString &path,
+                                                const QImage &image, const GreyImage &grey, const DetectedFace &face,
+                                                int index, double eyeWidth)> &visit)
 {
-    FaceEyesDetector detector;
-    const EyeCascade *cascade = EyeCascade::shared();
-    const QString dir = QStringLiteral("/usr/share/opencv4/haarcascades/");
-    const auto glasses = EyeCascade::load(dir + "haarcascade_eye_tree_eyeglasses.xml");
-    const auto left2 = EyeCascade::load(dir + "haarcascade_lefteye_2splits.xml");
-    const auto right2 = EyeCascade::load(dir + "haarcascade_righteye_2splits.xml");
-    std::fprintf(stderr, "cascades: eye %d glasses %d left %d right %d\n", cascade ? cascade->stageCount() : -1,
-                 glasses ? glasses->stageCount() : -1, left2 ? left2->stageCount() : -1, right2 ? right2->stageCount() : -1);
     struct Variant {
         const char *name;
         std::function<QImage(const QImage &)> make;
@@ -1170,11 +1150,10 @@ void eyeDump()
         {"s60", [](const QImage &i) { return i.scaled(i.size() * 0.6, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
         {"s35", [](const QImage &i) { return i.scaled(i.size() * 0.35, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
     };
-    const QStringList folders = qEnvironmentVariableIsSet("EYEDUMP_FOLDERS")
-                                    ? qEnvironmentVariable("EYEDUMP_FOLDERS").split(',')
-                                    : QStringList{"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits};
+    const QStringList chosen =
+        qEnvironmentVariableIsSet("EYEDUMP_FOLDERS") ? qEnvironmentVariable("EYEDUMP_FOLDERS").split(',') : folders;
     const bool onlyOriginal = qEnvironmentVariableIsSet("EYEDUMP_ORIGINAL");
-    for (const QString &folder : folders) {
+    for (const QString &folder : chosen) {
         for (const QString &path : files(folder)) {
             const QImage image = load(path, 1280, filter);
             if (image.isNull())
@@ -1197,22 +1176,45 @@ void eyeDump()
                     const double ew = std::min(eyeBox(f.leftEye).width(), eyeBox(f.rightEye).width());
                     if (ew < FaceRules::minEyeWidth)
                         continue;
-                    QString line = QString::asprintf("%s\t%s\t%s\t%d\t%.1f\t%.1f", variants[v].name, qPrintable(folder),
-                                                     qPrintable(QFileInfo(path).fileName()), index, f.box.height(), ew);
-                    for (const auto *eye : {&f.leftEye, &f.rightEye}) {
-                        const IrisReading iris = irisReading(grey, *eye);
-                        line += QString::asprintf("\t%.4f\t%.4f\t%.4f\t%d\t%d\t%d\t%d\t%.4f\t%.4f\t%.4f", eyeOpenRatio(*eye),
-                                                  eyeDarkFraction(grey, *eye, f.box), eyeEdgeBalance(grey, *eye),
-                                                  cascade ? cascade->respond(grey, *eye).hits : -1,
-                                                  glasses ? glasses->respond(grey, *eye).hits : -1,
-                                                  left2 ? left2->respond(grey, *eye).hits : -1,
-                                                  right2 ? right2->respond(grey, *eye).hits : -1, iris.disc, iris.rowContrast, iris.band);
-                    }
-                    std::printf("%s\n", qPrintable(line));
+                    visit(variants[v].name, folder, path, im, grey, f, index, ew);
                 }
             }
         }
     }
+}
+
+// Every judged face of the face folders (as judgeFaces picks them), original and
+// edited as in eyestress, with every eye cue per eye, as tab-separated lines to study
+// rules on: variant, folder, file, face, face height, narrower eye width, then per eye
+// openness, darkness, edge balance, the hits of the eye cascade, of the glasses
+// cascade, of the left-eye and right-eye locator cascades, and the three IrisReading cues.
+// EYEDUMP_FOLDERS (comma-separated) and EYEDUMP_ORIGINAL (set: no edits) narrow it.
+void eyeDump()
+{
+    FaceEyesDetector detector;
+    const EyeCascade *cascade = EyeCascade::shared();
+    const QString dir = QStringLiteral("/usr/share/opencv4/haarcascades/");
+    const auto glasses = EyeCascade::load(dir + "haarcascade_eye_tree_eyeglasses.xml");
+    const auto left2 = EyeCascade::load(dir + "haarcascade_lefteye_2splits.xml");
+    const auto right2 = EyeCascade::load(dir + "haarcascade_righteye_2splits.xml");
+    std::fprintf(stderr, "cascades: eye %d glasses %d left %d right %d\n", cascade ? cascade->stageCount() : -1,
+                 glasses ? glasses->stageCount() : -1, left2 ? left2->stageCount() : -1, right2 ? right2->stageCount() : -1);
+    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits},
+                      [&](const char *variant, const QString &folder, const QString &path, const QImage &,
+                          const GreyImage &grey, const DetectedFace &f, int index, double ew) {
+        QString line = QString::asprintf("%s\t%s\t%s\t%d\t%.1f\t%.1f", variant, qPrintable(folder),
+                                         qPrintable(QFileInfo(path).fileName()), index, f.box.height(), ew);
+        for (const auto *eye : {&f.leftEye, &f.rightEye}) {
+            const IrisReading iris = irisReading(grey, *eye);
+            line += QString::asprintf("\t%.4f\t%.4f\t%.4f\t%d\t%d\t%d\t%d\t%.4f\t%.4f\t%.4f", eyeOpenRatio(*eye),
+                                      eyeDarkFraction(grey, *eye, f.box), eyeEdgeBalance(grey, *eye),
+                                      cascade ? cascade->respond(grey, *eye).hits : -1,
+                                      glasses ? glasses->respond(grey, *eye).hits : -1,
+                                      left2 ? left2->respond(grey, *eye).hits : -1,
+                                      right2 ? right2->respond(grey, *eye).hits : -1, iris.disc, iris.rowContrast, iris.band);
+        }
+        std::printf("%s\n", qPrintable(line));
+    });
 }
 
 // Colour readings of one eye for study: luma-weighted chroma, sum(R - B) and sum(R - G)
@@ -1324,73 +1326,33 @@ void eyeColour()
     FaceEyesDetector detector;
     const EyeCascade *cascade = EyeCascade::shared();
     const EyeCascade *glasses = EyeCascade::sharedGlasses();
-    struct Variant {
-        const char *name;
-        std::function<QImage(const QImage &)> make;
-    };
-    const QVector<Variant> variants = {
-        {"original", [](const QImage &i) { return i; }},
-        {"shade", [](const QImage &i) { return shade(i); }},
-        {"flat", [](const QImage &i) { return flatLight(i, 0.5); }},
-        {"noise", [](const QImage &i) { return noisy(i, 6); }},
-        {"blur", [](const QImage &i) { return gaussianBlur(i, 1.0); }},
-        {"s60", [](const QImage &i) { return i.scaled(i.size() * 0.6, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
-        {"s35", [](const QImage &i) { return i.scaled(i.size() * 0.35, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
-    };
-    const QStringList folders = qEnvironmentVariableIsSet("EYEDUMP_FOLDERS")
-                                    ? qEnvironmentVariable("EYEDUMP_FOLDERS").split(',')
-                                    : QStringList{"faces-open", "faces-closed", "exif", "bursts", "duplicates"};
-    const bool onlyOriginal = qEnvironmentVariableIsSet("EYEDUMP_ORIGINAL");
-    for (const QString &folder : folders) {
-        for (const QString &path : files(folder)) {
-            const QImage image = load(path, 1280, filter);
-            if (image.isNull())
-                continue;
-            for (int v = 0; v < (onlyOriginal ? 1 : variants.size()); ++v) {
-                const QImage im = variants[v].make(image).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-                const GreyImage grey = GreyImage::fromImage(im);
-                const auto faces = detector.detect(im, grey);
-                double tallest = 0;
-                for (const DetectedFace &f : faces)
-                    if (f.box.height() >= FaceRules::minFaceHeight)
-                        tallest = std::max(tallest, f.box.height());
-                int index = 0;
-                for (const DetectedFace &f : faces) {
-                    ++index;
-                    if (f.box.height() < FaceRules::minFaceHeight || f.box.height() < FaceRules::mainFaceShare * tallest)
-                        continue;
-                    if ((f.yaw && std::abs(*f.yaw) > FaceRules::maxEyeYaw) || f.leftEye.isEmpty() || f.rightEye.isEmpty())
-                        continue;
-                    const double ew = std::min(eyeBox(f.leftEye).width(), eyeBox(f.rightEye).width());
-                    if (ew < FaceRules::minEyeWidth)
-                        continue;
-                    const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
-                    const float dark = std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box));
-                    const auto bal = faceEdgeBalance(grey, f);
-                    const EyeCascade::Response rl = cascade->respond(grey, f.leftEye), rr = cascade->respond(grey, f.rightEye);
-                    const EyeCascade::Response gl = glasses->respond(grey, f.leftEye), gr = glasses->respond(grey, f.rightEye);
-                    const int hits = std::max(rl.hits, rr.hits);
-                    const int gh = std::max(gl.hits, gr.hits);
-                    QString line = QString::asprintf("%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%d", variants[v].name,
-                                                     qPrintable(folder), qPrintable(QFileInfo(path).fileName()), index, ew,
-                                                     open, dark, bal ? *bal : -1.0f, hits, gh,
-                                                     int(FaceRules::eyesShut(open, bal, hits)));
-                    for (const auto *eye : {&f.leftEye, &f.rightEye}) {
-                        const ColourReading c = colourReading(im, *eye);
-                        line += QString::asprintf("\t%.4f\t%.4f\t%.1f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f", c.cheekRB,
-                                                  c.cheekRG, c.cheekLuma, c.bandRB, c.bandRG, c.polyRB, c.polyRG, c.white,
-                                                  c.lowestRB, c.mostWhite);
-                    }
-                    for (const auto *r : {&rl, &rr, &gl, &gr})
-                        line += QString::asprintf("\t%d\t%.3f", r->hits, r->hitDrop);
-                    ImageMeasures alone;
-                    judgeFaces(grey, {f}, alone, cascade, glasses, &im);
-                    line += QString::asprintf("\t%.4f\t%d", faceSkinTone(im, f).value_or(-9.0f), int(!alone.closedFaces.isEmpty()));
-                    std::printf("%s\n", qPrintable(line));
-                }
-            }
+    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates"},
+                      [&](const char *variant, const QString &folder, const QString &path, const QImage &im,
+                          const GreyImage &grey, const DetectedFace &f, int index, double ew) {
+        const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+        const float dark = std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box));
+        const auto bal = faceEdgeBalance(grey, f);
+        const EyeCascade::Response rl = cascade->respond(grey, f.leftEye), rr = cascade->respond(grey, f.rightEye);
+        const EyeCascade::Response gl = glasses->respond(grey, f.leftEye), gr = glasses->respond(grey, f.rightEye);
+        const int hits = std::max(rl.hits, rr.hits);
+        const int gh = std::max(gl.hits, gr.hits);
+        QString line = QString::asprintf("%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%d", variant,
+                                         qPrintable(folder), qPrintable(QFileInfo(path).fileName()), index, ew,
+                                         open, dark, bal ? *bal : -1.0f, hits, gh,
+                                         int(FaceRules::eyesShut(open, bal, hits)));
+        for (const auto *eye : {&f.leftEye, &f.rightEye}) {
+            const ColourReading c = colourReading(im, *eye);
+            line += QString::asprintf("\t%.4f\t%.4f\t%.1f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f", c.cheekRB,
+                                      c.cheekRG, c.cheekLuma, c.bandRB, c.bandRG, c.polyRB, c.polyRG, c.white,
+                                      c.lowestRB, c.mostWhite);
         }
-    }
+        for (const auto *r : {&rl, &rr, &gl, &gr})
+            line += QString::asprintf("\t%d\t%.3f", r->hits, r->hitDrop);
+        ImageMeasures alone;
+        judgeFaces(grey, {f}, alone, cascade, glasses, &im);
+        line += QString::asprintf("\t%.4f\t%d", faceSkinTone(im, f).value_or(-9.0f), int(!alone.closedFaces.isEmpty()));
+        std::printf("%s\n", qPrintable(line));
+    });
 }
 
 // What judging the faces costs per photo, in this thread's CPU time, on the faces the
