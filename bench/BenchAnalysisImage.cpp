@@ -2,6 +2,7 @@
 
 #include <vips/vips8>
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -195,6 +196,25 @@ double noiseAt(int x, int y, double sigma)
         sum += (h & 0xffff) / 65535.0 - 0.5;
     }
     return sum * sigma * std::sqrt(3.0);
+}
+
+QMap<QString, QString> manifestBlurLabels(const QString &corpus, UncertainLabel uncertain)
+{
+    QMap<QString, QString> labels;
+    QFile file(corpus + "/manifest.tsv");
+    if (!file.open(QIODevice::ReadOnly))
+        return labels;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() < 3)
+            continue;
+        const QString properties = QString::fromUtf8(fields[2]);
+        const bool blurry = uncertain == UncertainLabel::taken
+                                ? properties.contains("blurry=1")
+                                : properties.contains("blurry=1;") || properties.endsWith("blurry=1");
+        labels[QString::fromUtf8(fields[0])] = blurry ? "blurry" : properties.contains("blurry=0") ? "sharp" : "unlabelled";
+    }
+    return labels;
 }
 
 } // namespace BenchAnalysisImage

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QMap>
 #include <QString>
 
 // Analysis images for the cleanup benchmarks, decoded with libvips so that the
@@ -32,6 +33,11 @@ QImage gaussianBlur(const QImage &image, double sigma);
 QImage motionStreak(const QImage &image, int length);
 // Repeatable noise of about the given deviation at a pixel: four hashed uniforms summed.
 double noiseAt(int x, int y, double sigma);
+
+// What the corpus manifest says of each photo's focus: "blurry", "sharp" or
+// "unlabelled", by its path. An uncertain label ("blurry=1?") counts as blurry or as none.
+enum class UncertainLabel { taken, none };
+QMap<QString, QString> manifestBlurLabels(const QString &corpus, UncertainLabel uncertain);
 
 // Writes the centred crop of the given size (or the whole picture when it is smaller)
 // of an image file as a JPEG of the given quality, for test photos of a set size.

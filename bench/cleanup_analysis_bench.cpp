@@ -829,28 +829,12 @@ QImage noisy(const QImage &i, double sigma)
     return mapChannels(i, [sigma](int v, int x, int y) { return int(std::lround(v + noiseAt(x, y, sigma))); });
 }
 
-QMap<QString, QString> manifestBlurLabels()
-{
-    QMap<QString, QString> labels;
-    QFile file(corpus + "/manifest.tsv");
-    if (!file.open(QIODevice::ReadOnly))
-        return labels;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split('\t');
-        if (fields.size() < 3)
-            continue;
-        const QString properties = QString::fromUtf8(fields[2]);
-        labels[QString::fromUtf8(fields[0])] = properties.contains("blurry=1") ? "blurry"
-                                               : properties.contains("blurry=0") ? "sharp" : "unlabelled";
-    }
-    return labels;
-}
 
 void sharpFixtures()
 {
     std::printf("\n== Sharpness fixtures: flagged by the plain measures -> by the stored ones ==\n");
     FaceEyesDetector detector;
-    const QMap<QString, QString> labels = manifestBlurLabels();
+    const QMap<QString, QString> labels = manifestBlurLabels(corpus, UncertainLabel::taken);
     const QStringList fixtures = {"original", "flat 35%", "flat 20%", "shade -2 EV", "noise 6", "background blur",
                                   "small subject", "blur 2 px", "streak 6 px"};
     // [label][fixture] = {photos, flagged plain, flagged stored}
@@ -934,25 +918,34 @@ void sharpFixtures()
     }
 }
 
+// The edits unseen photos make for us, under which the eye cues are judged: a short
+// name for the dumps' rows and a label for the printed tables.
+struct EyeEdit {
+    const char *name;
+    const char *label;
+    std::function<QImage(const QImage &)> make;
+};
+const QVector<EyeEdit> &eyeEdits()
+{
+    static const QVector<EyeEdit> edits = {
+        {"original", "original", [](const QImage &i) { return i; }},
+        {"shade", "shade -2 EV", [](const QImage &i) { return shade(i); }},
+        {"flat", "flat 50%", [](const QImage &i) { return flatLight(i, 0.5); }},
+        {"noise", "noise 6", [](const QImage &i) { return noisy(i, 6); }},
+        {"blur", "blur 1 px", [](const QImage &i) { return gaussianBlur(i, 1.0); }},
+        {"s60", "scaled 60%", [](const QImage &i) { return i.scaled(i.size() * 0.6, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
+        {"s35", "scaled 35%", [](const QImage &i) { return i.scaled(i.size() * 0.35, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
+    };
+    return edits;
+}
+
 // Open and shut faces under what unseen photos do to them (shade, flat light, noise,
 // smaller faces), with the rule that called each face shut.
 void eyeStress()
 {
     FaceEyesDetector detector;
     const EyeCascade *cascade = EyeCascade::shared();
-    struct Variant {
-        const char *name;
-        std::function<QImage(const QImage &)> make;
-    };
-    const QVector<Variant> variants = {
-        {"original", [](const QImage &i) { return i; }},
-        {"shade -2 EV", [](const QImage &i) { return shade(i); }},
-        {"flat 50%", [](const QImage &i) { return flatLight(i, 0.5); }},
-        {"noise 6", [](const QImage &i) { return noisy(i, 6); }},
-        {"blur 1 px", [](const QImage &i) { return gaussianBlur(i, 1.0); }},
-        {"scaled 60%", [](const QImage &i) { return i.scaled(i.size() * 0.6, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
-        {"scaled 35%", [](const QImage &i) { return i.scaled(i.size() * 0.35, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
-    };
+    const QVector<EyeEdit> &variants = eyeEdits();
     for (const QString &entry : {QStringLiteral("faces-open"), QStringLiteral("faces-closed"), QStringLiteral("exif"),
                                  QStringLiteral("bursts"), QStringLiteral("duplicates"), portraits}) {
         const QString folder = entry == portraits ? QStringLiteral("portraits") : entry;
@@ -992,7 +985,7 @@ void eyeStress()
                     judgeFaces(grey, {f}, alone, cascade, glasses, &im);
                     std::printf("  %-10s %-12s %-36s eye %3.0f open %.3f dark %.3f bal %s hits %3d drop %+.2f glasses %3d "
                                 "tone %s -> %s\n",
-                                variants[v].name, qPrintable(folder), qPrintable(QFileInfo(path).fileName().left(36)), ew, open,
+                                variants[v].label, qPrintable(folder), qPrintable(QFileInfo(path).fileName().left(36)), ew, open,
                                 dark, bal ? qPrintable(QString::asprintf("%.3f", *bal)) : "  -  ", hits, drop, glassesHits,
                                 tone ? qPrintable(QString::asprintf("%.2f", *tone)) : "  - ",
                                 alone.closedFaces.isEmpty() ? "open" : "SHUT");
@@ -1000,7 +993,7 @@ void eyeStress()
             }
         }
         for (int v = 0; v < variants.size(); ++v)
-            std::printf("%-12s %-10s flagged %2d of %2d photos with judged eyes\n", qPrintable(folder), variants[v].name, flagged[v], judged[v]);
+            std::printf("%-12s %-10s flagged %2d of %2d photos with judged eyes\n", qPrintable(folder), variants[v].label, flagged[v], judged[v]);
     }
 }
 
@@ -1137,19 +1130,7 @@ void forEachJudgedFace(FaceEyesDetector &detector, const QStringList &folders,
                                                 const QImage &image, const GreyImage &grey, const DetectedFace &face,
                                                 int index, double eyeWidth)> &visit)
 {
-    struct Variant {
-        const char *name;
-        std::function<QImage(const QImage &)> make;
-    };
-    const QVector<Variant> variants = {
-        {"original", [](const QImage &i) { return i; }},
-        {"shade", [](const QImage &i) { return shade(i); }},
-        {"flat", [](const QImage &i) { return flatLight(i, 0.5); }},
-        {"noise", [](const QImage &i) { return noisy(i, 6); }},
-        {"blur", [](const QImage &i) { return gaussianBlur(i, 1.0); }},
-        {"s60", [](const QImage &i) { return i.scaled(i.size() * 0.6, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
-        {"s35", [](const QImage &i) { return i.scaled(i.size() * 0.35, Qt::KeepAspectRatio, Qt::SmoothTransformation); }},
-    };
+    const QVector<EyeEdit> &variants = eyeEdits();
     const QStringList chosen =
         qEnvironmentVariableIsSet("EYEDUMP_FOLDERS") ? qEnvironmentVariable("EYEDUMP_FOLDERS").split(',') : folders;
     const bool onlyOriginal = qEnvironmentVariableIsSet("EYEDUMP_ORIGINAL");

@@ -378,24 +378,6 @@ void summarize(const std::vector<Case> &cases, const QStringList &editNames, con
     }
 }
 
-// The manifest's labels; an uncertain one ("blurry=1?") counts as none.
-QMap<QString, QString> blurLabels()
-{
-    QMap<QString, QString> labels;
-    QFile file(corpus + "/manifest.tsv");
-    if (!file.open(QIODevice::ReadOnly))
-        return labels;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split('\t');
-        if (fields.size() < 3)
-            continue;
-        const QString properties = QString::fromUtf8(fields[2]);
-        labels[QString::fromUtf8(fields[0])] = properties.contains("blurry=1;") || properties.endsWith("blurry=1")
-                                                   ? "blurry"
-                                               : properties.contains("blurry=0") ? "sharp" : "unlabelled";
-    }
-    return labels;
-}
 
 } // namespace
 
@@ -411,7 +393,7 @@ int main(int argc, char **argv)
     for (int i = 1; i + 1 < args.size(); ++i)
         if (args[i] == "--tsv")
             tsvPath = args[i + 1];
-    const QMap<QString, QString> labels = blurLabels();
+    const QMap<QString, QString> labels = manifestBlurLabels(corpus, UncertainLabel::none);
     QStringList measureNames;
     for (const Variant &v : variants)
         measureNames << v.name;
