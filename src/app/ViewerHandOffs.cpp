@@ -4,6 +4,7 @@
 #include "app/ViewerWindowController.h"
 #include "platform/Applications.h"
 #include "platform/Editor.h"
+#include "platform/HandOff.h"
 #include "platform/Trash.h"
 #include "platform/Wallpaper.h"
 #include "settings/Settings.h"
@@ -53,9 +54,9 @@ void trashShownPhoto(ViewerPage *viewer)
     const int folder = viewer->controller()->folderGeneration;
     QPointer<ViewerPage> self(viewer);
     const QString path = *photo;
-    trashQueue().start([self, path, folder] {
+    HandOff::start(trashQueue(), [self, path, folder] {
         const TrashOutcome outcome = Trash::system().moveToTrash({path});
-        QMetaObject::invokeMethod(qApp, [self, path, folder, outcome] {
+        HandOff::invoke(qApp, [self, path, folder, outcome] {
             pending.remove(path);
             if (!self)
                 return;

@@ -5,6 +5,7 @@
 #include "cleanup/DistanceCache.h"
 #include "cleanup/ImageMeasures.h"
 #include "library/ImageLoader.h"
+#include "platform/HandOff.h"
 #include "settings/Texts.h"
 
 #include <QCoreApplication>
@@ -228,12 +229,12 @@ void CleanupController::measureMissingDistances()
     for (int start = 0; start < missingPairs.size(); start += chunkSize, chunkSize = std::min(chunkSize * 2, 32)) {
         const QVector<PrintPair> chunk = missingPairs.mid(start, chunkSize);
         ++pendingDistanceChunks;
-        distanceQueue->start([self, chunk] {
+        HandOff::start(*distanceQueue, [self, chunk] {
             QVector<QPair<PrintPair, float>> measured;
             measured.reserve(chunk.size());
             for (const PrintPair &pair : chunk)
                 measured.append({pair, FeaturePrint::distance(pair.first, pair.second)});
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [self, measured] {
+            HandOff::invoke(QCoreApplication::instance(), [self, measured] {
                 if (self)
                     self->distancesArrived(measured);
             }, Qt::QueuedConnection);
@@ -264,7 +265,7 @@ void CleanupController::saveDistances()
     distancesSaved = true;
     // Hashing the prints and writing take some milliseconds: on the worker,
     // behind any Trash request, which the controller waits for when it goes.
-    worker->start([path = DistanceCache::fileBeside(*scanner->cacheURL), copy = distances] {
+    HandOff::start(*worker, [path = DistanceCache::fileBeside(*scanner->cacheURL), copy = distances] {
         DistanceCache::save(path, copy);
     });
 }
@@ -319,7 +320,7 @@ void CleanupController::trashCheckedUnits()
     setBusy(true);
     QPointer<CleanupController> self(this);
     Trash *target = &trash;
-    worker->start([self, target, requested, files] {
+    HandOff::start(*worker, [self, target, requested, files] {
         TrashOutcome outcome;
         for (const QStringList &unitFiles : files) {
             // The primary first; its companions only once it is safely away.
@@ -333,7 +334,7 @@ void CleanupController::trashCheckedUnits()
             outcome.moved.insert(outcome.moved.end(), rest.moved.begin(), rest.moved.end());
             outcome.failed.insert(outcome.failed.end(), rest.failed.begin(), rest.failed.end());
         }
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, requested, outcome] {
+        HandOff::invoke(QCoreApplication::instance(), [self, requested, outcome] {
             if (self)
                 self->applyTrash(requested, outcome);
         }, Qt::QueuedConnection);
@@ -380,12 +381,12 @@ void CleanupController::undoLastTrash()
     setBusy(true);
     QPointer<CleanupController> self(this);
     Trash *target = &trash;
-    worker->start([self, target, batch] {
+    HandOff::start(*worker, [self, target, batch] {
         std::vector<RestoreOutcome> outcomes;
         outcomes.reserve(size_t(batch.size()));
         for (const TrashedFile &file : batch)
             outcomes.push_back(target->restore(file));
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, batch, outcomes] {
+        HandOff::invoke(QCoreApplication::instance(), [self, batch, outcomes] {
             if (self)
                 self->applyUndo(batch, outcomes);
         }, Qt::QueuedConnection);

@@ -7,6 +7,7 @@
 #include "cleanup/MetricsCache.h"
 #include "library/CaptureDate.h"
 #include "library/ImageLoader.h"
+#include "platform/HandOff.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -162,7 +163,7 @@ void CleanupScanner::start()
     // The cache file is read on a worker: a big folder's cache takes a while to
     // check and decode, and this is the main thread.
     std::shared_ptr<Shared> state = shared;
-    queue->start([this, state, cacheURL = cacheURL, units = units] {
+    HandOff::start(*queue, [this, state, cacheURL = cacheURL, units = units] {
         if (state->cancelled)
             return;
         QHash<QString, CleanupMetrics> valid;
@@ -190,7 +191,7 @@ void CleanupScanner::start()
         DistanceCache::Distances distances;
         if (cacheURL && !prints.isEmpty())
             distances = DistanceCache::load(DistanceCache::fileBeside(*cacheURL), prints);
-        QMetaObject::invokeMethod(
+        HandOff::invoke(
             this,
             [this, valid = std::move(valid), todo = std::move(todo), distances = std::move(distances)] {
                 cachedDistances = distances;
@@ -231,10 +232,10 @@ void CleanupScanner::queueWork(const QVector<CleanupUnit> &todo)
     // posted behind every result that operation and the others posted.
     const auto finishOne = [this, state] {
         if (--state->pending == 0 && !state->cancelled)
-            QMetaObject::invokeMethod(this, [this] { complete(); }, Qt::QueuedConnection);
+            HandOff::invoke(this, [this] { complete(); }, Qt::QueuedConnection);
     };
 
-    queue->start([state, candidates, finishOne] {
+    HandOff::start(*queue, [state, candidates, finishOne] {
         for (const QString &primary : candidates) {
             if (state->cancelled)
                 break;
@@ -247,10 +248,10 @@ void CleanupScanner::queueWork(const QVector<CleanupUnit> &todo)
     });
 
     for (const CleanupUnit &unit : todo) {
-        queue->start([this, state, unit, finishOne, measure = measure] {
+        HandOff::start(*queue, [this, state, unit, finishOne, measure = measure] {
             if (!state->cancelled) {
                 std::optional<CleanupMetrics> result = measure(unit);
-                QMetaObject::invokeMethod(
+                HandOff::invoke(
                     this, [this, primary = unit.primary, result] { measuredOne(primary, result); },
                     Qt::QueuedConnection);
             }

@@ -1,5 +1,6 @@
 #include "fileops/BatchConvert.h"
 
+#include "platform/HandOff.h"
 #include "settings/Texts.h"
 
 #include <QCoreApplication>
@@ -117,13 +118,13 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
     workersLeft = count;
     QPointer<BatchConvert> self(this);
     for (int w = 0; w < count; ++w) {
-        workers.start([this, self, photos, output, format, quality] {
+        HandOff::start(workers, [this, self, photos, output, format, quality] {
             while (!cancelled) {
                 const int index = nextIndex++;
                 if (index >= photos.size())
                     break;
                 const FileResult result = convertOne(photos.at(index), output, format, quality);
-                QMetaObject::invokeMethod(
+                HandOff::invoke(
                     self.data(),
                     [self, written = result.written] {
                         if (self)
@@ -131,7 +132,7 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
                     },
                     Qt::QueuedConnection);
             }
-            QMetaObject::invokeMethod(
+            HandOff::invoke(
                 self.data(),
                 [self] {
                     if (self)

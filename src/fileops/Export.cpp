@@ -1,5 +1,6 @@
 #include "fileops/Export.h"
 
+#include "platform/HandOff.h"
 #include "settings/Texts.h"
 
 #include <QFileInfo>
@@ -163,7 +164,7 @@ void ExportEstimator::startPending()
     const QString decodeKey = pendingDecodeKey;
     ++encodesRun;
     QPointer<ExportEstimator> self(this);
-    worker.start([this, self, generation, request, key, decodeKey] {
+    HandOff::start(worker, [this, self, generation, request, key, decodeKey] {
         std::optional<qint64> bytes;
         Encoder::Picture decoded;
         {
@@ -183,7 +184,7 @@ void ExportEstimator::startPending()
             if (const auto encoded = Encoder::encode(decoded, request.format, request.quality))
                 bytes = encoded->size();
         }
-        QMetaObject::invokeMethod(
+        HandOff::invoke(
             self.data(),
             [self, generation, key, bytes] {
                 if (self)

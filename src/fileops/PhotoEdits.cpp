@@ -2,6 +2,7 @@
 
 #include "fileops/RotationSave.h"
 #include "fileops/XmpRating.h"
+#include "platform/HandOff.h"
 #include "settings/Texts.h"
 
 #include <QCoreApplication>
@@ -77,7 +78,7 @@ void PhotoEdits::setRating(const QStringList &targets, int n)
     flash(n == 0 ? Texts::text("rating.cleared") : XmpRating::starText(n), 1.2);
 
     QPointer<PhotoEdits> self(this);
-    ratingQueue.start([this, self, targets, n, versions] {
+    HandOff::start(ratingQueue, [this, self, targets, n, versions] {
         QStringList failed;
         for (const QString &url : targets) {
             if (const auto failure = XmpRating::writeRating(n, url))
@@ -85,7 +86,7 @@ void PhotoEdits::setRating(const QStringList &targets, int n)
         }
         if (failed.isEmpty())
             return;
-        QMetaObject::invokeMethod(this, [this, self, targets, versions, failed] {
+        HandOff::invoke(this, [this, self, targets, versions, failed] {
             if (!self)
                 return;
             for (qsizetype i = 0; i < targets.size(); ++i) {
@@ -114,9 +115,9 @@ void PhotoEdits::loadRating(const QString &url)
     ratingChanged(url);
     const quint64 version = ratingVersion.value(url);
     QPointer<PhotoEdits> self(this);
-    ratingQueue.start([this, self, url, version] {
+    HandOff::start(ratingQueue, [this, self, url, version] {
         const int n = XmpRating::readRating(url);
-        QMetaObject::invokeMethod(this, [this, self, url, version, n] {
+        HandOff::invoke(this, [this, self, url, version, n] {
             if (!self || ratingVersion.value(url) != version)
                 return;
             ratingCache.insert(url, n);
@@ -161,9 +162,9 @@ void PhotoEdits::saveRotation(const QString &url, int quarterTurns, bool animati
     flash(Texts::text("msg.rotSaving"), 3600);
     const int startedGeneration = generation;
     QPointer<PhotoEdits> self(this);
-    rotationQueue.start([this, self, url, turns, startedGeneration] {
+    HandOff::start(rotationQueue, [this, self, url, turns, startedGeneration] {
         const RotationSave::Result result = RotationSave::writeRotation(url, turns);
-        QMetaObject::invokeMethod(this, [this, self, url, result, startedGeneration] {
+        HandOff::invoke(this, [this, self, url, result, startedGeneration] {
             if (!self)
                 return;
             processing = false;

@@ -2,6 +2,7 @@
 
 #include "library/ImageCache.h"
 #include "library/SupportedFiles.h"
+#include "platform/HandOff.h"
 #include "platform/MemoryMonitor.h"
 #include "settings/Settings.h"
 
@@ -108,7 +109,7 @@ ImageLoader &ImageLoader::shared()
             if (QThread::currentThread() == app->thread())
                 attach();
             else
-                QMetaObject::invokeMethod(app, attach, Qt::QueuedConnection);
+                HandOff::invoke(app, attach, Qt::QueuedConnection);
         }
         return loader;
     }();

@@ -6,6 +6,7 @@
 // similar size takes them.
 
 #include "platform/CodecInternal.h"
+#include "platform/HandOff.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -94,6 +95,8 @@ struct PooledPixels {
 void releasePooledPixels(void *info)
 {
     auto *pixels = static_cast<PooledPixels *>(info);
+    // Qt calls this on whichever thread dropped the last image sharing the pixels.
+    HandOff::pixelsReclaimed(pixels->data);
     BufferPool::instance().release(pixels->data, pixels->capacity);
     delete pixels;
 }

@@ -1,5 +1,7 @@
 #include "platform/MemoryMonitor.h"
 
+#include "platform/HandOff.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 
@@ -21,7 +23,7 @@ void onLowMemory(GMemoryMonitor *, GMemoryMonitorWarningLevel, gpointer data)
         return;
     // GIO delivers on the context it was created in; hop to the main thread either way.
     std::function<void()> callback = d->onPressure;
-    QMetaObject::invokeMethod(app, [callback] { callback(); }, Qt::QueuedConnection);
+    HandOff::invoke(app, [callback] { callback(); }, Qt::QueuedConnection);
 }
 
 } // namespace

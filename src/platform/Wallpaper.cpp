@@ -1,6 +1,7 @@
 #include "platform/Wallpaper.h"
 
 #include "platform/Codec.h"
+#include "platform/HandOff.h"
 #include "settings/Texts.h"
 
 #include <QCoreApplication>
@@ -32,7 +33,7 @@ void answer(const WallpaperService::Done &done, std::optional<QString> error)
     QCoreApplication *app = QCoreApplication::instance();
     if (!app)
         return;
-    QMetaObject::invokeMethod(app, [done, error] { if (done) done(error); }, Qt::QueuedConnection);
+    HandOff::invoke(app, [done, error] { if (done) done(error); }, Qt::QueuedConnection);
 }
 
 QString fileUri(const QString &file)
@@ -366,13 +367,13 @@ WallpaperService &WallpaperService::system()
 void DesktopWallpaper::setWallpaper(const QString &photo, Done done)
 {
     // Converting a RAW file takes a moment: off the main thread.
-    QThreadPool::globalInstance()->start([photo, done] {
+    HandOff::start(*QThreadPool::globalInstance(), [photo, done] {
         QString error;
         const std::optional<QString> file = wallpaperFileFor(photo, &error);
         QCoreApplication *app = QCoreApplication::instance();
         if (!app)
             return;
-        QMetaObject::invokeMethod(app, [file, error, done] {
+        HandOff::invoke(app, [file, error, done] {
             if (!file) {
                 if (done)
                     done(error);

@@ -1,5 +1,7 @@
 #include "viewer/ImagePyramid.h"
 
+#include "platform/HandOff.h"
+
 QImage halvedImage(const QImage &source)
 {
     if (source.isNull())
@@ -49,6 +51,15 @@ RenderBitmap::RenderBitmap(QImage image)
     : m_id(nextBitmapId.fetch_add(1))
     , m_image(std::move(image))
 {
+}
+
+RenderBitmap::~RenderBitmap()
+{
+    // The last holder of the bitmap may be the level job or the view: either way every
+    // thread that read the pixels through it is done, and the pixels may be shared
+    // still with the loader's cache, which frees them later.
+    if (!m_image.isNull())
+        HandOff::pixelsLetGo(m_image.constBits());
 }
 
 std::vector<QImage> RenderBitmap::levels() const

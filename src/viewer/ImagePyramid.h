@@ -23,6 +23,7 @@ class RenderBitmap
 {
 public:
     explicit RenderBitmap(QImage image);
+    ~RenderBitmap();
 
     uint64_t id() const { return m_id; }
     const QImage &image() const { return m_image; }

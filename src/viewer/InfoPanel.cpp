@@ -1,5 +1,6 @@
 #include "viewer/InfoPanel.h"
 
+#include "platform/HandOff.h"
 #include "settings/Texts.h"
 #include "viewer/OverlayLayout.h"
 #include "viewer/OverlayStyle.h"
@@ -68,9 +69,9 @@ void InfoPanel::refresh(const QString &path, int generation)
     exifQueue.clear();
     QPointer<InfoPanel> self(this);
     auto compute = summarize;
-    exifQueue.start([self, compute, path, generation, serial] {
+    HandOff::start(exifQueue, [self, compute, path, generation, serial] {
         QList<ExifEntry> entries = compute(path);
-        QMetaObject::invokeMethod(
+        HandOff::invoke(
             QCoreApplication::instance(),
             [self, entries = std::move(entries), generation, serial] {
                 if (!self || serial != self->requestSerial || self->isHidden())

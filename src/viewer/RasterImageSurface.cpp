@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/HandOff.h"
 #include "viewer/GlImageSurface.h"
 
 namespace {
@@ -197,9 +198,9 @@ private:
         });
         m_reduced.push_back(Reduced{layer.bitmap->id(), layer.turns, frame->size(), {}});
         const QPointer<RasterImageSurface> guard(this);
-        QThreadPool::globalInstance()->start([guard, bitmap = layer.bitmap, turns = layer.turns, size = frame->size()] {
+        HandOff::start(*QThreadPool::globalInstance(), [guard, bitmap = layer.bitmap, turns = layer.turns, size = frame->size()] {
             QImage image = reducedCopy(bitmap, turns, size);
-            QMetaObject::invokeMethod(qApp, [guard, id = bitmap->id(), turns, size, image = std::move(image)] {
+            HandOff::invoke(qApp, [guard, id = bitmap->id(), turns, size, image = std::move(image)] {
                 if (guard)
                     guard->reducedArrived(id, turns, size, image);
             });

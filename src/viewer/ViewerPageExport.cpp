@@ -1,5 +1,6 @@
 #include "viewer/ViewerPageExport.h"
 
+#include "platform/HandOff.h"
 #include "settings/Texts.h"
 #include "viewer/ViewerPage.h"
 #include "viewer/ViewerPageEdits.h"
@@ -236,9 +237,9 @@ void ViewerPageExport::saveExport(const QString &chosen)
     exporting = true;
     page->flash(Texts::text("msg.exporting"), 3600);
     QPointer<ViewerPageExport> self(this);
-    exportQueue.start([self, photo, turns, format, quality, destination] {
+    HandOff::start(exportQueue, [self, photo, turns, format, quality, destination] {
         const Export::Result result = Export::write(photo, turns, format, quality, destination);
-        QMetaObject::invokeMethod(
+        HandOff::invoke(
             self.data(),
             [self, result, destination] {
                 if (!self)

@@ -1,5 +1,6 @@
 #include "viewer/ViewerViewController.h"
 
+#include "platform/HandOff.h"
 #include "settings/Settings.h"
 #include "settings/SortKey.h"
 #include "settings/Texts.h"
@@ -172,7 +173,7 @@ void ViewerViewController::decodeAhead(const QString &url, int maxPixelSize)
         ahead.done = promise->get_future().share();
     }
     ImageLoader *l = &ImageLoader::shared();
-    QThreadPool::globalInstance()->start([l, url, maxPixelSize, promise] {
+    HandOff::start(*QThreadPool::globalInstance(), [l, url, maxPixelSize, promise] {
         l->info(url);
         l->preview(url, maxPixelSize);
         promise->set_value();
@@ -219,14 +220,14 @@ void ViewerViewController::showCurrent(bool keepOpenState)
     const int started = generation;
     auto live = liveGeneration;
     ImageLoader *l = &loader;
-    decodeQueue.start([this, live, started, url, target, l, keepOpenState] {
+    HandOff::start(decodeQueue, [this, live, started, url, target, l, keepOpenState] {
         // No decoding for a photo already left.
         if (live->load() != started)
             return;
         waitForDecodeAhead(url, target);
         const std::optional<ImageInfo> info = l->info(url);
         const QImage preview = l->preview(url, target);
-        QMetaObject::invokeMethod(
+        HandOff::invoke(
             this,
             [this, started, url, info, preview, keepOpenState] {
                 if (generation != started)
@@ -301,12 +302,12 @@ void ViewerViewController::requestFull()
     auto live = liveGeneration;
     ImageLoader *l = &loader;
     const QString url = item->url;
-    decodeQueue.start([this, live, started, url, l] {
+    HandOff::start(decodeQueue, [this, live, started, url, l] {
         if (live->load() != started)
             return;
         const std::optional<ImageInfo> info = l->info(url);
         const QImage full = l->full(url);
-        QMetaObject::invokeMethod(
+        HandOff::invoke(
             this,
             [this, started, info, full] {
                 if (generation != started || full.isNull())
@@ -369,7 +370,7 @@ void ViewerViewController::prefetchNeighbours()
         prefetchedURLs.insert(url);
         if (!loader.cachedPreview(url, target).isNull())
             continue;
-        prefetchQueue.start([l, url, target] {
+        HandOff::start(prefetchQueue, [l, url, target] {
             yieldToForeground(prefetchNiceness);
             l->info(url);
             l->preview(url, target);
@@ -387,7 +388,7 @@ void ViewerViewController::warmUp()
     auto live = liveWarmup;
     const int started = warmupGeneration;
     ImageLoader *l = &loader;
-    backgroundQueue.start([live, started, urls, l] {
+    HandOff::start(backgroundQueue, [live, started, urls, l] {
         if (live->load() != started)
             return;
         yieldToForeground(backgroundNiceness);
@@ -412,7 +413,7 @@ void ViewerViewController::startCaptureDates()
     const int started = folderGeneration;
     auto live = liveFolder;
     QPointer<ViewerViewController> self(this);
-    backgroundQueue.start([self, live, missing, started] {
+    HandOff::start(backgroundQueue, [self, live, missing, started] {
         yieldToForeground(backgroundNiceness);
         QHash<QString, QDateTime> dates;
         for (const auto &[url, modified] : missing) {
@@ -421,7 +422,7 @@ void ViewerViewController::startCaptureDates()
                 return;
             dates.insert(url, FolderModel::captureDate(url, modified));
         }
-        QMetaObject::invokeMethod(
+        HandOff::invoke(
             qApp,
             [self, dates, started] {
                 // Dropped when another folder was opened meanwhile.
@@ -480,7 +481,7 @@ QImage ViewerViewController::thumbnailFor(int position)
             return;
         yieldToForeground(backgroundNiceness);
         const QImage thumb = l->thumbnail(url);
-        QMetaObject::invokeMethod(
+        HandOff::invoke(
             qApp,
             [self, started, position, url, thumb] {
                 if (!self || started != self->filmstripGeneration || position >= self->folder.count()
@@ -491,7 +492,7 @@ QImage ViewerViewController::thumbnailFor(int position)
             },
             Qt::QueuedConnection);
     };
-    whenFirstPhotoShown([this, job] { thumbQueue.start(job); });
+    whenFirstPhotoShown([this, job] { HandOff::start(thumbQueue, job); });
     return {};
 }
 

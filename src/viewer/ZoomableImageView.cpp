@@ -1,6 +1,7 @@
 #include "viewer/ZoomableImageView.h"
 
 #include "library/ImageLoader.h"
+#include "platform/HandOff.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -75,11 +76,11 @@ public:
                 s->next();
         });
         QPointer<ZoomableImageView> guard(view);
-        pool.start([weak, guard, url] {
+        HandOff::start(pool, [weak, guard, url] {
             if (weak.expired())
                 return;
             std::optional<AnimatedFrames> frames = ImageLoader::shared().frames(url);
-            QMetaObject::invokeMethod(
+            HandOff::invoke(
                 qApp,
                 [weak, guard, frames = std::move(frames)]() mutable {
                     auto s = weak.lock();
@@ -202,7 +203,7 @@ void ZoomableImageView::installSurface(std::unique_ptr<ImageSurface> surface)
         // No usable GL after all: draw the same scene with the raster renderer.
         // The swap waits for the event loop, because this callback runs inside
         // the failing surface, which the swap destroys.
-        QMetaObject::invokeMethod(
+        HandOff::invoke(
             this,
             [this, current] {
                 if (m_surface.get() != current)
@@ -320,14 +321,14 @@ void ZoomableImageView::buildLevels(const RenderBitmapPtr &bitmap)
         return;
     std::weak_ptr<RenderBitmap> weak = bitmap;
     QPointer<ZoomableImageView> guard(this);
-    levelPool().start([weak, guard] {
+    HandOff::start(levelPool(), [weak, guard] {
         auto bitmap = weak.lock();
         if (!bitmap)
             return;
         bitmap->setLevels(buildMipLevels(bitmap->image()));
         const uint64_t id = bitmap->id();
         bitmap.reset();
-        QMetaObject::invokeMethod(
+        HandOff::invoke(
             qApp,
             [guard, id] {
                 if (guard && (guard->currentBitmapId() == id || (guard->m_standIn && guard->m_standIn->id() == id)))

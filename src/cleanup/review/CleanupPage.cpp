@@ -6,6 +6,7 @@
 #include "cleanup/review/CleanupStyle.h"
 #include "cleanup/review/CleanupThumbnails.h"
 #include "library/ImageLoader.h"
+#include "platform/HandOff.h"
 #include "settings/Texts.h"
 
 #include <QCoreApplication>
@@ -385,9 +386,9 @@ void CleanupPage::refreshPreview()
     const auto entry = thumbnails->cached(url);
     previewView->setImage(entry ? entry->thumbnail : QImage());
     QPointer<CleanupPage> self(this);
-    QThreadPool::globalInstance()->start([self, url, generation] {
+    HandOff::start(*QThreadPool::globalInstance(), [self, url, generation] {
         const QImage large = ImageLoader::shared().preview(url, 2048);
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, url, generation, large] {
+        HandOff::invoke(QCoreApplication::instance(), [self, url, generation, large] {
             if (!self || generation != self->previewGeneration || large.isNull())
                 return;
             if (self->control->selectedPrimary == url)

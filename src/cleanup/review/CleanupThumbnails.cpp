@@ -2,6 +2,7 @@
 
 #include "cleanup/CleanupTypes.h"
 #include "library/ImageLoader.h"
+#include "platform/HandOff.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -51,14 +52,14 @@ void CleanupThumbnails::startNext()
         QPointer<CleanupThumbnails> self(this);
         const QSize box = fitBox * dpr;
         const qreal ratio = dpr;
-        queue->start([self, url, box, ratio] {
+        HandOff::start(*queue, [self, url, box, ratio] {
             Entry entry;
             entry.thumbnail = ImageLoader::shared().makeThumbnail(url, thumbnailSize, isRawFile(url), false);
             if (!entry.thumbnail.isNull()) {
                 entry.fitted = entry.thumbnail.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
                 entry.fitted.setDevicePixelRatio(ratio);
             }
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [self, url, entry] {
+            HandOff::invoke(QCoreApplication::instance(), [self, url, entry] {
                 if (!self)
                     return;
                 self->running.removeAll(url);
