@@ -4,6 +4,7 @@
 //
 //   cleanup_analysis_bench [--filter lanczos|linear|nearest] [--corpus DIR] [--section NAME]
 //
+// The eye sections also read the repository's tests/data/portraits and tests/data/faces.
 // Sections: eyes, eyesize, blur, filters, loader, smallfaces, falsefaces, scores, speed
 // (default: all); on request only: eyecues, eyestress, eyedump, eyecolour, eyecost, sharpfixtures.
 #include "BenchAnalysisImage.h"
@@ -43,8 +44,53 @@ Filter filter = Filter::lanczos;
 
 // The open-eyed portraits that travel with the repository, measured beside the corpus.
 const QString portraits = QStringLiteral(GLANTO_PORTRAITS_DIR);
+// The repository's photos of shut and open eyes, children and groups, each labelled in
+// its manifest.tsv.
+const QString facePhotos = QStringLiteral(GLANTO_FACES_DIR);
 
-// A folder of the corpus, or an absolute path (the portraits).
+// The short name of a folder for the reports: the corpus folder's own, or the
+// repository folder's.
+QString folderName(const QString &entry)
+{
+    if (entry == portraits)
+        return QStringLiteral("portraits");
+    if (entry == facePhotos)
+        return QStringLiteral("faces");
+    return entry;
+}
+
+// What a photo's eyes are expected to read: shut, open, or no verdict wanted (a wink,
+// sunglasses, eyes hidden or turned away).
+enum class Expect { shut, open, none };
+
+// The label column (`eyes`) of a repository folder's manifest.tsv, by file name.
+QMap<QString, QString> eyeLabels(const QString &dir)
+{
+    QMap<QString, QString> labels;
+    QFile file(dir + "/manifest.tsv");
+    if (!file.open(QIODevice::ReadOnly))
+        return labels;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() >= 2 && fields[0] != "file")
+            labels.insert(QString::fromUtf8(fields[0]), QString::fromUtf8(fields[1]).trimmed());
+    }
+    return labels;
+}
+
+// The expectation for one photo: the corpus by its folder (faces-closed shut, every
+// other folder open), the portraits open, the face photos by their manifest label.
+Expect expectation(const QString &entry, const QString &path)
+{
+    if (entry == facePhotos) {
+        static const QMap<QString, QString> labels = eyeLabels(facePhotos);
+        const QString label = labels.value(QFileInfo(path).fileName());
+        return label == "shut" ? Expect::shut : label == "open" ? Expect::open : Expect::none;
+    }
+    return entry == "faces-closed" ? Expect::shut : Expect::open;
+}
+
+// A folder of the corpus, or an absolute path (the repository's folders).
 QStringList files(const QString &folder)
 {
     QDir dir(QDir::isAbsolutePath(folder) ? folder : corpus + "/" + folder);
@@ -151,12 +197,13 @@ void eyes(ImageAnalyzer &analyzer)
     int truePos = 0, falsePos = 0, falseNeg = 0, noFace = 0;
     FaceEyesDetector sizer;
     QStringList folders = QDir(corpus).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    folders << portraits;
+    folders << portraits << facePhotos;
     QStringList summary;
     for (const QString &entry : folders) {
-        const QString folder = entry == portraits ? QStringLiteral("portraits") : entry;
-        const bool eyeFolder = folder.startsWith("faces-") || entry == portraits;
-        int tp = 0, fp = 0, fn = 0, photos = 0, withEyes = 0, faces = 0;
+        const QString folder = folderName(entry);
+        const bool eyeFolder = folder.startsWith("faces") || entry == portraits;
+        int tp = 0, fp = 0, fn = 0, photos = 0, withEyes = 0, faces = 0, shutPhotos = 0, openPhotos = 0, unlabelled = 0,
+            unlabelledFlagged = 0;
         for (const QString &path : files(entry)) {
             const QImage image = load(path, 1280, filter);
             if (image.isNull())
@@ -170,11 +217,20 @@ void eyes(ImageAnalyzer &analyzer)
                             m.faceCount, qlonglong(m.closedFaces.size()), qPrintable(faceText(m)));
                 continue;
             }
-            const bool expectClosed = folder == "faces-closed";
+            const Expect expect = expectation(entry, path);
+            const bool expectClosed = expect == Expect::shut;
             withEyes += !m.eyeOpenness.isEmpty();
             faces += m.faceCount;
             if (m.eyeOpenness.isEmpty() && eyeFolder)
                 ++noFace;
+            if (expect == Expect::none) {
+                ++unlabelled;
+                unlabelledFlagged += flagged;
+                std::printf("%-44s %5d %6lld %s   (no verdict wanted)\n", qPrintable(folder + "/" + QFileInfo(path).fileName()),
+                            m.faceCount, qlonglong(m.closedFaces.size()), qPrintable(faceText(m)));
+                continue;
+            }
+            (expectClosed ? shutPhotos : openPhotos) += 1;
             if (flagged && expectClosed)
                 ++tp;
             else if (flagged)
@@ -189,9 +245,15 @@ void eyes(ImageAnalyzer &analyzer)
         truePos += tp;
         falsePos += fp;
         falseNeg += fn;
-        summary << QString::asprintf("  %-14s %3d photos, %3d faces, %3d with examined eyes: %s", qPrintable(folder), photos, faces, withEyes,
-                                     folder == "faces-closed" ? qPrintable(QString::asprintf("%d of %d flagged", tp, tp + fn))
-                                                  : qPrintable(QString::asprintf("%d open-eyed flagged", fp)));
+        QString verdict;
+        if (shutPhotos)
+            verdict += QString::asprintf("shut %d of %d flagged (recall %.2f)", tp, shutPhotos, double(tp) / shutPhotos);
+        if (openPhotos)
+            verdict += QString::asprintf("%sopen %d of %d flagged", verdict.isEmpty() ? "" : "; ", fp, openPhotos);
+        if (unlabelled)
+            verdict += QString::asprintf("; %d without a verdict wanted, %d of them flagged", unlabelled, unlabelledFlagged);
+        summary << QString::asprintf("  %-14s %3d photos, %3d faces, %3d with examined eyes: %s", qPrintable(folder), photos, faces,
+                                     withEyes, qPrintable(verdict));
     }
     std::printf("per folder:\n%s\n", qPrintable(summary.join('\n')));
     const double precision = truePos + falsePos ? double(truePos) / (truePos + falsePos) : 1.0;
@@ -947,11 +1009,17 @@ void eyeStress()
     const EyeCascade *cascade = EyeCascade::shared();
     const QVector<EyeEdit> &variants = eyeEdits();
     for (const QString &entry : {QStringLiteral("faces-open"), QStringLiteral("faces-closed"), QStringLiteral("exif"),
-                                 QStringLiteral("bursts"), QStringLiteral("duplicates"), portraits}) {
-        const QString folder = entry == portraits ? QStringLiteral("portraits") : entry;
-        const bool closedFolder = folder == "faces-closed";
+                                 QStringLiteral("bursts"), QStringLiteral("duplicates"), portraits, facePhotos}) {
+        const QString folder = folderName(entry);
+        // Per edit: photos with judged eyes and those flagged, apart for the shut and
+        // the open ones (a folder of the corpus holds one kind).
         QVector<int> flagged(variants.size()), judged(variants.size());
+        QVector<int> openFlagged(variants.size()), openJudged(variants.size());
         for (const QString &path : files(entry)) {
+            const Expect expect = expectation(entry, path);
+            if (expect == Expect::none)
+                continue;
+            const bool closedFolder = expect == Expect::shut;
             const QImage image = load(path, 1280, filter);
             if (image.isNull())
                 continue;
@@ -963,9 +1031,9 @@ void eyeStress()
                 judgeFaces(grey, faces, m, cascade, EyeCascade::sharedGlasses(), &im);
                 if (m.eyeOpenness.isEmpty())
                     continue;
-                ++judged[v];
+                ++(closedFolder ? judged : openJudged)[v];
                 if (!m.closedFaces.isEmpty())
-                    ++flagged[v];
+                    ++(closedFolder ? flagged : openFlagged)[v];
                 if (m.closedFaces.isEmpty() != closedFolder)
                     continue;
                 for (const DetectedFace &f : faces) {
@@ -992,8 +1060,14 @@ void eyeStress()
                 }
             }
         }
-        for (int v = 0; v < variants.size(); ++v)
-            std::printf("%-12s %-10s flagged %2d of %2d photos with judged eyes\n", qPrintable(folder), variants[v].label, flagged[v], judged[v]);
+        for (int v = 0; v < variants.size(); ++v) {
+            if (judged[v] || entry == "faces-closed")
+                std::printf("%-12s %-10s shut: flagged %2d of %2d photos with judged eyes\n", qPrintable(folder),
+                            variants[v].label, flagged[v], judged[v]);
+            if (openJudged[v] || entry != "faces-closed")
+                std::printf("%-12s %-10s open: flagged %2d of %2d photos with judged eyes\n", qPrintable(folder),
+                            variants[v].label, openFlagged[v], openJudged[v]);
+        }
     }
 }
 
@@ -1180,10 +1254,10 @@ void eyeDump()
     const auto right2 = EyeCascade::load(dir + "haarcascade_righteye_2splits.xml");
     std::fprintf(stderr, "cascades: eye %d glasses %d left %d right %d\n", cascade ? cascade->stageCount() : -1,
                  glasses ? glasses->stageCount() : -1, left2 ? left2->stageCount() : -1, right2 ? right2->stageCount() : -1);
-    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits},
+    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
                       [&](const char *variant, const QString &folder, const QString &path, const QImage &,
                           const GreyImage &grey, const DetectedFace &f, int index, double ew) {
-        QString line = QString::asprintf("%s\t%s\t%s\t%d\t%.1f\t%.1f", variant, qPrintable(folder),
+        QString line = QString::asprintf("%s\t%s\t%s\t%d\t%.1f\t%.1f", variant, qPrintable(folderName(folder)),
                                          qPrintable(QFileInfo(path).fileName()), index, f.box.height(), ew);
         for (const auto *eye : {&f.leftEye, &f.rightEye}) {
             const IrisReading iris = irisReading(grey, *eye);

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include <QDir>
+#include <QFile>
+#include <QMap>
 #include <QImageReader>
 #include <QPainter>
 
@@ -292,6 +294,62 @@ TEST(ImageAnalyzerCorpus, NoOpenEyedPhotoOfTheCorpusIsFlagged)
         const ImageMeasures m = analyzer().measure(corpusImage(QString::fromLatin1(name)));
         EXPECT_GE(m.eyeOpenness.size(), 1);
         EXPECT_TRUE(m.closedFaces.isEmpty());
+    }
+}
+
+namespace {
+
+// The label column (`eyes`) of a repository photo folder's manifest.tsv, by file name.
+QMap<QString, QString> eyeLabels(const QString &dir)
+{
+    QMap<QString, QString> labels;
+    QFile file(dir + QStringLiteral("/manifest.tsv"));
+    if (!file.open(QIODevice::ReadOnly))
+        return labels;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() >= 2 && fields[0] != "file")
+            labels.insert(QString::fromUtf8(fields[0]), QString::fromUtf8(fields[1]).trimmed());
+    }
+    return labels;
+}
+
+} // namespace
+
+// The photos that travel with the repository: adult portraits (smiles, squints in
+// sunlight, glasses, dark skin in shade) and the face folder's children, groups and old
+// faces narrowed by wrinkles. No photo its manifest calls open-eyed may be suggested as
+// closed-eyed, and most must have their eyes judged, or the check says nothing.
+TEST(ImageAnalyzer, NoOpenEyedPhotoOfTheRepositoryIsFlagged)
+{
+    ASSERT_TRUE(FaceEyesDetector::hasLandmarkModel());
+    struct Folder {
+        const char *name;
+        int minExamined;
+    };
+    for (const Folder &folder : {Folder{"portraits", 72}, Folder{"faces", 18}}) {
+        SCOPED_TRACE(folder.name);
+        const QString dir = QStringLiteral(GLANTO_SOURCE_DIR "/tests/data/") + QLatin1String(folder.name);
+        const QMap<QString, QString> labels = eyeLabels(dir);
+        // The manifest speaks for every photo and only for photos that are there.
+        const QStringList photos = QDir(dir).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+        ASSERT_FALSE(photos.isEmpty());
+        EXPECT_EQ(QStringList(labels.keys()), photos);
+        int open = 0, examined = 0;
+        for (auto it = labels.cbegin(); it != labels.cend(); ++it) {
+            if (it.value() != QLatin1String("open"))
+                continue;
+            SCOPED_TRACE(qPrintable(it.key()));
+            QImageReader reader(dir + '/' + it.key());
+            reader.setAutoTransform(true);
+            const QImage image = reader.read().convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+            ASSERT_FALSE(image.isNull());
+            const ImageMeasures m = analyzer().measure(image);
+            ++open;
+            examined += !m.eyeOpenness.isEmpty();
+            EXPECT_TRUE(m.closedFaces.isEmpty());
+        }
+        EXPECT_GE(examined, folder.minExamined) << "of " << open << " open-eyed photos";
     }
 }
 
