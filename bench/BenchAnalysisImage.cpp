@@ -198,14 +198,21 @@ double noiseAt(int x, int y, double sigma)
     return sum * sigma * std::sqrt(3.0);
 }
 
+QList<QList<QByteArray>> manifestRows(const QString &folder)
+{
+    QList<QList<QByteArray>> rows;
+    QFile file(folder + "/manifest.tsv");
+    if (!file.open(QIODevice::ReadOnly))
+        return rows;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        rows.append(line.split('\t'));
+    return rows;
+}
+
 QMap<QString, QString> manifestBlurLabels(const QString &corpus, UncertainLabel uncertain)
 {
     QMap<QString, QString> labels;
-    QFile file(corpus + "/manifest.tsv");
-    if (!file.open(QIODevice::ReadOnly))
-        return labels;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split('\t');
+    for (const QList<QByteArray> &fields : manifestRows(corpus)) {
         if (fields.size() < 3)
             continue;
         const QString properties = QString::fromUtf8(fields[2]);

@@ -34,6 +34,9 @@ QImage motionStreak(const QImage &image, int length);
 // Repeatable noise of about the given deviation at a pixel: four hashed uniforms summed.
 double noiseAt(int x, int y, double sigma);
 
+// The rows of a folder's manifest.tsv, each split at its tabs (empty when there is none).
+QList<QList<QByteArray>> manifestRows(const QString &folder);
+
 // What the corpus manifest says of each photo's focus: "blurry", "sharp" or
 // "unlabelled", by its path. An uncertain label ("blurry=1?") counts as blurry or as none.
 enum class UncertainLabel { taken, none };

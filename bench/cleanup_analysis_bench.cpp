@@ -67,11 +67,7 @@ enum class Expect { shut, open, none };
 QMap<QString, QString> eyeLabels(const QString &dir)
 {
     QMap<QString, QString> labels;
-    QFile file(dir + "/manifest.tsv");
-    if (!file.open(QIODevice::ReadOnly))
-        return labels;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split('\t');
+    for (const QList<QByteArray> &fields : manifestRows(dir)) {
         if (fields.size() >= 2 && fields[0] != "file")
             labels.insert(QString::fromUtf8(fields[0]), QString::fromUtf8(fields[1]).trimmed());
     }
