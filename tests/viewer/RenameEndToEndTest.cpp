@@ -67,6 +67,10 @@ TEST_F(RenameEndToEndTest, ReturnTypeAndReturnRenamesTheShownPhoto)
         return !alert.isEmpty();
     }, 5000)) << "no rename alert appeared";
     e2e::xdotool({"windowactivate", "--sync", alert});
+    // Keys go to the window with the input focus: on a loaded machine the alert can
+    // be mapped some time before it has it, and a name typed then is lost.
+    ASSERT_TRUE(waitFor([&] { return e2e::xdotool({"getwindowfocus"}).trimmed() == alert; }, 10000))
+        << "the rename alert never took the keyboard focus";
     spin(500);
     // The field holds the old name, selected: typing replaces it.
     e2e::xdotool({"type", "--delay", "20", "holiday 1"});
