@@ -17,11 +17,14 @@ QString readFirstLine(QProcess &process, int timeoutMs)
 XvfbServer::XvfbServer(int width, int height)
 {
     // -displayfd picks a free display number and writes it to our standard output.
+    // -ardelay: no key that xdotool holds while it waits for the CPU is repeated
+    // by the server (its autorepeat starts at 660 ms).
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(QStringLiteral("Xvfb"),
                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                    QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(width).arg(height),
-                   QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                   QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-ardelay"),
+                   QStringLiteral("30000")});
     if (!process.waitForStarted(5000)) {
         error = QStringLiteral("Xvfb did not start: ") + process.errorString();
         return;

@@ -5,6 +5,8 @@
 #include "ViewerTestSupport.h"
 #include "support/GlantoProcess.h"
 
+#include <cstdio>
+
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
@@ -76,9 +78,18 @@ TEST_F(RenameEndToEndTest, ReturnTypeAndReturnRenamesTheShownPhoto)
     e2e::xdotool({"type", "--delay", "20", "holiday 1"});
     spin(400);
     saveScreen("GLANTO_RENAME_SHOT", "glanto-rename.png");
-    e2e::xdotool({"key", "Return"});
-
     const QString renamed = folder + QStringLiteral("/holiday 1.jpg");
+    // On a loaded machine a key sent with xdotool is now and then never delivered:
+    // the alert then stays open with the name typed. Return is pressed again only
+    // in that state, so a press cannot reach the viewer behind and ask again.
+    int presses = 0;
+    while (presses < 3 && !QFileInfo::exists(renamed) && windows().contains(alert)) {
+        e2e::xdotool({"key", "Return"});
+        ++presses;
+        waitFor([&] { return QFileInfo::exists(renamed) || !windows().contains(alert); }, 5000);
+    }
+    if (presses > 1)
+        std::fprintf(stderr, "Return was pressed %d times before the alert answered\n", presses);
     ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(renamed); }, 10000))
         << "in the folder: " << qPrintable(QDir(folder).entryList(QDir::Files).join(", "));
     EXPECT_FALSE(QFileInfo::exists(photo));
