@@ -25,12 +25,6 @@ protected:
         ASSERT_TRUE(tmp.isValid());
     }
 
-    QStringList windows()
-    {
-        return e2e::xdotool({"search", "--onlyvisible", "--pid", QString::number(glanto.process.processId())}, 2000)
-            .split('\n', Qt::SkipEmptyParts);
-    }
-
     void saveScreen(const char *variable, const char *name)
     {
         const QString out = qEnvironmentVariable(variable, QDir::temp().filePath(QString::fromLatin1(name)));
@@ -61,7 +55,7 @@ TEST_F(RenameEndToEndTest, ReturnTypeAndReturnRenamesTheShownPhoto)
     ASSERT_TRUE(waitFor([&] { return glanto.commandsRun().contains(QStringLiteral("renameCurrent 0")); }, 5000));
     QString alert;
     ASSERT_TRUE(waitFor([&] {
-        const QStringList all = windows();
+        const QStringList all = glanto.windows();
         for (const QString &w : all) {
             if (w != main)
                 alert = w;
@@ -83,10 +77,10 @@ TEST_F(RenameEndToEndTest, ReturnTypeAndReturnRenamesTheShownPhoto)
     // the alert then stays open with the name typed. Return is pressed again only
     // in that state, so a press cannot reach the viewer behind and ask again.
     int presses = 0;
-    while (presses < 3 && !QFileInfo::exists(renamed) && windows().contains(alert)) {
+    while (presses < 3 && !QFileInfo::exists(renamed) && glanto.windows().contains(alert)) {
         e2e::xdotool({"key", "Return"});
         ++presses;
-        waitFor([&] { return QFileInfo::exists(renamed) || !windows().contains(alert); }, 5000);
+        waitFor([&] { return QFileInfo::exists(renamed) || !glanto.windows().contains(alert); }, 5000);
     }
     if (presses > 1)
         std::fprintf(stderr, "Return was pressed %d times before the alert answered\n", presses);
