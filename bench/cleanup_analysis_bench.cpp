@@ -1406,6 +1406,47 @@ void eyeColour()
     });
 }
 
+// Every judged face with what surrounds its eyes (faceSurroundings) beside the eye cues
+// the rule reads, for study. Tab-separated: variant, folder, file, label, face, eye
+// width, openness (larger, smaller), balance (-1 when not read), darkness, hits of the
+// eye and the glasses cascade, tone (-9 when absent), the first cascade's drop, the
+// verdict (judgeFaces), mouth width, bridge ridge, crease step (-1 when absent), plain.
+// EYEDUMP_FOLDERS and EYEDUMP_ORIGINAL narrow it as for eyedump.
+void eyeContext()
+{
+    FaceEyesDetector detector;
+    const EyeCascade *cascade = EyeCascade::shared();
+    const EyeCascade *glasses = EyeCascade::sharedGlasses();
+    const QMap<QString, QString> portraitLabels = eyeLabels(portraits);
+    const QMap<QString, QString> faceLabels = eyeLabels(facePhotos);
+    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
+                      [&](const char *variant, const QString &folder, const QString &path, const QImage &im,
+                          const GreyImage &grey, const DetectedFace &f, int index, double ew) {
+        const QString name = QFileInfo(path).fileName();
+        const QString label = folder == portraits       ? portraitLabels.value(name)
+                              : folder == facePhotos     ? faceLabels.value(name)
+                              : folder == "faces-closed" ? (name.startsWith("mixed") ? "wink" : "shut")
+                                                         : "open";
+        const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+        const float openMin = std::min(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+        const float dark = std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box));
+        const auto bal = faceEdgeBalance(grey, f);
+        const EyeCascade::Response rl = cascade->respond(grey, f.leftEye), rr = cascade->respond(grey, f.rightEye);
+        const int gh = std::max(glasses->respond(grey, f.leftEye).hits, glasses->respond(grey, f.rightEye).hits);
+        const int both = rl.hits + rr.hits;
+        const double drop = both ? (rl.hits * rl.hitDrop + rr.hits * rr.hitDrop) / both : 0.0;
+        ImageMeasures alone;
+        judgeFaces(grey, {f}, alone, cascade, glasses, &im);
+        const FaceSurroundings around = faceSurroundings(grey, f);
+        std::printf("%s\t%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%.4f\t%.3f\t%d\t%.4f\t%.4f\t%.4f\t%d\n",
+                    variant, qPrintable(folderName(folder)), qPrintable(name), qPrintable(label), index, ew, open,
+                    openMin, bal ? *bal : -1.0f, dark, std::max(rl.hits, rr.hits), gh,
+                    faceSkinTone(im, f).value_or(-9.0f), drop, int(!alone.closedFaces.isEmpty()),
+                    around.mouthWidth.value_or(-1.0f), around.bridgeRidge.value_or(-1.0f),
+                    around.creaseStep.value_or(-1.0f), int(around.plain()));
+    });
+}
+
 // What judging the faces costs per photo, in this thread's CPU time, on the faces the
 // detector found: judgeFaces as it runs (the cascades searched only where their answer
 // can change the verdict), without any cascade, and the first cascade's search of both
@@ -1522,6 +1563,8 @@ int main(int argc, char **argv)
         eyeCost();
     if (section == "eyecolour")
         eyeColour();
+    if (section == "eyecontext")
+        eyeContext();
     if (section.isEmpty() || section == "eyes")
         eyes(analyzer);
     if (section.isEmpty() || section == "eyesize")

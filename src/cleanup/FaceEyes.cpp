@@ -182,6 +182,144 @@ std::optional<float> faceSkinTone(const QImage &image, const DetectedFace &face)
     return left ? left : right;
 }
 
+namespace {
+
+// Bilinear grey level at (x, y), pixel centres at half-integers; the caller keeps the
+// point at least a pixel inside the picture.
+double greyAt(const GreyImage &grey, double x, double y)
+{
+    x -= 0.5;
+    y -= 0.5;
+    const int x0 = std::clamp(int(std::floor(x)), 0, grey.width - 2);
+    const int y0 = std::clamp(int(std::floor(y)), 0, grey.height - 2);
+    const double fx = std::clamp(x - x0, 0.0, 1.0), fy = std::clamp(y - y0, 0.0, 1.0);
+    const uint8_t *a = grey.row(y0), *b = grey.row(y0 + 1);
+    return (a[x0] * (1 - fx) + a[x0 + 1] * fx) * (1 - fy) + (b[x0] * (1 - fx) + b[x0 + 1] * fx) * fy;
+}
+
+QPointF outlineCentre(const QVector<QPointF> &eye)
+{
+    QPointF c;
+    for (const QPointF &p : eye)
+        c += p;
+    return c / eye.size();
+}
+
+// The mean grey of each row of a box laid along the eye line: `origin` and the unit
+// vector `along` set the frame, columns run from a0 to a1 along it and rows from b0 to
+// b1 across it (downwards), a pixel apart. Empty when the box leaves the picture.
+std::vector<double> rowProfile(const GreyImage &grey, QPointF origin, QPointF along, double a0, double a1, double b0,
+                               double b1)
+{
+    const QPointF across(-along.y(), along.x());
+    for (const double a : {a0, a1}) {
+        for (const double b : {b0, b1}) {
+            const QPointF p = origin + a * along + b * across;
+            // Written so that NaN fails too.
+            if (!(p.x() >= 1 && p.y() >= 1 && p.x() <= grey.width - 1 && p.y() <= grey.height - 1))
+                return {};
+        }
+    }
+    const int rows = std::max(6, int(std::lround(b1 - b0)));
+    const int columns = std::max(4, int(std::lround(a1 - a0)));
+    std::vector<double> profile(rows);
+    for (int r = 0; r < rows; ++r) {
+        const double b = b0 + (b1 - b0) * (r + 0.5) / rows;
+        double sum = 0;
+        for (int c = 0; c < columns; ++c) {
+            const QPointF p = origin + (a0 + (a1 - a0) * (c + 0.5) / columns) * along + b * across;
+            sum += greyAt(grey, p.x(), p.y());
+        }
+        profile[r] = sum / columns;
+    }
+    return profile;
+}
+
+// The largest difference between the means of k rows on either side of a row boundary,
+// k a twelfth of the rows: an edge across the box.
+double largestStep(const std::vector<double> &profile)
+{
+    const int rows = int(profile.size());
+    const int k = std::max(1, rows / 12);
+    double best = 0;
+    for (int r = k; r + k <= rows; ++r) {
+        double above = 0, below = 0;
+        for (int i = 0; i < k; ++i) {
+            above += profile[r - 1 - i];
+            below += profile[r + i];
+        }
+        best = std::max(best, std::abs(above - below) / k);
+    }
+    return best;
+}
+
+// The largest difference between a row and the mean of the rows s above and below it,
+// for s up to a sixth of the rows: a bar across the box up to a third of its height
+// thick. A gradual shade (a nose's bridge under a brow) changes little over 2s rows.
+double largestRidge(const std::vector<double> &profile)
+{
+    const int rows = int(profile.size());
+    double best = 0;
+    for (int s = 1; s <= std::max(1, rows / 6); ++s) {
+        for (int r = s; r + s < rows; ++r)
+            best = std::max(best, std::abs(profile[r] - (profile[r - s] + profile[r + s]) / 2));
+    }
+    return best;
+}
+
+} // namespace
+
+bool FaceSurroundings::plain() const
+{
+    return mouthWidth && bridgeRidge && creaseStep && *mouthWidth < FaceRules::broadSmileWidth
+        && *bridgeRidge < FaceRules::glassesFrameRidge && *creaseStep < FaceRules::deepCreaseStep;
+}
+
+FaceSurroundings faceSurroundings(const GreyImage &grey, const DetectedFace &face)
+{
+    FaceSurroundings out;
+    if (grey.width < 2 || grey.height < 2 || face.leftEye.size() != 6 || face.rightEye.size() != 6)
+        return out;
+    const QPointF left = outlineCentre(face.leftEye), right = outlineCentre(face.rightEye);
+    const double apart = std::hypot(right.x() - left.x(), right.y() - left.y());
+    const double eyeWidth = std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width());
+    if (!(apart > 0) || !(eyeWidth > 0))
+        return out;
+    const QPointF along = (right - left) / apart;
+    const QPointF across(-along.y(), along.x());
+    const auto alongOf = [&](QPointF p) { return QPointF::dotProduct(p - left, along); };
+    const auto acrossOf = [&](QPointF p) { return QPointF::dotProduct(p - left, across); };
+
+    if (face.mouth.size() == 20)
+        out.mouthWidth = float((alongOf(face.mouth[6]) - alongOf(face.mouth[0])) / apart);
+
+    const double spread = std::max(1, greySpread(grey, face.box));
+    // Between the inner corners (points 3 and 0 of the outlines), their middle 60 %, from
+    // 0.6 eye widths above the eye line to 0.2 below it: where a frame's bridge sits.
+    const double inner0 = alongOf(face.leftEye[3]), inner1 = alongOf(face.rightEye[0]);
+    const double gap = inner1 - inner0;
+    if (gap > 0) {
+        const std::vector<double> bridge = rowProfile(grey, left, along, inner0 + 0.2 * gap, inner1 - 0.2 * gap,
+                                                      -0.6 * eyeWidth, 0.2 * eyeWidth);
+        if (!bridge.empty())
+            out.bridgeRidge = float(largestRidge(bridge) / spread);
+    }
+    // Under each eye: the middle 60 % of its width, 0.3 to 0.9 eye widths below its centre.
+    std::optional<double> crease;
+    for (const QVector<QPointF> *eye : {&face.leftEye, &face.rightEye}) {
+        const double a0 = alongOf((*eye)[0]), a3 = alongOf((*eye)[3]);
+        const double lo = std::min(a0, a3), hi = std::max(a0, a3), w = hi - lo;
+        const double centre = acrossOf(outlineCentre(*eye));
+        const std::vector<double> under = rowProfile(grey, left, along, lo + 0.2 * w, hi - 0.2 * w,
+                                                     centre + 0.3 * eyeWidth, centre + 0.9 * eyeWidth);
+        if (under.empty())
+            return out;
+        crease = std::max(crease.value_or(0.0), largestStep(under));
+    }
+    out.creaseStep = float(*crease / spread);
+    return out;
+}
+
 std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &face)
 {
     if (std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width()) < FaceRules::minBalanceEyeWidth)
@@ -272,8 +410,11 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         const std::optional<float> balance = faceEdgeBalance(grey, face);
         // The cascades and the colour can only keep a face open, so a face the outline
         // and the edges leave open (most faces) is settled without searching them,
-        // which is most of the cost of judging a face.
-        bool closed = FaceRules::eyesShut(open, balance);
+        // which is most of the cost of judging a face. What surrounds the eyes is read
+        // only for a face the plain bounds would call shut, and only with the cascade.
+        const bool plain = cascade && FaceRules::eyesShut(open, balance, std::nullopt, true)
+                        && faceSurroundings(grey, face).plain();
+        bool closed = FaceRules::eyesShut(open, balance, std::nullopt, plain);
         if (closed) {
             std::optional<int> hits;
             bool outlineAbove = false;
@@ -285,7 +426,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                 const double drop = both ? (left.hits * left.hitDrop + right.hits * right.hitDrop) / both : 0.0;
                 outlineAbove = FaceRules::outlineAboveItsEye(both, drop);
             }
-            closed = !outlineAbove && FaceRules::eyesShut(open, balance, hits);
+            closed = !outlineAbove && FaceRules::eyesShut(open, balance, hits, plain);
             // The colour is read only for a face still called shut, and the second
             // cascade searched for it only when the colour sees an open eye.
             if (closed && image && glassesCascade) {

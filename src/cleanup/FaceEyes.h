@@ -14,12 +14,15 @@ struct ImageMeasures;
 
 // One face as a detector reports it, in analysis-image pixels with the origin at the
 // top-left corner (y grows downwards). The eye outlines are the detector's point sets
-// for the two eyes; both are empty when no landmarks were found.
+// for the two eyes; all are empty when no landmarks were found.
 struct DetectedFace {
     QRectF box;
     std::optional<double> yaw;    // radians, 0 facing the camera
     QVector<QPointF> leftEye;
     QVector<QPointF> rightEye;
+    // The mouth's outer and inner lip outlines (dlib's points 48-67: the corners are
+    // 0 and 6, the inner lips' middles 14 and 18); empty without landmarks.
+    QVector<QPointF> mouth;
     double score = 0;             // detector confidence, for diagnostics only
 };
 
@@ -109,15 +112,52 @@ inline bool colourAndGlassesSeeOpen(std::optional<float> tone, std::optional<int
     return tone && glassesHits && *tone < whiteEyeTone && *glassesHits >= glassesSeeOpen;
 }
 
+// What narrows an open eye to a shut one's outline and edges, or puts the outline on
+// something else, shows around the eyes: a broad smile raises the cheeks into the lower
+// lids, a glasses frame draws lines the landmarks follow, deep creases under an old
+// face's eyes narrow them. The open faces whose eyes read like shut ones (a laugh,
+// squints and smiles behind glasses, an old man's narrowed eyes) all show one of them;
+// a face that shows none (a plain face, FaceSurroundings) is judged by wider bounds.
+//
+// A broad smile: the mouth's corners at least this far apart, in distances between the
+// eyes' centres. The smiling open faces whose eyes read within the plain bounds below
+// measured 1.00 to 1.18 in every edit (the two under 1.05 also wear glasses or are kept
+// open by their eyes' colour); the shut faces 0.67 to 1.09, most under 0.95.
+constexpr float broadSmileWidth = 1.0f;
+// A frame across the bridge of the nose: a thin bar across the eye line between the
+// eyes, darker or lighter than the rows either side of it by this share of the face's
+// grey spread (the plain bridge of a nose shades off gradually). Glasses of the
+// portraits read 0.12 to 0.80, the open faces whose eyes read within the plain bounds
+// behind glasses 0.17 or more in every edit; the shut faces without glasses up to 0.11.
+constexpr float glassesFrameRidge = 0.10f;
+// A deep crease under an eye: a step across the rows 0.3 to 0.9 eye widths below it of
+// this share of the face's grey spread. The old man's narrowed open eyes read 0.30 to
+// 0.32 in every edit; the shut faces at most 0.17.
+constexpr float deepCreaseStep = 0.20f;
+// The bounds of the edge balance for a plain face, read only with the cascade: shut eyes
+// whose outline dlib places a little open, with lashes and lids that change across more
+// than along, read within them. The open plain faces that come within them (openness
+// 0.30 to 0.32 with balances of 0.18 to 0.24, in some edits) are answered by the cascade
+// with 87 windows or more, which keeps them open.
+constexpr float plainBalanceOpenness = 0.32f;
+constexpr float plainShutEdgeBalance = 0.25f;
+
 // The verdict on one face from its larger openness, its edge balance (absent when the
-// eyes are too small to read it) and the cascade's hits (absent without the cascade).
-inline bool eyesShut(float open, std::optional<float> balance, std::optional<int> hits = std::nullopt)
+// eyes are too small to read it), the cascade's hits (absent without the cascade) and
+// whether the face is plain (nothing around the eyes that narrows them; only with the
+// cascade, whose clear answer keeps the open plain faces within these bounds open).
+inline bool eyesShut(float open, std::optional<float> balance, std::optional<int> hits = std::nullopt,
+                     bool plain = false)
 {
     if (hits && *hits >= openEyeHits)
         return false;
     if (open < closedOpenness)
         return true;
-    return balance && open < balanceOpenness && *balance < shutEdgeBalance;
+    if (!balance)
+        return false;
+    if (plain)
+        return open < plainBalanceOpenness && *balance < plainShutEdgeBalance;
+    return open < balanceOpenness && *balance < shutEdgeBalance;
 }
 } // namespace FaceRules
 
@@ -154,6 +194,20 @@ std::optional<float> eyeSkinTone(const QImage &image, const QVector<QPointF> &ey
 // The lower skin tone of a face's two eyes (the eye that looks more open, as the
 // openness counts the more open one); absent when neither can be read.
 std::optional<float> faceSkinTone(const QImage &image, const DetectedFace &face);
+
+// What surrounds a face's eyes (see FaceRules::broadSmileWidth and the bounds after it),
+// each absent when it cannot be read: without the mouth's landmarks, or where the area
+// it reads leaves the picture. Rows and columns follow the line through the eyes'
+// centres, so a tilted head reads like an upright one.
+struct FaceSurroundings {
+    std::optional<float> mouthWidth;   // corners apart, over the eyes' centres apart
+    std::optional<float> bridgeRidge;  // thin bar across the bridge of the nose, over the grey spread
+    std::optional<float> creaseStep;   // largest step under either eye, over the grey spread
+
+    // Nothing read that narrows an open eye: every measure present and under its bound.
+    bool plain() const;
+};
+FaceSurroundings faceSurroundings(const GreyImage &grey, const DetectedFace &face);
 
 // The larger edge balance of a face's two eyes; absent when either eye is narrower than
 // FaceRules::minBalanceEyeWidth.

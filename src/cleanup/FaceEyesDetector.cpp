@@ -792,11 +792,14 @@ void FaceEyesDetector::Private::landmarks(const GreyImage &grey, QVector<Detecte
             };
             face.leftEye.clear();
             face.rightEye.clear();
+            face.mouth.clear();
             // Points 36-41 outline the eye on the image's left, 42-47 the other one.
             for (unsigned long i = 36; i < 42; ++i)
                 face.leftEye.append(point(i));
             for (unsigned long i = 42; i < 48; ++i)
                 face.rightEye.append(point(i));
+            for (unsigned long i = 48; i < 68; ++i)
+                face.mouth.append(point(i));
             face.yaw = estimateYaw(shape);
         }
     } catch (const std::exception &e) {

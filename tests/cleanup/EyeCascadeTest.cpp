@@ -244,6 +244,112 @@ TEST(EyeCascade, IsSilentOnOpenEyesALaughNarrows)
     }
 }
 
+// A photo of the repository's face folders (tests/data/...), as the analysis reads it.
+Eyes repositoryEyes(const char *relative)
+{
+    QImageReader reader(QStringLiteral(GLANTO_SOURCE_DIR "/tests/data/") + QLatin1String(relative));
+    reader.setAutoTransform(true);
+    return eyesOf(reader.read().convertToFormat(QImage::Format_RGBA8888_Premultiplied));
+}
+
+// What surrounds the eyes, on real faces: glasses frames across the bridge of the nose,
+// thick and thin, on the faces whose narrowed eyes read shut behind them and on others;
+// laughs; the creases under an old man's narrowed eyes, in shade and softened too, where
+// his eyes read like shut ones (openness 0.22-0.25, balance 0.20-0.26, no window of the
+// cascade), so that the creases alone keep him open; and calm faces that show none of them.
+TEST(FaceSurroundings, ReadFramesSmilesAndCreasesOnRealFaces)
+{
+    // The tallest face: the one whose eyes are judged.
+    const auto main = [](const Eyes &e) {
+        EXPECT_FALSE(e.faces.isEmpty());
+        DetectedFace tallest;
+        for (const DetectedFace &f : e.faces)
+            if (f.box.height() > tallest.box.height())
+                tallest = f;
+        return tallest;
+    };
+    const auto surroundings = [&](const Eyes &e) { return faceSurroundings(e.grey, main(e)); };
+    for (const char *glasses : {"portraits/016.jpg", "portraits/034.jpg", "portraits/020.jpg", "portraits/045.jpg",
+                                "portraits/067.jpg"}) {
+        SCOPED_TRACE(glasses);
+        const FaceSurroundings s = surroundings(repositoryEyes(glasses));
+        ASSERT_TRUE(s.bridgeRidge);
+        EXPECT_GE(*s.bridgeRidge, FaceRules::glassesFrameRidge);
+        EXPECT_FALSE(s.plain());
+    }
+    for (const char *laugh : {"portraits/037.jpg", "portraits/079.jpg"}) {
+        SCOPED_TRACE(laugh);
+        const FaceSurroundings s = surroundings(repositoryEyes(laugh));
+        ASSERT_TRUE(s.mouthWidth);
+        EXPECT_GE(*s.mouthWidth, FaceRules::broadSmileWidth);
+        EXPECT_LT(*s.bridgeRidge, FaceRules::glassesFrameRidge);
+        EXPECT_FALSE(s.plain());
+    }
+    const Eyes oldMan = repositoryEyes("faces/012.jpg");
+    for (const Eyes &e : {oldMan, eyesOf(shaded(oldMan.image)), eyesOf(softened(oldMan.image))}) {
+        const FaceSurroundings s = surroundings(e);
+        ASSERT_TRUE(s.creaseStep);
+        EXPECT_GE(*s.creaseStep, FaceRules::deepCreaseStep);
+        EXPECT_LT(*s.mouthWidth, FaceRules::broadSmileWidth);
+        EXPECT_FALSE(s.plain());
+        ImageMeasures m;
+        judgeFaces(e.grey, e.faces, m, EyeCascade::shared(), EyeCascade::sharedGlasses(), &e.image);
+        EXPECT_FALSE(m.eyeOpenness.isEmpty());
+        EXPECT_TRUE(m.closedFaces.isEmpty());
+    }
+    for (const char *calm : {"portraits/001.jpg", "portraits/007.jpg", "portraits/022.jpg"}) {
+        SCOPED_TRACE(calm);
+        EXPECT_TRUE(surroundings(repositoryEyes(calm)).plain());
+    }
+    // Nothing to read without the mouth's points, or with the eyes at the picture's edge.
+    const DetectedFace face = main(oldMan);
+    ASSERT_EQ(face.leftEye.size(), 6);
+    DetectedFace bare = face;
+    bare.mouth.clear();
+    EXPECT_FALSE(faceSurroundings(oldMan.grey, bare).mouthWidth);
+    EXPECT_FALSE(faceSurroundings(oldMan.grey, bare).plain());
+    DetectedFace atEdge = face;
+    for (QVector<QPointF> *eye : {&atEdge.leftEye, &atEdge.rightEye})
+        for (QPointF &p : *eye)
+            p.setY(p.y() - face.leftEye[0].y());
+    EXPECT_FALSE(faceSurroundings(oldMan.grey, atEdge).bridgeRidge);
+    EXPECT_FALSE(faceSurroundings(oldMan.grey, atEdge).plain());
+}
+
+TEST(FaceRules, PlainFacesAreJudgedByWiderBounds)
+{
+    using namespace FaceRules;
+    EXPECT_TRUE(eyesShut(0.30f, 0.20f, 0, true));
+    EXPECT_FALSE(eyesShut(0.30f, 0.20f, 0, false));
+    EXPECT_FALSE(eyesShut(0.30f, 0.20f, openEyeHits, true));
+    EXPECT_FALSE(eyesShut(plainBalanceOpenness + 0.01f, 0.20f, 0, true));
+    EXPECT_FALSE(eyesShut(0.30f, plainShutEdgeBalance + 0.01f, 0, true));
+    EXPECT_FALSE(eyesShut(0.30f, std::nullopt, 0, true));
+}
+
+// A calm open face whose outline and edges fall within the plain face's bounds (an
+// openness of 0.31 with a balance of 0.22) stays open: the cascade answers it clearly,
+// and without the cascade the wider bounds are not used at all.
+TEST(FaceRules, ThePlainBoundsNeedTheCascade)
+{
+    const Eyes e = repositoryEyes("portraits/022.jpg");
+    ASSERT_EQ(e.faces.size(), 1);
+    const DetectedFace &f = e.faces[0];
+    ASSERT_TRUE(faceSurroundings(e.grey, f).plain());
+    const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+    const std::optional<float> balance = faceEdgeBalance(e.grey, f);
+    ASSERT_TRUE(balance);
+    EXPECT_TRUE(FaceRules::eyesShut(open, balance, std::nullopt, true));
+    for (const bool withCascades : {true, false}) {
+        SCOPED_TRACE(withCascades);
+        ImageMeasures m;
+        judgeFaces(e.grey, e.faces, m, withCascades ? EyeCascade::shared() : nullptr,
+                   withCascades ? EyeCascade::sharedGlasses() : nullptr, &e.image);
+        ASSERT_EQ(m.eyeOpenness.size(), 1);
+        EXPECT_TRUE(m.closedFaces.isEmpty());
+    }
+}
+
 // A one-stage cascade with a single turned rectangle of weight 1: the stage passes when
 // the rectangle's sum, scaled like every feature by the window's grey spread, reaches
 // `threshold`.

@@ -173,10 +173,12 @@ TEST(ImageAnalyzerCorpus, ClosedEyesAreFlagged)
     GLANTO_NEEDS_CORPUS();
     // Eyes shut flat enough for the landmarks to follow the lids; eyes whose outline
     // reads a fifth open (0.22) with dark lashes, told by their edges; faces cut off by
-    // a tight crop.
+    // a tight crop; plain faces (no glasses, smile or creases) whose outline reads a
+    // quarter to a third open, told by their edges within the plain face's bounds.
     for (const char *name : {"faces-closed/closed_eye_0424.jpg_face_1.jpg", "faces-closed/closed_eye_1922.jpg_face_2.jpg",
                              "faces-closed/closed_eye_1044.jpg_face_1.jpg", "faces-closed/closed_eye_0770.jpg_face_1.jpg",
-                             "faces-closed/closed_eye_2167.jpg_face_1.jpg"}) {
+                             "faces-closed/closed_eye_2167.jpg_face_1.jpg", "faces-closed/closed_eye_0160.jpg_face_1.jpg",
+                             "faces-closed/closed_eye_1843.jpg_face_1.jpg", "faces-closed/closed_eye_2311.BMP_face_1.jpg"}) {
         SCOPED_TRACE(name);
         const QImage photo = corpusImage(QString::fromLatin1(name));
         ASSERT_FALSE(photo.isNull());
