@@ -6,9 +6,11 @@
 // the fine-to-coarse detail ratio over the tiles with structure, and how evenly the
 // directions keep their fine detail. Prints each measure's spread per edit and the
 // best bound it could have as a second chance for what the stored measure flags;
-// --tsv writes one row per case. About four minutes on one core.
+// --tsv writes one row per case. About four minutes on one core. --channels instead
+// prints, per case, the stored measure on the grey picture and on the red, green and
+// blue channels, each edited alike (about four and a half minutes).
 //
-//   sharpness_shape_bench [--corpus DIR] [--tsv FILE]
+//   sharpness_shape_bench [--corpus DIR] [--tsv FILE] [--channels]
 #include "BenchAnalysisImage.h"
 
 #include "cleanup/SharpnessMeasures.h"
@@ -52,6 +54,19 @@ struct Plane {
 Plane toPlane(const GreyImage &g)
 {
     Plane p{g.width, g.height, std::vector<float>(g.pixels.begin(), g.pixels.end())};
+    return p;
+}
+
+// One colour channel (0 red, 1 green, 2 blue) of an RGBA8888 picture.
+Plane channelPlane(const QImage &image, int channel)
+{
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    Plane p{rgba.width(), rgba.height(), std::vector<float>(size_t(rgba.width()) * rgba.height())};
+    for (int y = 0; y < rgba.height(); ++y) {
+        const uchar *line = rgba.constScanLine(y);
+        for (int x = 0; x < rgba.width(); ++x)
+            p.at(x, y) = line[4 * x + channel];
+    }
     return p;
 }
 
@@ -393,6 +408,9 @@ int main(int argc, char **argv)
     for (int i = 1; i + 1 < args.size(); ++i)
         if (args[i] == "--tsv")
             tsvPath = args[i + 1];
+    // --channels: the stored measure on the grey picture and on each colour channel,
+    // edited alike, one row per case on stdout.
+    const bool channels = args.contains(QStringLiteral("--channels"));
     const QMap<QString, QString> labels = manifestBlurLabels(corpus, UncertainLabel::none);
     QStringList measureNames;
     for (const Variant &v : variants)
@@ -410,8 +428,15 @@ int main(int argc, char **argv)
                 continue;
             const QString name = folder + "/" + file;
             const QString label = labels.value(name, "unlabelled");
-            const Plane p = toPlane(GreyImage::fromImage(image));
             const bool sourceBlurry = label == "blurry";
+            const Plane grey = toPlane(GreyImage::fromImage(image));
+            std::vector<Plane> planes{grey};
+            if (channels)
+                for (int ch = 0; ch < 3; ++ch)
+                    planes.push_back(channelPlane(image, ch));
+            std::vector<std::vector<double>> perPlane;
+            for (const Plane &p : planes) {
+            perPlane.emplace_back();
             struct Edit {
                 const char *name;
                 std::function<Plane()> make;
@@ -437,6 +462,17 @@ int main(int argc, char **argv)
                 {"blur 2 px flat 50%", [&] { return flat(blurred(p, 2), 0.5); }, true},
                 {"streak 6 px flat 50%", [&] { return flat(streaked(p, 6, 0), 0.5); }, true},
             };
+            if (channels) {
+                for (const Edit &e : edits)
+                    perPlane.back().push_back(pictureSharpness(toGrey(e.make())));
+                if (perPlane.size() == planes.size()) {
+                    for (size_t k = 0; k < edits.size(); ++k)
+                        std::printf("%s\t%s\t%s\t%.3f\t%.3f\t%.3f\t%.3f\n", qPrintable(name), edits[k].name,
+                                    edits[k].blurs || sourceBlurry ? "blurry" : "sharp", perPlane[0][k], perPlane[1][k],
+                                    perPlane[2][k], perPlane[3][k]);
+                }
+                continue;
+            }
             for (const Edit &e : edits) {
                 if (!editNames.contains(e.name))
                     editNames << e.name;
@@ -450,10 +486,13 @@ int main(int argc, char **argv)
                 c.values.push_back(evenness(planes));
                 cases.push_back(c);
             }
+            }
             std::fprintf(stderr, ".");
         }
     }
     std::fprintf(stderr, "\n");
+    if (channels)
+        return 0;
     if (!tsvPath.isEmpty()) {
         QFile tsv(tsvPath);
         if (tsv.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
