@@ -6,7 +6,7 @@
 //
 // The eye sections also read the repository's tests/data/portraits and tests/data/faces.
 // Sections: eyes, eyesize, blur, filters, loader, smallfaces, falsefaces, scores, speed
-// (default: all); on request only: eyecues, eyestress, eyedump, eyecolour, eyecost, sharpfixtures.
+// (default: all); on request only: eyecues, eyestress, eyedump, eyecolour, eyecontext, eyecost, sharpfixtures.
 #include "BenchAnalysisImage.h"
 
 #include "cleanup/EyeCascade.h"
