@@ -430,62 +430,63 @@ int main(int argc, char **argv)
             const QString label = labels.value(name, "unlabelled");
             const bool sourceBlurry = label == "blurry";
             const Plane grey = toPlane(GreyImage::fromImage(image));
-            std::vector<Plane> planes{grey};
+            // The grey picture, then with --channels its red, green and blue.
+            std::vector<Plane> sources{grey};
             if (channels)
                 for (int ch = 0; ch < 3; ++ch)
-                    planes.push_back(channelPlane(image, ch));
+                    sources.push_back(channelPlane(image, ch));
             std::vector<std::vector<double>> perPlane;
-            for (const Plane &p : planes) {
-            perPlane.emplace_back();
-            struct Edit {
-                const char *name;
-                std::function<Plane()> make;
-                bool blurs;
-            };
-            const std::vector<Edit> edits = {
-                {"original", [&] { return p; }, false},
-                {"flat 35%", [&] { return flat(p, 0.35); }, false},
-                {"flat 20%", [&] { return flat(p, 0.2); }, false},
-                {"shade -2 EV", [&] { return mapped(p, [](float v, int, int) {
-                     return float(255 * std::pow(std::pow(std::max(0.0f, v) / 255.0, 2.2) * 0.25, 1 / 2.2)); }); }, false},
-                {"noise 6", [&] { return noisy(p, 6); }, false},
-                {"background blur", [&] { return background(p); }, false},
-                {"small subject", [&] { return smallSubject(p); }, false},
-                {"blur 1.5 px", [&] { return blurred(p, 1.5); }, true},
-                {"blur 2 px", [&] { return blurred(p, 2); }, true},
-                {"streak 6 px", [&] { return streaked(p, 6, 0); }, true},
-                {"streak 10 px", [&] { return streaked(p, 10, 0); }, true},
-                {"streak 8 px 90", [&] { return streaked(p, 8, 90); }, true},
-                {"streak 8 px 30", [&] { return streaked(p, 8, 30); }, true},
-                {"streak 8 px 135", [&] { return streaked(p, 8, 135); }, true},
-                {"blur 2 px noise 4", [&] { return noisy(blurred(p, 2), 4); }, true},
-                {"blur 2 px flat 50%", [&] { return flat(blurred(p, 2), 0.5); }, true},
-                {"streak 6 px flat 50%", [&] { return flat(streaked(p, 6, 0), 0.5); }, true},
-            };
-            if (channels) {
-                for (const Edit &e : edits)
-                    perPlane.back().push_back(pictureSharpness(toGrey(e.make())));
-                if (perPlane.size() == planes.size()) {
-                    for (size_t k = 0; k < edits.size(); ++k)
-                        std::printf("%s\t%s\t%s\t%.3f\t%.3f\t%.3f\t%.3f\n", qPrintable(name), edits[k].name,
-                                    edits[k].blurs || sourceBlurry ? "blurry" : "sharp", perPlane[0][k], perPlane[1][k],
-                                    perPlane[2][k], perPlane[3][k]);
+            for (const Plane &p : sources) {
+                perPlane.emplace_back();
+                struct Edit {
+                    const char *name;
+                    std::function<Plane()> make;
+                    bool blurs;
+                };
+                const std::vector<Edit> edits = {
+                    {"original", [&] { return p; }, false},
+                    {"flat 35%", [&] { return flat(p, 0.35); }, false},
+                    {"flat 20%", [&] { return flat(p, 0.2); }, false},
+                    {"shade -2 EV", [&] { return mapped(p, [](float v, int, int) {
+                         return float(255 * std::pow(std::pow(std::max(0.0f, v) / 255.0, 2.2) * 0.25, 1 / 2.2)); }); }, false},
+                    {"noise 6", [&] { return noisy(p, 6); }, false},
+                    {"background blur", [&] { return background(p); }, false},
+                    {"small subject", [&] { return smallSubject(p); }, false},
+                    {"blur 1.5 px", [&] { return blurred(p, 1.5); }, true},
+                    {"blur 2 px", [&] { return blurred(p, 2); }, true},
+                    {"streak 6 px", [&] { return streaked(p, 6, 0); }, true},
+                    {"streak 10 px", [&] { return streaked(p, 10, 0); }, true},
+                    {"streak 8 px 90", [&] { return streaked(p, 8, 90); }, true},
+                    {"streak 8 px 30", [&] { return streaked(p, 8, 30); }, true},
+                    {"streak 8 px 135", [&] { return streaked(p, 8, 135); }, true},
+                    {"blur 2 px noise 4", [&] { return noisy(blurred(p, 2), 4); }, true},
+                    {"blur 2 px flat 50%", [&] { return flat(blurred(p, 2), 0.5); }, true},
+                    {"streak 6 px flat 50%", [&] { return flat(streaked(p, 6, 0), 0.5); }, true},
+                };
+                if (channels) {
+                    for (const Edit &e : edits)
+                        perPlane.back().push_back(pictureSharpness(toGrey(e.make())));
+                    if (perPlane.size() == sources.size()) {
+                        for (size_t k = 0; k < edits.size(); ++k)
+                            std::printf("%s\t%s\t%s\t%.3f\t%.3f\t%.3f\t%.3f\n", qPrintable(name), edits[k].name,
+                                        edits[k].blurs || sourceBlurry ? "blurry" : "sharp", perPlane[0][k], perPlane[1][k],
+                                        perPlane[2][k], perPlane[3][k]);
+                    }
+                    continue;
                 }
-                continue;
-            }
-            for (const Edit &e : edits) {
-                if (!editNames.contains(e.name))
-                    editNames << e.name;
-                Planes planes;
-                planes.full = toGrey(e.make());
-                planes.half = halved(planes.full);
-                planes.quarter = halved(planes.half);
-                Case c{name, e.name, e.blurs || sourceBlurry, pictureSharpness(planes.full), {}};
-                for (const Variant &v : variants)
-                    c.values.push_back(crispness(planes, v));
-                c.values.push_back(evenness(planes));
-                cases.push_back(c);
-            }
+                for (const Edit &e : edits) {
+                    if (!editNames.contains(e.name))
+                        editNames << e.name;
+                    Planes planes;
+                    planes.full = toGrey(e.make());
+                    planes.half = halved(planes.full);
+                    planes.quarter = halved(planes.half);
+                    Case c{name, e.name, e.blurs || sourceBlurry, pictureSharpness(planes.full), {}};
+                    for (const Variant &v : variants)
+                        c.values.push_back(crispness(planes, v));
+                    c.values.push_back(evenness(planes));
+                    cases.push_back(c);
+                }
             }
             std::fprintf(stderr, ".");
         }

@@ -17,6 +17,14 @@ float eyeOpenRatio(const QVector<QPointF> &eye)
     return float(box.height() / box.width());
 }
 
+QPointF eyeCentre(const QVector<QPointF> &eye)
+{
+    QPointF c;
+    for (const QPointF &p : eye)
+        c += p;
+    return eye.isEmpty() ? c : c / eye.size();
+}
+
 QRectF eyeBox(const QVector<QPointF> &eye)
 {
     if (eye.isEmpty())
@@ -86,10 +94,7 @@ float eyeEdgeBalance(const GreyImage &grey, const QVector<QPointF> &eye)
     const QRectF box = eyeBox(eye);
     if (eye.size() < 4 || !(box.width() > 0) || grey.isNull())
         return 1.0f;
-    double cy = 0;
-    for (const QPointF &p : eye)
-        cy += p.y();
-    cy /= eye.size();
+    const double cy = eyeCentre(eye).y();
     // The middle 70 % of the eye's width, and 22 % of it above and below its centre
     // line: the iris and the lash line, clear of the brow and of the corners.
     constexpr int columns = 17;
@@ -158,10 +163,7 @@ std::optional<float> eyeSkinTone(const QImage &image, const QVector<QPointF> &ey
         return std::nullopt;
     if (image.format() != QImage::Format_RGBA8888 && image.format() != QImage::Format_RGBA8888_Premultiplied)
         return std::nullopt;
-    double cy = 0;
-    for (const QPointF &p : eye)
-        cy += p.y();
-    cy /= eye.size();
+    const double cy = eyeCentre(eye).y();
     const double w = box.width();
     const double x0 = box.left() + 0.2 * w, x1 = box.right() - 0.2 * w;
     const std::optional<double> cheek = redChroma(image, x0, x1, cy + 0.5 * w, cy + 0.8 * w);
@@ -183,27 +185,6 @@ std::optional<float> faceSkinTone(const QImage &image, const DetectedFace &face)
 }
 
 namespace {
-
-// Bilinear grey level at (x, y), pixel centres at half-integers; the caller keeps the
-// point at least a pixel inside the picture.
-double greyAt(const GreyImage &grey, double x, double y)
-{
-    x -= 0.5;
-    y -= 0.5;
-    const int x0 = std::clamp(int(std::floor(x)), 0, grey.width - 2);
-    const int y0 = std::clamp(int(std::floor(y)), 0, grey.height - 2);
-    const double fx = std::clamp(x - x0, 0.0, 1.0), fy = std::clamp(y - y0, 0.0, 1.0);
-    const uint8_t *a = grey.row(y0), *b = grey.row(y0 + 1);
-    return (a[x0] * (1 - fx) + a[x0 + 1] * fx) * (1 - fy) + (b[x0] * (1 - fx) + b[x0 + 1] * fx) * fy;
-}
-
-QPointF outlineCentre(const QVector<QPointF> &eye)
-{
-    QPointF c;
-    for (const QPointF &p : eye)
-        c += p;
-    return c / eye.size();
-}
 
 // The mean grey of each row of a box laid along the eye line: `origin` and the unit
 // vector `along` set the frame, columns run from a0 to a1 along it and rows from b0 to
@@ -228,7 +209,7 @@ std::vector<double> rowProfile(const GreyImage &grey, QPointF origin, QPointF al
         double sum = 0;
         for (int c = 0; c < columns; ++c) {
             const QPointF p = origin + (a0 + (a1 - a0) * (c + 0.5) / columns) * along + b * across;
-            sum += greyAt(grey, p.x(), p.y());
+            sum += grey.areaMean(p.x(), p.y(), 1.0, 1);
         }
         profile[r] = sum / columns;
     }
@@ -280,7 +261,7 @@ FaceSurroundings faceSurroundings(const GreyImage &grey, const DetectedFace &fac
     FaceSurroundings out;
     if (grey.width < 2 || grey.height < 2 || face.leftEye.size() != 6 || face.rightEye.size() != 6)
         return out;
-    const QPointF left = outlineCentre(face.leftEye), right = outlineCentre(face.rightEye);
+    const QPointF left = eyeCentre(face.leftEye), right = eyeCentre(face.rightEye);
     const double apart = std::hypot(right.x() - left.x(), right.y() - left.y());
     const double eyeWidth = std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width());
     if (!(apart > 0) || !(eyeWidth > 0))
@@ -309,7 +290,7 @@ FaceSurroundings faceSurroundings(const GreyImage &grey, const DetectedFace &fac
     for (const QVector<QPointF> *eye : {&face.leftEye, &face.rightEye}) {
         const double a0 = alongOf((*eye)[0]), a3 = alongOf((*eye)[3]);
         const double lo = std::min(a0, a3), hi = std::max(a0, a3), w = hi - lo;
-        const double centre = acrossOf(outlineCentre(*eye));
+        const double centre = acrossOf(eyeCentre(*eye));
         const std::vector<double> under = rowProfile(grey, left, along, lo + 0.2 * w, hi - 0.2 * w,
                                                      centre + 0.3 * eyeWidth, centre + 0.9 * eyeWidth);
         if (under.empty())

@@ -166,6 +166,9 @@ inline bool eyesShut(float open, std::optional<float> balance, std::optional<int
 // fewer than 4 points or the outline has no width.
 float eyeOpenRatio(const QVector<QPointF> &eye);
 
+// Mean of the outline's points; the origin when there are none.
+QPointF eyeCentre(const QVector<QPointF> &eye);
+
 // Bounding box of the outline in top-left pixel coordinates; the null rectangle when
 // there are no points.
 QRectF eyeBox(const QVector<QPointF> &eye);
