@@ -6,10 +6,12 @@
 //
 // The eye sections also read the repository's tests/data/portraits and tests/data/faces.
 // Sections: eyes, eyesize, blur, filters, loader, smallfaces, falsefaces, scores, speed
-// (default: all); on request only: eyecues, eyestress, eyedump, eyecolour, eyecontext, eyecost, sharpfixtures.
+// (default: all); on request only: eyecues, eyestress, eyedump, eyecolour, eyecontext, eyepatch, eyecost,
+// sharpfixtures.
 #include "BenchAnalysisImage.h"
 
 #include "cleanup/EyeCascade.h"
+#include "cleanup/EyePatch.h"
 #include "cleanup/FaceEyes.h"
 #include "cleanup/FaceEyesDetector.h"
 #include "cleanup/FeaturePrint.h"
@@ -1447,6 +1449,39 @@ void eyeContext()
     });
 }
 
+// Every judged face's two eye patches (EyePatch::sample), original and edited as in
+// eyestress, for training and checking the patch model
+// (tools/train-eye-patch-model.py). Tab-separated: variant, folder, file, label, face,
+// eye (0 left, 1 right), the eye's width, then the samples row by row. A face either of
+// whose patches cannot be read is left out. EYEDUMP_FOLDERS and EYEDUMP_ORIGINAL narrow
+// it as for eyedump.
+void eyePatch()
+{
+    FaceEyesDetector detector;
+    const QMap<QString, QString> portraitLabels = eyeLabels(portraits);
+    const QMap<QString, QString> faceLabels = eyeLabels(facePhotos);
+    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
+                      [&](const char *variant, const QString &folder, const QString &path, const QImage &,
+                          const GreyImage &grey, const DetectedFace &f, int index, double) {
+        const QString name = QFileInfo(path).fileName();
+        const QString label = folder == portraits       ? portraitLabels.value(name)
+                              : folder == facePhotos     ? faceLabels.value(name)
+                              : folder == "faces-closed" ? (name.startsWith("mixed") ? "wink" : "shut")
+                                                         : "open";
+        const std::vector<float> patches[2] = {EyePatch::sample(grey, f, false), EyePatch::sample(grey, f, true)};
+        if (patches[0].empty() || patches[1].empty())
+            return;
+        for (int e = 0; e < 2; ++e) {
+            const QVector<QPointF> &eye = e ? f.rightEye : f.leftEye;
+            std::printf("%s\t%s\t%s\t%s\t%d\t%d\t%.1f", variant, qPrintable(folderName(folder)), qPrintable(name),
+                        qPrintable(label), index, e, std::hypot(eye[3].x() - eye[0].x(), eye[3].y() - eye[0].y()));
+            for (const float g : patches[e])
+                std::printf("\t%.2f", g);
+            std::printf("\n");
+        }
+    });
+}
+
 // What judging the faces costs per photo, in this thread's CPU time, on the faces the
 // detector found: judgeFaces as it runs (the cascades searched only where their answer
 // can change the verdict), without any cascade, and the first cascade's search of both
@@ -1563,6 +1598,8 @@ int main(int argc, char **argv)
         eyeCost();
     if (section == "eyecolour")
         eyeColour();
+    if (section == "eyepatch")
+        eyePatch();
     if (section == "eyecontext")
         eyeContext();
     if (section.isEmpty() || section == "eyes")
