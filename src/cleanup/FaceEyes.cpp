@@ -1,6 +1,7 @@
 #include "FaceEyes.h"
 
 #include "EyeCascade.h"
+#include "EyePatch.h"
 #include "ImageMeasures.h"
 
 #include <algorithm>
@@ -392,10 +393,21 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         // The cascades and the colour can only keep a face open, so a face the outline
         // and the edges leave open (most faces) is settled without searching them,
         // which is most of the cost of judging a face. What surrounds the eyes is read
-        // only for a face the plain bounds would call shut, and only with the cascade.
-        const bool plain = cascade && FaceRules::eyesShut(open, balance, std::nullopt, true)
+        // only for a face the plain bounds with the patch model would call shut, and
+        // only with the cascade; the colour and the patch model only for a plain face
+        // the plain bounds alone leave open.
+        const bool plain = cascade && FaceRules::eyesShut(open, balance, std::nullopt, true, true)
                         && faceSurroundings(grey, face).plain();
-        bool closed = FaceRules::eyesShut(open, balance, std::nullopt, plain);
+        bool patchShut = false;
+        if (plain && image && !FaceRules::eyesShut(open, balance, std::nullopt, true)
+            && FaceRules::eyesShut(open, balance, std::nullopt, true, true)) {
+            const std::optional<float> tone = faceSkinTone(*image, face);
+            if (tone && *tone >= FaceRules::whiteEyeTone) {
+                const std::optional<float> score = EyePatch::faceShutScore(grey, face);
+                patchShut = score && *score > 0;
+            }
+        }
+        bool closed = FaceRules::eyesShut(open, balance, std::nullopt, plain, patchShut);
         if (closed) {
             std::optional<int> hits;
             bool outlineAbove = false;
@@ -407,7 +419,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                 const double drop = both ? (left.hits * left.hitDrop + right.hits * right.hitDrop) / both : 0.0;
                 outlineAbove = FaceRules::outlineAboveItsEye(both, drop);
             }
-            closed = !outlineAbove && FaceRules::eyesShut(open, balance, hits, plain);
+            closed = !outlineAbove && FaceRules::eyesShut(open, balance, hits, plain, patchShut);
             // The colour is read only for a face still called shut, and the second
             // cascade searched for it only when the colour sees an open eye.
             if (closed && image && glassesCascade) {
