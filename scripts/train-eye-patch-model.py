@@ -8,9 +8,9 @@
 A class-balanced logistic regression with an L2 penalty over EyePatch::features of
 every eye of the faces labelled open or shut (both eyes of a face carry its label;
 sunglasses, hidden eyes, lowered glances and winks are left out: the model is asked
-only where the eyes' colour shows lid skin, see FaceRules::patchOpenness). A face scores the
-smaller of its two eyes. The bound is the highest score of an open training face, so
-the model calls no training face shut that is open, and it is folded into the bias.
+only where the eyes' colour shows lid skin, see FaceRules::patchOpenness). A face
+scores the smaller of its two eyes. The bound is the highest score of an open training
+face, so the model calls no open training face shut; it is folded into the bias.
 
 The figures it prints are measured on faces the model was not trained on:
 - grouped by photo: ten folds, every edit of a photo in the same fold;

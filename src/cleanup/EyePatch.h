@@ -12,7 +12,7 @@ struct DetectedFace;
 // disc between two lids, a shut one a smooth lid over a curved line of lashes. The
 // model was trained on labelled faces (tools/train-eye-patch-model.py writes
 // EyePatchModel.inc); it is one more answer for faces the other cues leave unsure, never
-// the only one (see FaceRules::patchBalanceOpenness).
+// the only one (see FaceRules::patchOpenness).
 namespace EyePatch {
 constexpr int columns = 18;
 constexpr int rows = 12;
