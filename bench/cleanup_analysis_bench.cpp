@@ -76,6 +76,22 @@ QMap<QString, QString> eyeLabels(const QString &dir)
     return labels;
 }
 
+// A photo's eye label as the study dumps print it: the repository folders' manifest
+// label, "shut" for the corpus' closed-eyed folder (its wink "wink"), else "open".
+QString manifestLabel(const QString &folder, const QString &path)
+{
+    static const QMap<QString, QString> portraitLabels = eyeLabels(portraits);
+    static const QMap<QString, QString> faceLabels = eyeLabels(facePhotos);
+    const QString name = QFileInfo(path).fileName();
+    if (folder == portraits)
+        return portraitLabels.value(name);
+    if (folder == facePhotos)
+        return faceLabels.value(name);
+    if (folder == "faces-closed")
+        return name.startsWith("mixed") ? QStringLiteral("wink") : QStringLiteral("shut");
+    return QStringLiteral("open");
+}
+
 // The expectation for one photo: the corpus by its folder (faces-closed shut, every
 // other folder open), the portraits open, the face photos by their manifest label.
 Expect expectation(const QString &entry, const QString &path)
@@ -1419,16 +1435,11 @@ void eyeContext()
     FaceEyesDetector detector;
     const EyeCascade *cascade = EyeCascade::shared();
     const EyeCascade *glasses = EyeCascade::sharedGlasses();
-    const QMap<QString, QString> portraitLabels = eyeLabels(portraits);
-    const QMap<QString, QString> faceLabels = eyeLabels(facePhotos);
     forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
                       [&](const char *variant, const QString &folder, const QString &path, const QImage &im,
                           const GreyImage &grey, const DetectedFace &f, int index, double ew) {
         const QString name = QFileInfo(path).fileName();
-        const QString label = folder == portraits       ? portraitLabels.value(name)
-                              : folder == facePhotos     ? faceLabels.value(name)
-                              : folder == "faces-closed" ? (name.startsWith("mixed") ? "wink" : "shut")
-                                                         : "open";
+        const QString label = manifestLabel(folder, path);
         const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
         const float openMin = std::min(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
         const float dark = std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box));
@@ -1451,23 +1462,18 @@ void eyeContext()
 
 // Every judged face's two eye patches (EyePatch::sample), original and edited as in
 // eyestress, for training and checking the patch model
-// (tools/train-eye-patch-model.py). Tab-separated: variant, folder, file, label, face,
+// (scripts/train-eye-patch-model.py). Tab-separated: variant, folder, file, label, face,
 // eye (0 left, 1 right), the eye's width, then the samples row by row. A face either of
 // whose patches cannot be read is left out. EYEDUMP_FOLDERS and EYEDUMP_ORIGINAL narrow
 // it as for eyedump.
 void eyePatch()
 {
     FaceEyesDetector detector;
-    const QMap<QString, QString> portraitLabels = eyeLabels(portraits);
-    const QMap<QString, QString> faceLabels = eyeLabels(facePhotos);
     forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
                       [&](const char *variant, const QString &folder, const QString &path, const QImage &,
                           const GreyImage &grey, const DetectedFace &f, int index, double) {
         const QString name = QFileInfo(path).fileName();
-        const QString label = folder == portraits       ? portraitLabels.value(name)
-                              : folder == facePhotos     ? faceLabels.value(name)
-                              : folder == "faces-closed" ? (name.startsWith("mixed") ? "wink" : "shut")
-                                                         : "open";
+        const QString label = manifestLabel(folder, path);
         const std::vector<float> patches[2] = {EyePatch::sample(grey, f, false), EyePatch::sample(grey, f, true)};
         if (patches[0].empty() || patches[1].empty())
             return;

@@ -10,7 +10,7 @@ struct DetectedFace;
 // How a face's eyes look, read from their grey patches by a linear model rather than
 // from the outline's shape, its edges or box sums: an open eye shows white and a dark
 // disc between two lids, a shut one a smooth lid over a curved line of lashes. The
-// model was trained on labelled faces (tools/train-eye-patch-model.py writes
+// model was trained on labelled faces (scripts/train-eye-patch-model.py writes
 // EyePatchModel.inc); it is one more answer for faces the other cues leave unsure, never
 // the only one (see FaceRules::patchOpenness).
 namespace EyePatch {

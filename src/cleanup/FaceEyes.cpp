@@ -399,8 +399,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         const bool plain = cascade && FaceRules::eyesShut(open, balance, std::nullopt, true, true)
                         && faceSurroundings(grey, face).plain();
         bool patchShut = false;
-        if (plain && image && !FaceRules::eyesShut(open, balance, std::nullopt, true)
-            && FaceRules::eyesShut(open, balance, std::nullopt, true, true)) {
+        if (plain && image && !FaceRules::eyesShut(open, balance, std::nullopt, true)) {
             const std::optional<float> tone = faceSkinTone(*image, face);
             if (tone && *tone >= FaceRules::whiteEyeTone) {
                 const std::optional<float> score = EyePatch::faceShutScore(grey, face);

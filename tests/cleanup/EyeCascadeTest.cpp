@@ -259,6 +259,16 @@ Eyes repositoryEyes(const char *relative)
     return eyesOf(reader.read().convertToFormat(QImage::Format_RGBA8888_Premultiplied));
 }
 
+// The tallest face of a photo: the one whose eyes are judged.
+DetectedFace tallestFace(const Eyes &e)
+{
+    DetectedFace tallest;
+    for (const DetectedFace &f : e.faces)
+        if (f.box.height() > tallest.box.height())
+            tallest = f;
+    return tallest;
+}
+
 // What surrounds the eyes, on real faces: glasses frames across the bridge of the nose,
 // thick and thin, on the faces whose narrowed eyes read shut behind them and on others;
 // laughs; the creases under an old man's narrowed eyes, in shade and softened too, where
@@ -266,14 +276,9 @@ Eyes repositoryEyes(const char *relative)
 // cascade), so that the creases alone keep him open; and calm faces that show none of them.
 TEST(FaceSurroundings, ReadFramesSmilesAndCreasesOnRealFaces)
 {
-    // The tallest face: the one whose eyes are judged.
     const auto main = [](const Eyes &e) {
         EXPECT_FALSE(e.faces.isEmpty());
-        DetectedFace tallest;
-        for (const DetectedFace &f : e.faces)
-            if (f.box.height() > tallest.box.height())
-                tallest = f;
-        return tallest;
+        return tallestFace(e);
     };
     const auto surroundings = [&](const Eyes &e) { return faceSurroundings(e.grey, main(e)); };
     for (const char *glasses : {"portraits/016.jpg", "portraits/034.jpg", "portraits/020.jpg", "portraits/045.jpg",
@@ -363,16 +368,6 @@ TEST(FaceRules, ThePlainBoundsNeedTheCascade)
         ASSERT_EQ(m.eyeOpenness.size(), 1);
         EXPECT_TRUE(m.closedFaces.isEmpty());
     }
-}
-
-// The tallest face of a photo: the one whose eyes are judged.
-DetectedFace tallestFace(const Eyes &e)
-{
-    DetectedFace tallest;
-    for (const DetectedFace &f : e.faces)
-        if (f.box.height() > tallest.box.height())
-            tallest = f;
-    return tallest;
 }
 
 // Where a face's eyes lie between the bounds: within the plain face's bounds with the
