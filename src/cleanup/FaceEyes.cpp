@@ -393,17 +393,17 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         // The cascades and the colour can only keep a face open, so a face the outline
         // and the edges leave open (most faces) is settled without searching them,
         // which is most of the cost of judging a face. What surrounds the eyes is read
-        // only for a face the plain bounds with the patch model would call shut, and
-        // only with the cascade; the colour and the patch model only for a plain face
-        // the plain bounds alone leave open.
-        const bool plain = cascade && FaceRules::eyesShut(open, balance, std::nullopt, true, true)
-                        && faceSurroundings(grey, face).plain();
+        // only for a face the patch bounds could call shut, and only with the cascade;
+        // the colour and the patch model only for such a face that its own bounds
+        // (plain or not) leave open.
+        const bool withinPatchBounds = cascade && FaceRules::eyesShut(open, balance, std::nullopt, true, true);
+        const bool plain = withinPatchBounds && faceSurroundings(grey, face).plain();
         bool patchShut = false;
-        if (plain && image && !FaceRules::eyesShut(open, balance, std::nullopt, true)) {
+        if (withinPatchBounds && image && !FaceRules::eyesShut(open, balance, std::nullopt, plain)) {
             const std::optional<float> tone = faceSkinTone(*image, face);
             if (tone && *tone >= FaceRules::whiteEyeTone) {
                 const std::optional<float> score = EyePatch::faceShutScore(grey, face);
-                patchShut = score && *score > 0;
+                patchShut = score && FaceRules::patchCallsShut(*score, plain);
             }
         }
         bool closed = FaceRules::eyesShut(open, balance, std::nullopt, plain, patchShut);
