@@ -48,6 +48,14 @@ Eyes eyesOf(const QString &relative)
     return eyesOf(corpusImage(relative));
 }
 
+// A photo's faces judged as the program judges them: both cascades and the colour.
+ImageMeasures judged(const Eyes &e)
+{
+    ImageMeasures m;
+    judgeFaces(e.grey, e.faces, m, EyeCascade::shared(), EyeCascade::sharedGlasses(), &e.image);
+    return m;
+}
+
 // Every colour channel through f.
 QImage mapped(const QImage &image, const std::function<int(int)> &f)
 {
@@ -244,8 +252,7 @@ TEST(EyeCascade, IsSilentOnOpenEyesALaughNarrows)
         const float open = std::max(eyeOpenRatio(e.faces[0].leftEye), eyeOpenRatio(e.faces[0].rightEye));
         EXPECT_LT(open, 0.30f);
         EXPECT_LE(hits(*EyeCascade::shared(), e.grey, e.faces[0]), 8);
-        ImageMeasures m;
-        judgeFaces(e.grey, e.faces, m, EyeCascade::shared(), EyeCascade::sharedGlasses(), &e.image);
+        const ImageMeasures m = judged(e);
         ASSERT_EQ(m.eyeOpenness.size(), 1);
         EXPECT_TRUE(m.closedFaces.isEmpty());
     }
@@ -304,8 +311,7 @@ TEST(FaceSurroundings, ReadFramesSmilesAndCreasesOnRealFaces)
         EXPECT_GE(*s.creaseStep, FaceRules::deepCreaseStep);
         EXPECT_LT(*s.mouthWidth, FaceRules::broadSmileWidth);
         EXPECT_FALSE(s.plain());
-        ImageMeasures m;
-        judgeFaces(e.grey, e.faces, m, EyeCascade::shared(), EyeCascade::sharedGlasses(), &e.image);
+        const ImageMeasures m = judged(e);
         EXPECT_FALSE(m.eyeOpenness.isEmpty());
         EXPECT_TRUE(m.closedFaces.isEmpty());
     }
@@ -460,8 +466,7 @@ TEST(EyePatch, KeepsASquintingOpenFaceOpen)
         ASSERT_TRUE(score);
         EXPECT_LT(*score, -1.0f);
         between += onlyThePatchCanCallShut(e.grey, f);
-        ImageMeasures m;
-        judgeFaces(e.grey, e.faces, m, EyeCascade::shared(), EyeCascade::sharedGlasses(), &e.image);
+        const ImageMeasures m = judged(e);
         EXPECT_FALSE(m.eyeOpenness.isEmpty());
         EXPECT_TRUE(m.closedFaces.isEmpty());
     }
@@ -490,8 +495,7 @@ TEST(EyePatch, MirroredSunglassesAreKeptOpenByTheirColour)
         const std::optional<float> tone = faceSkinTone(e.image, f);
         ASSERT_TRUE(tone);
         EXPECT_LT(*tone, FaceRules::whiteEyeTone);
-        ImageMeasures m;
-        judgeFaces(e.grey, e.faces, m, EyeCascade::shared(), EyeCascade::sharedGlasses(), &e.image);
+        const ImageMeasures m = judged(e);
         EXPECT_EQ(m.eyeOpenness.size(), 1);
         EXPECT_TRUE(m.closedFaces.isEmpty());
     }
@@ -511,8 +515,7 @@ TEST(EyePatchCorpus, TellsPlainShutFacesTheOutlineLeavesUnsure)
         const std::optional<float> score = EyePatch::faceShutScore(e.grey, f);
         ASSERT_TRUE(score);
         EXPECT_GT(*score, 0.0f);
-        ImageMeasures m;
-        judgeFaces(e.grey, e.faces, m, EyeCascade::shared(), EyeCascade::sharedGlasses(), &e.image);
+        const ImageMeasures m = judged(e);
         EXPECT_EQ(m.closedFaces.size(), 1);
     }
 }
@@ -548,8 +551,7 @@ TEST(EyePatch, SmilingOpenFacesStayOpen)
             const std::optional<float> score = EyePatch::faceShutScore(e.grey, f);
             ASSERT_TRUE(score);
             EXPECT_FALSE(FaceRules::patchCallsShut(*score, false));
-            ImageMeasures m;
-            judgeFaces(e.grey, e.faces, m, EyeCascade::shared(), EyeCascade::sharedGlasses(), &e.image);
+            const ImageMeasures m = judged(e);
             EXPECT_EQ(m.eyeOpenness.size(), 1);
             EXPECT_TRUE(m.closedFaces.isEmpty());
         }
@@ -570,8 +572,7 @@ TEST(EyePatchCorpus, TellsShutFacesThatAreNotPlain)
         const std::optional<float> score = EyePatch::faceShutScore(e.grey, f);
         ASSERT_TRUE(score);
         EXPECT_TRUE(FaceRules::patchCallsShut(*score, false));
-        ImageMeasures m;
-        judgeFaces(e.grey, e.faces, m, EyeCascade::shared(), EyeCascade::sharedGlasses(), &e.image);
+        const ImageMeasures m = judged(e);
         EXPECT_EQ(m.closedFaces.size(), 1);
     }
 }
