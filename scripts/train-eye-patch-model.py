@@ -19,7 +19,8 @@ The figures it prints are measured on faces the model was not trained on:
 With --context (the eyecontext dump of the same build), the same folds judged as the
 program does: the outline rule's verdict, or a face within the patch bounds the
 model calls shut (a face that is not plain: by FaceRules::notPlainPatchScore) and no veto
-keeps open. --write replaces the model file.
+keeps open, unless the model calls it clearly open (FaceRules::patchOpenScore). --write
+replaces the model file.
 
 Needs python3-numpy (a developer tool; the program does not use it).
 """
@@ -41,6 +42,7 @@ BALANCE_OPENNESS, SHUT_EDGE_BALANCE = 0.26, 0.14
 PLAIN_OPENNESS, PLAIN_BALANCE = 0.32, 0.25
 PATCH_OPENNESS, PATCH_BALANCE = 0.40, 0.50
 NOT_PLAIN_PATCH_SCORE = 1.0
+PATCH_OPEN_SCORE = -5.0
 OPEN_EYE_HITS, MIN_PLACING_HITS, OUTLINE_ABOVE = 45, 10, 0.15
 WHITE_EYE_TONE, GLASSES_SEE_OPEN = 0.5, 24
 EDITS = ["original", "shade", "flat", "noise", "blur", "s60", "s35"]
@@ -141,6 +143,8 @@ def outline_verdict(c):
 
 
 def judged(c, patch_score):
+    if patch_score <= PATCH_OPEN_SCORE:
+        return False
     if outline_verdict(c):
         return True
     return (c["open"] < PATCH_OPENNESS and 0 <= c["balance"] < PATCH_BALANCE and c["tone"] >= WHITE_EYE_TONE

@@ -399,11 +399,14 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         const bool withinPatchBounds = cascade && FaceRules::eyesShut(open, balance, std::nullopt, true, true);
         const bool plain = withinPatchBounds && faceSurroundings(grey, face).plain();
         bool patchShut = false;
+        std::optional<float> patchScore;
+        bool patchRead = false;
         if (withinPatchBounds && image && !FaceRules::eyesShut(open, balance, std::nullopt, plain)) {
             const std::optional<float> tone = faceSkinTone(*image, face);
             if (tone && *tone >= FaceRules::whiteEyeTone) {
-                const std::optional<float> score = EyePatch::faceShutScore(grey, face);
-                patchShut = score && FaceRules::patchCallsShut(*score, plain);
+                patchScore = EyePatch::faceShutScore(grey, face);
+                patchRead = true;
+                patchShut = patchScore && FaceRules::patchCallsShut(*patchScore, plain);
             }
         }
         bool closed = FaceRules::eyesShut(open, balance, std::nullopt, plain, patchShut);
@@ -428,6 +431,12 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                                                      glassesCascade->respond(grey, face.rightEye).hits);
                     closed = !FaceRules::colourAndGlassesSeeOpen(tone, glassesHits);
                 }
+            }
+            // Last, the patch model's clear answer that the eyes are open.
+            if (closed) {
+                if (!patchRead)
+                    patchScore = EyePatch::faceShutScore(grey, face);
+                closed = !(patchScore && FaceRules::patchSeesOpen(*patchScore));
             }
         }
         if (closed) {
