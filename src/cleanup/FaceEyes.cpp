@@ -390,24 +390,22 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         measures.eyeOpenness.append(open);
         measures.eyeDarkness.append(dark);
         const std::optional<float> balance = faceEdgeBalance(grey, face);
-        // The cascades and the colour can only keep a face open, so a face the outline
-        // and the edges leave open (most faces) is settled without searching them,
-        // which is most of the cost of judging a face. What surrounds the eyes is read
-        // only for a face the patch bounds could call shut, and only with the cascade;
-        // the colour and the patch model only for such a face that its own bounds
-        // (plain or not) leave open.
-        const bool withinPatchBounds = cascade && FaceRules::eyesShut(open, balance, std::nullopt, true, true);
-        const bool plain = withinPatchBounds && faceSurroundings(grey, face).plain();
-        bool patchShut = false;
+        // Under the widest bounds (a plain face the patch model calls shut) the face is
+        // open whatever else is read, and so are most faces.
+        if (!FaceRules::eyesShut(open, balance, std::nullopt, true, true))
+            continue;
+        // The cascades, the colour and the patch model are read only for the few faces
+        // left: the cascades, most of the cost of judging a face, only for a face still
+        // called shut. What surrounds the eyes, and so the wider bounds, only with the
+        // cascade, whose clear answer keeps the open faces within them open.
+        const std::optional<float> tone = image ? faceSkinTone(*image, face) : std::nullopt;
+        const bool plain = cascade && faceSurroundings(grey, face).plain();
         std::optional<float> patchScore;
-        bool patchRead = false;
-        if (withinPatchBounds && image && !FaceRules::eyesShut(open, balance, std::nullopt, plain)) {
-            const std::optional<float> tone = faceSkinTone(*image, face);
-            if (tone && *tone >= FaceRules::whiteEyeTone) {
-                patchScore = EyePatch::faceShutScore(grey, face);
-                patchRead = true;
-                patchShut = patchScore && FaceRules::patchCallsShut(*patchScore, plain);
-            }
+        bool patchShut = false;
+        if (cascade && tone && *tone >= FaceRules::whiteEyeTone
+            && !FaceRules::eyesShut(open, balance, std::nullopt, plain)) {
+            patchScore = EyePatch::faceShutScore(grey, face);
+            patchShut = patchScore && FaceRules::patchCallsShut(*patchScore, plain);
         }
         bool closed = FaceRules::eyesShut(open, balance, std::nullopt, plain, patchShut);
         if (closed) {
@@ -422,19 +420,15 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                 outlineAbove = FaceRules::outlineAboveItsEye(both, drop);
             }
             closed = !outlineAbove && FaceRules::eyesShut(open, balance, hits, plain, patchShut);
-            // The colour is read only for a face still called shut, and the second
-            // cascade searched for it only when the colour sees an open eye.
-            if (closed && image && glassesCascade) {
-                const std::optional<float> tone = faceSkinTone(*image, face);
-                if (tone && *tone < FaceRules::whiteEyeTone) {
-                    const int glassesHits = std::max(glassesCascade->respond(grey, face.leftEye).hits,
-                                                     glassesCascade->respond(grey, face.rightEye).hits);
-                    closed = !FaceRules::colourAndGlassesSeeOpen(tone, glassesHits);
-                }
+            // The second cascade is searched only when the colour sees an open eye.
+            if (closed && glassesCascade && tone && *tone < FaceRules::whiteEyeTone) {
+                const int glassesHits = std::max(glassesCascade->respond(grey, face.leftEye).hits,
+                                                 glassesCascade->respond(grey, face.rightEye).hits);
+                closed = !FaceRules::colourAndGlassesSeeOpen(tone, glassesHits);
             }
             // Last, the patch model's clear answer that the eyes are open.
             if (closed) {
-                if (!patchRead)
+                if (!patchScore)
                     patchScore = EyePatch::faceShutScore(grey, face);
                 closed = !(patchScore && FaceRules::patchSeesOpen(*patchScore));
             }
