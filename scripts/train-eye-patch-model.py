@@ -17,10 +17,10 @@ The figures it prints are measured on faces the model was not trained on:
 - by folder: each folder of open faces left out whole (its photos come from other
   cameras, people and light than the rest), the shut faces in ten folds.
 With --context (the eyecontext dump of the same build), the same folds judged as the
-program does: the outline rule's verdict, or a face within the patch bounds the
-model calls shut (a face that is not plain: by FaceRules::notPlainPatchScore) and no veto
-keeps open, unless the model calls it clearly open (FaceRules::patchOpenScore). --write
-replaces the model file.
+program does: the outline rule's verdict, or a face within the patch bounds (their
+balance read on eyes of every judged width) the model calls shut (a face that is not
+plain: by FaceRules::notPlainPatchScore) and no veto keeps open, unless the model
+calls it clearly open (FaceRules::patchOpenScore). --write replaces the model file.
 
 Needs python3-numpy (a developer tool; the program does not use it).
 """
@@ -116,11 +116,11 @@ def read_context(path):
     out = {}
     for line in open(path):
         f = line.rstrip("\n").split("\t")
-        if len(f) != 19 or not f[6][:1].isdigit():
+        if len(f) != 20 or not f[6][:1].isdigit():
             continue
         out[(f[0], f[1], f[2], f[4])] = dict(open=float(f[6]), balance=float(f[8]), hits=int(f[10]),
                                               glasses=int(f[11]), tone=float(f[12]), drop=float(f[13]),
-                                              verdict=f[14] == "1", plain=f[18] == "1")
+                                              verdict=f[14] == "1", plain=f[18] == "1", any_balance=float(f[19]))
     return out
 
 
@@ -147,7 +147,9 @@ def judged(c, patch_score):
         return False
     if outline_verdict(c):
         return True
-    return (c["open"] < PATCH_OPENNESS and 0 <= c["balance"] < PATCH_BALANCE and c["tone"] >= WHITE_EYE_TONE
+    # Eyes too small for the outline's balance are read for the patch bounds alone.
+    balance = c["balance"] if c["balance"] >= 0 else c["any_balance"]
+    return (c["open"] < PATCH_OPENNESS and 0 <= balance < PATCH_BALANCE and c["tone"] >= WHITE_EYE_TONE
             and not kept_open(c) and patch_score > (0 if c["plain"] else NOT_PLAIN_PATCH_SCORE))
 
 

@@ -309,6 +309,13 @@ std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &
     return std::max(eyeEdgeBalance(grey, face.leftEye), eyeEdgeBalance(grey, face.rightEye));
 }
 
+std::optional<float> smallEyeEdgeBalance(const GreyImage &grey, const DetectedFace &face)
+{
+    if (std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width()) >= FaceRules::minBalanceEyeWidth)
+        return std::nullopt;
+    return std::max(eyeEdgeBalance(grey, face.leftEye), eyeEdgeBalance(grey, face.rightEye));
+}
+
 namespace {
 
 // Height of the tallest counted face, 0 when none is counted.
@@ -390,9 +397,10 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         measures.eyeOpenness.append(open);
         measures.eyeDarkness.append(dark);
         const std::optional<float> balance = faceEdgeBalance(grey, face);
+        const std::optional<float> smallBalance = balance ? std::nullopt : smallEyeEdgeBalance(grey, face);
         // Under the widest bounds (a plain face the patch model calls shut) the face is
         // open whatever else is read, and so are most faces.
-        if (!FaceRules::eyesShut(open, balance, std::nullopt, true, true))
+        if (!FaceRules::eyesShut(open, balance, std::nullopt, true, true, smallBalance))
             continue;
         // The cascades, the colour and the patch model are read only for the few faces
         // left: the cascades, most of the cost of judging a face, only for a face still
@@ -407,7 +415,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
             patchScore = EyePatch::faceShutScore(grey, face);
             patchShut = patchScore && FaceRules::patchCallsShut(*patchScore, plain);
         }
-        bool closed = FaceRules::eyesShut(open, balance, std::nullopt, plain, patchShut);
+        bool closed = FaceRules::eyesShut(open, balance, std::nullopt, plain, patchShut, smallBalance);
         if (closed) {
             std::optional<int> hits;
             bool outlineAbove = false;
@@ -419,7 +427,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                 const double drop = both ? (left.hits * left.hitDrop + right.hits * right.hitDrop) / both : 0.0;
                 outlineAbove = FaceRules::outlineAboveItsEye(both, drop);
             }
-            closed = !outlineAbove && FaceRules::eyesShut(open, balance, hits, plain, patchShut);
+            closed = !outlineAbove && FaceRules::eyesShut(open, balance, hits, plain, patchShut, smallBalance);
             // The second cascade is searched only when the colour sees an open eye.
             if (closed && glassesCascade && tone && *tone < FaceRules::whiteEyeTone) {
                 const int glassesHits = std::max(glassesCascade->respond(grey, face.leftEye).hits,

@@ -358,6 +358,12 @@ TEST(FaceRules, PlainFacesAreJudgedByWiderBounds)
     EXPECT_FALSE(eyesShut(patchOpenness + 0.01f, 0.20f, 0, true, true));
     EXPECT_FALSE(eyesShut(0.30f, patchShutEdgeBalance + 0.01f, 0, true, true));
     EXPECT_FALSE(eyesShut(0.30f, std::nullopt, 0, true, true));
+    // Eyes too small for the outline's balance: only the patch model's bounds read theirs.
+    EXPECT_TRUE(eyesShut(0.30f, std::nullopt, 0, true, true, 0.45f));
+    EXPECT_FALSE(eyesShut(0.30f, std::nullopt, 0, true, false, 0.05f));
+    EXPECT_FALSE(eyesShut(0.30f, std::nullopt, 0, true, true, patchShutEdgeBalance + 0.01f));
+    EXPECT_FALSE(eyesShut(0.30f, std::nullopt, openEyeHits, true, true, 0.05f));
+    EXPECT_FALSE(eyesShut(0.30f, 0.60f, 0, true, true, 0.05f));
 }
 
 // A calm open face whose outline and edges fall within the plain face's bounds (an
@@ -588,6 +594,55 @@ TEST(EyePatch, KeepsEyesNarrowedByASmileOpen)
     ASSERT_TRUE(score);
     EXPECT_LT(*score, 0.0f);
     EXPECT_EQ(judged(shut).closedFaces.size(), 1);
+}
+
+// The photo at 60 % of its size, as a face across a room or in a group shows.
+QImage reduced(const QImage &image)
+{
+    return image.scaled(image.size() * 0.6, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// A face whose eyes are too small for the outline's balance, and within the patch
+// model's bounds by the balance read anyway.
+bool smallEyesWithinThePatchBounds(const Eyes &e, const DetectedFace &f)
+{
+    const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+    const std::optional<float> small = smallEyeEdgeBalance(e.grey, f);
+    return !faceEdgeBalance(e.grey, f) && small && FaceRules::eyesShut(open, std::nullopt, std::nullopt, true, true, small)
+        && !FaceRules::eyesShut(open, std::nullopt, std::nullopt, true, true);
+}
+
+// Smiling open faces reduced until their eyes are about 20 px: within the bounds, the
+// model clearly sees them open and they stay open.
+TEST(EyePatch, SmallSmilingEyesStayOpen)
+{
+    for (const char *name : {"portraits/079.jpg", "faces/050.jpg"}) {
+        SCOPED_TRACE(name);
+        const Eyes e = eyesOf(reduced(repositoryEyes(name).image));
+        const DetectedFace f = tallestFace(e);
+        EXPECT_TRUE(smallEyesWithinThePatchBounds(e, f));
+        const std::optional<float> score = EyePatch::faceShutScore(e.grey, f);
+        ASSERT_TRUE(score);
+        EXPECT_TRUE(FaceRules::patchSeesOpen(*score));
+        const ImageMeasures m = judged(e);
+        EXPECT_EQ(m.eyeOpenness.size(), 1);
+        EXPECT_TRUE(m.closedFaces.isEmpty());
+    }
+}
+
+// Shut faces reduced until their eyes are about 20 px: the outline alone leaves them
+// unsure, the model and the balance of their small eyes flag them.
+TEST(EyePatchCorpus, TellsSmallShutEyes)
+{
+    GLANTO_NEEDS_CORPUS();
+    for (const char *name : {"faces-closed/closed_eye_1044.jpg_face_1.jpg", "faces-closed/closed_eye_2259.jpg_face_1.jpg"}) {
+        SCOPED_TRACE(name);
+        const Eyes e = eyesOf(reduced(corpusImage(QString::fromLatin1(name))));
+        const DetectedFace f = tallestFace(e);
+        EXPECT_TRUE(smallEyesWithinThePatchBounds(e, f));
+        const ImageMeasures m = judged(e);
+        EXPECT_EQ(m.closedFaces.size(), 1);
+    }
 }
 
 // Shut faces that are not plain (a smile, a line across the bridge of the nose where
