@@ -563,6 +563,17 @@ TEST(EyePatch, SmilingOpenFacesStayOpen)
     }
 }
 
+// The patch model's clear "open" for the photo's one judged face, which is not flagged.
+void expectClearlyOpenToTheModel(const Eyes &e, const DetectedFace &f)
+{
+    const std::optional<float> score = EyePatch::faceShutScore(e.grey, f);
+    ASSERT_TRUE(score);
+    EXPECT_TRUE(FaceRules::patchSeesOpen(*score));
+    const ImageMeasures m = judged(e);
+    EXPECT_EQ(m.eyeOpenness.size(), 1);
+    EXPECT_TRUE(m.closedFaces.isEmpty());
+}
+
 // Old eyes narrowed by a broad smile, open: the outline and its edges read them shut
 // (openness 0.18 and 0.24 with balances of 0.09 and 0.13), their middles are skin and
 // the cascade finds too few windows. The patch model sees the eye between the lids and
@@ -578,12 +589,7 @@ TEST(EyePatch, KeepsEyesNarrowedByASmileOpen)
             const DetectedFace f = tallestFace(e);
             const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
             outlineShut += FaceRules::eyesShut(open, faceEdgeBalance(e.grey, f), std::nullopt);
-            const std::optional<float> score = EyePatch::faceShutScore(e.grey, f);
-            ASSERT_TRUE(score);
-            EXPECT_TRUE(FaceRules::patchSeesOpen(*score));
-            const ImageMeasures m = judged(e);
-            EXPECT_EQ(m.eyeOpenness.size(), 1);
-            EXPECT_TRUE(m.closedFaces.isEmpty());
+            expectClearlyOpenToTheModel(e, f);
         }
     }
     // Otherwise the test shows nothing about the model.
@@ -621,12 +627,7 @@ TEST(EyePatch, SmallSmilingEyesStayOpen)
         const Eyes e = eyesOf(reduced(repositoryEyes(name).image));
         const DetectedFace f = tallestFace(e);
         EXPECT_TRUE(smallEyesWithinThePatchBounds(e, f));
-        const std::optional<float> score = EyePatch::faceShutScore(e.grey, f);
-        ASSERT_TRUE(score);
-        EXPECT_TRUE(FaceRules::patchSeesOpen(*score));
-        const ImageMeasures m = judged(e);
-        EXPECT_EQ(m.eyeOpenness.size(), 1);
-        EXPECT_TRUE(m.closedFaces.isEmpty());
+        expectClearlyOpenToTheModel(e, f);
     }
 }
 
