@@ -15,6 +15,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <map>
 #include <vector>
@@ -22,6 +23,17 @@
 namespace {
 
 constexpr int analysisSize = 1280;
+// A larger decode is worth judging small eyes on when it is at least this many times the
+// analysis size: an eye of 11 px then reaches the 16 px that eyes are judged from.
+constexpr double largerAnalysisShare = 1.5;
+
+// Whether two decodes of one photo show the same framing, so that a box found on one
+// lies on the same thing in the other: a RAW's embedded preview and its own processed
+// image can be cropped differently.
+bool sameFraming(const QSize &a, const QSize &b)
+{
+    return std::abs(double(a.width()) / a.height() - double(b.width()) / b.height()) < 0.01 * a.width() / a.height();
+}
 
 // Analyzers are costly to make (a face detector each) and not thread-safe, so
 // every worker borrows one for the length of a measurement. The pool outlives
@@ -94,6 +106,18 @@ std::optional<CleanupMetrics> computeMetrics(const CleanupUnit &unit)
     try {
         BorrowedAnalyzer analyzer;
         measures = (*analyzer).measure(image);
+        // Main faces whose eyes are too small to judge here are judged again on the photo
+        // decoded at twice the size, when it holds that much more: the cost of a second
+        // decode falls only on such photos. Should that fail, what was measured stands.
+        if (!measures.smallEyeFaces.isEmpty() && std::max(image.width(), image.height()) >= analysisSize) {
+            try {
+                const QImage larger = ImageLoader::shared().makeThumbnail(url, 2 * analysisSize, isRawFile(url), false);
+                if (std::max(larger.width(), larger.height()) >= largerAnalysisShare * analysisSize
+                    && sameFraming(image.size(), larger.size()))
+                    (*analyzer).judgeSmallFaces(larger, measures);
+            } catch (...) {
+            }
+        }
     } catch (...) {
         // A failed analysis yields no faces and no print, never a dead worker.
         measures = ImageMeasures{};

@@ -373,6 +373,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
     measures.closedFaces.clear();
     measures.eyeOpenness.clear();
     measures.eyeDarkness.clear();
+    measures.smallEyeFaces.clear();
     if (grey.isNull())
         return;
 
@@ -389,8 +390,14 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
             continue;
         if (face.leftEye.isEmpty() || face.rightEye.isEmpty())
             continue;
-        if (std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width()) < FaceRules::minEyeWidth)
+        const double eyeWidth = std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width());
+        if (eyeWidth < FaceRules::minEyeWidth) {
+            // Eyes that twice the scale would make wide enough to judge.
+            if (eyeWidth >= FaceRules::minEyeWidth / 2)
+                measures.smallEyeFaces.append(QRectF(box.x() / grey.width, box.y() / grey.height,
+                                                     box.width() / grey.width, box.height() / grey.height));
             continue;
+        }
         const float open = std::max(eyeOpenRatio(face.leftEye), eyeOpenRatio(face.rightEye));
         const float dark = std::max(eyeDarkFraction(grey, face.leftEye, box),
                                     eyeDarkFraction(grey, face.rightEye, box));

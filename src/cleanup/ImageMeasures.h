@@ -18,6 +18,10 @@ struct ImageMeasures {
     QVector<float> eyeOpenness;            // per examined face: larger eyeOpenRatio
     QVector<float> eyeDarkness;            // parallel: larger eyeDarkFraction
     QByteArray featurePrint;               // empty when none was produced
+    // Normalized boxes of the main faces whose eyes were too small to judge
+    // (FaceRules::minEyeWidth) but at least half that wide; ImageAnalyzer::judgeSmallFaces
+    // reads them again. Not stored.
+    QVector<QRectF> smallEyeFaces;
 };
 
 // Per-worker analysis state: each worker owns one (face detectors are not
@@ -32,6 +36,13 @@ public:
 
     // Measures an upright analysis image (longest side at most 1280 px).
     ImageMeasures measure(const QImage &analysisImage);
+
+    // Judges the eyes of measures.smallEyeFaces again on `larger`, the same picture
+    // decoded larger (upright, the same framing), and adds what it finds to `measures`.
+    // A face in a group or across a room has eyes under 16 px at the analysis scale;
+    // the photo itself usually holds two or three times that. Returns whether any face
+    // was judged there.
+    bool judgeSmallFaces(const QImage &larger, ImageMeasures &measures);
 
 private:
     struct Private;

@@ -19,6 +19,8 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -402,6 +404,68 @@ TEST_F(ScannerCorpus, DuplicatesAreExactlyTheByteIdenticalPairs)
         }
     }
     EXPECT_EQ(found, expected);
+}
+
+namespace {
+
+// A photo of `side` x 3/4 `side` pixels, plain grey, with `face` pasted in at its own
+// size, written as a JPEG into `dir`; the unit that measures it.
+CleanupUnit photoWithFace(const QTemporaryDir &dir, const QString &face, int side)
+{
+    QImage photo(side, side * 3 / 4, QImage::Format_RGB32);
+    photo.fill(QColor(90, 90, 90));
+    QPainter painter(&photo);
+    painter.drawImage(QPointF(side * 0.4, side * 0.25), QImage(face));
+    painter.end();
+    const QString path = dir.filePath(QFileInfo(face).completeBaseName() + QString::number(side) + ".jpg");
+    EXPECT_TRUE(photo.save(path, "JPEG", 92));
+    return CleanupUnit{path, {}, QFileInfo(path).size(), QFileInfo(path).lastModified()};
+}
+
+} // namespace
+
+// A face with eyes of about 35 px in a photo of 3600 px: at the analysis scale its eyes
+// are too small to judge, on the photo decoded at twice that they are judged. The
+// same face in a photo that holds no more than the analysis scale stays unjudged.
+TEST(ComputeMetrics, JudgesSmallFacesOnALargerDecode)
+{
+    testApplication();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const char *name : {"faces/050.jpg", "portraits/079.jpg"}) {
+        SCOPED_TRACE(name);
+        const QString face = QStringLiteral(GLANTO_SOURCE_DIR "/tests/data/") + QLatin1String(name);
+        const std::optional<CleanupMetrics> large = computeMetrics(photoWithFace(dir, face, 3600));
+        ASSERT_TRUE(large);
+        EXPECT_EQ(large->faceCount, 1);
+        EXPECT_EQ(large->eyeOpenness.size(), 1);
+        EXPECT_TRUE(large->closedFaces.isEmpty());
+
+        const QImage reduced = QImage(face).scaled(QImage(face).size() * 0.35, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        const QString small = dir.filePath(QFileInfo(face).completeBaseName() + "-small.png");
+        ASSERT_TRUE(reduced.save(small));
+        const std::optional<CleanupMetrics> scaleOnly = computeMetrics(photoWithFace(dir, small, 1280));
+        ASSERT_TRUE(scaleOnly);
+        EXPECT_EQ(scaleOnly->faceCount, 1);
+        EXPECT_TRUE(scaleOnly->eyeOpenness.isEmpty());
+    }
+}
+
+// Shut faces at their own size in a photo of 3600 px are flagged: their eyes are judged
+// on the larger decode.
+TEST(ComputeMetricsCorpus, FlagsSmallShutFacesOnALargerDecode)
+{
+    GLANTO_NEEDS_CORPUS();
+    testApplication();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const char *name : {"faces-closed/closed_eye_1044.jpg_face_1.jpg", "faces-closed/closed_eye_2259.jpg_face_1.jpg"}) {
+        SCOPED_TRACE(name);
+        const std::optional<CleanupMetrics> m = computeMetrics(photoWithFace(dir, TestData::corpusDir() + u'/' + QLatin1String(name), 3600));
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->eyeOpenness.size(), 1);
+        EXPECT_EQ(m->closedFaces.size(), 1);
+    }
 }
 
 TEST(FileDigest, MatchesSha256AcrossChunkBoundaries)
