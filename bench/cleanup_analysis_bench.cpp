@@ -1485,7 +1485,7 @@ void eyeContext()
         ImageMeasures alone;
         judgeFaces(grey, {f}, alone, cascade, glasses, &im);
         const FaceSurroundings around = faceSurroundings(grey, f);
-        const float anyBalance = std::max(eyeEdgeBalance(grey, f.leftEye), eyeEdgeBalance(grey, f.rightEye));
+        const float anyBalance = bal ? *bal : smallEyeEdgeBalance(grey, f).value_or(-1.0f);
         std::printf("%s\t%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%.4f\t%.3f\t%d\t%.4f\t%.4f\t%.4f\t%d\t%.4f\n",
                     variant, qPrintable(folderName(folder)), qPrintable(name), qPrintable(label), index, ew, open,
                     openMin, bal ? *bal : -1.0f, dark, std::max(rl.hits, rr.hits), gh,

@@ -15,8 +15,8 @@
 #include <QThreadPool>
 
 #include <algorithm>
-#include <cmath>
 #include <atomic>
+#include <cmath>
 #include <map>
 #include <vector>
 

@@ -302,18 +302,38 @@ FaceSurroundings faceSurroundings(const GreyImage &grey, const DetectedFace &fac
     return out;
 }
 
+namespace {
+
+double narrowerEyeWidth(const DetectedFace &face)
+{
+    return std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width());
+}
+
+float largerEdgeBalance(const GreyImage &grey, const DetectedFace &face)
+{
+    return std::max(eyeEdgeBalance(grey, face.leftEye), eyeEdgeBalance(grey, face.rightEye));
+}
+
+// A box of `grey` in coordinates from 0 to 1.
+QRectF normalized(const QRectF &box, const GreyImage &grey)
+{
+    return QRectF(box.x() / grey.width, box.y() / grey.height, box.width() / grey.width, box.height() / grey.height);
+}
+
+} // namespace
+
 std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &face)
 {
-    if (std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width()) < FaceRules::minBalanceEyeWidth)
+    if (narrowerEyeWidth(face) < FaceRules::minBalanceEyeWidth)
         return std::nullopt;
-    return std::max(eyeEdgeBalance(grey, face.leftEye), eyeEdgeBalance(grey, face.rightEye));
+    return largerEdgeBalance(grey, face);
 }
 
 std::optional<float> smallEyeEdgeBalance(const GreyImage &grey, const DetectedFace &face)
 {
-    if (std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width()) >= FaceRules::minBalanceEyeWidth)
+    if (narrowerEyeWidth(face) >= FaceRules::minBalanceEyeWidth)
         return std::nullopt;
-    return std::max(eyeEdgeBalance(grey, face.leftEye), eyeEdgeBalance(grey, face.rightEye));
+    return largerEdgeBalance(grey, face);
 }
 
 namespace {
@@ -390,12 +410,11 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
             continue;
         if (face.leftEye.isEmpty() || face.rightEye.isEmpty())
             continue;
-        const double eyeWidth = std::min(eyeBox(face.leftEye).width(), eyeBox(face.rightEye).width());
+        const double eyeWidth = narrowerEyeWidth(face);
         if (eyeWidth < FaceRules::minEyeWidth) {
             // Eyes that twice the scale would make wide enough to judge.
             if (eyeWidth >= FaceRules::minEyeWidth / 2)
-                measures.smallEyeFaces.append(QRectF(box.x() / grey.width, box.y() / grey.height,
-                                                     box.width() / grey.width, box.height() / grey.height));
+                measures.smallEyeFaces.append(normalized(box, grey));
             continue;
         }
         const float open = std::max(eyeOpenRatio(face.leftEye), eyeOpenRatio(face.rightEye));
@@ -403,8 +422,11 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                                     eyeDarkFraction(grey, face.rightEye, box));
         measures.eyeOpenness.append(open);
         measures.eyeDarkness.append(dark);
-        const std::optional<float> balance = faceEdgeBalance(grey, face);
-        const std::optional<float> smallBalance = balance ? std::nullopt : smallEyeEdgeBalance(grey, face);
+        // The outline's own bounds read the balance of wide eyes only, the patch model's of all.
+        const float edgeBalance = largerEdgeBalance(grey, face);
+        const bool wideEyes = eyeWidth >= FaceRules::minBalanceEyeWidth;
+        const std::optional<float> balance = wideEyes ? std::optional<float>(edgeBalance) : std::nullopt;
+        const std::optional<float> smallBalance = wideEyes ? std::nullopt : std::optional<float>(edgeBalance);
         // Under the widest bounds (a plain face the patch model calls shut) the face is
         // open whatever else is read, and so are most faces.
         if (!FaceRules::eyesShut(open, balance, std::nullopt, true, true, smallBalance))
@@ -449,8 +471,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
             }
         }
         if (closed) {
-            measures.closedFaces.append(QRectF(box.x() / grey.width, box.y() / grey.height,
-                                               box.width() / grey.width, box.height() / grey.height));
+            measures.closedFaces.append(normalized(box, grey));
         }
     }
 }

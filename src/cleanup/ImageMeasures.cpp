@@ -33,10 +33,10 @@ ImageMeasures ImageAnalyzer::measure(const QImage &analysisImage)
     return measures;
 }
 
-bool ImageAnalyzer::judgeSmallFaces(const QImage &larger, ImageMeasures &measures)
+void ImageAnalyzer::judgeSmallFaces(const QImage &larger, ImageMeasures &measures)
 {
     if (larger.isNull() || measures.smallEyeFaces.isEmpty())
-        return false;
+        return;
     const QImage image = larger.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     const GreyImage grey = GreyImage::fromImage(image);
     QVector<DetectedFace> faces;
@@ -54,5 +54,4 @@ bool ImageAnalyzer::judgeSmallFaces(const QImage &larger, ImageMeasures &measure
     measures.closedFaces += again.closedFaces;
     measures.eyeOpenness += again.eyeOpenness;
     measures.eyeDarkness += again.eyeDarkness;
-    return !again.eyeOpenness.isEmpty();
 }

@@ -40,9 +40,8 @@ public:
     // Judges the eyes of measures.smallEyeFaces again on `larger`, the same picture
     // decoded larger (upright, the same framing), and adds what it finds to `measures`.
     // A face in a group or across a room has eyes under 16 px at the analysis scale;
-    // the photo itself usually holds two or three times that. Returns whether any face
-    // was judged there.
-    bool judgeSmallFaces(const QImage &larger, ImageMeasures &measures);
+    // the photo itself usually holds two or three times that.
+    void judgeSmallFaces(const QImage &larger, ImageMeasures &measures);
 
 private:
     struct Private;
