@@ -85,44 +85,31 @@ protected:
     }
 };
 
-TEST_F(ShortcutsTest, ActionTableIsCompleteAndGroupedInDeclarationOrder)
+// The raw names are what the stored overrides are keyed by; every action sits in
+// exactly one group of the list.
+TEST_F(ShortcutsTest, EveryActionHasItsOwnStoredNameAndOneGroup)
 {
-    const auto &actions = Shortcuts::allActions();
-    ASSERT_EQ(actions.size(), 32u);
     std::set<QString> names;
-    for (int index = 0; index < 32; ++index) {
-        EXPECT_EQ(int(actions[size_t(index)]), index);
-        const QString name = Shortcuts::rawName(actions[size_t(index)]);
-        names.insert(name);
-        EXPECT_EQ(Shortcuts::actionFromRawName(name), actions[size_t(index)]);
+    for (ShortcutAction action : Shortcuts::allActions()) {
+        const QString name = Shortcuts::rawName(action);
+        EXPECT_TRUE(names.insert(name).second) << name.toStdString();
+        EXPECT_EQ(Shortcuts::actionFromRawName(name), action);
     }
-    EXPECT_EQ(names.size(), 32u);
-    EXPECT_EQ(Shortcuts::rawName(A::saveRotation), "saveRotation");
     EXPECT_FALSE(Shortcuts::actionFromRawName("Next").has_value());
 
-    QList<ShortcutAction> grouped;
+    qsizetype grouped = 0;
     for (ShortcutGroup group : allShortcutGroups) {
         const QList<ShortcutAction> members = Shortcuts::actionsInGroup(group);
         EXPECT_TRUE(std::is_sorted(members.begin(), members.end()));
         for (ShortcutAction action : members)
             EXPECT_EQ(Shortcuts::group(action), group);
-        grouped += members;
+        grouped += members.size();
     }
-    EXPECT_EQ(grouped.size(), 32);
-    EXPECT_EQ(Shortcuts::actionsInGroup(ShortcutGroup::global), QList<ShortcutAction>{A::toggleApp});
-    EXPECT_EQ(Shortcuts::actionsInGroup(ShortcutGroup::rating),
-              (QList<ShortcutAction>{A::rate1, A::rate2, A::rate3, A::rate4, A::rate5, A::rate0}));
-    EXPECT_EQ(Shortcuts::actionsInGroup(ShortcutGroup::tools),
-              (QList<ShortcutAction>{A::cleanup, A::batchConvert, A::batchRename, A::wallpaper}));
+    EXPECT_EQ(size_t(grouped), Shortcuts::allActions().size());
 }
 
 TEST_F(ShortcutsTest, DefaultsAreDistinctAndSurviveTheTripThroughQtKeys)
 {
-    EXPECT_EQ(Shortcuts::defaultCombo(A::next), (KeyCombo{124, 0, ""}));
-    EXPECT_EQ(Shortcuts::defaultCombo(A::trash), (KeyCombo{51, command, QString(QChar(0x7f))}));
-    EXPECT_EQ(Shortcuts::defaultCombo(A::cleanup), (KeyCombo{40, shift | command, "k"}));
-    EXPECT_EQ(Shortcuts::defaultCombo(A::saveRotation), (KeyCombo{1, option | command, "s"}));
-    EXPECT_EQ(Shortcuts::defaultCombo(A::rate5), (KeyCombo{23, 0, "5"}));
     for (ShortcutAction unbound : {A::toggleApp, A::actualSize, A::rate0})
         EXPECT_FALSE(Shortcuts::defaultCombo(unbound).has_value());
 
@@ -376,10 +363,7 @@ TEST_F(ShortcutsTest, DisplayAndMenuTextUseThisPlatformsNotation)
 {
     EXPECT_EQ(Shortcuts::displayString(*Shortcuts::defaultCombo(A::cleanup)), "Ctrl+Shift+K");
     EXPECT_EQ(Shortcuts::displayString(*Shortcuts::defaultCombo(A::trash)), "Ctrl+Backspace");
-    EXPECT_EQ(Shortcuts::displayString(*Shortcuts::defaultCombo(A::saveRotation)), "Ctrl+Alt+S");
     EXPECT_EQ(Shortcuts::displayString(*Shortcuts::defaultCombo(A::next)), "→");
-    EXPECT_EQ(Shortcuts::displayString(*Shortcuts::defaultCombo(A::first)), "Home");
-    EXPECT_EQ(Shortcuts::displayString(*Shortcuts::defaultCombo(A::peek)), Texts::text("key.space"));
     EXPECT_EQ(Shortcuts::displayString(KeyCombo{122, shift, ""}), "Shift+F1");
     EXPECT_EQ(Shortcuts::displayString(KeyCombo{3, control | option, "f"}), "Meta+Alt+F");
     // A key we have no name for shows what it types.
@@ -387,37 +371,29 @@ TEST_F(ShortcutsTest, DisplayAndMenuTextUseThisPlatformsNotation)
 
     EXPECT_EQ(Shortcuts::keyEquivalent(*Shortcuts::defaultCombo(A::cleanup)),
               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K));
-    EXPECT_EQ(Shortcuts::keyEquivalent(*Shortcuts::defaultCombo(A::trash)), QKeySequence(Qt::CTRL | Qt::Key_Backspace));
     EXPECT_EQ(Shortcuts::keyEquivalent(KeyCombo{126, option, ""}), QKeySequence(Qt::ALT | Qt::Key_Up));
     EXPECT_EQ(Shortcuts::keyEquivalent(KeyCombo{83, command, "1"}), QKeySequence(QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_1)));
     EXPECT_TRUE(Shortcuts::keyEquivalent(KeyCombo::clearedMarker()).isEmpty());
 }
 
+// Every title key of the table exists (none comes back as its own key), the list's
+// titles carry no "…" of a menu item, and no two groups share a title.
 TEST_F(ShortcutsTest, TitlesOfTheList)
 {
-    EXPECT_EQ(Shortcuts::title(A::rate1), "★☆☆☆☆");
     EXPECT_EQ(Shortcuts::title(A::rate3), "★★★☆☆");
-    EXPECT_EQ(Shortcuts::title(A::rate5), "★★★★★");
     EXPECT_EQ(Shortcuts::title(A::rate0), Texts::text("rating.none"));
-    EXPECT_EQ(Shortcuts::title(A::next), Texts::text("menu.next"));
-    for (ShortcutAction action : {A::rename, A::edit, A::exportAs, A::batchConvert, A::batchRename}) {
+    const QRegularExpression unresolved("^[a-z]+(\\.[A-Za-z0-9]+)+$");
+    for (ShortcutAction action : Shortcuts::allActions()) {
         const QString title = Shortcuts::title(action);
         EXPECT_FALSE(title.isEmpty());
+        EXPECT_FALSE(unresolved.match(title).hasMatch()) << title.toStdString();
         EXPECT_FALSE(title.contains(QChar(0x2026)) || title.contains("...")) << title.toStdString();
     }
-    EXPECT_EQ(Shortcuts::title(A::rename), "重命名");
-    EXPECT_EQ(Shortcuts::title(A::edit), "在后期软件中编辑");
-    EXPECT_EQ(Shortcuts::title(A::rotateCW), "向右旋转 90°");
-    EXPECT_EQ(Shortcuts::title(ShortcutGroup::global), "全局（在其他软件里也能用）");
-    // Every title key of the table exists: none comes back as its own key.
-    const QRegularExpression unresolved("^[a-z]+(\\.[A-Za-z0-9]+)+$");
-    for (ShortcutAction action : Shortcuts::allActions())
-        EXPECT_FALSE(unresolved.match(Shortcuts::title(action)).hasMatch()) << Shortcuts::title(action).toStdString();
-    for (ShortcutGroup group : allShortcutGroups)
-        EXPECT_FALSE(unresolved.match(Shortcuts::title(group)).hasMatch()) << Shortcuts::title(group).toStdString();
     std::set<QString> groupTitles;
-    for (ShortcutGroup group : allShortcutGroups)
+    for (ShortcutGroup group : allShortcutGroups) {
+        EXPECT_FALSE(unresolved.match(Shortcuts::title(group)).hasMatch()) << Shortcuts::title(group).toStdString();
         groupTitles.insert(Shortcuts::title(group));
+    }
     EXPECT_EQ(groupTitles.size(), allShortcutGroups.size());
 }
 
