@@ -68,7 +68,6 @@ TEST_F(CommandsTest, TheTableHasOneRowPerCommandWithUniqueNames)
             EXPECT_TRUE(Commands::forAction(action)) << qPrintable(Shortcuts::rawName(action));
     }
     EXPECT_EQ(Commands::forAction(ShortcutAction::rate4)->tag, 4);
-    EXPECT_EQ(Commands::forAction(ShortcutAction::rate0)->id, CommandId::setRatingMenu);
 }
 
 TEST_F(CommandsTest, KeysFindTheirCommandThroughFixedKeysThenBindings)
@@ -115,13 +114,6 @@ TEST_F(CommandsTest, TheMenuShowsBindingsWithModifiersAndFixedKeysOtherwise)
     EXPECT_EQ(Commands::menuKey(CommandId::zoomIn)->keyCode, keyEqual);
     EXPECT_EQ(Commands::menuKey(CommandId::toggleFullScreen)->mods, KeyMods::control | cmd);
     EXPECT_FALSE(Commands::menuKey(CommandId::escape));
-}
-
-TEST_F(CommandsTest, SettingsTabsAreClampedToTheThreeThatExist)
-{
-    EXPECT_EQ(Commands::clampSettingsTab(3), 2);
-    EXPECT_EQ(Commands::clampSettingsTab(2), 2);
-    EXPECT_EQ(Commands::clampSettingsTab(-4), 0);
 }
 
 // A page that counts what its handlers ran.
@@ -316,65 +308,6 @@ TEST_F(CommandsTest, OneKeyPressRunsOneCommandAndAHeldPeekKeyDoesNotRepeat)
     EXPECT_EQ(viewer.ran[0].first, CommandId::navigateForward);
     EXPECT_EQ(viewer.ran[1].first, CommandId::navigateForward);
     EXPECT_EQ(viewer.ran[2].first, CommandId::peek);
-}
-
-// Every item, separator and submenu of the seven menus, in order.
-QStringList outline(const std::vector<MenuEntry> &entries)
-{
-    QStringList lines;
-    for (const MenuEntry &e : entries) {
-        switch (e.kind) {
-        case MenuEntry::Kind::separator:
-            lines << QStringLiteral("-");
-            break;
-        case MenuEntry::Kind::submenu:
-            lines << QStringLiteral("[%1: %2]").arg(Commands::entryTitle(e), outline(e.children).join(QLatin1Char(' ')));
-            break;
-        case MenuEntry::Kind::item:
-            lines << (e.tag ? QStringLiteral("%1/%2").arg(Commands::name(e.command)).arg(e.tag) : Commands::name(e.command));
-            break;
-        }
-    }
-    return lines;
-}
-
-TEST_F(CommandsTest, TheSevenMenusHoldEveryItemInOrder)
-{
-    const std::vector<MenuSpec> menus = Commands::mainMenuTree();
-    ASSERT_EQ(menus.size(), 7u);
-    QStringList titles;
-    for (const MenuSpec &m : menus)
-        titles << Commands::menuTitle(m);
-    EXPECT_EQ(titles, (QStringList{"Glanto", Texts::text("menu.file"), Texts::text("menu.view"),
-                                   Texts::text("menu.go"), Texts::text("menu.tools"), Texts::text("menu.window"),
-                                   Texts::text("menu.help")}));
-    EXPECT_EQ(outline(menus[0].entries).join(' '),
-              "showAbout checkForUpdates - showSettings - hideWindow - quit");
-    const QString stars = QStringLiteral("setRatingMenu/5 setRatingMenu/4 setRatingMenu/3 setRatingMenu/2 "
-                                         "setRatingMenu/1 - setRatingMenu");
-    EXPECT_EQ(outline(menus[1].entries).join(' '),
-              "openFolderPanel revealInFinder - openInEditor chooseEditor [" + Texts::text("menu.openWith")
-                  + ": ] [" + Texts::text("menu.rating") + ": " + stars
-                  + "] - renameCurrent saveRotation - exportAs - trashCurrent - performClose");
-    EXPECT_EQ(outline(menus[2].entries).join(' '),
-              "zoomIn zoomOut - zoomActual zoomFit - rotateCW rotateCCW - toggleInfoPanel toggleFilmstrip "
-              "toggleSlideshow ["
-                  + Texts::text("menu.slideInterval")
-                  + ": setSlideshowInterval/1 setSlideshowInterval/2 setSlideshowInterval/3 setSlideshowInterval/5 "
-                    "setSlideshowInterval/10] toggleFadeTransition - ["
-                  + Texts::text("menu.sort")
-                  + ": setSortKey setSortKey/1 setSortKey/2 setSortKey/3 setSortKey/4 - toggleSortReversed] - ["
-                  + Texts::text("menu.wheel")
-                  + ": setWheelAction/1 setWheelAction - toggleWheelZoomInverted] toggleEscCloses - toggleFullScreen");
-    EXPECT_EQ(outline(menus[3].entries).join(' '), "navigateBackward navigateForward - goFirst goLast");
-    EXPECT_EQ(outline(menus[4].entries).join(' '), "batchConvert batchRename - toggleCleanup - setWallpaper");
-    EXPECT_EQ(outline(menus[5].entries).join(' '), "performMiniaturize performZoom - arrangeInFront");
-    EXPECT_EQ(outline(menus[6].entries).join(' '), "showShortcuts");
-
-    // Titles as the menus show them.
-    EXPECT_EQ(Commands::starTitle(5), QString::fromUtf8("★★★★★"));
-    EXPECT_EQ(Commands::starTitle(1), QString::fromUtf8("★☆☆☆☆"));
-    EXPECT_EQ(Commands::entryTitle(menus[3].entries[1]), Texts::text("menu.next"));
 }
 
 TEST_F(CommandsTest, MenuItemsOfTheOtherSystemAreListedWithWhatBecameOfThem)
