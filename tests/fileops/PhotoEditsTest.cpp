@@ -12,7 +12,6 @@
 #include "FileOpsTestSupport.h"
 #include "TestApplication.h"
 
-#include <QProcess>
 #include <QSemaphore>
 
 #include <thread>
@@ -222,32 +221,4 @@ TEST_F(PhotoEditsTest, AFolderSwitchDuringASaveSkipsTheReload)
     edits.waitForIdle();
     EXPECT_EQ(reloads, 0);
     EXPECT_EQ(flashes.back().first, Texts::text("msg.rotSaved"));
-}
-
-TEST_F(PhotoEditsTest, ThreeThenASavedTurnReadByTheExivTool)
-{
-    // What the keys 3, R and the save-rotation command do to a corpus JPEG,
-    // checked from outside with the exiv2 command-line tool.
-    SKIP_WITHOUT_CORPUS("exif/Canon_40D.jpg");
-    if (QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("command -v exiv2 >/dev/null")}) != 0)
-        GTEST_SKIP() << "the exiv2 command-line tool is not installed";
-    PhotoEdits edits;
-    wire(edits);
-    const QString photo = copyCorpus(dir, QStringLiteral("exif/Canon_40D.jpg"), QStringLiteral("Canon_40D.jpg"));
-    const QImage before = shown(photo);
-    current = photo;
-    edits.setRating(PhotoEdits::ratingTargets(photo, {photo}), 3);
-    edits.saveRotation(photo, 1);
-    edits.waitForIdle();
-    const auto tool = [&](const char *key) {
-        QProcess exiv;
-        exiv.start(QStringLiteral("exiv2"), {QStringLiteral("-q"), QStringLiteral("-K"), QLatin1String(key),
-                                             QStringLiteral("-Pv"), photo});
-        exiv.waitForFinished();
-        return exiv.readAllStandardOutput().trimmed();
-    };
-    EXPECT_EQ(tool("Xmp.xmp.Rating"), QByteArray("3"));
-    EXPECT_EQ(tool("Exif.Image.Orientation"), QByteArray("6"));
-    EXPECT_EQ(shown(photo), turnedClockwise(before, 1));
-    EXPECT_EQ(reloads, 1);
 }

@@ -61,11 +61,8 @@ protected:
 
 } // namespace
 
-TEST(RatingRules, StarTextsTemplateAndSidecarNames)
+TEST(RatingRules, SidecarNamesAndTemplate)
 {
-    EXPECT_EQ(XmpRating::starText(3), QStringLiteral("★★★☆☆"));
-    EXPECT_EQ(XmpRating::starText(9), QStringLiteral("★★★★★"));
-    EXPECT_EQ(XmpRating::badgeText(2), QStringLiteral("★★"));
     EXPECT_EQ(XmpRating::sidecarPath(QStringLiteral("/a/IMG_1234.CR2")), QStringLiteral("/a/IMG_1234.xmp"));
     EXPECT_EQ(XmpRating::sidecarPath(QStringLiteral("/a/b.c.jpg")), QStringLiteral("/a/b.c.xmp"));
     EXPECT_EQ(XmpRating::sidecarTemplate(4),
