@@ -6,10 +6,7 @@
 #include "viewer/ImageSurface.h"
 #include "viewer/InfoPanel.h"
 #include "viewer/NavigationArrow.h"
-#include "viewer/OverlayLayout.h"
-#include "viewer/RatingBadge.h"
 
-#include "platform/Codec.h"
 #include "settings/Texts.h"
 #include "ViewerTestSupport.h"
 
@@ -17,7 +14,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QSemaphore>
 
 #include <gtest/gtest.h>
@@ -59,65 +55,38 @@ double redShare(const QImage &image)
 
 } // namespace
 
-TEST_F(OverlayWidgets, ToolbarHasTwelveUnfocusableButtonsInFiveGroups)
+TEST_F(OverlayWidgets, ToolbarButtonsTakeNoFocusAndReportTheirClick)
 {
     FloatingToolbar toolbar;
-    toolbar.adjustSize();
-    // Insets 7 above and below a 32-high button.
-    EXPECT_EQ(toolbar.height(), 46);
     std::vector<OverlayButton> clicked;
     toolbar.onTrigger = [&](OverlayButton b) { clicked.push_back(b); };
-    int previousRight = -1;
-    int gaps = 0;
     for (const OverlayButtonInfo &info : toolbarButtons()) {
         OverlaySymbolButton *button = toolbar.button(info.button);
         ASSERT_TRUE(button);
-        EXPECT_EQ(button->size(), QSize(36, 32));
         EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
         EXPECT_FALSE(button->toolTip().isEmpty());
-        // Within a group buttons are 3 apart; between groups a separator widens the gap.
-        if (previousRight >= 0) {
-            const int gap = button->x() - previousRight;
-            EXPECT_GE(gap, 3);
-            if (gap > 3)
-                ++gaps;
-        }
-        previousRight = button->geometry().right() + 1;
         button->click();
+        ASSERT_FALSE(clicked.empty());
+        EXPECT_EQ(clicked.back(), info.button);
     }
-    EXPECT_EQ(gaps, 4);
-    EXPECT_EQ(clicked.size(), 12u);
-    EXPECT_EQ(clicked.front(), OverlayButton::zoomIn);
-    EXPECT_EQ(clicked.back(), OverlayButton::trash);
-    EXPECT_EQ(toolbar.button(OverlayButton::rotateCW)->toolTip(), QStringLiteral("向右旋转 90°（R）"));
-}
 
-TEST_F(OverlayWidgets, HoverAndPressShadesAndTheRedTrash)
-{
-    FloatingToolbar toolbar;
+    // Hover and press shade the button; leaving takes the shade away.
     OverlaySymbolButton *zoom = toolbar.button(OverlayButton::zoomIn);
-    EXPECT_EQ(zoom->shadePercent(), 0);
     QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
     QApplication::sendEvent(zoom, &enter);
-    EXPECT_EQ(zoom->shadePercent(), 9);
+    const int hovered = zoom->shadePercent();
+    EXPECT_GT(hovered, 0);
     zoom->setDown(true);
-    EXPECT_EQ(zoom->shadePercent(), 18);
+    EXPECT_GT(zoom->shadePercent(), hovered);
     zoom->setDown(false);
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(zoom, &leave);
     EXPECT_EQ(zoom->shadePercent(), 0);
 
     // The trash symbol is drawn red, the others in the label colour.
-    const QImage trash = toolbar.button(OverlayButton::trash)->grab().toImage();
-    const QImage other = toolbar.button(OverlayButton::rename)->grab().toImage();
-    EXPECT_GT(redShare(trash), 0.05);
-    EXPECT_EQ(redShare(other), 0.0);
-    // Our own drawing, whatever the theme offers, is red too.
-    EXPECT_GT(redShare(OverlaySymbols::pixmap(OverlaySymbol::trash, 15, OverlayStyle::destructiveColor(), 1.0, false)
-                           .toImage()),
-              0.9);
+    EXPECT_GT(redShare(toolbar.button(OverlayButton::trash)->grab().toImage()), 0.05);
+    EXPECT_EQ(redShare(toolbar.button(OverlayButton::rename)->grab().toImage()), 0.0);
 
-    // The slideshow button swaps its symbol.
     toolbar.setSlideshowOn(true);
     EXPECT_EQ(toolbar.button(OverlayButton::slideshow)->symbol(), OverlaySymbol::stop);
     toolbar.setSlideshowOn(false);
@@ -140,15 +109,13 @@ TEST_F(OverlayWidgets, ToolbarStarsAndArrows)
 
     NavigationArrow previous(false);
     NavigationArrow next(true);
-    EXPECT_EQ(previous.size(), QSize(44, 56));
-    EXPECT_EQ(previous.toolTip(), QStringLiteral("上一张（←）"));
-    EXPECT_EQ(next.toolTip(), QStringLiteral("下一张（→）"));
     int moved = 0;
     next.onActivate = [&] { moved += 1; };
     previous.onActivate = [&] { moved -= 10; };
     next.click();
     previous.click();
     EXPECT_EQ(moved, -9);
+    EXPECT_EQ(next.toolTip(), QStringLiteral("下一张（→）"));
     next.refreshTooltip([](OverlayButton) { return std::nullopt; });
     EXPECT_EQ(next.toolTip(), QStringLiteral("下一张"));
 }
@@ -236,23 +203,15 @@ TEST_F(OverlayWidgets, InfoPanelReadsARealFile)
     EXPECT_TRUE(panel.entries().back().value.startsWith(QStringLiteral("Canon EOS 7D.jpg · ")));
 }
 
-TEST_F(OverlayWidgets, EmptyStateAndBadge)
+TEST_F(OverlayWidgets, EmptyStateOpensAndShowsPlainText)
 {
     EmptyStateView empty;
-    EXPECT_EQ(empty.hint(), QStringLiteral("把文件夹或图片拖进这个窗口，或点击「打开…」"));
     int opened = 0;
     empty.onOpen = [&] { ++opened; };
     empty.openButton()->click();
     EXPECT_EQ(opened, 1);
-    EXPECT_EQ(empty.openButton()->text(), QStringLiteral("打开…"));
     for (QLabel *label : empty.findChildren<QLabel *>())
         EXPECT_EQ(label->textFormat(), Qt::PlainText);
-
-    RatingBadge badge;
-    badge.setStars(QStringLiteral("★★★"));
-    EXPECT_EQ(badge.stars(), QStringLiteral("★★★"));
-    const QSize size = badge.sizeHint();
-    EXPECT_GE(size.width(), 2 * RatingBadge::insetH + QFontMetrics(OverlayStyle::font(16, QFont::Medium)).horizontalAdvance(QStringLiteral("★★★")));
 }
 
 TEST_F(OverlayWidgets, MessageBubbleShowsMarkupInAFileNameAsText)
@@ -401,94 +360,4 @@ TEST_F(OverlayWidgets, RasterFadeFramesMixThePhotosWithoutDarkening)
         EXPECT_TRUE(near(frame.pixelColor(200, 10), Qt::black, 0));
         spin(400);
     }
-}
-
-// The overlays over a photo the way the viewer places them, saved as a picture
-// to look at: overlay_demo.png in the test's working directory.
-TEST_F(OverlayWidgets, DemoScreenshotOverAPhoto)
-{
-    const QSize content(1280, 800);
-    const int stripHeight = OverlayLayout::filmstripShownHeight;
-    QWidget host;
-    host.setWindowTitle(QStringLiteral("overlay demo"));
-    host.resize(content);
-    host.setAutoFillBackground(true);
-    QPalette pal = host.palette();
-    pal.setColor(QPalette::Window, Qt::black);
-    host.setPalette(pal);
-
-    const QString photoPath = corpus(QStringLiteral("exif/Canon EOS 7D.jpg"));
-    const QImage photo = Codec::decodeScaled(photoPath, 1600, false).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-    ASSERT_FALSE(photo.isNull());
-    std::unique_ptr<ImageSurface> surface = ImageSurface::createRaster(&host);
-    const QRect area = OverlayLayout::imageArea(content, stripHeight, false);
-    surface->widget()->setGeometry(area);
-    ImageScene scene;
-    scene.image.bitmap = std::make_shared<RenderBitmap>(photo);
-    const QSizeF fitted = QSizeF(photo.size()).scaled(area.size(), Qt::KeepAspectRatio);
-    scene.image.frame = QRectF(QPointF((area.width() - fitted.width()) / 2, (area.height() - fitted.height()) / 2), fitted);
-    surface->setScene(scene);
-
-    auto *strip = new QWidget(&host);
-    strip->setAutoFillBackground(true);
-    QPalette stripPal = strip->palette();
-    stripPal.setColor(QPalette::Window, QColor(22, 22, 24));
-    strip->setPalette(stripPal);
-    strip->setGeometry(OverlayLayout::filmstripRect(content, stripHeight));
-
-    auto *toolbar = new FloatingToolbar(&host);
-    toolbar->adjustSize();
-    toolbar->setGeometry(OverlayLayout::toolbarRect(content, toolbar->size(), stripHeight));
-    auto *previous = new NavigationArrow(false, &host);
-    previous->setGeometry(OverlayLayout::previousArrowRect(content));
-    auto *next = new NavigationArrow(true, &host);
-    next->setGeometry(OverlayLayout::nextArrowRect(content));
-
-    auto *badge = new RatingBadge(&host);
-    badge->setStars(QStringLiteral("★★★"));
-    badge->adjustSize();
-    const int offset = OverlayLayout::ratingBadgeOffset(true, toolbar->height(), false, stripHeight);
-    badge->setGeometry(OverlayLayout::ratingBadgeRect(content, badge->size(), stripHeight, offset));
-
-    auto *panel = new InfoPanel(&host);
-    panel->setRating(3);
-    panel->onRebuilt = [&] { panel->setGeometry(OverlayLayout::infoPanelRect(content, panel->sizeHint().height())); };
-    panel->refresh(photoPath, 0);
-
-    auto *hud = new HudBubble(&host);
-    hud->move(OverlayLayout::hudRect(hud->size()).topLeft());
-    hud->flash(Texts::format("msg.slideshowOnN", {QStringLiteral("3")}), 30);
-
-    host.show();
-    ASSERT_TRUE(waitFor([&] { return panel->loaded(); }));
-    // The toolbar sits 8 above the filmstrip, the panel 12 from the corner.
-    EXPECT_EQ(toolbar->geometry().bottom() + 1, content.height() - stripHeight - 8);
-    EXPECT_EQ(panel->geometry().topRight(), QPoint(content.width() - 12 - 1, 12));
-    EXPECT_EQ(badge->geometry().bottom() + 1, toolbar->geometry().top() - 8);
-    // Title, rating caption and stars, then a caption and a value per entry.
-    const int rows = 3 + 2 * int(panel->entries().size());
-    EXPECT_GT(panel->height(), rows * QFontMetrics(OverlayStyle::font(11)).height());
-    spin(300);
-    QImage shot = host.screen()->grabWindow(host.winId()).toImage();
-    if (shot.isNull() || shot.size() != content)
-        shot = host.grab().toImage();
-    ASSERT_EQ(shot.size(), content);
-    ASSERT_TRUE(shot.save(QStringLiteral("overlay_demo.png")));
-    // The toolbar three times enlarged, and every symbol in our own drawing, to
-    // judge the shapes.
-    const QImage bar = shot.copy(toolbar->geometry());
-    ASSERT_TRUE(bar.scaled(bar.size() * 3).save(QStringLiteral("overlay_toolbar.png")));
-    QImage sheet(15 * 56, 56, QImage::Format_ARGB32_Premultiplied);
-    sheet.fill(QColor(36, 36, 38));
-    {
-        QPainter painter(&sheet);
-        for (int i = 0; i <= int(OverlaySymbol::chevronRight); ++i)
-            painter.drawPixmap(i * 56 + 4, 4,
-                               OverlaySymbols::pixmap(OverlaySymbol(i), 36, OverlayStyle::labelColor(), 1.0, false));
-    }
-    ASSERT_TRUE(sheet.save(QStringLiteral("overlay_symbols.png")));
-    // The photo is on screen around the middle, the panel's dark fill at its corner.
-    EXPECT_NE(shot.pixelColor(640, 360), QColor(Qt::black));
-    const QColor panelFill = shot.pixelColor(content.width() - 12 - 150, 20);
-    EXPECT_LT(panelFill.lightness(), 80);
 }
