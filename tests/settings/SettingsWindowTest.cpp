@@ -332,10 +332,8 @@ TEST_F(SettingsWindowTest, RecordingABindingInTheListMovesItAndSaysFromWhere)
     type(edit, Qt::Key_J, Qt::ControlModifier);
     EXPECT_EQ(Shortcuts::combo(ShortcutAction::edit), (KeyCombo{38, KeyMods::command, "j"}));
 
-    // Esc cancels, Backspace clears, a fixed key is refused with the reason.
-    edit->click();
-    type(edit, Qt::Key_Escape);
-    EXPECT_EQ(Shortcuts::combo(ShortcutAction::edit), (KeyCombo{38, KeyMods::command, "j"}));
+    // Backspace clears (the model test has the other special keys); a fixed key
+    // is refused with the reason.
     edit->click();
     type(edit, Qt::Key_Backspace);
     EXPECT_FALSE(Shortcuts::combo(ShortcutAction::edit).has_value());
