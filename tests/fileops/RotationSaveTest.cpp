@@ -10,6 +10,8 @@
 
 #include "FileOpsTestSupport.h"
 
+#include <array>
+
 using RotationSave::Result;
 using RotationSave::writeRotation;
 
@@ -35,14 +37,11 @@ protected:
 
 TEST(OrientationTable, TurnsPlainAndMirroredOrientations)
 {
-    EXPECT_EQ(RotationSave::turned(1, 1), 6);
-    EXPECT_EQ(RotationSave::turned(6, 1), 3);
-    EXPECT_EQ(RotationSave::turned(3, 1), 8);
-    EXPECT_EQ(RotationSave::turned(8, 1), 1);
-    EXPECT_EQ(RotationSave::turned(2, 1), 7);
-    EXPECT_EQ(RotationSave::turned(7, 1), 4);
-    EXPECT_EQ(RotationSave::turned(4, 1), 5);
-    EXPECT_EQ(RotationSave::turned(5, 1), 2);
+    // A quarter turn clockwise steps each cycle on by one.
+    for (const std::array<int, 4> &cycle : {std::array{1, 6, 3, 8}, std::array{2, 7, 4, 5}}) {
+        for (size_t i = 0; i < 4; ++i)
+            EXPECT_EQ(RotationSave::turned(cycle[i], 1), cycle[(i + 1) % 4]) << cycle[i];
+    }
     EXPECT_EQ(RotationSave::turned(6, 3), 1);
     EXPECT_EQ(RotationSave::turned(1, -1), 8);
     EXPECT_EQ(RotationSave::turned(0, 1), 6);
