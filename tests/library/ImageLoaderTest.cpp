@@ -289,15 +289,6 @@ TEST(ImageLoader, RotatedTurnsClockwiseByQuarterTurns)
     EXPECT_EQ(minusOne.pixel(0, 3), qRgb(255, 0, 0));
     EXPECT_EQ(ImageLoader::rotated(image, 4).cacheKey(), image.cacheKey());
     EXPECT_EQ(ImageLoader::rotated(image, 2).pixel(3, 1), qRgb(255, 0, 0));
-    EXPECT_EQ(ImageLoader::rotated(image, 1).format(), QImage::Format_RGBA8888_Premultiplied);
-}
-
-TEST(ImageLoader, HdrIsDecidedButNeverOnHere)
-{
-    ImageLoader loader(4 * GiB);
-    EXPECT_FALSE(loader.hdrOutputAvailable());
-    EXPECT_FALSE(ImageLoader::isHDR(loader.full(corpus("formats/hopper.png"))));
-    EXPECT_TRUE(ImageLoader::isHDR(QImage(2, 2, QImage::Format_RGBA16FPx4)));
 }
 
 TEST(ImageLoader, ManyThreadsShareOneLoader)
