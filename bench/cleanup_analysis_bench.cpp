@@ -6,7 +6,7 @@
 //
 // The eye sections also read the repository's tests/data/portraits and tests/data/faces.
 // Sections: eyes, eyesize, blur, filters, loader, smallfaces, falsefaces, scores, speed
-// (default: all); on request only: eyecues, eyestress, eyesmall, eyedump, eyecolour, eyecontext, eyepatch, eyecost,
+// (default: all); on request only: eyecues, eyestress, eyesmall, eyemono, eyegrey, eyedump, eyecolour, eyecontext, eyepatch, eyecost,
 // sharpfixtures.
 #include "BenchAnalysisImage.h"
 
@@ -1049,6 +1049,36 @@ const QVector<EyeEdit> &smallEyeEdits()
     return edits;
 }
 
+// Black-and-white photos: the picture's own grey (the analysis' luma) in every channel,
+// so the eyes' colour has nothing to read, alone and with the edits above.
+QImage monochrome(const QImage &i)
+{
+    const QImage rgba = i.convertToFormat(QImage::Format_RGBA8888);
+    const GreyImage grey = GreyImage::fromImage(rgba);
+    QImage out(rgba.size(), QImage::Format_RGBA8888);
+    for (int y = 0; y < out.height(); ++y) {
+        uchar *row = out.scanLine(y);
+        for (int x = 0; x < out.width(); ++x) {
+            const uchar g = grey.pixels[size_t(y) * grey.width + x];
+            row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = g;
+            row[4 * x + 3] = 255;
+        }
+    }
+    return out;
+}
+
+const QVector<EyeEdit> &monoEyeEdits()
+{
+    static const QVector<EyeEdit> edits = {
+        {"mono", "mono", [](const QImage &i) { return monochrome(i); }},
+        {"monoshade", "mono shade", [](const QImage &i) { return monochrome(shade(i)); }},
+        {"monoflat", "mono flat", [](const QImage &i) { return monochrome(flatLight(i, 0.5)); }},
+        {"mononoise", "mono noise", [](const QImage &i) { return noisy(monochrome(i), 6); }},
+        {"monos60", "mono 60%", [](const QImage &i) { return monochrome(scaled(i, 0.6)); }},
+    };
+    return edits;
+}
+
 // Open and shut faces under what unseen photos do to them (shade, flat light, noise,
 // smaller faces), with the rule that called each face shut.
 void eyeStress(const QVector<EyeEdit> &variants)
@@ -1462,7 +1492,7 @@ void eyeColour()
 // width, openness (larger, smaller), balance (-1 when not read), darkness, hits of the
 // eye and the glasses cascade, tone (-9 when absent), the first cascade's drop, the
 // verdict (judgeFaces), mouth width, bridge ridge, crease step (-1 when absent), plain,
-// the balance read whatever the eyes' width.
+// the balance read whatever the eyes' width, the larger eyeCheekGrey (-1 when absent).
 // EYEDUMP_FOLDERS and EYEDUMP_ORIGINAL narrow it as for eyedump.
 void eyeContext()
 {
@@ -1486,12 +1516,35 @@ void eyeContext()
         judgeFaces(grey, {f}, alone, cascade, glasses, &im);
         const FaceSurroundings around = faceSurroundings(grey, f);
         const float anyBalance = bal ? *bal : smallEyeEdgeBalance(grey, f).value_or(-1.0f);
-        std::printf("%s\t%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%.4f\t%.3f\t%d\t%.4f\t%.4f\t%.4f\t%d\t%.4f\n",
+        const float cheekGrey = std::max(eyeCheekGrey(grey, f.leftEye).value_or(-1.0f),
+                                         eyeCheekGrey(grey, f.rightEye).value_or(-1.0f));
+        std::printf("%s\t%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%.4f\t%.3f\t%d\t%.4f\t%.4f\t%.4f\t%d\t%.4f\t%.4f\n",
                     variant, qPrintable(folderName(folder)), qPrintable(name), qPrintable(label), index, ew, open,
                     openMin, bal ? *bal : -1.0f, dark, std::max(rl.hits, rr.hits), gh,
                     faceSkinTone(im, f).value_or(-9.0f), drop, int(!alone.closedFaces.isEmpty()),
                     around.mouthWidth.value_or(-1.0f), around.bridgeRidge.value_or(-1.0f),
-                    around.creaseStep.value_or(-1.0f), int(around.plain()), anyBalance);
+                    around.creaseStep.value_or(-1.0f), int(around.plain()), anyBalance, cheekGrey);
+    });
+}
+
+// Every judged face in black and white (the edits of eyestress made grey), with what the
+// colourless path reads, tab-separated: variant, folder, file, label, face, plain, the
+// patch model's score (-99 when not read), the verdict, then each eye's eyeCheekGrey
+// (-1 when absent).
+void eyeGrey()
+{
+    FaceEyesDetector detector;
+    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
+                      [&](const char *variant, const QString &folder, const QString &path, const QImage &colour,
+                          const GreyImage &grey, const DetectedFace &f, int index, double) {
+        const QImage im = monochrome(colour).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        ImageMeasures alone;
+        judgeFaces(grey, {f}, alone, EyeCascade::shared(), EyeCascade::sharedGlasses(), &im);
+        std::printf("%s\t%s\t%s\t%s\t%d\t%d\t%.3f\t%d\t%.3f\t%.3f\n", variant, qPrintable(folderName(folder)),
+                    qPrintable(QFileInfo(path).fileName()), qPrintable(manifestLabel(folder, path)), index,
+                    int(faceSurroundings(grey, f).plain()), EyePatch::faceShutScore(grey, f).value_or(-99.0f),
+                    int(!alone.closedFaces.isEmpty()), eyeCheekGrey(grey, f.leftEye).value_or(-1.0f),
+                    eyeCheekGrey(grey, f.rightEye).value_or(-1.0f));
     });
 }
 
@@ -1633,6 +1686,10 @@ int main(int argc, char **argv)
         eyeStress(eyeEdits());
     if (section == "eyesmall")
         eyeStress(smallEyeEdits());
+    if (section == "eyemono")
+        eyeStress(monoEyeEdits());
+    if (section == "eyegrey")
+        eyeGrey();
     if (section == "eyecues")
         eyeCues();
     if (section == "eyedump")

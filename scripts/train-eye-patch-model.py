@@ -3,7 +3,7 @@
 
     glanto_cleanup_analysis_bench --corpus DIR --section eyepatch > patches.tsv
     glanto_cleanup_analysis_bench --corpus DIR --section eyecontext > context.tsv
-    scripts/train-eye-patch-model.py patches.tsv [--context context.tsv] [--write]
+    scripts/train-eye-patch-model.py patches.tsv [--context context.tsv] [--mono] [--write]
 
 A class-balanced logistic regression with an L2 penalty over EyePatch::features of
 every eye of the faces labelled open or shut (both eyes of a face carry its label;
@@ -20,7 +20,10 @@ With --context (the eyecontext dump of the same build), the same folds judged as
 program does: the outline rule's verdict, or a face within the patch bounds (their
 balance read on eyes of every judged width) the model calls shut (a face that is not
 plain: by FaceRules::notPlainPatchScore) and no veto keeps open, unless the model
-calls it clearly open (FaceRules::patchOpenScore). --write replaces the model file.
+calls it clearly open (FaceRules::patchOpenScore). A face whose colour cannot be read is
+asked by a wider margin (FaceRules::colourlessPatchScore), and only when its eyes read
+darker than the cheek (FaceRules::shutEyeCheekGrey); --mono judges every face so,
+as a black-and-white photo would be. --write replaces the model file.
 
 Needs python3-numpy (a developer tool; the program does not use it).
 """
@@ -42,6 +45,7 @@ BALANCE_OPENNESS, SHUT_EDGE_BALANCE = 0.26, 0.14
 PLAIN_OPENNESS, PLAIN_BALANCE = 0.32, 0.25
 PATCH_OPENNESS, PATCH_BALANCE = 0.40, 0.50
 NOT_PLAIN_PATCH_SCORE = 1.0
+COLOURLESS_PATCH_SCORE, SHUT_EYE_CHEEK_GREY = 2.5, 1.0
 PATCH_OPEN_SCORE = -5.0
 OPEN_EYE_HITS, MIN_PLACING_HITS, OUTLINE_ABOVE = 45, 10, 0.15
 WHITE_EYE_TONE, GLASSES_SEE_OPEN = 0.5, 24
@@ -112,15 +116,18 @@ def held_out_scores(keys, x, y, by_folder):
     return scores
 
 
-def read_context(path):
+def read_context(path, mono=False):
     out = {}
     for line in open(path):
         f = line.rstrip("\n").split("\t")
-        if len(f) != 20 or not f[6][:1].isdigit():
+        if len(f) != 21 or not f[6][:1].isdigit():
             continue
         out[(f[0], f[1], f[2], f[4])] = dict(open=float(f[6]), balance=float(f[8]), hits=int(f[10]),
                                               glasses=int(f[11]), tone=float(f[12]), drop=float(f[13]),
-                                              verdict=f[14] == "1", plain=f[18] == "1", any_balance=float(f[19]))
+                                              verdict=f[14] == "1", plain=f[18] == "1", any_balance=float(f[19]),
+                                              cheek_grey=float(f[20]))
+        if mono:
+            out[(f[0], f[1], f[2], f[4])]["tone"] = -9.0
     return out
 
 
@@ -149,8 +156,11 @@ def judged(c, patch_score):
         return True
     # Eyes too small for the outline's balance are read for the patch bounds alone.
     balance = c["balance"] if c["balance"] >= 0 else c["any_balance"]
-    return (c["open"] < PATCH_OPENNESS and 0 <= balance < PATCH_BALANCE and c["tone"] >= WHITE_EYE_TONE
-            and not kept_open(c) and patch_score > (0 if c["plain"] else NOT_PLAIN_PATCH_SCORE))
+    colour_read = c["tone"] > -9
+    bound = (0 if c["plain"] else NOT_PLAIN_PATCH_SCORE) + (0 if colour_read else COLOURLESS_PATCH_SCORE)
+    lid = c["tone"] >= WHITE_EYE_TONE if colour_read else c["cheek_grey"] < SHUT_EYE_CHEEK_GREY
+    return (c["open"] < PATCH_OPENNESS and 0 <= balance < PATCH_BALANCE and lid and not kept_open(c)
+            and patch_score > bound)
 
 
 def report(title, keys, y, flagged):
@@ -170,12 +180,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("patches")
     parser.add_argument("--context")
+    parser.add_argument("--mono", action="store_true", help="judge every face as if its colour could not be read")
     parser.add_argument("--write", action="store_true")
     args = parser.parse_args()
 
     keys, x, y = read_patches(args.patches)
     print("%d faces: %d shut, %d open (every edit)" % (len(keys), y.sum(), (~y).sum()))
-    context = read_context(args.context) if args.context else None
+    context = read_context(args.context, args.mono) if args.context else None
     for by_folder, name in ((False, "grouped by photo"), (True, "open folders held out whole")):
         scores = held_out_scores(keys, x, y, by_folder)
         report("model alone, %s:" % name, keys, y, scores > 0)

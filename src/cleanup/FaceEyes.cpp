@@ -187,6 +187,55 @@ std::optional<float> faceSkinTone(const QImage &image, const DetectedFace &face)
 
 namespace {
 
+// The mean grey over the pixels whose centres lie in [x0, x1) x [y0, y1), rounded as
+// redChroma rounds; absent when that leaves the picture or holds no pixel.
+std::optional<double> greyMean(const GreyImage &grey, double x0, double x1, double y0, double y1)
+{
+    // Written so that NaN fails too.
+    if (!(x0 >= -0.5 && y0 >= -0.5 && x1 < grey.width + 0.5 && y1 < grey.height + 0.5))
+        return std::nullopt;
+    const int left = int(std::lround(x0)), right = int(std::lround(x1));
+    const int top = int(std::lround(y0)), bottom = int(std::lround(y1));
+    if (left < 0 || top < 0 || right > grey.width || bottom > grey.height || left >= right || top >= bottom)
+        return std::nullopt;
+    int64_t sum = 0;
+    for (int y = top; y < bottom; ++y) {
+        const uint8_t *row = grey.row(y);
+        for (int x = left; x < right; ++x)
+            sum += row[x];
+    }
+    return double(sum) / (double(right - left) * (bottom - top));
+}
+
+} // namespace
+
+std::optional<float> eyeCheekGrey(const GreyImage &grey, const QVector<QPointF> &eye)
+{
+    const QRectF box = eyeBox(eye);
+    if (eye.size() < 4 || !(box.width() > 0) || grey.isNull())
+        return std::nullopt;
+    const double cy = eyeCentre(eye).y();
+    const double w = box.width();
+    const double x0 = box.left() + 0.2 * w, x1 = box.right() - 0.2 * w;
+    const std::optional<double> cheek = greyMean(grey, x0, x1, cy + 0.5 * w, cy + 0.8 * w);
+    const std::optional<double> middle = greyMean(grey, x0, x1, cy - 0.08 * w, cy + 0.08 * w);
+    if (!cheek || !middle || *cheek <= 0)
+        return std::nullopt;
+    return float(*middle / *cheek);
+}
+
+bool eyesAsLightAsTheCheek(const GreyImage &grey, const DetectedFace &face)
+{
+    for (const QVector<QPointF> *eye : {&face.leftEye, &face.rightEye}) {
+        const std::optional<float> ratio = eyeCheekGrey(grey, *eye);
+        if (ratio && *ratio >= FaceRules::shutEyeCheekGrey)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
 // The mean grey of each row of a box laid along the eye line: `origin` and the unit
 // vector `along` set the frame, columns run from a0 to a1 along it and rows from b0 to
 // b1 across it (downwards), a pixel apart. Empty when the box leaves the picture.
@@ -439,10 +488,15 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         const bool plain = cascade && faceSurroundings(grey, face).plain();
         std::optional<float> patchScore;
         bool patchShut = false;
-        if (cascade && tone && *tone >= FaceRules::whiteEyeTone
+        // The model is asked where the eyes' colour shows lid skin, or where the picture
+        // was given and the colour cannot be read (by a wider margin, and only for eyes
+        // darker than the cheek, as a lens need not be).
+        const bool lidColour = tone && *tone >= FaceRules::whiteEyeTone;
+        const bool colourless = image && !tone;
+        if (cascade && (lidColour || (colourless && !eyesAsLightAsTheCheek(grey, face)))
             && !FaceRules::eyesShut(open, balance, std::nullopt, plain)) {
             patchScore = EyePatch::faceShutScore(grey, face);
-            patchShut = patchScore && FaceRules::patchCallsShut(*patchScore, plain);
+            patchShut = patchScore && FaceRules::patchCallsShut(*patchScore, plain, tone.has_value());
         }
         bool closed = FaceRules::eyesShut(open, balance, std::nullopt, plain, patchShut, smallBalance);
         if (closed) {

@@ -483,9 +483,18 @@ TEST(EyePatch, KeepsASquintingOpenFaceOpen)
     EXPECT_GE(between, 2);
 }
 
+// The same picture in black and white, as a monochrome camera mode or a conversion
+// leaves it.
+QImage blackAndWhite(const QImage &image)
+{
+    return image.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+}
+
 // Mirrored sunglasses reflecting a horizon, in shade and in flat light: the outline
 // and its edges fall within the widened bounds and the patch model reads the horizon
-// as a lash line, but the lenses' colour is no lid skin, so the face stays open.
+// as a lash line, but the lenses' colour is no lid skin, so the face stays open. In
+// black and white, where the model is asked by a wider margin, the lenses read as
+// light as the cheek, as no shut eye does, and it stays open too.
 TEST(EyePatch, MirroredSunglassesAreKeptOpenByTheirColour)
 {
     const Eyes sunglasses = repositoryEyes("portraits/010.jpg");
@@ -507,6 +516,36 @@ TEST(EyePatch, MirroredSunglassesAreKeptOpenByTheirColour)
         const ImageMeasures m = judged(e);
         EXPECT_EQ(m.eyeOpenness.size(), 1);
         EXPECT_TRUE(m.closedFaces.isEmpty());
+
+        const Eyes grey = eyesOf(blackAndWhite(e.image));
+        const DetectedFace g = tallestFace(grey);
+        ASSERT_TRUE(onlyThePatchCanCallShut(grey.grey, g));
+        EXPECT_FALSE(faceSkinTone(grey.image, g));
+        EXPECT_TRUE(eyesAsLightAsTheCheek(grey.grey, g));
+        const ImageMeasures mono = judged(grey);
+        EXPECT_EQ(mono.eyeOpenness.size(), 1);
+        EXPECT_TRUE(mono.closedFaces.isEmpty());
+    }
+}
+
+// Shut faces in black and white, which the outline leaves unsure: with no colour to
+// read, the patch model answers by a wider margin for eyes darker than the cheek, and
+// they are flagged; without the picture's colour channels to tell they are grey, they
+// are not.
+TEST(EyePatchCorpus, TellsShutFacesInBlackAndWhite)
+{
+    GLANTO_NEEDS_CORPUS();
+    for (const char *name : {"faces-closed/closed_eye_1520.jpg_face_1.jpg", "faces-closed/closed_eyes.jpg"}) {
+        SCOPED_TRACE(name);
+        const Eyes e = eyesOf(blackAndWhite(corpusImage(QString::fromLatin1(name))));
+        const DetectedFace f = tallestFace(e);
+        EXPECT_FALSE(faceSkinTone(e.image, f));
+        EXPECT_FALSE(eyesAsLightAsTheCheek(e.grey, f));
+        EXPECT_EQ(judged(e).closedFaces.size(), 1);
+        ImageMeasures withoutPicture;
+        judgeFaces(e.grey, e.faces, withoutPicture, EyeCascade::shared(), EyeCascade::sharedGlasses(), nullptr);
+        EXPECT_EQ(withoutPicture.eyeOpenness.size(), 1);
+        EXPECT_TRUE(withoutPicture.closedFaces.isEmpty());
     }
 }
 
