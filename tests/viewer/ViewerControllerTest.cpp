@@ -378,7 +378,7 @@ TEST_F(ViewerControllerTest, CommandsFlashTheirConfirmations)
     router.dispatch(CommandId::toggleWheelZoomInverted);
     EXPECT_EQ(viewer->hudMessage(), Texts::text("wheel.inverted.on"));
     EXPECT_TRUE(router.state(CommandId::toggleWheelZoomInverted).checked);
-    // Commands whose features are not built yet have no handler: disabled.
+    // Commands the page built here has no handler for (the app shell wires them): disabled.
     EXPECT_FALSE(router.state(CommandId::toggleCleanup).enabled);
     EXPECT_FALSE(router.dispatch(CommandId::trashCurrent));
 }
