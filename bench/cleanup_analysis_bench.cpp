@@ -1067,6 +1067,22 @@ QImage monochrome(const QImage &i)
     return out;
 }
 
+// Black and white toned brown, as photo editors' sepia does: the classic sepia matrix's
+// proportions of red, green and blue applied to the grey.
+QImage sepia(const QImage &i)
+{
+    QImage out = monochrome(i);
+    for (int y = 0; y < out.height(); ++y) {
+        uchar *row = out.scanLine(y);
+        for (int x = 0; x < out.width(); ++x) {
+            const double g = row[4 * x];
+            row[4 * x + 1] = uchar(std::lround(g * 0.89));
+            row[4 * x + 2] = uchar(std::lround(g * 0.69));
+        }
+    }
+    return out;
+}
+
 const QVector<EyeEdit> &monoEyeEdits()
 {
     static const QVector<EyeEdit> edits = {
@@ -1075,6 +1091,8 @@ const QVector<EyeEdit> &monoEyeEdits()
         {"monoflat", "mono flat", [](const QImage &i) { return monochrome(flatLight(i, 0.5)); }},
         {"mononoise", "mono noise", [](const QImage &i) { return noisy(monochrome(i), 6); }},
         {"monos60", "mono 60%", [](const QImage &i) { return monochrome(scaled(i, 0.6)); }},
+        {"sepia", "sepia", [](const QImage &i) { return sepia(i); }},
+        {"sepias60", "sepia 60%", [](const QImage &i) { return sepia(scaled(i, 0.6)); }},
     };
     return edits;
 }
