@@ -179,9 +179,10 @@ constexpr float notPlainPatchScore = 1.0f;
 // by its iris. Measured with the training script (--mono: every face judged without its
 // colour) on faces the model was not trained on: with the model's bare bound no open
 // face in any edit is flagged either, but a glance lowered through glasses, softened
-// by a 1 px blur, is (2.2 over the bound); with this margin none is that the colour
-// leaves unflagged, and of the shut faces 25 of 40 are flagged in the originals, as
-// with their colour (21 by the outline alone), and 21 of 39 at 60 % (15).
+// by a 1 px blur, is (2.2 over the bound of a model trained on every face); with this
+// margin none is that the colour leaves unflagged, and of the shut faces 25 of 40 are
+// flagged in the originals, as with their colour (21 by the outline alone), and 21 of
+// 39 at 60 % (15).
 constexpr float colourlessPatchScore = 2.5f;
 // Without the colour, what keeps out lenses: a shut eye lies in the shade of its socket,
 // and the middle of its outline (the lash line, the lid's crease) reads darker than the
