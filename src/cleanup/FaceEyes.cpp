@@ -127,27 +127,77 @@ namespace {
 // Luma-weighted red-minus-blue chroma over the pixels whose centres lie in the
 // rectangle: sum(R - B) / sum(R + G + B). Absent when the rectangle leaves the picture
 // or holds nothing bright enough to have a colour.
-std::optional<double> redChroma(const QImage &image, double x0, double x1, double y0, double y1)
+// The pixels whose centres lie in [x0, x1) x [y0, y1) of a picture of the given size;
+// absent when that leaves the picture or holds no pixel.
+std::optional<QRect> pixelsWithin(double x0, double x1, double y0, double y1, int width, int height)
 {
     // Written so that NaN fails too.
-    if (!(x0 >= -0.5 && y0 >= -0.5 && x1 < image.width() + 0.5 && y1 < image.height() + 0.5))
+    if (!(x0 >= -0.5 && y0 >= -0.5 && x1 < width + 0.5 && y1 < height + 0.5))
         return std::nullopt;
     const int left = int(std::lround(x0)), right = int(std::lround(x1));
     const int top = int(std::lround(y0)), bottom = int(std::lround(y1));
-    if (left < 0 || top < 0 || right > image.width() || bottom > image.height() || left >= right || top >= bottom)
+    if (left < 0 || top < 0 || right > width || bottom > height || left >= right || top >= bottom)
+        return std::nullopt;
+    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+}
+
+// Luma-weighted red-minus-blue chroma over pixelsWithin the rectangle: sum(R - B) /
+// sum(R + G + B). Absent when the rectangle leaves the picture or holds nothing bright
+// enough to have a colour.
+std::optional<double> redChroma(const QImage &image, double x0, double x1, double y0, double y1)
+{
+    const std::optional<QRect> area = pixelsWithin(x0, x1, y0, y1, image.width(), image.height());
+    if (!area)
         return std::nullopt;
     int64_t red = 0, sum = 0;
-    for (int y = top; y < bottom; ++y) {
-        const uchar *p = image.constScanLine(y) + 4 * left;
-        for (int x = left; x < right; ++x, p += 4) {
+    for (int y = area->top(); y <= area->bottom(); ++y) {
+        const uchar *p = image.constScanLine(y) + 4 * area->left();
+        for (int x = area->left(); x <= area->right(); ++x, p += 4) {
             red += p[0] - p[2];
             sum += p[0] + p[1] + p[2];
         }
     }
     // Under about 8 grey levels on average there is no colour to read, only noise.
-    if (sum < 24 * int64_t(right - left) * (bottom - top))
+    if (sum < 24 * int64_t(area->width()) * area->height())
         return std::nullopt;
     return double(red) / double(sum);
+}
+
+// The mean grey over pixelsWithin the rectangle; absent as there.
+std::optional<double> greyMean(const GreyImage &grey, double x0, double x1, double y0, double y1)
+{
+    const std::optional<QRect> area = pixelsWithin(x0, x1, y0, y1, grey.width, grey.height);
+    if (!area)
+        return std::nullopt;
+    int64_t sum = 0;
+    for (int y = area->top(); y <= area->bottom(); ++y) {
+        const uint8_t *row = grey.row(y);
+        for (int x = area->left(); x <= area->right(); ++x)
+            sum += row[x];
+    }
+    return double(sum) / (double(area->width()) * area->height());
+}
+
+// Where the eye's colour and grey are read: the middle 60 % of its outline's width,
+// in a band 8 % of it above and below its centre line, and the cheek under it, 0.5 to
+// 0.8 of that width below the line. Absent for an outline of fewer than 4 points or
+// no width.
+struct EyeAreas {
+    double x0, x1;
+    double middleTop, middleBottom;
+    double cheekTop, cheekBottom;
+};
+
+std::optional<EyeAreas> eyeAreas(const QVector<QPointF> &eye)
+{
+    const QRectF box = eyeBox(eye);
+    if (eye.size() < 4 || !(box.width() > 0))
+        return std::nullopt;
+    const double cy = eyeCentre(eye).y();
+    const double w = box.width();
+    return EyeAreas{box.left() + 0.2 * w, box.right() - 0.2 * w,
+                    cy - 0.08 * w,        cy + 0.08 * w,
+                    cy + 0.5 * w,         cy + 0.8 * w};
 }
 
 // A cheek with less chroma than this is grey (a black-and-white picture, a colourless
@@ -159,18 +209,15 @@ constexpr double minCheekChroma = 0.03;
 
 std::optional<float> eyeSkinTone(const QImage &image, const QVector<QPointF> &eye)
 {
-    const QRectF box = eyeBox(eye);
-    if (eye.size() < 4 || !(box.width() > 0) || image.isNull())
+    const std::optional<EyeAreas> a = eyeAreas(eye);
+    if (!a || image.isNull())
         return std::nullopt;
     if (image.format() != QImage::Format_RGBA8888 && image.format() != QImage::Format_RGBA8888_Premultiplied)
         return std::nullopt;
-    const double cy = eyeCentre(eye).y();
-    const double w = box.width();
-    const double x0 = box.left() + 0.2 * w, x1 = box.right() - 0.2 * w;
-    const std::optional<double> cheek = redChroma(image, x0, x1, cy + 0.5 * w, cy + 0.8 * w);
+    const std::optional<double> cheek = redChroma(image, a->x0, a->x1, a->cheekTop, a->cheekBottom);
     if (!cheek || *cheek < minCheekChroma)
         return std::nullopt;
-    const std::optional<double> middle = redChroma(image, x0, x1, cy - 0.08 * w, cy + 0.08 * w);
+    const std::optional<double> middle = redChroma(image, a->x0, a->x1, a->middleTop, a->middleBottom);
     if (!middle)
         return std::nullopt;
     return float(*middle / *cheek);
@@ -185,40 +232,13 @@ std::optional<float> faceSkinTone(const QImage &image, const DetectedFace &face)
     return left ? left : right;
 }
 
-namespace {
-
-// The mean grey over the pixels whose centres lie in [x0, x1) x [y0, y1), rounded as
-// redChroma rounds; absent when that leaves the picture or holds no pixel.
-std::optional<double> greyMean(const GreyImage &grey, double x0, double x1, double y0, double y1)
-{
-    // Written so that NaN fails too.
-    if (!(x0 >= -0.5 && y0 >= -0.5 && x1 < grey.width + 0.5 && y1 < grey.height + 0.5))
-        return std::nullopt;
-    const int left = int(std::lround(x0)), right = int(std::lround(x1));
-    const int top = int(std::lround(y0)), bottom = int(std::lround(y1));
-    if (left < 0 || top < 0 || right > grey.width || bottom > grey.height || left >= right || top >= bottom)
-        return std::nullopt;
-    int64_t sum = 0;
-    for (int y = top; y < bottom; ++y) {
-        const uint8_t *row = grey.row(y);
-        for (int x = left; x < right; ++x)
-            sum += row[x];
-    }
-    return double(sum) / (double(right - left) * (bottom - top));
-}
-
-} // namespace
-
 std::optional<float> eyeCheekGrey(const GreyImage &grey, const QVector<QPointF> &eye)
 {
-    const QRectF box = eyeBox(eye);
-    if (eye.size() < 4 || !(box.width() > 0) || grey.isNull())
+    const std::optional<EyeAreas> a = eyeAreas(eye);
+    if (!a || grey.isNull())
         return std::nullopt;
-    const double cy = eyeCentre(eye).y();
-    const double w = box.width();
-    const double x0 = box.left() + 0.2 * w, x1 = box.right() - 0.2 * w;
-    const std::optional<double> cheek = greyMean(grey, x0, x1, cy + 0.5 * w, cy + 0.8 * w);
-    const std::optional<double> middle = greyMean(grey, x0, x1, cy - 0.08 * w, cy + 0.08 * w);
+    const std::optional<double> cheek = greyMean(grey, a->x0, a->x1, a->cheekTop, a->cheekBottom);
+    const std::optional<double> middle = greyMean(grey, a->x0, a->x1, a->middleTop, a->middleBottom);
     if (!cheek || !middle || *cheek <= 0)
         return std::nullopt;
     return float(*middle / *cheek);
