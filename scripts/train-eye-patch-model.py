@@ -37,7 +37,8 @@ import zlib
 import numpy as np
 
 COLUMNS, ROWS = 18, 12
-PENALTY = 0.1
+CELL_HEIGHT, CELL_WIDTH = 2, 3  # EyePatch::cellHeight, cellWidth
+PENALTY = 0.03
 STEPS, RATE = 300, 2.0
 # FaceRules: the bounds and the vetoes, for the judged check only.
 CLOSED_OPENNESS = 0.17
@@ -46,16 +47,18 @@ PLAIN_OPENNESS, PLAIN_BALANCE = 0.32, 0.25
 PATCH_OPENNESS, PATCH_BALANCE = 0.40, 0.50
 NOT_PLAIN_PATCH_SCORE = 1.0
 COLOURLESS_PATCH_SCORE, SHUT_EYE_CHEEK_GREY = 2.5, 1.0
-PATCH_OPEN_SCORE = -5.0
+PATCH_OPEN_SCORE = -3.0
 OPEN_EYE_HITS, MIN_PLACING_HITS, OUTLINE_ABOVE = 45, 10, 0.15
 WHITE_EYE_TONE, GLASSES_SEE_OPEN = 0.5, 24
 EDITS = ["original", "shade", "flat", "noise", "blur", "s60", "s35"]
 
 
 def features(patch):
+    """EyePatch::features: the patch's cells relative to its mean and spread, and the steps between them."""
     p = patch.reshape(ROWS, COLUMNS)
     p = (p - p.mean()) / (p.std() + 1.0)
-    return np.concatenate([p.ravel(), np.abs(np.diff(p, axis=0)).ravel(), np.abs(np.diff(p, axis=1)).ravel()])
+    c = p.reshape(ROWS // CELL_HEIGHT, CELL_HEIGHT, COLUMNS // CELL_WIDTH, CELL_WIDTH).mean(axis=(1, 3))
+    return np.concatenate([c.ravel(), np.abs(np.diff(c, axis=0)).ravel(), np.abs(np.diff(c, axis=1)).ravel()])
 
 
 def read_patches(path, labels=("open", "shut")):

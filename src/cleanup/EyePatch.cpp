@@ -58,16 +58,19 @@ std::vector<float> features(const std::vector<float> &patch)
     // A grey level added to the spread keeps a flat patch's noise from being raised to
     // the scale of an eye.
     const double scale = 1.0 / (spread + 1.0);
-    std::vector<float> out;
-    out.reserve(featureCount);
-    for (const float g : patch)
-        out.push_back(float((g - mean) * scale));
-    const auto at = [&](int j, int i) { return out[size_t(j * columns + i)]; };
-    for (int j = 0; j + 1 < rows; ++j)
-        for (int i = 0; i < columns; ++i)
-            out.push_back(std::abs(at(j + 1, i) - at(j, i)));
+    std::vector<float> out(size_t(cellRows * cellColumns), 0.0f);
+    const double cellShare = 1.0 / (cellHeight * cellWidth);
     for (int j = 0; j < rows; ++j)
-        for (int i = 0; i + 1 < columns; ++i)
+        for (int i = 0; i < columns; ++i)
+            out[size_t((j / cellHeight) * cellColumns + i / cellWidth)] +=
+                float((patch[size_t(j * columns + i)] - mean) * scale * cellShare);
+    out.reserve(featureCount);
+    const auto at = [&](int j, int i) { return out[size_t(j * cellColumns + i)]; };
+    for (int j = 0; j + 1 < cellRows; ++j)
+        for (int i = 0; i < cellColumns; ++i)
+            out.push_back(std::abs(at(j + 1, i) - at(j, i)));
+    for (int j = 0; j < cellRows; ++j)
+        for (int i = 0; i + 1 < cellColumns; ++i)
             out.push_back(std::abs(at(j, i + 1) - at(j, i)));
     return out;
 }

@@ -16,7 +16,15 @@ struct DetectedFace;
 namespace EyePatch {
 constexpr int columns = 18;
 constexpr int rows = 12;
-constexpr int featureCount = rows * columns + (rows - 1) * columns + rows * (columns - 1);
+// The model reads the patch in cells of cellHeight x cellWidth samples (a sixth of the
+// eye's width tall, a quarter wide): its weights over single samples learnt the faces
+// it was trained on rather than eyes (see docs/closed-eye-rule.md).
+constexpr int cellHeight = 2;
+constexpr int cellWidth = 3;
+constexpr int cellRows = rows / cellHeight;
+constexpr int cellColumns = columns / cellWidth;
+static_assert(cellRows * cellHeight == rows && cellColumns * cellWidth == columns);
+constexpr int featureCount = cellRows * cellColumns + (cellRows - 1) * cellColumns + cellRows * (cellColumns - 1);
 
 // The grey patch around one eye, rows x columns samples, top row first: 1.5 eye widths
 // (corner to corner) along the line through the eyes' centres and 1.0 across it,
@@ -25,8 +33,9 @@ constexpr int featureCount = rows * columns + (rows - 1) * columns + rows * (col
 // centre or the patch leaves the picture.
 std::vector<float> sample(const GreyImage &grey, const DetectedFace &face, bool rightEye);
 
-// The model's features of a patch: the samples relative to their mean and spread, and
-// the size of the steps between neighbouring samples down and across. Empty when the
+// The model's features of a patch: the means of its cells, the samples taken relative
+// to the patch's mean and spread, and the size of the steps between neighbouring cells
+// down and across. Empty when the
 // patch is not rows x columns samples.
 std::vector<float> features(const std::vector<float> &patch);
 

@@ -25,8 +25,9 @@ namespace {
 // patch model on plain faces, 12 on the other faces with a wider margin, 13 its clear
 // answer that the eyes are open, 14 its bounds on eyes too small for the outline's, 15
 // the eyes too small at the analysis scale judged on a larger decode, 16 the patch model
-// on faces whose eyes' colour cannot be read.
-constexpr int currentRevision = 16;
+// on faces whose eyes' colour cannot be read, 17 the patch model reading cells of the
+// patch instead of single samples.
+constexpr int currentRevision = 17;
 constexpr char magic[2] = {'G', 'F'};
 constexpr uint8_t kindGridEmbedding = 1;
 constexpr int headerSize = 6;
