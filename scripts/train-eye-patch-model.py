@@ -5,10 +5,12 @@
     glanto_cleanup_analysis_bench --corpus DIR --section eyecontext > context.tsv
     scripts/train-eye-patch-model.py patches.tsv [--context context.tsv] [--mono] [--write]
 
-A class-balanced logistic regression with an L2 penalty over EyePatch::features of
+A class-balanced logistic regression with an L2 penalty over EyePatch::features (the
+patch's cells of CELL_HEIGHT x CELL_WIDTH samples and the steps between them) of
 every eye of the faces labelled open or shut (both eyes of a face carry its label;
 sunglasses, hidden eyes, lowered glances and winks are left out: the model is asked
-only where the eyes' colour shows lid skin, see FaceRules::patchOpenness). A face
+only where the eyes' colour shows lid skin or, without a colour, where the eyes read
+darker than the cheek, see FaceRules::patchOpenness). A face
 scores the smaller of its two eyes. The bound is the highest score of an open training
 face, so the model calls no open training face shut; it is folded into the bias.
 
