@@ -6,13 +6,13 @@
     scripts/train-eye-patch-model.py patches.tsv [--context context.tsv] [--mono] [--write]
 
 A class-balanced logistic regression with an L2 penalty over EyePatch::features (the
-patch's cells of CELL_HEIGHT x CELL_WIDTH samples and the steps between them) of
-every eye of the faces labelled open or shut (both eyes of a face carry its label;
-sunglasses, hidden eyes, lowered glances and winks are left out: the model is asked
-only where the eyes' colour shows lid skin or, without a colour, where the eyes read
-darker than the cheek, see FaceRules::patchOpenness). A face
-scores the smaller of its two eyes. The bound is the highest score of an open training
-face, so the model calls no open training face shut; it is folded into the bias.
+patch's cells of CELL_HEIGHT x CELL_WIDTH samples and the steps between them) of every
+eye of the faces labelled open or shut (both eyes of a face carry its label; sunglasses,
+hidden eyes, lowered glances and winks are left out: the model is asked only where the
+eyes' colour shows lid skin or, without a colour, where the eyes read darker than the
+cheek, see FaceRules::patchOpenness). A face scores the smaller of its two eyes. The
+bound is the highest score of an open training face, so the model calls no open
+training face shut; it is folded into the bias.
 
 The figures it prints are measured on faces the model was not trained on:
 - grouped by photo: ten folds, every edit of a photo in the same fold;

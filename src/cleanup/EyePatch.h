@@ -35,8 +35,7 @@ std::vector<float> sample(const GreyImage &grey, const DetectedFace &face, bool 
 
 // The model's features of a patch: the means of its cells, the samples taken relative
 // to the patch's mean and spread, and the size of the steps between neighbouring cells
-// down and across. Empty when the
-// patch is not rows x columns samples.
+// down and across. Empty when the patch is not rows x columns samples.
 std::vector<float> features(const std::vector<float> &patch);
 
 // How shut one eye's patch looks, over the model's bound: above 0 the model calls it

@@ -204,8 +204,8 @@ inline bool patchCallsShut(float score, bool plain, bool colourRead = true)
 // middles and no cascade window; the model sees the dark of the eye between the lids.
 // Measured with the training script on faces the model was not trained on (every
 // edit): at -5 the two open faces that the outline called shut are still flagged when
-// their folder is held out, at -3 neither is, and one shut face of every shut face the
-// outline and the model flag is lost (-2 loses three more).
+// their folder is held out, at -3 neither is, and of the shut faces the outline and the
+// model flag, one edit of one face is lost (-2 loses three more).
 constexpr float patchOpenScore = -3.0f;
 
 inline bool patchSeesOpen(float score)
