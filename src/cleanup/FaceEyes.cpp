@@ -124,9 +124,6 @@ float eyeEdgeBalance(const GreyImage &grey, const QVector<QPointF> &eye)
 
 namespace {
 
-// Luma-weighted red-minus-blue chroma over the pixels whose centres lie in the
-// rectangle: sum(R - B) / sum(R + G + B). Absent when the rectangle leaves the picture
-// or holds nothing bright enough to have a colour.
 // The pixels whose centres lie in [x0, x1) x [y0, y1) of a picture of the given size;
 // absent when that leaves the picture or holds no pixel.
 std::optional<QRect> pixelsWithin(double x0, double x1, double y0, double y1, int width, int height)
