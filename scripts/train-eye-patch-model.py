@@ -6,7 +6,8 @@
     scripts/train-eye-patch-model.py patches.tsv [--context context.tsv] [--mono] [--write]
 
 A class-balanced logistic regression with an L2 penalty over EyePatch::features (the
-patch's cells of CELL_HEIGHT x CELL_WIDTH samples and the steps between them) of every
+patch's cells of CELL_HEIGHT x CELL_WIDTH samples, the steps between them and the mean
+step between the samples within each cell, across and down) of every
 eye of the faces labelled open or shut (both eyes of a face carry its label; sunglasses,
 hidden eyes, lowered glances and winks are left out: the model is asked only where the
 eyes' colour shows lid skin or, without a colour, where the eyes read darker than the
@@ -55,12 +56,21 @@ WHITE_EYE_TONE, GLASSES_SEE_OPEN = 0.5, 24
 EDITS = ["original", "shade", "flat", "noise", "blur", "s60", "s35"]
 
 
+def cells(p):
+    return p.reshape(ROWS // CELL_HEIGHT, CELL_HEIGHT, COLUMNS // CELL_WIDTH, CELL_WIDTH).mean(axis=(1, 3))
+
+
 def features(patch):
-    """EyePatch::features: the patch's cells relative to its mean and spread, and the steps between them."""
+    """EyePatch::features: the patch's cells relative to its mean and spread, the steps between them, and
+    each cell's mean step between neighbouring samples across and down."""
     p = patch.reshape(ROWS, COLUMNS)
     p = (p - p.mean()) / (p.std() + 1.0)
-    c = p.reshape(ROWS // CELL_HEIGHT, CELL_HEIGHT, COLUMNS // CELL_WIDTH, CELL_WIDTH).mean(axis=(1, 3))
-    return np.concatenate([c.ravel(), np.abs(np.diff(c, axis=0)).ravel(), np.abs(np.diff(c, axis=1)).ravel()])
+    c = cells(p)
+    # The last column (row) repeats the step into it, as the C++ does.
+    across = np.pad(np.abs(np.diff(p, axis=1)), ((0, 0), (0, 1)), mode="edge")
+    down = np.pad(np.abs(np.diff(p, axis=0)), ((0, 1), (0, 0)), mode="edge")
+    return np.concatenate([c.ravel(), np.abs(np.diff(c, axis=0)).ravel(), np.abs(np.diff(c, axis=1)).ravel(),
+                           cells(across).ravel(), cells(down).ravel()])
 
 
 def read_patches(path, labels=("open", "shut")):

@@ -26,8 +26,9 @@ namespace {
 // answer that the eyes are open, 14 its bounds on eyes too small for the outline's, 15
 // the eyes too small at the analysis scale judged on a larger decode, 16 the patch model
 // on faces whose eyes' colour cannot be read, 17 the patch model reading cells of the
-// patch instead of single samples.
-constexpr int currentRevision = 17;
+// patch instead of single samples, 18 the patch model reading the steps between
+// samples within each cell too.
+constexpr int currentRevision = 18;
 constexpr char magic[2] = {'G', 'F'};
 constexpr uint8_t kindGridEmbedding = 1;
 constexpr int headerSize = 6;
