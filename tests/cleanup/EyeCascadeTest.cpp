@@ -713,6 +713,34 @@ TEST(EyePatch, SmallSmilingEyesStayOpen)
     }
 }
 
+// Shut eyes whose outline reads as wide as an open eye's (lids made up, or under a
+// mask, the outline drawn over the lashes): their middles are lid skin, the cascade is
+// silent and the patch model calls them shut, so they are flagged.
+TEST(EyePatch, ShutEyesWithAWideOutlineAreFlagged)
+{
+    for (const char *name : {"faces/097.jpg", "faces/098.jpg"}) {
+        SCOPED_TRACE(name);
+        const Eyes e = repositoryEyes(name);
+        const DetectedFace f = tallestFace(e);
+        EXPECT_GT(std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye)), 0.40f);
+        EXPECT_EQ(judged(e).closedFaces.size(), 1);
+    }
+}
+
+// Brown lenses over open eyes read as lid skin by their colour and the rim's upper edge
+// as a line of lashes. The model is taught faces in sunglasses as faces never to flag,
+// and this one stays open at every size.
+TEST(EyePatch, TintedSunglassesStayOpen)
+{
+    const QImage taken = repositoryEyes("portraits/099.jpg").image;
+    for (const double s : {1.0, 0.6, 0.55, 0.5}) {
+        SCOPED_TRACE(s);
+        const Eyes e = eyesOf(taken.scaled(taken.size() * s, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        EXPECT_EQ(e.faces.size(), 1);
+        EXPECT_TRUE(judged(e).closedFaces.isEmpty());
+    }
+}
+
 // Shut faces reduced until their eyes are about 20 px: the outline alone leaves them
 // unsure, the model and the balance of their small eyes flag them.
 TEST(EyePatchCorpus, TellsSmallShutEyes)
