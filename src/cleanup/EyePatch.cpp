@@ -58,21 +58,12 @@ std::vector<float> features(const std::vector<float> &patch)
     // A grey level added to the spread keeps a flat patch's noise from being raised to
     // the scale of an eye.
     const double scale = 1.0 / (spread + 1.0);
-    const auto sampleAt = [&](int j, int i) { return (patch[size_t(j * columns + i)] - mean) * scale; };
-    constexpr int cellCount = cellRows * cellColumns;
-    const auto cellOf = [](int j, int i) { return size_t((j / cellHeight) * cellColumns + i / cellWidth); };
+    std::vector<float> out(size_t(cellRows * cellColumns), 0.0f);
     const double cellShare = 1.0 / (cellHeight * cellWidth);
-    std::vector<float> out(size_t(cellCount), 0.0f);
-    std::vector<float> across(size_t(cellCount), 0.0f), down(size_t(cellCount), 0.0f);
-    for (int j = 0; j < rows; ++j) {
-        for (int i = 0; i < columns; ++i) {
-            out[cellOf(j, i)] += float(sampleAt(j, i) * cellShare);
-            // The last column (row) repeats the step into it.
-            const int a = std::min(i, columns - 2), d = std::min(j, rows - 2);
-            across[cellOf(j, i)] += float(std::abs(sampleAt(j, a + 1) - sampleAt(j, a)) * cellShare);
-            down[cellOf(j, i)] += float(std::abs(sampleAt(d + 1, i) - sampleAt(d, i)) * cellShare);
-        }
-    }
+    for (int j = 0; j < rows; ++j)
+        for (int i = 0; i < columns; ++i)
+            out[size_t((j / cellHeight) * cellColumns + i / cellWidth)] +=
+                float((patch[size_t(j * columns + i)] - mean) * scale * cellShare);
     out.reserve(featureCount);
     const auto at = [&](int j, int i) { return out[size_t(j * cellColumns + i)]; };
     for (int j = 0; j + 1 < cellRows; ++j)
@@ -81,8 +72,6 @@ std::vector<float> features(const std::vector<float> &patch)
     for (int j = 0; j < cellRows; ++j)
         for (int i = 0; i + 1 < cellColumns; ++i)
             out.push_back(std::abs(at(j, i + 1) - at(j, i)));
-    out.insert(out.end(), across.begin(), across.end());
-    out.insert(out.end(), down.begin(), down.end());
     return out;
 }
 

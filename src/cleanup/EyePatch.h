@@ -24,10 +24,7 @@ constexpr int cellWidth = 3;
 constexpr int cellRows = rows / cellHeight;
 constexpr int cellColumns = columns / cellWidth;
 static_assert(cellRows * cellHeight == rows && cellColumns * cellWidth == columns);
-// The cells' means, the steps between neighbouring cells down and across, and each
-// cell's mean step between its samples across and down.
-constexpr int featureCount =
-    cellRows * cellColumns + (cellRows - 1) * cellColumns + cellRows * (cellColumns - 1) + 2 * cellRows * cellColumns;
+constexpr int featureCount = cellRows * cellColumns + (cellRows - 1) * cellColumns + cellRows * (cellColumns - 1);
 
 // The grey patch around one eye, rows x columns samples, top row first: 1.5 eye widths
 // (corner to corner) along the line through the eyes' centres and 1.0 across it,
@@ -36,11 +33,9 @@ constexpr int featureCount =
 // centre or the patch leaves the picture.
 std::vector<float> sample(const GreyImage &grey, const DetectedFace &face, bool rightEye);
 
-// The model's features of a patch, the samples taken relative to the patch's mean and
-// spread: the means of its cells, the size of the steps between neighbouring cells down
-// and across, and within each cell the mean size of the steps between neighbouring
-// samples across and down (an iris's sides and a lid's line of lashes, finer than a
-// cell). Empty when the patch is not rows x columns samples.
+// The model's features of a patch: the means of its cells, the samples taken relative
+// to the patch's mean and spread, and the size of the steps between neighbouring cells
+// down and across. Empty when the patch is not rows x columns samples.
 std::vector<float> features(const std::vector<float> &patch);
 
 // How shut one eye's patch looks, over the model's bound: above 0 the model calls it

@@ -148,17 +148,11 @@ constexpr float plainShutEdgeBalance = 0.25f;
 // colour. The colour keeps out mirrored sunglasses, whose lenses reflect a horizon the
 // model reads as a lash line. Measured with scripts/train-eye-patch-model.py on faces
 // the model was not trained on (each folder of open faces left out in turn): no open
-// face of the corpus, the portraits or the face photos, in any edit, is flagged, nor
-// any face in sunglasses. The bounds reach outlines as open as 0.60: an open eye that
-// wide shows its white and iris to the colour or answers the cascade, so of the open
-// faces only 3 edits of one photo come within them between 0.40 and 0.60 with lid
-// colour and no veto, which the model scores 4.6 or more under its bound, while 14 edits
-// of shut faces there (their outline on the lid's crease, or drawn wide over lashes)
-// are flagged. Of the 49 shut originals, grouped by photo, bounds of 0.40 and 0.50
-// flagged 36, these 40 (43 with a model not taught sunglasses, which then flagged a
-// tinted pair reduced to 55 %).
-constexpr float patchOpenness = 0.60f;
-constexpr float patchShutEdgeBalance = 0.60f;
+// face of the corpus, the portraits or the face photos, in any edit, is flagged; the
+// one plain open face within these bounds that no veto keeps open (a portrait reduced
+// to 60 %) the model scores 2.0 under its bound.
+constexpr float patchOpenness = 0.40f;
+constexpr float patchShutEdgeBalance = 0.50f;
 // These bounds also take the balance of eyes narrower than minBalanceEyeWidth (down to
 // minEyeWidth), which the outline's own bounds leave unread: a group photo or a face
 // across a room has eyes of that size at the analysis scale, and without it only the

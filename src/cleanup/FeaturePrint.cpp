@@ -27,8 +27,9 @@ namespace {
 // the eyes too small at the analysis scale judged on a larger decode, 16 the patch model
 // on faces whose eyes' colour cannot be read, 17 the patch model reading cells of the
 // patch instead of single samples, 18 the patch model reading the steps between
-// samples within each cell too, taught faces in sunglasses, with wider bounds.
-constexpr int currentRevision = 18;
+// samples within each cell too, taught faces in sunglasses, with wider bounds, 19 the
+// same back to the cells alone (the records of 18 are measured again).
+constexpr int currentRevision = 19;
 constexpr char magic[2] = {'G', 'F'};
 constexpr uint8_t kindGridEmbedding = 1;
 constexpr int headerSize = 6;

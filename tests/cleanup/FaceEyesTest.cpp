@@ -187,7 +187,7 @@ TEST(JudgeFaces, EyesTooSmallForTheirEdgesAreShutOnlyWhenFlat)
     const QRectF openBox(0, 0, 100, 100), squintDark(150, 0, 100, 100), squintLight(300, 0, 100, 100),
             flatBox(450, 0, 100, 100);
     for (const QRectF &b : {squintDark, flatBox})
-        paint(grey, QRect(int(b.left()), 30, 100, 10), 10);
+        paint(grey, QRect(int(b.left()), 25, 100, 20), 10);
     ImageMeasures m;
     judgeFaces(grey, {face(openBox, 0.40), face(squintDark, 0.30), face(squintLight, 0.20), face(flatBox, 0.15)}, m);
     EXPECT_EQ(m.faceCount, 4);
