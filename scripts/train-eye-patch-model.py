@@ -51,7 +51,7 @@ NOT_PLAIN_PATCH_SCORE = 1.0
 COLOURLESS_PATCH_SCORE, SHUT_EYE_CHEEK_GREY = 2.5, 1.0
 PATCH_OPEN_SCORE = -3.0
 OPEN_EYE_HITS, MIN_PLACING_HITS, OUTLINE_ABOVE = 45, 10, 0.15
-WHITE_EYE_TONE, GLASSES_SEE_OPEN = 0.5, 24
+WHITE_EYE_TONE, GLASSES_SEE_OPEN, OPEN_EYE_GLASSES_HITS = 0.5, 24, 45
 EDITS = ["original", "shade", "flat", "noise", "blur", "s60", "s35"]
 
 
@@ -138,7 +138,8 @@ def read_context(path, mono=False):
 
 def kept_open(c):
     return (c["hits"] >= OPEN_EYE_HITS or (c["hits"] >= MIN_PLACING_HITS and c["drop"] > OUTLINE_ABOVE)
-            or (-9 < c["tone"] < WHITE_EYE_TONE and c["glasses"] >= GLASSES_SEE_OPEN))
+            or (-9 < c["tone"] < WHITE_EYE_TONE and c["glasses"] >= GLASSES_SEE_OPEN)
+            or (c["tone"] == -9 and c["glasses"] >= OPEN_EYE_GLASSES_HITS))
 
 
 def outline_verdict(c):

@@ -528,11 +528,13 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                 outlineAbove = FaceRules::outlineAboveItsEye(both, drop);
             }
             closed = !outlineAbove && FaceRules::eyesShut(open, balance, hits, plain, patchShut, smallBalance);
-            // The second cascade is searched only when the colour sees an open eye.
-            if (closed && glassesCascade && tone && *tone < FaceRules::whiteEyeTone) {
+            // The second cascade is searched only when the colour sees an open eye, or
+            // when there is no colour to read.
+            if (closed && glassesCascade && (!tone || *tone < FaceRules::whiteEyeTone)) {
                 const int glassesHits = std::max(glassesCascade->respond(grey, face.leftEye).hits,
                                                  glassesCascade->respond(grey, face.rightEye).hits);
-                closed = !FaceRules::colourAndGlassesSeeOpen(tone, glassesHits);
+                closed = !FaceRules::colourAndGlassesSeeOpen(tone, glassesHits)
+                        && !FaceRules::glassesSeeOpenWithoutColour(tone, glassesHits);
             }
             // Last, the patch model's clear answer that the eyes are open.
             if (closed) {

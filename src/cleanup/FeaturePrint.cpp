@@ -28,8 +28,9 @@ namespace {
 // on faces whose eyes' colour cannot be read, 17 the patch model reading cells of the
 // patch instead of single samples, 18 the patch model reading the steps between
 // samples within each cell too, taught faces in sunglasses, with wider bounds, 19 the
-// same back to the cells alone (the records of 18 are measured again).
-constexpr int currentRevision = 19;
+// same back to the cells alone (the records of 18 are measured again), 20 the glasses
+// cascade's clear answer on faces whose colour cannot be read.
+constexpr int currentRevision = 20;
 constexpr char magic[2] = {'G', 'F'};
 constexpr uint8_t kindGridEmbedding = 1;
 constexpr int headerSize = 6;

@@ -1,5 +1,6 @@
 #include "cleanup/EyeCascade.h"
 #include "cleanup/EyePatch.h"
+#include "library/ImageLoader.h"
 #include "cleanup/FaceEyes.h"
 #include "cleanup/FaceEyesDetector.h"
 #include "cleanup/ImageMeasures.h"
@@ -488,6 +489,51 @@ TEST(EyePatch, KeepsASquintingOpenFaceOpen)
 QImage blackAndWhite(const QImage &image)
 {
     return image.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+}
+
+// A photo of the repository as the analysis decodes it (the cleanup's 1280-px image).
+QImage analysisImage(const char *relative)
+{
+    ImageLoader loader(uint64_t(1) << 30);
+    return loader.makeThumbnail(QStringLiteral(GLANTO_SOURCE_DIR "/tests/data/") + QLatin1String(relative), 1280, false, false)
+            .convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+}
+
+// Every pixel set to the grey the analysis reads from it: a black-and-white photo.
+QImage greyPhoto(const QImage &image)
+{
+    const GreyImage grey = GreyImage::fromImage(image);
+    QImage out(image.size(), QImage::Format_RGBA8888_Premultiplied);
+    for (int y = 0; y < out.height(); ++y) {
+        uchar *row = out.scanLine(y);
+        for (int x = 0; x < out.width(); ++x) {
+            row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = grey.pixels[size_t(y) * grey.width + x];
+            row[4 * x + 3] = 255;
+        }
+    }
+    return out;
+}
+
+// A woman laughing behind glasses, her open eyes narrowed to slits, in black and white
+// with flat light: the outline reads flat, the first cascade finds too few windows and
+// there is no colour to read. The glasses cascade answers her eyes clearly, and she
+// stays open; a shut face in black and white stays flagged.
+TEST(EyeCascade, TheGlassesCascadeKeepsABlackAndWhiteLaughOpen)
+{
+    const Eyes laugh = eyesOf(greyPhoto(flattened(analysisImage("faces/105.jpg"))));
+    ASSERT_EQ(laugh.faces.size(), 1);
+    const DetectedFace &f = laugh.faces[0];
+    ImageMeasures withoutGlasses;
+    judgeFaces(laugh.grey, laugh.faces, withoutGlasses, EyeCascade::shared(), nullptr, &laugh.image);
+    // Otherwise the test shows nothing about the glasses cascade.
+    EXPECT_EQ(withoutGlasses.closedFaces.size(), 1);
+    const int glassesHits = std::max(EyeCascade::sharedGlasses()->respond(laugh.grey, f.leftEye).hits,
+                                     EyeCascade::sharedGlasses()->respond(laugh.grey, f.rightEye).hits);
+    EXPECT_TRUE(FaceRules::glassesSeeOpenWithoutColour(std::nullopt, glassesHits));
+    EXPECT_TRUE(judged(laugh).closedFaces.isEmpty());
+
+    const Eyes shut = eyesOf(greyPhoto(analysisImage("faces/036.jpg")));
+    EXPECT_EQ(judged(shut).closedFaces.size(), 1);
 }
 
 // Mirrored sunglasses reflecting a horizon, in shade and in flat light: the outline
