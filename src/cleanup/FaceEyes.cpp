@@ -533,8 +533,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
             if (closed && glassesCascade && (!tone || *tone < FaceRules::whiteEyeTone)) {
                 const int glassesHits = std::max(glassesCascade->respond(grey, face.leftEye).hits,
                                                  glassesCascade->respond(grey, face.rightEye).hits);
-                closed = !FaceRules::colourAndGlassesSeeOpen(tone, glassesHits)
-                        && !FaceRules::glassesSeeOpenWithoutColour(tone, glassesHits);
+                closed = !FaceRules::glassesCascadeSeesOpen(tone, glassesHits);
             }
             // Last, the patch model's clear answer that the eyes are open.
             if (closed) {

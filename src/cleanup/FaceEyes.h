@@ -105,12 +105,6 @@ inline bool outlineAboveItsEye(int hits, double meanDrop)
     return hits >= minPlacingHits && meanDrop > outlineAboveEye;
 }
 
-// Whether the colour of the eyes (faceSkinTone) and the second cascade's answer both
-// see an open eye.
-inline bool colourAndGlassesSeeOpen(std::optional<float> tone, std::optional<int> glassesHits)
-{
-    return tone && glassesHits && *tone < whiteEyeTone && *glassesHits >= glassesSeeOpen;
-}
 // Without a colour to read (a black-and-white photo), the second cascade's clear answer
 // stands in for it, as the first cascade's does: this many windows or more see an open
 // eye. Of the shut faces in every edit it gave at most 41 (a face reduced to 35 %),
@@ -118,9 +112,16 @@ inline bool colourAndGlassesSeeOpen(std::optional<float> tone, std::optional<int
 // outline reads flat in black and white with flat light, gave 52.
 constexpr int openEyeGlassesHits = 45;
 
-inline bool glassesSeeOpenWithoutColour(std::optional<float> tone, std::optional<int> glassesHits)
+// Whether the second cascade's answer sees an open eye: together with the eyes' colour
+// (faceSkinTone) under whiteEyeTone when the colour can be read, by its clear answer
+// alone when it cannot.
+inline bool glassesCascadeSeesOpen(std::optional<float> tone, std::optional<int> glassesHits)
 {
-    return !tone && glassesHits && *glassesHits >= openEyeGlassesHits;
+    if (!glassesHits)
+        return false;
+    if (!tone)
+        return *glassesHits >= openEyeGlassesHits;
+    return *tone < whiteEyeTone && *glassesHits >= glassesSeeOpen;
 }
 
 // What narrows an open eye to a shut one's outline and edges, or puts the outline on

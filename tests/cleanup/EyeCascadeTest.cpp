@@ -529,7 +529,7 @@ TEST(EyeCascade, TheGlassesCascadeKeepsABlackAndWhiteLaughOpen)
     EXPECT_EQ(withoutGlasses.closedFaces.size(), 1);
     const int glassesHits = std::max(EyeCascade::sharedGlasses()->respond(laugh.grey, f.leftEye).hits,
                                      EyeCascade::sharedGlasses()->respond(laugh.grey, f.rightEye).hits);
-    EXPECT_TRUE(FaceRules::glassesSeeOpenWithoutColour(std::nullopt, glassesHits));
+    EXPECT_TRUE(FaceRules::glassesCascadeSeesOpen(std::nullopt, glassesHits));
     EXPECT_TRUE(judged(laugh).closedFaces.isEmpty());
 
     const Eyes shut = eyesOf(greyPhoto(analysisImage("faces/036.jpg")));
