@@ -995,6 +995,51 @@ void sharpFixtures()
     }
 }
 
+// Face sharpness study: every main face of the face folders, in edits sharp photos meet
+// and in blurs that must stay flagged, with the faces of the original standing for the
+// edit's. Tab-separated: folder, file, face height, eye width, edit, the stored face
+// sharpness, and the eyes' region read the same way (the box around both eye outlines,
+// a third of an eye width wider on every side).
+void faceSharpDump()
+{
+    FaceEyesDetector detector;
+    const QStringList edits = {"original", "flat35", "flat20", "shade", "noise6", "gauss1.5", "gauss2", "streak6", "streak10"};
+    for (const QString &folder : {QString("faces-open"), QString("faces-closed"), portraits, facePhotos, QString("exif"), QString("bursts"), QString("duplicates"), QString("blurry"), QString("sharp")}) {
+        for (const QString &path : files(folder)) {
+            const QImage image = load(path, 1280, filter);
+            if (image.isNull())
+                continue;
+            const GreyImage grey0 = GreyImage::fromImage(image);
+            const QVector<DetectedFace> faces = detector.detect(image, grey0);
+            double tallest = 0;
+            for (const DetectedFace &f : faces)
+                if (f.box.height() >= FaceRules::minFaceHeight)
+                    tallest = std::max(tallest, f.box.height());
+            const QVector<QImage> images = {image, flatLight(image, 0.35), flatLight(image, 0.2), shade(image), noisy(image, 6),
+                                            gaussianBlur(image, 1.5), gaussianBlur(image, 2.0), motionStreak(image, 6), motionStreak(image, 10)};
+            for (int k = 0; k < images.size(); ++k) {
+                const GreyImage g = GreyImage::fromImage(images[k].convertToFormat(QImage::Format_RGBA8888_Premultiplied));
+                for (const DetectedFace &f : faces) {
+                    const QRectF b = f.box.normalized();
+                    if (b.height() < FaceRules::minFaceHeight || b.height() < FaceRules::mainFaceShare * tallest)
+                        continue;
+                    const QRectF inner = b.adjusted(0.12 * b.width(), 0.12 * b.height(), -0.12 * b.width(), -0.12 * b.height());
+                    const float face = detailEnergy(g, inner) * contrastGain(g, inner, ContrastGain::faceReference);
+                    float eyes = -1, ew = -1;
+                    if (!f.leftEye.isEmpty() && !f.rightEye.isEmpty()) {
+                        const QRectF l = eyeBox(f.leftEye), r = eyeBox(f.rightEye);
+                        ew = float(std::max(l.width(), r.width()));
+                        const QRectF both = l.united(r).adjusted(-ew / 3, -ew / 3, ew / 3, ew / 3);
+                        eyes = detailEnergy(g, both) * contrastGain(g, both, ContrastGain::faceReference);
+                    }
+                    std::printf("%s\t%s\t%.0f\t%.1f\t%s\t%.2f\t%.2f\n", qPrintable(folderName(folder)),
+                                qPrintable(QFileInfo(path).fileName()), b.height(), ew, qPrintable(edits[k]), face, eyes);
+                }
+            }
+        }
+    }
+}
+
 // The edits unseen photos make for us, under which the eye cues are judged: a short
 // name for the dumps' rows and a label for the printed tables.
 struct EyeEdit {
@@ -1720,6 +1765,8 @@ int main(int argc, char **argv)
         eyePatch();
     if (section == "eyecontext")
         eyeContext();
+    if (section == "facesharpdump")
+        faceSharpDump();
     if (section.isEmpty() || section == "eyes")
         eyes(analyzer);
     if (section.isEmpty() || section == "eyesize")
