@@ -7,7 +7,8 @@
 // The eye sections also read the repository's tests/data/portraits and tests/data/faces.
 // Sections: eyes, eyesize, blur, filters, loader, smallfaces, falsefaces, scores, speed
 // (default: all); on request only: eyecues, eyestress, eyesmall, eyemono, eyegrey, eyedump, eyecolour, eyecontext, eyepatch, eyecost,
-// sharpfixtures.
+// eyelarger (XA_SHARE: the analysis picture's share of the photo, 0.5 by default), sharpfixtures,
+// facesharpdump.
 #include "BenchAnalysisImage.h"
 
 #include "cleanup/EyeCascade.h"
@@ -1142,6 +1143,68 @@ const QVector<EyeEdit> &monoEyeEdits()
     return edits;
 }
 
+// Faces judged again on a larger decode: every photo of the eye folders reduced to
+// `share` of its size stands for the analysis picture of a larger photo, and the photo
+// itself (at most 1280 px) for that photo's larger decode. Counts the photos flagged as
+// closed-eyed, by the manifest's label, with the analysis picture alone, with the faces
+// whose eyes are too small to judge (under 16 px) judged again, and with those whose
+// eyes are under 24 px judged again too. Each photo is also read in the edits of
+// eyestress that keep its size (shade, flat light, noise, blur, black and white).
+void eyeLarger()
+{
+    const double share = qEnvironmentVariableIsSet("XA_SHARE") ? qEnvironmentVariable("XA_SHARE").toDouble() : 0.5;
+    std::printf("\n== Faces judged again on a larger decode (analysis picture at %.2f of the photo) ==\n", share);
+    ImageAnalyzer analyzer;
+    const QSet<QString> winks = manifestWinks();
+    const QVector<QPair<QString, std::function<QImage(const QImage &)>>> edits = {
+        {"original", [](const QImage &i) { return i; }},
+        {"shade", [](const QImage &i) { return shade(i); }},
+        {"flat", [](const QImage &i) { return flatLight(i, 0.35); }},
+        {"noise", [](const QImage &i) { return noisy(i, 6); }},
+        {"blur", [](const QImage &i) { return gaussianBlur(i, 1.0); }},
+        {"mono", [](const QImage &i) { return monochrome(i); }},
+    };
+    // [edit][shut?][alone, small judged again, narrow judged again]
+    QVector<std::array<std::array<int, 4>, 2>> counts(edits.size());
+    for (const QString &folder : {QString("faces-open"), QString("faces-closed"), portraits, facePhotos}) {
+        for (const QString &path : files(folder)) {
+            const QString name = folderName(folder) + "/" + QFileInfo(path).fileName();
+            const Expect expect = expectation(folder, path);
+            if (expect == Expect::none || winks.contains(name))
+                continue;
+            const QImage photo = load(path, 1280, filter);
+            if (photo.isNull())
+                continue;
+            for (int e = 0; e < edits.size(); ++e) {
+                const QImage larger = edits[e].second(photo).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+                const QImage analysis = larger.scaled(larger.size() * share, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+                const ImageMeasures alone = analyzer.measure(analysis);
+                ImageMeasures small = alone;
+                small.smallEyeFaces.removeIf([](const ImageMeasures::SmallEyeFace &f) { return f.eyeIndex >= 0; });
+                analyzer.judgeSmallFaces(larger, small);
+                ImageMeasures narrow = alone;
+                analyzer.judgeSmallFaces(larger, narrow);
+                auto &row = counts[e][expect == Expect::shut];
+                row[0] += 1;
+                row[1] += !alone.closedFaces.isEmpty();
+                row[2] += !small.closedFaces.isEmpty();
+                row[3] += !narrow.closedFaces.isEmpty();
+                const bool openFlagged = expect == Expect::open
+                    && !(alone.closedFaces.isEmpty() && small.closedFaces.isEmpty() && narrow.closedFaces.isEmpty());
+                if (small.closedFaces.isEmpty() != narrow.closedFaces.isEmpty() || openFlagged)
+                    std::printf("  %-40s %-8s %s: %s -> %s -> %s\n", qPrintable(name), qPrintable(edits[e].first),
+                                expect == Expect::shut ? "shut" : "open", alone.closedFaces.isEmpty() ? "open" : "shut",
+                                small.closedFaces.isEmpty() ? "open" : "shut", narrow.closedFaces.isEmpty() ? "open" : "shut");
+            }
+        }
+    }
+    std::printf("%-9s %28s %28s\n", "edit", "shut: photos / flagged", "open: photos / flagged");
+    for (int e = 0; e < edits.size(); ++e)
+        std::printf("%-9s %6d / %4d -> %4d -> %4d %6d / %4d -> %4d -> %4d\n", qPrintable(edits[e].first), counts[e][1][0],
+                    counts[e][1][1], counts[e][1][2], counts[e][1][3], counts[e][0][0], counts[e][0][1], counts[e][0][2],
+                    counts[e][0][3]);
+}
+
 // Open and shut faces under what unseen photos do to them (shade, flat light, noise,
 // smaller faces), with the rule that called each face shut.
 void eyeStress(const QVector<EyeEdit> &variants)
@@ -1767,6 +1830,8 @@ int main(int argc, char **argv)
         eyeContext();
     if (section == "facesharpdump")
         faceSharpDump();
+    if (section == "eyelarger")
+        eyeLarger();
     if (section.isEmpty() || section == "eyes")
         eyes(analyzer);
     if (section.isEmpty() || section == "eyesize")

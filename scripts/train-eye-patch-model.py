@@ -43,7 +43,7 @@ CELL_HEIGHT, CELL_WIDTH = 2, 3  # EyePatch::cellHeight, cellWidth
 PENALTY = 0.03
 STEPS, RATE = 300, 2.0
 # FaceRules: the bounds and the vetoes, for the judged check only.
-CLOSED_OPENNESS = 0.17
+CLOSED_OPENNESS = 0.14
 BALANCE_OPENNESS, SHUT_EDGE_BALANCE = 0.26, 0.14
 PLAIN_OPENNESS, PLAIN_BALANCE = 0.32, 0.25
 PATCH_OPENNESS, PATCH_BALANCE = 0.40, 0.50
@@ -142,8 +142,14 @@ def kept_open(c):
             or (c["tone"] == -9 and c["glasses"] >= OPEN_EYE_GLASSES_HITS))
 
 
+def judged_openness(c):
+    """FaceRules::judgedOpenness: a flat outline over eyes whose colour shows white is read at the bound."""
+    return CLOSED_OPENNESS if c["open"] < CLOSED_OPENNESS and -9 < c["tone"] < WHITE_EYE_TONE else c["open"]
+
+
 def outline_verdict(c):
     """The rule without the patch model (the dump's own verdict has the model in it)."""
+    c = dict(c, open=judged_openness(c))
     if c["open"] < CLOSED_OPENNESS:
         shut = True
     elif c["balance"] < 0:
@@ -160,6 +166,7 @@ def judged(c, patch_score):
         return False
     if outline_verdict(c):
         return True
+    c = dict(c, open=judged_openness(c))
     # Eyes too small for the outline's balance are read for the patch bounds alone.
     balance = c["balance"] if c["balance"] >= 0 else c["any_balance"]
     colour_read = c["tone"] > -9

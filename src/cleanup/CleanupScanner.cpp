@@ -24,8 +24,10 @@ namespace {
 
 constexpr int analysisSize = 1280;
 // A larger decode is worth judging small eyes on when it is at least this many times the
-// analysis size: an eye of 11 px then reaches the 16 px that eyes are judged from.
+// analysis size: an eye of 11 px then reaches the 16 px that eyes are judged from, one
+// of 16 px the 24 px whose balance is read. It is made at most twice the analysis size.
 constexpr double largerAnalysisShare = 1.5;
+constexpr double largestAnalysisShare = 2.0;
 
 // Whether two decodes of one photo show the same framing, so that a box found on one
 // lies on the same thing in the other: a RAW's embedded preview and its own processed
@@ -106,12 +108,14 @@ std::optional<CleanupMetrics> computeMetrics(const CleanupUnit &unit)
     try {
         BorrowedAnalyzer analyzer;
         measures = (*analyzer).measure(image);
-        // Main faces whose eyes are too small to judge here are judged again on the photo
-        // decoded at twice the size, when it holds that much more: the cost of a second
-        // decode falls only on such photos. Should that fail, what was measured stands.
+        // Main faces whose eyes are too small to judge here, or to judge in full, are judged
+        // again on the photo decoded larger, when it holds that much more: the cost of a
+        // second decode falls only on such photos. Should that fail, what was measured stands.
         if (!measures.smallEyeFaces.isEmpty() && std::max(image.width(), image.height()) >= analysisSize) {
             try {
-                const QImage larger = ImageLoader::shared().makeThumbnail(url, 2 * analysisSize, isRawFile(url), false);
+                const double share = largerDecodeShare(measures, largerAnalysisShare, largestAnalysisShare);
+                const QImage larger = ImageLoader::shared().makeThumbnail(url, int(std::ceil(share * analysisSize)),
+                                                                          isRawFile(url), false);
                 if (std::max(larger.width(), larger.height()) >= largerAnalysisShare * analysisSize
                     && sameFraming(image.size(), larger.size()))
                     (*analyzer).judgeSmallFaces(larger, measures);

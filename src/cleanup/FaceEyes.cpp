@@ -480,7 +480,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         if (eyeWidth < FaceRules::minEyeWidth) {
             // Eyes that twice the scale would make wide enough to judge.
             if (eyeWidth >= FaceRules::minEyeWidth / 2)
-                measures.smallEyeFaces.append(normalized(box, grey));
+                measures.smallEyeFaces.append({normalized(box, grey), -1, eyeWidth});
             continue;
         }
         const float open = std::max(eyeOpenRatio(face.leftEye), eyeOpenRatio(face.rightEye));
@@ -497,11 +497,16 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         // open whatever else is read, and so are most faces.
         if (!FaceRules::eyesShut(open, balance, std::nullopt, true, true, smallBalance))
             continue;
+        // Eyes judged here without the balance the outline's own bounds read are read better
+        // on a larger decode, where there is one; only a face that may be shut is worth its cost.
+        if (!wideEyes)
+            measures.smallEyeFaces.append({normalized(box, grey), int(measures.eyeOpenness.size() - 1), eyeWidth});
         // The cascades, the colour and the patch model are read only for the few faces
         // left: the cascades, most of the cost of judging a face, only for a face still
         // called shut. What surrounds the eyes, and so the wider bounds, only with the
         // cascade, whose clear answer keeps the open faces within them open.
         const std::optional<float> tone = image ? faceSkinTone(*image, face) : std::nullopt;
+        const float judged = FaceRules::judgedOpenness(open, tone);
         const bool plain = cascade && faceSurroundings(grey, face).plain();
         std::optional<float> patchScore;
         bool patchShut = false;
@@ -511,11 +516,11 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         const bool lidColour = tone && *tone >= FaceRules::whiteEyeTone;
         const bool colourless = image && !tone;
         if (cascade && (lidColour || (colourless && !eyesAsLightAsTheCheek(grey, face)))
-            && !FaceRules::eyesShut(open, balance, std::nullopt, plain)) {
+            && !FaceRules::eyesShut(judged, balance, std::nullopt, plain)) {
             patchScore = EyePatch::faceShutScore(grey, face);
             patchShut = patchScore && FaceRules::patchCallsShut(*patchScore, plain, tone.has_value());
         }
-        bool closed = FaceRules::eyesShut(open, balance, std::nullopt, plain, patchShut, smallBalance);
+        bool closed = FaceRules::eyesShut(judged, balance, std::nullopt, plain, patchShut, smallBalance);
         if (closed) {
             std::optional<int> hits;
             bool outlineAbove = false;
@@ -527,7 +532,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                 const double drop = both ? (left.hits * left.hitDrop + right.hits * right.hitDrop) / both : 0.0;
                 outlineAbove = FaceRules::outlineAboveItsEye(both, drop);
             }
-            closed = !outlineAbove && FaceRules::eyesShut(open, balance, hits, plain, patchShut, smallBalance);
+            closed = !outlineAbove && FaceRules::eyesShut(judged, balance, hits, plain, patchShut, smallBalance);
             // The second cascade is searched only when the colour sees an open eye, or
             // when there is no colour to read.
             if (closed && glassesCascade && (!tone || *tone < FaceRules::whiteEyeTone)) {

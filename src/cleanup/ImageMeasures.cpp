@@ -5,6 +5,8 @@
 #include "FeaturePrint.h"
 #include "SharpnessMeasures.h"
 
+#include <algorithm>
+
 struct ImageAnalyzer::Private {
     FaceEyesDetector faces;
 };
@@ -33,6 +35,17 @@ ImageMeasures ImageAnalyzer::measure(const QImage &analysisImage)
     return measures;
 }
 
+double largerDecodeShare(const ImageMeasures &measures, double minShare, double maxShare)
+{
+    double share = minShare;
+    for (const ImageMeasures::SmallEyeFace &small : measures.smallEyeFaces) {
+        const double wanted = small.eyeIndex < 0 ? FaceRules::minEyeWidth : FaceRules::minBalanceEyeWidth;
+        if (small.eyeWidth > 0)
+            share = std::max(share, wanted / small.eyeWidth);
+    }
+    return std::min(share, maxShare);
+}
+
 void ImageAnalyzer::judgeSmallFaces(const QImage &larger, ImageMeasures &measures)
 {
     if (larger.isNull() || measures.smallEyeFaces.isEmpty())
@@ -40,18 +53,42 @@ void ImageAnalyzer::judgeSmallFaces(const QImage &larger, ImageMeasures &measure
     const QImage image = larger.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     const GreyImage grey = GreyImage::fromImage(image);
     QVector<DetectedFace> faces;
-    for (const QRectF &box : std::as_const(measures.smallEyeFaces)) {
+    for (const ImageMeasures::SmallEyeFace &small : std::as_const(measures.smallEyeFaces)) {
         DetectedFace face;
-        face.box = QRectF(box.x() * grey.width, box.y() * grey.height, box.width() * grey.width,
-                          box.height() * grey.height);
+        face.box = QRectF(small.box.x() * grey.width, small.box.y() * grey.height, small.box.width() * grey.width,
+                          small.box.height() * grey.height);
         faces.append(face);
     }
     d->faces.placeLandmarks(grey, faces);
-    // Every face handed over was a main face of the photo, so the main-face test among
-    // them alone keeps them all; the face count and sharpness stay the analysis scale's.
-    ImageMeasures again;
-    judgeFaces(grey, faces, again, &image);
-    measures.closedFaces += again.closedFaces;
-    measures.eyeOpenness += again.eyeOpenness;
-    measures.eyeDarkness += again.eyeDarkness;
+    QVector<bool> replaced(measures.eyeOpenness.size(), false);
+    QVector<QRectF> closed;
+    QVector<float> openness, darkness;
+    for (qsizetype i = 0; i < faces.size(); ++i) {
+        // Each face alone: every face handed over was a main face of the photo, and the
+        // face count and sharpness stay the analysis scale's.
+        ImageMeasures again;
+        judgeFaces(grey, {faces[i]}, again, &image);
+        if (again.eyeOpenness.isEmpty())
+            continue;
+        const ImageMeasures::SmallEyeFace &small = measures.smallEyeFaces[i];
+        if (small.eyeIndex >= 0 && small.eyeIndex < replaced.size()) {
+            replaced[small.eyeIndex] = true;
+            measures.closedFaces.removeAll(small.box);
+        }
+        closed += again.closedFaces;
+        openness += again.eyeOpenness;
+        darkness += again.eyeDarkness;
+    }
+    // What this scale read of the faces judged again is dropped, the rest kept in order.
+    QVector<float> keptOpenness, keptDarkness;
+    for (qsizetype i = 0; i < measures.eyeOpenness.size(); ++i) {
+        if (replaced[i])
+            continue;
+        keptOpenness.append(measures.eyeOpenness[i]);
+        if (i < measures.eyeDarkness.size())
+            keptDarkness.append(measures.eyeDarkness[i]);
+    }
+    measures.eyeOpenness = keptOpenness + openness;
+    measures.eyeDarkness = keptDarkness + darkness;
+    measures.closedFaces += closed;
 }

@@ -18,11 +18,24 @@ struct ImageMeasures {
     QVector<float> eyeOpenness;            // per examined face: larger eyeOpenRatio
     QVector<float> eyeDarkness;            // parallel: larger eyeDarkFraction
     QByteArray featurePrint;               // empty when none was produced
-    // Normalized boxes of the main faces whose eyes were too small to judge
-    // (FaceRules::minEyeWidth) but at least half that wide; ImageAnalyzer::judgeSmallFaces
-    // reads them again. Not stored.
-    QVector<QRectF> smallEyeFaces;
+    // The main faces that ImageAnalyzer::judgeSmallFaces reads again: those whose eyes are
+    // too narrow to judge (FaceRules::minEyeWidth) but at least half that wide, and those
+    // judged here whose eyes are too narrow for the balance the outline's own bounds read
+    // (FaceRules::minBalanceEyeWidth) and that read within the widest bounds. Not stored.
+    struct SmallEyeFace {
+        QRectF box;           // normalized, as closedFaces
+        int eyeIndex = -1;    // its readings in eyeOpenness and eyeDarkness; -1: not judged here
+        double eyeWidth = 0;  // the narrower eye's width, pixels of the analysis image
+    };
+    QVector<SmallEyeFace> smallEyeFaces;
 };
+
+// How many times the analysis picture's size a larger decode must be for every face of
+// measures.smallEyeFaces to be judged there in full: eyes not judged at all made
+// FaceRules::minEyeWidth wide, eyes judged without their balance made
+// FaceRules::minBalanceEyeWidth wide, within [minShare, maxShare]. A smaller decode costs
+// much less: a JPEG of twice that size is read at half its resolution.
+double largerDecodeShare(const ImageMeasures &measures, double minShare, double maxShare);
 
 // Per-worker analysis state: each worker owns one (face detectors are not
 // thread-safe); the landmark model inside is shared and loaded once.
@@ -38,9 +51,11 @@ public:
     ImageMeasures measure(const QImage &analysisImage);
 
     // Judges the eyes of measures.smallEyeFaces again on `larger`, the same picture
-    // decoded larger (upright, the same framing), and adds what it finds to `measures`.
-    // A face in a group or across a room has eyes under 16 px at the analysis scale;
-    // the photo itself usually holds two or three times that.
+    // decoded larger (upright, the same framing). A face in a group or across a room has
+    // eyes under 16 px at the analysis scale, too few to judge, and eyes under 24 px
+    // are judged without their edges' balance; the photo itself usually holds two or
+    // three times that. A face judged on `larger` takes that verdict and readings in
+    // place of this scale's; one whose landmarks cannot be placed there keeps them.
     void judgeSmallFaces(const QImage &larger, ImageMeasures &measures);
 
 private:

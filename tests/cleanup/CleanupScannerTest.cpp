@@ -468,6 +468,32 @@ TEST(ComputeMetricsCorpus, FlagsSmallShutFacesOnALargerDecode)
     }
 }
 
+// A shut face whose eyes are about 20 px at the analysis scale is judged there without
+// the edges' balance and left open; the photo decoded half as large again shows eyes of
+// 30 px, judged in full, and flags it. The same face in a photo no larger than the
+// analysis scale keeps the analysis scale's verdict.
+TEST(ComputeMetrics, JudgesNarrowEyesInFullOnALargerDecode)
+{
+    testApplication();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString face = QStringLiteral(GLANTO_SOURCE_DIR "/tests/data/faces/036.jpg");
+    const std::optional<CleanupMetrics> large = computeMetrics(photoWithFace(dir, face, 2200));
+    ASSERT_TRUE(large);
+    EXPECT_EQ(large->faceCount, 1);
+    EXPECT_EQ(large->eyeOpenness.size(), 1);
+    EXPECT_EQ(large->closedFaces.size(), 1);
+
+    const QImage reduced = QImage(face).scaled(QImage(face).size() * (1280.0 / 2200), Qt::KeepAspectRatio,
+                                               Qt::SmoothTransformation);
+    const QString small = dir.filePath("036-small.png");
+    ASSERT_TRUE(reduced.save(small));
+    const std::optional<CleanupMetrics> scaleOnly = computeMetrics(photoWithFace(dir, small, 1280));
+    ASSERT_TRUE(scaleOnly);
+    EXPECT_EQ(scaleOnly->eyeOpenness.size(), 1);
+    EXPECT_TRUE(scaleOnly->closedFaces.isEmpty());
+}
+
 TEST(FileDigest, MatchesSha256AcrossChunkBoundaries)
 {
     QTemporaryDir dir;

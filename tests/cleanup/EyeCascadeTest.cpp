@@ -515,18 +515,17 @@ QImage greyPhoto(const QImage &image)
 }
 
 // A woman laughing behind glasses, her open eyes narrowed to slits, in black and white
-// with flat light: the outline reads flat, the first cascade finds too few windows and
-// there is no colour to read. The glasses cascade answers her eyes clearly, and she
-// stays open; a shut face in black and white stays flagged.
+// with flat light: the outline reads nearly flat (0.167), the first cascade finds too
+// few windows and there is no colour to read. The glasses cascade answers her eyes
+// clearly, and she stays open; a shut face in black and white stays flagged. (Under the
+// flat-outline bound of 0.17 her outline alone called her shut and the glasses cascade
+// kept her open; at 0.14 it no longer does, and the cascade's answer is her second guard.)
 TEST(EyeCascade, TheGlassesCascadeKeepsABlackAndWhiteLaughOpen)
 {
     const Eyes laugh = eyesOf(greyPhoto(flattened(analysisImage("faces/105.jpg"))));
     ASSERT_EQ(laugh.faces.size(), 1);
     const DetectedFace &f = laugh.faces[0];
-    ImageMeasures withoutGlasses;
-    judgeFaces(laugh.grey, laugh.faces, withoutGlasses, EyeCascade::shared(), nullptr, &laugh.image);
-    // Otherwise the test shows nothing about the glasses cascade.
-    EXPECT_EQ(withoutGlasses.closedFaces.size(), 1);
+    EXPECT_LT(std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye)), 0.2f);
     const int glassesHits = std::max(EyeCascade::sharedGlasses()->respond(laugh.grey, f.leftEye).hits,
                                      EyeCascade::sharedGlasses()->respond(laugh.grey, f.rightEye).hits);
     EXPECT_TRUE(FaceRules::glassesCascadeSeesOpen(std::nullopt, glassesHits));

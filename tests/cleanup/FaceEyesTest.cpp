@@ -189,7 +189,7 @@ TEST(JudgeFaces, EyesTooSmallForTheirEdgesAreShutOnlyWhenFlat)
     for (const QRectF &b : {squintDark, flatBox})
         paint(grey, QRect(int(b.left()), 25, 100, 20), 10);
     ImageMeasures m;
-    judgeFaces(grey, {face(openBox, 0.40), face(squintDark, 0.30), face(squintLight, 0.20), face(flatBox, 0.15)}, m);
+    judgeFaces(grey, {face(openBox, 0.40), face(squintDark, 0.30), face(squintLight, 0.20), face(flatBox, 0.12)}, m);
     EXPECT_EQ(m.faceCount, 4);
     ASSERT_EQ(m.eyeOpenness.size(), 4);
     ASSERT_EQ(m.eyeDarkness.size(), 4);

@@ -359,6 +359,30 @@ TEST(ImageAnalyzer, NoOpenEyedPhotoOfTheRepositoryIsFlagged)
     }
 }
 
+// A woman laughing behind glasses, her eyes narrowed to slits, as a small face of a
+// larger photo: at half the size her eyes are too small to judge, on the photo itself
+// they are judged. In flat light the landmarks of the slits fall on one line while the
+// eyes' middle still shows white and iris; the face stays open.
+TEST(ImageAnalyzer, ALaughingSmallFaceStaysOpenOnALargerDecode)
+{
+    QImageReader reader(QStringLiteral(GLANTO_SOURCE_DIR "/tests/data/faces/105.jpg"));
+    const QImage photo = reader.read();
+    ASSERT_FALSE(photo.isNull());
+    // Full and flat light in colour, and flat light in black and white (no colour to read).
+    for (const double contrast : {1.0, 0.35, -0.35}) {
+        SCOPED_TRACE(contrast);
+        QImage larger = withContrast(photo, std::abs(contrast));
+        if (contrast < 0)
+            larger = larger.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        ImageMeasures m = analyzer().measure(larger.scaled(larger.size() / 2, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        ASSERT_EQ(m.smallEyeFaces.size(), 1);
+        EXPECT_TRUE(m.eyeOpenness.isEmpty());
+        analyzer().judgeSmallFaces(larger, m);
+        EXPECT_EQ(m.eyeOpenness.size(), 1);
+        EXPECT_TRUE(m.closedFaces.isEmpty());
+    }
+}
+
 TEST(ImageAnalyzer, SmallFacesGetHalfPixelEyeOutlines)
 {
     // A face under 160 px has its landmarks placed on a doubled copy: the outline
