@@ -80,15 +80,14 @@ void ImageAnalyzer::judgeSmallFaces(const QImage &larger, ImageMeasures &measure
         darkness += again.eyeDarkness;
     }
     // What this scale read of the faces judged again is dropped, the rest kept in order.
-    QVector<float> keptOpenness, keptDarkness;
-    for (qsizetype i = 0; i < measures.eyeOpenness.size(); ++i) {
-        if (replaced[i])
-            continue;
-        keptOpenness.append(measures.eyeOpenness[i]);
-        if (i < measures.eyeDarkness.size())
-            keptDarkness.append(measures.eyeDarkness[i]);
-    }
-    measures.eyeOpenness = keptOpenness + openness;
-    measures.eyeDarkness = keptDarkness + darkness;
+    const auto keptThen = [&replaced](const QVector<float> &read, const QVector<float> &again) {
+        QVector<float> out;
+        for (qsizetype i = 0; i < read.size(); ++i)
+            if (i >= replaced.size() || !replaced[i])
+                out.append(read[i]);
+        return out + again;
+    };
+    measures.eyeOpenness = keptThen(measures.eyeOpenness, openness);
+    measures.eyeDarkness = keptThen(measures.eyeDarkness, darkness);
     measures.closedFaces += closed;
 }

@@ -1,9 +1,9 @@
 #include "cleanup/EyeCascade.h"
 #include "cleanup/EyePatch.h"
-#include "library/ImageLoader.h"
 #include "cleanup/FaceEyes.h"
 #include "cleanup/FaceEyesDetector.h"
 #include "cleanup/ImageMeasures.h"
+#include "library/ImageLoader.h"
 
 #include "TestData.h"
 
@@ -499,21 +499,6 @@ QImage analysisImage(const char *relative)
             .convertToFormat(QImage::Format_RGBA8888_Premultiplied);
 }
 
-// Every pixel set to the grey the analysis reads from it: a black-and-white photo.
-QImage greyPhoto(const QImage &image)
-{
-    const GreyImage grey = GreyImage::fromImage(image);
-    QImage out(image.size(), QImage::Format_RGBA8888_Premultiplied);
-    for (int y = 0; y < out.height(); ++y) {
-        uchar *row = out.scanLine(y);
-        for (int x = 0; x < out.width(); ++x) {
-            row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = grey.pixels[size_t(y) * grey.width + x];
-            row[4 * x + 3] = 255;
-        }
-    }
-    return out;
-}
-
 // A woman laughing behind glasses, her open eyes narrowed to slits, in black and white
 // with flat light: the outline reads nearly flat (0.167), the first cascade finds too
 // few windows and there is no colour to read. The glasses cascade answers her eyes
@@ -522,7 +507,7 @@ QImage greyPhoto(const QImage &image)
 // kept her open; at 0.14 it no longer does, and the cascade's answer is her second guard.)
 TEST(EyeCascade, TheGlassesCascadeKeepsABlackAndWhiteLaughOpen)
 {
-    const Eyes laugh = eyesOf(greyPhoto(flattened(analysisImage("faces/105.jpg"))));
+    const Eyes laugh = eyesOf(blackAndWhite(flattened(analysisImage("faces/105.jpg"))));
     ASSERT_EQ(laugh.faces.size(), 1);
     const DetectedFace &f = laugh.faces[0];
     EXPECT_LT(std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye)), 0.2f);
@@ -531,7 +516,7 @@ TEST(EyeCascade, TheGlassesCascadeKeepsABlackAndWhiteLaughOpen)
     EXPECT_TRUE(FaceRules::glassesCascadeSeesOpen(std::nullopt, glassesHits));
     EXPECT_TRUE(judged(laugh).closedFaces.isEmpty());
 
-    const Eyes shut = eyesOf(greyPhoto(analysisImage("faces/036.jpg")));
+    const Eyes shut = eyesOf(blackAndWhite(analysisImage("faces/036.jpg")));
     EXPECT_EQ(judged(shut).closedFaces.size(), 1);
 }
 
