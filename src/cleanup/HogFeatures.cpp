@@ -1,0 +1,253 @@
+#include "HogFeatures.h"
+
+#include <algorithm>
+#include <cmath>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define GLANTO_HOG_AVX2 1
+#include <immintrin.h>
+#else
+#define GLANTO_HOG_AVX2 0
+#endif
+
+namespace HogFeatures {
+
+#if GLANTO_HOG_AVX2
+
+namespace {
+
+// The unit vectors of the nine orientations, as dlib writes them.
+constexpr float directionX[9] = {1.0000f, 0.9397f, 0.7660f, 0.500f, 0.1736f, -0.1736f, -0.5000f, -0.7660f, -0.9397f};
+constexpr float directionY[9] = {0.0000f, 0.3420f, 0.6428f, 0.8660f, 0.9848f, 0.9848f, 0.8660f, 0.6428f, 0.3420f};
+
+// The functions below are compiled for AVX2 without FMA: a fused multiply-add rounds
+// once where dlib rounds twice, and its features would no longer be dlib's.
+#define GLANTO_AVX2 __attribute__((target("avx2")))
+
+GLANTO_AVX2 inline __m256 loadPixels(const uint8_t *p)
+{
+    return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p))));
+}
+
+// The sum of four lanes in the order of dlib's SSE2 sum: (0 + 2) + (1 + 3).
+GLANTO_AVX2 inline float laneSum(__m128 item)
+{
+    const __m128 pairs = _mm_add_ps(item, _mm_movehl_ps(item, item));
+    return _mm_cvtss_f32(_mm_add_ss(pairs, _mm_shuffle_ps(pairs, pairs, 1)));
+}
+
+// Adds two floats to the two at p.
+GLANTO_AVX2 inline void addPair(float *p, const float *pair)
+{
+    const __m128 current = _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64 *>(p));
+    const __m128 add = _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64 *>(pair));
+    _mm_storel_pi(reinterpret_cast<__m64 *>(p), _mm_add_ps(current, add));
+}
+
+// Histograms are kept by row of cells, then orientation, then column (with a margin of
+// one cell all round), so that the two columns a pixel votes into are neighbours.
+struct Histograms {
+    float *data;
+    long columns; // cells per row, margins included
+    float *row(long r) const { return data + r * columns * 18; }
+    float at(long r, long c, int o) const { return data[(r * 18 + o) * columns + c]; }
+};
+
+// One row of pixels: each votes its gradient's length into the orientation closest to
+// its gradient, shared between the two nearest rows and columns of cells.
+GLANTO_AVX2 void voteRow(const uint8_t *up, const uint8_t *mid, const uint8_t *down, int y, int visibleCols,
+                         int cellSize, const Histograms &hist)
+{
+    const float yp = float((float(y) + 0.5) / float(cellSize) - 0.5);
+    const int iyp = int(std::floor(yp));
+    const float vy0 = yp - float(iyp);
+    const float vy1 = float(1.0 - double(vy0));
+    float *top = hist.row(iyp + 1);
+    float *bottom = hist.row(iyp + 2);
+    const long columns = hist.columns;
+
+    const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 cell = _mm256_set1_ps(float(cellSize));
+    const __m256 lanes = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256 signBit = _mm256_set1_ps(-0.0f);
+    const __m256 vy0v = _mm256_set1_ps(vy0), vy1v = _mm256_set1_ps(vy1);
+    alignas(32) int offset[8];
+    alignas(32) float topPairs[16], bottomPairs[16];
+    int x = 1;
+    for (; x < visibleCols - 7; x += 8) {
+        const __m256 gx = _mm256_sub_ps(loadPixels(mid + x + 1), loadPixels(mid + x - 1));
+        const __m256 gy = _mm256_sub_ps(loadPixels(down + x), loadPixels(up + x));
+        const __m256 length = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(gx, gx), _mm256_mul_ps(gy, gy)));
+
+        // The strongest of the 18 signed orientations is the direction of the largest
+        // |dot|, on the side of its sign; ties go to the first direction, as in dlib's
+        // loop, which tries +dot and then -dot against the best so far.
+        __m256 bestAbs = _mm256_setzero_ps(), bestDot = _mm256_setzero_ps(), best = _mm256_setzero_ps();
+        for (int o = 0; o < 9; ++o) {
+            const __m256 dot = _mm256_add_ps(_mm256_mul_ps(gx, _mm256_set1_ps(directionX[o])),
+                                             _mm256_mul_ps(gy, _mm256_set1_ps(directionY[o])));
+            const __m256 magnitude = _mm256_andnot_ps(signBit, dot);
+            const __m256 better = _mm256_cmp_ps(magnitude, bestAbs, _CMP_GT_OQ);
+            bestAbs = _mm256_blendv_ps(bestAbs, magnitude, better);
+            bestDot = _mm256_blendv_ps(bestDot, dot, better);
+            best = _mm256_blendv_ps(best, _mm256_set1_ps(float(o)), better);
+        }
+        best = _mm256_add_ps(best, _mm256_and_ps(_mm256_cmp_ps(bestDot, _mm256_setzero_ps(), _CMP_LT_OQ),
+                                                 _mm256_set1_ps(9.0f)));
+
+        // Bilinear shares between the columns ixp - 1 and ixp of cells (ixp counts the
+        // margin), as dlib computes them.
+        const __m256 xp = _mm256_add_ps(
+            _mm256_div_ps(_mm256_add_ps(_mm256_add_ps(_mm256_set1_ps(float(x)), lanes), half), cell), half);
+        const __m256i ixp = _mm256_cvttps_epi32(xp);
+        const __m256 vx0 = _mm256_sub_ps(xp, _mm256_cvtepi32_ps(ixp));
+        const __m256 left = _mm256_mul_ps(_mm256_sub_ps(one, vx0), length);
+        const __m256 right = _mm256_mul_ps(vx0, length);
+        const __m256 topLeft = _mm256_mul_ps(vy1v, left), topRight = _mm256_mul_ps(vy1v, right);
+        const __m256 bottomLeft = _mm256_mul_ps(vy0v, left), bottomRight = _mm256_mul_ps(vy0v, right);
+        const __m256 tlo = _mm256_unpacklo_ps(topLeft, topRight), thi = _mm256_unpackhi_ps(topLeft, topRight);
+        const __m256 blo = _mm256_unpacklo_ps(bottomLeft, bottomRight);
+        const __m256 bhi = _mm256_unpackhi_ps(bottomLeft, bottomRight);
+        _mm256_store_ps(topPairs, _mm256_permute2f128_ps(tlo, thi, 0x20));
+        _mm256_store_ps(topPairs + 8, _mm256_permute2f128_ps(tlo, thi, 0x31));
+        _mm256_store_ps(bottomPairs, _mm256_permute2f128_ps(blo, bhi, 0x20));
+        _mm256_store_ps(bottomPairs + 8, _mm256_permute2f128_ps(blo, bhi, 0x31));
+        const __m256i at = _mm256_add_epi32(
+            _mm256_mullo_epi32(_mm256_cvttps_epi32(best), _mm256_set1_epi32(int(columns))), ixp);
+        _mm256_store_si256(reinterpret_cast<__m256i *>(offset), at);
+        // In pixel order, so that every bin adds its votes in dlib's order.
+        for (int i = 0; i < 8; ++i) {
+            addPair(top + offset[i], topPairs + 2 * i);
+            addPair(bottom + offset[i], bottomPairs + 2 * i);
+        }
+    }
+    // The last few pixels of the row, as dlib's scalar loop takes them.
+    for (; x < visibleCols; ++x) {
+        const float gx = float(int(mid[x + 1]) - int(mid[x - 1]));
+        const float gy = float(int(down[x]) - int(up[x]));
+        float bestDot = 0;
+        int best = 0;
+        for (int o = 0; o < 9; ++o) {
+            const float dot = directionX[o] * gx + directionY[o] * gy;
+            if (dot > bestDot) {
+                bestDot = dot;
+                best = o;
+            } else if (-dot > bestDot) {
+                bestDot = -dot;
+                best = o + 9;
+            }
+        }
+        const float length = std::sqrt(gx * gx + gy * gy);
+        const float xp = float((double(x) + 0.5) / double(cellSize) - 0.5);
+        const int ixp = int(std::floor(xp));
+        const float vx0 = xp - float(ixp);
+        const float vx1 = float(1.0 - double(vx0));
+        const long c = best * columns + ixp + 1;
+        top[c] += vy1 * vx1 * length;
+        bottom[c] += vy0 * vx1 * length;
+        top[c + 1] += vy1 * vx0 * length;
+        bottom[c + 1] += vy0 * vx0 * length;
+    }
+}
+
+// dlib's block normalisation: each cell's histogram clipped and scaled by the energy of
+// the four 2 x 2 blocks around it, 18 signed and 9 unsigned orientations and 4 textures.
+GLANTO_AVX2 void normalise(const Histograms &hist, const float *norm, int cellsCols, int hogRows, int hogCols,
+                           int padRows, int padCols, float *const *planes, long planeCols)
+{
+    auto nm = [norm, cellsCols](int r, int c) { return norm[long(r) * cellsCols + c]; };
+    const __m128 eps = _mm_set1_ps(0.0001f);
+    for (int y = 0; y < hogRows; ++y) {
+        const long row = long(y + padRows) * planeCols;
+        for (int x = 0; x < hogCols; ++x) {
+            const __m128 z1 = _mm_setr_ps(nm(y + 1, x + 1), nm(y, x + 1), nm(y + 1, x), nm(y, x));
+            const __m128 z2 = _mm_setr_ps(nm(y + 1, x + 2), nm(y, x + 2), nm(y + 1, x + 1), nm(y, x + 1));
+            const __m128 z3 = _mm_setr_ps(nm(y + 2, x + 1), nm(y + 1, x + 1), nm(y + 2, x), nm(y + 1, x));
+            const __m128 z4 = _mm_setr_ps(nm(y + 2, x + 2), nm(y + 1, x + 2), nm(y + 2, x + 1), nm(y + 1, x + 1));
+            const __m128 nn = _mm_mul_ps(
+                _mm_set1_ps(0.2f), _mm_sqrt_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(z1, z2), z3), z4), eps)));
+            const __m128 n = _mm_div_ps(_mm_set1_ps(0.1f), nn);
+            float h[18];
+            for (int o = 0; o < 18; ++o)
+                h[o] = hist.at(y + 2, x + 2, o);
+            const long at = row + x + padCols;
+            __m128 texture = _mm_setzero_ps();
+            for (int o = 0; o < 18; o += 3) {
+                const __m128 a = _mm_mul_ps(_mm_min_ps(_mm_set1_ps(h[o]), nn), n);
+                const __m128 b = _mm_mul_ps(_mm_min_ps(_mm_set1_ps(h[o + 1]), nn), n);
+                const __m128 c = _mm_mul_ps(_mm_min_ps(_mm_set1_ps(h[o + 2]), nn), n);
+                planes[o][at] = laneSum(a);
+                planes[o + 1][at] = laneSum(b);
+                planes[o + 2][at] = laneSum(c);
+                texture = _mm_add_ps(texture, _mm_add_ps(_mm_add_ps(a, b), c));
+            }
+            texture = _mm_mul_ps(texture, _mm_set1_ps(float(2 * 0.2357)));
+            for (int o = 0; o < 9; o += 3) {
+                const __m128 a = _mm_mul_ps(_mm_min_ps(_mm_set1_ps(h[o] + h[o + 9]), nn), n);
+                const __m128 b = _mm_mul_ps(_mm_min_ps(_mm_set1_ps(h[o + 1] + h[o + 10]), nn), n);
+                const __m128 c = _mm_mul_ps(_mm_min_ps(_mm_set1_ps(h[o + 2] + h[o + 11]), nn), n);
+                planes[o + 18][at] = laneSum(a);
+                planes[o + 19][at] = laneSum(b);
+                planes[o + 20][at] = laneSum(c);
+            }
+            alignas(16) float t[4];
+            _mm_store_ps(t, texture);
+            for (int i = 0; i < 4; ++i)
+                planes[27 + i][at] = t[i];
+        }
+    }
+}
+
+} // namespace
+
+bool available()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+void extract(const uint8_t *pixels, long rows, long cols, long stride, int cellSize, int padRows, int padCols,
+             float *const *planes, long planeCols, Scratch &scratch)
+{
+    const int cellsRows = cellCount(rows, cellSize);
+    const int cellsCols = cellCount(cols, cellSize);
+    const long columns = cellsCols + 2;
+    scratch.histograms.assign(size_t(cellsRows + 2) * size_t(columns) * 18, 0.0f);
+    const Histograms histograms{scratch.histograms.data(), columns};
+
+    const int visibleRows = int(std::min(long(cellsRows) * cellSize, rows)) - 1;
+    const int visibleCols = int(std::min(long(cellsCols) * cellSize, cols)) - 1;
+    for (int y = 1; y < visibleRows; ++y)
+        voteRow(pixels + (y - 1) * stride, pixels + y * stride, pixels + (y + 1) * stride, y, visibleCols, cellSize,
+                histograms);
+
+    // Each cell's energy: its unsigned histogram squared, summed in dlib's order.
+    scratch.norms.assign(size_t(cellsRows) * size_t(cellsCols), 0.0f);
+    for (int r = 0; r < cellsRows; ++r) {
+        for (int c = 0; c < cellsCols; ++c) {
+            float &energy = scratch.norms[size_t(r) * size_t(cellsCols) + size_t(c)];
+            for (int o = 0; o < 9; ++o) {
+                const float sum = histograms.at(r + 1, c + 1, o) + histograms.at(r + 1, c + 1, o + 9);
+                energy += sum * sum;
+            }
+        }
+    }
+    normalise(histograms, scratch.norms.data(), cellsCols, cellsRows - 2, cellsCols - 2, padRows, padCols, planes,
+              planeCols);
+}
+
+#else
+
+bool available()
+{
+    return false;
+}
+
+void extract(const uint8_t *, long, long, long, int, int, int, float *const *, long, Scratch &)
+{
+}
+
+#endif
+
+} // namespace HogFeatures
