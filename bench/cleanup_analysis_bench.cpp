@@ -7,7 +7,8 @@
 // The eye sections also read the repository's tests/data/portraits and tests/data/faces.
 // Sections: eyes, eyesize, blur, filters, loader, smallfaces, falsefaces, scores, speed
 // (default: all); on request only: eyecues, eyestress, eyesmall, eyemono, eyegrey, eyedump, eyecolour, eyecontext, eyepatch, eyecost,
-// eyelarger (XA_SHARE: the analysis picture's share of the photo, 0.5 by default), sharpfixtures,
+// eyelarger (XA_SHARE: the analysis picture's share of the photo, 0.5 by default; XL_SCALE: the
+// larger decode's size over the analysis picture's, the photo itself by default), sharpfixtures,
 // facesharpdump.
 #include "BenchAnalysisImage.h"
 
@@ -1153,7 +1154,10 @@ const QVector<EyeEdit> &monoEyeEdits()
 void eyeLarger()
 {
     const double share = qEnvironmentVariableIsSet("XA_SHARE") ? qEnvironmentVariable("XA_SHARE").toDouble() : 0.5;
-    std::printf("\n== Faces judged again on a larger decode (analysis picture at %.2f of the photo) ==\n", share);
+    // The larger decode's size over the analysis picture's (the photo itself when unset).
+    const double decodeScale = qEnvironmentVariableIsSet("XL_SCALE") ? qEnvironmentVariable("XL_SCALE").toDouble() : 0;
+    std::printf("\n== Faces judged again on a larger decode (analysis picture at %.2f of the photo, decode %s) ==\n",
+                share, decodeScale > 0 ? qPrintable(QString::number(decodeScale) + " times that") : "the photo");
     ImageAnalyzer analyzer;
     const QSet<QString> winks = manifestWinks();
     const QVector<QPair<QString, std::function<QImage(const QImage &)>>> edits = {
@@ -1172,12 +1176,17 @@ void eyeLarger()
             const Expect expect = expectation(folder, path);
             if (expect == Expect::none || winks.contains(name))
                 continue;
+            if (qEnvironmentVariableIsSet("XA_ONLY") && !name.contains(qEnvironmentVariable("XA_ONLY")))
+                continue;
             const QImage photo = load(path, 1280, filter);
             if (photo.isNull())
                 continue;
             for (int e = 0; e < edits.size(); ++e) {
-                const QImage larger = edits[e].second(photo).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-                const QImage analysis = larger.scaled(larger.size() * share, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+                const QImage edited = edits[e].second(photo).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+                const QImage analysis = edited.scaled(edited.size() * share, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+                const QImage larger = decodeScale > 0 && share * decodeScale < 1
+                    ? edited.scaled(edited.size() * (share * decodeScale), Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                    : edited;
                 const ImageMeasures alone = analyzer.measure(analysis);
                 ImageMeasures small = alone;
                 small.smallEyeFaces.removeIf([](const ImageMeasures::SmallEyeFace &f) { return f.eyeIndex >= 0; });
