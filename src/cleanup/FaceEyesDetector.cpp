@@ -378,11 +378,12 @@ constexpr double minScore = 0.0;
 // The HOG detector spends half of its time correlating the 31 feature planes of every
 // pyramid level with the separable filters of its five sub-detectors (about 300 pairs
 // of 10-tap filters). dlib's own loop is written for SSE2 without fused multiply-add;
-// on a CPU with AVX2 and FMA the same sums take eight floats per instruction. Only
-// that step is ours: the feature pyramid, the mapping of cells back to boxes and the
-// overlap suppression are dlib's own, in dlib's order, so the boxes are dlib's and the
-// scores differ from dlib's in the last bits of a float (the sums are rounded in
-// another order). Without AVX2 and FMA the search is dlib's own.
+// on a CPU with AVX2 and FMA the same sums take eight floats per instruction. The
+// features of each pyramid level are HogFeatures', equal to dlib's bit for bit; the
+// pyramid itself, the mapping of cells back to boxes and the overlap suppression are
+// dlib's own, in dlib's order, so the boxes are dlib's and the scores differ from
+// dlib's in the last bits of a float (the filter sums are rounded in another order).
+// Without AVX2 and FMA the search is dlib's own.
 class FaceSearch
 {
 public:
