@@ -375,6 +375,33 @@ UpsampledSearch upsampledSearch(double smallest)
 // corpus' other photos is a false face, so a stricter limit would only lose faces.
 constexpr double minScore = 0.0;
 
+// dlib's feature extractor for its pyramid of features, each level's planes computed by
+// HogFeatures (equal to dlib's bit for bit). As dlib's, a picture too small for a block
+// of cells gets 31 empty planes.
+struct VectorHogExtractor {
+    HogFeatures::Scratch *scratch;
+
+    void operator()(const dlib::array2d<unsigned char> &image, dlib::array<dlib::array2d<float>> &planes,
+                    int cellSize, int rowsPadding, int colsPadding) const
+    {
+        const int cellsRows = HogFeatures::cellCount(image.nr(), cellSize);
+        const int cellsCols = HogFeatures::cellCount(image.nc(), cellSize);
+        if (cellsRows < 3 || cellsCols < 3) {
+            planes.clear();
+            planes.resize(HogFeatures::planeCount);
+            return;
+        }
+        dlib::impl_fhog::init_hog(planes, cellsRows - 2, cellsCols - 2, rowsPadding, colsPadding);
+        float *planePointers[HogFeatures::planeCount];
+        for (int i = 0; i < HogFeatures::planeCount; ++i)
+            planePointers[i] = &planes[i][0][0];
+        HogFeatures::extract(&image[0][0], image.nr(), image.nc(), image.width_step(), cellSize,
+                             (rowsPadding - 1) / 2, (colsPadding - 1) / 2, planePointers, planes[0].nc(), *scratch);
+    }
+
+    unsigned long get_num_planes() const { return HogFeatures::planeCount; }
+};
+
 // The HOG detector spends half of its time correlating the 31 feature planes of every
 // pyramid level with the separable filters of its five sub-detectors (about 300 pairs
 // of 10-tap filters). dlib's own loop is written for SSE2 without fused multiply-add;
@@ -422,7 +449,10 @@ public:
         const long windowHeight = long(scanner.get_fhog_window_height());
         const int cellSize = int(scanner.get_cell_size());
         if (HogFeatures::available() && cellSize > 1)
-            featurePyramid(image, scanner, cellSize, windowHeight, windowWidth);
+            dlib::impl::create_fhog_pyramid<Scanner::pyramid_type>(
+                image, VectorHogExtractor{&hogScratch}, feats, cellSize, windowHeight, windowWidth,
+                scanner.get_min_pyramid_layer_width(), scanner.get_min_pyramid_layer_height(),
+                scanner.get_max_pyramid_levels());
         else
             dlib::impl::create_fhog_pyramid<Scanner::pyramid_type>(
                 image, scanner.get_feature_extractor(), feats, cellSize, windowHeight, windowWidth,
@@ -477,52 +507,6 @@ public:
     bool useVectorFilters = true;
 
 private:
-    // dlib's feature pyramid (the same levels, each 5/6 of the last), each level's
-    // features computed by HogFeatures, which gives dlib's planes bit for bit.
-    void featurePyramid(const dlib::array2d<unsigned char> &image, const Scanner &scanner, int cellSize,
-                        long rowsPadding, long colsPadding)
-    {
-        Scanner::pyramid_type pyramid;
-        unsigned long levels = 0;
-        dlib::rectangle rect = dlib::get_rect(image);
-        do {
-            rect = pyramid.rect_down(rect);
-            ++levels;
-        } while (rect.width() >= scanner.get_min_pyramid_layer_width()
-                 && rect.height() >= scanner.get_min_pyramid_layer_height() && levels < scanner.get_max_pyramid_levels());
-        if (feats.max_size() < levels)
-            feats.set_max_size(levels);
-        feats.set_size(levels);
-
-        levelFeatures(image, feats[0], cellSize, rowsPadding, colsPadding);
-        for (unsigned long i = 1; i < levels; ++i) {
-            pyramid(i == 1 ? image : previousLevel, level);
-            levelFeatures(level, feats[i], cellSize, rowsPadding, colsPadding);
-            dlib::swap(level, previousLevel);
-        }
-    }
-
-    // As dlib's extract_fhog_features: a picture too small for a block of cells gets 31
-    // empty planes.
-    void levelFeatures(const dlib::array2d<unsigned char> &image, dlib::array<dlib::array2d<float>> &planes,
-                       int cellSize, long rowsPadding, long colsPadding)
-    {
-        const int cellsRows = HogFeatures::cellCount(image.nr(), cellSize);
-        const int cellsCols = HogFeatures::cellCount(image.nc(), cellSize);
-        if (cellsRows < 3 || cellsCols < 3) {
-            planes.clear();
-            planes.resize(HogFeatures::planeCount);
-            return;
-        }
-        dlib::impl_fhog::init_hog(planes, cellsRows - 2, cellsCols - 2, int(rowsPadding), int(colsPadding));
-        float *planePointers[HogFeatures::planeCount];
-        for (int i = 0; i < HogFeatures::planeCount; ++i)
-            planePointers[i] = &planes[i][0][0];
-        HogFeatures::extract(&image[0][0], image.nr(), image.nc(), image.width_step(), cellSize,
-                             int(rowsPadding - 1) / 2, int(colsPadding - 1) / 2, planePointers, planes[0].nc(),
-                             hogScratch);
-    }
-
     // Sums every plane's separable filters into `saliency`; returns the cells where
     // the whole filter lies inside the planes, as dlib does.
     dlib::rectangle filter(const Filterbank &bank, const dlib::array<dlib::array2d<float>> &planes)
@@ -647,7 +631,6 @@ private:
     std::vector<double> thresholds;
     bool vectorizable = true;
     dlib::array<dlib::array<dlib::array2d<float>>> feats;
-    dlib::array2d<unsigned char> level, previousLevel;
     HogFeatures::Scratch hogScratch;
     dlib::array2d<float> saliency;
     dlib::array2d<float> scratch;
