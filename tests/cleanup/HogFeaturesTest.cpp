@@ -1,4 +1,4 @@
-#include "cleanup/HogFeatures.h"
+#include "cleanup/HogExtractor.h"
 #include "cleanup/SharpnessMeasures.h"
 
 #include <gtest/gtest.h>
@@ -23,28 +23,14 @@ dlib::array2d<unsigned char> toDlib(const GreyImage &grey)
     return image;
 }
 
-// The features as the face search takes them: dlib's planes, sized and bordered by
-// dlib, filled by HogFeatures.
-Planes ours(const dlib::array2d<unsigned char> &image, int cellSize, int rowsPadding, int colsPadding)
-{
-    Planes planes;
-    dlib::impl_fhog::init_hog(planes, HogFeatures::cellCount(image.nr(), cellSize) - 2,
-                              HogFeatures::cellCount(image.nc(), cellSize) - 2, rowsPadding, colsPadding);
-    float *pointers[HogFeatures::planeCount];
-    for (int i = 0; i < HogFeatures::planeCount; ++i)
-        pointers[i] = &planes[i][0][0];
-    HogFeatures::Scratch scratch;
-    HogFeatures::extract(&image[0][0], image.nr(), image.nc(), image.width_step(), cellSize, (rowsPadding - 1) / 2,
-                         (colsPadding - 1) / 2, pointers, planes[0].nc(), scratch);
-    return planes;
-}
-
 // Counts the values that differ from dlib's in any bit.
 long differences(const dlib::array2d<unsigned char> &image, int cellSize, int rowsPadding, int colsPadding)
 {
     Planes want;
     dlib::extract_fhog_features(image, want, cellSize, rowsPadding, colsPadding);
-    const Planes got = ours(image, cellSize, rowsPadding, colsPadding);
+    Planes got;
+    HogFeatures::Scratch scratch;
+    VectorHogExtractor{&scratch}(image, got, cellSize, rowsPadding, colsPadding);
     EXPECT_EQ(got.size(), want.size());
     long differing = 0;
     for (size_t p = 0; p < std::min(got.size(), want.size()); ++p) {
