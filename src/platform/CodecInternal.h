@@ -105,6 +105,11 @@ private:
     std::vector<int16_t> m_mid; // one row after the vertical pass
 };
 
+// Whether the resamplers use AVX2 where the processor has it (the default). The AVX2
+// passes give exactly the pixels of the plain ones; turning them off is for holding
+// the one against the other.
+void setVectorResampling(bool on);
+
 // Resamples premultiplied RGBA pixels with a Lanczos 3 filter stretched over the
 // reduction, like libvips' resize: slower than resampleRgba, and as sharp as a
 // reduction can be without aliasing. Samples beyond the edges repeat the edge.

@@ -6,6 +6,7 @@
 #include "platform/CodecInternal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -83,11 +84,13 @@ Axis makeAxis(int srcSize, int dstSize)
 
 namespace {
 
+std::atomic<bool> vectorResampling{true};
+
 #if defined(__x86_64__)
 bool hasAvx2()
 {
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
+    return avx2 && vectorResampling.load(std::memory_order_relaxed);
 }
 
 // mixRows sixteen values at a time where the processor has AVX2; the caller
@@ -551,13 +554,63 @@ void lanczosColumn(const uint8_t *const *rows, const int16_t *weights, int taps,
     }
 }
 
+#if defined(__x86_64__)
+// The horizontal pass two output pixels at a time where the processor has AVX2, one
+// in each 128-bit lane, with the same sums in the same order as the loop below; the
+// caller finishes the row.
+__attribute__((target("avx2"))) int lanczosRowAvx2(const int16_t *mid, const LanczosAxis &axis, int width,
+                                                    uint8_t *out)
+{
+    constexpr int shift = lanczosWeightBits + lanczosMidBits;
+    const int taps = axis.taps;
+    const __m256i round = _mm256_set1_epi32(1 << (shift - 1));
+    // Two neighbouring taps of one pixel (eight values) interleaved channel by channel,
+    // as _mm_unpacklo_epi16 of the two pixels would.
+    const __m256i interleave = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1, 8, 9, 2,
+                                                3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+    // Each pixel's alpha in all four of its bytes.
+    const __m128i alpha = _mm_setr_epi8(3, 3, 3, 3, 7, 7, 7, 7, 11, 11, 11, 11, 15, 15, 15, 15);
+    int x = 0;
+    for (; x + 2 <= width; x += 2) {
+        const int16_t *w0 = &axis.weights[size_t(x) * size_t(taps)];
+        const int16_t *w1 = w0 + taps;
+        const int16_t *p0 = mid + axis.start[size_t(x)] * 4;
+        const int16_t *p1 = mid + axis.start[size_t(x) + 1] * 4;
+        __m256i acc = round;
+        for (int k = 0; k < taps; k += 2, p0 += 8, p1 += 8) {
+            int32_t pair0, pair1;
+            std::memcpy(&pair0, w0 + k, 4);
+            std::memcpy(&pair1, w1 + k, 4);
+            const __m256i pairs = _mm256_setr_epi32(pair0, pair0, pair0, pair0, pair1, pair1, pair1, pair1);
+            const __m256i values = _mm256_shuffle_epi8(
+                _mm256_loadu2_m128i(reinterpret_cast<const __m128i *>(p1), reinterpret_cast<const __m128i *>(p0)),
+                interleave);
+            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(values, pairs));
+        }
+        acc = _mm256_srai_epi32(acc, shift);
+        // Per lane: four sums to 16 bits, then to bytes; the two pixels side by side.
+        const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(acc, acc), acc);
+        __m128i two = _mm_unpacklo_epi32(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1));
+        // No channel above alpha (alpha against itself changes nothing).
+        two = _mm_min_epu8(two, _mm_shuffle_epi8(two, alpha));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + x * 4), two);
+    }
+    return x;
+}
+#endif
+
 // One output row of the horizontal pass: RGBA pixels from the 16-bit row, clamped to
 // 0-255 and to premultiplied form (no channel above alpha).
 void lanczosRow(const int16_t *mid, const LanczosAxis &axis, int width, uint8_t *out)
 {
     constexpr int shift = lanczosWeightBits + lanczosMidBits;
     const int taps = axis.taps;
-    for (int x = 0; x < width; ++x) {
+    int x = 0;
+#if defined(__x86_64__)
+    if (hasAvx2())
+        x = lanczosRowAvx2(mid, axis, width, out);
+#endif
+    for (; x < width; ++x) {
         const int16_t *w = &axis.weights[size_t(x) * size_t(taps)];
         const int16_t *p = mid + axis.start[size_t(x)] * 4;
 #if defined(__x86_64__)
@@ -595,6 +648,11 @@ void lanczosRow(const int16_t *mid, const LanczosAxis &axis, int width, uint8_t 
 } // namespace
 
 namespace CodecDetail {
+
+void setVectorResampling(bool on)
+{
+    vectorResampling.store(on, std::memory_order_relaxed);
+}
 
 struct LanczosReducer::Axes {
     LanczosAxis horizontal;

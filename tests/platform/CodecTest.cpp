@@ -673,6 +673,45 @@ TEST(CodecCorpus, JpegPreviewsOfCameraFilesReducedWhileDecodingMatchTheWholeDeco
     expectRowReductionMatchesWholeDecode(read, Codec::ScaleQuality::fine);
 }
 
+// The AVX2 passes of both resamplers give exactly the pixels of the plain ones: odd
+// widths (a last pixel left to the plain loop), strong and mild reductions, a stretch,
+// translucent pixels (no channel may end up above alpha) and rows padded past their end.
+TEST(Codec, VectorResamplingGivesThePlainPixels)
+{
+    const QSize sizes[][2] = {{{4000, 37}, {1280, 12}}, {{2561, 40}, {1279, 20}}, {{997, 31}, {641, 17}},
+                              {{640, 19}, {97, 5}},     {{33, 9}, {33, 9}},       {{13, 7}, {29, 11}},
+                              {{3, 3}, {1, 1}}};
+    uint32_t seed = 2024;
+    const auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 24; };
+    for (const auto &pair : sizes) {
+        const QSize from = pair[0], to = pair[1];
+        SCOPED_TRACE(std::to_string(from.width()) + "x" + std::to_string(from.height()) + " -> "
+                     + std::to_string(to.width()) + "x" + std::to_string(to.height()));
+        const int sstride = from.width() * 4 + 12;
+        std::vector<uint8_t> src(size_t(sstride) * size_t(from.height()));
+        for (size_t i = 0; i + 4 <= src.size(); i += 4) {
+            // Hard edges (to make the lobes overshoot) and every third pixel translucent.
+            const uint8_t alpha = i % 12 == 0 ? uint8_t(next()) : 255;
+            for (size_t c = 0; c < 3; ++c)
+                src[i + c] = uint8_t(std::min<uint32_t>(next() & 0x80 ? 255 - (next() & 15) : next() & 15, alpha));
+            src[i + 3] = alpha;
+        }
+        for (const bool lanczos : {true, false}) {
+            QImage plain(to, QImage::Format_RGBA8888_Premultiplied), vector(plain);
+            for (QImage *out : {&plain, &vector}) {
+                CodecDetail::setVectorResampling(out == &vector);
+                (lanczos ? CodecDetail::lanczosRgba : CodecDetail::resampleRgba)(
+                    src.data(), from.width(), from.height(), sstride, out->bits(), to.width(), to.height(),
+                    out->bytesPerLine());
+            }
+            CodecDetail::setVectorResampling(true);
+            for (int y = 0; y < to.height(); ++y)
+                ASSERT_EQ(std::memcmp(plain.constScanLine(y), vector.constScanLine(y), size_t(to.width()) * 4), 0)
+                    << (lanczos ? "Lanczos" : "two-tap") << ", row " << y;
+        }
+    }
+}
+
 // The two-tap reduction against linear interpolation worked out in floating point,
 // at sizes whose last row and column fall in different places.
 TEST(Codec, MildReductionsInterpolateLinearlyUpToTheEdges)
