@@ -673,6 +673,17 @@ TEST(CodecCorpus, JpegPreviewsOfCameraFilesReducedWhileDecodingMatchTheWholeDeco
     expectRowReductionMatchesWholeDecode(read, Codec::ScaleQuality::fine);
 }
 
+namespace {
+
+// "37x23 -> 25x13", for the traces of the resampling tests.
+std::string resizeName(QSize from, QSize to)
+{
+    return std::to_string(from.width()) + "x" + std::to_string(from.height()) + " -> " + std::to_string(to.width())
+        + "x" + std::to_string(to.height());
+}
+
+} // namespace
+
 // The AVX2 passes of both resamplers give exactly the pixels of the plain ones: odd
 // widths (a last pixel left to the plain loop), strong and mild reductions, a stretch,
 // translucent pixels (no channel may end up above alpha) and rows padded past their end.
@@ -685,8 +696,7 @@ TEST(Codec, VectorResamplingGivesThePlainPixels)
     const auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 24; };
     for (const auto &pair : sizes) {
         const QSize from = pair[0], to = pair[1];
-        SCOPED_TRACE(std::to_string(from.width()) + "x" + std::to_string(from.height()) + " -> "
-                     + std::to_string(to.width()) + "x" + std::to_string(to.height()));
+        SCOPED_TRACE(resizeName(from, to));
         const int sstride = from.width() * 4 + 12;
         std::vector<uint8_t> src(size_t(sstride) * size_t(from.height()));
         for (size_t i = 0; i + 4 <= src.size(); i += 4) {
@@ -721,8 +731,7 @@ TEST(Codec, MildReductionsInterpolateLinearlyUpToTheEdges)
     uint32_t seed = 12345;
     for (const auto &pair : sizes) {
         const QSize from = pair[0], to = pair[1];
-        SCOPED_TRACE(std::to_string(from.width()) + "x" + std::to_string(from.height()) + " -> "
-                     + std::to_string(to.width()) + "x" + std::to_string(to.height()));
+        SCOPED_TRACE(resizeName(from, to));
         // Rows padded beyond the pixels, so that reading past a row's end would show.
         const int sstride = from.width() * 4 + 12;
         std::vector<uint8_t> src(size_t(sstride) * size_t(from.height()));
