@@ -87,7 +87,9 @@ namespace {
 std::atomic<bool> vectorResampling{true};
 
 #if defined(__x86_64__)
-bool hasAvx2()
+// Whether the passes below take their AVX2 paths: the processor has AVX2 and they are
+// not turned off (setVectorResampling).
+bool useAvx2()
 {
     static const bool avx2 = __builtin_cpu_supports("avx2");
     return avx2 && vectorResampling.load(std::memory_order_relaxed);
@@ -121,7 +123,7 @@ void mixRows(const uint8_t *first, const uint8_t *second, int32_t weights, int c
 {
     int x = 0;
 #if defined(__x86_64__)
-    if (hasAvx2())
+    if (useAvx2())
         x = mixRowsAvx2(first, second, weights, count, mid);
     const __m128i zero = _mm_setzero_si128();
     const __m128i round = _mm_set1_epi32(1 << (midShift - 1));
@@ -197,7 +199,7 @@ void mixColumns(const int16_t *mid, const int *firsts, const int *seconds, const
     constexpr int shift = weightBits * 2 - midShift;
     int x = 0;
 #if defined(__x86_64__)
-    if (hasAvx2())
+    if (useAvx2())
         x = mixColumnsAvx2(mid, firsts, weights, width, out);
     const __m128i round = _mm_set1_epi32(1 << (shift - 1));
     auto pixel = [&](int i) {
@@ -521,7 +523,7 @@ void lanczosColumn(const uint8_t *const *rows, const int16_t *weights, int taps,
     constexpr int shift = lanczosWeightBits - lanczosMidBits;
     int x = 0;
 #if defined(__x86_64__)
-    if (hasAvx2())
+    if (useAvx2())
         x = lanczosColumnAvx2(rows, weights, taps, count, mid);
     const __m128i zero = _mm_setzero_si128();
     const __m128i round = _mm_set1_epi32(1 << (shift - 1));
@@ -607,7 +609,7 @@ void lanczosRow(const int16_t *mid, const LanczosAxis &axis, int width, uint8_t 
     const int taps = axis.taps;
     int x = 0;
 #if defined(__x86_64__)
-    if (hasAvx2())
+    if (useAvx2())
         x = lanczosRowAvx2(mid, axis, width, out);
 #endif
     for (; x < width; ++x) {
