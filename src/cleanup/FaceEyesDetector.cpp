@@ -817,6 +817,77 @@ void FaceEyesDetector::Private::landmarks(const GreyImage &grey, QVector<Detecte
     }
 }
 
+std::array<std::optional<double>, 4> FaceEyesDetector::turnScores(const GreyImage &grey, const QRectF &box)
+{
+    std::array<std::optional<double>, 4> scores;
+    const double side = std::max(box.width(), box.height());
+    if (grey.isNull() || !(side >= 8))
+        return scores;
+    // The face on a square of a little over twice its size, scaled so that it is a
+    // little larger than the detector's window: the first three pyramid levels find
+    // faces of 80 to 115 px. Beyond the picture's edges the square is mid-grey.
+    constexpr double faceSide = 1.25 * plainWindow;
+    constexpr int canvas = int(2.2 * faceSide);
+    constexpr int levels = 3;
+    const double scale = faceSide / side;
+    const QPointF centre = box.center();
+    GreyImage square;
+    square.width = square.height = canvas;
+    square.pixels.assign(size_t(canvas) * canvas, 128);
+    for (int v = 0; v < canvas; ++v) {
+        const double y = centre.y() + (v + 0.5 - canvas / 2.0) / scale;
+        if (y < 0 || y > grey.height - 1)
+            continue;
+        for (int u = 0; u < canvas; ++u) {
+            const double x = centre.x() + (u + 0.5 - canvas / 2.0) / scale;
+            if (x < 0 || x > grey.width - 1)
+                continue;
+            square.pixels[size_t(v) * canvas + u] = uint8_t(std::lround(grey.areaMean(x, y, 1.0 / scale, 3)));
+        }
+    }
+    // A score well under dlib's own threshold still says which way up the face is seen best.
+    constexpr double lowestScore = -1.0;
+    try {
+        std::vector<dlib::rect_detection> found;
+        for (int turn = 0; turn < 4; ++turn) {
+            d->closeUp.set_size(canvas, canvas);
+            for (int v = 0; v < canvas; ++v) {
+                for (int u = 0; u < canvas; ++u) {
+                    // Turned clockwise: the pixel at (u, v) comes from the square's
+                    // (v, n - u), (n - u, n - v) or (n - v, u) for one to three quarters.
+                    const int n = canvas - 1;
+                    int x = u, y = v;
+                    if (turn == 1) {
+                        x = v;
+                        y = n - u;
+                    } else if (turn == 2) {
+                        x = n - u;
+                        y = n - v;
+                    } else if (turn == 3) {
+                        x = n - v;
+                        y = u;
+                    }
+                    d->closeUp[v][u] = square.pixels[size_t(y) * canvas + x];
+                }
+            }
+            found.clear();
+            d->smallFaceDetector(levels)(d->closeUp, found, lowestScore);
+            for (const auto &det : found) {
+                const double h = double(det.rect.height());
+                const double dx = (det.rect.left() + det.rect.right()) / 2.0 - canvas / 2.0;
+                const double dy = (det.rect.top() + det.rect.bottom()) / 2.0 - canvas / 2.0;
+                if (h < 0.6 * faceSide || h > 1.6 * faceSide || std::hypot(dx, dy) > 0.6 * faceSide)
+                    continue;
+                if (!scores[size_t(turn)] || det.detection_confidence > *scores[size_t(turn)])
+                    scores[size_t(turn)] = det.detection_confidence;
+            }
+        }
+    } catch (const std::exception &e) {
+        qWarning("FaceEyes: face search failed: %s", e.what());
+    }
+    return scores;
+}
+
 double FaceEyesDetector::lastUpsampledShare() const
 {
     return d->upsampledShare;

@@ -6,7 +6,9 @@
 #include <QString>
 #include <QVector>
 
+#include <array>
 #include <memory>
+#include <optional>
 
 // Finds faces with dlib's HOG frontal-face detector and places the 68 landmarks on
 // them. Not thread-safe: each worker owns one detector (copying the shared prototype
@@ -45,6 +47,12 @@ public:
     void setVectorFilters(bool vector);
     static bool hasVectorFilters();
 
+    // How strongly the detector sees the face in `box` (pixels of grey) with the picture
+    // as it is and turned by one, two and three quarters clockwise: the best score of a
+    // face of about the box's size and place in each, or nullopt where none is found.
+    // A face lying on its side or upside down can still be found upright (a face's
+    // outline is much the same either way up) but scores higher when turned upright.
+    std::array<std::optional<double>, 4> turnScores(const GreyImage &grey, const QRectF &box);
     // The area the last findFaces searched at 2x, as a share of the picture (diagnostics).
     double lastUpsampledShare() const;
 

@@ -15,6 +15,7 @@
 #include <QMap>
 #include <QImageReader>
 #include <QPainter>
+#include <QTransform>
 
 namespace {
 
@@ -401,6 +402,46 @@ TEST(ImageAnalyzer, ALaughStaysOpenAtEverySize)
                 lit.scaled(lit.size() * (percent / 100.0), Qt::KeepAspectRatio, Qt::SmoothTransformation));
             EXPECT_EQ(m.eyeOpenness.size(), 1);
             EXPECT_TRUE(m.closedFaces.isEmpty());
+        }
+    }
+}
+
+// The upright search finds many faces lying on their side or upside down as well, but
+// the landmarks are placed as if the face were upright: upside down, a smile's lips and
+// teeth sit where the eyes should be and read as shut lids. Two smiling men turned
+// upside down were flagged that way. The detector, shown the face the other ways up,
+// must see it best the way it stands, and the turned face must not be judged shut.
+TEST(ImageAnalyzer, FacesTheWrongWayUpAreNotJudgedShut)
+{
+    FaceEyesDetector detector;
+    for (const char *name : {"114.jpg", "119.jpg"}) {
+        SCOPED_TRACE(name);
+        QImageReader reader(QStringLiteral(GLANTO_SOURCE_DIR "/tests/data/faces/") + QLatin1String(name));
+        const QImage photo = reader.read().convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        ASSERT_FALSE(photo.isNull());
+        const QVector<DetectedFace> upright =
+            detector.findFaces(photo, GreyImage::fromImage(photo), FaceEyesDetector::SmallFaces::skip);
+        ASSERT_EQ(upright.size(), 1);
+        for (int turn = 0; turn < 4; ++turn) {
+            SCOPED_TRACE(testing::Message() << turn << " quarter turns");
+            const QTransform rotation = QTransform().rotate(90.0 * turn);
+            const QImage turned = photo.transformed(rotation);
+            const GreyImage grey = GreyImage::fromImage(turned);
+            const QRectF box = QImage::trueMatrix(rotation, photo.width(), photo.height()).mapRect(upright[0].box);
+            const auto scores = detector.turnScores(grey, box);
+            // Turning it back upright takes the rest of the full turn.
+            const int back = (4 - turn) % 4;
+            ASSERT_TRUE(scores[size_t(back)].has_value());
+            for (int other = 0; other < 4; ++other) {
+                if (other != back && scores[size_t(other)]) {
+                    EXPECT_LT(*scores[size_t(other)], *scores[size_t(back)]) << "turned " << other;
+                }
+            }
+            const ImageMeasures m = analyzer().measure(turned);
+            EXPECT_TRUE(m.closedFaces.isEmpty());
+            if (turn == 0) {
+                EXPECT_EQ(m.eyeOpenness.size(), 1);
+            }
         }
     }
 }
