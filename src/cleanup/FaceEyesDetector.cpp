@@ -735,6 +735,27 @@ QVector<DetectedFace> FaceEyesDetector::findFaces(const QImage &image, const Gre
     return faces;
 }
 
+QVector<DetectedFace> FaceEyesDetector::findLargeFaces(const GreyImage &grey)
+{
+    QVector<DetectedFace> faces;
+    if (grey.isNull() || grey.width < 8 || grey.height < 8)
+        return faces;
+    try {
+        copyGrey(grey, d->region);
+        std::vector<dlib::rect_detection> found;
+        d->detector(d->region, found, minScore);
+        for (const auto &det : found) {
+            DetectedFace face;
+            face.box = QRectF(det.rect.left(), det.rect.top(), det.rect.width(), det.rect.height());
+            face.score = det.detection_confidence;
+            faces.append(face);
+        }
+    } catch (const std::exception &e) {
+        qWarning("FaceEyes: face detection failed: %s", e.what());
+    }
+    return faces;
+}
+
 // A face that fills the picture (a close-up, a crop) runs off its edges, where the
 // detector's window cannot follow it. When the picture showed no face, it is looked
 // at once more small, on a grey margin: a 240 px copy costs a few milliseconds. Only a

@@ -37,6 +37,9 @@ public:
     QVector<DetectedFace> findFaces(const QImage &image, const GreyImage &grey,
                                     SmallFaces smallFaces = SmallFaces::targeted);
     void placeLandmarks(const GreyImage &grey, QVector<DetectedFace> &faces);
+    // The plain pass alone: faces of about 80 pixels and up, without the close-up search
+    // of a picture that shows none, and without landmarks.
+    QVector<DetectedFace> findLargeFaces(const GreyImage &grey);
 
     // Whether faces under 160 px get their landmarks on a 2x copy of their area (the
     // default), for half-pixel eye outlines; off places them on the picture itself.

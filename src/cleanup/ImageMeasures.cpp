@@ -5,6 +5,8 @@
 #include "FeaturePrint.h"
 #include "SharpnessMeasures.h"
 
+#include <QTransform>
+
 #include <algorithm>
 #include <limits>
 
@@ -48,7 +50,49 @@ struct ImageAnalyzer::Private {
         measures.smallEyeFaces.removeIf(
             [&](const ImageMeasures::SmallEyeFace &small) { return turned.contains(small.box); });
     }
+
+    void judgeTurnedFaces(const QImage &image, ImageMeasures &measures);
 };
+
+// A picture in which the upright search found no face is searched again turned by one,
+// two and three quarters: people lying on a bed, a treatment table or the grass are
+// photographed from the side or from the head end, and the detector looks for upright
+// faces. Only faces of about 0.3 of the picture's shorter side and up are looked
+// for, a person lying down as the subject of the photo, on a copy whose shorter side is
+// 280 px, where the plain pass costs about 6 ms a turn. A face found there is found
+// again on the analysis picture, turned the same way, and judged as an upright face is
+// (a face seen better another way up is not); the faces called shut are kept, their
+// boxes turned back. The face count and the face sharpness stay the upright search's:
+// the blur verdict does not rest on a face only a turned search saw.
+void ImageAnalyzer::Private::judgeTurnedFaces(const QImage &image, ImageMeasures &measures)
+{
+    constexpr int searchSide = 280;
+    const int shorter = std::min(image.width(), image.height());
+    if (shorter < searchSide / 2)
+        return;
+    const QImage small = shorter > searchSide
+        ? image.scaled(image.size() * (double(searchSide) / shorter), Qt::KeepAspectRatio, Qt::SmoothTransformation)
+        : image;
+    for (int turn = 1; turn < 4; ++turn) {
+        const QTransform rotation = QTransform().rotate(90.0 * turn);
+        if (faces.findLargeFaces(GreyImage::fromImage(small.transformed(rotation))).isEmpty())
+            continue;
+        const QImage turned = image.transformed(rotation);
+        const GreyImage turnedGrey = GreyImage::fromImage(turned);
+        ImageMeasures judged;
+        judgeFaces(turnedGrey, faces.detect(turned, turnedGrey, FaceEyesDetector::SmallFaces::skip), judged, &turned);
+        dropTurnedFaces(turnedGrey, judged);
+        const QTransform back = QImage::trueMatrix(rotation, image.width(), image.height()).inverted();
+        for (const QRectF &n : std::as_const(judged.closedFaces)) {
+            const QRectF box = back.mapRect(QRectF(n.x() * turned.width(), n.y() * turned.height(),
+                                                   n.width() * turned.width(), n.height() * turned.height()));
+            measures.closedFaces.append(QRectF(box.x() / image.width(), box.y() / image.height(),
+                                               box.width() / image.width(), box.height() / image.height()));
+        }
+        measures.eyeOpenness += judged.eyeOpenness;
+        measures.eyeDarkness += judged.eyeDarkness;
+    }
+}
 
 ImageAnalyzer::ImageAnalyzer()
     : d(new Private)
@@ -70,6 +114,8 @@ ImageMeasures ImageAnalyzer::measure(const QImage &analysisImage)
     measures.sharpness = pictureSharpness(grey);
     judgeFaces(grey, d->faces.detect(image, grey), measures, &image);
     d->dropTurnedFaces(grey, measures);
+    if (measures.faceCount == 0)
+        d->judgeTurnedFaces(image, measures);
     if (const auto print = FeaturePrint::compute(image))
         measures.featurePrint = FeaturePrint::encode(*print);
     return measures;

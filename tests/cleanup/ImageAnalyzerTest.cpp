@@ -446,6 +446,48 @@ TEST(ImageAnalyzer, FacesTheWrongWayUpAreNotJudgedShut)
     }
 }
 
+// A woman lying on a treatment bed, seen from the head end, her eyes shut: the upright
+// search finds her face only the way the photo shows it. Turned a quarter, a half and
+// three quarters, no upright face is left; the turned search must find hers, call it
+// shut and hand back a box on her face in the picture as given. A smiling man turned
+// the same ways must stay open, his face judged.
+TEST(ImageAnalyzer, FacesLyingDownAreJudgedTurned)
+{
+    const auto read = [](const char *name) {
+        QImageReader reader(QStringLiteral(GLANTO_SOURCE_DIR "/tests/data/faces/") + QLatin1String(name));
+        return reader.read().convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    };
+    const QImage shut = read("100.jpg");
+    const QImage open = read("119.jpg");
+    ASSERT_FALSE(shut.isNull());
+    ASSERT_FALSE(open.isNull());
+    const ImageMeasures upright = analyzer().measure(shut);
+    ASSERT_EQ(upright.closedFaces.size(), 1);
+    const QRectF face = upright.closedFaces[0];
+    for (int turn = 1; turn < 4; ++turn) {
+        SCOPED_TRACE(testing::Message() << turn << " quarter turns");
+        const QTransform rotation = QTransform().rotate(90.0 * turn);
+        const QImage turned = shut.transformed(rotation);
+        const ImageMeasures m = analyzer().measure(turned);
+        EXPECT_EQ(m.faceCount, 0);
+        ASSERT_EQ(m.closedFaces.size(), 1);
+        // The upright box turned the same way, in the turned picture's fractions.
+        const QRectF expected = QImage::trueMatrix(rotation, shut.width(), shut.height())
+                                    .mapRect(QRectF(face.x() * shut.width(), face.y() * shut.height(),
+                                                    face.width() * shut.width(), face.height() * shut.height()));
+        const QRectF found(m.closedFaces[0].x() * turned.width(), m.closedFaces[0].y() * turned.height(),
+                           m.closedFaces[0].width() * turned.width(), m.closedFaces[0].height() * turned.height());
+        const QRectF common = expected.intersected(found);
+        EXPECT_GT(common.width() * common.height(), 0.6 * expected.width() * expected.height());
+
+        const ImageMeasures smiling = analyzer().measure(open.transformed(rotation));
+        EXPECT_TRUE(smiling.closedFaces.isEmpty());
+        if (turn != 2) {
+            EXPECT_EQ(smiling.eyeOpenness.size(), 1);
+        }
+    }
+}
+
 TEST(ImageAnalyzer, SmallFacesGetHalfPixelEyeOutlines)
 {
     // A face under 160 px has its landmarks placed on a doubled copy: the outline
