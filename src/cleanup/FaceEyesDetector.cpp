@@ -641,6 +641,19 @@ struct FaceEyesDetector::Private {
         return *slot;
     }
 
+    // The plain detector over `pixels`: faces of about 80 px and up, strongest first.
+    void plainPass(const dlib::array2d<unsigned char> &pixels, QVector<DetectedFace> &faces)
+    {
+        std::vector<dlib::rect_detection> found;
+        detector(pixels, found, minScore);
+        for (const auto &det : found) {
+            DetectedFace face;
+            face.box = QRectF(det.rect.left(), det.rect.top(), det.rect.width(), det.rect.height());
+            face.score = det.detection_confidence;
+            faces.append(face);
+        }
+    }
+
     // frameReady: frame already holds grey (findFaces just copied it).
     void landmarks(const GreyImage &grey, QVector<DetectedFace> &faces, bool frameReady);
     void closeUpFaces(const GreyImage &grey, QVector<DetectedFace> &faces);
@@ -673,14 +686,7 @@ QVector<DetectedFace> FaceEyesDetector::findFaces(const QImage &image, const Gre
         return faces;
     try {
         copyGrey(grey, d->frame);
-        std::vector<dlib::rect_detection> found;
-        d->detector(d->frame, found, minScore);
-        for (const auto &det : found) {
-            DetectedFace face;
-            face.box = QRectF(det.rect.left(), det.rect.top(), det.rect.width(), det.rect.height());
-            face.score = det.detection_confidence;
-            faces.append(face);
-        }
+        d->plainPass(d->frame, faces);
         if (faces.isEmpty())
             d->closeUpFaces(grey, faces);
         if (smallFaces == SmallFaces::skip)
@@ -706,6 +712,7 @@ QVector<DetectedFace> FaceEyesDetector::findFaces(const QImage &image, const Gre
             regions = smallFaceRegions(image.convertToFormat(QImage::Format_RGBA8888_Premultiplied), faces);
         FaceSearch &small = d->smallFaceDetector(search.levels);
         d->upsampledShare = 0;
+        std::vector<dlib::rect_detection> found;
         for (const QRect &region : regions) {
             if (region.width() < 40 || region.height() < 40)
                 continue;
@@ -742,14 +749,7 @@ QVector<DetectedFace> FaceEyesDetector::findLargeFaces(const GreyImage &grey)
         return faces;
     try {
         copyGrey(grey, d->region);
-        std::vector<dlib::rect_detection> found;
-        d->detector(d->region, found, minScore);
-        for (const auto &det : found) {
-            DetectedFace face;
-            face.box = QRectF(det.rect.left(), det.rect.top(), det.rect.width(), det.rect.height());
-            face.score = det.detection_confidence;
-            faces.append(face);
-        }
+        d->plainPass(d->region, faces);
     } catch (const std::exception &e) {
         qWarning("FaceEyes: face detection failed: %s", e.what());
     }
