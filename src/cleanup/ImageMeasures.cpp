@@ -28,27 +28,11 @@ struct ImageAnalyzer::Private {
                             [asItIs](const std::optional<double> &turned) { return turned && *turned > asItIs; });
     }
 
-    // Only the eyes of faces that may be called shut, here or on a larger decode, are
-    // worth the few milliseconds of looking at them turned.
-    void dropTurnedFaces(const GreyImage &grey, ImageMeasures &measures)
+    // Only faces called shut are worth the few milliseconds of looking at them turned;
+    // `closed` holds their boxes, normalized to grey.
+    void dropTurnedFaces(const GreyImage &grey, QVector<QRectF> &closed)
     {
-        QVector<QRectF> checked, turned;
-        const auto check = [&](const QRectF &box) {
-            if (checked.contains(box))
-                return;
-            checked.append(box);
-            if (!upright(grey, box))
-                turned.append(box);
-        };
-        for (const QRectF &box : std::as_const(measures.closedFaces))
-            check(box);
-        for (const ImageMeasures::SmallEyeFace &small : std::as_const(measures.smallEyeFaces))
-            check(small.box);
-        if (turned.isEmpty())
-            return;
-        measures.closedFaces.removeIf([&](const QRectF &box) { return turned.contains(box); });
-        measures.smallEyeFaces.removeIf(
-            [&](const ImageMeasures::SmallEyeFace &small) { return turned.contains(small.box); });
+        closed.removeIf([&](const QRectF &box) { return !upright(grey, box); });
     }
 
     void judgeTurnedFaces(const QImage &image, ImageMeasures &measures);
@@ -81,7 +65,7 @@ void ImageAnalyzer::Private::judgeTurnedFaces(const QImage &image, ImageMeasures
         const GreyImage turnedGrey = GreyImage::fromImage(turned);
         ImageMeasures judged;
         judgeFaces(turnedGrey, faces.detect(turned, turnedGrey, FaceEyesDetector::SmallFaces::skip), judged, &turned);
-        dropTurnedFaces(turnedGrey, judged);
+        dropTurnedFaces(turnedGrey, judged.closedFaces);
         const QTransform back = QImage::trueMatrix(rotation, image.width(), image.height()).inverted();
         for (const QRectF &n : std::as_const(judged.closedFaces)) {
             const QRectF box = back.mapRect(QRectF(n.x() * turned.width(), n.y() * turned.height(),
@@ -113,7 +97,7 @@ ImageMeasures ImageAnalyzer::measure(const QImage &analysisImage)
     const GreyImage grey = GreyImage::fromImage(image);
     measures.sharpness = pictureSharpness(grey);
     judgeFaces(grey, d->faces.detect(image, grey), measures, &image);
-    d->dropTurnedFaces(grey, measures);
+    d->dropTurnedFaces(grey, measures.closedFaces);
     if (measures.faceCount == 0)
         d->judgeTurnedFaces(image, measures);
     if (const auto print = FeaturePrint::compute(image))
@@ -175,5 +159,6 @@ void ImageAnalyzer::judgeSmallFaces(const QImage &larger, ImageMeasures &measure
     };
     measures.eyeOpenness = keptThen(measures.eyeOpenness, openness);
     measures.eyeDarkness = keptThen(measures.eyeDarkness, darkness);
+    d->dropTurnedFaces(grey, closed);
     measures.closedFaces += closed;
 }
