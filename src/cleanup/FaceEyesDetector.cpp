@@ -870,13 +870,13 @@ std::array<std::optional<double>, 4> FaceEyesDetector::turnScores(const GreyImag
     constexpr double lowestScore = -1.0;
     try {
         std::vector<dlib::rect_detection> found;
+        constexpr int n = canvas - 1;
         for (int turn = 0; turn < 4; ++turn) {
             d->closeUp.set_size(canvas, canvas);
             for (int v = 0; v < canvas; ++v) {
                 for (int u = 0; u < canvas; ++u) {
                     // Turned clockwise: the pixel at (u, v) comes from the square's
                     // (v, n - u), (n - u, n - v) or (n - v, u) for one to three quarters.
-                    const int n = canvas - 1;
                     int x = u, y = v;
                     if (turn == 1) {
                         x = v;

@@ -10,6 +10,23 @@
 #include <algorithm>
 #include <limits>
 
+namespace {
+
+// A box given in fractions of a picture of `size`, in its pixels, and back.
+QRectF inPixels(const QRectF &fractions, QSizeF size)
+{
+    return QRectF(fractions.x() * size.width(), fractions.y() * size.height(), fractions.width() * size.width(),
+                  fractions.height() * size.height());
+}
+
+QRectF inFractions(const QRectF &pixels, QSizeF size)
+{
+    return QRectF(pixels.x() / size.width(), pixels.y() / size.height(), pixels.width() / size.width(),
+                  pixels.height() / size.height());
+}
+
+} // namespace
+
 struct ImageAnalyzer::Private {
     FaceEyesDetector faces;
 
@@ -20,9 +37,7 @@ struct ImageAnalyzer::Private {
     // nostril reads as a shut lid. Such a face scores higher turned the right way up.
     bool upright(const GreyImage &grey, const QRectF &box)
     {
-        const auto scores = faces.turnScores(
-            grey, QRectF(box.x() * grey.width, box.y() * grey.height, box.width() * grey.width,
-                         box.height() * grey.height));
+        const auto scores = faces.turnScores(grey, inPixels(box, QSizeF(grey.width, grey.height)));
         const double asItIs = scores[0].value_or(-std::numeric_limits<double>::infinity());
         return std::none_of(scores.begin() + 1, scores.end(),
                             [asItIs](const std::optional<double> &turned) { return turned && *turned > asItIs; });
@@ -67,12 +82,8 @@ void ImageAnalyzer::Private::judgeTurnedFaces(const QImage &image, ImageMeasures
         judgeFaces(turnedGrey, faces.detect(turned, turnedGrey, FaceEyesDetector::SmallFaces::skip), judged, &turned);
         dropTurnedFaces(turnedGrey, judged.closedFaces);
         const QTransform back = QImage::trueMatrix(rotation, image.width(), image.height()).inverted();
-        for (const QRectF &n : std::as_const(judged.closedFaces)) {
-            const QRectF box = back.mapRect(QRectF(n.x() * turned.width(), n.y() * turned.height(),
-                                                   n.width() * turned.width(), n.height() * turned.height()));
-            measures.closedFaces.append(QRectF(box.x() / image.width(), box.y() / image.height(),
-                                               box.width() / image.width(), box.height() / image.height()));
-        }
+        for (const QRectF &box : std::as_const(judged.closedFaces))
+            measures.closedFaces.append(inFractions(back.mapRect(inPixels(box, turned.size())), image.size()));
         measures.eyeOpenness += judged.eyeOpenness;
         measures.eyeDarkness += judged.eyeDarkness;
     }
@@ -125,8 +136,7 @@ void ImageAnalyzer::judgeSmallFaces(const QImage &larger, ImageMeasures &measure
     QVector<DetectedFace> faces;
     for (const ImageMeasures::SmallEyeFace &small : std::as_const(measures.smallEyeFaces)) {
         DetectedFace face;
-        face.box = QRectF(small.box.x() * grey.width, small.box.y() * grey.height, small.box.width() * grey.width,
-                          small.box.height() * grey.height);
+        face.box = inPixels(small.box, QSizeF(grey.width, grey.height));
         faces.append(face);
     }
     d->faces.placeLandmarks(grey, faces);
