@@ -5,10 +5,14 @@
 #include "FeaturePrint.h"
 #include "SharpnessMeasures.h"
 
+#include <QLineF>
+#include <QPainter>
 #include <QTransform>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -23,6 +27,30 @@ QRectF inFractions(const QRectF &pixels, QSizeF size)
 {
     return QRectF(pixels.x() / size.width(), pixels.y() / size.height(), pixels.width() / size.width(),
                   pixels.height() / size.height());
+}
+
+// Where a picture of `size` turned clockwise by `degrees` lands: in a frame that just
+// holds it, its top-left corner at the origin.
+QTransform turnMatrix(QSize size, int degrees)
+{
+    return QImage::trueMatrix(QTransform().rotate(degrees), size.width(), size.height());
+}
+
+// The picture turned clockwise by `degrees`. Turned by an eighth, the frame's corners
+// beyond the picture are mid-grey, which the face detector reads as nothing (black
+// corners would draw edges of their own).
+QImage turnedPicture(const QImage &image, int degrees)
+{
+    if (degrees % 90 == 0)
+        return image.transformed(QTransform().rotate(degrees));
+    const QTransform turn = turnMatrix(image.size(), degrees);
+    QImage turned(turn.mapRect(QRectF(image.rect())).toAlignedRect().size(), QImage::Format_RGBA8888_Premultiplied);
+    turned.fill(QColor(128, 128, 128));
+    QPainter painter(&turned);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setTransform(turn);
+    painter.drawImage(0, 0, image);
+    return turned;
 }
 
 } // namespace
@@ -51,18 +79,26 @@ struct ImageAnalyzer::Private {
     }
 
     void judgeTurnedFaces(const QImage &image, ImageMeasures &measures);
+    // Judges the faces of `image` turned clockwise by `degrees`, or only the one whose
+    // box (normalized to image) is `only`, and adds those called shut to `measures`.
+    void judgeTurned(const QImage &image, int degrees, std::optional<QRectF> only, ImageMeasures &measures);
+    void judgeLevelled(const QImage &image, const GreyImage &grey, const QVector<DetectedFace> &found,
+                       ImageMeasures &measures);
 };
 
-// A picture in which the upright search found no face is searched again turned by one,
-// two and three quarters: people lying on a bed, a treatment table or the grass are
-// photographed from the side or from the head end, and the detector looks for upright
-// faces. Only faces of about 0.3 of the picture's shorter side and up are looked
-// for, a person lying down as the subject of the photo, on a copy whose shorter side is
-// 280 px, where the plain pass costs about 6 ms a turn. A face found there is found
-// again on the analysis picture, turned the same way, and judged as an upright face is
-// (a face seen better another way up is not); the faces called shut are kept, their
-// boxes turned back. The face count and the face sharpness stay the upright search's:
-// the blur verdict does not rest on a face only a turned search saw.
+// A picture in which the upright search found no face is searched again turned by
+// every eighth of a turn: people lying on a bed, a treatment table or the grass are
+// photographed from the side or from the head end, a head rests on a shoulder or a
+// pillow, and the detector looks for faces within about 20 degrees of upright. Only
+// faces of about 0.3 of the picture's shorter side and up are looked for, a person
+// lying down as the subject of the photo, on a copy whose shorter side is 280 px,
+// where the plain pass costs about 6 ms a quarter turn and twice that an eighth (the
+// turned copy's corners are grey canvas). A face found there is found again on the
+// analysis picture, turned the same way, and judged as an upright face is (a face
+// seen better another way up is not); the faces called shut are kept, their boxes
+// turned back. A face seen at two neighbouring turns is kept once. The face count and
+// the face sharpness stay the upright search's: the blur verdict does not rest on a
+// face only a turned search saw.
 void ImageAnalyzer::Private::judgeTurnedFaces(const QImage &image, ImageMeasures &measures)
 {
     constexpr int searchSide = 280;
@@ -72,20 +108,77 @@ void ImageAnalyzer::Private::judgeTurnedFaces(const QImage &image, ImageMeasures
     const QImage small = shorter > searchSide
         ? image.scaled(image.size() * (double(searchSide) / shorter), Qt::KeepAspectRatio, Qt::SmoothTransformation)
         : image;
-    for (int turn = 1; turn < 4; ++turn) {
-        const QTransform rotation = QTransform().rotate(90.0 * turn);
-        if (faces.findLargeFaces(GreyImage::fromImage(small.transformed(rotation))).isEmpty())
-            continue;
-        const QImage turned = image.transformed(rotation);
-        const GreyImage turnedGrey = GreyImage::fromImage(turned);
-        ImageMeasures judged;
-        judgeFaces(turnedGrey, faces.detect(turned, turnedGrey, FaceEyesDetector::SmallFaces::skip), judged, &turned);
-        dropTurnedFaces(turnedGrey, judged.closedFaces);
-        const QTransform back = QImage::trueMatrix(rotation, image.width(), image.height()).inverted();
-        for (const QRectF &box : std::as_const(judged.closedFaces))
-            measures.closedFaces.append(inFractions(back.mapRect(inPixels(box, turned.size())), image.size()));
+    for (int degrees = 45; degrees < 360; degrees += 45) {
+        if (!faces.findLargeFaces(GreyImage::fromImage(turnedPicture(small, degrees))).isEmpty())
+            judgeTurned(image, degrees, {}, measures);
+    }
+}
+
+void ImageAnalyzer::Private::judgeTurned(const QImage &image, int degrees, std::optional<QRectF> only,
+                                         ImageMeasures &measures)
+{
+    const QImage turned = turnedPicture(image, degrees);
+    const GreyImage turnedGrey = GreyImage::fromImage(turned);
+    QVector<DetectedFace> found = faces.detect(turned, turnedGrey, FaceEyesDetector::SmallFaces::skip);
+    const QTransform turn = turnMatrix(image.size(), degrees);
+    const QTransform back = turn.inverted();
+    if (only) {
+        // The same face: found again near where its centre turned to.
+        const QRectF face = inPixels(*only, image.size());
+        const QPointF centre = turn.map(face.center());
+        found.removeIf([&](const DetectedFace &f) { return QLineF(f.box.center(), centre).length() > 0.3 * face.height(); });
+        if (found.isEmpty())
+            return;
+    }
+    ImageMeasures judged;
+    judgeFaces(turnedGrey, found, judged, &turned);
+    dropTurnedFaces(turnedGrey, judged.closedFaces);
+    for (const QRectF &box : std::as_const(judged.closedFaces)) {
+        // Turned back about its centre: a face keeps its size whichever way it lies.
+        const QRectF inTurned = inPixels(box, turned.size());
+        QRectF face(QPointF(0, 0), inTurned.size());
+        face.moveCenter(back.map(inTurned.center()));
+        face = inFractions(face, image.size());
+        const auto seen = [&face](const QRectF &kept) {
+            return kept.contains(face.center()) || face.contains(kept.center());
+        };
+        if (std::none_of(measures.closedFaces.cbegin(), measures.closedFaces.cend(), seen))
+            measures.closedFaces.append(face);
+    }
+    // A face judged again was read upright already.
+    if (!only) {
         measures.eyeOpenness += judged.eyeOpenness;
         measures.eyeDarkness += judged.eyeDarkness;
+    }
+}
+
+// A head leaning on a shoulder, a pillow or another head is found upright, but the
+// landmark model was taught faces within a few degrees of level: rolled further, the
+// eye outlines slip off the lids and a shut eye reads open. A main face whose eyes'
+// line leans more than this (degrees) and that was not called shut is judged again on
+// the picture turned to bring its eyes level.
+constexpr double levelledRoll = 15.0;
+
+void ImageAnalyzer::Private::judgeLevelled(const QImage &image, const GreyImage &grey,
+                                           const QVector<DetectedFace> &found, ImageMeasures &measures)
+{
+    double tallest = 0;
+    for (const DetectedFace &face : found)
+        tallest = std::max(tallest, face.box.height());
+    for (const DetectedFace &face : found) {
+        if (face.leftEye.isEmpty() || face.rightEye.isEmpty() || face.box.height() < FaceRules::minFaceHeight
+            || face.box.height() < FaceRules::mainFaceShare * tallest)
+            continue;
+        const QRectF box = inFractions(face.box, QSizeF(grey.width, grey.height));
+        if (std::any_of(measures.closedFaces.cbegin(), measures.closedFaces.cend(),
+                        [&box](const QRectF &shut) { return shut.contains(box.center()); }))
+            continue;
+        const QLineF eyes(eyeCentre(face.leftEye), eyeCentre(face.rightEye));
+        // QLineF's angles run counter-clockwise with y up; the picture's y runs down.
+        const double roll = std::remainder(-eyes.angle(), 360.0);
+        if (std::abs(roll) < levelledRoll || std::abs(roll) > 90.0)
+            continue;
+        judgeTurned(image, int(std::lround(360.0 - roll)) % 360, box, measures);
     }
 }
 
@@ -107,8 +200,10 @@ ImageMeasures ImageAnalyzer::measure(const QImage &analysisImage)
     const QImage image = analysisImage.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     const GreyImage grey = GreyImage::fromImage(image);
     measures.sharpness = pictureSharpness(grey);
-    judgeFaces(grey, d->faces.detect(image, grey), measures, &image);
+    const QVector<DetectedFace> found = d->faces.detect(image, grey);
+    judgeFaces(grey, found, measures, &image);
     d->dropTurnedFaces(grey, measures.closedFaces);
+    d->judgeLevelled(image, grey, found, measures);
     if (measures.faceCount == 0)
         d->judgeTurnedFaces(image, measures);
     if (const auto print = FeaturePrint::compute(image))
