@@ -380,13 +380,19 @@ float largerEdgeBalance(const GreyImage &grey, const DetectedFace &face)
     return std::max(eyeEdgeBalance(grey, face.leftEye), eyeEdgeBalance(grey, face.rightEye));
 }
 
-// A box of `grey` in coordinates from 0 to 1.
-QRectF normalized(const QRectF &box, const GreyImage &grey)
+} // namespace
+
+QRectF inFractions(const QRectF &pixels, QSizeF size)
 {
-    return QRectF(box.x() / grey.width, box.y() / grey.height, box.width() / grey.width, box.height() / grey.height);
+    return QRectF(pixels.x() / size.width(), pixels.y() / size.height(), pixels.width() / size.width(),
+                  pixels.height() / size.height());
 }
 
-} // namespace
+QRectF inPixels(const QRectF &fractions, QSizeF size)
+{
+    return QRectF(fractions.x() * size.width(), fractions.y() * size.height(), fractions.width() * size.width(),
+                  fractions.height() * size.height());
+}
 
 std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &face)
 {
@@ -402,9 +408,6 @@ std::optional<float> smallEyeEdgeBalance(const GreyImage &grey, const DetectedFa
     return largerEdgeBalance(grey, face);
 }
 
-namespace {
-
-// Height of the tallest counted face, 0 when none is counted.
 double tallestFace(const QVector<DetectedFace> &faces)
 {
     double tallest = 0;
@@ -419,8 +422,6 @@ bool isMainFace(const QRectF &box, double tallest)
 {
     return box.height() >= FaceRules::minFaceHeight && box.height() >= FaceRules::mainFaceShare * tallest;
 }
-
-} // namespace
 
 std::optional<float> faceSharpness(const GreyImage &grey, const QVector<DetectedFace> &faces)
 {
@@ -480,7 +481,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         if (eyeWidth < FaceRules::minEyeWidth) {
             // Eyes that twice the scale would make wide enough to judge.
             if (eyeWidth >= FaceRules::minEyeWidth / 2)
-                measures.smallEyeFaces.append({normalized(box, grey), -1, eyeWidth});
+                measures.smallEyeFaces.append({inFractions(box, QSizeF(grey.width, grey.height)), -1, eyeWidth});
             continue;
         }
         const float open = std::max(eyeOpenRatio(face.leftEye), eyeOpenRatio(face.rightEye));
@@ -500,7 +501,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         // Eyes judged here without the balance the outline's own bounds read are read better
         // on a larger decode, where there is one; only a face that may be shut is worth its cost.
         if (!wideEyes)
-            measures.smallEyeFaces.append({normalized(box, grey), int(measures.eyeOpenness.size() - 1), eyeWidth});
+            measures.smallEyeFaces.append({inFractions(box, QSizeF(grey.width, grey.height)), int(measures.eyeOpenness.size() - 1), eyeWidth});
         // The cascades, the colour and the patch model are read only for the few faces
         // left: the cascades, most of the cost of judging a face, only for a face still
         // called shut. What surrounds the eyes, and so the wider bounds, only with the
@@ -548,7 +549,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
             }
         }
         if (closed) {
-            measures.closedFaces.append(normalized(box, grey));
+            measures.closedFaces.append(inFractions(box, QSizeF(grey.width, grey.height)));
         }
     }
 }

@@ -331,6 +331,15 @@ std::optional<float> faceEdgeBalance(const GreyImage &grey, const DetectedFace &
 // FaceRules::minBalanceEyeWidth wide (read faceEdgeBalance then).
 std::optional<float> smallEyeEdgeBalance(const GreyImage &grey, const DetectedFace &face);
 
+// A box in pixels of a picture of `size` as fractions of it (origin top-left), and back.
+QRectF inFractions(const QRectF &pixels, QSizeF size);
+QRectF inPixels(const QRectF &fractions, QSizeF size);
+
+// Height of the tallest face counted (at least FaceRules::minFaceHeight), 0 when none is.
+double tallestFace(const QVector<DetectedFace> &faces);
+// Whether a face of `box` is a main face of a photo whose tallest counted face is `tallest`.
+bool isMainFace(const QRectF &box, double tallest);
+
 // The sharpness of a photo's faces: detailEnergy over each face box inset by 12 % on
 // every side, raised by the face's own contrastGain, the largest of the faces at least
 // mainFaceShare as tall as the largest counted face. A group photo is in focus when one

@@ -16,19 +16,6 @@
 
 namespace {
 
-// A box given in fractions of a picture of `size`, in its pixels, and back.
-QRectF inPixels(const QRectF &fractions, QSizeF size)
-{
-    return QRectF(fractions.x() * size.width(), fractions.y() * size.height(), fractions.width() * size.width(),
-                  fractions.height() * size.height());
-}
-
-QRectF inFractions(const QRectF &pixels, QSizeF size)
-{
-    return QRectF(pixels.x() / size.width(), pixels.y() / size.height(), pixels.width() / size.width(),
-                  pixels.height() / size.height());
-}
-
 // Where a picture of `size` turned clockwise by `degrees` lands: in a frame that just
 // holds it, its top-left corner at the origin.
 QTransform turnMatrix(QSize size, int degrees)
@@ -162,12 +149,9 @@ constexpr double levelledRoll = 15.0;
 void ImageAnalyzer::Private::judgeLevelled(const QImage &image, const GreyImage &grey,
                                            const QVector<DetectedFace> &found, ImageMeasures &measures)
 {
-    double tallest = 0;
-    for (const DetectedFace &face : found)
-        tallest = std::max(tallest, face.box.height());
+    const double tallest = tallestFace(found);
     for (const DetectedFace &face : found) {
-        if (face.leftEye.isEmpty() || face.rightEye.isEmpty() || face.box.height() < FaceRules::minFaceHeight
-            || face.box.height() < FaceRules::mainFaceShare * tallest)
+        if (face.leftEye.isEmpty() || face.rightEye.isEmpty() || !isMainFace(face.box, tallest))
             continue;
         const QRectF box = inFractions(face.box, QSizeF(grey.width, grey.height));
         if (std::any_of(measures.closedFaces.cbegin(), measures.closedFaces.cend(),
