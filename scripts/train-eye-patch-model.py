@@ -167,7 +167,10 @@ def judged(c, patch_score):
     if outline_verdict(c):
         return True
     c = dict(c, open=judged_openness(c))
-    # Eyes too small for the outline's balance are read for the patch bounds alone.
+    # Eyes too small for the outline's balance are read for the patch bounds alone, and
+    # only on a plain face.
+    if c["balance"] < 0 and not c["plain"]:
+        return False
     balance = c["balance"] if c["balance"] >= 0 else c["any_balance"]
     colour_read = c["tone"] > -9
     bound = (0 if c["plain"] else NOT_PLAIN_PATCH_SCORE) + (0 if colour_read else COLOURLESS_PATCH_SCORE)

@@ -361,6 +361,8 @@ TEST(FaceRules, PlainFacesAreJudgedByWiderBounds)
     EXPECT_FALSE(eyesShut(0.30f, std::nullopt, 0, true, true));
     // Eyes too small for the outline's balance: only the patch model's bounds read theirs.
     EXPECT_TRUE(eyesShut(0.30f, std::nullopt, 0, true, true, 0.45f));
+    // ... and only on a plain face.
+    EXPECT_FALSE(eyesShut(0.30f, std::nullopt, 0, false, true, 0.45f));
     EXPECT_FALSE(eyesShut(0.30f, std::nullopt, 0, true, false, 0.05f));
     EXPECT_FALSE(eyesShut(0.30f, std::nullopt, 0, true, true, patchShutEdgeBalance + 0.01f));
     EXPECT_FALSE(eyesShut(0.30f, std::nullopt, openEyeHits, true, true, 0.05f));
