@@ -466,6 +466,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
 
     measures.faceSharpness = faceSharpness(grey, faces);
     const double tallest = tallestFace(faces);
+    const QSizeF size(grey.width, grey.height);
     for (const DetectedFace &face : faces) {
         const QRectF box = face.box.normalized();
         if (box.height() < FaceRules::minFaceHeight)
@@ -481,7 +482,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         if (eyeWidth < FaceRules::minEyeWidth) {
             // Eyes that twice the scale would make wide enough to judge.
             if (eyeWidth >= FaceRules::minEyeWidth / 2)
-                measures.smallEyeFaces.append({inFractions(box, QSizeF(grey.width, grey.height)), -1, eyeWidth});
+                measures.smallEyeFaces.append({inFractions(box, size), -1, eyeWidth});
             continue;
         }
         const float open = std::max(eyeOpenRatio(face.leftEye), eyeOpenRatio(face.rightEye));
@@ -501,7 +502,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         // Eyes judged here without the balance the outline's own bounds read are read better
         // on a larger decode, where there is one; only a face that may be shut is worth its cost.
         if (!wideEyes)
-            measures.smallEyeFaces.append({inFractions(box, QSizeF(grey.width, grey.height)), int(measures.eyeOpenness.size() - 1), eyeWidth});
+            measures.smallEyeFaces.append({inFractions(box, size), int(measures.eyeOpenness.size() - 1), eyeWidth});
         // The cascades, the colour and the patch model are read only for the few faces
         // left: the cascades, most of the cost of judging a face, only for a face still
         // called shut. What surrounds the eyes, and so the wider bounds, only with the
@@ -549,7 +550,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
             }
         }
         if (closed) {
-            measures.closedFaces.append(inFractions(box, QSizeF(grey.width, grey.height)));
+            measures.closedFaces.append(inFractions(box, size));
         }
     }
 }

@@ -1,3 +1,4 @@
+#include "cleanup/FaceEyes.h"
 #include "cleanup/FaceEyesDetector.h"
 #include "cleanup/FeaturePrint.h"
 #include "cleanup/ImageMeasures.h"
@@ -486,9 +487,9 @@ void expectShutWhenTurned(const char *shutName, std::initializer_list<int> turns
     ASSERT_FALSE(open.isNull());
     const ImageMeasures asShot = analyzer().measure(shut);
     ASSERT_EQ(asShot.closedFaces.size(), 1);
-    const QRectF face = asShot.closedFaces[0];
-    const QPointF centre(face.center().x() * shut.width(), face.center().y() * shut.height());
-    const double side = face.height() * shut.height();
+    const QRectF face = inPixels(asShot.closedFaces[0], shut.size());
+    const QPointF centre = face.center();
+    const double side = face.height();
     for (int degrees : turns) {
         SCOPED_TRACE(testing::Message() << shutName << " turned " << degrees << " degrees");
         const QTransform rotation = QTransform().rotate(degrees);
@@ -499,8 +500,7 @@ void expectShutWhenTurned(const char *shutName, std::initializer_list<int> turns
         }
         ASSERT_EQ(m.closedFaces.size(), 1);
         const QPointF expected = QImage::trueMatrix(rotation, shut.width(), shut.height()).map(centre);
-        const QRectF found(m.closedFaces[0].x() * turned.width(), m.closedFaces[0].y() * turned.height(),
-                           m.closedFaces[0].width() * turned.width(), m.closedFaces[0].height() * turned.height());
+        const QRectF found = inPixels(m.closedFaces[0], turned.size());
         EXPECT_LT(QLineF(found.center(), expected).length(), 0.25 * side);
         EXPECT_NEAR(found.height(), side, 0.3 * side);
 
