@@ -1001,12 +1001,16 @@ void sharpFixtures()
 // and in blurs that must stay flagged, with the faces of the original standing for the
 // edit's. Tab-separated: folder, file, face height, eye width, edit, the stored face
 // sharpness, and the eyes' region read the same way (the box around both eye outlines,
-// a third of an eye width wider on every side).
+// a third of an eye width wider on every side). EYEDUMP_FOLDERS (comma-separated)
+// replaces the folders.
 void faceSharpDump()
 {
     FaceEyesDetector detector;
     const QStringList edits = {"original", "flat35", "flat20", "shade", "noise6", "gauss1.5", "gauss2", "streak6", "streak10"};
-    for (const QString &folder : {QString("faces-open"), QString("faces-closed"), portraits, facePhotos, QString("exif"), QString("bursts"), QString("duplicates"), QString("blurry"), QString("sharp")}) {
+    const QStringList folders = qEnvironmentVariableIsSet("EYEDUMP_FOLDERS")
+                                    ? qEnvironmentVariable("EYEDUMP_FOLDERS").split(',')
+                                    : QStringList{"faces-open", "faces-closed", portraits, facePhotos, "exif", "bursts", "duplicates", "blurry", "sharp"};
+    for (const QString &folder : folders) {
         for (const QString &path : files(folder)) {
             const QImage image = load(path, 1280, filter);
             if (image.isNull())
