@@ -38,7 +38,6 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <numeric>
 
 using namespace BenchAnalysisImage;
 
@@ -935,10 +934,9 @@ void sharpFixtures()
             {
                 QPainter p(&background);
                 QVector<QRectF> keep;
-                const double tallest = std::accumulate(faces.begin(), faces.end(), 0.0,
-                    [](double t, const DetectedFace &f) { return std::max(t, f.box.height()); });
+                const double tallest = tallestFace(faces);
                 for (const DetectedFace &f : faces)
-                    if (f.box.height() >= FaceRules::minFaceHeight && f.box.height() >= FaceRules::mainFaceShare * tallest)
+                    if (isMainFace(f.box, tallest))
                         keep << f.box.adjusted(-0.3 * f.box.width(), -0.3 * f.box.height(), 0.3 * f.box.width(), 0.3 * f.box.height());
                 if (keep.isEmpty())
                     keep << QRectF(image.width() / 3.0, image.height() / 3.0, image.width() / 3.0, image.height() / 3.0);
@@ -997,6 +995,12 @@ void sharpFixtures()
     }
 }
 
+// The folders a dump reads: EYEDUMP_FOLDERS (comma-separated) when set, else `defaults`.
+QStringList dumpFolders(const QStringList &defaults)
+{
+    return qEnvironmentVariableIsSet("EYEDUMP_FOLDERS") ? qEnvironmentVariable("EYEDUMP_FOLDERS").split(',') : defaults;
+}
+
 // Face sharpness study: every main face of the face folders, in edits sharp photos meet
 // and in blurs that must stay flagged, with the faces of the original standing for the
 // edit's. Tab-separated: folder, file, face height, eye width, edit, the stored face
@@ -1007,27 +1011,22 @@ void faceSharpDump()
 {
     FaceEyesDetector detector;
     const QStringList edits = {"original", "flat35", "flat20", "shade", "noise6", "gauss1.5", "gauss2", "streak6", "streak10"};
-    const QStringList folders = qEnvironmentVariableIsSet("EYEDUMP_FOLDERS")
-                                    ? qEnvironmentVariable("EYEDUMP_FOLDERS").split(',')
-                                    : QStringList{"faces-open", "faces-closed", portraits, facePhotos, "exif", "bursts", "duplicates", "blurry", "sharp"};
-    for (const QString &folder : folders) {
+    for (const QString &folder : dumpFolders({"faces-open", "faces-closed", portraits, facePhotos, "exif", "bursts",
+                                              "duplicates", "blurry", "sharp"})) {
         for (const QString &path : files(folder)) {
             const QImage image = load(path, 1280, filter);
             if (image.isNull())
                 continue;
             const GreyImage grey0 = GreyImage::fromImage(image);
             const QVector<DetectedFace> faces = detector.detect(image, grey0);
-            double tallest = 0;
-            for (const DetectedFace &f : faces)
-                if (f.box.height() >= FaceRules::minFaceHeight)
-                    tallest = std::max(tallest, f.box.height());
+            const double tallest = tallestFace(faces);
             const QVector<QImage> images = {image, flatLight(image, 0.35), flatLight(image, 0.2), shade(image), noisy(image, 6),
                                             gaussianBlur(image, 1.5), gaussianBlur(image, 2.0), motionStreak(image, 6), motionStreak(image, 10)};
             for (int k = 0; k < images.size(); ++k) {
                 const GreyImage g = GreyImage::fromImage(images[k].convertToFormat(QImage::Format_RGBA8888_Premultiplied));
                 for (const DetectedFace &f : faces) {
                     const QRectF b = f.box.normalized();
-                    if (b.height() < FaceRules::minFaceHeight || b.height() < FaceRules::mainFaceShare * tallest)
+                    if (!isMainFace(b, tallest))
                         continue;
                     const QRectF inner = b.adjusted(0.12 * b.width(), 0.12 * b.height(), -0.12 * b.width(), -0.12 * b.height());
                     const float face = detailEnergy(g, inner) * contrastGain(g, inner, ContrastGain::faceReference);
@@ -1421,8 +1420,7 @@ void forEachJudgedFace(FaceEyesDetector &detector, const QStringList &folders,
                                                 int index, double eyeWidth)> &visit)
 {
     const QVector<EyeEdit> &variants = eyeEdits();
-    const QStringList chosen =
-        qEnvironmentVariableIsSet("EYEDUMP_FOLDERS") ? qEnvironmentVariable("EYEDUMP_FOLDERS").split(',') : folders;
+    const QStringList chosen = dumpFolders(folders);
     const bool onlyOriginal = qEnvironmentVariableIsSet("EYEDUMP_ORIGINAL");
     for (const QString &folder : chosen) {
         for (const QString &path : files(folder)) {
@@ -1433,14 +1431,11 @@ void forEachJudgedFace(FaceEyesDetector &detector, const QStringList &folders,
                 const QImage im = variants[v].make(image).convertToFormat(QImage::Format_RGBA8888_Premultiplied);
                 const GreyImage grey = GreyImage::fromImage(im);
                 const auto faces = detector.detect(im, grey);
-                double tallest = 0;
-                for (const DetectedFace &f : faces)
-                    if (f.box.height() >= FaceRules::minFaceHeight)
-                        tallest = std::max(tallest, f.box.height());
+                const double tallest = tallestFace(faces);
                 int index = 0;
                 for (const DetectedFace &f : faces) {
                     ++index;
-                    if (f.box.height() < FaceRules::minFaceHeight || f.box.height() < FaceRules::mainFaceShare * tallest)
+                    if (!isMainFace(f.box, tallest))
                         continue;
                     if ((f.yaw && std::abs(*f.yaw) > FaceRules::maxEyeYaw) || f.leftEye.isEmpty() || f.rightEye.isEmpty())
                         continue;

@@ -6,9 +6,10 @@
 // the fine-to-coarse detail ratio over the tiles with structure, how evenly the
 // directions keep their fine detail, and how much of it a further blur takes away.
 // Prints each measure's spread per edit and the best bound it could have as a second
-// chance for what the stored measure flags; --tsv writes one row per case. About four minutes on one core. --channels instead
-// prints, per case, the stored measure on the grey picture and on the red, green and
-// blue channels, each edited alike (about four and a half minutes).
+// chance for what the stored measure flags; --tsv writes one row per case. About four
+// minutes on one core. --channels instead prints, per case, the stored measure on the
+// grey picture and on the red, green and blue channels, each edited alike (about four
+// and a half minutes).
 //
 //   sharpness_shape_bench [--corpus DIR] [--tsv FILE] [--channels]
 #include "BenchAnalysisImage.h"
