@@ -21,8 +21,10 @@ The figures it prints are measured on faces the model was not trained on:
 With --context (the eyecontext dump of the same build), the same folds judged as the
 program does: the outline rule's verdict, or a face within the patch bounds (their
 balance read on eyes of every judged width) the model calls shut (a face that is not
-plain: by FaceRules::notPlainPatchScore) and no veto keeps open, unless the model
-calls it clearly open (FaceRules::patchOpenScore). A face whose colour cannot be read is
+plain: by FaceRules::notPlainPatchScore) and no veto keeps open, or a face the model
+alone calls shut by FaceRules::patchAloneMargin more, whatever its outline, that no
+veto keeps open; unless the model calls it clearly open (FaceRules::patchSeesOpen). A
+face whose colour cannot be read is
 asked by a wider margin (FaceRules::colourlessPatchScore), and only when its eyes read
 darker than the cheek (FaceRules::shutEyeCheekGrey); --mono judges every face so,
 as a black-and-white photo would be. --write replaces the model file.
@@ -49,7 +51,8 @@ PLAIN_OPENNESS, PLAIN_BALANCE = 0.32, 0.25
 PATCH_OPENNESS, PATCH_BALANCE = 0.40, 0.50
 NOT_PLAIN_PATCH_SCORE = 1.0
 COLOURLESS_PATCH_SCORE, SHUT_EYE_CHEEK_GREY = 2.5, 1.0
-PATCH_OPEN_SCORE = -2.0
+PATCH_OPEN_SCORE, COLOURLESS_PATCH_OPEN_SCORE = -1.0, -2.0
+PATCH_ALONE_MARGIN = 1.0
 OPEN_EYE_HITS, MIN_PLACING_HITS, OUTLINE_ABOVE = 45, 10, 0.15
 WHITE_EYE_TONE, GLASSES_SEE_OPEN, OPEN_EYE_GLASSES_HITS = 0.5, 24, 45
 EDITS = ["original", "shade", "flat", "noise", "blur", "s60", "s35"]
@@ -161,9 +164,28 @@ def outline_verdict(c):
     return shut and not kept_open(c)
 
 
+def patch_bound(c):
+    """What the model's score must pass to call the face shut (FaceRules::patchCallsShut)."""
+    return (0 if c["plain"] else NOT_PLAIN_PATCH_SCORE) + (0 if c["tone"] > -9 else COLOURLESS_PATCH_SCORE)
+
+
+def lid_or_shade(c):
+    """The eyes' colour shows lid skin, or without colour they read darker than the cheek."""
+    return c["tone"] >= WHITE_EYE_TONE if c["tone"] > -9 else c["cheek_grey"] < SHUT_EYE_CHEEK_GREY
+
+
+def sees_open(c, patch_score):
+    """FaceRules::patchSeesOpen."""
+    if c["tone"] == -9:
+        return patch_score <= COLOURLESS_PATCH_OPEN_SCORE
+    return patch_score <= PATCH_OPEN_SCORE + (0 if c["plain"] else NOT_PLAIN_PATCH_SCORE)
+
+
 def judged(c, patch_score):
-    if patch_score <= PATCH_OPEN_SCORE:
+    if sees_open(c, patch_score):
         return False
+    if lid_or_shade(c) and patch_score > patch_bound(c) + PATCH_ALONE_MARGIN and not kept_open(c):
+        return True
     if outline_verdict(c):
         return True
     c = dict(c, open=judged_openness(c))
@@ -172,11 +194,8 @@ def judged(c, patch_score):
     if c["balance"] < 0 and not c["plain"]:
         return False
     balance = c["balance"] if c["balance"] >= 0 else c["any_balance"]
-    colour_read = c["tone"] > -9
-    bound = (0 if c["plain"] else NOT_PLAIN_PATCH_SCORE) + (0 if colour_read else COLOURLESS_PATCH_SCORE)
-    lid = c["tone"] >= WHITE_EYE_TONE if colour_read else c["cheek_grey"] < SHUT_EYE_CHEEK_GREY
-    return (c["open"] < PATCH_OPENNESS and 0 <= balance < PATCH_BALANCE and lid and not kept_open(c)
-            and patch_score > bound)
+    return (c["open"] < PATCH_OPENNESS and 0 <= balance < PATCH_BALANCE and lid_or_shade(c) and not kept_open(c)
+            and patch_score > patch_bound(c))
 
 
 def report(title, keys, y, flagged):

@@ -495,34 +495,42 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
         const bool wideEyes = eyeWidth >= FaceRules::minBalanceEyeWidth;
         const std::optional<float> balance = wideEyes ? std::optional<float>(edgeBalance) : std::nullopt;
         const std::optional<float> smallBalance = wideEyes ? std::nullopt : std::optional<float>(edgeBalance);
-        // Under the widest bounds (a plain face the patch model calls shut) the face is
-        // open whatever else is read, and so are most faces.
-        if (!FaceRules::eyesShut(open, balance, std::nullopt, true, true, smallBalance))
+        // Under the widest bounds (a plain face the patch model calls shut) the outline may
+        // call the face shut; beyond them only the patch model alone can, and only with the
+        // cascades, which keep the open faces it is wrong about open.
+        const bool withinBounds = FaceRules::eyesShut(open, balance, std::nullopt, true, true, smallBalance);
+        if (!withinBounds && !cascade)
             continue;
-        // Eyes judged here without the balance the outline's own bounds read are read better
-        // on a larger decode, where there is one; only a face that may be shut is worth its cost.
-        if (!wideEyes)
-            measures.smallEyeFaces.append({inFractions(box, size), int(measures.eyeOpenness.size() - 1), eyeWidth});
         // The cascades, the colour and the patch model are read only for the few faces
         // left: the cascades, most of the cost of judging a face, only for a face still
         // called shut. What surrounds the eyes, and so the wider bounds, only with the
         // cascade, whose clear answer keeps the open faces within them open.
         const std::optional<float> tone = image ? faceSkinTone(*image, face) : std::nullopt;
-        const float judged = FaceRules::judgedOpenness(open, tone);
-        const bool plain = cascade && faceSurroundings(grey, face).plain();
-        std::optional<float> patchScore;
-        bool patchShut = false;
         // The model is asked where the eyes' colour shows lid skin, or where the picture
         // was given and the colour cannot be read (by a wider margin, and only for eyes
         // darker than the cheek, as a lens need not be).
         const bool lidColour = tone && *tone >= FaceRules::whiteEyeTone;
         const bool colourless = image && !tone;
-        if (cascade && (lidColour || (colourless && !eyesAsLightAsTheCheek(grey, face)))
-            && !FaceRules::eyesShut(judged, balance, std::nullopt, plain)) {
+        const bool lidOrShade = lidColour || (colourless && !eyesAsLightAsTheCheek(grey, face));
+        if (!withinBounds && !lidOrShade)
+            continue;
+        const float judged = FaceRules::judgedOpenness(open, tone);
+        const bool plain = cascade && faceSurroundings(grey, face).plain();
+        std::optional<float> patchScore;
+        bool patchShut = false;
+        bool patchAlone = false;
+        if (cascade && lidOrShade && !(withinBounds && FaceRules::eyesShut(judged, balance, std::nullopt, plain))) {
             patchScore = EyePatch::faceShutScore(grey, face);
             patchShut = patchScore && FaceRules::patchCallsShut(*patchScore, plain, tone.has_value());
+            patchAlone = patchScore && FaceRules::patchAloneCallsShut(*patchScore, plain, tone.has_value());
         }
-        bool closed = FaceRules::eyesShut(judged, balance, std::nullopt, plain, patchShut, smallBalance);
+        if (!withinBounds && !patchAlone)
+            continue;
+        // Eyes judged here without the balance the outline's own bounds read are read better
+        // on a larger decode, where there is one; only a face that may be shut is worth its cost.
+        if (!wideEyes)
+            measures.smallEyeFaces.append({inFractions(box, size), int(measures.eyeOpenness.size() - 1), eyeWidth});
+        bool closed = patchAlone || FaceRules::eyesShut(judged, balance, std::nullopt, plain, patchShut, smallBalance);
         if (closed) {
             std::optional<int> hits;
             bool outlineAbove = false;
@@ -534,7 +542,10 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                 const double drop = both ? (left.hits * left.hitDrop + right.hits * right.hitDrop) / both : 0.0;
                 outlineAbove = FaceRules::outlineAboveItsEye(both, drop);
             }
-            closed = !outlineAbove && FaceRules::eyesShut(judged, balance, hits, plain, patchShut, smallBalance);
+            const bool cascadeSeesOpen = hits && *hits >= FaceRules::openEyeHits;
+            closed = !outlineAbove
+                     && (patchAlone ? !cascadeSeesOpen
+                                    : FaceRules::eyesShut(judged, balance, hits, plain, patchShut, smallBalance));
             // The second cascade is searched only when the colour sees an open eye, or
             // when there is no colour to read.
             if (closed && glassesCascade && (!tone || *tone < FaceRules::whiteEyeTone)) {
@@ -546,7 +557,7 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
             if (closed) {
                 if (!patchScore)
                     patchScore = EyePatch::faceShutScore(grey, face);
-                closed = !(patchScore && FaceRules::patchSeesOpen(*patchScore));
+                closed = !(patchScore && FaceRules::patchSeesOpen(*patchScore, plain, tone.has_value()));
             }
         }
         if (closed) {

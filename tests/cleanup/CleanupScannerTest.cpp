@@ -472,21 +472,23 @@ TEST(ComputeMetricsCorpus, FlagsSmallShutFacesOnALargerDecode)
 // the edges' balance and left open; the photo decoded half as large again shows eyes of
 // 30 px, judged in full, and flags it. The same face in a photo no larger than the
 // analysis scale keeps the analysis scale's verdict.
-TEST(ComputeMetrics, JudgesNarrowEyesInFullOnALargerDecode)
+TEST(ComputeMetricsCorpus, JudgesNarrowEyesInFullOnALargerDecode)
 {
+    GLANTO_NEEDS_CORPUS();
     testApplication();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString face = QStringLiteral(GLANTO_SOURCE_DIR "/tests/data/faces/036.jpg");
-    const std::optional<CleanupMetrics> large = computeMetrics(photoWithFace(dir, face, 2200));
+    const QString face = TestData::corpusDir() + QStringLiteral("/faces-closed/closed_eye_0032.jpg_face_1.jpg");
+    constexpr int side = 4300;
+    const std::optional<CleanupMetrics> large = computeMetrics(photoWithFace(dir, face, side));
     ASSERT_TRUE(large);
     EXPECT_EQ(large->faceCount, 1);
     EXPECT_EQ(large->eyeOpenness.size(), 1);
     EXPECT_EQ(large->closedFaces.size(), 1);
 
-    const QImage reduced = QImage(face).scaled(QImage(face).size() * (1280.0 / 2200), Qt::KeepAspectRatio,
+    const QImage reduced = QImage(face).scaled(QImage(face).size() * (1280.0 / side), Qt::KeepAspectRatio,
                                                Qt::SmoothTransformation);
-    const QString small = dir.filePath("036-small.png");
+    const QString small = dir.filePath("0032-small.png");
     ASSERT_TRUE(reduced.save(small));
     const std::optional<CleanupMetrics> scaleOnly = computeMetrics(photoWithFace(dir, small, 1280));
     ASSERT_TRUE(scaleOnly);

@@ -355,6 +355,19 @@ TEST(FaceRules, PlainFacesAreJudgedByWiderBounds)
     EXPECT_TRUE(patchCallsShut(notPlainPatchScore + 0.1f, false));
     EXPECT_TRUE(patchSeesOpen(patchOpenScore - 0.1f));
     EXPECT_FALSE(patchSeesOpen(patchOpenScore + 0.1f));
+    // Its clear "open" comes sooner where a smile or a frame narrows open eyes, later
+    // where there is no colour to read.
+    EXPECT_TRUE(patchSeesOpen(patchOpenScore + notPlainPatchScore - 0.1f, false));
+    EXPECT_FALSE(patchSeesOpen(patchOpenScore + notPlainPatchScore + 0.1f, false));
+    EXPECT_FALSE(patchSeesOpen(patchOpenScore - 0.1f, true, false));
+    EXPECT_TRUE(patchSeesOpen(colourlessPatchOpenScore - 0.1f, true, false));
+    // Alone, against the outline, it must be surer by a margin on top of each bound.
+    EXPECT_FALSE(patchAloneCallsShut(patchAloneMargin - 0.1f, true));
+    EXPECT_TRUE(patchAloneCallsShut(patchAloneMargin + 0.1f, true));
+    EXPECT_FALSE(patchAloneCallsShut(patchAloneMargin + notPlainPatchScore - 0.1f, false));
+    EXPECT_TRUE(patchAloneCallsShut(patchAloneMargin + notPlainPatchScore + 0.1f, false));
+    EXPECT_FALSE(patchAloneCallsShut(patchAloneMargin + colourlessPatchScore - 0.1f, true, false));
+    EXPECT_TRUE(patchAloneCallsShut(patchAloneMargin + colourlessPatchScore + 0.1f, true, false));
     EXPECT_FALSE(eyesShut(0.38f, 0.45f, openEyeHits, true, true));
     EXPECT_FALSE(eyesShut(patchOpenness + 0.01f, 0.20f, 0, true, true));
     EXPECT_FALSE(eyesShut(0.30f, patchShutEdgeBalance + 0.01f, 0, true, true));
@@ -649,8 +662,8 @@ void expectClearlyOpenToTheModel(const Eyes &e, const DetectedFace &f)
 // Old eyes narrowed by a broad smile, open: the outline and its edges read them shut
 // (openness 0.18 and 0.24 with balances of 0.09 and 0.13), their middles are skin and
 // the cascade finds too few windows. The patch model sees the eye between the lids and
-// keeps them open, as taken and in shade. A shut face of the same photos that the model
-// is less sure of (it scores it open, but not clearly) stays flagged.
+// keeps them open, as taken and in shade. A shut plain face of the same set that the
+// model is less sure of (it scores it open, but not clearly) stays flagged.
 TEST(EyePatch, KeepsEyesNarrowedByASmileOpen)
 {
     int outlineShut = 0;
@@ -667,11 +680,37 @@ TEST(EyePatch, KeepsEyesNarrowedByASmileOpen)
     // Otherwise the test shows nothing about the model.
     EXPECT_GE(outlineShut, 3);
 
-    const Eyes shut = repositoryEyes("faces/036.jpg");
-    const std::optional<float> score = EyePatch::faceShutScore(shut.grey, tallestFace(shut));
+    const Eyes shut = repositoryEyes("faces/134.jpg");
+    const DetectedFace f = tallestFace(shut);
+    ASSERT_TRUE(faceSurroundings(shut.grey, f).plain());
+    const std::optional<float> score = EyePatch::faceShutScore(shut.grey, f);
     ASSERT_TRUE(score);
     EXPECT_LT(*score, 0.0f);
+    EXPECT_FALSE(FaceRules::patchSeesOpen(*score));
     EXPECT_EQ(judged(shut).closedFaces.size(), 1);
+}
+
+// Shut eyes whose outline dlib draws open along the lashes' curve and the lid's crease
+// (openness 0.58, far beyond every bound of the outline): only the patch model, sure
+// by its margin, sees the lids, the colour shows lid skin and no cascade sees an eye,
+// so the face is flagged. Without the cascades nothing would keep an open face the
+// model is wrong about open, and the model is not read alone.
+TEST(EyePatch, SureModelFlagsShutEyesWhoseOutlineReadsOpen)
+{
+    const Eyes e = repositoryEyes("faces/142.jpg");
+    const DetectedFace f = tallestFace(e);
+    const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+    EXPECT_GT(open, FaceRules::patchOpenness);
+    const std::optional<float> score = EyePatch::faceShutScore(e.grey, f);
+    ASSERT_TRUE(score);
+    EXPECT_TRUE(FaceRules::patchAloneCallsShut(*score, faceSurroundings(e.grey, f).plain()));
+    const std::optional<float> tone = faceSkinTone(e.image, f);
+    ASSERT_TRUE(tone);
+    EXPECT_GE(*tone, FaceRules::whiteEyeTone);
+    EXPECT_EQ(judged(e).closedFaces.size(), 1);
+    ImageMeasures withoutCascades;
+    judgeFaces(e.grey, e.faces, withoutCascades, nullptr, nullptr, &e.image);
+    EXPECT_TRUE(withoutCascades.closedFaces.isEmpty());
 }
 
 // The photo at 60 % of its size, as a face across a room or in a group shows.
