@@ -6,7 +6,7 @@
 //
 // The eye sections also read the repository's tests/data/portraits and tests/data/faces.
 // Sections: eyes, eyesize, blur, filters, loader, smallfaces, falsefaces, scores, speed
-// (default: all); on request only: eyecues, eyestress, eyesmall, eyemono, eyegrey, eyedump, eyecolour, eyecontext, eyepatch, eyecost,
+// (default: all); on request only: eyecues, eyestress, eyesmall, eyemono, eyegrey, eyedump, eyecolour, eyecontext, eyewhy, eyepatch, eyecost,
 // eyelarger (XA_SHARE: the analysis picture's share of the photo, 0.5 by default; XL_SCALE: the
 // larger decode's size over the analysis picture's, the photo itself by default), sharpfixtures,
 // facesharpdump.
@@ -1660,6 +1660,40 @@ void eyeContext()
                     around.creaseStep.value_or(-1.0f), int(around.plain()), anyBalance, cheekGrey);
     });
 }
+// Every judged face with what the verdict reads, for judging the rule on any folder of
+// faces (a public face set, say, through EYEDUMP_FOLDERS): variant, folder, file, face,
+// narrower eye width, openness (larger, smaller), the balance read whatever the eyes'
+// width, the hits of the eye and the glasses cascade, tone (-9 when absent), the first
+// cascade's drop, the verdict (judgeFaces), plain, mouth width, bridge ridge, crease step
+// (-1 when absent), the patch model's score (-99 when not read), face height, label.
+// EYEDUMP_FOLDERS and EYEDUMP_ORIGINAL narrow it as for eyedump.
+void eyeWhy()
+{
+    FaceEyesDetector detector;
+    const EyeCascade *cascade = EyeCascade::shared();
+    const EyeCascade *glasses = EyeCascade::sharedGlasses();
+    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
+                      [&](const char *variant, const QString &folder, const QString &path, const QImage &im,
+                          const GreyImage &grey, const DetectedFace &f, int index, double ew) {
+        const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+        const float openMin = std::min(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+        const auto bal = faceEdgeBalance(grey, f);
+        const EyeCascade::Response rl = cascade->respond(grey, f.leftEye), rr = cascade->respond(grey, f.rightEye);
+        const int gh = std::max(glasses->respond(grey, f.leftEye).hits, glasses->respond(grey, f.rightEye).hits);
+        const int both = rl.hits + rr.hits;
+        const double drop = both ? (rl.hits * rl.hitDrop + rr.hits * rr.hitDrop) / both : 0.0;
+        ImageMeasures alone;
+        judgeFaces(grey, {f}, alone, cascade, glasses, &im);
+        const FaceSurroundings around = faceSurroundings(grey, f);
+        const float anyBalance = bal ? *bal : smallEyeEdgeBalance(grey, f).value_or(-1.0f);
+        std::printf("%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%.4f\t%.3f\t%d\t%d\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%s\n",
+                    variant, qPrintable(folderName(folder)), qPrintable(QFileInfo(path).fileName()), index, ew, open,
+                    openMin, anyBalance, std::max(rl.hits, rr.hits), gh,
+                    faceSkinTone(im, f).value_or(-9.0f), drop, int(!alone.closedFaces.isEmpty()), int(around.plain()),
+                    around.mouthWidth.value_or(-1.0f), around.bridgeRidge.value_or(-1.0f), around.creaseStep.value_or(-1.0f),
+                    EyePatch::faceShutScore(grey, f).value_or(-99.0f), f.box.height(), qPrintable(manifestLabel(folder, path)));
+    });
+}
 
 // Every judged face in black and white (the edits of eyestress made grey), with what the
 // colourless path reads, tab-separated: variant, folder, file, label, face, plain, the
@@ -1834,6 +1868,8 @@ int main(int argc, char **argv)
         eyeColour();
     if (section == "eyepatch")
         eyePatch();
+    if (section == "eyewhy")
+        eyeWhy();
     if (section == "eyecontext")
         eyeContext();
     if (section == "facesharpdump")
