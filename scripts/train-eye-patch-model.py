@@ -24,10 +24,10 @@ balance read on eyes of every judged width) the model calls shut (a face that is
 plain: by FaceRules::notPlainPatchScore) and no veto keeps open, or a face the model
 alone calls shut by FaceRules::patchAloneMargin more, whatever its outline, that no
 veto keeps open; unless the model calls it clearly open (FaceRules::patchSeesOpen). A
-face whose colour cannot be read is
-asked by a wider margin (FaceRules::colourlessPatchScore), and only when its eyes read
-darker than the cheek (FaceRules::shutEyeCheekGrey); --mono judges every face so,
-as a black-and-white photo would be. --write replaces the model file.
+face whose colour cannot be read is asked by a wider margin
+(FaceRules::colourlessPatchScore), and only when its eyes read darker than the cheek
+(FaceRules::shutEyeCheekGrey); --mono judges every face so, as a black-and-white photo
+would be. --write replaces the model file.
 
 Needs python3-numpy (a developer tool; the program does not use it).
 """
