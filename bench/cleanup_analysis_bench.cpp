@@ -1621,6 +1621,42 @@ void eyeColour()
     });
 }
 
+// What the closed-eye verdict reads of one face, for the dumps below: the eyes' openness,
+// darkness and balance, both cascades' answers, what surrounds the eyes, and the verdict
+// of judgeFaces on the face alone.
+struct RuleInputs {
+    float open = 0, openMin = 0, dark = 0;
+    std::optional<float> balance;
+    float anyBalance = -1;  // the balance read whatever the eyes' width, -1 when absent
+    int hits = 0, glassesHits = 0;
+    double drop = 0;        // the first cascade's hit-weighted drop over both eyes
+    float tone = -9;        // faceSkinTone, -9 when absent
+    bool shut = false;
+    FaceSurroundings around;
+};
+
+RuleInputs ruleInputs(const EyeCascade *cascade, const EyeCascade *glasses, const QImage &im, const GreyImage &grey,
+                      const DetectedFace &f)
+{
+    RuleInputs in;
+    in.open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+    in.openMin = std::min(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
+    in.dark = std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box));
+    in.balance = faceEdgeBalance(grey, f);
+    in.anyBalance = in.balance ? *in.balance : smallEyeEdgeBalance(grey, f).value_or(-1.0f);
+    const EyeCascade::Response rl = cascade->respond(grey, f.leftEye), rr = cascade->respond(grey, f.rightEye);
+    in.hits = std::max(rl.hits, rr.hits);
+    in.glassesHits = std::max(glasses->respond(grey, f.leftEye).hits, glasses->respond(grey, f.rightEye).hits);
+    const int both = rl.hits + rr.hits;
+    in.drop = both ? (rl.hits * rl.hitDrop + rr.hits * rr.hitDrop) / both : 0.0;
+    in.tone = faceSkinTone(im, f).value_or(-9.0f);
+    ImageMeasures alone;
+    judgeFaces(grey, {f}, alone, cascade, glasses, &im);
+    in.shut = !alone.closedFaces.isEmpty();
+    in.around = faceSurroundings(grey, f);
+    return in;
+}
+
 // Every judged face with what surrounds its eyes (faceSurroundings) beside the eye cues
 // the rule reads, for study. Tab-separated: variant, folder, file, label, face, eye
 // width, openness (larger, smaller), balance (-1 when not read), darkness, hits of the
@@ -1636,30 +1672,18 @@ void eyeContext()
     forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
                       [&](const char *variant, const QString &folder, const QString &path, const QImage &im,
                           const GreyImage &grey, const DetectedFace &f, int index, double ew) {
-        const QString name = QFileInfo(path).fileName();
-        const QString label = manifestLabel(folder, path);
-        const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
-        const float openMin = std::min(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
-        const float dark = std::max(eyeDarkFraction(grey, f.leftEye, f.box), eyeDarkFraction(grey, f.rightEye, f.box));
-        const auto bal = faceEdgeBalance(grey, f);
-        const EyeCascade::Response rl = cascade->respond(grey, f.leftEye), rr = cascade->respond(grey, f.rightEye);
-        const int gh = std::max(glasses->respond(grey, f.leftEye).hits, glasses->respond(grey, f.rightEye).hits);
-        const int both = rl.hits + rr.hits;
-        const double drop = both ? (rl.hits * rl.hitDrop + rr.hits * rr.hitDrop) / both : 0.0;
-        ImageMeasures alone;
-        judgeFaces(grey, {f}, alone, cascade, glasses, &im);
-        const FaceSurroundings around = faceSurroundings(grey, f);
-        const float anyBalance = bal ? *bal : smallEyeEdgeBalance(grey, f).value_or(-1.0f);
+        const RuleInputs in = ruleInputs(cascade, glasses, im, grey, f);
         const float cheekGrey = std::max(eyeCheekGrey(grey, f.leftEye).value_or(-1.0f),
                                          eyeCheekGrey(grey, f.rightEye).value_or(-1.0f));
         std::printf("%s\t%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%.4f\t%.3f\t%d\t%.4f\t%.4f\t%.4f\t%d\t%.4f\t%.4f\n",
-                    variant, qPrintable(folderName(folder)), qPrintable(name), qPrintable(label), index, ew, open,
-                    openMin, bal ? *bal : -1.0f, dark, std::max(rl.hits, rr.hits), gh,
-                    faceSkinTone(im, f).value_or(-9.0f), drop, int(!alone.closedFaces.isEmpty()),
-                    around.mouthWidth.value_or(-1.0f), around.bridgeRidge.value_or(-1.0f),
-                    around.creaseStep.value_or(-1.0f), int(around.plain()), anyBalance, cheekGrey);
+                    variant, qPrintable(folderName(folder)), qPrintable(QFileInfo(path).fileName()),
+                    qPrintable(manifestLabel(folder, path)), index, ew, in.open, in.openMin, in.balance.value_or(-1.0f),
+                    in.dark, in.hits, in.glassesHits, in.tone, in.drop, int(in.shut), in.around.mouthWidth.value_or(-1.0f),
+                    in.around.bridgeRidge.value_or(-1.0f), in.around.creaseStep.value_or(-1.0f), int(in.around.plain()),
+                    in.anyBalance, cheekGrey);
     });
 }
+
 // Every judged face with what the verdict reads, for judging the rule on any folder of
 // faces (a public face set, say, through EYEDUMP_FOLDERS): variant, folder, file, face,
 // narrower eye width, openness (larger, smaller), the balance read whatever the eyes'
@@ -1675,23 +1699,13 @@ void eyeWhy()
     forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
                       [&](const char *variant, const QString &folder, const QString &path, const QImage &im,
                           const GreyImage &grey, const DetectedFace &f, int index, double ew) {
-        const float open = std::max(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
-        const float openMin = std::min(eyeOpenRatio(f.leftEye), eyeOpenRatio(f.rightEye));
-        const auto bal = faceEdgeBalance(grey, f);
-        const EyeCascade::Response rl = cascade->respond(grey, f.leftEye), rr = cascade->respond(grey, f.rightEye);
-        const int gh = std::max(glasses->respond(grey, f.leftEye).hits, glasses->respond(grey, f.rightEye).hits);
-        const int both = rl.hits + rr.hits;
-        const double drop = both ? (rl.hits * rl.hitDrop + rr.hits * rr.hitDrop) / both : 0.0;
-        ImageMeasures alone;
-        judgeFaces(grey, {f}, alone, cascade, glasses, &im);
-        const FaceSurroundings around = faceSurroundings(grey, f);
-        const float anyBalance = bal ? *bal : smallEyeEdgeBalance(grey, f).value_or(-1.0f);
+        const RuleInputs in = ruleInputs(cascade, glasses, im, grey, f);
         std::printf("%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%.4f\t%.3f\t%d\t%d\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%s\n",
-                    variant, qPrintable(folderName(folder)), qPrintable(QFileInfo(path).fileName()), index, ew, open,
-                    openMin, anyBalance, std::max(rl.hits, rr.hits), gh,
-                    faceSkinTone(im, f).value_or(-9.0f), drop, int(!alone.closedFaces.isEmpty()), int(around.plain()),
-                    around.mouthWidth.value_or(-1.0f), around.bridgeRidge.value_or(-1.0f), around.creaseStep.value_or(-1.0f),
-                    EyePatch::faceShutScore(grey, f).value_or(-99.0f), f.box.height(), qPrintable(manifestLabel(folder, path)));
+                    variant, qPrintable(folderName(folder)), qPrintable(QFileInfo(path).fileName()), index, ew, in.open,
+                    in.openMin, in.anyBalance, in.hits, in.glassesHits, in.tone, in.drop, int(in.shut),
+                    int(in.around.plain()), in.around.mouthWidth.value_or(-1.0f), in.around.bridgeRidge.value_or(-1.0f),
+                    in.around.creaseStep.value_or(-1.0f), EyePatch::faceShutScore(grey, f).value_or(-99.0f),
+                    f.box.height(), qPrintable(manifestLabel(folder, path)));
     });
 }
 
