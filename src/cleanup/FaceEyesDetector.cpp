@@ -421,11 +421,10 @@ public:
         const long windowWidth = long(scanner.get_fhog_window_width());
         const long windowHeight = long(scanner.get_fhog_window_height());
         const int cellSize = int(scanner.get_cell_size());
+        static_assert(std::is_same_v<Scanner::pyramid_type, dlib::pyramid_down<6>>);
         if (HogFeatures::available() && cellSize > 1)
-            dlib::impl::create_fhog_pyramid<Scanner::pyramid_type>(
-                image, VectorHogExtractor{&hogScratch}, feats, cellSize, windowHeight, windowWidth,
-                scanner.get_min_pyramid_layer_width(), scanner.get_min_pyramid_layer_height(),
-                scanner.get_max_pyramid_levels());
+            vectorHogPyramid(image, feats, cellSize, windowHeight, windowWidth, scanner.get_min_pyramid_layer_width(),
+                             scanner.get_min_pyramid_layer_height(), scanner.get_max_pyramid_levels(), hogScratch);
         else
             dlib::impl::create_fhog_pyramid<Scanner::pyramid_type>(
                 image, scanner.get_feature_extractor(), feats, cellSize, windowHeight, windowWidth,

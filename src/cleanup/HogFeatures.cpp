@@ -199,6 +199,99 @@ GLANTO_AVX2 void normalise(const Histograms &hist, const float *norm, int cellsC
     }
 }
 
+// A value of dlib's four-at-a-time loop rounded as it rounds it: static_cast to the
+// pixel type of (value + 0.5) taken in double, that is floor(value) + 1 where the
+// fraction reaches one half. The fraction is exact in float, so this needs no double.
+GLANTO_AVX2 inline __m256 roundHalfUp(__m256 value)
+{
+    const __m256 whole = _mm256_floor_ps(value);
+    const __m256 up = _mm256_cmp_ps(_mm256_sub_ps(value, whole), _mm256_set1_ps(0.5f), _CMP_GE_OQ);
+    return _mm256_add_ps(whole, _mm256_and_ps(up, _mm256_set1_ps(1.0f)));
+}
+
+GLANTO_AVX2 inline uint8_t roundHalfUp(float value)
+{
+    const float whole = std::floor(value);
+    return uint8_t(whole + (value - whole >= 0.5f ? 1.0f : 0.0f));
+}
+
+// Eight bytes of `row` picked by the low eight bytes of `pick` (from a 16-byte load at
+// `row`), as floats.
+GLANTO_AVX2 inline __m256 pickPixels(const uint8_t *row, __m128i pick)
+{
+    const __m128i bytes = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(row)), pick);
+    return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+}
+
+GLANTO_AVX2 void reduceRows(const uint8_t *in, long rows, long cols, long stride, uint8_t *out, long outRows,
+                            long outCols, long outStride, const ReduceGroup *groups, long vectorCols)
+{
+    const double xScale = (cols - 1) / double(std::max<long>(outCols - 1, 1));
+    const double yScale = (rows - 1) / double(std::max<long>(outRows - 1, 1));
+    double y = -yScale;
+    for (long r = 0; r < outRows; ++r) {
+        y += yScale;
+        const long top = long(std::floor(y));
+        const long bottom = std::min(top + 1, rows - 1);
+        const double tbFrac = y - double(top);
+        const float tb = float(tbFrac);
+        const float inverseTb = float(1 - tbFrac);
+        const __m256 tbs = _mm256_set1_ps(tb);
+        const __m256 inverseTbs = _mm256_set1_ps(inverseTb);
+        const uint8_t *upper = in + top * stride;
+        const uint8_t *lower = in + bottom * stride;
+        uint8_t *line = out + r * outStride;
+
+        // The columns dlib takes four at a time, eight here: with one load per row where
+        // their source pixels fit 16 bytes, else one by one, with the same float operations.
+        long c = 0;
+        for (; c < vectorCols; c += 8) {
+            const ReduceGroup &group = groups[c / 8];
+            if (group.pick && c + 8 <= vectorCols) {
+                const __m128i pickLeft = _mm_loadu_si128(reinterpret_cast<const __m128i *>(group.leftPick));
+                const __m128i pickRight = _mm_loadu_si128(reinterpret_cast<const __m128i *>(group.rightPick));
+                const __m256 lr = _mm256_loadu_ps(group.frac);
+                const __m256 inverseLr = _mm256_loadu_ps(group.inverse);
+                const __m256 tlf = _mm256_mul_ps(inverseTbs, inverseLr);
+                const __m256 trf = _mm256_mul_ps(inverseTbs, lr);
+                const __m256 blf = _mm256_mul_ps(tbs, inverseLr);
+                const __m256 brf = _mm256_mul_ps(tbs, lr);
+                __m256 sum = _mm256_mul_ps(tlf, pickPixels(upper + group.base, pickLeft));
+                sum = _mm256_add_ps(sum, _mm256_mul_ps(trf, pickPixels(upper + group.base, pickRight)));
+                sum = _mm256_add_ps(sum, _mm256_mul_ps(blf, pickPixels(lower + group.base, pickLeft)));
+                sum = _mm256_add_ps(sum, _mm256_mul_ps(brf, pickPixels(lower + group.base, pickRight)));
+                const __m256i values = _mm256_cvttps_epi32(roundHalfUp(sum));
+                const __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(values), _mm256_extracti128_si256(values, 1));
+                _mm_storel_epi64(reinterpret_cast<__m128i *>(line + c), _mm_packus_epi16(words, words));
+                continue;
+            }
+            for (long k = 0; k < 8 && c + k < vectorCols; ++k) {
+                const int left = group.left[k];
+                const float tlf = inverseTb * group.inverse[k], trf = inverseTb * group.frac[k];
+                const float blf = tb * group.inverse[k], brf = tb * group.frac[k];
+                float sum = tlf * float(upper[left]);
+                sum = sum + trf * float(upper[left + 1]);
+                sum = sum + blf * float(lower[left]);
+                sum = sum + brf * float(lower[left + 1]);
+                line[c + k] = roundHalfUp(sum);
+            }
+        }
+        c = vectorCols;
+
+        // The last few columns, as dlib's one-at-a-time loop computes and truncates them.
+        double x = -xScale + double(c) * xScale;
+        for (; c < outCols; ++c) {
+            x += xScale;
+            const long left = long(std::floor(x));
+            const long right = std::min(left + 1, cols - 1);
+            const float lrFrac = float(x - double(left));
+            const float temp = float((1 - tbFrac) * ((1 - lrFrac) * float(upper[left]) + lrFrac * float(upper[right]))
+                                     + tbFrac * ((1 - lrFrac) * float(lower[left]) + lrFrac * float(lower[right])));
+            line[c] = temp <= 255.0f ? (temp >= 0.0f ? uint8_t(temp) : uint8_t(0)) : uint8_t(255);
+        }
+    }
+}
+
 } // namespace
 
 bool available()
@@ -237,6 +330,55 @@ void extract(const uint8_t *pixels, long rows, long cols, long stride, int cellS
               planeCols);
 }
 
+void reduce(const uint8_t *pixels, long rows, long cols, long stride, uint8_t *out, long outStride,
+            Scratch &scratch)
+{
+    const long outRows = reducedSide(rows);
+    const long outCols = reducedSide(cols);
+    if (outRows <= 0 || outCols <= 0 || rows <= 0 || cols <= 0)
+        return;
+    // The columns dlib's loop takes four at a time, up to the first four whose last
+    // right-hand pixel falls outside the picture; their positions are summed in float
+    // four lanes apart, as dlib sums them.
+    const double xScale = (cols - 1) / double(std::max<long>(outCols - 1, 1));
+    scratch.groups.assign(size_t(outCols + 7) / 8, ReduceGroup{});
+    ReduceGroup *groups = scratch.groups.data();
+    float lanes[4];
+    for (int k = 0; k < 4; ++k)
+        lanes[k] = float(-4 * xScale + k * xScale);
+    const float step = float(4 * xScale);
+    long vectorCols = 0;
+    for (;; vectorCols += 4) {
+        int left[4];
+        float frac[4];
+        for (int k = 0; k < 4; ++k) {
+            lanes[k] += step;
+            left[k] = int(lanes[k]);
+            frac[k] = lanes[k] - float(left[k]);
+        }
+        if (left[3] + 1 >= cols || vectorCols + 4 > outCols)
+            break;
+        for (int k = 0; k < 4; ++k) {
+            ReduceGroup &group = groups[(vectorCols + k) / 8];
+            const int at = int((vectorCols + k) % 8);
+            group.left[at] = left[k];
+            group.frac[at] = frac[k];
+            group.inverse[at] = 1.0f - frac[k];
+        }
+    }
+    for (long c = 0; c + 8 <= vectorCols; c += 8) {
+        ReduceGroup &group = groups[c / 8];
+        group.base = group.left[0];
+        group.pick = group.left[7] + 1 - group.base < 16 && group.base + 16 <= cols;
+        for (int k = 0; k < 8; ++k) {
+            group.leftPick[k] = uint8_t(group.left[k] - group.base);
+            group.rightPick[k] = uint8_t(group.left[k] + 1 - group.base);
+            group.leftPick[k + 8] = group.rightPick[k + 8] = 0x80;
+        }
+    }
+    reduceRows(pixels, rows, cols, stride, out, outRows, outCols, outStride, groups, vectorCols);
+}
+
 #else
 
 bool available()
@@ -245,6 +387,10 @@ bool available()
 }
 
 void extract(const uint8_t *, long, long, long, int, int, int, float *const *, long, Scratch &)
+{
+}
+
+void reduce(const uint8_t *, long, long, long, uint8_t *, long, Scratch &)
 {
 }
 

@@ -23,10 +23,26 @@ inline int cellCount(long side, int cellSize)
     return int(double(float(side) / float(cellSize)) + 0.5);
 }
 
+// Eight neighbouring columns of reduce()'s resampling: where each one's left and right
+// source pixels lie in a 16-byte load at `base` (unused when `pick` is false: they
+// span more than 16 bytes or pass the row's end), and how far towards the right pixel
+// each lies (and one minus that), as dlib's four-at-a-time loop computes them.
+struct ReduceGroup {
+    float frac[8];
+    float inverse[8];
+    int left[8];
+    uint8_t leftPick[16];
+    uint8_t rightPick[16];
+    int base;
+    bool pick;
+};
+
 // Reused between calls, so that a pyramid of pictures allocates its histograms once.
 struct Scratch {
     std::vector<float> histograms;
     std::vector<float> norms;
+    std::vector<ReduceGroup> groups;
+    std::vector<uint8_t> levels[2]; // a pyramid's pictures, each made from the other
 };
 
 // Writes the features of the rows x cols picture (rows of `stride` bytes) into `planes`:
@@ -36,5 +52,18 @@ struct Scratch {
 // cellSize at least 2. Only called where available() is true.
 void extract(const uint8_t *pixels, long rows, long cols, long stride, int cellSize, int padRows, int padCols,
              float *const *planes, long planeCols, Scratch &scratch);
+
+// A side of the next level of dlib's pyramid_down<6>: five sixths, rounded down.
+inline long reducedSide(long side)
+{
+    return 5 * side / 6;
+}
+
+// The next level of the detector's pyramid (dlib's pyramid_down<6>): the rows x cols
+// picture resampled bilinearly to reducedSide(rows) x reducedSide(cols) into `out`
+// (rows of outStride bytes), equal to dlib's resize_image bit for bit. dlib takes most
+// columns four at a time, rounding to nearest, and the last few one at a time,
+// truncating; both are kept. Only called where available() is true.
+void reduce(const uint8_t *pixels, long rows, long cols, long stride, uint8_t *out, long outStride, Scratch &scratch);
 
 } // namespace HogFeatures

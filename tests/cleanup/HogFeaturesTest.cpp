@@ -106,3 +106,101 @@ TEST(HogFeatures, EqualDlibsOnOddSizesNoiseAndFlatPictures)
         EXPECT_EQ(differences(flat, c.cellSize, c.rowsPadding, c.colsPadding), 0);
     }
 }
+
+namespace {
+
+// Counts the pixels of the next pyramid level that differ from dlib's pyramid_down<6>.
+long reduceDifferences(const dlib::array2d<unsigned char> &image)
+{
+    dlib::array2d<unsigned char> want;
+    dlib::pyramid_down<6>()(image, want);
+    EXPECT_EQ(want.nr(), HogFeatures::reducedSide(image.nr()));
+    EXPECT_EQ(want.nc(), HogFeatures::reducedSide(image.nc()));
+    if (want.size() == 0)
+        return 0;
+    std::vector<uint8_t> got(want.size() + 1, 0xA5);
+    HogFeatures::Scratch scratch;
+    HogFeatures::reduce(&image[0][0], image.nr(), image.nc(), image.width_step(), got.data(), want.nc(), scratch);
+    EXPECT_EQ(got.back(), 0xA5) << "written past the level";
+    long differing = 0;
+    for (long y = 0; y < want.nr(); ++y)
+        for (long x = 0; x < want.nc(); ++x)
+            differing += got[size_t(y * want.nc() + x)] != want[y][x];
+    return differing;
+}
+
+} // namespace
+
+// The pyramid's pictures are dlib's bit for bit: every level of photos at the analysis
+// scale, odd and tiny sizes, noise, and pictures of white (where a rounding upwards
+// would overflow) and of black. dlib rounds most columns to nearest and the last few
+// down; a reduction that rounds all alike differs on nearly every picture.
+TEST(HogFeatures, ReducesAsDlibsPyramidDoes)
+{
+    if (!HogFeatures::available())
+        GTEST_SKIP() << "this CPU has no AVX2: the face search uses dlib's own pyramid";
+    for (const char *name : {"faces/036.jpg", "portraits/079.jpg"}) {
+        SCOPED_TRACE(name);
+        dlib::array2d<unsigned char> level = toDlib(photo(name, 1280));
+        int levels = 0;
+        while (level.nr() > 1 && level.nc() > 1) {
+            SCOPED_TRACE(level.nc());
+            EXPECT_EQ(reduceDifferences(level), 0);
+            dlib::array2d<unsigned char> next;
+            dlib::pyramid_down<6>()(level, next);
+            dlib::swap(level, next);
+            ++levels;
+        }
+        EXPECT_GE(levels, 20);
+    }
+    const GreyImage face = photo("faces/050.jpg", 700);
+    std::mt19937 random(11);
+    for (const auto &[width, height] : {std::pair{701, 467}, std::pair{2, 2}, std::pair{7, 3}, std::pair{13, 29},
+                                        std::pair{37, 1}, std::pair{100, 80}, std::pair{333, 250}, std::pair{1279, 9}}) {
+        SCOPED_TRACE(testing::Message() << width << " x " << height);
+        dlib::array2d<unsigned char> crop(height, width), noise(height, width), white(height, width), black(height, width);
+        for (long y = 0; y < height; ++y) {
+            for (long x = 0; x < width; ++x) {
+                crop[y][x] = face.at(int(x % face.width), int(y % face.height));
+                noise[y][x] = uint8_t(random() % 256);
+                white[y][x] = 255;
+                black[y][x] = 0;
+            }
+        }
+        EXPECT_EQ(reduceDifferences(crop), 0);
+        EXPECT_EQ(reduceDifferences(noise), 0);
+        EXPECT_EQ(reduceDifferences(white), 0);
+        EXPECT_EQ(reduceDifferences(black), 0);
+    }
+}
+
+// The whole pyramid of features the face search scans: as many levels as dlib's, and
+// every plane of every level equal to dlib's create_fhog_pyramid with its own extractor.
+TEST(HogFeatures, PyramidEqualsDlibs)
+{
+    if (!HogFeatures::available())
+        GTEST_SKIP() << "this CPU has no AVX2: the face search uses dlib's own pyramid";
+    for (const auto &[name, longest] : {std::pair{"faces/105.jpg", 1280}, std::pair{"faces/036.jpg", 283}}) {
+        SCOPED_TRACE(name);
+        const dlib::array2d<unsigned char> image = toDlib(photo(name, longest));
+        dlib::array<Planes> want, got;
+        dlib::impl::create_fhog_pyramid<dlib::pyramid_down<6>>(image, dlib::default_fhog_feature_extractor(), want, 8,
+                                                               10, 10, 10, 10, 1000);
+        HogFeatures::Scratch scratch;
+        vectorHogPyramid(image, got, 8, 10, 10, 10, 10, 1000, scratch);
+        ASSERT_EQ(got.size(), want.size());
+        EXPECT_GE(got.size(), 8u);
+        long differing = 0;
+        for (size_t level = 0; level < got.size(); ++level) {
+            ASSERT_EQ(got[level].size(), want[level].size()) << "level " << level;
+            for (size_t p = 0; p < got[level].size(); ++p) {
+                ASSERT_EQ(got[level][p].nr(), want[level][p].nr());
+                ASSERT_EQ(got[level][p].nc(), want[level][p].nc());
+                for (long y = 0; y < got[level][p].nr(); ++y)
+                    for (long x = 0; x < got[level][p].nc(); ++x)
+                        differing += std::memcmp(&got[level][p][y][x], &want[level][p][y][x], sizeof(float)) != 0;
+            }
+        }
+        EXPECT_EQ(differing, 0);
+    }
+}
