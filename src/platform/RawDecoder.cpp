@@ -63,7 +63,11 @@ private:
     LibRaw *m_raw = nullptr;
 };
 
-RawHandle openRaw(const QString &path)
+// Opens `path` for developing at half size or in full. The settings are made before
+// every open: recycle() keeps them from the thread's last file, and LibRaw reads some
+// of them (half size among them) while it opens a file, so a file opened after another
+// developed differently from the same file opened first.
+RawHandle openRaw(const QString &path, bool halfSize = false)
 {
     thread_local std::unique_ptr<LibRaw> perThread;
     if (!perThread) {
@@ -74,6 +78,11 @@ RawHandle openRaw(const QString &path)
         return {};
     RawHandle raw(perThread.get());
     raw->recycle();
+    auto &params = raw->imgdata.params;
+    params.output_bps = 8;
+    params.output_color = 1; // sRGB
+    params.use_camera_wb = 1;
+    params.half_size = halfSize ? 1 : 0;
     try {
         if (raw->open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS)
             return {};
@@ -141,15 +150,16 @@ QImage embeddedPreview(LibRaw &raw, const QString &path, int maxPixelSize, Codec
     return CodecDetail::jpegDecode(data, thumb.tlength, maxPixelSize, false, quality, orientationOfFlip(s.flip));
 }
 
+// Half size skips demosaicing and is plenty when the result is scaled down anyway.
+bool developsAtHalfSize(const LibRaw &raw, int maxPixelSize)
+{
+    const auto &s = raw.imgdata.sizes;
+    return std::max<int>(s.width, s.height) / 2 >= maxPixelSize;
+}
+
+// Develops a file openRaw() opened, at the size it was opened for.
 QImage develop(LibRaw &raw, int maxPixelSize, Codec::ScaleQuality quality)
 {
-    auto &params = raw.imgdata.params;
-    params.output_bps = 8;
-    params.output_color = 1; // sRGB
-    params.use_camera_wb = 1;
-    const auto &s = raw.imgdata.sizes;
-    // Half size skips demosaicing and is plenty when the result is scaled down anyway.
-    params.half_size = std::max<int>(s.width, s.height) / 2 >= maxPixelSize ? 1 : 0;
     libraw_processed_image_t *mem = nullptr;
     try {
         if (raw.unpack() != LIBRAW_SUCCESS || raw.dcraw_process() != LIBRAW_SUCCESS)
@@ -279,10 +289,13 @@ QImage rawDecode(const QString &path, int maxPixelSize, bool full, Codec::ScaleQ
         QImage preview = embeddedPreview(*raw, path, maxPixelSize, quality);
         if (!preview.isNull())
             return preview;
-        // LibRaw takes unpack() only on a freshly opened file.
-        // (The thread's one object: release it before opening again.)
+    }
+    // LibRaw takes unpack() only on a freshly opened file, and the size to develop at
+    // must be known before it opens. (The thread's one object: release it first.)
+    const bool halfSize = developsAtHalfSize(*raw, maxPixelSize);
+    if (!full || halfSize) {
         raw.reset();
-        raw = openRaw(path);
+        raw = openRaw(path, halfSize);
         if (!raw)
             return {};
     }

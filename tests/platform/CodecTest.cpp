@@ -23,6 +23,8 @@
 #include <turbojpeg.h>
 
 #include <cmath>
+#include <functional>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -825,4 +827,28 @@ TEST(CodecFuzzFound, ApngInputsAreRefusedBeforeAllocating)
         CodecDetail::pngHasAnimationControl(path);
         EXPECT_FALSE(CodecDetail::apngFrames(path).has_value());
     }
+}
+
+// Each decoding thread reuses one LibRaw object, whose settings outlive the file they
+// were made for, and LibRaw reads some of them (half size among them) while opening a
+// file. A RAW developed after another must come out as it does on a fresh thread.
+TEST(CodecCorpus, ARawDevelopsAlikeWhateverItsThreadDecodedBefore)
+{
+    GLANTO_NEEDS_CORPUS();
+    const auto onFreshThread = [](const std::function<QImage()> &decode) {
+        QImage image;
+        std::thread([&] { image = decode(); }).join();
+        return image;
+    };
+    // Its camera preview is a few bytes: it is developed by LibRaw, in full at 1280 px.
+    const QString nikon = corpus("raw/Nikon.nef");
+    const QImage alone = onFreshThread([&] { return Codec::decodeScaled(nikon, 1280, true); });
+    ASSERT_FALSE(alone.isNull());
+    // A RAW developed at half size first.
+    const QImage after = onFreshThread([&] {
+        (void)Codec::decodeScaled(corpus("raw/Panasonic.rw2"), 300, true);
+        return Codec::decodeScaled(nikon, 1280, true);
+    });
+    EXPECT_EQ(after.size(), alone.size());
+    EXPECT_TRUE(after == alone);
 }
