@@ -9,9 +9,6 @@
 #include <algorithm>
 #include <vector>
 
-// dlib's feature extractor for its pyramid of features, each level's planes computed by
-// HogFeatures (equal to dlib's bit for bit). As dlib's, a picture too small for a block
-// of cells gets 31 empty planes.
 // The 31 planes of one picture (rows of `stride` bytes) as dlib's extractor lays them
 // out; a picture too small for a block of cells gets 31 empty planes, as with dlib's.
 inline void vectorHogPlanes(const uint8_t *pixels, long rows, long cols, long stride,
