@@ -1657,6 +1657,22 @@ RuleInputs ruleInputs(const EyeCascade *cascade, const EyeCascade *glasses, cons
     return in;
 }
 
+// Every judged face of the face folders and the corpus' photo folders, as
+// forEachJudgedFace hands them over, with its rule inputs.
+void forEachRuleInputs(const std::function<void(const char *variant, const QString &folder, const QString &path,
+                                                const GreyImage &grey, const DetectedFace &face, int index,
+                                                double eyeWidth, const RuleInputs &in)> &visit)
+{
+    FaceEyesDetector detector;
+    const EyeCascade *cascade = EyeCascade::shared();
+    const EyeCascade *glasses = EyeCascade::sharedGlasses();
+    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
+                      [&](const char *variant, const QString &folder, const QString &path, const QImage &im,
+                          const GreyImage &grey, const DetectedFace &f, int index, double ew) {
+        visit(variant, folder, path, grey, f, index, ew, ruleInputs(cascade, glasses, im, grey, f));
+    });
+}
+
 // Every judged face with what surrounds its eyes (faceSurroundings) beside the eye cues
 // the rule reads, for study. Tab-separated: variant, folder, file, label, face, eye
 // width, openness (larger, smaller), balance (-1 when not read), darkness, hits of the
@@ -1666,13 +1682,8 @@ RuleInputs ruleInputs(const EyeCascade *cascade, const EyeCascade *glasses, cons
 // EYEDUMP_FOLDERS and EYEDUMP_ORIGINAL narrow it as for eyedump.
 void eyeContext()
 {
-    FaceEyesDetector detector;
-    const EyeCascade *cascade = EyeCascade::shared();
-    const EyeCascade *glasses = EyeCascade::sharedGlasses();
-    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
-                      [&](const char *variant, const QString &folder, const QString &path, const QImage &im,
-                          const GreyImage &grey, const DetectedFace &f, int index, double ew) {
-        const RuleInputs in = ruleInputs(cascade, glasses, im, grey, f);
+    forEachRuleInputs([](const char *variant, const QString &folder, const QString &path, const GreyImage &grey,
+                         const DetectedFace &f, int index, double ew, const RuleInputs &in) {
         const float cheekGrey = std::max(eyeCheekGrey(grey, f.leftEye).value_or(-1.0f),
                                          eyeCheekGrey(grey, f.rightEye).value_or(-1.0f));
         std::printf("%s\t%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%.4f\t%.3f\t%d\t%.4f\t%.4f\t%.4f\t%d\t%.4f\t%.4f\n",
@@ -1693,13 +1704,8 @@ void eyeContext()
 // EYEDUMP_FOLDERS and EYEDUMP_ORIGINAL narrow it as for eyedump.
 void eyeWhy()
 {
-    FaceEyesDetector detector;
-    const EyeCascade *cascade = EyeCascade::shared();
-    const EyeCascade *glasses = EyeCascade::sharedGlasses();
-    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
-                      [&](const char *variant, const QString &folder, const QString &path, const QImage &im,
-                          const GreyImage &grey, const DetectedFace &f, int index, double ew) {
-        const RuleInputs in = ruleInputs(cascade, glasses, im, grey, f);
+    forEachRuleInputs([](const char *variant, const QString &folder, const QString &path, const GreyImage &grey,
+                         const DetectedFace &f, int index, double ew, const RuleInputs &in) {
         std::printf("%s\t%s\t%s\t%d\t%.1f\t%.4f\t%.4f\t%.4f\t%d\t%d\t%.4f\t%.3f\t%d\t%d\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%s\n",
                     variant, qPrintable(folderName(folder)), qPrintable(QFileInfo(path).fileName()), index, ew, in.open,
                     in.openMin, in.anyBalance, in.hits, in.glassesHits, in.tone, in.drop, int(in.shut),

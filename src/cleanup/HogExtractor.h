@@ -30,21 +30,6 @@ inline void vectorHogPlanes(const uint8_t *pixels, long rows, long cols, long st
                          planePointers, planes[0].nc(), scratch);
 }
 
-// dlib's feature extractor for its pyramid of features, each level's planes computed by
-// HogFeatures (equal to dlib's bit for bit).
-struct VectorHogExtractor {
-    HogFeatures::Scratch *scratch;
-
-    void operator()(const dlib::array2d<unsigned char> &image, dlib::array<dlib::array2d<float>> &planes,
-                    int cellSize, int rowsPadding, int colsPadding) const
-    {
-        vectorHogPlanes(image.size() > 0 ? &image[0][0] : nullptr, image.nr(), image.nc(), image.width_step(), planes,
-                        cellSize, rowsPadding, colsPadding, *scratch);
-    }
-
-    unsigned long get_num_planes() const { return HogFeatures::planeCount; }
-};
-
 // dlib's create_fhog_pyramid for the detector's pyramid_down<6>, with both steps ours:
 // the same levels, each picture reduced from the one before by HogFeatures::reduce and
 // its planes computed by HogFeatures::extract, all equal to dlib's bit for bit. The
@@ -64,11 +49,9 @@ inline void vectorHogPyramid(const dlib::array2d<unsigned char> &image, dlib::ar
         feats.set_max_size(levels);
     feats.set_size(levels);
 
-    long rows = image.nr(), cols = image.nc();
-    vectorHogPlanes(image.size() > 0 ? &image[0][0] : nullptr, rows, cols, image.width_step(), feats[0], cellSize,
-                    rowsPadding, colsPadding, scratch);
+    long rows = image.nr(), cols = image.nc(), stride = image.width_step();
     const uint8_t *previous = image.size() > 0 ? &image[0][0] : nullptr;
-    long stride = image.width_step();
+    vectorHogPlanes(previous, rows, cols, stride, feats[0], cellSize, rowsPadding, colsPadding, scratch);
     for (unsigned long i = 1; i < feats.size(); ++i) {
         const long outRows = HogFeatures::reducedSide(rows), outCols = HogFeatures::reducedSide(cols);
         std::vector<uint8_t> &level = scratch.levels[i % 2];

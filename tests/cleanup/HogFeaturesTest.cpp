@@ -30,7 +30,8 @@ long differences(const dlib::array2d<unsigned char> &image, int cellSize, int ro
     dlib::extract_fhog_features(image, want, cellSize, rowsPadding, colsPadding);
     Planes got;
     HogFeatures::Scratch scratch;
-    VectorHogExtractor{&scratch}(image, got, cellSize, rowsPadding, colsPadding);
+    vectorHogPlanes(&image[0][0], image.nr(), image.nc(), image.width_step(), got, cellSize, rowsPadding, colsPadding,
+                    scratch);
     EXPECT_EQ(got.size(), want.size());
     long differing = 0;
     for (size_t p = 0; p < std::min(got.size(), want.size()); ++p) {
