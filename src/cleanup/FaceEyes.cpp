@@ -443,6 +443,26 @@ std::optional<float> faceSharpness(const GreyImage &grey, const QVector<Detected
     return sharpest;
 }
 
+namespace {
+
+// The first cascade's larger answer over a face's two eyes with both outlines moved
+// `shift` of their width across the line between their corners (positive: down the face).
+int hitsBesideTheOutlines(const EyeCascade &cascade, const GreyImage &grey, const DetectedFace &face, double shift)
+{
+    int hits = 0;
+    for (const QVector<QPointF> *eye : {&face.leftEye, &face.rightEye}) {
+        const QPointF along = eye->at(3) - eye->at(0);
+        const QPointF down(-along.y() * shift, along.x() * shift);
+        QVector<QPointF> moved = *eye;
+        for (QPointF &point : moved)
+            point += down;
+        hits = std::max(hits, cascade.respond(grey, moved).hits);
+    }
+    return hits;
+}
+
+} // namespace
+
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures,
                 const QImage *image)
 {
@@ -558,6 +578,12 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                 if (!patchScore)
                     patchScore = EyePatch::faceShutScore(grey, face);
                 closed = !(patchScore && FaceRules::patchSeesOpen(*patchScore, plain, tone.has_value()));
+            }
+            // Last, an open eye an eye's width above or below the outlines.
+            if (closed && cascade) {
+                const double shift = FaceRules::besideOutlineShift;
+                closed = hitsBesideTheOutlines(*cascade, grey, face, -shift) < FaceRules::openEyeHits
+                         && hitsBesideTheOutlines(*cascade, grey, face, shift) < FaceRules::openEyeHits;
             }
         }
         if (closed) {

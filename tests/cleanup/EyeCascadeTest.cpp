@@ -975,3 +975,43 @@ TEST(EyeCascadeCorpus, AWinkIsNotClosedEyes)
     EXPECT_EQ(m.eyeOpenness.size(), 1);
     EXPECT_TRUE(m.closedFaces.isEmpty());
 }
+
+// The landmarks can put an eye's outline a whole eye's width off the eye: on the cheek
+// under a heavy glasses frame, or on a brow. Drawn so on open faces (both outlines
+// moved by an eye's width and flattened), the outline reads shut and the cascade
+// around it is silent; on these faces the cheek or the brow also reads as a lid to the
+// colour and the patch model, and each is flagged without the search beside the
+// outlines. The open eyes the cascade finds an eye's width away keep them open.
+TEST(EyeCascade, AnOpenEyeAWidthFromTheOutlineKeepsTheFaceOpen)
+{
+    const EyeCascade *cascade = EyeCascade::shared();
+    ASSERT_NE(cascade, nullptr) << "opencv-data is not installed";
+    // A level outline a tenth as tall as it is wide, moved `shift` of its width down the face.
+    const auto flattened = [](const QVector<QPointF> &eye, double shift) {
+        const QPointF along = eye[3] - eye[0];
+        const double w = std::hypot(along.x(), along.y());
+        const QPointF c = (eye[0] + eye[3]) / 2 + QPointF(-along.y(), along.x()) * shift;
+        return QVector<QPointF>{c + QPointF(-w / 2, 0), c + QPointF(-w / 6, -w / 20), c + QPointF(w / 6, -w / 20),
+                                c + QPointF(w / 2, 0),  c + QPointF(w / 6, w / 20),   c + QPointF(-w / 6, w / 20)};
+    };
+    const double cheek = FaceRules::besideOutlineShift, brow = -FaceRules::besideOutlineShift;
+    const std::pair<const char *, double> cases[] = {
+        {"portraits/016.jpg", cheek},
+        {"portraits/001.jpg", brow},
+        {"portraits/007.jpg", brow},
+        {"portraits/022.jpg", brow}};
+    for (const auto &[name, shift] : cases) {
+        SCOPED_TRACE(name);
+        const Eyes e = repositoryEyes(name);
+        ASSERT_FALSE(e.faces.isEmpty());
+        DetectedFace face = tallestFace(e);
+        face.leftEye = flattened(face.leftEye, shift);
+        face.rightEye = flattened(face.rightEye, shift);
+        EXPECT_LT(hits(*cascade, e.grey, face), FaceRules::minPlacingHits);
+        ImageMeasures m;
+        judgeFaces(e.grey, {face}, m, cascade, EyeCascade::sharedGlasses(), &e.image);
+        ASSERT_EQ(m.eyeOpenness.size(), 1);
+        EXPECT_LT(m.eyeOpenness[0], FaceRules::closedOpenness);
+        EXPECT_TRUE(m.closedFaces.isEmpty());
+    }
+}
