@@ -6,7 +6,7 @@
 //
 // The eye sections also read the repository's tests/data/portraits and tests/data/faces.
 // Sections: eyes, eyesize, blur, filters, loader, smallfaces, falsefaces, scores, speed
-// (default: all); on request only: eyecues, eyestress, eyesmall, eyemono, eyegrey, eyedump, eyecolour, eyecontext, eyewhy, eyepatch, eyecost,
+// (default: all); on request only: eyecues, eyestress, eyesmall, eyemono, eyegrey, eyedump, eyecolour, eyecontext, eyewhy, eyeshift, eyepatch, eyecost,
 // eyelarger (XA_SHARE: the analysis picture's share of the photo, 0.5 by default; XL_SCALE: the
 // larger decode's size over the analysis picture's, the photo itself by default), sharpfixtures,
 // facesharpdump.
@@ -1695,6 +1695,41 @@ void eyeContext()
     });
 }
 
+// Where the cascades find an eye beside the outline: every judged face with its verdict
+// (judgeFaces) and label, then the hits of the eye and the glasses cascade (the larger
+// of the two eyes) with both outlines moved -0.9, -0.6, -0.3, 0, 0.3, 0.6 and 0.9 of
+// their width down the image. Tab-separated: variant, folder, file, face, narrower eye
+// width, verdict, label, then the pairs. EYEDUMP_FOLDERS and EYEDUMP_ORIGINAL narrow it
+// as for eyedump.
+void eyeShift()
+{
+    FaceEyesDetector detector;
+    const EyeCascade *cascade = EyeCascade::shared();
+    const EyeCascade *glasses = EyeCascade::sharedGlasses();
+    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
+                      [&](const char *variant, const QString &folder, const QString &path, const QImage &im,
+                          const GreyImage &grey, const DetectedFace &f, int index, double ew) {
+        ImageMeasures alone;
+        judgeFaces(grey, {f}, alone, cascade, glasses, &im);
+        std::printf("%s\t%s\t%s\t%d\t%.1f\t%d\t%s", variant, qPrintable(folderName(folder)),
+                    qPrintable(QFileInfo(path).fileName()), index, ew, int(!alone.closedFaces.isEmpty()),
+                    qPrintable(manifestLabel(folder, path)));
+        for (const double dy : {-0.9, -0.6, -0.3, 0.0, 0.3, 0.6, 0.9}) {
+            int h = 0, g = 0;
+            for (const auto *eye : {&f.leftEye, &f.rightEye}) {
+                const double w = std::hypot((*eye)[3].x() - (*eye)[0].x(), (*eye)[3].y() - (*eye)[0].y());
+                QVector<QPointF> moved = *eye;
+                for (QPointF &p : moved)
+                    p.ry() += dy * w;
+                h = std::max(h, cascade->respond(grey, moved).hits);
+                g = std::max(g, glasses->respond(grey, moved).hits);
+            }
+            std::printf("\t%d\t%d", h, g);
+        }
+        std::printf("\n");
+    });
+}
+
 // Every judged face with what the verdict reads, for judging the rule on any folder of
 // faces (a public face set, say, through EYEDUMP_FOLDERS): variant, folder, file, face,
 // narrower eye width, openness (larger, smaller), the balance read whatever the eyes'
@@ -1888,6 +1923,8 @@ int main(int argc, char **argv)
         eyeColour();
     if (section == "eyepatch")
         eyePatch();
+    if (section == "eyeshift")
+        eyeShift();
     if (section == "eyewhy")
         eyeWhy();
     if (section == "eyecontext")
