@@ -14,6 +14,7 @@
 
 #include <QFile>
 
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -63,12 +64,34 @@ private:
     LibRaw *m_raw = nullptr;
 };
 
+// LibRaw's file stream, except that what a read would find past the end of the file
+// reads as zeros. Some of LibRaw's decoders ignore a short read and decode what their
+// buffer held before it, which on this thread's reused object is the last file's data:
+// a cut-short file developed one way after one file and failed after another.
+class ZeroPaddedFileStream : public LibRaw_file_datastream
+{
+public:
+    using LibRaw_file_datastream::LibRaw_file_datastream;
+    int read(void *ptr, size_t size, size_t nmemb) override
+    {
+        const int items = LibRaw_file_datastream::read(ptr, size, nmemb);
+        const size_t done = items > 0 ? size_t(items) * size : 0;
+        const size_t asked = size * nmemb;
+        if (ptr && done < asked)
+            std::memset(static_cast<char *>(ptr) + done, 0, asked - done);
+        return items;
+    }
+};
+
 // Opens `path` for developing at half size or in full. The settings are made before
 // every open: recycle() keeps them from the thread's last file, and LibRaw reads some
 // of them (half size among them) while it opens a file, so a file opened after another
 // developed differently from the same file opened first.
 RawHandle openRaw(const QString &path, bool halfSize = false)
 {
+    // The stream of the file perThread has open; LibRaw does not own it, and it outlives
+    // perThread (declared first, destroyed last).
+    thread_local std::unique_ptr<ZeroPaddedFileStream> stream;
     thread_local std::unique_ptr<LibRaw> perThread;
     if (!perThread) {
         perThread = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
@@ -78,13 +101,16 @@ RawHandle openRaw(const QString &path, bool halfSize = false)
         return {};
     RawHandle raw(perThread.get());
     raw->recycle();
+    stream = std::make_unique<ZeroPaddedFileStream>(QFile::encodeName(path).constData());
+    if (!stream->valid())
+        return {};
     auto &params = raw->imgdata.params;
     params.output_bps = 8;
     params.output_color = 1; // sRGB
     params.use_camera_wb = 1;
     params.half_size = halfSize ? 1 : 0;
     try {
-        if (raw->open_file(QFile::encodeName(path).constData()) != LIBRAW_SUCCESS)
+        if (raw->open_datastream(stream.get()) != LIBRAW_SUCCESS)
             return {};
     } catch (...) {
         return {};

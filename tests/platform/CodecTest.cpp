@@ -851,4 +851,20 @@ TEST(CodecCorpus, ARawDevelopsAlikeWhateverItsThreadDecodedBefore)
     });
     EXPECT_EQ(after.size(), alone.size());
     EXPECT_TRUE(after == alone);
+
+    // A file cut short, whose decoder reads on past its end into a buffer it keeps
+    // between files: after a CR3 it failed to develop and showed its 8 px preview, alone
+    // it developed from the stale buffer; now what lies past the end reads as zeros.
+    const QString cutShort = corpus("raw/Panasonic.rw2");
+    const QImage first = onFreshThread([&] { return Codec::decodeScaled(cutShort, 1280, true); });
+    EXPECT_EQ(first.width(), 1280);
+    for (const char *before : {"raw/CanonRaw.cr3", "raw/Canon-R6-pruned.CR3", "raw/Nikon.nef"}) {
+        SCOPED_TRACE(before);
+        const QImage later = onFreshThread([&] {
+            (void)Codec::decodeScaled(corpus(before), 1280, true);
+            return Codec::decodeScaled(cutShort, 1280, true);
+        });
+        EXPECT_EQ(later.size(), first.size());
+        EXPECT_TRUE(later == first);
+    }
 }
