@@ -1696,36 +1696,23 @@ void eyeContext()
 }
 
 // Where the cascades find an eye beside the outline: every judged face with its verdict
-// (judgeFaces) and label, then the hits of the eye and the glasses cascade (the larger
-// of the two eyes) with both outlines moved -0.9, -0.6, -0.3, 0, 0.3, 0.6 and 0.9 of
-// their width down the image. Tab-separated: variant, folder, file, face, narrower eye
+// (judgeFaces) and label, then the hits of the eye and the glasses cascade
+// (hitsBesideTheOutlines) with both outlines moved -0.9, -0.6, -0.3, 0, 0.3, 0.6 and 0.9
+// of their width down the face. Tab-separated: variant, folder, file, face, narrower eye
 // width, verdict, label, then the pairs. EYEDUMP_FOLDERS and EYEDUMP_ORIGINAL narrow it
 // as for eyedump.
 void eyeShift()
 {
-    FaceEyesDetector detector;
     const EyeCascade *cascade = EyeCascade::shared();
     const EyeCascade *glasses = EyeCascade::sharedGlasses();
-    forEachJudgedFace(detector, {"faces-open", "faces-closed", "exif", "bursts", "duplicates", portraits, facePhotos},
-                      [&](const char *variant, const QString &folder, const QString &path, const QImage &im,
-                          const GreyImage &grey, const DetectedFace &f, int index, double ew) {
-        ImageMeasures alone;
-        judgeFaces(grey, {f}, alone, cascade, glasses, &im);
+    forEachRuleInputs([&](const char *variant, const QString &folder, const QString &path, const GreyImage &grey,
+                          const DetectedFace &f, int index, double ew, const RuleInputs &in) {
         std::printf("%s\t%s\t%s\t%d\t%.1f\t%d\t%s", variant, qPrintable(folderName(folder)),
-                    qPrintable(QFileInfo(path).fileName()), index, ew, int(!alone.closedFaces.isEmpty()),
+                    qPrintable(QFileInfo(path).fileName()), index, ew, int(in.shut),
                     qPrintable(manifestLabel(folder, path)));
-        for (const double dy : {-0.9, -0.6, -0.3, 0.0, 0.3, 0.6, 0.9}) {
-            int h = 0, g = 0;
-            for (const auto *eye : {&f.leftEye, &f.rightEye}) {
-                const double w = std::hypot((*eye)[3].x() - (*eye)[0].x(), (*eye)[3].y() - (*eye)[0].y());
-                QVector<QPointF> moved = *eye;
-                for (QPointF &p : moved)
-                    p.ry() += dy * w;
-                h = std::max(h, cascade->respond(grey, moved).hits);
-                g = std::max(g, glasses->respond(grey, moved).hits);
-            }
-            std::printf("\t%d\t%d", h, g);
-        }
+        for (const double shift : {-0.9, -0.6, -0.3, 0.0, 0.3, 0.6, 0.9})
+            std::printf("\t%d\t%d", hitsBesideTheOutlines(*cascade, grey, f, shift),
+                        hitsBesideTheOutlines(*glasses, grey, f, shift));
         std::printf("\n");
     });
 }

@@ -443,10 +443,6 @@ std::optional<float> faceSharpness(const GreyImage &grey, const QVector<Detected
     return sharpest;
 }
 
-namespace {
-
-// The first cascade's larger answer over a face's two eyes with both outlines moved
-// `shift` of their width across the line between their corners (positive: down the face).
 int hitsBesideTheOutlines(const EyeCascade &cascade, const GreyImage &grey, const DetectedFace &face, double shift)
 {
     int hits = 0;
@@ -460,8 +456,6 @@ int hitsBesideTheOutlines(const EyeCascade &cascade, const GreyImage &grey, cons
     }
     return hits;
 }
-
-} // namespace
 
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures,
                 const QImage *image)

@@ -112,9 +112,9 @@ inline bool outlineAboveItsEye(int hits, double meanDrop)
 // reads flat and the cascade, searched around it, finds nothing, so the face reads
 // shut. The cascade is searched once more with both outlines moved this share of their
 // width up and down the face; an open eye it answers there with openEyeHits windows or
-// more keeps the face open. Shut faces answered at most 36 windows there (above the
-// lid; 8 on the repository's faces in every edit; 20 below any shut eye), an open face
-// whose outlines lay on the lower rim of his glasses 132.
+// more keeps the face open. Shut faces answered at most 29 windows there (above the
+// lid; 13 on the repository's faces in every edit; 21 below any shut eye), an open face
+// whose outlines lay on the lower rim of his glasses 140.
 constexpr double besideOutlineShift = 0.9;
 
 // Without a colour to read (a black-and-white photo), the second cascade's clear answer
@@ -398,3 +398,8 @@ void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, Image
                 const QImage *image = nullptr);
 void judgeFaces(const GreyImage &grey, const QVector<DetectedFace> &faces, ImageMeasures &measures,
                 const EyeCascade *cascade, const EyeCascade *glassesCascade, const QImage *image = nullptr);
+
+// The cascade's larger answer over a face's two eyes with both outlines moved `shift` of
+// their width across the line between their corners (positive: down the face); see
+// FaceRules::besideOutlineShift.
+int hitsBesideTheOutlines(const EyeCascade &cascade, const GreyImage &grey, const DetectedFace &face, double shift);
