@@ -519,49 +519,75 @@ private:
     // Adds the plane correlated with rowFilter along rows and colFilter along columns
     // to out (all rows x cols, no padding), over the cells where both filters fit.
     // One output row: out[c] (+)= sum over taps of filter[k] * src[c + k * step], for c in
-    // [begin, end). Four vectors at a time keep four independent sums in flight, which
-    // the latency of the fused multiply-add needs; Taps is a constant for the detector's
-    // 10-tap filters (0: any count, given in taps).
+    // [begin, end). Every column is one chain of fused multiply-adds in tap order, four
+    // vectors at a time so that four chains are in flight, which the latency of the fused
+    // multiply-add needs; Taps is a constant for the detector's 10-tap filters (0: any
+    // count, given in taps).
     template <int Taps, bool Add>
     __attribute__((target("avx2,fma"))) static void
     filterRowAvx2(const float *src, long step, const float *filter, long taps, float *out, long begin, long end)
     {
         const long count = Taps > 0 ? Taps : taps;
         long c = begin;
-        for (; c + 32 <= end; c += 32) {
-            __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, s3 = s0;
-            for (long k = 0; k < count; ++k) {
-                const __m256 f = _mm256_set1_ps(filter[k]);
-                const float *p = src + c + k * step;
-                s0 = _mm256_fmadd_ps(f, _mm256_loadu_ps(p), s0);
-                s1 = _mm256_fmadd_ps(f, _mm256_loadu_ps(p + 8), s1);
-                s2 = _mm256_fmadd_ps(f, _mm256_loadu_ps(p + 16), s2);
-                s3 = _mm256_fmadd_ps(f, _mm256_loadu_ps(p + 24), s3);
+        for (; c + 32 <= end; c += 32)
+            filterVectorsAvx2<Taps, Add, 4>(src, step, filter, count, out, c, c + 24);
+        if (c == end)
+            return;
+        if (end - begin < 8) {
+            // Narrower than a vector: the same chains one column at a time.
+            for (; c < end; ++c) {
+                float sum = 0;
+                for (long k = 0; k < count; ++k)
+                    sum = __builtin_fmaf(filter[k], src[c + k * step], sum);
+                out[c] = Add ? out[c] + sum : sum;
             }
+            return;
+        }
+        // Most rows of a small picture's planes are narrower than 32 cells. The rest, one
+        // to 31 columns, in one to four vectors, the last one ending at `end`: it may
+        // overlap columns already done, so nothing is read or written outside the row.
+        const long last = end - 8;
+        switch ((end - c + 7) / 8) {
+        case 4: filterVectorsAvx2<Taps, Add, 4>(src, step, filter, count, out, c, last); break;
+        case 3: filterVectorsAvx2<Taps, Add, 3>(src, step, filter, count, out, c, last); break;
+        case 2: filterVectorsAvx2<Taps, Add, 2>(src, step, filter, count, out, c, last); break;
+        default: filterVectorsAvx2<Taps, Add, 1>(src, step, filter, count, out, c, last); break;
+        }
+    }
+
+    // Vectors vectors of eight columns of one output row, at c, c + 8, ... and the last
+    // at `last` (c + 8 * (Vectors - 1) or before it). Columns before c + 8 * (Vectors - 1)
+    // in the last vector are done already: computed again alike, and not added twice.
+    template <int Taps, bool Add, int Vectors>
+    __attribute__((target("avx2,fma"), always_inline)) static inline void
+    filterVectorsAvx2(const float *src, long step, const float *filter, long count, float *out, long c, long last)
+    {
+        long at[Vectors];
+        _Pragma("GCC unroll 4") for (int v = 0; v < Vectors; ++v)
+            at[v] = v + 1 < Vectors ? c + 8 * v : last;
+        __m256 sum[Vectors];
+        _Pragma("GCC unroll 4") for (int v = 0; v < Vectors; ++v)
+            sum[v] = _mm256_setzero_ps();
+        for (long k = 0; k < (Taps > 0 ? Taps : count); ++k) {
+            const __m256 f = _mm256_set1_ps(filter[k]);
+            const float *p = src + k * step;
+            _Pragma("GCC unroll 4") for (int v = 0; v < Vectors; ++v)
+                sum[v] = _mm256_fmadd_ps(f, _mm256_loadu_ps(p + at[v]), sum[v]);
+        }
+        _Pragma("GCC unroll 4") for (int v = 0; v < Vectors; ++v) {
             if (Add) {
-                s0 = _mm256_add_ps(_mm256_loadu_ps(out + c), s0);
-                s1 = _mm256_add_ps(_mm256_loadu_ps(out + c + 8), s1);
-                s2 = _mm256_add_ps(_mm256_loadu_ps(out + c + 16), s2);
-                s3 = _mm256_add_ps(_mm256_loadu_ps(out + c + 24), s3);
+                // In column order: the last vector reads what the ones before it stored.
+                const __m256 before = _mm256_loadu_ps(out + at[v]);
+                __m256 added = _mm256_add_ps(before, sum[v]);
+                if (v + 1 == Vectors) {
+                    const int done = int(c + 8 * (Vectors - 1) - last);
+                    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+                    added = _mm256_blendv_ps(added, before,
+                                             _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(done), lane)));
+                }
+                sum[v] = added;
             }
-            _mm256_storeu_ps(out + c, s0);
-            _mm256_storeu_ps(out + c + 8, s1);
-            _mm256_storeu_ps(out + c + 16, s2);
-            _mm256_storeu_ps(out + c + 24, s3);
-        }
-        for (; c + 8 <= end; c += 8) {
-            __m256 sum = _mm256_setzero_ps();
-            for (long k = 0; k < count; ++k)
-                sum = _mm256_fmadd_ps(_mm256_set1_ps(filter[k]), _mm256_loadu_ps(src + c + k * step), sum);
-            if (Add)
-                sum = _mm256_add_ps(_mm256_loadu_ps(out + c), sum);
-            _mm256_storeu_ps(out + c, sum);
-        }
-        for (; c < end; ++c) {
-            float sum = 0;
-            for (long k = 0; k < count; ++k)
-                sum += filter[k] * src[c + k * step];
-            out[c] = Add ? out[c] + sum : sum;
+            _mm256_storeu_ps(out + at[v], sum[v]);
         }
     }
 
