@@ -516,8 +516,6 @@ private:
     }
 
 #if GLANTO_FACE_SEARCH_AVX2
-    // Adds the plane correlated with rowFilter along rows and colFilter along columns
-    // to out (all rows x cols, no padding), over the cells where both filters fit.
     // One output row: out[c] (+)= sum over taps of filter[k] * src[c + k * step], for c in
     // [begin, end). Every column is one chain of fused multiply-adds in tap order, four
     // vectors at a time so that four chains are in flight, which the latency of the fused
