@@ -178,6 +178,7 @@ CleanupScanner::~CleanupScanner()
 void CleanupScanner::setMeasure(std::function<std::optional<CleanupMetrics>(const CleanupUnit &)> function)
 {
     measure = std::move(function);
+    measuresFaces = false;
 }
 
 void CleanupScanner::start()
@@ -262,6 +263,21 @@ void CleanupScanner::queueWork(const QVector<CleanupUnit> &todo)
         if (--state->pending == 0 && !state->cancelled)
             HandOff::invoke(this, [this] { complete(); }, Qt::QueuedConnection);
     };
+
+    // The face detector and the landmark model each take over half a second to read,
+    // once per process. Left to the first photos, one worker reads the detector while
+    // the other waits for it, and then the model; read here, the two workers read them
+    // side by side before the photos.
+    if (measuresFaces && !todo.isEmpty()) {
+        HandOff::start(*queue, [state] {
+            if (!state->cancelled)
+                FaceEyesDetector::unpackFaceDetector();
+        });
+        HandOff::start(*queue, [state] {
+            if (!state->cancelled)
+                (void)FaceEyesDetector::hasLandmarkModel();
+        });
+    }
 
     HandOff::start(*queue, [state, candidates, finishOne] {
         for (const QString &primary : candidates) {

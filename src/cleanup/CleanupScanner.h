@@ -79,6 +79,7 @@ private:
     std::shared_ptr<Shared> shared; // lock, hashes and cancelled, shared with the workers
     QHash<QString, QByteArray> prints;
     std::function<std::optional<CleanupMetrics>(const CleanupUnit &)> measure;
+    bool measuresFaces = true; // the program's own measure, which reads the face models
     QElapsedTimer startTime;
     double lastProgress = 0; // seconds since startTime
     int measured = 0;

@@ -700,6 +700,11 @@ bool FaceEyesDetector::hasLandmarkModel()
     return sharedPredictor() != nullptr;
 }
 
+void FaceEyesDetector::unpackFaceDetector()
+{
+    (void)prototypeDetector();
+}
+
 QVector<DetectedFace> FaceEyesDetector::findFaces(const QImage &image, const GreyImage &grey,
                                                   SmallFaces smallFaces)
 {

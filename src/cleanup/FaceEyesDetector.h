@@ -59,8 +59,12 @@ public:
     // The area the last findFaces searched at 2x, as a share of the picture (diagnostics).
     double lastUpsampledShare() const;
 
-    // Whether the landmark model could be loaded; without it faces have no eyes.
+    // Whether the landmark model could be loaded; without it faces have no eyes. The
+    // first call reads it (100 MB, over half a second), once per process.
     static bool hasLandmarkModel();
+    // Unpacks dlib's face detector, which every detector copies, if no call has yet
+    // (about half a second, once per process).
+    static void unpackFaceDetector();
     // The landmark model file: GLANTO_LANDMARK_MODEL when set, else Debian's libdlib-data.
     static QString landmarkModelPath();
 
