@@ -53,10 +53,29 @@ struct Histograms {
     float at(long r, long c, int o) const { return data[(r * 18 + o) * columns + c]; }
 };
 
+// The bilinear shares of the columns voteRow() takes eight at a time, the same on every
+// row: the column of cells each pixel's right share goes to (ixp, counting the margin;
+// its left share goes to ixp - 1) and that share, as dlib computes them.
+GLANTO_AVX2 void columnShares(int visibleCols, int cellSize, int *cellColumns, float *shares)
+{
+    const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256 cell = _mm256_set1_ps(float(cellSize));
+    const __m256 lanes = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
+    for (int x = 1; x < visibleCols - 7; x += 8) {
+        const __m256 xp = _mm256_add_ps(
+            _mm256_div_ps(_mm256_add_ps(_mm256_add_ps(_mm256_set1_ps(float(x)), lanes), half), cell), half);
+        const __m256i ixp = _mm256_cvttps_epi32(xp);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(cellColumns + x), ixp);
+        _mm256_storeu_ps(shares + x, _mm256_sub_ps(xp, _mm256_cvtepi32_ps(ixp)));
+    }
+}
+
 // One row of pixels: each votes its gradient's length into the orientation closest to
-// its gradient, shared between the two nearest rows and columns of cells.
+// its gradient, shared between the two nearest rows and columns of cells. The loops
+// over the nine directions and over the eight pixels' votes are unrolled here, which
+// GCC does at -O3 but not at -O2.
 GLANTO_AVX2 void voteRow(const uint8_t *up, const uint8_t *mid, const uint8_t *down, int y, int visibleCols,
-                         int cellSize, const Histograms &hist)
+                         int cellSize, const Histograms &hist, const int *cellColumns, const float *shares)
 {
     const float yp = float((float(y) + 0.5) / float(cellSize) - 0.5);
     const int iyp = int(std::floor(yp));
@@ -66,10 +85,7 @@ GLANTO_AVX2 void voteRow(const uint8_t *up, const uint8_t *mid, const uint8_t *d
     float *bottom = hist.row(iyp + 2);
     const long columns = hist.columns;
 
-    const __m256 half = _mm256_set1_ps(0.5f);
     const __m256 one = _mm256_set1_ps(1.0f);
-    const __m256 cell = _mm256_set1_ps(float(cellSize));
-    const __m256 lanes = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256 signBit = _mm256_set1_ps(-0.0f);
     const __m256 vy0v = _mm256_set1_ps(vy0), vy1v = _mm256_set1_ps(vy1);
     alignas(32) int offset[8];
@@ -82,26 +98,25 @@ GLANTO_AVX2 void voteRow(const uint8_t *up, const uint8_t *mid, const uint8_t *d
 
         // The strongest of the 18 signed orientations is the direction of the largest
         // |dot|, on the side of its sign; ties go to the first direction, as in dlib's
-        // loop, which tries +dot and then -dot against the best so far.
-        __m256 bestAbs = _mm256_setzero_ps(), bestDot = _mm256_setzero_ps(), best = _mm256_setzero_ps();
-        for (int o = 0; o < 9; ++o) {
+        // loop, which tries +dot and then -dot against the best so far. `best` is where the
+        // orientation's histogram starts in a row of cells.
+        __m256 bestAbs = _mm256_setzero_ps(), bestDot = _mm256_setzero_ps();
+        __m256 best = _mm256_setzero_ps();
+        _Pragma("GCC unroll 9") for (int o = 0; o < 9; ++o) {
             const __m256 dot = _mm256_add_ps(_mm256_mul_ps(gx, _mm256_set1_ps(directionX[o])),
                                              _mm256_mul_ps(gy, _mm256_set1_ps(directionY[o])));
             const __m256 magnitude = _mm256_andnot_ps(signBit, dot);
             const __m256 better = _mm256_cmp_ps(magnitude, bestAbs, _CMP_GT_OQ);
             bestAbs = _mm256_blendv_ps(bestAbs, magnitude, better);
             bestDot = _mm256_blendv_ps(bestDot, dot, better);
-            best = _mm256_blendv_ps(best, _mm256_set1_ps(float(o)), better);
+            best = _mm256_blendv_ps(best, _mm256_castsi256_ps(_mm256_set1_epi32(o * int(columns))), better);
         }
-        best = _mm256_add_ps(best, _mm256_and_ps(_mm256_cmp_ps(bestDot, _mm256_setzero_ps(), _CMP_LT_OQ),
-                                                 _mm256_set1_ps(9.0f)));
+        const __m256i negative = _mm256_castps_si256(_mm256_cmp_ps(bestDot, _mm256_setzero_ps(), _CMP_LT_OQ));
+        const __m256i start = _mm256_add_epi32(_mm256_castps_si256(best),
+                                               _mm256_and_si256(negative, _mm256_set1_epi32(9 * int(columns))));
 
-        // Bilinear shares between the columns ixp - 1 and ixp of cells (ixp counts the
-        // margin), as dlib computes them.
-        const __m256 xp = _mm256_add_ps(
-            _mm256_div_ps(_mm256_add_ps(_mm256_add_ps(_mm256_set1_ps(float(x)), lanes), half), cell), half);
-        const __m256i ixp = _mm256_cvttps_epi32(xp);
-        const __m256 vx0 = _mm256_sub_ps(xp, _mm256_cvtepi32_ps(ixp));
+        const __m256i ixp = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(cellColumns + x));
+        const __m256 vx0 = _mm256_loadu_ps(shares + x);
         const __m256 left = _mm256_mul_ps(_mm256_sub_ps(one, vx0), length);
         const __m256 right = _mm256_mul_ps(vx0, length);
         const __m256 topLeft = _mm256_mul_ps(vy1v, left), topRight = _mm256_mul_ps(vy1v, right);
@@ -113,11 +128,9 @@ GLANTO_AVX2 void voteRow(const uint8_t *up, const uint8_t *mid, const uint8_t *d
         _mm256_store_ps(topPairs + 8, _mm256_permute2f128_ps(tlo, thi, 0x31));
         _mm256_store_ps(bottomPairs, _mm256_permute2f128_ps(blo, bhi, 0x20));
         _mm256_store_ps(bottomPairs + 8, _mm256_permute2f128_ps(blo, bhi, 0x31));
-        const __m256i at = _mm256_add_epi32(
-            _mm256_mullo_epi32(_mm256_cvttps_epi32(best), _mm256_set1_epi32(int(columns))), ixp);
-        _mm256_store_si256(reinterpret_cast<__m256i *>(offset), at);
+        _mm256_store_si256(reinterpret_cast<__m256i *>(offset), _mm256_add_epi32(start, ixp));
         // In pixel order, so that every bin adds its votes in dlib's order.
-        for (int i = 0; i < 8; ++i) {
+        _Pragma("GCC unroll 8") for (int i = 0; i < 8; ++i) {
             addPair(top + offset[i], topPairs + 2 * i);
             addPair(bottom + offset[i], bottomPairs + 2 * i);
         }
@@ -151,6 +164,59 @@ GLANTO_AVX2 void voteRow(const uint8_t *up, const uint8_t *mid, const uint8_t *d
     }
 }
 
+// One feature of eight cells: the histogram value h clipped by each block's norm and
+// scaled (shares), and their sum as normalise() sums its four lanes.
+GLANTO_AVX2 inline __m256 blockFeature(__m256 h, const __m256 *nn, const __m256 *n, __m256 *shares)
+{
+    for (int i = 0; i < 4; ++i)
+        shares[i] = _mm256_mul_ps(_mm256_min_ps(h, nn[i]), n[i]);
+    return _mm256_add_ps(_mm256_add_ps(shares[0], shares[2]), _mm256_add_ps(shares[1], shares[3]));
+}
+
+// normalise() for the eight cells x to x + 7 of row y, one cell in each lane, with the
+// same operations in the same order as it takes them for one cell (the four blocks
+// around a cell, which it keeps in the lanes of one register, are four registers here).
+GLANTO_AVX2 void normaliseCells(const Histograms &hist, const float *norm, int cellsCols, int y, int x,
+                                float *const *planes, long at)
+{
+    const __m256 eps = _mm256_set1_ps(0.0001f);
+    const __m256 fifth = _mm256_set1_ps(0.2f);
+    // The energies of the cells in rows y to y + 2 from column x on, and the blocks
+    // below-right, above-right, below-left and above-left of each cell.
+    const float *n0 = norm + long(y) * cellsCols + x, *n1 = n0 + cellsCols, *n2 = n1 + cellsCols;
+    const __m256 z[4][4] = {
+        {_mm256_loadu_ps(n1 + 1), _mm256_loadu_ps(n1 + 2), _mm256_loadu_ps(n2 + 1), _mm256_loadu_ps(n2 + 2)},
+        {_mm256_loadu_ps(n0 + 1), _mm256_loadu_ps(n0 + 2), _mm256_loadu_ps(n1 + 1), _mm256_loadu_ps(n1 + 2)},
+        {_mm256_loadu_ps(n1), _mm256_loadu_ps(n1 + 1), _mm256_loadu_ps(n2), _mm256_loadu_ps(n2 + 1)},
+        {_mm256_loadu_ps(n0), _mm256_loadu_ps(n0 + 1), _mm256_loadu_ps(n1), _mm256_loadu_ps(n1 + 1)},
+    };
+    __m256 nn[4], n[4], texture[4];
+    for (int i = 0; i < 4; ++i) {
+        nn[i] = _mm256_mul_ps(
+            fifth, _mm256_sqrt_ps(_mm256_add_ps(
+                       _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(z[i][0], z[i][1]), z[i][2]), z[i][3]), eps)));
+        n[i] = _mm256_div_ps(_mm256_set1_ps(0.1f), nn[i]);
+        texture[i] = _mm256_setzero_ps();
+    }
+    const float *cells = hist.row(y + 2) + x + 2;
+    const long columns = hist.columns;
+    for (int o = 0; o < 18; o += 3) {
+        __m256 a[4], b[4], c[4];
+        _mm256_storeu_ps(planes[o] + at, blockFeature(_mm256_loadu_ps(cells + o * columns), nn, n, a));
+        _mm256_storeu_ps(planes[o + 1] + at, blockFeature(_mm256_loadu_ps(cells + (o + 1) * columns), nn, n, b));
+        _mm256_storeu_ps(planes[o + 2] + at, blockFeature(_mm256_loadu_ps(cells + (o + 2) * columns), nn, n, c));
+        for (int i = 0; i < 4; ++i)
+            texture[i] = _mm256_add_ps(texture[i], _mm256_add_ps(_mm256_add_ps(a[i], b[i]), c[i]));
+    }
+    for (int o = 0; o < 9; ++o) {
+        __m256 unused[4];
+        const __m256 h = _mm256_add_ps(_mm256_loadu_ps(cells + o * columns), _mm256_loadu_ps(cells + (o + 9) * columns));
+        _mm256_storeu_ps(planes[o + 18] + at, blockFeature(h, nn, n, unused));
+    }
+    for (int i = 0; i < 4; ++i)
+        _mm256_storeu_ps(planes[27 + i] + at, _mm256_mul_ps(texture[i], _mm256_set1_ps(float(2 * 0.2357))));
+}
+
 // dlib's block normalisation: each cell's histogram clipped and scaled by the energy of
 // the four 2 x 2 blocks around it, 18 signed and 9 unsigned orientations and 4 textures.
 GLANTO_AVX2 void normalise(const Histograms &hist, const float *norm, int cellsCols, int hogRows, int hogCols,
@@ -160,7 +226,10 @@ GLANTO_AVX2 void normalise(const Histograms &hist, const float *norm, int cellsC
     const __m128 eps = _mm_set1_ps(0.0001f);
     for (int y = 0; y < hogRows; ++y) {
         const long row = long(y + padRows) * planeCols;
-        for (int x = 0; x < hogCols; ++x) {
+        int x = 0;
+        for (; x + 8 <= hogCols; x += 8)
+            normaliseCells(hist, norm, cellsCols, y, x, planes, row + x + padCols);
+        for (; x < hogCols; ++x) {
             const __m128 z1 = _mm_setr_ps(nm(y + 1, x + 1), nm(y, x + 1), nm(y + 1, x), nm(y, x));
             const __m128 z2 = _mm_setr_ps(nm(y + 1, x + 2), nm(y, x + 2), nm(y + 1, x + 1), nm(y, x + 1));
             const __m128 z3 = _mm_setr_ps(nm(y + 2, x + 1), nm(y + 1, x + 1), nm(y + 2, x), nm(y + 1, x));
@@ -311,9 +380,12 @@ void extract(const uint8_t *pixels, long rows, long cols, long stride, int cellS
 
     const int visibleRows = int(std::min(long(cellsRows) * cellSize, rows)) - 1;
     const int visibleCols = int(std::min(long(cellsCols) * cellSize, cols)) - 1;
+    scratch.cellColumns.resize(size_t(visibleCols) + 8);
+    scratch.shares.resize(size_t(visibleCols) + 8);
+    columnShares(visibleCols, cellSize, scratch.cellColumns.data(), scratch.shares.data());
     for (int y = 1; y < visibleRows; ++y)
         voteRow(pixels + (y - 1) * stride, pixels + y * stride, pixels + (y + 1) * stride, y, visibleCols, cellSize,
-                histograms);
+                histograms, scratch.cellColumns.data(), scratch.shares.data());
 
     // Each cell's energy: its unsigned histogram squared, summed in dlib's order.
     scratch.norms.assign(size_t(cellsRows) * size_t(cellsCols), 0.0f);

@@ -9,7 +9,8 @@
 // the same order, so the boxes the detector finds do not depend on which of the two
 // computed them. dlib's loop spends most of its time picking each pixel's orientation
 // and adding its four votes; here the orientation is found in one pass over the nine
-// directions and the votes go to neighbouring columns with one load and store each.
+// directions, the votes go to neighbouring columns with one load and store each, and
+// the cells are normalised eight at a time.
 namespace HogFeatures {
 
 constexpr int planeCount = 31;
@@ -41,6 +42,8 @@ struct ReduceGroup {
 struct Scratch {
     std::vector<float> histograms;
     std::vector<float> norms;
+    std::vector<int> cellColumns; // by pixel column: the cells its votes go to, and the shares
+    std::vector<float> shares;
     std::vector<ReduceGroup> groups;
     std::vector<uint8_t> levels[2]; // a pyramid's pictures, each made from the other
 };
