@@ -1,15 +1,48 @@
 #include "viewer/HudBubble.h"
 
+#include "viewer/OverlayStyle.h"
+
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
 #include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 constexpr int insetH = 13;
 constexpr int insetV = 9;
 constexpr int cornerRadius = 12;
+// A confirmation fits on one line. A longer text (a tip, an error with the
+// system's description, a long file name) wraps rather than losing its middle,
+// up to this many lines; beyond them it is shortened in the middle.
+constexpr int maximumLines = 3;
+
+// text broken into lines no wider than width, at spaces where it can be and
+// anywhere in a word too long for a line.
+QStringList wrapped(const QString &text, const QFont &font, int width)
+{
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        QString part = text.mid(line.textStart(), line.textLength());
+        while (part.endsWith(QLatin1Char(' ')))
+            part.chop(1);
+        lines.append(part);
+    }
+    layout.endLayout();
+    if (lines.isEmpty())
+        lines.append(QString());
+    return lines;
+}
 } // namespace
 
 HudBubble::HudBubble(QWidget *parent)
@@ -21,10 +54,7 @@ HudBubble::HudBubble(QWidget *parent)
     setFocusPolicy(Qt::NoFocus);
     // Messages carry file names and error texts: never guessed as markup.
     label->setTextFormat(Qt::PlainText);
-    QFont font = label->font();
-    font.setPointSizeF(13);
-    font.setWeight(QFont::DemiBold);
-    label->setFont(font);
+    label->setFont(OverlayStyle::font(13, QFont::DemiBold));
     label->setStyleSheet(QStringLiteral("color: rgba(255, 255, 255, 0.92); background: transparent;"));
     flashItem->setSingleShot(true);
     connect(flashItem, &QTimer::timeout, this, [this] {
@@ -60,12 +90,35 @@ void HudBubble::fitToText()
 {
     const QFontMetrics metrics(label->font());
     const int textRoom = maximumWidth - 2 * insetH;
-    // One line, shortened in the middle when too long.
-    const QString shown = metrics.elidedText(fullText, Qt::ElideMiddle, textRoom);
-    label->setText(shown);
-    const int textWidth = std::min(textRoom, metrics.horizontalAdvance(shown) + 2);
-    label->setGeometry(insetH, insetV, textWidth, metrics.height());
-    resize(textWidth + 2 * insetH, metrics.height() + 2 * insetV);
+    // Line breaks inside the message (none are expected) are spaces here.
+    QString text = fullText;
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    QString shown = text;
+    QStringList lines = wrapped(shown, label->font(), textRoom);
+    // Too long even for the lines allowed: shortened in the middle until it fits.
+    for (int room = maximumLines * textRoom; lines.size() > maximumLines && room > textRoom / 2;
+         room -= textRoom / 8) {
+        shown = metrics.elidedText(text, Qt::ElideMiddle, room);
+        lines = wrapped(shown, label->font(), textRoom);
+    }
+    // Lines of even length rather than a full one and a word left over: the
+    // narrowest width that needs no more lines.
+    if (lines.size() > 1) {
+        int low = textRoom / int(lines.size()), high = textRoom;
+        while (low + 1 < high) {
+            const int middle = (low + high) / 2;
+            (wrapped(shown, label->font(), middle).size() > lines.size() ? low : high) = middle;
+        }
+        lines = wrapped(shown, label->font(), high);
+    }
+    int textWidth = 0;
+    for (const QString &line : std::as_const(lines))
+        textWidth = std::max(textWidth, metrics.horizontalAdvance(line) + 2);
+    textWidth = std::min(textRoom, textWidth);
+    const int textHeight = metrics.height() + (int(lines.size()) - 1) * metrics.lineSpacing();
+    label->setText(lines.join(QLatin1Char('\n')));
+    label->setGeometry(insetH, insetV, textWidth, textHeight);
+    resize(textWidth + 2 * insetH, textHeight + 2 * insetV);
 }
 
 void HudBubble::paintEvent(QPaintEvent *)

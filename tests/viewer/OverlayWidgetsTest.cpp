@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -223,6 +224,65 @@ TEST_F(OverlayWidgets, MessageBubbleShowsMarkupInAFileNameAsText)
     ASSERT_EQ(labels.size(), 1);
     EXPECT_EQ(labels.front()->textFormat(), Qt::PlainText);
     EXPECT_EQ(labels.front()->text(), message);
+}
+
+TEST_F(OverlayWidgets, MessageBubbleWrapsALongMessageWholeAndShortensOnlyWhatThreeLinesCannotHold)
+{
+    HudBubble hud;
+    QLabel *label = hud.findChild<QLabel *>();
+    ASSERT_NE(label, nullptr);
+    const QFontMetrics metrics(label->font());
+    const auto shown = [&](const QString &message) {
+        hud.flash(message, 2);
+        EXPECT_LE(hud.width(), HudBubble::maximumWidth) << qPrintable(message);
+        const QStringList lines = label->text().split(QLatin1Char('\n'));
+        for (const QString &line : lines)
+            EXPECT_LE(metrics.horizontalAdvance(line), label->width()) << qPrintable(line);
+        EXPECT_LE(lines.size(), 3);
+        EXPECT_GE(label->height(), lines.size() * metrics.height());
+        EXPECT_LE(label->geometry().bottom(), hud.height());
+        return lines;
+    };
+    const auto withoutBreaks = [](QString text) { return text.remove(QLatin1Char('\n')).remove(QLatin1Char(' ')); };
+
+    const QString brief = QStringLiteral("已旋转并保存");
+    EXPECT_EQ(shown(brief), QStringList{brief});
+    const int oneLine = hud.height();
+
+    // The tip, an English sentence and a file name with no space in it are shown whole.
+    const QString longFileName = QStringLiteral("已重命名为 ") + QString(60, QLatin1Char('x')) + QStringLiteral(".jpg");
+    for (const QString &message :
+         {Texts::text("cleanup.tip"),
+          QStringLiteral("Lots of photos? Press Ctrl+Shift+K for cleanup mode to find duplicates, closed eyes and "
+                         "blurry shots"),
+          longFileName}) {
+        const QStringList lines = shown(message);
+        EXPECT_EQ(withoutBreaks(label->text()).toStdString(), withoutBreaks(message).toStdString());
+        EXPECT_EQ(hud.height() > oneLine, lines.size() > 1);
+        EXPECT_EQ(hud.message(), message);
+        // Only the tip may fit on one line, depending on the font.
+        if (message != Texts::text("cleanup.tip")) {
+            EXPECT_GE(lines.size(), 2) << qPrintable(message);
+        }
+    }
+    // Words are kept whole where they fit on a line, and the lines are of even length,
+    // not a full one and a word left over.
+    const QStringList sentence = shown(QStringLiteral("Lots of photos? Press Ctrl+Shift+K for cleanup mode to find "
+                                                      "duplicates, closed eyes and blurry shots"));
+    QList<int> widths;
+    for (const QString &line : sentence) {
+        EXPECT_FALSE(line.startsWith(QLatin1Char(' ')) || line.endsWith(QLatin1Char(' '))) << qPrintable(line);
+        widths.append(metrics.horizontalAdvance(line));
+    }
+    EXPECT_GT(*std::min_element(widths.begin(), widths.end()), *std::max_element(widths.begin(), widths.end()) * 2 / 3);
+
+    // Beyond three lines the middle goes, and both ends stay.
+    const QString huge = QStringLiteral("start ") + QString(3000, QLatin1Char('y')) + QStringLiteral(" end");
+    const QStringList lines = shown(huge);
+    EXPECT_GE(lines.size(), 2);
+    EXPECT_TRUE(label->text().contains(QChar(0x2026)));
+    EXPECT_TRUE(lines.front().startsWith(QStringLiteral("start")));
+    EXPECT_TRUE(lines.back().endsWith(QStringLiteral("end")));
 }
 
 TEST_F(OverlayWidgets, FaderHidesWhatBecameTransparentAndShowsFirst)
