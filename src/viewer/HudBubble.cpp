@@ -1,16 +1,15 @@
 #include "viewer/HudBubble.h"
 
 #include "viewer/OverlayStyle.h"
+#include "viewer/TextLines.h"
 
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTextLayout>
 #include <QTimer>
 
 #include <algorithm>
-#include <utility>
 
 namespace {
 constexpr int insetH = 13;
@@ -20,29 +19,6 @@ constexpr int cornerRadius = 12;
 // system's description, a long file name) wraps rather than losing its middle,
 // up to this many lines; beyond them it is shortened in the middle.
 constexpr int maximumLines = 3;
-
-// text broken into lines no wider than width, at spaces where it can be and
-// anywhere in a word too long for a line.
-QStringList wrapped(const QString &text, const QFont &font, int width)
-{
-    QTextLayout layout(text, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    QStringList lines;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        QString part = text.mid(line.textStart(), line.textLength());
-        while (part.endsWith(QLatin1Char(' ')))
-            part.chop(1);
-        lines.append(part);
-    }
-    layout.endLayout();
-    if (lines.isEmpty())
-        lines.append(QString());
-    return lines;
-}
 } // namespace
 
 HudBubble::HudBubble(QWidget *parent)
@@ -90,29 +66,9 @@ void HudBubble::fitToText()
 {
     const QFontMetrics metrics(label->font());
     const int textRoom = maximumWidth - 2 * insetH;
-    // Line breaks inside the message (none are expected) are spaces here.
-    QString text = fullText;
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    QString shown = text;
-    QStringList lines = wrapped(shown, label->font(), textRoom);
-    // Too long even for the lines allowed: shortened in the middle until it fits.
-    for (int room = maximumLines * textRoom; lines.size() > maximumLines && room > textRoom / 2;
-         room -= textRoom / 8) {
-        shown = metrics.elidedText(text, Qt::ElideMiddle, room);
-        lines = wrapped(shown, label->font(), textRoom);
-    }
-    // Lines of even length rather than a full one and a word left over: the
-    // narrowest width that needs no more lines.
-    if (lines.size() > 1) {
-        int low = textRoom / int(lines.size()), high = textRoom;
-        while (low + 1 < high) {
-            const int middle = (low + high) / 2;
-            (wrapped(shown, label->font(), middle).size() > lines.size() ? low : high) = middle;
-        }
-        lines = wrapped(shown, label->font(), high);
-    }
+    const QStringList lines = messageLines(fullText, label->font(), textRoom, maximumLines);
     int textWidth = 0;
-    for (const QString &line : std::as_const(lines))
+    for (const QString &line : lines)
         textWidth = std::max(textWidth, metrics.horizontalAdvance(line) + 2);
     textWidth = std::min(textRoom, textWidth);
     const int textHeight = metrics.height() + (int(lines.size()) - 1) * metrics.lineSpacing();

@@ -4,44 +4,16 @@
 #include "settings/Texts.h"
 #include "viewer/OverlayLayout.h"
 #include "viewer/OverlayStyle.h"
+#include "viewer/TextLines.h"
 
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
-#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include <algorithm>
-
-QString twoLineText(const QString &text, const QFont &font, int width)
-{
-    QTextLayout layout(text, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    QStringList lines;
-    int secondStart = -1;
-    for (;;) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(width);
-        if (lines.size() == 1) {
-            secondStart = line.textStart();
-            break;
-        }
-        lines << text.mid(line.textStart(), line.textLength()).trimmed();
-    }
-    layout.endLayout();
-    if (secondStart < 0)
-        return lines.value(0, text);
-    const QFontMetrics metrics(font);
-    const QString rest = text.mid(secondStart).trimmed();
-    return lines.value(0) + QLatin1Char('\n') + metrics.elidedText(rest, Qt::ElideRight, width);
-}
 
 InfoPanel::InfoPanel(QWidget *parent)
     : QWidget(parent)

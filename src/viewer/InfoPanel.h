@@ -64,7 +64,3 @@ private:
     QThreadPool exifQueue;
 };
 
-// A text laid out in at most two lines of width pixels, broken between words
-// where it can and inside a word where it must, the second line shortened with
-// an ellipsis when the text is longer.
-QString twoLineText(const QString &text, const QFont &font, int width);
