@@ -355,6 +355,11 @@ TEST_F(SettingsWindowTest, RecordingABindingInTheListMovesItAndSaysFromWhere)
     EXPECT_TRUE(pane->status->text().isEmpty());
     EXPECT_EQ(pane->recorder(ShortcutAction::rotateCW)->text(), "R");
     EXPECT_EQ(Shortcuts::combo(ShortcutAction::rename)->keyCode, 36);
+    // A field that showed "none" is drawn again like every other default
+    // binding, not in the dimmed colour it had while empty.
+    const auto look = [pane](ShortcutAction action) { return pane->recorder(action)->styleSheet().toStdString(); };
+    EXPECT_EQ(look(ShortcutAction::rotateCW), look(ShortcutAction::rotateCCW));
+    EXPECT_EQ(look(ShortcutAction::edit), look(ShortcutAction::rotateCCW));
     SettingsWindowController::shared().close();
 }
 

@@ -1,5 +1,6 @@
 #include "settings/window/ShortcutRecorder.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 
 ShortcutRecorder::ShortcutRecorder(ShortcutAction action, QWidget *parent)
@@ -19,7 +20,9 @@ ShortcutRecorder::ShortcutRecorder(ShortcutAction action, QWidget *parent)
 
 void ShortcutRecorder::refresh()
 {
-    const QPalette pal = palette();
+    // The colours come from the surroundings: this button's own palette already
+    // carries the colour its last style sheet set, dimmed while it was empty.
+    const QPalette pal = parentWidget() ? parentWidget()->palette() : QApplication::palette(this);
     QColor tertiary = pal.color(QPalette::WindowText);
     tertiary.setAlphaF(0.35f);
     const ShortcutRecorderModel::Appearance look =
