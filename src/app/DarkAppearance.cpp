@@ -39,14 +39,22 @@ void DarkStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *opti
                               QPainter *painter, const QWidget *widget) const
 {
     QProxyStyle::drawPrimitive(element, option, painter, widget);
-    if (element != PE_IndicatorCheckBox)
+    if (element != PE_IndicatorCheckBox && element != PE_IndicatorRadioButton)
         return;
-    // Over Fusion's own outline, where it draws it: inside the box by half a pixel.
+    // Over Fusion's own outline (darker than a dark window), where it draws it.
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing, true);
     painter->setBrush(Qt::NoBrush);
     painter->setPen(QPen(menuBoxColor(option->palette), 1));
-    painter->drawRoundedRect(QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
+    if (element == PE_IndicatorCheckBox) {
+        // Inside the box by half a pixel.
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
+    } else {
+        // Fusion's circle: centred a pixel right of and below the middle.
+        const QRect box = option->rect;
+        const qreal radius = (box.width() + (box.width() + 1) % 2) / 2.0 - 1;
+        painter->drawEllipse(QPointF(box.center() + QPoint(1, 1)), radius, radius);
+    }
     painter->restore();
 }
 

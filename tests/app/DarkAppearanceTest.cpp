@@ -1,11 +1,13 @@
-// The dark appearance draws what a person needs to see: a menu's separators
-// and the tick box of a preference that is off stand out from what is behind.
+// The dark appearance draws what a person needs to see: a menu's separators,
+// and the tick box or round button of a choice that is off, stand out from
+// what is behind.
 #include "app/DarkAppearance.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QImage>
 #include <QMenu>
+#include <QRadioButton>
 
 #include <gtest/gtest.h>
 
@@ -93,4 +95,21 @@ TEST_F(DarkAppearanceTest, AnUntickedCheckBoxIsVisible)
         for (int x = 0; x < std::min(shot.width(), shot.height()); ++x)
             brightest = std::max(brightest, luminance(shot.pixel(x, y)));
     EXPECT_GE(brightest - background, 60) << "box " << brightest << ", window " << background;
+}
+
+TEST_F(DarkAppearanceTest, AnUnselectedRadioButtonIsVisible)
+{
+    QRadioButton button(QStringLiteral("Previous / next photo"));
+    button.setChecked(false);
+    button.adjustSize();
+    const QImage shot = button.grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+
+    // The circle is at the left end, before the text.
+    const int background = luminance(shot.pixel(shot.width() - 1, 0));
+    int brightest = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < std::min(shot.width(), shot.height()); ++x)
+            brightest = std::max(brightest, luminance(shot.pixel(x, y)));
+    EXPECT_GE(brightest - background, 60) << "circle " << brightest << ", window " << background;
 }
