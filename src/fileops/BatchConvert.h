@@ -59,6 +59,7 @@ public:
     // Stops after the files being converted now; the summary follows.
     void cancel();
     bool isRunning() const { return running; }
+    bool isStopping() const { return running && cancelled; }
     // Blocks until the workers are idle and delivers what they posted (tests, benchmarks).
     void waitForIdle();
 

@@ -626,6 +626,11 @@ bool ViewerPage::hudVisible() const
     return hud->isVisible();
 }
 
+QRect ViewerPage::hudGeometry() const
+{
+    return hud->geometry();
+}
+
 // ---- Drops
 
 void ViewerPage::dragEnterEvent(QDragEnterEvent *event)

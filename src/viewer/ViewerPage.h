@@ -62,6 +62,8 @@ public:
     bool isFlashing() const;
     QString hudMessage() const;
     bool hudVisible() const;
+    // Where the message bubble is, in this page's coordinates.
+    QRect hudGeometry() const;
 
     // ---- Overlays
     // Puts a widget over the photo (a toolbar, arrows, a panel). The page owns it

@@ -93,9 +93,12 @@ ViewerPageExport::ViewerPageExport(ViewerPage *page)
     };
 
     QPointer<ViewerPage> guard(page);
-    converter.onProgress = [guard](int handled, int total) {
-        if (guard)
-            guard->flash(Texts::format("msg.converting", {QString::number(handled), QString::number(total)}), 3600);
+    converter.onProgress = [this, guard](int handled, int total) {
+        // Once stopped, the bubble goes on saying so while the last photos finish.
+        if (!guard || converter.isStopping())
+            return;
+        guard->flash(Texts::format("msg.converting", {QString::number(handled), QString::number(total)}), 3600);
+        placeStopButton();
     };
     converter.onFinished = [this, guard](const BatchConvert::Summary &s) {
         if (stopButton)
@@ -110,14 +113,15 @@ ViewerPageExport::ViewerPageExport(ViewerPage *page)
     stopButton->setFocusPolicy(Qt::NoFocus);
     connect(stopButton, &QPushButton::clicked, this, [this] {
         converter.cancel();
+        if (!converter.isStopping())
+            return;
+        // A photo being encoded cannot be interrupted: a large one takes seconds.
+        this->page->flash(Texts::text("msg.convertStopping"), 3600);
+        placeStopButton();
         if (stopButton)
             stopButton->setEnabled(false);
     });
-    page->addOverlay(stopButton, [](QWidget *w, const QRect &photoArea) {
-        const QSize size = w->sizeHint();
-        // Below the message bubble, which sits in the middle of the photo.
-        w->setGeometry(QRect(QPoint(photoArea.center().x() - size.width() / 2, photoArea.center().y() + 48), size));
-    });
+    page->addOverlay(stopButton, [this](QWidget *, const QRect &) { placeStopButton(); });
     // Placing an overlay shows it; the stop button only belongs to a running conversion.
     stopButton->hide();
 }
@@ -359,7 +363,19 @@ void ViewerPageExport::startConversion(int formatIndex, int quality)
     page->flash(Texts::format("msg.converting", {QStringLiteral("0"), QString::number(photos.size())}), 3600);
     if (stopButton) {
         stopButton->setEnabled(true);
+        placeStopButton();
         stopButton->show();
         stopButton->raise();
     }
+}
+
+void ViewerPageExport::placeStopButton()
+{
+    // Under the message bubble that counts the photos, lined up with its left
+    // edge: the button belongs to that count. The bubble's height follows its
+    // message, so this runs again with every new count.
+    if (!stopButton)
+        return;
+    const QRect bubble = page->hudGeometry();
+    stopButton->setGeometry(QRect(QPoint(bubble.left(), bubble.bottom() + 1 + 6), stopButton->sizeHint()));
 }

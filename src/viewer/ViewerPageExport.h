@@ -60,6 +60,7 @@ private:
     void saveExport(const QString &destination);
     void releaseSheet();
     void startConversion(int formatIndex, int quality);
+    void placeStopButton();
 
     ViewerPage *page;
     QString exportPhoto; // the photo the open sheet exports

@@ -133,6 +133,12 @@ TEST_F(ViewerPageExportTest, BatchConvertAsksThenConvertsTheFolder)
     exports().batchDialog->accept();
     EXPECT_TRUE(exports().isProcessing());
     EXPECT_TRUE(exports().stopButton->isVisible());
+    // The stop button sits just under the bubble that counts the photos.
+    const QRect stop = exports().stopButton->geometry();
+    const QRect bubble = viewer->hudGeometry();
+    EXPECT_EQ(stop.left(), bubble.left());
+    EXPECT_GT(stop.top(), bubble.bottom());
+    EXPECT_LE(stop.top(), bubble.bottom() + 12);
     // A second command while it runs is refused.
     run(CommandId::batchConvert);
     EXPECT_FALSE(exports().batchDialog);
@@ -143,5 +149,37 @@ TEST_F(ViewerPageExportTest, BatchConvertAsksThenConvertsTheFolder)
     EXPECT_EQ(QDir(path(QStringLiteral("Converted-jpg"))).entryList(QDir::Files),
               (QStringList{QStringLiteral("b.jpg"), QStringLiteral("c.jpg")}));
     EXPECT_FALSE(exports().isProcessing());
+    EXPECT_FALSE(exports().stopButton->isVisible());
+}
+
+TEST_F(ViewerPageExportTest, StoppingAConversionSaysSoUntilTheLastPhotosFinish)
+{
+    for (int i = 0; i < 12; ++i)
+        makeJpeg(dir.path(), QStringLiteral("p%1.jpg").arg(i, 2, 10, QLatin1Char('0')), 1600, 1200);
+    viewer->open(path(QStringLiteral("p00.jpg")));
+    ASSERT_TRUE(shown());
+    run(CommandId::batchConvert);
+    ASSERT_TRUE(exports().batchDialog);
+    exports().batchFormatPopup->setCurrentIndex(1);   // PNG
+    exports().batchDialog->accept();
+    ASSERT_TRUE(exports().stopButton->isVisible());
+
+    exports().stopButton->click();
+    EXPECT_FALSE(exports().stopButton->isEnabled());
+    const QString stopping = Texts::text("msg.convertStopping");
+    EXPECT_EQ(viewer->hudMessage(), stopping);
+    // The photos under way (if any had begun) finish and report, without the
+    // count coming back.
+    bool stayed = true;
+    ASSERT_TRUE(waitFor([&] {
+        if (exports().isProcessing())
+            stayed = stayed && viewer->hudMessage() == stopping;
+        return !exports().isProcessing();
+    }, 30000));
+    EXPECT_TRUE(stayed);
+    const int written = int(QDir(path(QStringLiteral("Converted-png"))).entryList(QDir::Files).size());
+    EXPECT_LT(written, 12);
+    EXPECT_EQ(viewer->hudMessage(),
+              Texts::format("msg.convertCancelled", {QString::number(written), QStringLiteral("0"), QStringLiteral("png")}));
     EXPECT_FALSE(exports().stopButton->isVisible());
 }
