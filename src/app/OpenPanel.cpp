@@ -1,10 +1,14 @@
 #include "app/OpenPanel.h"
 
+#include "library/SupportedFiles.h"
 #include "settings/Texts.h"
+#include "viewer/FileDialogSize.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -43,10 +47,17 @@ void showOpenPanel(QWidget *window, const QString &startFolder,
     // The desktop's own dialog can be neither a sheet nor a file-or-folder chooser.
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setFileMode(QFileDialog::ExistingFile);
+    // The photos first, without the folder's other files; folders always show.
+    QStringList patterns;
+    for (const QString &extension : supportedImageExtensions())
+        patterns << QStringLiteral("*.") + extension;
+    std::sort(patterns.begin(), patterns.end());
+    dialog->setNameFilters({Texts::format("panel.filterImages", {patterns.join(u' ')}), Texts::text("panel.filterAll")});
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setObjectName(QStringLiteral("openPanel"));
+    fitFileDialog(dialog, window);
     if (!startFolder.isEmpty() && QFileInfo(startFolder).isDir())
         dialog->setDirectory(startFolder);
     else

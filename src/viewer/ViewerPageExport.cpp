@@ -2,6 +2,7 @@
 
 #include "platform/HandOff.h"
 #include "settings/Texts.h"
+#include "viewer/FileDialogSize.h"
 #include "viewer/ViewerPage.h"
 #include "viewer/ViewerPageEdits.h"
 #include "viewer/ZoomableImageView.h"
@@ -187,6 +188,7 @@ void ViewerPageExport::exportAs()
     connect(panel, &QDialog::finished, this, [this] { releaseSheet(); });
 
     exportFormatChanged();
+    fitFileDialog(panel, page->window());
     panel->open();
 }
 

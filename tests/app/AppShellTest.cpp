@@ -1,12 +1,14 @@
 // The window and the launch sequence in process, on Qt's offscreen platform.
 #include "app/AppDelegate.h"
 #include "app/MainMenu.h"
+#include "app/OpenPanel.h"
 #include "app/ViewerWindowController.h"
 #include "settings/Settings.h"
 #include "settings/Shortcuts.h"
 #include "viewer/ViewerPage.h"
 #include "settings/Texts.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
@@ -117,6 +119,46 @@ TEST_F(AppShell, WindowOpensWithTheEmptyStateWhoseButtonOpensThePanel)
     ASSERT_NE(panel, nullptr);
     EXPECT_TRUE(panel->isVisible());
     EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
+    panel->reject();
+}
+
+TEST_F(AppShell, TheOpenPanelListsFoldersAndPhotosAndOnAskEverything)
+{
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(sandbox.filePath("Holiday/SHOUT.JPG"), "JPEG"));
+    QDir(folder()).mkpath("Day 2");
+    QFile notes(sandbox.filePath("Holiday/notes.txt"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.close();
+
+    ViewerWindowController window;
+    window.show();
+    showOpenPanel(&window, folder(), nullptr);
+    QFileDialog *panel = openPanelOf(&window);
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->nameFilters().size(), 2);
+    EXPECT_EQ(panel->selectedNameFilter(), panel->nameFilters().first());
+
+    // The names the panel lists, once its model has read the folder.
+    const auto listed = [panel](int expected) {
+        QAbstractItemView *list = panel->findChild<QAbstractItemView *>(QStringLiteral("listView"));
+        QStringList names;
+        for (int round = 0; list && round < 200; ++round) {
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+            names.clear();
+            QAbstractItemModel *model = list->model();
+            for (int row = 0; row < model->rowCount(list->rootIndex()); ++row)
+                names << model->index(row, 0, list->rootIndex()).data().toString();
+            if (names.size() >= expected)
+                break;
+        }
+        names.sort();
+        return names.join(QStringLiteral(", ")).toStdString();
+    };
+    EXPECT_EQ(listed(4), "Day 2, SHOUT.JPG, a-sunrise.jpg, beach.jpg");
+    panel->selectNameFilter(panel->nameFilters().last());
+    EXPECT_EQ(listed(5), "Day 2, SHOUT.JPG, a-sunrise.jpg, beach.jpg, notes.txt");
     panel->reject();
 }
 
