@@ -55,6 +55,7 @@ ViewerWindowController::ViewerWindowController(QWidget *parent)
     };
     stack->addWidget(m_viewer);
     m_router.pushPage(m_viewer);
+    connect(m_viewer, &QWidget::windowTitleChanged, this, [this] { updateTitle(); });
 
     registerWindowCommands();
     // The toolbar, arrows, information panel and slideshow over the viewer.
@@ -109,6 +110,7 @@ void ViewerWindowController::pushPage(CommandPage *page)
         stack->addWidget(widget);
     stack->setCurrentWidget(widget);
     m_router.pushPage(page);
+    updateTitle();
 }
 
 void ViewerWindowController::popPage(CommandPage *page)
@@ -119,6 +121,14 @@ void ViewerWindowController::popPage(CommandPage *page)
     stack->removeWidget(page->pageWidget());
     if (CommandPage *active = m_router.activePage())
         stack->setCurrentWidget(active->pageWidget());
+    updateTitle();
+}
+
+void ViewerWindowController::updateTitle()
+{
+    const QWidget *shown = stack ? stack->currentWidget() : nullptr;
+    const QString what = shown ? shown->windowTitle() : QString();
+    setWindowTitle(what.isEmpty() ? QStringLiteral("Glanto") : what + QStringLiteral(" \u2014 Glanto"));
 }
 
 bool ViewerWindowController::eventFilter(QObject *watched, QEvent *event)

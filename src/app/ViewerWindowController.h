@@ -65,6 +65,9 @@ protected:
 private:
     void restoreFrame();
     void registerWindowCommands();
+    // The title bar and task bar name what the page shown holds: its own
+    // title (the viewer's photo), then the program.
+    void updateTitle();
 
     CommandRouter m_router;
     QStackedWidget *stack = nullptr;

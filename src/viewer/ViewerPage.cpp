@@ -144,6 +144,7 @@ void ViewerPage::wireController()
         m_imageView->setImage(QImage(), 0, 0, true, true, true);
         setEmptyStateVisible(true, hint);
         hideHudUnlessFlashing();
+        setWindowTitle(QString());
     };
     c->onFolderReloaded = [this] {
         m_filmstrip->reloadData();
@@ -155,6 +156,9 @@ void ViewerPage::wireController()
             m_imageView->pendingFadeDuration.reset();
         hideHudUnlessFlashing();
         m_filmstrip->syncSelection(m_controller->folderModel().index());
+        // The window's title names the photo (this page is no window itself).
+        const std::optional<ImageItem> item = m_controller->folderModel().current();
+        setWindowTitle(item ? QFileInfo(item->url).fileName() : QString());
     };
     c->onThumbnail = [this](int position, const QImage &thumb) {
         if (FilmstripItem *cell = m_filmstrip->cellFor(position); cell && cell->itemIndex == position)

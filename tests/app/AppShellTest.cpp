@@ -246,6 +246,25 @@ TEST_F(AppShell, NothingToOpenShowsThePanelWhoseChoiceIsOpened)
     EXPECT_EQ(shown(window), photo());
 }
 
+TEST_F(AppShell, TheTitleNamesThePhotoShown)
+{
+    ViewerWindowController window;
+    window.show();
+    EXPECT_EQ(window.windowTitle(), "Glanto");
+    const QString dash = QStringLiteral(" \u2014 Glanto");
+    window.open(folder());
+    settle();
+    EXPECT_EQ(window.windowTitle(), "a-sunrise.jpg" + dash);
+    window.open(photo());
+    settle();
+    EXPECT_EQ(window.windowTitle(), "beach.jpg" + dash);
+    // A folder without photos names none.
+    QDir(sandbox.path()).mkpath("Empty");
+    window.open(sandbox.filePath("Empty"));
+    settle();
+    EXPECT_EQ(window.windowTitle(), "Glanto");
+}
+
 namespace {
 
 // The menu item of a command as the menu bar holds it.
