@@ -195,7 +195,7 @@ void installViewerHandOffs(ViewerWindowController *window)
             if (!photo)
                 return;
             if (const std::optional<QString> error = Applications::reveal(*photo))
-                self->flash(*error, 4);
+                show(self, HandOff::revealFailed(*error));
         },
         withPhoto);
 }

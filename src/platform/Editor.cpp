@@ -98,4 +98,9 @@ HandOffMessage trashFailed(const QString &reason)
     return {Texts::format("msg.trashFailed", {reason}), 4.0};
 }
 
+HandOffMessage revealFailed(const QString &reason)
+{
+    return {Texts::format("msg.revealFailed", {reason}), 4.0};
+}
+
 } // namespace HandOff

@@ -52,4 +52,9 @@ HandOffMessage wallpaperAnswer(const QString &photo, const std::optional<QString
 // "msg.trashFailed" with the reason, 4 s.
 HandOffMessage trashFailed(const QString &reason);
 
+// "msg.revealFailed" with the reason, 4 s: the system's own reason alone does
+// not say what was being done ("No application is registered as handling this
+// file" names neither the file manager nor the folder).
+HandOffMessage revealFailed(const QString &reason);
+
 } // namespace HandOff
