@@ -30,5 +30,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # tool whose dpkg trigger registers the desktop entry's MIME types.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libdlib-data, shared-mime-info, desktop-file-utils")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins, libqt6svg6, fonts-noto-cjk")
+# Without them it still runs: opencv-data's eye cascades (the closed-eye
+# judgement then flags fewer photos, never more), Qt's own words in Chinese.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "qt6-image-formats-plugins, libqt6svg6, fonts-noto-cjk, opencv-data, qt6-translations-l10n")
 include(CPack)

@@ -3,6 +3,7 @@
 #include "app/CleanupMode.h"
 #include "app/DarkAppearance.h"
 #include "app/DesktopSelfCheck.h"
+#include "app/QtTranslations.h"
 #include "app/SingleInstance.h"
 #include "app/ViewerHandOffs.h"
 #include "app/ViewerWindowController.h"
@@ -79,6 +80,7 @@ int AppDelegate::run(int argc, char **argv, const LaunchHooks &hooks)
     setIdentity();
     QGuiApplication::setDesktopFileName(QStringLiteral("app.glanto.Glanto"));
     applyDarkAppearance();
+    installQtTranslations();
 
     // Qt has taken its own switches (-platform, -style ...) off the line by now.
     const QStringList arguments = argumentsAfterProgram(QCoreApplication::arguments());

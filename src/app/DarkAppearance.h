@@ -11,10 +11,10 @@ void applyDarkAppearance();
 // separator is a shade of the window colour only a few steps from the menu's
 // own background, so on a dark palette it disappears; here it is the text
 // colour blended into the background, visible on dark and light palettes alike.
-// The box of an unticked check box or menu item has the same fault (a
-// base-coloured square with an outline darker than its background), so a
-// preference that is off showed no box at all; it gets an outline in a stronger
-// blend of the same colours.
+// The box of an unticked check box or menu item, and the circle of an
+// unselected round button, have the same fault (a base-coloured shape with an
+// outline darker than its background), so a choice that is off showed no box
+// or circle at all; they get an outline in a stronger blend of the same colours.
 class DarkStyle : public QProxyStyle
 {
 public:

@@ -121,6 +121,16 @@ void setLanguage(const QString &language)
     currentCatalog.store(catalogFor(language), std::memory_order_release);
 }
 
+QString language()
+{
+    const TextCatalog *inUse = &current();
+    for (const auto &[name, catalog] : catalogs()) {
+        if (&catalog == inUse)
+            return name;
+    }
+    return kBuiltInLanguage;
+}
+
 bool hasKey(const char *key)
 {
     return catalogs().at(kBuiltInLanguage).hasBuiltIn(key);

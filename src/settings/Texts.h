@@ -17,6 +17,9 @@ QString format(const char *key, const QStringList &args);
 // Chooses the translation table ("en", "zh", ...); empty = from the system locale.
 void setLanguage(const QString &language);
 
+// The language of the table in use ("zh", "en", ...).
+QString language();
+
 // Whether the built-in table has the key (for tests and checks).
 bool hasKey(const char *key);
 

@@ -2,6 +2,7 @@
 #include "app/AppDelegate.h"
 #include "app/MainMenu.h"
 #include "app/OpenPanel.h"
+#include "app/QtTranslations.h"
 #include "app/ViewerWindowController.h"
 #include "settings/Settings.h"
 #include "settings/Shortcuts.h"
@@ -244,6 +245,20 @@ TEST_F(AppShell, NothingToOpenShowsThePanelWhoseChoiceIsOpened)
     openPanelOf(window)->reject();
     settle();
     EXPECT_EQ(shown(window), photo());
+}
+
+TEST(QtWords, QtsOwnDialogsSpeakTheLanguageOfTheProgramsTexts)
+{
+    Texts::setLanguage(QStringLiteral("zh"));
+    EXPECT_TRUE(installQtTranslations());
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel").toStdString(), "取消");
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:").toStdString(), "查找范围：");
+    // Back to English: the Chinese catalogue goes again.
+    Texts::setLanguage(QStringLiteral("en"));
+    EXPECT_TRUE(installQtTranslations());
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel").toStdString(), "Cancel");
+    Texts::setLanguage({});
+    installQtTranslations();
 }
 
 TEST_F(AppShell, TheTitleNamesThePhotoShown)
