@@ -20,6 +20,28 @@ int luminance(QRgb pixel)
     return qGray(pixel);
 }
 
+// The brightest grey of a button's box or circle (the square at its left end,
+// before the text), and of the window beside it.
+struct Indicator
+{
+    int brightest = 0;
+    int background = 0;
+};
+
+Indicator indicatorOf(QAbstractButton &button)
+{
+    button.adjustSize();
+    const QImage shot = button.grab().toImage();
+    Indicator seen;
+    if (shot.isNull())
+        return seen;
+    seen.background = luminance(shot.pixel(shot.width() - 1, 0));
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < std::min(shot.width(), shot.height()); ++x)
+            seen.brightest = std::max(seen.brightest, luminance(shot.pixel(x, y)));
+    return seen;
+}
+
 } // namespace
 
 class DarkAppearanceTest : public ::testing::Test
@@ -84,32 +106,14 @@ TEST_F(DarkAppearanceTest, AnUntickedMenuBoxIsVisible)
 TEST_F(DarkAppearanceTest, AnUntickedCheckBoxIsVisible)
 {
     QCheckBox box(QStringLiteral("Descending"));
-    box.adjustSize();
-    const QImage shot = box.grab().toImage();
-    ASSERT_FALSE(shot.isNull());
-
-    // The box is the square at the left end, before the text.
-    const int background = luminance(shot.pixel(shot.width() - 1, 0));
-    int brightest = 0;
-    for (int y = 0; y < shot.height(); ++y)
-        for (int x = 0; x < std::min(shot.width(), shot.height()); ++x)
-            brightest = std::max(brightest, luminance(shot.pixel(x, y)));
-    EXPECT_GE(brightest - background, 60) << "box " << brightest << ", window " << background;
+    const Indicator shown = indicatorOf(box);
+    EXPECT_GE(shown.brightest - shown.background, 60) << "box " << shown.brightest << ", window " << shown.background;
 }
 
 TEST_F(DarkAppearanceTest, AnUnselectedRadioButtonIsVisible)
 {
     QRadioButton button(QStringLiteral("Previous / next photo"));
     button.setChecked(false);
-    button.adjustSize();
-    const QImage shot = button.grab().toImage();
-    ASSERT_FALSE(shot.isNull());
-
-    // The circle is at the left end, before the text.
-    const int background = luminance(shot.pixel(shot.width() - 1, 0));
-    int brightest = 0;
-    for (int y = 0; y < shot.height(); ++y)
-        for (int x = 0; x < std::min(shot.width(), shot.height()); ++x)
-            brightest = std::max(brightest, luminance(shot.pixel(x, y)));
-    EXPECT_GE(brightest - background, 60) << "circle " << brightest << ", window " << background;
+    const Indicator shown = indicatorOf(button);
+    EXPECT_GE(shown.brightest - shown.background, 60) << "circle " << shown.brightest << ", window " << shown.background;
 }
