@@ -80,14 +80,21 @@ void PhotoEdits::setRating(const QStringList &targets, int n)
     QPointer<PhotoEdits> self(this);
     HandOff::start(ratingQueue, [this, self, targets, n, versions] {
         QStringList failed;
+        QStringList written;
         for (const QString &url : targets) {
             if (const auto failure = XmpRating::writeRating(n, url))
                 failed.append(QStringLiteral("%1（%2）").arg(QFileInfo(url).fileName(), failure->reason));
+            else
+                written.append(url);
         }
-        if (failed.isEmpty())
-            return;
-        HandOff::invoke(this, [this, self, targets, versions, failed] {
+        HandOff::invoke(this, [this, self, targets, versions, failed, written] {
             if (!self)
+                return;
+            if (onFileWritten) {
+                for (const QString &url : written)
+                    onFileWritten(url);
+            }
+            if (failed.isEmpty())
                 return;
             for (qsizetype i = 0; i < targets.size(); ++i) {
                 const QString &url = targets[i];
@@ -145,6 +152,14 @@ void PhotoEdits::filesMoved(const QHash<QString, QString> &moved)
         ratingCache.insert(it.key(), it.value());
 }
 
+void PhotoEdits::forget(const QStringList &urls)
+{
+    for (const QString &url : urls) {
+        ratingCache.remove(url);
+        ++ratingVersion[url];
+    }
+}
+
 void PhotoEdits::saveRotation(const QString &url, int quarterTurns, bool animationActive)
 {
     if (url.isEmpty() || processing)
@@ -173,6 +188,8 @@ void PhotoEdits::saveRotation(const QString &url, int quarterTurns, bool animati
             case RotationSave::Result::Kind::reencoded: flash(Texts::text("msg.rotSavedReencoded"), 3.0); break;
             case RotationSave::Result::Kind::failed: flash(result.reason, 3.0); return;
             }
+            if (onFileWritten)
+                onFileWritten(url);
             if (onFileReplaced)
                 onFileReplaced(url);
             if (startedGeneration == generation && isCurrent && isCurrent(url) && reloadCurrent)

@@ -31,6 +31,8 @@ public:
     // The cached rating of url changed: refresh the badge, the toolbar stars
     // and the information panel when url is the current photo.
     std::function<void(const QString &url)> onRatingChanged;
+    // The file at url was written by one of these commands and is complete.
+    std::function<void(const QString &url)> onFileWritten;
     // The file at url was replaced: drop every cached image of it.
     std::function<void(const QString &url)> onFileReplaced;
     // Whether url is still the photo on screen.
@@ -60,6 +62,9 @@ public:
     // rating follows its file, nothing known under a path that changed hands
     // is kept, and reads still under way for those paths are dropped.
     void filesMoved(const QHash<QString, QString> &moved);
+    // The files changed or went away behind the program's back: what is
+    // known of their ratings is forgotten, and reads under way are dropped.
+    void forget(const QStringList &urls);
     // What the badge shows: the cached rating, 0 when not known yet.
     int badgeRating(const QString &url) const { return cachedRating(url).value_or(0); }
 

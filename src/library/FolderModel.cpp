@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -103,6 +104,7 @@ bool FolderModel::load(const QString &location)
 {
     itemList.clear();
     currentIndex = 0;
+    listedFolder.clear();
     if (location.isEmpty())
         return false;
 
@@ -112,6 +114,7 @@ bool FolderModel::load(const QString &location)
     const bool isFolder = exists && S_ISDIR(info.st_mode);
     const bool isFile = exists && S_ISREG(info.st_mode);
     const QString folder = isFolder ? path : parentOf(path);
+    listedFolder = folder;
 
     QList<ImageItem> items = listFolder(folder).value_or(QList<ImageItem>{});
     // A file opened directly is shown even when the listing left it out (a
@@ -210,6 +213,134 @@ bool FolderModel::renameAt(int position, const QString &newName)
     ImageItem &item = itemList[position];
     item.url = joined(parentOf(item.url), newName);
     return true;
+}
+
+FolderChanges FolderModel::refresh(const QList<ImageItem> &listed)
+{
+    FolderChanges changes;
+    // Takes the attributes of the file as it is now, and notes a change.
+    const auto update = [&changes](ImageItem &item, const ImageItem &now) {
+        if (item.fileSize == now.fileSize && item.modified == now.modified)
+            return;
+        item.modified = now.modified;
+        item.created = now.created;
+        item.fileSize = now.fileSize;
+        item.pixelSize.reset();
+        item.captureDate.reset();
+        changes.changed << item.url;
+    };
+
+    QHash<QString, qsizetype> listedAt;
+    listedAt.reserve(listed.size());
+    for (qsizetype i = 0; i < listed.size(); ++i)
+        listedAt.insert(listed.at(i).url, i);
+    std::vector<char> known(size_t(listed.size()), 0);
+    std::vector<qsizetype> goneAt;
+    for (qsizetype i = 0; i < itemList.size(); ++i) {
+        ImageItem &item = itemList[i];
+        const auto found = listedAt.constFind(item.url);
+        if (found != listedAt.cend()) {
+            known[size_t(*found)] = 1;
+            update(item, listed.at(*found));
+        } else if (QFileInfo(item.url).isFile()) {
+            // Left out by the listing but still there: the file opened directly.
+            update(item, itemForFile(item.url));
+        } else {
+            goneAt.push_back(i);
+        }
+    }
+
+    // A rename keeps the size and the modification time: a gone file and a
+    // new one that share both, with no other gone or new file sharing them,
+    // are one file.
+    using Stamp = std::pair<qint64, qint64>;
+    const auto stampOf = [](const ImageItem &item) -> std::optional<Stamp> {
+        if (item.fileSize <= 0 || !item.modified)
+            return std::nullopt;
+        return Stamp{item.fileSize, item.modified->toMSecsSinceEpoch()};
+    };
+    QList<ImageItem> added;
+    std::map<Stamp, std::vector<qsizetype>> addedByStamp;
+    for (qsizetype i = 0; i < listed.size(); ++i) {
+        if (known[size_t(i)])
+            continue;
+        if (const std::optional<Stamp> stamp = stampOf(listed.at(i)))
+            addedByStamp[*stamp].push_back(added.size());
+        added.append(listed.at(i));
+    }
+    std::map<Stamp, int> goneByStamp;
+    for (qsizetype at : goneAt) {
+        if (const std::optional<Stamp> stamp = stampOf(itemList.at(at)))
+            ++goneByStamp[*stamp];
+    }
+    std::vector<char> taken(size_t(added.size()), 0);
+    std::vector<qsizetype> removed;
+    for (qsizetype at : goneAt) {
+        ImageItem &item = itemList[at];
+        const std::optional<Stamp> stamp = stampOf(item);
+        const auto candidates = stamp ? addedByStamp.find(*stamp) : addedByStamp.end();
+        if (candidates != addedByStamp.end() && candidates->second.size() == 1 && goneByStamp[*stamp] == 1) {
+            const qsizetype match = candidates->second.front();
+            changes.moved.insert(item.url, added.at(match).url);
+            item.url = added.at(match).url;
+            taken[size_t(match)] = 1;
+        } else {
+            changes.gone << item.url;
+            removed.push_back(at);
+        }
+    }
+    for (auto it = removed.crbegin(); it != removed.crend(); ++it)
+        removeAt(int(*it));
+
+    QList<ImageItem> fresh;
+    for (qsizetype i = 0; i < added.size(); ++i) {
+        if (!taken[size_t(i)])
+            fresh.append(std::move(added[i]));
+    }
+    if (fresh.isEmpty())
+        return changes;
+
+    changes.added = int(fresh.size());
+    const std::optional<QString> keeping = current() ? std::optional<QString>(current()->url) : std::nullopt;
+    const SortKey key = sortKeyFromRaw(static_cast<int>(Settings::sortKey()));
+    const bool reversed = Settings::sortReversed();
+    sortItems(fresh, key, reversed);
+    // Each new file goes before the first item that sorts after it, found by
+    // halving; the items already there keep their order, so a renamed one
+    // stays where it was.
+    const auto sortsBefore = [&](const ImageItem &a, const ImageItem &b) {
+        QList<ImageItem> pair{b, a};
+        sortItems(pair, key, reversed);
+        return pair.first().url == a.url;
+    };
+    qsizetype from = 0;
+    for (ImageItem &item : fresh) {
+        qsizetype low = from;
+        qsizetype high = itemList.size();
+        while (low < high) {
+            const qsizetype middle = low + (high - low) / 2;
+            if (sortsBefore(item, itemList.at(middle)))
+                high = middle;
+            else
+                low = middle + 1;
+        }
+        itemList.insert(low, std::move(item));
+        from = low + 1;
+    }
+    currentIndex = keeping ? position(*keeping).value_or(0) : 0;
+    return changes;
+}
+
+void FolderModel::restat(const QString &url)
+{
+    const std::optional<int> at = position(url);
+    if (!at)
+        return;
+    const ImageItem now = itemForFile(url);
+    ImageItem &item = itemList[*at];
+    item.modified = now.modified;
+    item.created = now.created;
+    item.fileSize = now.fileSize;
 }
 
 bool FolderModel::needsCaptureDates() const

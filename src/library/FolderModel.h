@@ -7,8 +7,27 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
+
+// What a fresh listing of the shown folder changed in the model.
+struct FolderChanges {
+    // Files no longer in the folder.
+    QStringList gone;
+    // Files still there whose size or modification time changed: their
+    // pixels may be new.
+    QStringList changed;
+    // Files that took another name in the folder (old URL -> new URL). Told
+    // apart from a removal and an addition by a size and modification time
+    // that exactly one gone file and exactly one new file share; such an item
+    // keeps its place, as after a rename in the viewer.
+    QHash<QString, QString> moved;
+    // Files new to the folder.
+    int added = 0;
+
+    bool any() const { return !gone.isEmpty() || !changed.isEmpty() || !moved.isEmpty() || added > 0; }
+};
 
 // The image files of one folder in display order, plus the position of the one
 // being shown. Loading is cheap: the directory listing and three attributes
@@ -28,6 +47,20 @@ public:
     // location's file, or the first item for a folder. Returns whether any
     // item exists. An unreadable folder gives an empty model.
     bool load(const QString &location);
+    // The folder load listed (also when it held no photos).
+    const QString &folderPath() const { return listedFolder; }
+
+    // Brings the model up to date with listed, a fresh listFolder of
+    // folderPath(). Items keep their order; a file no longer listed is
+    // dropped unless it still exists (the file opened directly that the
+    // listing leaves out); new files are put in sorted place. The current
+    // item stays current; when it is gone the index stays on the item that
+    // took its place, as after removeCurrent.
+    FolderChanges refresh(const QList<ImageItem> &listed);
+    // Reads the file attributes of the item with that URL again (the program
+    // itself rewrote the file), so that a later refresh does not take the
+    // rewrite for a change made elsewhere.
+    void restat(const QString &url);
 
     // The item at index(), absent when the list is empty.
     std::optional<ImageItem> current() const;
@@ -88,5 +121,6 @@ public:
 
 private:
     QList<ImageItem> itemList;
+    QString listedFolder;
     int currentIndex = 0;
 };

@@ -130,6 +130,9 @@ void ViewerPage::wireController()
     c->previewTargetSize = [this] { return previewTargetSize(); };
     c->onDisplay = [this](const QImage &image, bool forceFit, bool isNewPhoto, QSizeF size) {
         failureLabel->hide();
+        // A photo may come to a folder that had none.
+        if (m_emptyState->isVisible())
+            setEmptyStateVisible(false);
         m_imageView->setImage(image, size.width(), size.height(), false, forceFit, isNewPhoto);
         if (isNewPhoto && peekSaved)
             fitWindowToPhoto();
@@ -393,6 +396,8 @@ void ViewerPage::showFailure(const QString &url)
     // The previous photo leaves the screen: what is shown is always the photo
     // the index and the filmstrip name, or the reason it cannot be.
     m_imageView->setImage(QImage(), 0, 0, true, true, true);
+    if (m_emptyState->isVisible())
+        setEmptyStateVisible(false);
     failureLabel->setText(Texts::text("ui.cannotShow") + QLatin1Char('\n') + QFileInfo(url).fileName());
     failureLabel->show();
     failureLabel->raise();

@@ -42,6 +42,8 @@ ViewerPageEdits::ViewerPageEdits(ViewerPage *page)
     };
     // The file on disk is new: no cached decode of the old one may be shown again.
     edits.onFileReplaced = [c](const QString &url) { c->imageLoader().invalidate(url); };
+    // Our own writes are not news to the folder's watch.
+    edits.onFileWritten = [c](const QString &url) { c->fileRewritten(url); };
     // Shown again as a new photo, so the view drops its pending turns and the
     // orientation comes from the file.
     edits.reloadCurrent = [c] { c->showCurrent(false); };
@@ -58,6 +60,13 @@ ViewerPageEdits::ViewerPageEdits(ViewerPage *page)
         if (previous)
             previous();
         photoShown();
+    };
+    std::function<void(const FolderChanges &)> previousChanges = c->onFilesChanged;
+    c->onFilesChanged = [this, previousChanges](const FolderChanges &changes) {
+        if (previousChanges)
+            previousChanges(changes);
+        edits.filesMoved(changes.moved);
+        edits.forget(changes.gone + changes.changed);
     };
     std::function<void(const QString &)> previousEmpty = c->onNoPhotos;
     c->onNoPhotos = [this, previousEmpty](const QString &hint) {

@@ -8,6 +8,8 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QThread>
 
@@ -91,6 +93,20 @@ ViewerViewController::ViewerViewController(ImageLoader &imageLoader, QObject *pa
     thumbQueue.setThreadPriority(QThread::LowPriority);
     backgroundQueue.setMaxThreadCount(2);
     backgroundQueue.setThreadPriority(QThread::LowPriority);
+
+    // A copy from a card or an editor's save comes as a burst of events: one
+    // listing for each burst, at most a few a second.
+    refreshTimer.setSingleShot(true);
+    refreshTimer.setInterval(300);
+    connect(&refreshTimer, &QTimer::timeout, this, &ViewerViewController::refreshFolder);
+    // Back from another program, which may have written without the watch seeing it
+    // (a file rewritten in place, a network folder).
+    if (auto *gui = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        connect(gui, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive && watcher)
+                refreshTimer.start();
+        });
+    }
 }
 
 ViewerViewController::~ViewerViewController()
@@ -150,9 +166,11 @@ bool ViewerViewController::open(const QString &url)
         whenFirstPhotoShown([this] {
             warmUp();
             startCaptureDates();
+            watchFolder();
         });
     } else {
         releaseHeldWork();
+        watchFolder();
         ++generation;
         liveGeneration->store(generation);
         state = PhotoState::none;
@@ -192,6 +210,7 @@ void ViewerViewController::showCurrent(bool keepOpenState)
     cancelAll(decodeQueue);
     if (!holdingForFirstPhoto)
         prefetchNeighbours();
+    watchCurrentFile();
     if (onCurrentChanged)
         onCurrentChanged();
 
@@ -543,6 +562,96 @@ void ViewerViewController::photoTrashed(const QString &url, int startedFolderGen
     reloadFilmstrip();
     if (onCurrentChanged)
         onCurrentChanged();
+}
+
+void ViewerViewController::watchFolder()
+{
+    refreshTimer.stop();
+    if (watcher) {
+        watcher->removePaths(watcher->files() + watcher->directories());
+    } else {
+        watcher = new QFileSystemWatcher(this);
+        const auto changed = [this] {
+            if (!refreshTimer.isActive())
+                refreshTimer.start();
+        };
+        connect(watcher, &QFileSystemWatcher::directoryChanged, this, changed);
+        connect(watcher, &QFileSystemWatcher::fileChanged, this, changed);
+    }
+    if (!folder.folderPath().isEmpty() && QFileInfo(folder.folderPath()).isDir())
+        watcher->addPath(folder.folderPath());
+    watchCurrentFile();
+}
+
+void ViewerViewController::watchCurrentFile(bool renew)
+{
+    // The folder's own watch sees files come, go and be replaced; a file
+    // written over in place is seen only by a watch of its own. A file
+    // replaced under its name leaves the watch on the old one: renewed after
+    // every change.
+    if (!watcher)
+        return;
+    const std::optional<ImageItem> item = folder.current();
+    const QStringList watched = watcher->files();
+    if (!renew && item && watched.size() == 1 && watched.first() == item->url)
+        return;
+    if (!watched.isEmpty())
+        watcher->removePaths(watched);
+    if (item && QFileInfo(item->url).isFile())
+        watcher->addPath(item->url);
+}
+
+void ViewerViewController::refreshFolder()
+{
+    refreshTimer.stop();
+    if (folder.folderPath().isEmpty())
+        return;
+    // A folder that cannot be listed now (gone, unmounted) leaves what is shown alone.
+    const std::optional<QList<ImageItem>> listed = FolderModel::listFolder(folder.folderPath());
+    if (!listed)
+        return;
+    const std::optional<ImageItem> before = folder.current();
+    const FolderChanges changes = folder.refresh(*listed);
+    watchCurrentFile(true);
+    if (!changes.any())
+        return;
+    for (const QStringList &urls :
+         {changes.gone, changes.changed, QStringList(changes.moved.keys()), QStringList(changes.moved.values())}) {
+        for (const QString &url : urls) {
+            loader.invalidate(url);
+            prefetchedURLs.remove(url);
+        }
+    }
+    if (onFilesChanged)
+        onFilesChanged(changes);
+
+    const std::optional<ImageItem> now = folder.current();
+    if (!now) {
+        ++generation;
+        liveGeneration->store(generation);
+        state = PhotoState::none;
+        reloadFilmstrip();
+        if (onNoPhotos)
+            onNoPhotos(Texts::text(changes.gone.isEmpty() ? "ui.noImages" : "ui.noMore"));
+        return;
+    }
+    reloadFilmstrip();
+    const bool samePhoto = before && (before->url == now->url || changes.moved.value(before->url) == now->url);
+    if (!samePhoto || changes.changed.contains(now->url)) {
+        // Another photo took the place of the shown one, or its file was
+        // written anew: shown afresh, as a new photo.
+        showCurrent(!before);
+    } else {
+        prefetchNeighbours();
+        if (onCurrentChanged)
+            onCurrentChanged();
+    }
+    startCaptureDates();
+}
+
+void ViewerViewController::fileRewritten(const QString &url)
+{
+    folder.restat(url);
 }
 
 void ViewerViewController::photoRenamed(const QString &url, const QString &newUrl, int startedFolderGeneration)

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QSizeF>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -27,6 +28,8 @@
 // belongs to the folder it was started for and stops at its next file when
 // another folder is opened or the controller is destroyed, and every result
 // carries the generation it was started with and is dropped when stale.
+class QFileSystemWatcher;
+
 class ViewerViewController : public QObject
 {
     Q_OBJECT
@@ -71,6 +74,14 @@ public:
     // in place, nothing cached under the old name is shown again, and when it is
     // the current photo it is shown afresh from its new name.
     void photoRenamed(const QString &url, const QString &newUrl, int startedFolderGeneration);
+    // Lists the folder again and brings the strip and the shown photo up to
+    // date: files added, removed, renamed or rewritten by other programs (an
+    // editor saving, a card being copied in). Runs by itself shortly after the
+    // folder or the shown file changes, and when the window becomes active again.
+    void refreshFolder();
+    // The program itself rewrote the file at url (a rating, a rotation): its
+    // new attributes are not a change made elsewhere.
+    void fileRewritten(const QString &url);
     // A preference changed ("sort", "hdr"; others concern other parts).
     void settingsDidChange(const QString &what);
 
@@ -92,6 +103,8 @@ public:
     std::function<void(const QString &url)> onDecodeFailed;
     // There is no photo to show; hint is the empty state's text.
     std::function<void(const QString &hint)> onNoPhotos;
+    // Files of the folder changed on disk (reported before the display follows).
+    std::function<void(const FolderChanges &changes)> onFilesChanged;
     // The filmstrip must ask for its cells again.
     std::function<void()> onFolderReloaded;
     // The current index changed (or was confirmed): selection, badge, panel.
@@ -127,6 +140,8 @@ private:
     void whenFirstPhotoShown(std::function<void()> work);
     void releaseHeldWork();
     void cancelFolderWork();
+    void watchFolder();
+    void watchCurrentFile(bool renew = false);
 
     ImageLoader &loader;
     FolderModel folder;
@@ -144,5 +159,10 @@ private:
     // Right after open the photo asked for competes with thumbnails, prefetches and
     // capture dates for two cores; that work waits here until the photo is shown.
     bool holdingForFirstPhoto = false;
+
+    // The folder and the shown file, watched once the first photo is on
+    // screen; changes are gathered for a moment and handled at once.
+    QFileSystemWatcher *watcher = nullptr;
+    QTimer refreshTimer;
     std::vector<std::function<void()>> heldWork;
 };

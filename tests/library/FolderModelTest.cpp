@@ -409,6 +409,85 @@ TEST_F(FolderModelTest, RenameChangesTheUrlOnlyAndDoesNotResort)
     EXPECT_EQ(empty.count(), 0);
 }
 
+// What other programs do to a shown folder, brought in by a fresh listing.
+TEST_F(FolderModelTest, ARefreshFollowsTheFolderAndKeepsTheOrderAndTheCurrentPhoto)
+{
+    for (const char *name : {"b.jpg", "d.jpg", "f.jpg"})
+        sandbox.file(name, 10, 1'000'000'000);
+    sandbox.file("h.jpg", 20, 1'000'000'000);
+    ASSERT_TRUE(model.load(sandbox.path("d.jpg")));
+    ASSERT_TRUE(model.renameCurrent("z.jpg"));   // renamed here: out of name order, stays put
+    ASSERT_TRUE(QFile::rename(sandbox.path("d.jpg"), sandbox.path("z.jpg")));
+    const auto refresh = [this] { return model.refresh(*FolderModel::listFolder(sandbox.root())); };
+
+    EXPECT_FALSE(refresh().any()) << "nothing changed";
+
+    // New files go to their sorted place among the others; z.jpg keeps its.
+    sandbox.file("a.jpg");
+    sandbox.file("e.jpg");
+    sandbox.file("notes.txt");
+    FolderChanges changes = refresh();
+    EXPECT_EQ(changes.added, 2);
+    EXPECT_EQ(namesOf(model), (QStringList{"a.jpg", "b.jpg", "e.jpg", "z.jpg", "f.jpg", "h.jpg"}));
+    EXPECT_EQ(currentName(model), "z.jpg");
+
+    // Rewritten: the new attributes are taken and what was read of the old
+    // pixels is forgotten.
+    model.setPixelSize(4000, 3000);
+    sandbox.file("z.jpg", 99, 1'100'000'000);
+    changes = refresh();
+    EXPECT_EQ(changes.changed, QStringList{sandbox.path("z.jpg")});
+    EXPECT_EQ(model.current()->fileSize, 99);
+    EXPECT_FALSE(model.current()->pixelSize.has_value());
+
+    // Renamed elsewhere: the same size and time, so the same photo, in place.
+    ASSERT_TRUE(QFile::rename(sandbox.path("z.jpg"), sandbox.path("c2.jpg")));
+    ASSERT_TRUE(QFile::rename(sandbox.path("h.jpg"), sandbox.path("0.jpg")));
+    changes = refresh();
+    EXPECT_EQ(changes.moved.value(sandbox.path("z.jpg")), sandbox.path("c2.jpg"));
+    EXPECT_EQ(changes.moved.value(sandbox.path("h.jpg")), sandbox.path("0.jpg"));
+    EXPECT_EQ(changes.added, 0);
+    EXPECT_TRUE(changes.gone.isEmpty());
+    EXPECT_EQ(namesOf(model), (QStringList{"a.jpg", "b.jpg", "e.jpg", "c2.jpg", "f.jpg", "0.jpg"}));
+    EXPECT_EQ(currentName(model), "c2.jpg");
+
+    // Two files of one size and time renamed at once cannot be told apart:
+    // gone and new, never swapped.
+    ASSERT_TRUE(QFile::rename(sandbox.path("b.jpg"), sandbox.path("b2.jpg")));
+    ASSERT_TRUE(QFile::rename(sandbox.path("f.jpg"), sandbox.path("f2.jpg")));
+    changes = refresh();
+    EXPECT_TRUE(changes.moved.isEmpty());
+    EXPECT_EQ(changes.gone.size(), 2);
+    EXPECT_EQ(changes.added, 2);
+    EXPECT_EQ(namesOf(model), (QStringList{"a.jpg", "b2.jpg", "e.jpg", "c2.jpg", "0.jpg", "f2.jpg"}));
+
+    // The shown file deleted: the one after it takes its place.
+    ASSERT_TRUE(QFile::remove(sandbox.path("c2.jpg")));
+    changes = refresh();
+    EXPECT_EQ(changes.gone, QStringList{sandbox.path("c2.jpg")});
+    EXPECT_EQ(currentName(model), "0.jpg");
+
+    // Our own rewrite, noted by restat, is no change.
+    sandbox.file("e.jpg", 7, 1'200'000'000);
+    model.restat(sandbox.path("e.jpg"));
+    EXPECT_FALSE(refresh().any());
+}
+
+TEST_F(FolderModelTest, ARefreshKeepsAHiddenFileOpenedDirectlyUntilItIsGone)
+{
+    sandbox.file("a.jpg");
+    const QString hidden = sandbox.file(".secret.jpg", 3);
+    ASSERT_TRUE(model.load(hidden));
+    ASSERT_EQ(model.count(), 2);
+    EXPECT_FALSE(model.refresh(*FolderModel::listFolder(sandbox.root())).any());
+    EXPECT_EQ(currentName(model), ".secret.jpg");
+
+    ASSERT_TRUE(QFile::remove(hidden));
+    const FolderChanges changes = model.refresh(*FolderModel::listFolder(sandbox.root()));
+    EXPECT_EQ(changes.gone, QStringList{hidden});
+    EXPECT_EQ(namesOf(model), QStringList{"a.jpg"});
+}
+
 TEST_F(FolderModelTest, ABigFolderIsListedCompletelyWithEachFilesOwnAttributes)
 {
     // Big enough that the attributes are read by several threads.

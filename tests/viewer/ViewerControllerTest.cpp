@@ -326,6 +326,51 @@ TEST_F(ViewerControllerTest, ATrashAnswerRemovesItsPhotoByPathEvenAfterPaging)
     EXPECT_EQ(c->folderModel().count(), 3);
 }
 
+// Other programs at work in the shown folder: an editor saving over the photo,
+// a copy adding files, a file manager renaming and deleting. The folder's watch
+// brings each change in by itself.
+TEST_F(ViewerControllerTest, ChangesMadeByOtherProgramsReachTheStripAndTheShownPhoto)
+{
+    makeJpeg(dir.path(), "a.jpg", 100, 68);
+    makeJpeg(dir.path(), "b.jpg", 100, 75);
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    ViewerViewController *c = viewer->controller();
+    const auto currentIs = [c](const QString &url) { return c->folderModel().current() && c->folderModel().current()->url == url; };
+
+    // Written over in place: the new pixels, not the cached old ones.
+    makeJpeg(dir.path(), "a.jpg", 120, 90);
+    ASSERT_TRUE(waitFor([this] { return viewer->imageView()->logicalSize() == QSizeF(120, 90); }));
+    EXPECT_EQ(displays.back().url, path("a.jpg"));
+
+    makeJpeg(dir.path(), "c.jpg", 50, 50);
+    ASSERT_TRUE(waitFor([&] { return c->folderModel().count() == 3 && viewer->filmstrip()->count() == 3; }));
+    EXPECT_TRUE(currentIs(path("a.jpg")));
+
+    // Renamed: the same photo under its new name, in its place, not decoded again.
+    ASSERT_TRUE(settle());
+    const size_t shown = displays.size();
+    ASSERT_TRUE(QFile::rename(path("a.jpg"), path("m.jpg")));
+    ASSERT_TRUE(waitFor([&] { return currentIs(path("m.jpg")); }));
+    EXPECT_EQ(c->folderModel().index(), 0);
+    EXPECT_EQ(viewer->currentPhotoPath(), path("m.jpg"));
+    EXPECT_EQ(displays.size(), shown);
+
+    // Deleted: the next photo takes its place; all deleted: the empty state.
+    ASSERT_TRUE(QFile::remove(path("m.jpg")));
+    ASSERT_TRUE(waitFor([&] { return currentIs(path("b.jpg")) && viewer->currentPhotoPath() == path("b.jpg"); }));
+    ASSERT_TRUE(QFile::remove(path("b.jpg")) && QFile::remove(path("c.jpg")));
+    ASSERT_TRUE(waitFor([&] { return c->folderModel().count() == 0 && viewer->emptyState()->isVisible(); }));
+    EXPECT_EQ(viewer->emptyHint(), Texts::text("ui.noMore"));
+    EXPECT_FALSE(viewer->imageView()->hasImage());
+
+    // A photo arriving in the empty folder is shown.
+    makeJpeg(dir.path(), "d.jpg", 64, 48);
+    ASSERT_TRUE(waitFor([&] { return viewer->currentPhotoPath() == path("d.jpg"); }));
+    EXPECT_FALSE(viewer->emptyState()->isVisible());
+    EXPECT_EQ(viewer->imageView()->logicalSize(), QSizeF(64, 48));
+}
+
 TEST_F(ViewerControllerTest, TheCleanupHintAppearsOnceForABigFolderAndOnlyWhenTheReviewExists)
 {
     Settings::setCleanupHintShown(false);

@@ -70,6 +70,13 @@ TEST_F(ViewerPageEditsTest, RatingReachesTheFilesTheBadgeAndTheMenuTicks)
     EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("a.jpg"))), 4);
     EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("a.png"))), 4) << "the pair is rated together";
     EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("b.jpg"))), 0);
+    // The rewrite is our own: the folder's watch does not show the photo again.
+    int displays = 0;
+    viewer->controller()->onDisplayed = [&displays](bool) { ++displays; };
+    viewer->controller()->refreshFolder();
+    EXPECT_EQ(displays, 0);
+    EXPECT_EQ(viewer->currentRating(), 4);
+    viewer->controller()->onDisplayed = nullptr;
 
     // Another photo: its own (absent) rating; back again: the cached one.
     viewer->controller()->goTo(*viewer->controller()->folderModel().position(path(QStringLiteral("b.jpg"))));
