@@ -398,7 +398,13 @@ void ViewerPage::showFailure(const QString &url)
     m_imageView->setImage(QImage(), 0, 0, true, true, true);
     if (m_emptyState->isVisible())
         setEmptyStateVisible(false);
-    failureLabel->setText(Texts::text("ui.cannotShow") + QLatin1Char('\n') + QFileInfo(url).fileName());
+    QString text = Texts::text("ui.cannotShow") + QLatin1Char('\n') + QFileInfo(url).fileName();
+    // A name in another encoding than the system's (an old archive, a copy
+    // from another system) reaches us with its bad bytes replaced, so the
+    // file cannot be opened under it; the person can only rename it.
+    if (url.contains(QChar::ReplacementCharacter) && !QFileInfo::exists(url))
+        text += QLatin1Char('\n') + Texts::text("ui.unreadableName");
+    failureLabel->setText(text);
     failureLabel->show();
     failureLabel->raise();
     hud->raise();

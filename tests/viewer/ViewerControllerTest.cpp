@@ -587,7 +587,7 @@ TEST_F(ViewerControllerTest, APhotoThatCannotBeDecodedShowsWhyInItsPlaceNotThePr
     EXPECT_EQ(viewer->currentPhotoPath(), std::nullopt);
     ASSERT_TRUE(waitFor([&] { return !viewer->failureMessage().isEmpty(); }));
     EXPECT_TRUE(viewer->failureMessage().startsWith(Texts::text("ui.cannotShow")));
-    EXPECT_TRUE(viewer->failureMessage().endsWith(QStringLiteral("b.jpg")));
+    EXPECT_TRUE(viewer->failureMessage().endsWith(QStringLiteral("b.jpg"))) << "a broken photo has no word on its name";
     EXPECT_FALSE(viewer->imageView()->hasImage());
     EXPECT_EQ(viewer->controller()->photoState(), ViewerViewController::PhotoState::failed);
     EXPECT_EQ(viewer->currentPhotoPath(), path("b.jpg"));
@@ -599,6 +599,16 @@ TEST_F(ViewerControllerTest, APhotoThatCannotBeDecodedShowsWhyInItsPlaceNotThePr
     EXPECT_TRUE(viewer->failureMessage().isEmpty());
     EXPECT_EQ(viewer->imageView()->logicalSize(), QSizeF(100, 68));
     EXPECT_EQ(viewer->currentPhotoPath(), path("c.jpg"));
+
+    // A name whose bytes are not UTF-8 cannot be opened under the name it is
+    // listed with; the message says what the person can do.
+    const QByteArray latin1 = QFile::encodeName(dir.path()) + "/caf\xe9.jpg";
+    FILE *out = std::fopen(latin1.constData(), "wb");
+    ASSERT_TRUE(out);
+    std::fclose(out);
+    viewer->open(QFile::decodeName(latin1));
+    ASSERT_TRUE(waitFor([&] { return !viewer->failureMessage().isEmpty(); }));
+    EXPECT_TRUE(viewer->failureMessage().endsWith(Texts::text("ui.unreadableName"))) << qPrintable(viewer->failureMessage());
 }
 
 } // namespace
