@@ -189,24 +189,28 @@ void ViewerWindowController::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
+QSize ViewerWindowController::openingSize(const std::optional<QSize> &remembered, const QRect &available)
+{
+    QSize size = remembered.value_or(initialSize);
+    if (available.isValid())
+        size = size.boundedTo(remembered ? available.size() : available.size() * 0.9);
+    return size.expandedTo(minimumContentSize);
+}
+
 void ViewerWindowController::restoreFrame()
 {
     // Only the size is taken from the last session: the window always opens
     // centred, and never maximised or full screen.
-    QSize size = initialSize;
+    std::optional<QSize> remembered;
     const QByteArray saved = frameStore().value(QLatin1String(frameAutosaveName)).toByteArray();
-    const bool restored = !saved.isEmpty() && restoreGeometry(saved);
-    if (restored) {
+    if (!saved.isEmpty() && restoreGeometry(saved)) {
         setWindowState(Qt::WindowNoState);
-        size = normalGeometry().isValid() ? normalGeometry().size() : this->size();
+        remembered = normalGeometry().isValid() ? normalGeometry().size() : this->size();
     }
 
-    // A size remembered from a larger screen is brought back onto this one.
     QScreen *screen = QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect();
-    if (available.isValid() && restored)
-        size = size.boundedTo(available.size());
-    size = size.expandedTo(minimumContentSize);
+    const QSize size = openingSize(remembered, available);
     resize(size);
 
     if (available.isValid()) {

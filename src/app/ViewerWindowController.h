@@ -27,6 +27,10 @@ public:
     static constexpr const char *frameAutosaveName = "SorvaneMainWindow";
     static constexpr QSize initialSize{1280, 860};
     static constexpr QSize minimumContentSize{640, 420};
+    // The size the window opens at on a screen whose free area is available:
+    // a remembered size as far as it fits, the default within nine tenths of
+    // it (a 1366 x 768 laptop, a scaled screen), never under the minimum.
+    static QSize openingSize(const std::optional<QSize> &remembered, const QRect &available);
 
     explicit ViewerWindowController(QWidget *parent = nullptr);
     ~ViewerWindowController() override;

@@ -187,6 +187,21 @@ TEST_F(AppShell, DamagedFrameRecordFallsBackToTheDefaultSize)
     EXPECT_EQ(window.size(), QSize(1280, 860));
 }
 
+TEST_F(AppShell, TheWindowOpensWithinTheScreen)
+{
+    const auto opening = ViewerWindowController::openingSize;
+    // The default on a large screen, on a 1366 x 768 laptop (its free area
+    // under a panel), and on a 1280 x 800 screen scaled by 1.5.
+    EXPECT_EQ(opening(std::nullopt, QRect(0, 0, 2560, 1600)), QSize(1280, 860));
+    EXPECT_EQ(opening(std::nullopt, QRect(0, 27, 1366, 741)), QSize(1229, 667));
+    EXPECT_EQ(opening(std::nullopt, QRect(0, 0, 853, 533)), QSize(768, 480));
+    // A remembered size may fill the free area, not more; nothing goes under the minimum.
+    EXPECT_EQ(opening(QSize(1500, 900), QRect(0, 27, 1366, 741)), QSize(1366, 741));
+    EXPECT_EQ(opening(QSize(1000, 700), QRect(0, 27, 1366, 741)), QSize(1000, 700));
+    EXPECT_EQ(opening(QSize(1000, 700), QRect(0, 0, 600, 400)), QSize(640, 420));
+    EXPECT_EQ(opening(std::nullopt, QRect()), QSize(1280, 860));
+}
+
 TEST_F(AppShell, RequestBeforeTheWindowGoesToPendingAndWinsAtLaunch)
 {
     AppDelegate delegate({"-psn_0_4242", folder()});
