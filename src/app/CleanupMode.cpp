@@ -90,13 +90,14 @@ CleanupPage *enterCleanup(ViewerWindowController *window)
     if (!current)
         return nullptr;
     const QString folder = QFileInfo(current->url).absolutePath();
+    const QString entered = current->url;
 
     QPointer<ViewerWindowController> owner(window);
     auto self = std::make_shared<QPointer<CleanupModePage>>();
-    auto onExit = [owner, self, folder](bool changed) {
+    auto onExit = [owner, self, folder, entered](bool changed) {
         // The review is still inside its own call stack (a button, a key):
         // it goes on the next turn of the event loop.
-        QTimer::singleShot(0, owner.data(), [owner, self, folder, changed] {
+        QTimer::singleShot(0, owner.data(), [owner, self, folder, entered, changed] {
             if (!owner)
                 return;
             if (CleanupModePage *page = *self) {
@@ -107,10 +108,15 @@ CleanupPage *enterCleanup(ViewerWindowController *window)
             }
             if (!changed)
                 return;
-            // Files left the folder: read it again, on the same photo when it is still there.
+            // Files left the folder: read it again, on the photo shown before the
+            // review when it is still there (an undo brings it back), else on the
+            // one that took its place meanwhile.
             ViewerPage *viewer = owner->viewerPage();
             const std::optional<QString> shown = viewer->currentPhotoPath();
-            viewer->open(shown && QFileInfo::exists(*shown) ? *shown : folder);
+            if (QFileInfo::exists(entered))
+                viewer->open(entered);
+            else
+                viewer->open(shown && QFileInfo::exists(*shown) ? *shown : folder);
         });
     };
 

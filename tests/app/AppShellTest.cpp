@@ -1,5 +1,8 @@
 // The window and the launch sequence in process, on Qt's offscreen platform.
 #include "app/AppDelegate.h"
+#include "app/CleanupMode.h"
+#include "cleanup/CleanupController.h"
+#include "cleanup/review/CleanupPage.h"
 #include "app/MainMenu.h"
 #include "app/OpenPanel.h"
 #include "app/QtTranslations.h"
@@ -13,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -61,6 +65,17 @@ void settle()
 {
     QApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+bool settleUntil(const std::function<bool()> &done, int timeoutMs = 30000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
 }
 
 QFileDialog *openPanelOf(QWidget *window)
@@ -293,6 +308,33 @@ TEST_F(AppShell, TheTitleNamesThePhotoShown)
     window.open(sandbox.filePath("Empty"));
     settle();
     EXPECT_EQ(window.windowTitle(), "Glanto");
+}
+
+// The photo shown goes to the Trash from the review, the viewer behind it
+// moves on, an undo brings the photo back: leaving, the viewer shows it again.
+TEST_F(AppShell, LeavingTheReviewShowsThePhotoShownBeforeWhenItIsBack)
+{
+    ViewerWindowController window;
+    window.show();
+    window.open(firstInFolder());
+    ViewerPage *viewer = window.viewerPage();
+    ASSERT_TRUE(settleUntil([&] { return viewer->currentPhotoPath() == firstInFolder(); }));
+
+    CleanupPage *page = enterCleanup(&window);
+    ASSERT_NE(page, nullptr);
+    CleanupController &review = page->controller();
+    ASSERT_TRUE(settleUntil([&] { return review.groupingComplete(); }));
+    review.checkNone();
+    review.setChecked(firstInFolder(), true);
+    review.trashCheckedUnits();
+    ASSERT_TRUE(settleUntil([&] { return !review.isBusy() && !QFile::exists(firstInFolder()); }));
+    ASSERT_TRUE(settleUntil([&] { return shown(&window) == photo(); })) << "the viewer follows its folder";
+    review.undoLastTrash();
+    ASSERT_TRUE(settleUntil([&] { return !review.isBusy() && QFile::exists(firstInFolder()); }));
+
+    review.exitCleanup();
+    ASSERT_TRUE(settleUntil([&] { return viewer->currentPhotoPath() == firstInFolder(); }, 10000));
+    EXPECT_EQ(viewer->controller()->folderModel().count(), 2);
 }
 
 namespace {
