@@ -93,6 +93,7 @@ ViewerViewController::ViewerViewController(ImageLoader &imageLoader, QObject *pa
     thumbQueue.setThreadPriority(QThread::LowPriority);
     backgroundQueue.setMaxThreadCount(2);
     backgroundQueue.setThreadPriority(QThread::LowPriority);
+    listingQueue.setMaxThreadCount(1);
 
     // A copy from a card or an editor's save comes as a burst of events: one
     // listing for each burst, at most a few a second.
@@ -117,7 +118,7 @@ ViewerViewController::~ViewerViewController()
     liveGeneration->store(-1);
     liveWarmup->store(-1);
     liveFolder->store(-1);
-    for (QThreadPool *pool : {&decodeQueue, &prefetchQueue, &thumbQueue, &backgroundQueue}) {
+    for (QThreadPool *pool : {&decodeQueue, &prefetchQueue, &thumbQueue, &backgroundQueue, &listingQueue}) {
         pool->clear();
         pool->waitForDone();
     }
@@ -531,6 +532,7 @@ void ViewerViewController::currentPhotoTrashed(int startedGeneration)
 {
     if (generation != startedGeneration)
         return;
+    modelEdited();
     if (const std::optional<ImageItem> item = folder.current())
         loader.invalidate(item->url);
     if (folder.removeCurrent()) {
@@ -557,6 +559,7 @@ void ViewerViewController::photoTrashed(const QString &url, int startedFolderGen
         currentPhotoTrashed(generation);
         return;
     }
+    modelEdited();
     loader.invalidate(url);
     folder.removeAt(*at);
     reloadFilmstrip();
@@ -606,12 +609,44 @@ void ViewerViewController::refreshFolder()
     refreshTimer.stop();
     if (folder.folderPath().isEmpty())
         return;
-    // A folder that cannot be listed now (gone, unmounted) leaves what is shown alone.
-    const std::optional<QList<ImageItem>> listed = FolderModel::listFolder(folder.folderPath());
-    if (!listed)
+    if (listing) {
+        listAgain = true;
         return;
+    }
+    listing = true;
+    const QString path = folder.folderPath();
+    const int startedFolder = folderGeneration;
+    const int startedEdits = localEdits;
+    QPointer<ViewerViewController> self(this);
+    HandOff::start(listingQueue, [self, path, startedFolder, startedEdits] {
+        const std::optional<QList<ImageItem>> listed = FolderModel::listFolder(path);
+        HandOff::invoke(
+            qApp,
+            [self, listed, startedFolder, startedEdits] {
+                if (!self)
+                    return;
+                self->listing = false;
+                // A trash or a rename here since the listing began would come
+                // back from it as a file that is still there: listed again.
+                if (self->folderGeneration == startedFolder && self->localEdits != startedEdits)
+                    self->listAgain = true;
+                // A folder that cannot be listed now (gone, unmounted) leaves
+                // what is shown alone.
+                else if (self->folderGeneration == startedFolder && listed)
+                    self->applyListing(*listed);
+                if (self->listAgain) {
+                    self->listAgain = false;
+                    self->refreshFolder();
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ViewerViewController::applyListing(const QList<ImageItem> &listed)
+{
     const std::optional<ImageItem> before = folder.current();
-    const FolderChanges changes = folder.refresh(*listed);
+    const FolderChanges changes = folder.refresh(listed);
     watchCurrentFile(true);
     if (!changes.any())
         return;
@@ -651,6 +686,7 @@ void ViewerViewController::refreshFolder()
 
 void ViewerViewController::fileRewritten(const QString &url)
 {
+    modelEdited();
     folder.restat(url);
 }
 
@@ -662,6 +698,7 @@ void ViewerViewController::photoRenamed(const QString &url, const QString &newUr
     if (folderGeneration != startedFolderGeneration)
         return;
     const std::optional<int> at = folder.position(url);
+    modelEdited();
     if (!at || !folder.renameAt(*at, QFileInfo(newUrl).fileName()))
         return;
     reloadFilmstrip();

@@ -78,7 +78,11 @@ public:
     // date: files added, removed, renamed or rewritten by other programs (an
     // editor saving, a card being copied in). Runs by itself shortly after the
     // folder or the shown file changes, and when the window becomes active again.
+    // The listing runs in the background (a network folder may take seconds);
+    // one that started before the model was changed here is made again.
     void refreshFolder();
+    // Whether a refresh's listing is under way (tests wait for it).
+    bool isRefreshing() const { return listing; }
     // The program itself rewrote the file at url (a rating, a rotation): its
     // new attributes are not a change made elsewhere.
     void fileRewritten(const QString &url);
@@ -142,6 +146,9 @@ private:
     void cancelFolderWork();
     void watchFolder();
     void watchCurrentFile(bool renew = false);
+    void applyListing(const QList<ImageItem> &listed);
+    // Every change the program itself makes to the model.
+    void modelEdited() { ++localEdits; }
 
     ImageLoader &loader;
     FolderModel folder;
@@ -164,5 +171,9 @@ private:
     // screen; changes are gathered for a moment and handled at once.
     QFileSystemWatcher *watcher = nullptr;
     QTimer refreshTimer;
+    QThreadPool listingQueue;
+    bool listing = false;
+    bool listAgain = false;
+    int localEdits = 0;
     std::vector<std::function<void()>> heldWork;
 };

@@ -12,6 +12,7 @@
 #include "viewer/ZoomableImageView.h"
 
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -369,6 +370,27 @@ TEST_F(ViewerControllerTest, ChangesMadeByOtherProgramsReachTheStripAndTheShownP
     ASSERT_TRUE(waitFor([&] { return viewer->currentPhotoPath() == path("d.jpg"); }));
     EXPECT_FALSE(viewer->emptyState()->isVisible());
     EXPECT_EQ(viewer->imageView()->logicalSize(), QSizeF(64, 48));
+}
+
+// A listing made before a photo went to the Trash here still holds it: it must
+// not bring the photo back into the strip.
+TEST_F(ViewerControllerTest, AListingOlderThanATrashDoesNotBringThePhotoBack)
+{
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        makeJpeg(dir.path(), name, 40, 30);
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    ViewerViewController *c = viewer->controller();
+    c->refreshFolder();
+    // The listing is made meanwhile; its answer waits for the event loop.
+    QThread::msleep(500);
+    QDir(dir.path()).mkpath("elsewhere");
+    ASSERT_TRUE(QFile::rename(path("b.jpg"), path("elsewhere/b.jpg")));
+    c->photoTrashed(path("b.jpg"), c->folderGeneration);
+    ASSERT_EQ(c->folderModel().count(), 2);
+    ASSERT_TRUE(waitFor([c] { return !c->isRefreshing(); }));
+    EXPECT_EQ(c->folderModel().count(), 2);
+    EXPECT_FALSE(c->folderModel().position(path("b.jpg")));
 }
 
 TEST_F(ViewerControllerTest, TheCleanupHintAppearsOnceForABigFolderAndOnlyWhenTheReviewExists)

@@ -74,6 +74,8 @@ TEST_F(ViewerPageEditsTest, RatingReachesTheFilesTheBadgeAndTheMenuTicks)
     int displays = 0;
     viewer->controller()->onDisplayed = [&displays](bool) { ++displays; };
     viewer->controller()->refreshFolder();
+    ASSERT_TRUE(waitFor([this] { return !viewer->controller()->isRefreshing(); }));
+    EXPECT_NE(viewer->controller()->photoState(), ViewerViewController::PhotoState::pending);
     EXPECT_EQ(displays, 0);
     EXPECT_EQ(viewer->currentRating(), 4);
     viewer->controller()->onDisplayed = nullptr;
