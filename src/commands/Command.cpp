@@ -11,7 +11,7 @@ namespace M = KeyMods;
 namespace Key {
 constexpr quint16 h = 4, f = 3, q = 12, w = 13, o = 31, m = 46, comma = 43, slash = 44;
 constexpr quint16 equal = 24, minus = 27, n1 = 18, n0 = 29, keypadPlus = 69, keypadMinus = 78;
-constexpr quint16 escape = 53;
+constexpr quint16 escape = 53, f11 = 103;
 } // namespace Key
 
 KeyCombo key(quint16 code, quint32 mods, const char *chars)
@@ -64,7 +64,8 @@ std::vector<CommandDef> buildTable()
         {CommandId::setWheelAction, "setWheelAction", "menu.wheel", {}, false, {}, true},
         {CommandId::toggleWheelZoomInverted, "toggleWheelZoomInverted", "wheel.invert", {}, false, {}, true},
         {CommandId::toggleFullScreen, "toggleFullScreen", "menu.fullscreen", A::fullscreen, false,
-         {key(Key::f, M::control | cmd, "f")}, false},
+         // F11 is full screen on the Linux desktops; a binding of the person's may take it.
+         {key(Key::f, M::control | cmd, "f"), key(Key::f11, 0, "")}, false},
 
         {CommandId::navigateBackward, "navigateBackward", "menu.prev", A::prev, true, {}, true},
         {CommandId::navigateForward, "navigateForward", "menu.next", A::next, true, {}, true},

@@ -17,8 +17,8 @@
 namespace {
 
 using Code = quint16;
-constexpr Code keyRight = 124, keyEqual = 24, keyQ = 12, keyK = 40, key3 = 20, keyEscape = 53, keyBackspace = 51;
-constexpr quint32 cmd = KeyMods::command, shift = KeyMods::shift, alt = KeyMods::option;
+constexpr Code keyRight = 124, keyEqual = 24, keyQ = 12, keyK = 40, key3 = 20, keyEscape = 53, keyBackspace = 51, keyF11 = 103, keyF = 3;
+constexpr quint32 cmd = KeyMods::command, shift = KeyMods::shift, alt = KeyMods::option, control = KeyMods::control;
 
 // Key events need the GUI application's input devices; it lives until the
 // process ends (the offscreen platform, no display).
@@ -94,6 +94,11 @@ TEST_F(CommandsTest, KeysFindTheirCommandThroughFixedKeysThenBindings)
     // The global hotkey's key does nothing inside the window.
     Shortcuts::setCombo(KeyCombo{keyK, alt | cmd, "k"}, ShortcutAction::toggleApp);
     EXPECT_EQ(commandFor(keyK, alt | cmd), std::nullopt);
+    // F11 is full screen, as on the desktop, until a binding takes it.
+    EXPECT_EQ(commandFor(keyF11, 0), CommandId::toggleFullScreen);
+    EXPECT_EQ(commandFor(keyF, control | cmd), CommandId::toggleFullScreen);
+    Shortcuts::setCombo(KeyCombo{keyF11, 0, ""}, ShortcutAction::slideshow);
+    EXPECT_EQ(commandFor(keyF11, 0), CommandId::toggleSlideshow);
     // A cleared binding no longer answers its old key.
     Shortcuts::setCombo(std::nullopt, ShortcutAction::trash);
     EXPECT_EQ(commandFor(keyBackspace, cmd), std::nullopt);
