@@ -304,6 +304,15 @@ FolderChanges FolderModel::refresh(const QList<ImageItem> &listed)
     const std::optional<QString> keeping = current() ? std::optional<QString>(current()->url) : std::nullopt;
     const SortKey key = sortKeyFromRaw(static_cast<int>(Settings::sortKey()));
     const bool reversed = Settings::sortReversed();
+    if (fresh.size() > 64) {
+        // Many at once (a folder's worth moved in): one sort of the whole list
+        // costs less than placing each, at the price of putting a photo renamed
+        // here back in its sorted place.
+        itemList.append(std::move(fresh));
+        sortItems(itemList, key, reversed);
+        currentIndex = keeping ? position(*keeping).value_or(0) : 0;
+        return changes;
+    }
     sortItems(fresh, key, reversed);
     // Each new file goes before the first item that sorts after it, found by
     // halving; the items already there keep their order, so a renamed one

@@ -473,6 +473,26 @@ TEST_F(FolderModelTest, ARefreshFollowsTheFolderAndKeepsTheOrderAndTheCurrentPho
     EXPECT_FALSE(refresh().any());
 }
 
+TEST_F(FolderModelTest, ManyNewFilesAtOnceAreSortedInWithTheRest)
+{
+    sandbox.file("m.jpg");
+    sandbox.file("z.jpg");
+    ASSERT_TRUE(model.load(sandbox.path("z.jpg")));
+    QStringList expected{"m.jpg", "z.jpg"};
+    for (int i = 0; i < 70; ++i) {
+        const QString name = QStringLiteral("%1%2.jpg").arg(i % 2 ? u'a' : u'n').arg(i, 2, 10, QLatin1Char('0'));
+        sandbox.file(name);
+        expected << name;
+    }
+    const FolderChanges changes = model.refresh(*FolderModel::listFolder(sandbox.root()));
+    EXPECT_EQ(changes.added, 70);
+    QList<ImageItem> sorted = model.items();
+    FolderModel::sortItems(sorted, SortKey::name, false);
+    EXPECT_EQ(model.items(), sorted);
+    EXPECT_EQ(model.count(), 72);
+    EXPECT_EQ(currentName(model), "z.jpg");
+}
+
 TEST_F(FolderModelTest, ARefreshKeepsAHiddenFileOpenedDirectlyUntilItIsGone)
 {
     sandbox.file("a.jpg");
