@@ -161,6 +161,9 @@ TEST_F(SettingsWindowTest, TheWindowClampsTheTabIndex)
 {
     SettingsWindowController &window = SettingsWindowController::shared();
     EXPECT_FALSE(window.testAttribute(Qt::WA_QuitOnClose));
+    // The title bar names the window, not the menu item that opens it.
+    EXPECT_FALSE(window.windowTitle().isEmpty());
+    EXPECT_FALSE(window.windowTitle().endsWith(QChar(0x2026))) << qPrintable(window.windowTitle());
     showSettings(SettingsWindowController::shortcuts);
     EXPECT_EQ(window.selectedTab(), 2);
     EXPECT_TRUE(window.tabButton(2)->isChecked());

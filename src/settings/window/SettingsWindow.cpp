@@ -517,7 +517,11 @@ bool SettingsWindowController::exists()
 SettingsWindowController::SettingsWindowController()
     : QWidget(nullptr, Qt::Window)
 {
-    setWindowTitle(Texts::text("menu.settings"));
+    // The menu item's text without its "…": a Linux title bar shows it.
+    QString title = Texts::text("menu.settings");
+    if (title.endsWith(QChar(0x2026)))
+        title.chop(1);
+    setWindowTitle(title);
     setFixedSize(windowSize);
     // Closing the viewer window ends the program even while this one is open.
     setAttribute(Qt::WA_QuitOnClose, false);
