@@ -38,7 +38,7 @@ ViewerWindowController::ViewerWindowController(QWidget *parent)
 {
     setObjectName(QStringLiteral("viewerWindow"));
     setWindowTitle(QStringLiteral("Glanto"));
-    setWindowIcon(QIcon::fromTheme(QStringLiteral("app.glanto.Glanto")));
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("app.glanto.Glanto"), QIcon(QStringLiteral(":/icons/app.glanto.Glanto.svg"))));
 
     // Black and opaque behind everything, whatever the desktop's theme.
     QPalette black = palette();
@@ -75,8 +75,11 @@ void ViewerWindowController::registerWindowCommands()
 {
     CommandHandlers &c = m_router.windowCommands;
     c.on(CommandId::showAbout, [this](int) {
+        // The box shows the window's icon beside the name, the version and what the program is for.
         QMessageBox::about(this, Texts::text("menu.about"),
-                           QStringLiteral("Glanto %1").arg(QCoreApplication::applicationVersion()));
+                           QStringLiteral("<h3>Glanto %1</h3><p>%2</p>")
+                               .arg(QCoreApplication::applicationVersion().toHtmlEscaped(),
+                                    Texts::text("about.summary").toHtmlEscaped()));
     });
     c.on(
         CommandId::checkForUpdates, [this](int) { checkForUpdates(); },
