@@ -92,6 +92,14 @@ public:
     DIR *handle;
 };
 
+// The file attributes of a fresh reading, taken into an item.
+void takeAttributes(ImageItem &item, const ImageItem &now)
+{
+    item.modified = now.modified;
+    item.created = now.created;
+    item.fileSize = now.fileSize;
+}
+
 bool isPlainName(const QString &name)
 {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
@@ -222,9 +230,7 @@ FolderChanges FolderModel::refresh(const QList<ImageItem> &listed)
     const auto update = [&changes](ImageItem &item, const ImageItem &now) {
         if (item.fileSize == now.fileSize && item.modified == now.modified)
             return;
-        item.modified = now.modified;
-        item.created = now.created;
-        item.fileSize = now.fileSize;
+        takeAttributes(item, now);
         item.pixelSize.reset();
         item.captureDate.reset();
         changes.changed << item.url;
@@ -311,9 +317,15 @@ FolderChanges FolderModel::refresh(const QList<ImageItem> &listed)
         // putting a photo renamed here back in its sorted place.
         itemList.append(std::move(fresh));
         sortItems(itemList, key, reversed);
-        currentIndex = keeping ? position(*keeping).value_or(0) : 0;
-        return changes;
+    } else {
+        placeSorted(fresh, key, reversed);
     }
+    currentIndex = keeping ? position(*keeping).value_or(0) : 0;
+    return changes;
+}
+
+void FolderModel::placeSorted(QList<ImageItem> &fresh, SortKey key, bool reversed)
+{
     sortItems(fresh, key, reversed);
     // Each new file goes before the first item that sorts after it, found by
     // halving; the items already there keep their order, so a renamed one
@@ -337,8 +349,6 @@ FolderChanges FolderModel::refresh(const QList<ImageItem> &listed)
         itemList.insert(low, std::move(item));
         from = low + 1;
     }
-    currentIndex = keeping ? position(*keeping).value_or(0) : 0;
-    return changes;
 }
 
 void FolderModel::restat(const QString &url)
@@ -346,11 +356,7 @@ void FolderModel::restat(const QString &url)
     const std::optional<int> at = position(url);
     if (!at)
         return;
-    const ImageItem now = itemForFile(url);
-    ImageItem &item = itemList[*at];
-    item.modified = now.modified;
-    item.created = now.created;
-    item.fileSize = now.fileSize;
+    takeAttributes(itemList[*at], itemForFile(url));
 }
 
 bool FolderModel::needsCaptureDates() const

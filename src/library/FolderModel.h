@@ -120,6 +120,10 @@ public:
     static void sortItems(QList<ImageItem> &items, SortKey key, bool reversed);
 
 private:
+    // Puts new items into the list, each before the first item that sorts
+    // after it; the items already there keep their order.
+    void placeSorted(QList<ImageItem> &fresh, SortKey key, bool reversed);
+
     QList<ImageItem> itemList;
     QString listedFolder;
     int currentIndex = 0;
