@@ -11,7 +11,7 @@ namespace M = KeyMods;
 namespace Key {
 constexpr quint16 h = 4, f = 3, q = 12, w = 13, o = 31, m = 46, comma = 43, slash = 44;
 constexpr quint16 equal = 24, minus = 27, n1 = 18, n0 = 29, keypadPlus = 69, keypadMinus = 78;
-constexpr quint16 escape = 53, f11 = 103;
+constexpr quint16 escape = 53, f11 = 103, forwardDelete = 117;
 } // namespace Key
 
 KeyCombo key(quint16 code, quint32 mods, const char *chars)
@@ -38,7 +38,10 @@ std::vector<CommandDef> buildTable()
         {CommandId::renameCurrent, "renameCurrent", "menu.rename", A::rename, true, {}, true},
         {CommandId::saveRotation, "saveRotation", "menu.saveRotation", A::saveRotation, true, {}, true},
         {CommandId::exportAs, "exportAs", "menu.exportAs", A::exportAs, true, {}, true},
-        {CommandId::trashCurrent, "trashCurrent", "menu.trash", A::trash, true, {}, true},
+        // Delete moves a photo to the Trash on the Linux desktops, beside the
+        // bindable key, unless a binding takes it or the person cleared the key.
+        {CommandId::trashCurrent, "trashCurrent", "menu.trash", A::trash, true,
+         {key(Key::forwardDelete, 0, "")}, false, true},
         {CommandId::performClose, "performClose", "menu.close", {}, false, {key(Key::w, cmd, "w")}, true},
 
         {CommandId::zoomIn, "zoomIn", "menu.zoomIn", A::zoomIn, false,
@@ -102,6 +105,8 @@ bool isReserved(const KeyCombo &fixed)
 std::optional<Commands::Invocation> matchFixed(quint16 keyCode, quint32 mods, bool reserved)
 {
     for (const CommandDef &def : Commands::table()) {
+        if (!reserved && def.fixedKeysNeedBinding && def.action && !Shortcuts::combo(*def.action))
+            continue;
         for (const KeyCombo &fixed : def.fixedKeys) {
             if (isReserved(fixed) != reserved || fixed.keyCode != keyCode)
                 continue;

@@ -96,8 +96,12 @@ struct CommandDef
     bool menuShowsBinding = false;
     // Keys that cannot be rebound. The first is the one the menu shows.
     std::vector<KeyCombo> fixedKeys;
-    // Whether a held key repeats the command (the peek toggles once per press).
+    // Whether a held key repeats the command (the peek toggles once per press,
+    // and a held key moves one photo to the Trash, not a run of them).
     bool repeats = true;
+    // Whether the plain fixed keys answer only while the action has a binding:
+    // a person who cleared the key of a command that moves files means no key.
+    bool fixedKeysNeedBinding = false;
 };
 
 // Enabled state, tick and an optional title that replaces the table's.

@@ -17,7 +17,8 @@
 namespace {
 
 using Code = quint16;
-constexpr Code keyRight = 124, keyEqual = 24, keyQ = 12, keyK = 40, key3 = 20, keyEscape = 53, keyBackspace = 51, keyF11 = 103, keyF = 3;
+constexpr Code keyRight = 124, keyEqual = 24, keyQ = 12, keyK = 40, key3 = 20, keyEscape = 53, keyBackspace = 51, keyF11 = 103, keyF = 3,
+               keyDelete = 117;
 constexpr quint32 cmd = KeyMods::command, shift = KeyMods::shift, alt = KeyMods::option, control = KeyMods::control;
 
 // Key events need the GUI application's input devices; it lives until the
@@ -99,9 +100,19 @@ TEST_F(CommandsTest, KeysFindTheirCommandThroughFixedKeysThenBindings)
     EXPECT_EQ(commandFor(keyF, control | cmd), CommandId::toggleFullScreen);
     Shortcuts::setCombo(KeyCombo{keyF11, 0, ""}, ShortcutAction::slideshow);
     EXPECT_EQ(commandFor(keyF11, 0), CommandId::toggleSlideshow);
-    // A cleared binding no longer answers its old key.
+    // Delete moves to the Trash beside the binding; Shift+Delete is not ours.
+    EXPECT_EQ(commandFor(keyDelete, 0), CommandId::trashCurrent);
+    EXPECT_EQ(commandFor(keyDelete, shift), std::nullopt);
+    Shortcuts::setCombo(KeyCombo{keyBackspace, alt | cmd, ""}, ShortcutAction::trash);
+    EXPECT_EQ(commandFor(keyDelete, 0), CommandId::trashCurrent);
+    // A cleared binding no longer answers its old key, nor Delete.
     Shortcuts::setCombo(std::nullopt, ShortcutAction::trash);
     EXPECT_EQ(commandFor(keyBackspace, cmd), std::nullopt);
+    EXPECT_EQ(commandFor(keyDelete, 0), std::nullopt);
+    // A binding may take Delete for something else.
+    Shortcuts::resetAll();
+    Shortcuts::setCombo(KeyCombo{keyDelete, 0, ""}, ShortcutAction::info);
+    EXPECT_EQ(commandFor(keyDelete, 0), CommandId::toggleInfoPanel);
 }
 
 TEST_F(CommandsTest, TheMenuShowsBindingsWithModifiersAndFixedKeysOtherwise)
@@ -292,12 +303,13 @@ TEST_F(CommandsTest, StateBatchesNestAndEachIsNew)
     EXPECT_NE(CommandStateBatch::current(), first);
 }
 
-TEST_F(CommandsTest, OneKeyPressRunsOneCommandAndAHeldPeekKeyDoesNotRepeat)
+TEST_F(CommandsTest, OneKeyPressRunsOneCommandAndHeldPeekOrTrashKeysDoNotRepeat)
 {
     CommandRouter router;
     CountingPage viewer;
     viewer.handle(CommandId::navigateForward);
     viewer.handle(CommandId::peek);
+    viewer.handle(CommandId::trashCurrent);
     router.pushPage(&viewer);
     QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
     EXPECT_TRUE(router.dispatchKey(&right));
@@ -309,10 +321,20 @@ TEST_F(CommandsTest, OneKeyPressRunsOneCommandAndAHeldPeekKeyDoesNotRepeat)
     EXPECT_TRUE(router.dispatchKey(&heldSpace));
     QKeyEvent unbound(QEvent::KeyPress, Qt::Key_J, Qt::NoModifier, QStringLiteral("j"));
     EXPECT_FALSE(router.dispatchKey(&unbound));
-    ASSERT_EQ(viewer.ran.size(), 3u);
+    // A held Delete moves one photo to the Trash, not one per repeat.
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    EXPECT_TRUE(router.dispatchKey(&del));
+    for (int i = 0; i < 3; ++i) {
+        QKeyEvent heldDelete(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(), true);
+        EXPECT_TRUE(router.dispatchKey(&heldDelete));
+        QKeyEvent heldBackspace(QEvent::KeyPress, Qt::Key_Backspace, Qt::ControlModifier, QString(), true);
+        EXPECT_TRUE(router.dispatchKey(&heldBackspace));
+    }
+    ASSERT_EQ(viewer.ran.size(), 4u);
     EXPECT_EQ(viewer.ran[0].first, CommandId::navigateForward);
     EXPECT_EQ(viewer.ran[1].first, CommandId::navigateForward);
     EXPECT_EQ(viewer.ran[2].first, CommandId::peek);
+    EXPECT_EQ(viewer.ran[3].first, CommandId::trashCurrent);
 }
 
 TEST_F(CommandsTest, MenuItemsOfTheOtherSystemAreListedWithWhatBecameOfThem)
