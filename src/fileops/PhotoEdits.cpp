@@ -8,8 +8,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QPointer>
+#include <QSet>
 
-#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -79,15 +79,18 @@ void PhotoEdits::setRating(const QStringList &targets, int n)
 
     QPointer<PhotoEdits> self(this);
     HandOff::start(ratingQueue, [this, self, targets, n, versions] {
-        QStringList failed;
+        QStringList failedFiles; // "name (reason)", in the person's language
+        QSet<QString> failed;
         QStringList written;
         for (const QString &url : targets) {
-            if (const auto failure = XmpRating::writeRating(n, url))
-                failed.append(QStringLiteral("%1（%2）").arg(QFileInfo(url).fileName(), failure->reason));
-            else
+            if (const auto failure = XmpRating::writeRating(n, url)) {
+                failed.insert(url);
+                failedFiles.append(Texts::format("rating.failedFile", {QFileInfo(url).fileName(), failure->reason}));
+            } else {
                 written.append(url);
+            }
         }
-        HandOff::invoke(this, [this, self, targets, versions, failed, written] {
+        HandOff::invoke(this, [this, self, targets, versions, failed, failedFiles, written] {
             if (!self)
                 return;
             if (onFileWritten) {
@@ -101,14 +104,12 @@ void PhotoEdits::setRating(const QStringList &targets, int n)
                 // A later rating of the same file owns the entry now.
                 if (ratingVersion.value(url) != versions[size_t(i)])
                     continue;
-                if (std::any_of(failed.begin(), failed.end(), [&](const QString &line) {
-                        return line.startsWith(QFileInfo(url).fileName() + QStringLiteral("（"));
-                    })) {
+                if (failed.contains(url)) {
                     ratingCache.remove(url);
                     ratingChanged(url);
                 }
             }
-            flash(Texts::format("rating.failed", {failed.join(QStringLiteral("、"))}), 4.0);
+            flash(Texts::format("rating.failed", {failedFiles.join(Texts::text("list.separator"))}), 4.0);
         }, Qt::QueuedConnection);
     });
 }

@@ -12,6 +12,7 @@
 #include "FileOpsTestSupport.h"
 #include "TestApplication.h"
 
+#include <QFile>
 #include <QSemaphore>
 
 #include <thread>
@@ -114,6 +115,38 @@ TEST_F(PhotoEditsTest, ARenameBeforeTheQueuedRatingMakesItFailVisibly)
         << flashes[1].first.toStdString();
     EXPECT_TRUE(flashes[1].first.contains(Texts::text("msg.errFileGone")));
     EXPECT_FALSE(edits.cachedRating(photo));
+}
+
+// The message names each file that kept its old rating with the reason, in
+// the punctuation of the person's language.
+TEST_F(PhotoEditsTest, FilesThatFailedAreListedInThePersonsLanguage)
+{
+    for (const QString &language : {QStringLiteral("en"), QStringLiteral("zh")}) {
+        Texts::setLanguage(language);
+        PhotoEdits edits;
+        wire(edits);
+        flashes.clear();
+        const QString jpg = jpeg(QStringLiteral("pair.jpg"));
+        const QString png = dir.filePath(QStringLiteral("pair.png"));
+        ASSERT_TRUE(Codec::encode(patternImage(64, 48), png, ImageFormat::png, 90));
+        {
+            QueueBlock block(edits.ratingQueue);
+            edits.setRating(QStringList{jpg, png}, 3);
+            ASSERT_TRUE(QFile::remove(jpg));
+            ASSERT_TRUE(QFile::remove(png));
+            block.release.release();
+            edits.waitForIdle();
+        }
+        ASSERT_EQ(flashes.size(), 2u);
+        const QString gone = Texts::text("msg.errFileGone");
+        const QString expected = language == QLatin1String("en")
+            ? QStringLiteral("Could not save the rating: pair.jpg (%1), pair.png (%1)").arg(gone)
+            : QStringLiteral("评分没能写入：pair.jpg（%1）、pair.png（%1）").arg(gone);
+        EXPECT_EQ(flashes[1].first, expected);
+        EXPECT_FALSE(edits.cachedRating(jpg));
+        EXPECT_FALSE(edits.cachedRating(png));
+    }
+    Texts::setLanguage({});
 }
 
 TEST_F(PhotoEditsTest, AReadStartedBeforeARatingDoesNotOverwriteIt)
