@@ -71,8 +71,11 @@ void HudBubble::fitToText()
     for (const QString &line : lines)
         textWidth = std::max(textWidth, metrics.horizontalAdvance(line) + 2);
     textWidth = std::min(textRoom, textWidth);
-    const int textHeight = metrics.height() + (int(lines.size()) - 1) * metrics.lineSpacing();
     label->setText(lines.join(QLatin1Char('\n')));
+    // The laid-out height: a line with Chinese in it is set in a fallback font
+    // taller than the label's own, whose metrics alone would cut its descenders.
+    const int textHeight = std::max(metrics.height() + (int(lines.size()) - 1) * metrics.lineSpacing(),
+                                    label->sizeHint().height());
     label->setGeometry(insetH, insetV, textWidth, textHeight);
     resize(textWidth + 2 * insetH, textHeight + 2 * insetV);
 }

@@ -240,6 +240,8 @@ TEST_F(OverlayWidgets, MessageBubbleWrapsALongMessageWholeAndShortensOnlyWhatThr
             EXPECT_LE(metrics.horizontalAdvance(line), label->width()) << qPrintable(line);
         EXPECT_LE(lines.size(), 3);
         EXPECT_GE(label->height(), lines.size() * metrics.height());
+        // Every line's full height, in whatever font draws it.
+        EXPECT_GE(label->height(), label->sizeHint().height()) << qPrintable(message);
         EXPECT_LE(label->geometry().bottom(), hud.height());
         return lines;
     };
@@ -255,7 +257,9 @@ TEST_F(OverlayWidgets, MessageBubbleWrapsALongMessageWholeAndShortensOnlyWhatThr
          {Texts::text("cleanup.tip"),
           QStringLiteral("Lots of photos? Press Ctrl+Shift+K for cleanup mode to find duplicates, closed eyes and "
                          "blurry shots"),
-          longFileName}) {
+          longFileName,
+          // Latin and Chinese on one line, two lines.
+          QStringLiteral("评分没能写入：hopper.jpg（Permission denied）、hopper.png（Permission denied）")}) {
         const QStringList lines = shown(message);
         EXPECT_EQ(withoutBreaks(label->text()).toStdString(), withoutBreaks(message).toStdString());
         EXPECT_EQ(hud.height() > oneLine, lines.size() > 1);
