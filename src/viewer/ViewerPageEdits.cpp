@@ -40,8 +40,9 @@ ViewerPageEdits::ViewerPageEdits(ViewerPage *page)
         if (edits.isCurrent(url))
             refreshBadge();
     };
-    // The file on disk is new: no cached decode of the old one may be shown again.
-    edits.onFileReplaced = [c](const QString &url) { c->imageLoader().invalidate(url); };
+    // The file on disk is new: no cached decode of the old one may be shown
+    // again, in the view or in the strip.
+    edits.onFileReplaced = [c](const QString &url) { c->filePixelsReplaced(url); };
     // Our own writes are not news to the folder's watch.
     edits.onFileWritten = [c](const QString &url) { c->fileRewritten(url); };
     // Shown again as a new photo, so the view drops its pending turns and the

@@ -690,6 +690,13 @@ void ViewerViewController::fileRewritten(const QString &url)
     folder.restat(url);
 }
 
+void ViewerViewController::filePixelsReplaced(const QString &url)
+{
+    loader.invalidate(url);
+    prefetchedURLs.remove(url);
+    reloadFilmstrip();
+}
+
 void ViewerViewController::photoRenamed(const QString &url, const QString &newUrl, int startedFolderGeneration)
 {
     loader.invalidate(url);

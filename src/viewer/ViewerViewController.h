@@ -86,6 +86,9 @@ public:
     // The program itself rewrote the file at url (a rating, a rotation): its
     // new attributes are not a change made elsewhere.
     void fileRewritten(const QString &url);
+    // The program wrote new pixels or a new orientation into the file at url:
+    // its cached decodes and its filmstrip thumbnail are made again.
+    void filePixelsReplaced(const QString &url);
     // A preference changed ("sort", "hdr"; others concern other parts).
     void settingsDidChange(const QString &what);
 

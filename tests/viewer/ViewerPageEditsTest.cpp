@@ -4,6 +4,7 @@
 
 #include "commands/CommandRouter.h"
 #include "fileops/XmpRating.h"
+#include "library/FilmstripView.h"
 #include "settings/Settings.h"
 #include "viewer/RatingBadge.h"
 #include "viewer/ViewerPage.h"
@@ -122,6 +123,12 @@ TEST_F(ViewerPageEditsTest, SavedTurnGoesIntoTheFileAndThePhotoIsShownAfresh)
     const QImage pixels = before.read();
     viewer->open(photo);
     ASSERT_TRUE(shown());
+    const auto stripImage = [this]() -> QImage {
+        const FilmstripItem *cell = viewer->filmstrip()->cellFor(0);
+        return cell ? cell->image() : QImage();
+    };
+    ASSERT_TRUE(waitFor([&] { return !stripImage().isNull(); }, 10000));
+    const QImage stripBefore = stripImage();
 
     const CommandHandler *save = handler(CommandId::saveRotation);
     ASSERT_TRUE(save && save->run);
@@ -139,6 +146,8 @@ TEST_F(ViewerPageEditsTest, SavedTurnGoesIntoTheFileAndThePhotoIsShownAfresh)
     QImageReader after(photo);
     after.setAutoTransform(false);
     EXPECT_TRUE(after.read() == pixels);
+    // The strip shows the photo turned too.
+    EXPECT_TRUE(waitFor([&] { return !stripImage().isNull() && stripImage() != stripBefore; }, 10000));
 
     // Nothing pending any more: a second save says so and changes nothing.
     save->run(0);
