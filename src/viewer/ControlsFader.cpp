@@ -64,6 +64,12 @@ void ControlsFader::fade(bool visible, double seconds)
     animation->start();
 }
 
+void ControlsFader::release(QWidget *widget)
+{
+    current.removeAll(QPointer<QWidget>(widget));
+    setWidgetOpacity(widget, 1.0);
+}
+
 void ControlsFader::apply(double opacity)
 {
     m_opacity = opacity;

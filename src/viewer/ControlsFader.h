@@ -29,6 +29,10 @@ public:
     // widgets first.
     void fade(bool visible, double seconds);
     double opacity() const { return m_opacity; }
+    // Takes a widget out of the fade under way and shows it at full opacity
+    // (the filmstrip back in its own place when a slideshow ends); whether it
+    // is shown at all is then its owner's to say.
+    void release(QWidget *widget);
     bool running() const;
 
 private:

@@ -225,6 +225,10 @@ void ViewerOverlays::wireSlideshow()
         return true;
     };
     s->setFloatingLayout = [this](bool floating) {
+        // Back in its own place the strip no longer fades with the controls,
+        // which may have faded it out meanwhile.
+        if (!floating)
+            m_controls->fader().release(page->filmstrip());
         page->setFilmstripFloating(floating);
         m_controls->activity();
     };

@@ -6,6 +6,8 @@
 #include "library/FilmstripView.h"
 #include "settings/Settings.h"
 #include "settings/Texts.h"
+#include "viewer/ControlsFader.h"
+#include "viewer/ControlsVisibility.h"
 #include "viewer/FloatingToolbar.h"
 #include "viewer/InfoPanel.h"
 #include "viewer/NavigationArrow.h"
@@ -194,6 +196,33 @@ TEST_F(ViewerOverlaysTest, SlideshowFloatsTheFilmstripAndStopsWhenFullScreenEnds
     EXPECT_FALSE(slideshow->isOn());
     EXPECT_FALSE(page->filmstripFloating());
     EXPECT_EQ(page->hudMessage(), Texts::text("msg.slideshowOff"));
+}
+
+// The floating strip fades with the controls; once the slideshow ends it is
+// back in its place at full opacity, whether the controls had faded out or
+// were fading when it ended.
+TEST_F(ViewerOverlaysTest, TheFilmstripComesBackWholeAfterASlideshowWhoseControlsFaded)
+{
+    openFolder();
+    FilmstripView *strip = page->filmstrip();
+    ControlsFader &fader = overlays->controls()->fader();
+    for (double fadeSeconds : {0.0, 0.3}) {
+        ASSERT_TRUE(window->router().dispatch(CommandId::toggleSlideshow));
+        ASSERT_TRUE(page->filmstripFloating());
+        fader.fade(false, fadeSeconds);
+        if (fadeSeconds == 0.0) {
+            EXPECT_FALSE(strip->isVisible());
+        }
+        window->showNormal();
+        ASSERT_FALSE(overlays->slideshow()->isOn());
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 500)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_TRUE(page->filmstripShown());
+        EXPECT_TRUE(strip->isVisible()) << fadeSeconds;
+        EXPECT_EQ(strip->graphicsEffect(), nullptr) << fadeSeconds;
+    }
 }
 
 TEST_F(ViewerOverlaysTest, AnotherPageOverTheViewerStopsTheSlideshow)
