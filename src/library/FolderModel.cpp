@@ -113,6 +113,7 @@ bool FolderModel::load(const QString &location)
     itemList.clear();
     currentIndex = 0;
     listedFolder.clear();
+    listingErrno = 0;
     if (location.isEmpty())
         return false;
 
@@ -124,7 +125,11 @@ bool FolderModel::load(const QString &location)
     const QString folder = isFolder ? path : parentOf(path);
     listedFolder = folder;
 
-    QList<ImageItem> items = listFolder(folder).value_or(QList<ImageItem>{});
+    errno = 0;
+    std::optional<QList<ImageItem>> listed = listFolder(folder);
+    if (!listed)
+        listingErrno = errno ? errno : EIO;
+    QList<ImageItem> items = std::move(listed).value_or(QList<ImageItem>{});
     // A file opened directly is shown even when the listing left it out (a
     // name the rule does not know, a hidden file). One that does not exist
     // cannot be shown, so it is not added.

@@ -49,6 +49,8 @@ public:
     bool load(const QString &location);
     // The folder load listed (also when it held no photos).
     const QString &folderPath() const { return listedFolder; }
+    // Why load could not list the folder (an errno value), or 0 when it could.
+    int listingError() const { return listingErrno; }
 
     // Brings the model up to date with listed, a fresh listFolder of
     // folderPath(). Items keep their order; a file no longer listed is
@@ -126,5 +128,6 @@ private:
 
     QList<ImageItem> itemList;
     QString listedFolder;
+    int listingErrno = 0;
     int currentIndex = 0;
 };

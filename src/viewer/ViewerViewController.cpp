@@ -14,6 +14,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <functional>
 #include <future>
@@ -176,8 +177,11 @@ bool ViewerViewController::open(const QString &url)
         liveGeneration->store(generation);
         state = PhotoState::none;
         reloadFilmstrip();
+        // A folder that could not be read says so: it may hold many photos.
+        const int error = folder.listingError();
         if (onNoPhotos)
-            onNoPhotos(Texts::text("ui.noImages"));
+            onNoPhotos(error ? Texts::format("ui.folderUnreadable", {QString::fromLocal8Bit(std::strerror(error))})
+                             : Texts::text("ui.noImages"));
     }
     return hasPhotos;
 }

@@ -11,10 +11,17 @@
 #include "viewer/ViewerViewController.h"
 #include "viewer/ZoomableImageView.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
 
 namespace {
 
@@ -282,6 +289,25 @@ TEST_F(ViewerControllerTest, AnEmptyFolderShowsTheEmptyStateAndAnEmptyStrip)
     EXPECT_EQ(viewer->filmstrip()->selectedIndex(), -1);
     viewer->controller()->navigate(+1); // nothing to move to, nothing breaks
     EXPECT_TRUE(viewer->emptyState()->isVisible());
+
+    // A folder that cannot be listed says why, not that it holds no photos:
+    // here the "folder" of the path is a file.
+    viewer->open(path("notes.txt") + QStringLiteral("/inside.jpg"));
+    EXPECT_TRUE(viewer->emptyState()->isVisible());
+    EXPECT_EQ(viewer->emptyHint(),
+              Texts::format("ui.folderUnreadable", {QString::fromLocal8Bit(std::strerror(ENOTDIR))}));
+    // One the person may not read (the superuser reads every folder).
+    if (::geteuid() != 0) {
+        const QString locked = path("locked");
+        ASSERT_TRUE(QDir().mkdir(locked));
+        QFile(locked).setPermissions(QFileDevice::Permissions());
+        viewer->open(locked);
+        EXPECT_EQ(viewer->emptyHint(),
+                  Texts::format("ui.folderUnreadable", {QString::fromLocal8Bit(std::strerror(EACCES))}));
+        QFile(locked).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    viewer->open(dir.path());
+    EXPECT_EQ(viewer->emptyHint(), Texts::text("ui.noImages"));
 }
 
 TEST_F(ViewerControllerTest, TrashingTheLastPhotoShowsNoMore)
