@@ -57,7 +57,6 @@ EmptyStateView::EmptyStateView(QWidget *parent)
 void EmptyStateView::setHint(const QString &hint)
 {
     hintLabel->setText(hint);
-    adjustSize();
 }
 
 QString EmptyStateView::hint() const

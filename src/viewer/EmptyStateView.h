@@ -19,6 +19,7 @@ public:
     std::function<void()> onOpen;
 
     // "ui.emptyHint" at first; "ui.noImages" / "ui.noMore" after a folder had none.
+    // The owner places the view again for the new text's width.
     void setHint(const QString &hint);
     QString hint() const;
     QPushButton *openButton() const { return button; }

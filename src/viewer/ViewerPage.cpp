@@ -344,9 +344,7 @@ void ViewerPage::layoutChildren()
     m_filmstrip->setVisible(stripHeight > 0);
     failureLabel->setGeometry(area.adjusted(40, 0, -40, 0));
     hud->move(12, 44);
-    const QSize emptySize = m_emptyState->sizeHint().expandedTo(QSize(420, 0));
-    m_emptyState->setGeometry((width() - emptySize.width()) / 2, height() / 2 - 30 - emptySize.height() / 2,
-                              emptySize.width(), emptySize.height());
+    placeEmptyState();
     for (const Overlay &overlay : overlays) {
         if (overlay.place)
             overlay.place(overlay.widget, area);
@@ -371,10 +369,20 @@ void ViewerPage::addOverlay(QWidget *overlay, std::function<void(QWidget *, cons
     layoutChildren();
 }
 
+void ViewerPage::placeEmptyState()
+{
+    const QSize emptySize = m_emptyState->sizeHint().expandedTo(QSize(420, 0));
+    m_emptyState->setGeometry((width() - emptySize.width()) / 2, height() / 2 - 30 - emptySize.height() / 2,
+                              emptySize.width(), emptySize.height());
+}
+
 void ViewerPage::setEmptyStateVisible(bool visible, const QString &hint)
 {
-    if (!hint.isEmpty())
+    if (!hint.isEmpty()) {
         m_emptyState->setHint(hint);
+        // Centred again for the new hint's width.
+        placeEmptyState();
+    }
     m_emptyState->setVisible(visible);
     if (visible)
         m_emptyState->raise();

@@ -144,6 +144,7 @@ private:
     void wireController();
     void registerCommands();
     void layoutChildren();
+    void placeEmptyState();
     void setEmptyStateVisible(bool visible, const QString &hint = {});
     void showFailure(const QString &url);
     void maybeShowCleanupHint();
