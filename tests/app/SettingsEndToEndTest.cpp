@@ -218,6 +218,15 @@ TEST_F(SettingsEndToEndTest, WheelModeAndANewKeyTakeEffectInTheViewer)
     // which rests on the recorder just clicked.
     xdotool({"key", "n"});
     spin(500);
+    // Esc while a recorder listens cancels the recording and nothing else;
+    // Esc then closes the window.
+    click(settingsFrame.topLeft() + places.nextRecorder);
+    spin(300);
+    xdotool({"key", "Escape"});
+    spin(500);
+    EXPECT_TRUE(glanto.windows().contains(settings)) << "Esc while recording closed the window";
+    xdotool({"key", "Escape"});
+    EXPECT_TRUE(waitFor([&] { return !glanto.windows().contains(settings); }, 5000)) << "Esc left the window open";
     // The settings window took the keyboard when it opened; give it back.
     const QPoint overPhoto = middle.center();
     xdotool({"mousemove", "--sync", QString::number(overPhoto.x()), QString::number(overPhoto.y())});

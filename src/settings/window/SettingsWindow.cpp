@@ -576,10 +576,13 @@ SettingsWindowController::SettingsWindowController()
     container->addWidget(panes[shortcuts]);
     column->addWidget(container, 1);
 
-    // Ctrl+W closes it like any other window (while a recorder listens, the
-    // recorder takes the key first).
+    // Ctrl+W closes it like any other window, and Esc as a settings window on
+    // the Linux desktops (while a recorder listens, the recorder takes the key
+    // first: there Esc cancels the recording).
     auto *closeAction = new QAction(this);
-    closeAction->setShortcut(QKeySequence::Close);
+    QList<QKeySequence> closeKeys = QKeySequence::keyBindings(QKeySequence::Close);
+    closeKeys.append(QKeySequence(Qt::Key_Escape));
+    closeAction->setShortcuts(closeKeys);
     connect(closeAction, &QAction::triggered, this, &QWidget::close);
     addAction(closeAction);
 
