@@ -14,8 +14,8 @@
 #include <QThread>
 
 #include <algorithm>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <future>
 #include <mutex>
