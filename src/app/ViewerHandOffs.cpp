@@ -62,6 +62,7 @@ void trashShownPhoto(ViewerPage *viewer)
                 return;
             if (!outcome.moved.empty()) {
                 self->controller()->photoTrashed(path, folder);
+                show(self, HandOff::trashed(path));
                 return;
             }
             const QString reason = outcome.failed.empty() ? QString() : outcome.failed.front().reason;

@@ -93,6 +93,11 @@ HandOffMessage wallpaperAnswer(const QString &photo, const std::optional<QString
     return {Texts::format("msg.wallpaperSet", {QFileInfo(photo).fileName()}), 2.0};
 }
 
+HandOffMessage trashed(const QString &photo)
+{
+    return {Texts::format("msg.trashed", {QFileInfo(photo).fileName()}), 2.0};
+}
+
 HandOffMessage trashFailed(const QString &reason)
 {
     return {Texts::format("msg.trashFailed", {reason}), 4.0};

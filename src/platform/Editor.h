@@ -49,6 +49,10 @@ HandOffMessage editorChosen(const QString &desktopFile);
 // reason, each for 2 s.
 HandOffMessage wallpaperAnswer(const QString &photo, const std::optional<QString> &error);
 
+// "msg.trashed" with the file name, 2 s: the photo is gone from the strip,
+// and the message says where to find it.
+HandOffMessage trashed(const QString &photo);
+
 // "msg.trashFailed" with the reason, 4 s.
 HandOffMessage trashFailed(const QString &reason);
 

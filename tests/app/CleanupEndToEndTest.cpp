@@ -191,11 +191,11 @@ TEST_F(CleanupEndToEndTest, TrashUndoAndLeaveWithKeys)
     checkTrashHolds(second);
     undoAndCheck();
 
-    // Escape leaves the review; the viewer's Trash key then moves the photo on
-    // screen, exactly one file, once.
+    // Escape leaves the review; the viewer's Delete key then moves the photo
+    // on screen, exactly one file, once.
     press("Escape", "escape 0");
     spin(1500);
-    press("ctrl+BackSpace", "trashCurrent 0");
+    press("Delete", "trashCurrent 0");
     ASSERT_TRUE(waitFor([&] { return names(folder).size() == originals.size() - 1; }, 10000));
     spin(1000);
     EXPECT_EQ(names(folder).size(), originals.size() - 1);

@@ -2,6 +2,7 @@
 // arrows run their commands, the information panel follows the menu and Escape,
 // and the slideshow floats the filmstrip, holds its ticks under a modal dialog
 // and stops when full screen ends or another page covers the viewer.
+#include "app/ViewerHandOffs.h"
 #include "app/ViewerWindowController.h"
 #include "library/FilmstripView.h"
 #include "settings/Settings.h"
@@ -18,6 +19,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -223,6 +225,20 @@ TEST_F(ViewerOverlaysTest, TheFilmstripComesBackWholeAfterASlideshowWhoseControl
         EXPECT_TRUE(strip->isVisible()) << fadeSeconds;
         EXPECT_EQ(strip->graphicsEffect(), nullptr) << fadeSeconds;
     }
+}
+
+// The Trash command takes the photo out of the strip and says where it went
+// (the Trash of the test's own home).
+TEST_F(ViewerOverlaysTest, TheTrashCommandSaysWhereThePhotoWent)
+{
+    installViewerHandOffs(window.get());
+    openFolder();
+    const QString shown = *page->currentPhotoPath();
+    ASSERT_TRUE(window->router().dispatch(CommandId::trashCurrent));
+    EXPECT_TRUE(waitFor([&] { return page->hudMessage() == Texts::format("msg.trashed", {QFileInfo(shown).fileName()}); }))
+        << qPrintable(page->hudMessage());
+    EXPECT_FALSE(QFileInfo::exists(shown));
+    EXPECT_EQ(page->controller()->folderModel().count(), 2);
 }
 
 TEST_F(ViewerOverlaysTest, AnotherPageOverTheViewerStopsTheSlideshow)
