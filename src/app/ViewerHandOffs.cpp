@@ -39,6 +39,14 @@ QThreadPool &trashQueue()
     return *pool;
 }
 
+// What the viewer moved to the Trash in this run, the latest last: Ctrl+Z
+// puts them back one by one.
+QList<TrashedFile> &trashedFromViewer()
+{
+    static QList<TrashedFile> files;
+    return files;
+}
+
 void trashShownPhoto(ViewerPage *viewer)
 {
     const std::optional<QString> photo = viewer->currentPhotoPath();
@@ -61,12 +69,37 @@ void trashShownPhoto(ViewerPage *viewer)
             if (!self)
                 return;
             if (!outcome.moved.empty()) {
+                trashedFromViewer().append(outcome.moved.front());
                 self->controller()->photoTrashed(path, folder);
                 show(self, HandOff::trashed(path));
                 return;
             }
             const QString reason = outcome.failed.empty() ? QString() : outcome.failed.front().reason;
             show(self, HandOff::trashFailed(reason));
+        }, Qt::QueuedConnection);
+    });
+}
+
+// Puts the photo last moved to the Trash back where it was and shows it. A
+// file that has since appeared under its name is left alone, and the photo
+// stays in the Trash.
+void untrashLastPhoto(ViewerPage *viewer)
+{
+    if (trashedFromViewer().isEmpty())
+        return;
+    const TrashedFile file = trashedFromViewer().takeLast();
+    QPointer<ViewerPage> self(viewer);
+    HandOff::start(trashQueue(), [self, file] {
+        const RestoreOutcome outcome = Trash::system().restore(file);
+        HandOff::invoke(qApp, [self, file, outcome] {
+            if (!self)
+                return;
+            if (!outcome.ok()) {
+                show(self, HandOff::untrashFailed(file.original, outcome.reason));
+                return;
+            }
+            self->open(file.original);
+            show(self, HandOff::untrashed(file.original));
         }, Qt::QueuedConnection);
     });
 }
@@ -148,6 +181,9 @@ void installViewerHandOffs(ViewerWindowController *window)
 
     viewer->commands.on(
         CommandId::trashCurrent, [self](int) { if (self) trashShownPhoto(self); }, withPhoto);
+    viewer->commands.on(
+        CommandId::undoTrash, [self](int) { if (self) untrashLastPhoto(self); },
+        [](int) { return CommandState{!trashedFromViewer().isEmpty(), false, {}}; });
 
     viewer->commands.on(
         CommandId::openInEditor,

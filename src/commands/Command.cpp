@@ -9,7 +9,7 @@ namespace M = KeyMods;
 
 // Stored key codes of the fixed keys (the hardware positions of the shortcut model).
 namespace Key {
-constexpr quint16 h = 4, f = 3, q = 12, w = 13, o = 31, m = 46, comma = 43, slash = 44;
+constexpr quint16 h = 4, f = 3, q = 12, w = 13, o = 31, m = 46, z = 6, comma = 43, slash = 44;
 constexpr quint16 equal = 24, minus = 27, n1 = 18, n0 = 29, keypadPlus = 69, keypadMinus = 78;
 constexpr quint16 escape = 53, f11 = 103, forwardDelete = 117;
 } // namespace Key
@@ -88,6 +88,8 @@ std::vector<CommandDef> buildTable()
 
         {CommandId::zoomAtPointer, "zoomAtPointer", "", A::zoomAtPointer, false, {}, true},
         {CommandId::peek, "peek", "", A::peek, false, {}, false},
+        // Ctrl+Z after a slip of the Trash key; the cleanup review keeps its own.
+        {CommandId::undoTrash, "undoTrash", "", {}, false, {key(Key::z, cmd, "z")}, false},
         {CommandId::escape, "escape", "", {}, false, {key(Key::escape, 0, "")}, true},
     };
     // Looked up by id: the rows are in id order.

@@ -74,6 +74,7 @@ enum class CommandId : int {
     // Keys of the photo view that have no menu item
     zoomAtPointer,
     peek,
+    undoTrash,          // puts back the photo the viewer last moved to the Trash
     escape,
 };
 

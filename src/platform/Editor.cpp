@@ -98,6 +98,16 @@ HandOffMessage trashed(const QString &photo)
     return {Texts::format("msg.trashed", {QFileInfo(photo).fileName()}), 2.0};
 }
 
+HandOffMessage untrashed(const QString &photo)
+{
+    return {Texts::format("msg.untrashed", {QFileInfo(photo).fileName()}), 2.0};
+}
+
+HandOffMessage untrashFailed(const QString &photo, const QString &reason)
+{
+    return {Texts::format("msg.untrashFailed", {QFileInfo(photo).fileName(), reason}), 4.0};
+}
+
 HandOffMessage trashFailed(const QString &reason)
 {
     return {Texts::format("msg.trashFailed", {reason}), 4.0};

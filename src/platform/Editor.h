@@ -53,6 +53,11 @@ HandOffMessage wallpaperAnswer(const QString &photo, const std::optional<QString
 // and the message says where to find it.
 HandOffMessage trashed(const QString &photo);
 
+// After Ctrl+Z: "msg.untrashed" with the file name, 2 s, or
+// "msg.untrashFailed" with the name and the reason, 4 s.
+HandOffMessage untrashed(const QString &photo);
+HandOffMessage untrashFailed(const QString &photo, const QString &reason);
+
 // "msg.trashFailed" with the reason, 4 s.
 HandOffMessage trashFailed(const QString &reason);
 

@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
@@ -228,17 +229,44 @@ TEST_F(ViewerOverlaysTest, TheFilmstripComesBackWholeAfterASlideshowWhoseControl
 }
 
 // The Trash command takes the photo out of the strip and says where it went
-// (the Trash of the test's own home).
-TEST_F(ViewerOverlaysTest, TheTrashCommandSaysWhereThePhotoWent)
+// (the Trash of the test's own home); Ctrl+Z puts it back and shows it, but
+// never over a file that has taken its name since.
+TEST_F(ViewerOverlaysTest, TheTrashCommandSaysWhereThePhotoWentAndUndoPutsItBack)
 {
     installViewerHandOffs(window.get());
     openFolder();
+    const auto bytesOf = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
     const QString shown = *page->currentPhotoPath();
+    const QByteArray original = bytesOf(shown);
+    EXPECT_FALSE(window->router().state(CommandId::undoTrash).enabled);
     ASSERT_TRUE(window->router().dispatch(CommandId::trashCurrent));
     EXPECT_TRUE(waitFor([&] { return page->hudMessage() == Texts::format("msg.trashed", {QFileInfo(shown).fileName()}); }))
         << qPrintable(page->hudMessage());
     EXPECT_FALSE(QFileInfo::exists(shown));
     EXPECT_EQ(page->controller()->folderModel().count(), 2);
+
+    ASSERT_TRUE(window->router().dispatch(CommandId::undoTrash));
+    EXPECT_TRUE(waitFor([&] { return page->hudMessage() == Texts::format("msg.untrashed", {QFileInfo(shown).fileName()}); }))
+        << qPrintable(page->hudMessage());
+    EXPECT_EQ(bytesOf(shown), original);
+    EXPECT_TRUE(waitFor([&] { return page->currentPhotoPath() == shown; }));
+    EXPECT_EQ(page->controller()->folderModel().count(), 3);
+    EXPECT_FALSE(window->router().dispatch(CommandId::undoTrash)); // nothing more to put back
+
+    // A new file under the old name since: it stays, the photo stays in the Trash.
+    ASSERT_TRUE(window->router().dispatch(CommandId::trashCurrent));
+    ASSERT_TRUE(waitFor([&] { return page->hudMessage() == Texts::format("msg.trashed", {QFileInfo(shown).fileName()}); }));
+    QFile newcomer(shown);
+    ASSERT_TRUE(newcomer.open(QIODevice::WriteOnly));
+    newcomer.write("not the photo");
+    newcomer.close();
+    ASSERT_TRUE(window->router().dispatch(CommandId::undoTrash));
+    EXPECT_TRUE(waitFor([&] { return page->hudMessage().startsWith(Texts::format("msg.untrashFailed", {QFileInfo(shown).fileName(), QString()})); }))
+        << qPrintable(page->hudMessage());
+    EXPECT_EQ(bytesOf(shown), QByteArray("not the photo"));
 }
 
 TEST_F(ViewerOverlaysTest, AnotherPageOverTheViewerStopsTheSlideshow)
