@@ -137,6 +137,12 @@ void ViewerWindowController::updateTitle()
 bool ViewerWindowController::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if (type == QEvent::KeyRelease) {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (widget && widget->window() == this)
+            m_router.noteKeyRelease(static_cast<QKeyEvent *>(event));
+        return QMainWindow::eventFilter(watched, event);
+    }
     if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride)
         return QMainWindow::eventFilter(watched, event);
     auto *widget = qobject_cast<QWidget *>(watched);

@@ -169,12 +169,26 @@ std::optional<Commands::Invocation> CommandRouter::commandForKey(const QKeyEvent
     return Commands::forKey(*code, Shortcuts::modsForQtModifiers(modifiers));
 }
 
+void CommandRouter::noteKeyRelease(const QKeyEvent *event)
+{
+    if (event && event->type() == QEvent::KeyRelease)
+        releasedAt[event->key()] = event->timestamp();
+}
+
+bool CommandRouter::isHeldKey(const QKeyEvent *event) const
+{
+    if (event->isAutoRepeat())
+        return true;
+    const auto released = releasedAt.find(event->key());
+    return released != releasedAt.end() && released->second == event->timestamp();
+}
+
 bool CommandRouter::dispatchKey(const QKeyEvent *event)
 {
     const std::optional<Commands::Invocation> invocation = commandForKey(event);
     if (!invocation)
         return false;
-    if (event->isAutoRepeat() && !Commands::def(invocation->id).repeats)
+    if (!Commands::def(invocation->id).repeats && isHeldKey(event))
         return true;
     dispatch(invocation->id, invocation->tag);
     return true;

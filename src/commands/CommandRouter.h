@@ -98,6 +98,11 @@ public:
     // A key press of the window: runs its command (at most one) and says whether
     // the key was a command's, enabled or not.
     bool dispatchKey(const QKeyEvent *event);
+    // A key release of the window. A held key repeats as a release and a press
+    // with the same time; Qt marks the press as a repeat only when it finds both
+    // in its queue at once, which a busy window misses, so the router keeps the
+    // time of each key's last release to tell the repeats of a held key itself.
+    void noteKeyRelease(const QKeyEvent *event);
     // Whether the key press belongs to a command (used to keep it from menu shortcuts).
     static std::optional<Commands::Invocation> commandForKey(const QKeyEvent *event);
 
@@ -113,6 +118,9 @@ Q_SIGNALS:
     void statesChanged();
 
 private:
+    bool isHeldKey(const QKeyEvent *event) const;
+
     std::vector<CommandPage *> pages;
     bool statesChangePosted = false;
+    std::map<int, quint64> releasedAt; // Qt key -> time of its last release
 };
