@@ -89,7 +89,8 @@ std::vector<CommandDef> buildTable()
         {CommandId::zoomAtPointer, "zoomAtPointer", "", A::zoomAtPointer, false, {}, true},
         {CommandId::peek, "peek", "", A::peek, false, {}, false},
         // Ctrl+Z after a slip of the Trash key; the cleanup review keeps its own.
-        {CommandId::undoTrash, "undoTrash", "", {}, false, {key(Key::z, cmd, "z")}, false},
+        // A binding of the person's to Ctrl+Z keeps working.
+        {CommandId::undoTrash, "undoTrash", "", {}, false, {key(Key::z, cmd, "z")}, false, false, true},
         {CommandId::escape, "escape", "", {}, false, {key(Key::escape, 0, "")}, true},
     };
     // Looked up by id: the rows are in id order.
@@ -110,7 +111,7 @@ std::optional<Commands::Invocation> matchFixed(quint16 keyCode, quint32 mods, bo
         if (!reserved && def.fixedKeysNeedBinding && def.action && !Shortcuts::combo(*def.action))
             continue;
         for (const KeyCombo &fixed : def.fixedKeys) {
-            if (isReserved(fixed) != reserved || fixed.keyCode != keyCode)
+            if ((isReserved(fixed) && !def.fixedKeysYield) != reserved || fixed.keyCode != keyCode)
                 continue;
             if (fixed.mods == mods || fixed.keyCode == Key::escape)
                 return Commands::Invocation{def.id, 0};

@@ -103,6 +103,9 @@ struct CommandDef
     // Whether the plain fixed keys answer only while the action has a binding:
     // a person who cleared the key of a command that moves files means no key.
     bool fixedKeysNeedBinding = false;
+    // Whether a binding of the person's takes these fixed keys even with Ctrl,
+    // Alt or Meta (a key added after people could bind it themselves).
+    bool fixedKeysYield = false;
 };
 
 // Enabled state, tick and an optional title that replaces the table's.

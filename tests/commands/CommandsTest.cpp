@@ -18,7 +18,7 @@ namespace {
 
 using Code = quint16;
 constexpr Code keyRight = 124, keyEqual = 24, keyQ = 12, keyK = 40, key3 = 20, keyEscape = 53, keyBackspace = 51, keyF11 = 103, keyF = 3,
-               keyDelete = 117;
+               keyDelete = 117, keyZ = 6;
 constexpr quint32 cmd = KeyMods::command, shift = KeyMods::shift, alt = KeyMods::option, control = KeyMods::control;
 
 // Key events need the GUI application's input devices; it lives until the
@@ -113,6 +113,10 @@ TEST_F(CommandsTest, KeysFindTheirCommandThroughFixedKeysThenBindings)
     Shortcuts::resetAll();
     Shortcuts::setCombo(KeyCombo{keyDelete, 0, ""}, ShortcutAction::info);
     EXPECT_EQ(commandFor(keyDelete, 0), CommandId::toggleInfoPanel);
+    // Ctrl+Z puts back a trashed photo, unless the person bound it before.
+    EXPECT_EQ(commandFor(keyZ, cmd), CommandId::undoTrash);
+    Shortcuts::setCombo(KeyCombo{keyZ, cmd, "z"}, ShortcutAction::rotateCCW);
+    EXPECT_EQ(commandFor(keyZ, cmd), CommandId::rotateCCW);
 }
 
 TEST_F(CommandsTest, TheMenuShowsBindingsWithModifiersAndFixedKeysOtherwise)
