@@ -125,11 +125,7 @@ bool FolderModel::load(const QString &location)
     const QString folder = isFolder ? path : parentOf(path);
     listedFolder = folder;
 
-    errno = 0;
-    std::optional<QList<ImageItem>> listed = listFolder(folder);
-    if (!listed)
-        listingErrno = errno ? errno : EIO;
-    QList<ImageItem> items = std::move(listed).value_or(QList<ImageItem>{});
+    QList<ImageItem> items = listFolder(folder, &listingErrno).value_or(QList<ImageItem>{});
     // A file opened directly is shown even when the listing left it out (a
     // name the rule does not know, a hidden file). One that does not exist
     // cannot be shown, so it is not added.
@@ -388,11 +384,14 @@ QDateTime FolderModel::captureDate(const QString &url, const std::optional<QDate
     return ::captureDate(url, fallback);
 }
 
-std::optional<QList<ImageItem>> FolderModel::listFolder(const QString &folder)
+std::optional<QList<ImageItem>> FolderModel::listFolder(const QString &folder, int *error)
 {
     Directory directory(QFile::encodeName(folder));
-    if (!directory.handle)
+    if (!directory.handle) {
+        if (error)
+            *error = errno ? errno : EIO;
         return std::nullopt;
+    }
     const int fd = ::dirfd(directory.handle);
 
     // Names first: the name test comes before any stat, so the other files

@@ -112,8 +112,8 @@ public:
 
     // The supported, non-hidden entries of the folder (sub-folders are not
     // entered) with their attributes, in listing order. Absent when the folder
-    // cannot be listed.
-    static std::optional<QList<ImageItem>> listFolder(const QString &folder);
+    // cannot be listed, with the errno value in error when one is given.
+    static std::optional<QList<ImageItem>> listFolder(const QString &folder, int *error = nullptr);
     // An item for one path; attributes it cannot read stay absent (size 0).
     static ImageItem itemForFile(const QString &path);
     // The order of resort: names A to Z, dates newest first, sizes largest

@@ -342,25 +342,20 @@ TEST_F(CommandsTest, OneKeyPressRunsOneCommandAndHeldPeekOrTrashKeysDoNotRepeat)
 
     // A repeat that Qt did not mark (a busy window): the release and the press
     // of a held key carry the same time. A second press of its own still runs.
-    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier);
-    release.setTimestamp(5000);
-    router.noteKeyRelease(&release);
-    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
-    repeat.setTimestamp(5000);
-    EXPECT_TRUE(router.dispatchKey(&repeat));
+    const auto keyAt = [](QEvent::Type type, int key, quint64 time) {
+        auto event = std::make_unique<QKeyEvent>(type, key, Qt::NoModifier);
+        event->setTimestamp(time);
+        return event;
+    };
+    router.noteKeyRelease(keyAt(QEvent::KeyRelease, Qt::Key_Delete, 5000).get());
+    EXPECT_TRUE(router.dispatchKey(keyAt(QEvent::KeyPress, Qt::Key_Delete, 5000).get()));
     EXPECT_EQ(viewer.ran.size(), 4u);
-    QKeyEvent pressedAgain(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
-    pressedAgain.setTimestamp(5300);
-    EXPECT_TRUE(router.dispatchKey(&pressedAgain));
+    EXPECT_TRUE(router.dispatchKey(keyAt(QEvent::KeyPress, Qt::Key_Delete, 5300).get()));
     ASSERT_EQ(viewer.ran.size(), 5u);
     EXPECT_EQ(viewer.ran[4].first, CommandId::trashCurrent);
     // Paging keeps its repeats, marked or not.
-    QKeyEvent rightUp(QEvent::KeyRelease, Qt::Key_Right, Qt::NoModifier);
-    rightUp.setTimestamp(6000);
-    router.noteKeyRelease(&rightUp);
-    QKeyEvent rightAgain(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
-    rightAgain.setTimestamp(6000);
-    EXPECT_TRUE(router.dispatchKey(&rightAgain));
+    router.noteKeyRelease(keyAt(QEvent::KeyRelease, Qt::Key_Right, 6000).get());
+    EXPECT_TRUE(router.dispatchKey(keyAt(QEvent::KeyPress, Qt::Key_Right, 6000).get()));
     EXPECT_EQ(viewer.ran.size(), 6u);
 }
 
