@@ -120,8 +120,10 @@ CleanupPage *enterCleanup(ViewerWindowController *window)
         });
     };
 
-    // No slideshow is wired into the viewer yet; once one is, it must stop
-    // here, or it would page the viewer behind the review.
+    // The review takes the window as it was before a peek shaped it like the
+    // photo. The viewer stops its slideshow as its page is hidden
+    // (ViewerOverlays), so nothing pages it behind the review.
+    viewer->endAnyPeek();
     auto page = new CleanupModePage(folder, makeUnits(model.items()), std::move(onExit));
     *self = page;
     window->pushPage(page);

@@ -503,9 +503,7 @@ void ViewerPage::handleEscape()
     switch (escapeOutcome(peekSaved.has_value(), infoPanelVisible(), Settings::escCloses(), m_imageView->isFitMode(),
                           w && w->isFullScreen())) {
     case EscapeOutcome::endPeek:
-        m_imageView->endPeek();
-        if (peekSaved)
-            endPeek();
+        endAnyPeek();
         break;
     case EscapeOutcome::hideInfo:
         if (hideInfoPanel)
@@ -527,9 +525,7 @@ void ViewerPage::handleEscape()
 
 void ViewerPage::toggleFullScreen()
 {
-    m_imageView->endPeek();
-    if (peekSaved)
-        endPeek();
+    endAnyPeek();
     QWidget *w = window();
     if (!w)
         return;
@@ -618,9 +614,12 @@ void ViewerPage::endPeek()
         onPeekChanged(false);
 }
 
-
-
-
+void ViewerPage::endAnyPeek()
+{
+    m_imageView->endPeek();
+    if (peekSaved)
+        endPeek();
+}
 
 // ---- The message bubble
 

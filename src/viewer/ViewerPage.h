@@ -91,6 +91,8 @@ public:
     void toggleFullScreen();
     bool beginPeek();
     void endPeek();
+    // Ends a peek however it began (the held key's state included); nothing when none.
+    void endAnyPeek();
     void fitWindowToPhoto();
     void toggleFilmstrip();
     void openFolderPanel();

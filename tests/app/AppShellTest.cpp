@@ -10,6 +10,7 @@
 #include "settings/Settings.h"
 #include "settings/Shortcuts.h"
 #include "viewer/ViewerPage.h"
+#include "viewer/ZoomableImageView.h"
 #include "settings/Texts.h"
 
 #include <QAbstractItemView>
@@ -339,6 +340,30 @@ TEST_F(AppShell, LeavingTheReviewShowsThePhotoShownBeforeWhenItIsBack)
     review.exitCleanup();
     ASSERT_TRUE(settleUntil([&] { return viewer->currentPhotoPath() == firstInFolder(); }, 10000));
     EXPECT_EQ(viewer->controller()->folderModel().count(), 2);
+}
+
+// A peek shapes the window like the photo; the review comes in the window as
+// it was, and the viewer is no longer peeking when it comes back.
+TEST_F(AppShell, TheReviewEndsAPeek)
+{
+    ViewerWindowController window;
+    window.show();
+    window.open(firstInFolder());
+    ViewerPage *viewer = window.viewerPage();
+    ASSERT_TRUE(settleUntil([&] { return viewer->currentPhotoPath() == firstInFolder(); }));
+    const QRect before = window.geometry();
+    viewer->imageView()->perform(ShortcutAction::peek, nullptr);
+    ASSERT_TRUE(viewer->peeking());
+    ASSERT_TRUE(settleUntil([&] { return window.geometry() != before; }));
+
+    CleanupPage *page = enterCleanup(&window);
+    ASSERT_NE(page, nullptr);
+    EXPECT_FALSE(viewer->peeking());
+    EXPECT_FALSE(viewer->imageView()->spacePeeking());
+    EXPECT_TRUE(settleUntil([&] { return window.geometry() == before; }));
+    page->controller().exitCleanup();
+    ASSERT_TRUE(settleUntil([&] { return shownCleanupPage(&window) == nullptr; }));
+    EXPECT_TRUE(viewer->filmstripShown());
 }
 
 namespace {
