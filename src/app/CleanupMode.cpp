@@ -124,7 +124,9 @@ CleanupPage *enterCleanup(ViewerWindowController *window)
     // photo. The viewer stops its slideshow as its page is hidden
     // (ViewerOverlays), so nothing pages it behind the review.
     viewer->endAnyPeek();
-    auto page = new CleanupModePage(folder, makeUnits(model.items()), std::move(onExit));
+    // Sizes and times as the disk has them now, not as the listing last read
+    // them: a photo that changes after this is not moved to the Trash.
+    auto page = new CleanupModePage(folder, restampedUnits(makeUnits(model.items())), std::move(onExit));
     *self = page;
     window->pushPage(page);
     return page;

@@ -2,6 +2,7 @@
 
 #include "cleanup/CleanupGrouping.h"
 #include "cleanup/CleanupScanner.h"
+#include "cleanup/CleanupUnits.h"
 #include "cleanup/DistanceCache.h"
 #include "cleanup/ImageMeasures.h"
 #include "library/ImageLoader.h"
@@ -320,9 +321,17 @@ void CleanupController::trashCheckedUnits()
     setBusy(true);
     QPointer<CleanupController> self(this);
     Trash *target = &trash;
-    HandOff::start(*worker, [self, target, requested, files] {
+    const QString changedReason = Texts::text("cleanup.changedSinceCheck");
+    HandOff::start(*worker, [self, target, requested, files, changedReason] {
         TrashOutcome outcome;
-        for (const QStringList &unitFiles : files) {
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            const QStringList &unitFiles = files.at(i);
+            // What the person reviewed is what goes: a photo replaced or edited
+            // since the check stays where it is.
+            if (unitChangedOnDisk(requested.at(i))) {
+                outcome.failed.push_back(TrashFailure{unitFiles.first(), changedReason});
+                continue;
+            }
             // The primary first; its companions only once it is safely away.
             TrashOutcome primary = target->moveToTrash({unitFiles.first()});
             const bool moved = !primary.moved.empty();
@@ -353,11 +362,20 @@ void CleanupController::applyTrash(const QVector<CleanupUnit> &requested, const 
     int unitsMoved = 0;
     for (const CleanupUnit &unit : requested)
         unitsMoved += moved.contains(unit.primary) ? 1 : 0;
+    // A photo removed by someone else meanwhile leaves the review too.
+    QSet<QString> gone;
+    for (const TrashFailure &failure : outcome.failed) {
+        const QFileInfo info(failure.path);
+        if (!info.exists() && !info.isSymLink())
+            gone.insert(failure.path);
+    }
     units.erase(std::remove_if(units.begin(), units.end(),
-                               [&](const CleanupUnit &unit) { return moved.contains(unit.primary); }),
+                               [&](const CleanupUnit &unit) {
+                                   return moved.contains(unit.primary) || gone.contains(unit.primary);
+                               }),
                 units.end());
     undoStack.append(batch);
-    if (!batch.isEmpty())
+    if (!batch.isEmpty() || !gone.isEmpty())
         changed = true;
     rebuild();
 

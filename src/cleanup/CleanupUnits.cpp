@@ -1,5 +1,7 @@
 #include "cleanup/CleanupUnits.h"
 
+#include "library/FolderModel.h"
+
 #include <QFileInfo>
 
 namespace {
@@ -74,4 +76,35 @@ QVector<CleanupUnit> makeUnits(const QList<ImageItem> &items)
     for (const ImageItem &item : items)
         files.append(UnitFile{item.url, item.fileSize, item.modified});
     return makeUnits(files);
+}
+
+namespace {
+
+// The unit's size and primary modification time as the disk has them now.
+CleanupUnit restamped(CleanupUnit unit)
+{
+    const ImageItem primary = FolderModel::itemForFile(unit.primary);
+    unit.fileSize = primary.fileSize;
+    unit.modified = primary.modified;
+    for (const QString &companion : std::as_const(unit.companions))
+        unit.fileSize += FolderModel::itemForFile(companion).fileSize;
+    return unit;
+}
+
+} // namespace
+
+QVector<CleanupUnit> restampedUnits(QVector<CleanupUnit> units)
+{
+    for (CleanupUnit &unit : units)
+        unit = restamped(unit);
+    return units;
+}
+
+bool unitChangedOnDisk(const CleanupUnit &unit)
+{
+    const QFileInfo primary(unit.primary);
+    if (!primary.exists() && !primary.isSymLink())
+        return false;
+    const CleanupUnit now = restamped(unit);
+    return now.fileSize != unit.fileSize || (unit.modified && now.modified != unit.modified);
 }

@@ -19,3 +19,12 @@ QVector<CleanupUnit> makeUnits(const QVector<UnitFile> &files);
 
 // The same over the folder model's items.
 QVector<CleanupUnit> makeUnits(const QList<ImageItem> &items);
+
+// The units again with each file's size and modification time read from the
+// disk now: what a review made now is of.
+QVector<CleanupUnit> restampedUnits(QVector<CleanupUnit> units);
+
+// Whether a unit's files on disk differ from its record: another total size, or
+// the primary modified at another time (when the record has one). A primary
+// that is gone is no change (moving it fails on its own).
+bool unitChangedOnDisk(const CleanupUnit &unit);

@@ -35,9 +35,14 @@ protected:
         testApplication();
         Texts::setLanguage(QStringLiteral("zh"));
         ASSERT_TRUE(dir.isValid());
+        // Each file exists with its share of the unit's size: 10 bytes for
+        // a companion, the rest for the primary.
         const auto unit = [this](const QString &name, QStringList companions, qint64 size) {
-            for (QString &c : companions)
+            for (QString &c : companions) {
                 c = dir.filePath(c);
+                writeBytes(c, 10);
+            }
+            writeBytes(dir.filePath(name), size - 10 * companions.size());
             return CleanupUnit{dir.filePath(name), companions, size, std::nullopt};
         };
         A = unit("A.jpg", {}, 1000);
@@ -78,6 +83,13 @@ protected:
                 r.suggested.insert(u.primary);
         r.keepers = {A.primary, D.primary};
         return r;
+    }
+
+    static void writeBytes(const QString &path, qint64 size)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(size, 'x'));
     }
 
     void settle()
@@ -209,6 +221,33 @@ TEST_F(ControllerTest, AFailedMoveKeepsTheUnitAndIsCountedAndShown)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     EXPECT_EQ(second.unitFor(C.primary), nullptr);
     EXPECT_TRUE(second.statusText().contains(u"1 个文件未能移到回收站"));
+}
+
+// The review was made of what the disk held then: a photo written again since
+// is not asked for, and one removed meanwhile leaves the review.
+TEST_F(ControllerTest, APhotoChangedOrGoneSinceTheCheckIsNotMoved)
+{
+    CleanupController &c = *controller;
+    writeBytes(B.primary, 2001);
+    QFile::remove(F.primary);
+    trash.failMove(F.primary);
+    c.trashCheckedUnits(); // B C E F
+    settle();
+    for (const QStringList &call : trash.moveCalls())
+        EXPECT_FALSE(call.contains(B.primary));
+    EXPECT_EQ(primaries(c.units), (QStringList{"A.jpg", "B.jpg", "D.jpg", "G.jpg"}));
+    EXPECT_EQ(c.statusText(), u"已移到回收站 2 张 · Ctrl+Z 撤销  ·  2 个文件未能移到回收站：检查之后文件有了改动");
+    EXPECT_TRUE(c.changed);
+
+    // A record with a modification time is held to it too.
+    CleanupUnit stamped = restampedUnits({G}).first();
+    EXPECT_EQ(stamped.fileSize, 70);
+    ASSERT_TRUE(stamped.modified.has_value());
+    EXPECT_FALSE(unitChangedOnDisk(stamped));
+    QFile touched(G.primary);
+    ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(touched.setFileTime(stamped.modified->addSecs(-60), QFileDevice::FileModificationTime));
+    EXPECT_TRUE(unitChangedOnDisk(stamped));
 }
 
 TEST_F(ControllerTest, UndoRestoresTheLastBatchFirstAndUnitsReturnInOrder)

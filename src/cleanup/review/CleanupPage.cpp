@@ -327,7 +327,6 @@ void CleanupPage::ticksChanged()
 
 void CleanupPage::updateStatus()
 {
-    statusLabel->setText(control->statusText());
     trashButton->setText(control->trashButtonTitle());
     trashButton->setEnabled(control->trashEnabled());
     layoutViews();
@@ -467,9 +466,21 @@ void CleanupPage::layoutViews()
     const QSize hintSize = hintLabel->sizeHint();
     hintLabel->setGeometry(trashButton->x() - 16 - hintSize.width(), (bottomBarHeight - hintSize.height()) / 2,
                            hintSize.width(), hintSize.height());
+    // A long message (a move with failures and their reason) takes the hint's
+    // room; what still does not fit ends in an ellipsis, the whole of it in the
+    // tooltip.
+    const QString status = control->statusText();
+    const QFontMetrics statusMetrics(statusLabel->font());
+    const int statusWidth = statusMetrics.horizontalAdvance(status);
+    const bool hintShown = statusWidth <= hintLabel->x() - 20 - 12;
+    hintLabel->setVisible(hintShown);
+    const int statusRoom = std::max(0, (hintShown ? hintLabel->x() : trashButton->x()) - 20 - 12);
+    const QString shownStatus = statusMetrics.elidedText(status, Qt::ElideRight, statusRoom);
+    statusLabel->setText(shownStatus);
+    statusLabel->setToolTip(shownStatus == status ? QString() : status);
     const QSize statusSize = statusLabel->sizeHint();
-    statusLabel->setGeometry(20, (bottomBarHeight - statusSize.height()) / 2,
-                             std::max(0, std::min(statusSize.width(), hintLabel->x() - 20 - 12)), statusSize.height());
+    statusLabel->setGeometry(20, (bottomBarHeight - statusSize.height()) / 2, std::min(statusSize.width(), statusRoom),
+                             statusSize.height());
 
     if (previewView->isVisible())
         previewView->setGeometry(rect());
