@@ -14,6 +14,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -24,6 +25,12 @@
 #include <unistd.h>
 
 namespace {
+
+// The empty state of a folder that cannot be listed, with the system's reason.
+QString unreadableFolderText(int error)
+{
+    return Texts::format("ui.folderUnreadable", {QString::fromLocal8Bit(std::strerror(error))});
+}
 
 void cancelAll(QThreadPool &pool)
 {
@@ -101,6 +108,9 @@ ViewerViewController::ViewerViewController(ImageLoader &imageLoader, QObject *pa
     refreshTimer.setSingleShot(true);
     refreshTimer.setInterval(300);
     connect(&refreshTimer, &QTimer::timeout, this, &ViewerViewController::refreshFolder);
+    goneTimer.setSingleShot(true);
+    goneTimer.setInterval(2000);
+    connect(&goneTimer, &QTimer::timeout, this, &ViewerViewController::refreshFolder);
     // Back from another program, which may have written without the watch seeing it
     // (a file rewritten in place, a network folder).
     if (auto *gui = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
@@ -180,8 +190,7 @@ bool ViewerViewController::open(const QString &url)
         // A folder that could not be read says so: it may hold many photos.
         const int error = folder.listingError();
         if (onNoPhotos)
-            onNoPhotos(error ? Texts::format("ui.folderUnreadable", {QString::fromLocal8Bit(std::strerror(error))})
-                             : Texts::text("ui.noImages"));
+            onNoPhotos(error ? unreadableFolderText(error) : Texts::text("ui.noImages"));
     }
     return hasPhotos;
 }
@@ -574,6 +583,7 @@ void ViewerViewController::photoTrashed(const QString &url, int startedFolderGen
 void ViewerViewController::watchFolder()
 {
     refreshTimer.stop();
+    goneTimer.stop();
     if (watcher) {
         watcher->removePaths(watcher->files() + watcher->directories());
     } else {
@@ -623,21 +633,33 @@ void ViewerViewController::refreshFolder()
     const int startedEdits = localEdits;
     QPointer<ViewerViewController> self(this);
     HandOff::start(listingQueue, [self, path, startedFolder, startedEdits] {
-        const std::optional<QList<ImageItem>> listed = FolderModel::listFolder(path);
+        int error = 0;
+        const std::optional<QList<ImageItem>> listed = FolderModel::listFolder(path, &error);
         HandOff::invoke(
             qApp,
-            [self, listed, startedFolder, startedEdits] {
+            [self, path, listed, error, startedFolder, startedEdits] {
                 if (!self)
                     return;
                 self->listing = false;
+                const bool sameFolder = self->folderGeneration == startedFolder;
+                // A folder removed or renamed away holds none of the photos
+                // shown: they go, and its place is looked at again until a
+                // folder is there.
+                const bool gone = !listed && (error == ENOENT || error == ENOTDIR);
+                if (sameFolder && gone)
+                    self->goneTimer.start();
                 // A trash or a rename here since the listing began would come
                 // back from it as a file that is still there: listed again.
-                if (self->folderGeneration == startedFolder && self->localEdits != startedEdits)
+                if (sameFolder && self->localEdits != startedEdits)
                     self->listAgain = true;
-                // A folder that cannot be listed now (gone, unmounted) leaves
-                // what is shown alone.
-                else if (self->folderGeneration == startedFolder && listed)
-                    self->applyListing(*listed);
+                // A folder that cannot be listed for another reason (an
+                // unreachable network share) leaves what is shown alone.
+                else if (sameFolder && (listed || gone))
+                    self->applyListing(listed.value_or(QList<ImageItem>{}), listed ? 0 : error);
+                // A folder made again under the same name is another folder
+                // to the watch, which ended with the old one.
+                if (sameFolder && listed && self->watcher && !self->watcher->directories().contains(path))
+                    self->watcher->addPath(path);
                 if (self->listAgain) {
                     self->listAgain = false;
                     self->refreshFolder();
@@ -647,7 +669,7 @@ void ViewerViewController::refreshFolder()
     });
 }
 
-void ViewerViewController::applyListing(const QList<ImageItem> &listed)
+void ViewerViewController::applyListing(const QList<ImageItem> &listed, int listingError)
 {
     const std::optional<ImageItem> before = folder.current();
     const FolderChanges changes = folder.refresh(listed);
@@ -671,7 +693,8 @@ void ViewerViewController::applyListing(const QList<ImageItem> &listed)
         state = PhotoState::none;
         reloadFilmstrip();
         if (onNoPhotos)
-            onNoPhotos(Texts::text(changes.gone.isEmpty() ? "ui.noImages" : "ui.noMore"));
+            onNoPhotos(listingError ? unreadableFolderText(listingError)
+                                    : Texts::text(changes.gone.isEmpty() ? "ui.noImages" : "ui.noMore"));
         return;
     }
     reloadFilmstrip();

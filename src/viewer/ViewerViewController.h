@@ -149,7 +149,9 @@ private:
     void cancelFolderWork();
     void watchFolder();
     void watchCurrentFile(bool renew = false);
-    void applyListing(const QList<ImageItem> &listed);
+    // listingError: why the folder could not be listed (0 when it was); the
+    // empty state then says so.
+    void applyListing(const QList<ImageItem> &listed, int listingError = 0);
     // Every change the program itself makes to the model.
     void modelEdited() { ++localEdits; }
 
@@ -174,6 +176,9 @@ private:
     // screen; changes are gathered for a moment and handled at once.
     QFileSystemWatcher *watcher = nullptr;
     QTimer refreshTimer;
+    // While the folder is gone (removed, renamed away) nothing watches its
+    // place: it is looked for again now and then, and watched when it is back.
+    QTimer goneTimer;
     QThreadPool listingQueue;
     bool listing = false;
     bool listAgain = false;

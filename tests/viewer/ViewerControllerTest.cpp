@@ -400,6 +400,32 @@ TEST_F(ViewerControllerTest, ChangesMadeByOtherProgramsReachTheStripAndTheShownP
     EXPECT_EQ(viewer->imageView()->logicalSize(), QSizeF(64, 48));
 }
 
+// The open folder removed: its photos go and the empty state says why. A folder
+// made again in its place is found, shown and watched like the first.
+TEST_F(ViewerControllerTest, AFolderRemovedAndMadeAgainIsFollowed)
+{
+    const QString folder = path("trip");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    makeJpeg(folder, "a.jpg", 100, 68);
+    makeJpeg(folder, "b.jpg", 100, 75);
+    viewer->open(folder);
+    ASSERT_TRUE(settle());
+    ViewerViewController *c = viewer->controller();
+
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    ASSERT_TRUE(waitFor([&] { return c->folderModel().count() == 0 && viewer->emptyState()->isVisible(); }));
+    EXPECT_EQ(viewer->emptyHint(), Texts::format("ui.folderUnreadable", {QString::fromLocal8Bit(std::strerror(ENOENT))}));
+    EXPECT_EQ(viewer->filmstrip()->count(), 0);
+
+    // Made again with another photo under an old name.
+    ASSERT_TRUE(QDir().mkpath(folder));
+    makeJpeg(folder, "a.jpg", 64, 48);
+    ASSERT_TRUE(waitFor([&] { return viewer->currentPhotoPath() == folder + "/a.jpg"; }, 10000));
+    ASSERT_TRUE(waitFor([&] { return viewer->imageView()->logicalSize() == QSizeF(64, 48); }));
+    makeJpeg(folder, "c.jpg", 50, 50);
+    EXPECT_TRUE(waitFor([&] { return c->folderModel().count() == 2 && viewer->filmstrip()->count() == 2; }));
+}
+
 // A listing made before a photo went to the Trash here still holds it: it must
 // not bring the photo back into the strip.
 TEST_F(ViewerControllerTest, AListingOlderThanATrashDoesNotBringThePhotoBack)
