@@ -38,8 +38,10 @@ namespace {
 // faces leaning 15 degrees or more judged again levelled, 26 eyes too small for the
 // outline's bounds called shut by the patch model on plain faces only, 27 the patch
 // model's clear "open" nearer its bound (1 below it on a plain face, at it on one that
-// is not) and its answer alone, when surer by 1, over an outline that reads open.
-constexpr int currentRevision = 27;
+// is not) and its answer alone, when surer by 1, over an outline that reads open;
+// 28 pictures under 72 px on a side at the analysis scale (panoramas) read on cells
+// of at least 12 px.
+constexpr int currentRevision = 28;
 constexpr char magic[2] = {'G', 'F'};
 constexpr uint8_t kindGridEmbedding = 1;
 constexpr int headerSize = 6;

@@ -90,15 +90,25 @@ float gridSharpness(const GreyImage &grey)
 {
     if (grey.isNull())
         return 0;
-    const double cellWidth = grey.width / 6.0;
-    const double cellHeight = grey.height / 6.0;
+    // Six rows and six columns, fewer where a cell would be under 12 px: a
+    // panorama's strip a few dozen pixels tall is read on one row of cells,
+    // not on slivers too thin for a second difference.
+    const int columns = std::clamp(grey.width / 12, 1, 6);
+    const int rows = std::clamp(grey.height / 12, 1, 6);
+    const double cellWidth = grey.width / double(columns);
+    const double cellHeight = grey.height / double(rows);
     float cells[36];
-    for (int r = 0; r < 6; ++r) {
-        for (int c = 0; c < 6; ++c)
-            cells[r * 6 + c] = detailEnergy(grey, QRectF(c * cellWidth, r * cellHeight, cellWidth, cellHeight));
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c)
+            cells[r * columns + c] = detailEnergy(grey, QRectF(c * cellWidth, r * cellHeight, cellWidth, cellHeight));
     }
-    std::partial_sort(cells, cells + 4, cells + 36, std::greater<float>());
-    return (cells[0] + cells[1] + cells[2] + cells[3]) / 4.0f;
+    const int count = rows * columns;
+    const int best = std::min(4, count);
+    std::partial_sort(cells, cells + best, cells + count, std::greater<float>());
+    float sum = 0;
+    for (int i = 0; i < best; ++i)
+        sum += cells[i];
+    return sum / float(best);
 }
 
 int greySpread(const GreyImage &grey, const QRectF &rect)

@@ -36,6 +36,7 @@ float detailEnergy(const GreyImage &grey, const QRectF &rect);
 
 // Sharpness of the whole picture: detailEnergy on a 6 x 6 grid of cells, averaged over
 // the four best cells, so a small sharp subject on a blurred background still scores high.
+// A side under 72 px has fewer cells along it, each at least 12 px.
 float gridSharpness(const GreyImage &grey);
 
 // Distance between the 5th and the 95th percentile of the grey levels over a rectangle

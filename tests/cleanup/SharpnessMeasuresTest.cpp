@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QTransform>
 
 #include <random>
 
@@ -95,6 +96,28 @@ TEST(GridSharpness, AveragesTheFourBestCells)
     const float cell = detailEnergy(grey, QRectF(20, 15, 20, 15));
     EXPECT_GT(cell, 0.0f);
     EXPECT_FLOAT_EQ(gridSharpness(grey), cell / 4.0f);
+}
+
+// A panorama is a strip a few dozen pixels tall at the analysis scale: it is
+// read on one row of cells, sharp as the photo it was cut from, and a blurred
+// strip still reads blurred.
+TEST(GridSharpness, AThinStripIsReadOnCellsTallEnoughToMeasure)
+{
+    const QImage photo(QStringLiteral(GLANTO_TEST_DATA_DIR "/photos/sharp/176_HONOR-7X_S.jpg"));
+    ASSERT_FALSE(photo.isNull());
+    const QImage scaled = photo.scaledToWidth(1280, Qt::SmoothTransformation);
+    const QImage strip = scaled.copy(0, scaled.height() / 2, 1280, 21);
+    const QImage blurred = strip.scaled(320, 5, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                               .scaled(1280, 21, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    EXPECT_GT(pictureSharpness(GreyImage::fromImage(strip)), 60.0f);
+    EXPECT_LT(pictureSharpness(GreyImage::fromImage(blurred)), 20.0f);
+    // The same on its side, and noise in a strip 12 px tall.
+    QTransform quarter;
+    quarter.rotate(90);
+    EXPECT_GT(pictureSharpness(GreyImage::fromImage(strip.transformed(quarter))), 60.0f);
+    EXPECT_GT(gridSharpness(noise(1280, 12)), 1000.0f);
+    // Under 12 px nothing can be read.
+    EXPECT_EQ(gridSharpness(noise(1280, 6)), 0.0f);
 }
 
 TEST(ContrastGain, RaisesOnlyFlatScenesAndAtMostFourfold)
