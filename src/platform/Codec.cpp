@@ -219,12 +219,18 @@ std::optional<ImageHeader> probe(const QString &path)
         return std::nullopt;
     case ImageFormat::jpeg: {
         // Only the markers before the image data are needed; 256 KiB holds them in
-        // every camera file (EXIF with its thumbnail is at most 64 KiB).
+        // every camera file (EXIF with its thumbnail is at most 64 KiB). A print
+        // workflow's CMYK profile can take a megabyte or more (up to 255 segments
+        // of 64 KiB): then up to 20 MiB are read.
         QFile file;
         if (!RegularFile::open(file, path))
             return std::nullopt;
         const QByteArray head = file.read(256 * 1024);
-        const auto facts = jpegFacts(reinterpret_cast<const uint8_t *>(head.constData()), size_t(head.size()));
+        auto facts = jpegFacts(reinterpret_cast<const uint8_t *>(head.constData()), size_t(head.size()));
+        if (!facts && file.size() > head.size()) {
+            const QByteArray more = head + file.read(20 * 1024 * 1024 - head.size());
+            facts = jpegFacts(reinterpret_cast<const uint8_t *>(more.constData()), size_t(more.size()));
+        }
         if (!facts)
             return std::nullopt;
         header = ImageHeader{ImageFormat::jpeg, facts->size, facts->orientation, false};

@@ -6,6 +6,7 @@
 #include "fileops/ExivEdit.h"
 #include "fileops/RotationSave.h"
 #include "fileops/XmpRating.h"
+#include "platform/Codec.h"
 #include "settings/Texts.h"
 
 #include "FileOpsTestSupport.h"
@@ -63,6 +64,47 @@ TEST_F(RotationFiles, JpegTagRoundTripKeepsThePixels)
     EXPECT_EQ(RotationSave::fileOrientation(photo), 1);
     EXPECT_EQ(shown(photo), upright);
     EXPECT_EQ(folderNames(dir.path()), QStringList{QStringLiteral("a.jpg")});
+}
+
+// A print workflow's CMYK profile can fill a megabyte of segments before the
+// image data: the photo's size and orientation are still found, so the turn is
+// saved and read back.
+TEST_F(RotationFiles, APhotoWhoseProfileFillsAMegabyteTurns)
+{
+    const QString plain = dir.filePath("plain.jpg");
+    ASSERT_TRUE(patternImage(64, 48).save(plain, "JPEG", 95));
+    const QByteArray jpeg = bytesOf(plain);
+    // After the start and the JFIF segment.
+    ASSERT_EQ(jpeg.mid(2, 2), QByteArray("\xFF\xE0"));
+    const int head = 4 + ((uchar(jpeg[4]) << 8) | uchar(jpeg[5]));
+    QByteArray spliced = jpeg.left(head);
+    const int chunks = 17;
+    const int chunkData = 65533 - 14;
+    // A profile's first four bytes give its length; the rest here is filler.
+    QByteArray profile(qsizetype(chunks) * chunkData, 'p');
+    for (int b = 0; b < 4; ++b)
+        profile[b] = char((profile.size() >> (24 - 8 * b)) & 0xFF);
+    for (int i = 1; i <= chunks; ++i) {
+        QByteArray body("ICC_PROFILE", 12);
+        body += char(i);
+        body += char(chunks);
+        body += profile.mid(qsizetype(i - 1) * chunkData, chunkData);
+        const int length = int(body.size()) + 2;
+        spliced += "\xFF\xE2";
+        spliced += char(length >> 8);
+        spliced += char(length & 0xFF);
+        spliced += body;
+    }
+    spliced += jpeg.mid(head);
+    const QString photo = dir.filePath("profiled.jpg");
+    ASSERT_TRUE(writeBytes(photo, spliced));
+    ASSERT_GT(spliced.size(), 1'100'000);
+
+    const std::optional<ImageHeader> header = Codec::probe(photo);
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->storedSize, QSize(64, 48));
+    expectTurnedAsShown(photo, 1, Result::Kind::lossless);
+    EXPECT_EQ(RotationSave::fileOrientation(photo), 6);
 }
 
 TEST_F(RotationFiles, MirroredOrientationsTurnAsShown)
