@@ -24,6 +24,7 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -85,6 +86,10 @@ int AppDelegate::run(int argc, char **argv, const LaunchHooks &hooks)
     // Qt has taken its own switches (-platform, -style ...) off the line by now.
     const QStringList arguments = argumentsAfterProgram(QCoreApplication::arguments());
     const LaunchOptions options = parseLaunchArguments(arguments);
+    // A switch the program does not know is passed over, as launchers add
+    // their own; a person who typed it learns so.
+    if (options.unknownSwitch && !options.selfCheck)
+        std::fputs(unknownSwitchText(*options.unknownSwitch).toLocal8Bit().constData(), stderr);
 
     AppDelegate delegate(arguments);
     delegate.hooks = hooks;

@@ -1,6 +1,7 @@
 #include "app/LaunchOptions.h"
 
 #include <QFileInfo>
+#include <QUrl>
 
 #include <array>
 
@@ -18,6 +19,27 @@ constexpr std::array<const char *, 23> selfCheckSwitches = {
 bool isSwitchLike(const QString &argument)
 {
     return argument.startsWith(QLatin1Char('-'));
+}
+
+// A file:// address (as some launchers hand over) as a local path; anything
+// else as it is.
+QString localPathOf(const QString &argument)
+{
+    if (argument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+        const QUrl url(argument);
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    }
+    return argument;
+}
+
+bool isKnownSwitch(const QString &argument)
+{
+    for (const char *known : {"--cleanup-report", "--version", "-v", "--help", "-h"}) {
+        if (argument == QLatin1String(known))
+            return true;
+    }
+    return isSelfCheckSwitch(argument);
 }
 
 } // namespace
@@ -43,6 +65,8 @@ LaunchOptions parseLaunchArguments(const QStringList &arguments)
             // the report mode gives the clear message about a bad folder.
             if (hasNext && !options.cleanupReportFolder)
                 options.cleanupReportFolder = arguments.at(i + 1);
+            if (hasNext)
+                ++i;
             continue;
         }
         if (argument == QLatin1String("--version") || argument == QLatin1String("-v"))
@@ -64,9 +88,16 @@ LaunchOptions parseLaunchArguments(const QStringList &arguments)
             }
         }
         if (!isSwitchLike(argument) && !options.firstPath)
-            options.firstPath = argument;
+            options.firstPath = localPathOf(argument);
+        if (isSwitchLike(argument) && !isKnownSwitch(argument) && !options.unknownSwitch)
+            options.unknownSwitch = argument;
     }
     return options;
+}
+
+QString unknownSwitchText(const QString &name)
+{
+    return QStringLiteral("glanto: unknown option %1 passed over (\"glanto --help\" lists the options)\n").arg(name);
 }
 
 FirstContent chooseFirstContent(const LaunchOptions &options,

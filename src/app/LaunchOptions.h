@@ -28,8 +28,13 @@ struct LaunchOptions
     // neither claims nor hands over to the single running instance.
     bool selfCheck = false;
 
-    // The first argument that does not start with "-", whether it exists or not.
+    // The first argument that does not start with "-", whether it exists or not;
+    // a file:// address is taken as its local path.
     std::optional<QString> firstPath;
+
+    // The first switch the program does not know (Qt's own are gone by the time
+    // the window's launch reads the line).
+    std::optional<QString> unknownSwitch;
 
     // "--version" / "-v" and "--help" / "-h": print and end, before any display is needed.
     bool showVersion = false;
@@ -45,6 +50,9 @@ std::optional<QString> informationText(const LaunchOptions &options, const QStri
 
 // Whether name is one of the self-check switches ("--shot", "--bench", ...).
 bool isSelfCheckSwitch(const QString &name);
+
+// What a launch prints about a switch it does not know, before it goes on.
+QString unknownSwitchText(const QString &name);
 
 // What the window shows first once it exists.
 struct FirstContent

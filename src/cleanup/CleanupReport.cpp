@@ -7,6 +7,7 @@
 #include "library/FolderModel.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 
 #include <unistd.h>
@@ -141,10 +142,13 @@ QString formatCleanupReport(CleanupScanner &scanner)
     return lines.join(QLatin1Char('\n'));
 }
 
-QString cleanupReport(const QString &folder)
+QString cleanupReport(const QString &folder, int *listingError)
 {
     FolderModel model;
     model.load(folder);
+    // A path that is not there lists the folder it would be in: still an error.
+    if (listingError)
+        *listingError = QFileInfo::exists(folder) ? model.listingError() : ENOENT;
     CleanupScanner scanner(folder, makeUnits(model.items()), false);
     QEventLoop loop;
     scanner.onFinish = [&loop] { loop.quit(); };
@@ -156,7 +160,13 @@ QString cleanupReport(const QString &folder)
 
 int runCleanupReport(const QString &folder)
 {
-    const QByteArray text = cleanupReport(folder).toUtf8() + '\n';
+    int listingError = 0;
+    const QByteArray text = cleanupReport(folder, &listingError).toUtf8() + '\n';
+    // The report of a folder that cannot be listed is its headers alone, as
+    // scripts expect; the person reading it learns why on the error stream.
+    if (listingError)
+        std::fprintf(stderr, "glanto: cannot list %s: %s\n", QFile::encodeName(folder).constData(),
+                     std::strerror(listingError));
     std::fflush(stdout); // nothing buffered earlier may land inside the report
     // A report that did not reach its reader (a full disk, a closed pipe) is a
     // failure the caller must be able to see.

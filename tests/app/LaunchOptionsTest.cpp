@@ -27,6 +27,21 @@ TEST(LaunchOptions, DashArgumentsAreSkippedAndTheFirstPathWins)
     EXPECT_EQ(decide({"--unknown", "-x", "/photos/a.jpg", "/photos"}).path, "/photos/a.jpg");
 }
 
+TEST(LaunchOptions, AFileAddressIsItsPathAndAnUnknownSwitchIsNamed)
+{
+    EXPECT_EQ(parseLaunchArguments({"file:///photos/a%20b.jpg"}).firstPath, "/photos/a b.jpg");
+    EXPECT_EQ(decide({"file:///photos/a.jpg"}).path, "/photos/a.jpg");
+    EXPECT_EQ(parseLaunchArguments({"file-list.jpg"}).firstPath, "file-list.jpg");
+
+    const LaunchOptions typo = parseLaunchArguments({"--verison", "-x", "/photos"});
+    EXPECT_EQ(typo.unknownSwitch, "--verison");
+    EXPECT_EQ(typo.firstPath, "/photos");
+    EXPECT_TRUE(unknownSwitchText("--verison").contains("--verison"));
+    for (const QStringList &known : {QStringList{"--help"}, QStringList{"-v"}, QStringList{"--cleanup-report", "-x"},
+                                     QStringList{"--shot", "a.png", "/photos"}, QStringList{"/photos"}})
+        EXPECT_FALSE(parseLaunchArguments(known).unknownSwitch) << known.join(' ').toStdString();
+}
+
 TEST(LaunchOptions, MissingOrNoPathShowsTheOpenPanel)
 {
     EXPECT_EQ(decide({}).kind, FirstContent::Kind::openPanel);

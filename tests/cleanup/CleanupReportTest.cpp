@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -130,7 +132,11 @@ TEST_F(ReportCorpus, OnePhotoHasNoNeighbours)
 
 TEST_F(ReportTest, AFolderThatCannotBeListedGivesHeadersOnly)
 {
-    const QString report = normalized(cleanupReport(dir.filePath("missing")));
+    int error = -1;
+    const QString report = normalized(cleanupReport(dir.filePath("missing"), &error));
+    EXPECT_EQ(error, ENOENT); // said on the error stream by the report mode
+    cleanupReport(dir.path(), &error);
+    EXPECT_EQ(error, 0);
     EXPECT_EQ(report, "file\tsharp\tfaceSharp\tfaces\topen\tclosed\tblurry\n"
                       "\n# adjacent distances\n"
                       "\n# categories\n"
