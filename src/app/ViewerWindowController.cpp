@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -179,6 +180,13 @@ void ViewerWindowController::showWindow()
 
 void ViewerWindowController::open(const QString &path)
 {
+    // A path handed over that is not there (a typo on the command line) leaves
+    // what is shown as it is, and says so.
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) {
+        m_viewer->flash(Texts::format("msg.openMissing", {path}), 4.0);
+        return;
+    }
     m_viewer->open(path);
 }
 

@@ -342,6 +342,22 @@ TEST_F(AppShell, LeavingTheReviewShowsThePhotoShownBeforeWhenItIsBack)
     EXPECT_EQ(viewer->controller()->folderModel().count(), 2);
 }
 
+// A path handed over that is not there keeps the photo shown and says so.
+TEST_F(AppShell, AMissingPathHandedOverKeepsThePhotoShown)
+{
+    ViewerWindowController window;
+    window.show();
+    window.open(photo());
+    ViewerPage *viewer = window.viewerPage();
+    ASSERT_TRUE(settleUntil([&] { return viewer->currentPhotoPath() == photo(); }));
+    const QString missing = sandbox.filePath("nowhere/x.jpg");
+    window.open(missing);
+    settle();
+    EXPECT_EQ(viewer->currentPhotoPath(), photo());
+    EXPECT_FALSE(viewer->emptyState()->isVisible());
+    EXPECT_EQ(viewer->hudMessage(), Texts::format("msg.openMissing", {missing}));
+}
+
 // A peek shapes the window like the photo; the review comes in the window as
 // it was, and the viewer is no longer peeking when it comes back.
 TEST_F(AppShell, TheReviewEndsAPeek)
