@@ -115,12 +115,28 @@ std::optional<InfoEntry> readInfo(const QString &infoPath)
     return entry;
 }
 
+// The name in the Trash: the file's own with the attempt's number after it,
+// its stem shortened where the info file's name would pass the file system's
+// 255 bytes (a name near the limit is the person's to keep, and restoring goes
+// by the path the entry holds).
+QString trashName(const QString &fileName, int attempt)
+{
+    const QString number = attempt == 0 ? QString() : QLatin1Char('.') + QString::number(attempt + 1);
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    QString stem = dot > 0 ? fileName.left(dot) : fileName;
+    const QString extension = dot > 0 ? fileName.mid(dot) : QString();
+    const auto fits = [&] { return encoded(stem + extension + number + QStringLiteral(".trashinfo")).size() <= 255; };
+    while (!fits() && stem.size() > 1)
+        stem.chop(stem.size() > 2 && stem.back().isLowSurrogate() ? 2 : 1);
+    return stem + extension + number;
+}
+
 // Creates the info file for the first free name at or after name; returns
 // the chosen name, writing the entry into it. Absent with errno set on failure.
 std::optional<QString> createInfoFile(const QString &trash, const QString &fileName, const QByteArray &content,
                                       int attempt)
 {
-    const QString name = attempt == 0 ? fileName : fileName + QLatin1Char('.') + QString::number(attempt + 1);
+    const QString name = trashName(fileName, attempt);
     const QString infoPath = trash + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo");
     const int fd = ::open(encoded(infoPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)

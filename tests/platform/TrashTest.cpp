@@ -96,6 +96,27 @@ TEST_F(TrashTest, SameNamesFromTwoFoldersTakeSeparateSlots)
     EXPECT_EQ(readAll(other.filePath("a.jpg")), "second");
 }
 
+// A name near the file system's limit leaves no room for ".trashinfo": the
+// Trash holds it under a shortened name and gives it back under its own.
+TEST_F(TrashTest, ANameNearTheLimitGoesAndComesBack)
+{
+    const QString name = QString(123, QChar(0x00E9)) + QStringLiteral("x.jpg"); // 251 bytes
+    const QString other = QString(123, QChar(0x00E9)) + QStringLiteral("y.jpg"); // the same shortened
+    ASSERT_EQ(QFile::encodeName(name).size(), 251);
+    writeFile(photo(name), "long");
+    writeFile(photo(other), "long too");
+    const TrashOutcome outcome = trash->moveToTrash({photo(name), photo(other)});
+    ASSERT_EQ(outcome.moved.size(), 2u) << (outcome.failed.empty() ? "" : outcome.failed[0].reason.toStdString());
+    EXPECT_EQ(trashFiles().size(), 2);
+    for (const QString &info : trashInfos())
+        EXPECT_LE(QFile::encodeName(info).size(), 255);
+    EXPECT_TRUE(outcome.moved[0].trashedPath.endsWith(".jpg"));
+    EXPECT_TRUE(trash->restore(outcome.moved[0]).ok());
+    EXPECT_TRUE(trash->restore(outcome.moved[1]).ok());
+    EXPECT_EQ(readAll(photo(name)), "long");
+    EXPECT_EQ(readAll(photo(other)), "long too");
+}
+
 TEST_F(TrashTest, RestoreNeverReplacesANewerFileAtTheOldPath)
 {
     writeFile(photo("a.jpg"), "old photo");
