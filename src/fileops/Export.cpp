@@ -10,6 +10,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace Export {
 
 namespace {
@@ -35,8 +38,16 @@ Result failed(const QString &reason, qint64 sourceBytes = 0)
 
 QString proposedName(const QString &photo, Encoder::Format format)
 {
-    return QFileInfo(photo).completeBaseName() + QStringLiteral("-compressed.")
-           + QLatin1String(Encoder::info(format).extension);
+    // The name fits the file system's 255 bytes with any format's extension,
+    // as the format menu may switch it: a long name is shortened in its stem.
+    qsizetype longest = 0;
+    for (const Encoder::FormatInfo &info : Encoder::formats())
+        longest = std::max<qsizetype>(longest, qsizetype(std::strlen(info.extension)));
+    const QString tail = QStringLiteral("-compressed.");
+    QString base = QFileInfo(photo).completeBaseName();
+    while (QFile::encodeName(base + tail).size() + longest > 255 && base.size() > 1)
+        base.chop(base.size() > 2 && base.back().isLowSurrogate() ? 2 : 1);
+    return base + tail + QLatin1String(Encoder::info(format).extension);
 }
 
 QString withExtension(const QString &name, Encoder::Format format)

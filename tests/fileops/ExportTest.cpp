@@ -170,6 +170,13 @@ TEST_F(ExportTest, ProposedNamesFollowTheFormat)
     EXPECT_EQ(Export::proposedName(QStringLiteral("/p/a.b.jpeg"), Format::heic), QStringLiteral("a.b-compressed.heic"));
     EXPECT_EQ(Export::withExtension(QStringLiteral("plain"), Format::png), QStringLiteral("plain.png"));
     EXPECT_EQ(Export::withExtension(QStringLiteral(".hidden"), Format::jpeg), QStringLiteral(".hidden.jpg"));
+    // A name near the file system's limit is shortened so that every format's fits.
+    const QString longName = QString(120, QChar(0x00E9)) + QStringLiteral("xy.jpg"); // 248 bytes
+    const QString proposed = Export::proposedName("/p/" + longName, Format::jpeg);
+    EXPECT_TRUE(proposed.startsWith(QString(100, QChar(0x00E9))));
+    EXPECT_TRUE(proposed.endsWith("-compressed.jpg"));
+    EXPECT_LE(QFile::encodeName(Export::withExtension(proposed, Format::heic)).size(), 255);
+    EXPECT_GE(QFile::encodeName(Export::withExtension(proposed, Format::heic)).size(), 253);
 }
 
 TEST_F(ExportTest, ExportWritesAndReplacesSafely)
