@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -412,6 +413,27 @@ std::optional<QList<ImageItem>> FolderModel::listFolder(const QString &folder, i
         QString name = QFile::decodeName(entry->d_name);
         if (isSupportedImageName(name))
             names.push_back({entry->d_name, std::move(name)});
+    }
+    // A name in another encoding than the system's reaches us with its bad
+    // bytes replaced: the item stands for a path that does not exist (its
+    // photo says so). When that path is another entry's, or another such
+    // name's, the item would stand for the other file, and a Trash or a rename
+    // of it would reach that file: such an entry is left out.
+    const auto lossy = [](const Entry &entry) { return QFile::encodeName(entry.name).toStdString() != entry.bytes; };
+    if (std::any_of(names.cbegin(), names.cend(), lossy)) {
+        QSet<QString> taken;
+        for (const Entry &entry : names) {
+            if (!lossy(entry))
+                taken.insert(entry.name);
+        }
+        std::erase_if(names, [&](const Entry &entry) {
+            if (!lossy(entry))
+                return false;
+            if (taken.contains(entry.name))
+                return true;
+            taken.insert(entry.name);
+            return false;
+        });
     }
 
     QList<ImageItem> items(qsizetype(names.size()));

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -93,6 +95,32 @@ TEST_F(FolderModelTest, ListingKeepsSupportedNamesOnlyAndSkipsHiddenFiles)
     EXPECT_EQ(model.index(), 0);
     // Every URL is the folder with the file name appended.
     EXPECT_EQ(model.items().at(0).url, sandbox.path("a.JPG"));
+}
+
+// A name that is not valid text reaches the program with its bad byte
+// replaced. It stays an item while no other entry has that spelling; beside a
+// file really named so, or a second such name, it would stand for the other
+// file and is left out.
+TEST_F(FolderModelTest, ANameThatIsNotTextNeverStandsForAnotherFile)
+{
+    const auto create = [&](const QByteArray &name) {
+        const QByteArray full = QFile::encodeName(sandbox.root()) + '/' + name;
+        const int fd = ::open(full.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        ::close(fd);
+    };
+    create("caf\xe9.jpg");
+    create("th\xe9.jpg");
+    EXPECT_TRUE(model.load(sandbox.root()));
+    EXPECT_EQ(namesOf(model), (QStringList{QStringLiteral("caf\uFFFD.jpg"), QStringLiteral("th\uFFFD.jpg")}));
+
+    create("caf\xe8.jpg");          // decodes like the first
+    create("th\xef\xbf\xbd.jpg");   // spelled with the replacement character itself
+    EXPECT_TRUE(model.load(sandbox.root()));
+    EXPECT_EQ(namesOf(model), (QStringList{QStringLiteral("caf\uFFFD.jpg"), QStringLiteral("th\uFFFD.jpg")}));
+    const auto listed = FolderModel::listFolder(sandbox.root());
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(listed->size(), 2);
 }
 
 TEST_F(FolderModelTest, AFileWhoseAttributesCannotBeReadIsStillAnItem)
