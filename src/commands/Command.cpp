@@ -46,11 +46,11 @@ std::vector<CommandDef> buildTable()
 
         {CommandId::zoomIn, "zoomIn", "menu.zoomIn", A::zoomIn, false,
          {key(Key::equal, cmd, "="), key(Key::equal, 0, "="), key(Key::equal, M::shift, "="),
-          key(Key::keypadPlus, 0, "+")},
+          key(Key::equal, cmd | M::shift, "="), key(Key::keypadPlus, 0, "+"), key(Key::keypadPlus, cmd, "+")},
          true},
         {CommandId::zoomOut, "zoomOut", "menu.zoomOut", A::zoomOut, false,
          {key(Key::minus, cmd, "-"), key(Key::minus, 0, "-"), key(Key::minus, M::shift, "-"),
-          key(Key::keypadMinus, 0, "-")},
+          key(Key::minus, cmd | M::shift, "-"), key(Key::keypadMinus, 0, "-"), key(Key::keypadMinus, cmd, "-")},
          true},
         {CommandId::zoomActual, "zoomActual", "menu.actualSize", A::actualSize, false, {key(Key::n1, cmd, "1")}, true},
         {CommandId::zoomFit, "zoomFit", "menu.fit", {}, false, {key(Key::n0, cmd, "0")}, true},

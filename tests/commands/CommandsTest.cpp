@@ -18,7 +18,7 @@ namespace {
 
 using Code = quint16;
 constexpr Code keyRight = 124, keyEqual = 24, keyQ = 12, keyK = 40, key3 = 20, keyEscape = 53, keyBackspace = 51, keyF11 = 103, keyF = 3,
-               keyDelete = 117, keyZ = 6;
+               keyDelete = 117, keyZ = 6, keyMinus = 27, keyKeypadPlus = 69, keyKeypadMinus = 78;
 constexpr quint32 cmd = KeyMods::command, shift = KeyMods::shift, alt = KeyMods::option, control = KeyMods::control;
 
 // Key events need the GUI application's input devices; it lives until the
@@ -87,6 +87,10 @@ TEST_F(CommandsTest, KeysFindTheirCommandThroughFixedKeysThenBindings)
     EXPECT_EQ(commandFor(keyEqual, 0), CommandId::zoomIn);
     EXPECT_EQ(commandFor(keyEqual, shift), CommandId::zoomIn);
     EXPECT_EQ(commandFor(keyEqual, cmd), CommandId::zoomIn);
+    EXPECT_EQ(commandFor(keyEqual, cmd | shift), CommandId::zoomIn); // Ctrl++
+    EXPECT_EQ(commandFor(keyKeypadPlus, cmd), CommandId::zoomIn);
+    EXPECT_EQ(commandFor(keyKeypadMinus, cmd), CommandId::zoomOut);
+    EXPECT_EQ(commandFor(keyMinus, cmd | shift), CommandId::zoomOut);
 
     // A binding takes a plain fixed key, never a reserved one.
     Shortcuts::setCombo(KeyCombo{keyEqual, 0, "="}, ShortcutAction::next);
