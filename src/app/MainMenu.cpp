@@ -8,13 +8,49 @@
 #include <QMenuBar>
 #include <QTimer>
 
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// The letter that opens a menu of the bar with Alt, as on every Linux desktop:
+// underlined in the title where it has the letter, else after it in brackets
+// ("文件(F)").
+QChar mnemonicOf(const char *titleKey)
+{
+    static const std::pair<const char *, char> letters[] = {
+        {"menu.file", 'F'}, {"menu.view", 'V'}, {"menu.go", 'G'},
+        {"menu.tools", 'T'}, {"menu.window", 'W'}, {"menu.help", 'H'},
+    };
+    for (const auto &[key, letter] : letters) {
+        if (titleKey && std::strcmp(titleKey, key) == 0)
+            return QLatin1Char(letter);
+    }
+    return {};
+}
+
+} // namespace
+
+QString MainMenu::withMnemonic(const QString &title, const char *titleKey)
+{
+    const QChar letter = mnemonicOf(titleKey);
+    QString escaped = title;
+    escaped.replace(QLatin1Char('&'), QLatin1String("&&"));
+    if (letter.isNull())
+        return escaped;
+    const qsizetype at = escaped.indexOf(letter, 0, Qt::CaseInsensitive);
+    if (at >= 0)
+        return escaped.insert(at, QLatin1Char('&'));
+    return escaped + QLatin1String("(&") + letter + QLatin1Char(')');
+}
+
 MainMenu::MainMenu(QMenuBar *menuBar, CommandRouter &commandRouter, QObject *parent)
     : QObject(parent)
     , bar(menuBar)
     , router(commandRouter)
 {
     for (const MenuSpec &spec : Commands::mainMenuTree()) {
-        QMenu *menu = bar->addMenu(Commands::menuTitle(spec));
+        QMenu *menu = bar->addMenu(withMnemonic(Commands::menuTitle(spec), spec.titleKey));
         topMenus.push_back(menu);
         addEntries(menu, spec.entries);
     }

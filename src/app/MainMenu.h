@@ -40,6 +40,9 @@ public:
     QAction *action(CommandId id, int tag = 0) const;
     const std::vector<QMenu *> &menus() const { return topMenus; }
 
+    // A menu title of the bar with its Alt letter marked (see the source).
+    static QString withMnemonic(const QString &title, const char *titleKey);
+
 private:
     struct Item
     {

@@ -390,6 +390,23 @@ QAction *menuItem(ViewerWindowController &window, CommandId id, int tag = 0)
     return window.mainMenu()->action(id, tag);
 }
 
+// Alt with a letter opens a menu of the bar: the letter is marked in the
+// title, or added after a title without it.
+TEST(AppMenu, MenusOfTheBarHaveAltLetters)
+{
+    EXPECT_EQ(MainMenu::withMnemonic("File", "menu.file"), "&File");
+    EXPECT_EQ(MainMenu::withMnemonic("Go", "menu.go"), "&Go");
+    EXPECT_EQ(MainMenu::withMnemonic(QStringLiteral("文件"), "menu.file"), QStringLiteral("文件(&F)"));
+    EXPECT_EQ(MainMenu::withMnemonic("Glanto", nullptr), "Glanto");
+    EXPECT_EQ(MainMenu::withMnemonic("Tools & More", "menu.tools"), "&Tools && More");
+
+    ViewerWindowController window;
+    QStringList titles;
+    for (QMenu *menu : window.mainMenu()->menus())
+        titles << menu->title();
+    EXPECT_EQ(titles.filter("&").size(), 6) << titles.join(' ').toStdString();
+}
+
 TEST(AppMenu, ABindingChangeReachesTheMenuAtOnce)
 {
     Shortcuts::resetAll();
