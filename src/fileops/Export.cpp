@@ -1,5 +1,6 @@
 #include "fileops/Export.h"
 
+#include "platform/FileNames.h"
 #include "platform/HandOff.h"
 #include "settings/Texts.h"
 
@@ -44,9 +45,7 @@ QString proposedName(const QString &photo, Encoder::Format format)
     for (const Encoder::FormatInfo &info : Encoder::formats())
         longest = std::max<qsizetype>(longest, qsizetype(std::strlen(info.extension)));
     const QString tail = QStringLiteral("-compressed.");
-    QString base = QFileInfo(photo).completeBaseName();
-    while (QFile::encodeName(base + tail).size() + longest > 255 && base.size() > 1)
-        base.chop(base.size() > 2 && base.back().isLowSurrogate() ? 2 : 1);
+    const QString base = FileNames::stemFitting(QFileInfo(photo).completeBaseName(), tail.size() + longest);
     return base + tail + QLatin1String(Encoder::info(format).extension);
 }
 

@@ -1,5 +1,6 @@
 #include "platform/Trash.h"
 
+#include "platform/FileNames.h"
 #include "settings/Texts.h"
 
 #include <QDateTime>
@@ -123,12 +124,10 @@ QString trashName(const QString &fileName, int attempt)
 {
     const QString number = attempt == 0 ? QString() : QLatin1Char('.') + QString::number(attempt + 1);
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    QString stem = dot > 0 ? fileName.left(dot) : fileName;
+    const QString stem = dot > 0 ? fileName.left(dot) : fileName;
     const QString extension = dot > 0 ? fileName.mid(dot) : QString();
-    const auto fits = [&] { return encoded(stem + extension + number + QStringLiteral(".trashinfo")).size() <= 255; };
-    while (!fits() && stem.size() > 1)
-        stem.chop(stem.size() > 2 && stem.back().isLowSurrogate() ? 2 : 1);
-    return stem + extension + number;
+    const qsizetype rest = encoded(extension + number + QStringLiteral(".trashinfo")).size();
+    return FileNames::stemFitting(stem, rest) + extension + number;
 }
 
 // Creates the info file for the first free name at or after name; returns

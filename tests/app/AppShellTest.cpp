@@ -102,6 +102,16 @@ protected:
     QString photo() const { return sandbox.filePath("Holiday/beach.jpg"); }
     QString firstInFolder() const { return sandbox.filePath("Holiday/a-sunrise.jpg"); }
 
+    // Shows the window on path and waits for the photo; the window's viewer.
+    static ViewerPage *showOn(ViewerWindowController &window, const QString &path)
+    {
+        window.show();
+        window.open(path);
+        ViewerPage *viewer = window.viewerPage();
+        EXPECT_TRUE(settleUntil([&] { return viewer->currentPhotoPath() == path; }));
+        return viewer;
+    }
+
     // The photo the window's viewer shows; empty when it shows none.
     static QString shown(ViewerWindowController *window)
     {
@@ -320,10 +330,8 @@ TEST_F(AppShell, TheTitleNamesThePhotoShown)
 TEST_F(AppShell, LeavingTheReviewShowsThePhotoShownBeforeWhenItIsBack)
 {
     ViewerWindowController window;
-    window.show();
-    window.open(firstInFolder());
-    ViewerPage *viewer = window.viewerPage();
-    ASSERT_TRUE(settleUntil([&] { return viewer->currentPhotoPath() == firstInFolder(); }));
+    ViewerPage *viewer = showOn(window, firstInFolder());
+    ASSERT_EQ(viewer->currentPhotoPath(), firstInFolder());
 
     CleanupPage *page = enterCleanup(&window);
     ASSERT_NE(page, nullptr);
@@ -346,10 +354,8 @@ TEST_F(AppShell, LeavingTheReviewShowsThePhotoShownBeforeWhenItIsBack)
 TEST_F(AppShell, AMissingPathHandedOverKeepsThePhotoShown)
 {
     ViewerWindowController window;
-    window.show();
-    window.open(photo());
-    ViewerPage *viewer = window.viewerPage();
-    ASSERT_TRUE(settleUntil([&] { return viewer->currentPhotoPath() == photo(); }));
+    ViewerPage *viewer = showOn(window, photo());
+    ASSERT_EQ(viewer->currentPhotoPath(), photo());
     const QString missing = sandbox.filePath("nowhere/x.jpg");
     window.open(missing);
     settle();
@@ -363,10 +369,8 @@ TEST_F(AppShell, AMissingPathHandedOverKeepsThePhotoShown)
 TEST_F(AppShell, TheReviewEndsAPeek)
 {
     ViewerWindowController window;
-    window.show();
-    window.open(firstInFolder());
-    ViewerPage *viewer = window.viewerPage();
-    ASSERT_TRUE(settleUntil([&] { return viewer->currentPhotoPath() == firstInFolder(); }));
+    ViewerPage *viewer = showOn(window, firstInFolder());
+    ASSERT_EQ(viewer->currentPhotoPath(), firstInFolder());
     const QRect before = window.geometry();
     viewer->imageView()->perform(ShortcutAction::peek, nullptr);
     ASSERT_TRUE(viewer->peeking());
