@@ -4,12 +4,14 @@
 // would notice (the goal: well under 100 ms for 10,000 files). Then the
 // merge of a fresh listing into the model (FolderModel::refresh, on the main
 // thread when the folder changes) with no change, with a few new files and
-// with half the folder new.
+// with half the folder new; and the cleanup review's reading of every unit's
+// size and time when it opens.
 //
 // usage: glanto_folder_listing_bench [FILE_COUNT] [RUNS]
 // The folder is made in a temporary directory; the settings go to a private
 // directory so the user's sort preference is left alone.
 
+#include "cleanup/CleanupUnits.h"
 #include "library/FolderModel.h"
 #include "settings/Settings.h"
 
@@ -133,6 +135,21 @@ int main(int argc, char **argv)
                 *std::min_element(listingWall.begin(), listingWall.end()), medianOf(listingCpu));
     std::printf("%-16s %12.2f %10.2f %12.2f\n", "name sort only", medianOf(sortingWall),
                 *std::min_element(sortingWall.begin(), sortingWall.end()), medianOf(sortingCpu));
+
+    // What the review does on opening: every unit's size and time read again,
+    // one stat per file, on the main thread.
+    const QVector<CleanupUnit> units = makeUnits(FolderModel::listFolder(dir.path()).value_or(QList<ImageItem>{}));
+    std::vector<double> restampWall, restampCpu;
+    for (int run = 0; run < runs; ++run) {
+        const Stopwatch restamp;
+        const QVector<CleanupUnit> again = restampedUnits(units);
+        restampWall.push_back(restamp.wallMs());
+        restampCpu.push_back(restamp.cpuMs());
+        if (again.size() != units.size())
+            return 1;
+    }
+    std::printf("%-16s %12.2f %10.2f %12.2f %8d units\n", "review restamp", medianOf(restampWall),
+                *std::min_element(restampWall.begin(), restampWall.end()), medianOf(restampCpu), int(units.size()));
 
     // The merge: the model is the folder without every n-th file, then merges
     // the whole listing (the missing files arrive as new ones).
