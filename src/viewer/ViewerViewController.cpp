@@ -592,11 +592,23 @@ void ViewerViewController::watchFolder()
             if (!refreshTimer.isActive())
                 refreshTimer.start();
         };
-        connect(watcher, &QFileSystemWatcher::directoryChanged, this, changed);
+        // A watched folder renamed away tells its own watch nothing (inotify's
+        // move-self is not asked for on folders); the folder above sees the
+        // rename, and only its change that takes the folder matters here.
+        const auto directoryChanged = [this, changed](const QString &path) {
+            if (path != folder.folderPath() && QFileInfo(folder.folderPath()).isDir())
+                return;
+            changed();
+        };
+        connect(watcher, &QFileSystemWatcher::directoryChanged, this, directoryChanged);
         connect(watcher, &QFileSystemWatcher::fileChanged, this, changed);
     }
-    if (!folder.folderPath().isEmpty() && QFileInfo(folder.folderPath()).isDir())
+    if (!folder.folderPath().isEmpty() && QFileInfo(folder.folderPath()).isDir()) {
         watcher->addPath(folder.folderPath());
+        const QString above = QFileInfo(folder.folderPath()).absolutePath();
+        if (above != folder.folderPath())
+            watcher->addPath(above);
+    }
     watchCurrentFile();
 }
 

@@ -426,6 +426,25 @@ TEST_F(ViewerControllerTest, AFolderRemovedAndMadeAgainIsFollowed)
     EXPECT_TRUE(waitFor([&] { return c->folderModel().count() == 2 && viewer->filmstrip()->count() == 2; }));
 }
 
+// Renamed away, the folder tells its own watch nothing; the folder above sees
+// it go. Renamed back, it is shown again.
+TEST_F(ViewerControllerTest, AFolderRenamedAwayIsSeen)
+{
+    const QString folder = path("trip");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    makeJpeg(folder, "a.jpg", 100, 68);
+    viewer->open(folder);
+    ASSERT_TRUE(settle());
+    ViewerViewController *c = viewer->controller();
+
+    ASSERT_TRUE(QDir().rename(folder, path("trip-away")));
+    ASSERT_TRUE(waitFor([&] { return c->folderModel().count() == 0 && viewer->emptyState()->isVisible(); }));
+    EXPECT_EQ(viewer->emptyHint(), Texts::format("ui.folderUnreadable", {QString::fromLocal8Bit(std::strerror(ENOENT))}));
+
+    ASSERT_TRUE(QDir().rename(path("trip-away"), folder));
+    EXPECT_TRUE(waitFor([&] { return viewer->currentPhotoPath() == folder + "/a.jpg"; }, 10000));
+}
+
 // A listing made before a photo went to the Trash here still holds it: it must
 // not bring the photo back into the strip.
 TEST_F(ViewerControllerTest, AListingOlderThanATrashDoesNotBringThePhotoBack)
