@@ -1,4 +1,5 @@
 #include "app/CleanupMode.h"
+#include "app/ViewerHandOffs.h"
 
 #include "app/ViewerWindowController.h"
 #include "app/WindowShot.h"
@@ -101,6 +102,9 @@ CleanupPage *enterCleanup(ViewerWindowController *window)
             if (!owner)
                 return;
             if (CleanupModePage *page = *self) {
+                // What the review moved stays for Ctrl+Z in the viewer.
+                for (const QVector<TrashedFile> &batch : std::as_const(page->controller().undoStack))
+                    keepTrashUndo(batch);
                 owner->popPage(page);
                 page->deleteLater();
                 // The viewer is visible again only now: its view takes the keyboard.

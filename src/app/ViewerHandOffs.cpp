@@ -39,12 +39,13 @@ QThreadPool &trashQueue()
     return *pool;
 }
 
-// What the viewer moved to the Trash in this run, the latest last: Ctrl+Z
-// puts them back one by one.
-QList<TrashedFile> &trashedFromViewer()
+// What was moved to the Trash in this run, the latest last, one entry for each
+// request (a photo of the viewer, a review's batch): Ctrl+Z puts them back one
+// request at a time.
+QList<QVector<TrashedFile>> &trashedFromViewer()
 {
-    static QList<TrashedFile> files;
-    return files;
+    static QList<QVector<TrashedFile>> batches;
+    return batches;
 }
 
 void trashShownPhoto(ViewerPage *viewer)
@@ -69,7 +70,7 @@ void trashShownPhoto(ViewerPage *viewer)
             if (!self)
                 return;
             if (!outcome.moved.empty()) {
-                trashedFromViewer().append(outcome.moved.front());
+                trashedFromViewer().append({outcome.moved.front()});
                 self->controller()->photoTrashed(path, folder);
                 show(self, HandOff::trashed(path));
                 return;
@@ -80,26 +81,50 @@ void trashShownPhoto(ViewerPage *viewer)
     });
 }
 
-// Puts the photo last moved to the Trash back where it was and shows it. A
-// file that has since appeared under its name is left alone, and the photo
-// stays in the Trash.
+// Puts what was last moved to the Trash back where it was and shows it. A
+// file that has since appeared under its name is left alone and stays in the
+// Trash, as does one whose folder is away: a later Ctrl+Z tries it again.
 void untrashLastPhoto(ViewerPage *viewer)
 {
     if (trashedFromViewer().isEmpty())
         return;
-    const TrashedFile file = trashedFromViewer().takeLast();
+    const QVector<TrashedFile> batch = trashedFromViewer().takeLast();
     QPointer<ViewerPage> self(viewer);
-    HandOff::start(trashQueue(), [self, file] {
-        const RestoreOutcome outcome = Trash::system().restore(file);
-        HandOff::invoke(qApp, [self, file, outcome] {
+    HandOff::start(trashQueue(), [self, batch] {
+        std::vector<RestoreOutcome> outcomes;
+        for (const TrashedFile &file : batch)
+            outcomes.push_back(Trash::system().restore(file));
+        HandOff::invoke(qApp, [self, batch, outcomes] {
+            QStringList back;
+            QVector<TrashedFile> again;
+            int failed = 0;
+            QString reason;
+            for (int i = 0; i < batch.size(); ++i) {
+                const RestoreOutcome &outcome = outcomes[size_t(i)];
+                if (outcome.ok()) {
+                    back.append(batch[i].original);
+                    continue;
+                }
+                if (failed++ == 0)
+                    reason = outcome.reason;
+                if (outcome.canRetry())
+                    again.append(batch[i]);
+            }
+            if (!again.isEmpty())
+                trashedFromViewer().append(again);
             if (!self)
                 return;
-            if (!outcome.ok()) {
-                show(self, HandOff::untrashFailed(file.original, outcome.reason));
+            if (!back.isEmpty())
+                self->open(back.front());
+            if (batch.size() == 1) {
+                show(self, back.isEmpty() ? HandOff::untrashFailed(batch.front().original, reason)
+                                          : HandOff::untrashed(back.front()));
                 return;
             }
-            self->open(file.original);
-            show(self, HandOff::untrashed(file.original));
+            QString text = Texts::format("cleanup.restored", {QString::number(back.size())});
+            if (failed > 0)
+                text += QStringLiteral("  ·  ") + Texts::format("cleanup.restoreFailed", {QString::number(failed), reason});
+            self->flash(text, failed > 0 ? 4.0 : 2.0);
         }, Qt::QueuedConnection);
     });
 }
@@ -168,6 +193,12 @@ void fillOpenWith(ViewerPage *viewer, QMenu *menu)
 }
 
 } // namespace
+
+void keepTrashUndo(const QVector<TrashedFile> &batch)
+{
+    if (!batch.isEmpty())
+        trashedFromViewer().append(batch);
+}
 
 void installViewerHandOffs(ViewerWindowController *window)
 {

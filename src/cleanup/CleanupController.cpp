@@ -374,16 +374,20 @@ void CleanupController::applyTrash(const QVector<CleanupUnit> &requested, const 
                                    return moved.contains(unit.primary) || gone.contains(unit.primary);
                                }),
                 units.end());
-    undoStack.append(batch);
+    // Nothing moved leaves nothing to undo: Ctrl+Z goes to the batch before.
+    if (!batch.isEmpty())
+        undoStack.append(batch);
     if (!batch.isEmpty() || !gone.isEmpty())
         changed = true;
     rebuild();
 
-    QString message = Texts::format("cleanup.trashed", {number(unitsMoved)});
+    QStringList parts;
+    if (!batch.isEmpty())
+        parts << Texts::format("cleanup.trashed", {number(unitsMoved)});
     if (!outcome.failed.empty())
-        message += separator
-                   + Texts::format("cleanup.trashFailed",
-                                   {number(qint64(outcome.failed.size())), outcome.failed.front().reason});
+        parts << Texts::format("cleanup.trashFailed",
+                               {number(qint64(outcome.failed.size())), outcome.failed.front().reason});
+    const QString message = parts.join(separator);
     notice = message;
     setBusy(false);
     if (onTicksChanged)
@@ -416,14 +420,21 @@ void CleanupController::applyUndo(const QVector<TrashedFile> &batch, const std::
     QSet<QString> back;
     int failed = 0;
     QString firstReason;
+    // Files still in the Trash that a later Ctrl+Z may put back (the place was
+    // taken, the folder was away) stay on the stack.
+    QVector<TrashedFile> again;
     for (int i = 0; i < batch.size(); ++i) {
         if (outcomes[size_t(i)].ok()) {
             back.insert(batch[i].original);
         } else {
             if (failed++ == 0)
                 firstReason = outcomes[size_t(i)].reason;
+            if (outcomes[size_t(i)].canRetry())
+                again.append(batch[i]);
         }
     }
+    if (!again.isEmpty())
+        undoStack.append(again);
     QSet<QString> present;
     for (const CleanupUnit &unit : std::as_const(units))
         present.insert(unit.primary);

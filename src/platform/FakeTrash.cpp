@@ -45,6 +45,12 @@ void FakeTrash::failRestore(const QString &path, RestoreOutcome::Kind kind)
     failingRestores.insert(path, kind);
 }
 
+void FakeTrash::allowRestore(const QString &path)
+{
+    std::lock_guard guard(lock);
+    failingRestores.remove(path);
+}
+
 std::vector<QStringList> FakeTrash::moveCalls() const
 {
     std::lock_guard guard(lock);

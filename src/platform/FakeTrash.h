@@ -18,6 +18,8 @@ public:
     // Paths whose move, or whose restore, fails from now on.
     void failMove(const QString &path);
     void failRestore(const QString &path, RestoreOutcome::Kind kind = RestoreOutcome::Kind::occupied);
+    // The path's restore works again.
+    void allowRestore(const QString &path);
 
     // Every request so far, in order: one list per moveToTrash call, and the
     // original path of each restore call.

@@ -271,16 +271,23 @@ RestoreOutcome FreedesktopTrash::restore(const TrashedFile &file)
 {
     // The entry must still be the one written for this very file: after the
     // Trash was emptied the same slot may hold another file of the same name.
+    // An entry or file no longer there was taken out of the Trash (emptied,
+    // restored by a file manager).
     const std::optional<InfoEntry> entry = readInfo(file.infoPath);
+    const auto st = lstatOf(file.trashedPath);
+    if (!st || (!entry && !lstatOf(file.infoPath)))
+        return {RestoreOutcome::Kind::entryChanged, Texts::text("msg.restoreGone")};
     if (!entry || entry->path != file.original || entry->deletionDate != file.deletionDate)
         return {RestoreOutcome::Kind::entryChanged, Texts::text("msg.restoreEntryChanged")};
-    const auto st = lstatOf(file.trashedPath);
-    if (!st || (file.inode != 0 && (st->st_ino != file.inode || st->st_dev != file.device)))
+    if (file.inode != 0 && (st->st_ino != file.inode || st->st_dev != file.device))
         return {RestoreOutcome::Kind::entryChanged, Texts::text("msg.restoreEntryChanged")};
 
     if (const std::optional<int> error = renameNoReplace(file.trashedPath, file.original)) {
         if (*error == EEXIST)
             return {RestoreOutcome::Kind::occupied, Texts::text("msg.restoreOccupied")};
+        // The file is there (above), so what is missing is the folder it goes to.
+        if (*error == ENOENT || *error == ENOTDIR)
+            return {RestoreOutcome::Kind::failed, Texts::text("msg.restoreFolderGone")};
         return {RestoreOutcome::Kind::failed, errorText(*error)};
     }
     // Only now that the file is back does its entry go.

@@ -44,6 +44,9 @@ struct RestoreOutcome {
     QString reason;
 
     bool ok() const { return kind == Kind::restored; }
+    // The file is still in the Trash and a later try may put it back (the
+    // place was taken, the folder was away); an entry that changed is gone.
+    bool canRetry() const { return kind == Kind::occupied || kind == Kind::failed; }
 };
 
 // The user's Trash. Moving to it never deletes anything: a file that cannot be

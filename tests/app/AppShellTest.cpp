@@ -5,6 +5,7 @@
 #include "cleanup/review/CleanupPage.h"
 #include "app/MainMenu.h"
 #include "app/OpenPanel.h"
+#include "app/ViewerHandOffs.h"
 #include "app/QtTranslations.h"
 #include "app/ViewerWindowController.h"
 #include "settings/Settings.h"
@@ -348,6 +349,29 @@ TEST_F(AppShell, LeavingTheReviewShowsThePhotoShownBeforeWhenItIsBack)
     review.exitCleanup();
     ASSERT_TRUE(settleUntil([&] { return viewer->currentPhotoPath() == firstInFolder(); }, 10000));
     EXPECT_EQ(viewer->controller()->folderModel().count(), 2);
+}
+
+// What the review moved to the Trash is put back by Ctrl+Z in the viewer once
+// the review is left, as its message promised.
+TEST_F(AppShell, WhatTheReviewMovedIsPutBackFromTheViewer)
+{
+    ViewerWindowController window;
+    installViewerHandOffs(&window);
+    ViewerPage *viewer = showOn(window, firstInFolder());
+    CleanupPage *page = enterCleanup(&window);
+    ASSERT_NE(page, nullptr);
+    CleanupController &review = page->controller();
+    ASSERT_TRUE(settleUntil([&] { return review.groupingComplete(); }));
+    review.checkNone();
+    review.setChecked(firstInFolder(), true);
+    review.trashCheckedUnits();
+    ASSERT_TRUE(settleUntil([&] { return !review.isBusy() && !QFile::exists(firstInFolder()); }));
+    review.exitCleanup();
+    ASSERT_TRUE(settleUntil([&] { return shownCleanupPage(&window) == nullptr; }));
+
+    ASSERT_TRUE(window.router().dispatch(CommandId::undoTrash));
+    EXPECT_TRUE(settleUntil([&] { return QFile::exists(firstInFolder()) && viewer->currentPhotoPath() == firstInFolder(); }));
+    EXPECT_FALSE(window.router().dispatch(CommandId::undoTrash));
 }
 
 // A path handed over that is not there keeps the photo shown and says so.

@@ -267,6 +267,14 @@ TEST_F(ViewerOverlaysTest, TheTrashCommandSaysWhereThePhotoWentAndUndoPutsItBack
     EXPECT_TRUE(waitFor([&] { return page->hudMessage().startsWith(Texts::format("msg.untrashFailed", {QFileInfo(shown).fileName(), QString()})); }))
         << qPrintable(page->hudMessage());
     EXPECT_EQ(bytesOf(shown), QByteArray("not the photo"));
+
+    // Once the place is free again, Ctrl+Z still puts the photo back.
+    ASSERT_TRUE(QFile::remove(shown));
+    ASSERT_TRUE(window->router().dispatch(CommandId::undoTrash));
+    EXPECT_TRUE(waitFor([&] { return page->hudMessage() == Texts::format("msg.untrashed", {QFileInfo(shown).fileName()}); }))
+        << qPrintable(page->hudMessage());
+    EXPECT_EQ(bytesOf(shown), original);
+    EXPECT_FALSE(window->router().dispatch(CommandId::undoTrash));
 }
 
 TEST_F(ViewerOverlaysTest, AnotherPageOverTheViewerStopsTheSlideshow)

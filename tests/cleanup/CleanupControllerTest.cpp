@@ -287,31 +287,42 @@ TEST_F(ControllerTest, UndoRestoresTheLastBatchFirstAndUnitsReturnInOrder)
     EXPECT_EQ(exits, std::vector<bool>{true});
 }
 
-TEST_F(ControllerTest, ARestoreThatFailsIsReportedAndItsUnitStaysAway)
+// A file whose place was taken stays in the Trash and on the stack: Ctrl+Z
+// tries it again. One whose Trash entry is gone is dropped.
+TEST_F(ControllerTest, ARestoreThatFailsIsReportedAndCanBeTriedAgain)
 {
     CleanupController &c = *controller;
     c.trashCheckedUnits(); // B C E F
     settle();
     trash.failRestore(C.primary);
+    trash.failRestore(E.primary, RestoreOutcome::Kind::entryChanged);
     c.undoLastTrash();
     settle();
     EXPECT_EQ(c.unitFor(C.primary), nullptr);
     EXPECT_NE(c.unitFor(B.primary), nullptr);
-    EXPECT_EQ(c.statusText(), u"已恢复 4 个文件  ·  1 个文件未能恢复：refused by the test");
+    EXPECT_EQ(c.statusText(), u"已恢复 3 个文件  ·  2 个文件未能恢复：refused by the test");
+    ASSERT_EQ(c.undoStack.size(), 1);
+    EXPECT_EQ(c.undoStack[0].size(), 1);
+
+    trash.allowRestore(C.primary);
+    c.undoLastTrash();
+    settle();
+    EXPECT_NE(c.unitFor(C.primary), nullptr);
+    EXPECT_EQ(c.statusText(), u"已恢复 1 个文件");
+    EXPECT_TRUE(c.undoStack.isEmpty());
 }
 
-TEST_F(ControllerTest, NothingMovedStillPushesAnEmptyBatchAndLeavingReportsNoChange)
+// A request that moved nothing leaves nothing to undo and promises nothing.
+TEST_F(ControllerTest, NothingMovedPushesNoBatchAndLeavingReportsNoChange)
 {
     CleanupController &c = *controller;
     for (const CleanupUnit &u : all)
         trash.failMove(u.primary);
     c.trashCheckedUnits();
     settle();
-    EXPECT_EQ(c.undoStack.size(), 1);
+    EXPECT_TRUE(c.undoStack.isEmpty());
     EXPECT_EQ(c.units.size(), all.size());
-    c.undoLastTrash();
-    settle();
-    EXPECT_EQ(c.statusText(), u"已恢复 0 个文件");
+    EXPECT_EQ(c.statusText(), u"4 个文件未能移到回收站：refused by the test");
     c.exitCleanup();
     EXPECT_EQ(exits, std::vector<bool>{false});
     // After leaving nothing more is done.

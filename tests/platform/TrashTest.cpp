@@ -172,6 +172,35 @@ TEST_F(TrashTest, AReusedSlotIsNeverBroughtBack)
     EXPECT_EQ(trash->restore(second.moved[0]).kind, RestoreOutcome::Kind::entryChanged);
 }
 
+// Why a photo could not be put back, in words that fit what happened, and
+// whether a later try can still work.
+TEST_F(TrashTest, ARestoreThatFailsSaysWhyAndWhetherItMayBeTriedAgain)
+{
+    QDir().mkpath(photo("trip"));
+    writeFile(photo("trip/a.jpg"), "a");
+    writeFile(photo("b.jpg"), "b");
+    const TrashOutcome outcome = trash->moveToTrash({photo("trip/a.jpg"), photo("b.jpg")});
+    ASSERT_EQ(outcome.moved.size(), 2u);
+
+    // The folder was renamed away meanwhile: the photo stays in the Trash.
+    ASSERT_TRUE(QDir().rename(photo("trip"), photo("trip-away")));
+    const RestoreOutcome away = trash->restore(outcome.moved[0]);
+    EXPECT_EQ(away.kind, RestoreOutcome::Kind::failed);
+    EXPECT_EQ(away.reason, Texts::text("msg.restoreFolderGone"));
+    EXPECT_TRUE(away.canRetry());
+    ASSERT_TRUE(QDir().rename(photo("trip-away"), photo("trip")));
+    EXPECT_TRUE(trash->restore(outcome.moved[0]).ok());
+    EXPECT_EQ(readAll(photo("trip/a.jpg")), "a");
+
+    // Emptied from a file manager: gone for good.
+    QFile::remove(outcome.moved[1].trashedPath);
+    const RestoreOutcome emptied = trash->restore(outcome.moved[1]);
+    EXPECT_EQ(emptied.kind, RestoreOutcome::Kind::entryChanged);
+    EXPECT_EQ(emptied.reason, Texts::text("msg.restoreGone"));
+    EXPECT_FALSE(emptied.canRetry());
+    EXPECT_FALSE(QFile::exists(photo("b.jpg")));
+}
+
 TEST_F(TrashTest, AFailedMoveKeepsTheFileAndIsReported)
 {
     writeFile(photo("a.jpg"), "a");
