@@ -115,6 +115,8 @@ bool save(const QString &path, const Distances &distances)
             byKey.insert(KeyPair(keyOf(it.key().first), keyOf(it.key().second)), it.value());
     }
     const QByteArray bytes = encode(byKey);
+    if (!RegularFile::isOwnFileSlot(path))
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;

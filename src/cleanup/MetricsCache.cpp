@@ -483,6 +483,8 @@ bool save(const QString &path, const QHash<QString, CleanupMetrics> &byName)
     const QByteArray bytes = encode(byName);
     if (bytes.isEmpty())
         return false;
+    if (!RegularFile::isOwnFileSlot(path))
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;

@@ -21,6 +21,17 @@ bool isRegular(const QString &path)
     return isRegular(QFile::encodeName(path));
 }
 
+bool isOwnFileSlot(const QString &path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat info;
+    if (encoded.isEmpty())
+        return false;
+    if (::lstat(encoded.constData(), &info) != 0)
+        return errno == ENOENT;
+    return S_ISREG(info.st_mode);
+}
+
 int openForReading(const QString &path)
 {
     const QByteArray encoded = QFile::encodeName(path);

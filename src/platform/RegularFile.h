@@ -27,4 +27,10 @@ int openForReading(const QString &path);
 // The same into a QFile, which owns the descriptor from then on.
 bool open(QFile &file, const QString &path);
 
+// True when a file of the program's own (a cache) may be written at path:
+// nothing is there, or a regular file that is not a link. A save follows a
+// link to its target, so a link planted under a cache's name would have the
+// cache written over whatever it points to.
+bool isOwnFileSlot(const QString &path);
+
 } // namespace RegularFile

@@ -159,6 +159,29 @@ TEST(MetricsCache, SaveReplacesTheFileAtomicallyAndSkipsEmptyMetrics)
     EXPECT_TRUE(MetricsCache::load(dir.filePath("missing/cache.plist")).isEmpty());
 }
 
+// A link planted under a cache's name is never written through: the file it
+// points to keeps its bytes, and the save says it did not happen.
+TEST(MetricsCache, ASaveNeverWritesThroughALink)
+{
+    QTemporaryDir dir;
+    const QString victim = dir.filePath("notes.txt");
+    QFile notes(victim);
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("my notes");
+    notes.close();
+    const QString metrics = dir.filePath("cache.plist");
+    const QString distances = DistanceCache::fileBeside(metrics);
+    ASSERT_TRUE(QFile::link(victim, metrics));
+    ASSERT_TRUE(QFile::link(victim, distances));
+
+    EXPECT_FALSE(MetricsCache::save(metrics, {{"a.jpg", sampleMetrics(0)}}));
+    const QByteArray a(2368, 'a'), b(2368, 'b');
+    EXPECT_FALSE(DistanceCache::save(distances, {{{a, b}, 0.25f}}));
+    ASSERT_TRUE(notes.open(QIODevice::ReadOnly));
+    EXPECT_EQ(notes.readAll(), "my notes");
+    EXPECT_TRUE(QFileInfo(metrics).isSymLink());
+}
+
 TEST(MetricsCache, AnEntryIsValidOnlyForTheSameSizeTimeRevisionAndVersion)
 {
     const QDateTime modified = QDateTime::fromMSecsSinceEpoch(1714564800125, QTimeZone::utc());
