@@ -318,12 +318,18 @@ std::optional<QString> wallpaperFileFor(const QString &photo, QString *error)
             return std::nullopt;
         }
     }
-    // Earlier conversions are no longer shown anywhere; they are ours to remove.
+    return target;
+}
+
+void removeOtherWallpapers(const QString &shown)
+{
+    const QString folder = wallpaperFolder();
+    if (QDir::isRelativePath(folder))
+        return;
     for (const QFileInfo &old : QDir(folder).entryInfoList({QStringLiteral("wallpaper-*.jpg")}, QDir::Files)) {
-        if (old.fileName() != name)
+        if (old.absoluteFilePath() != QFileInfo(shown).absoluteFilePath())
             QFile::remove(old.absoluteFilePath());
     }
-    return target;
 }
 
 std::vector<WallpaperCommand> desktopWallpaperCommands(const QString &desktop, const QString &file)
@@ -379,7 +385,15 @@ void DesktopWallpaper::setWallpaper(const QString &photo, Done done)
                     done(error);
                 return;
             }
-            auto *request = new WallpaperRequest(*file, done);
+            // Earlier conversions go once the desktop took the new file: until
+            // then one of them may be what it shows.
+            const QString shown = *file;
+            auto *request = new WallpaperRequest(shown, [shown, done](std::optional<QString> failure) {
+                if (!failure)
+                    removeOtherWallpapers(shown);
+                if (done)
+                    done(failure);
+            });
             request->start();
         }, Qt::QueuedConnection);
     });

@@ -30,6 +30,9 @@ std::optional<QString> wallpaperFileFor(const QString &photo, QString *error);
 // The folder holding those JPEGs.
 QString wallpaperFolder();
 
+// Removes the JPEGs of that folder other than shown, once the desktop shows it.
+void removeOtherWallpapers(const QString &shown);
+
 // One way of setting the wallpaper to a file the desktop can read: an
 // external command (run without a shell) or a D-Bus call.
 struct WallpaperCommand {

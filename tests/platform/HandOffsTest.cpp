@@ -266,12 +266,17 @@ TEST_F(HandOffs, WallpaperFallsBackToTheDesktopSettingWithTheFileAsOneArgument)
     EXPECT_EQ(QUrl(args[3]).toLocalFile(), photo);
     expectNothingRan(folder.path());
 
-    // A desktop without any known setting is a failure with a reason, not a success.
+    // A desktop without any known setting is a failure with a reason, not a
+    // success, and leaves the conversion the desktop may be showing.
+    ASSERT_TRUE(QDir().mkpath(wallpaperFolder()));
+    const QString shown = wallpaperFolder() + "/wallpaper-shown.jpg";
+    ASSERT_TRUE(QFile::copy(jpegNamed("shown.jpg"), shown));
     qputenv("XDG_CURRENT_DESKTOP", "Unheard-of");
     answer.reset();
     DesktopWallpaper().setWallpaper(photo, [&](std::optional<QString> error) { answer = error; });
     ASSERT_TRUE(waitFor([&] { return answer.has_value(); }));
     EXPECT_EQ(answer->value_or(QString()), Texts::text("msg.wallpaperUnsupported"));
+    EXPECT_TRUE(QFileInfo::exists(shown));
 }
 
 TEST_F(HandOffs, RawWallpaperIsHandedOverAsAnUprightJpegInTheDataFolder)
@@ -281,9 +286,18 @@ TEST_F(HandOffs, RawWallpaperIsHandedOverAsAnUprightJpegInTheDataFolder)
     if (!QFileInfo::exists(nef))
         GTEST_SKIP() << TestData::missingCorpusMessage();
     ASSERT_TRUE(QFile::copy(nef, raw));
+    // The desktop may still show an earlier conversion: making a new one
+    // leaves it, only the desktop's taking the new one removes it.
+    ASSERT_TRUE(QDir().mkpath(wallpaperFolder()));
+    const QString earlier = wallpaperFolder() + "/wallpaper-earlier.jpg";
+    ASSERT_TRUE(QFile::copy(jpegNamed("earlier.jpg"), earlier));
     QString error;
     const std::optional<QString> file = wallpaperFileFor(raw, &error);
     ASSERT_TRUE(file) << qPrintable(error);
+    EXPECT_TRUE(QFileInfo::exists(earlier));
+    removeOtherWallpapers(*file);
+    EXPECT_FALSE(QFileInfo::exists(earlier));
+    EXPECT_TRUE(QFileInfo::exists(*file));
     EXPECT_TRUE(file->startsWith(wallpaperFolder() + "/"));
     EXPECT_TRUE(file->endsWith(".jpg"));
     QImage converted(*file);
