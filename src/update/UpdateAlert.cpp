@@ -56,10 +56,17 @@ QMessageBox *make(QWidget *parent, const UpdateChecker::Result &result, std::fun
 
 void checkNow(QWidget *parent)
 {
+    // One check at a time: pressing again while the website is slow would
+    // stack one alert per press.
+    static bool asking = false;
+    if (asking)
+        return;
+    asking = true;
     QPointer<QWidget> guard(parent);
     // The request belongs to the application, so that closing the settings
     // window does not silently drop the answer.
     UpdateChecker::check(QCoreApplication::instance(), [guard](const UpdateChecker::Result &result) {
+        asking = false;
         make(guard.data(), result)->open();
     });
 }

@@ -1,6 +1,7 @@
 #include "update/UpdateChecker.h"
 
 #include "settings/Settings.h"
+#include "settings/Texts.h"
 
 #include <QDesktopServices>
 #include <QJsonDocument>
@@ -20,8 +21,6 @@
 #endif
 
 namespace {
-
-constexpr int transferTimeoutMs = 15000;
 
 QString site()
 {
@@ -170,7 +169,7 @@ void check(QObject *context, std::function<void(const Result &)> completion)
     // A manager per check: nothing (cookies, cache, connections) outlives it.
     auto *manager = new QNetworkAccessManager(context);
     QNetworkRequest request(feedURL());
-    request.setTransferTimeout(transferTimeoutMs);
+    request.setTransferTimeout(UpdateChecker::transferTimeoutMs);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     // Qt's default already refuses an https page that redirects to http; say so
@@ -204,8 +203,12 @@ void check(QObject *context, std::function<void(const Result &)> completion)
             result.text = statusReason(status);
         } else {
             const QByteArray body = reply->read(maxFeedBytes + 1);
-            const QString transportError = status > 0 || reply->error() == QNetworkReply::NoError
-                                               ? QString() : reply->errorString();
+            // A request past its transfer time ends as "cancelled", which
+            // nobody did: said as what it was.
+            const QString transportError = status > 0 || reply->error() == QNetworkReply::NoError ? QString()
+                                           : reply->error() == QNetworkReply::OperationCanceledError
+                                               ? Texts::text("update.timedOut")
+                                               : reply->errorString();
             result = interpretResponse(status, body, transportError, runningVersion());
         }
         if (result.kind != Result::Kind::failed)

@@ -23,6 +23,7 @@ public:
         QByteArray contentType = "application/json";
         QByteArray body;
         bool sendLength = true;   // false: no Content-Length, the body ends with the connection
+        bool silent = false;      // true: the request is read and never answered
     };
 
     Response reply;
@@ -56,6 +57,8 @@ private:
                 return;
             requests.append(head->left(head->indexOf("\r\n\r\n")));
             head->clear();
+            if (reply.silent)
+                return;
             QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reply.reason + "\r\n";
             out += "Content-Type: " + reply.contentType + "\r\n";
             if (reply.sendLength)

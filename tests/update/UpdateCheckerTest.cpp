@@ -3,6 +3,7 @@
 #include "update/UpdateChecker.h"
 
 #include "settings/Settings.h"
+#include "settings/Texts.h"
 #include "support/LoopbackHttpServer.h"
 
 #include <QApplication>
@@ -243,6 +244,41 @@ TEST_F(UpdateCheckTest, ARefusedConnectionFailsWithTheTransportReason)
     EXPECT_EQ(result.kind, Result::Kind::failed);
     EXPECT_FALSE(result.text.isEmpty());
     EXPECT_FALSE(result.text.startsWith("HTTP"));
+}
+
+// A website that takes the request and never answers: the check ends when its
+// time is up and says so, not that someone cancelled it.
+TEST_F(UpdateCheckTest, AWebsiteThatNeverAnswersTimesOut)
+{
+    feedServer().reply.silent = true;
+    const int usual = UpdateChecker::transferTimeoutMs;
+    UpdateChecker::transferTimeoutMs = 300;
+    const Result result = checkNow();
+    UpdateChecker::transferTimeoutMs = usual;
+    EXPECT_EQ(result.kind, Result::Kind::failed);
+    EXPECT_EQ(result.text, Texts::text("update.timedOut"));
+    EXPECT_FALSE(Settings::lastUpdateCheck().has_value());
+
+    // Pressed again while it waits: one request, one alert.
+    feedServer().requests.clear();
+    UpdateChecker::transferTimeoutMs = 300;
+    UpdateAlert::checkNow(nullptr);
+    UpdateAlert::checkNow(nullptr);
+    const auto alerts = [] {
+        QList<QMessageBox *> boxes;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+                boxes.append(box);
+        }
+        return boxes;
+    };
+    EXPECT_TRUE(waitUntil([&] { return !alerts().isEmpty(); }));
+    waitUntil([] { return false; }, 500);
+    UpdateChecker::transferTimeoutMs = usual;
+    EXPECT_EQ(feedServer().requests.size(), 1);
+    EXPECT_EQ(alerts().size(), 1);
+    for (QMessageBox *box : alerts())
+        box->close();
 }
 
 TEST_F(UpdateCheckTest, TheAutomaticCheckHonoursTheSwitchTheDayAndTheSkippedVersion)
