@@ -12,10 +12,12 @@
 #include "cleanup/CleanupReport.h"
 #include "platform/Codec.h"
 #include "platform/GlobalHotkey.h"
+#include "settings/Texts.h"
 #include "settings/window/SettingsWindow.h"
 #include "update/UpdateAlert.h"
 #include "update/UpdateBanner.h"
 #include "update/UpdateChecker.h"
+#include "viewer/ViewerPage.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -162,6 +164,13 @@ void AppDelegate::applicationDidFinishLaunching()
         windowController->open(first.path);
         break;
     case FirstContent::Kind::openPanel:
+        // A path given that is not there: said, behind the panel and on the
+        // error stream, rather than passed over.
+        if (options.firstPath && !options.firstPath->isEmpty()) {
+            const QString missing = Texts::format("msg.openMissing", {*options.firstPath});
+            std::fprintf(stderr, "glanto: %s\n", missing.toLocal8Bit().constData());
+            windowController->viewerPage()->flash(missing, 6.0);
+        }
         windowController->openFolderPanel();
         break;
     case FirstContent::Kind::nothing:

@@ -265,6 +265,8 @@ TEST_F(AppShell, NothingToOpenShowsThePanelWhoseChoiceIsOpened)
     EXPECT_TRUE(panel->isVisible());
     EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
     EXPECT_TRUE(shown(window).isEmpty());
+    // The path given is named, not passed over.
+    EXPECT_EQ(window->viewerPage()->hudMessage(), Texts::format("msg.openMissing", {sandbox.filePath("no-such-folder")}));
 
     // A folder chosen in the panel is taken as it is, not stepped into.
     panel->setDirectory(sandbox.path());
