@@ -38,10 +38,11 @@ ShortcutRecorderModel::KeyResult ShortcutRecorderModel::keyPress(const QKeyEvent
 {
     if (event.type() != QEvent::KeyPress && event.type() != QEvent::ShortcutOverride)
         return {};
-    return keyPress(event.key(), event.modifiers());
+    return keyPress(event.key(), event.modifiers(), event.nativeScanCode());
 }
 
-ShortcutRecorderModel::KeyResult ShortcutRecorderModel::keyPress(int qtKey, Qt::KeyboardModifiers modifiers)
+ShortcutRecorderModel::KeyResult ShortcutRecorderModel::keyPress(int qtKey, Qt::KeyboardModifiers modifiers,
+                                                                 quint32 scanCode)
 {
     KeyResult result;
     if (!recording)
@@ -59,7 +60,7 @@ ShortcutRecorderModel::KeyResult ShortcutRecorderModel::keyPress(int qtKey, Qt::
         recording = false;      // cancel: no answer
         return result;
     }
-    const std::optional<KeyCombo> combo = Shortcuts::comboForKey(qtKey, modifiers);
+    const std::optional<KeyCombo> combo = Shortcuts::comboForKey(qtKey, modifiers, scanCode);
     if (!combo)
         return result;          // no stored code for this key: keep listening
     recording = false;

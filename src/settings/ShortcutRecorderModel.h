@@ -58,7 +58,7 @@ public:
     // ignored and recording goes on; any other key ends recording with its
     // combination (Shift+Esc included: the assignment refuses it as a fixed key).
     KeyResult keyPress(const QKeyEvent &event);
-    KeyResult keyPress(int qtKey, Qt::KeyboardModifiers modifiers);
+    KeyResult keyPress(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode = 0);
 
     Appearance appearance(const Palette &palette) const;
 

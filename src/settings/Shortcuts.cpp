@@ -128,7 +128,26 @@ bool isKeypadCode(quint16 keyCode)
     return false;
 }
 
-const KeyEntry *entryForQtKey(int qtKey, Qt::KeyboardModifiers modifiers)
+// A symbol of the table that a US layout types with Shift on a digit key.
+bool isShiftedDigit(const KeyEntry &entry)
+{
+    if (entry.qtKey >= Qt::Key_0 && entry.qtKey <= Qt::Key_9)
+        return false;
+    for (const quint16 digit : {Code::n1, Code::n2, Code::n3, Code::n4, Code::n5, Code::n6, Code::n7, Code::n8,
+                                Code::n9, Code::n0}) {
+        if (entry.keyCode == digit)
+            return true;
+    }
+    return false;
+}
+
+// scanCode, when known (not 0), is the physical key pressed (X's key number,
+// the evdev code + 8, under X11 and Wayland alike). The keys of the
+// digit row are their digit whatever they type: the French 1 key types "&"
+// unshifted, the German Shift+2 types a quote. A symbol of the table away from
+// the digit row is no digit: "@" is Shift+2 on a US layout but AltGr+Q on a
+// German one, and taken as 2 it would run the rating bound there.
+const KeyEntry *entryForQtKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode = 0)
 {
     if (modifiers & Qt::KeypadModifier) {
         for (const KeyEntry &entry : keypadTable) {
@@ -136,9 +155,19 @@ const KeyEntry *entryForQtKey(int qtKey, Qt::KeyboardModifiers modifiers)
                 return &entry;
         }
     }
+    if (scanCode >= 10 && scanCode <= 19) {
+        const int digit = scanCode == 19 ? Qt::Key_0 : Qt::Key_1 + int(scanCode - 10);
+        for (const KeyEntry &entry : keyTable) {
+            if (entry.qtKey == digit)
+                return &entry;
+        }
+    }
     for (const KeyEntry &entry : keyTable) {
-        if (entry.qtKey == qtKey)
-            return &entry;
+        if (entry.qtKey != qtKey)
+            continue;
+        if (scanCode != 0 && isShiftedDigit(entry))
+            return nullptr;
+        return &entry;
     }
     return nullptr;
 }
@@ -541,9 +570,9 @@ std::optional<ShortcutAction> actionFor(quint16 keyCode, quint32 mods)
     return std::nullopt;
 }
 
-std::optional<ShortcutAction> actionForKey(int qtKey, Qt::KeyboardModifiers modifiers)
+std::optional<ShortcutAction> actionForKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode)
 {
-    const std::optional<quint16> keyCode = keyCodeForQtKey(qtKey, modifiers);
+    const std::optional<quint16> keyCode = keyCodeForQtKey(qtKey, modifiers, scanCode);
     if (!keyCode)
         return std::nullopt;
     return actionFor(*keyCode, modsForQtModifiers(modifiers));
@@ -553,12 +582,12 @@ std::optional<ShortcutAction> actionForEvent(const QKeyEvent *event)
 {
     if (!event || event->type() != QEvent::KeyPress)
         return std::nullopt;
-    return actionForKey(event->key(), event->modifiers());
+    return actionForKey(event->key(), event->modifiers(), event->nativeScanCode());
 }
 
-std::optional<quint16> keyCodeForQtKey(int qtKey, Qt::KeyboardModifiers modifiers)
+std::optional<quint16> keyCodeForQtKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode)
 {
-    const KeyEntry *entry = entryForQtKey(qtKey, modifiers);
+    const KeyEntry *entry = entryForQtKey(qtKey, modifiers, scanCode);
     if (!entry)
         return std::nullopt;
     return entry->keyCode;
@@ -598,9 +627,9 @@ int qtKeyForKeyCode(quint16 keyCode)
     return entry ? entry->qtKey : 0;
 }
 
-std::optional<KeyCombo> comboForKey(int qtKey, Qt::KeyboardModifiers modifiers)
+std::optional<KeyCombo> comboForKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode)
 {
-    const KeyEntry *entry = entryForQtKey(qtKey, modifiers);
+    const KeyEntry *entry = entryForQtKey(qtKey, modifiers, scanCode);
     if (!entry)
         return std::nullopt;
     return KeyCombo{entry->keyCode, modsForQtModifiers(modifiers), QString::fromLatin1(entry->chars)};
@@ -610,7 +639,7 @@ std::optional<KeyCombo> comboForEvent(const QKeyEvent *event)
 {
     if (!event || event->type() != QEvent::KeyPress)
         return std::nullopt;
-    return comboForKey(event->key(), event->modifiers());
+    return comboForKey(event->key(), event->modifiers(), event->nativeScanCode());
 }
 
 QString displayString(const KeyCombo &combo)

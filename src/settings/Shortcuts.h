@@ -135,19 +135,21 @@ ShortcutAssignResult assign(const std::optional<KeyCombo> &newCombo, ShortcutAct
 // flags play no part, nor do the typed characters; with Shift alone a plain-key
 // binding still matches.
 std::optional<ShortcutAction> actionFor(quint16 keyCode, quint32 mods);
-std::optional<ShortcutAction> actionForKey(int qtKey, Qt::KeyboardModifiers modifiers);
+std::optional<ShortcutAction> actionForKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode = 0);
 // Key presses only; any other event gives none.
 std::optional<ShortcutAction> actionForEvent(const QKeyEvent *event);
 
 // Translation between Qt's keys and the stored form.
-std::optional<quint16> keyCodeForQtKey(int qtKey, Qt::KeyboardModifiers modifiers = {});
+// scanCode, when not 0, is the physical key (QKeyEvent::nativeScanCode): a
+// symbol is taken for a digit key only when typed on that key.
+std::optional<quint16> keyCodeForQtKey(int qtKey, Qt::KeyboardModifiers modifiers = {}, quint32 scanCode = 0);
 quint32 modsForQtModifiers(Qt::KeyboardModifiers modifiers);
 Qt::KeyboardModifiers qtModifiersForMods(quint32 mods);
 // Qt::Key for a stored key code (0 when there is none).
 int qtKeyForKeyCode(quint16 keyCode);
 // A recorded key press as a binding; none for bare modifier keys and keys that
 // have no stored code.
-std::optional<KeyCombo> comboForKey(int qtKey, Qt::KeyboardModifiers modifiers);
+std::optional<KeyCombo> comboForKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode = 0);
 std::optional<KeyCombo> comboForEvent(const QKeyEvent *event);
 
 // The text of a binding for lists and tooltips, in this platform's notation

@@ -174,6 +174,29 @@ TEST_F(ShortcutsTest, OnlyKeyPressesMatchAndTypedTextPlaysNoPart)
     EXPECT_FALSE(Shortcuts::comboForKey(Qt::Key_Control, Qt::ControlModifier).has_value());
 }
 
+// The digit row's keys are their digits whatever the layout types there, and
+// a symbol typed elsewhere is no digit: "@" from AltGr+Q (German) is not 2,
+// "&" on the French 1 key is 1 and "(" on its 5 key is 5.
+TEST_F(ShortcutsTest, TheDigitRowIsTakenByPlaceNotBySymbol)
+{
+    constexpr quint32 keyQ = 24, key1 = 10, key2 = 11, key5 = 14;
+    const auto at = [](Qt::KeyboardModifiers modifiers, quint32 scanCode) {
+        QKeyEvent event(QEvent::KeyPress, Qt::Key_At, modifiers, scanCode, 0, 0, "@");
+        return Shortcuts::actionForEvent(&event);
+    };
+    EXPECT_EQ(at(Qt::ShiftModifier, key2), A::rate2);
+    EXPECT_FALSE(at(Qt::NoModifier, keyQ).has_value());
+    EXPECT_FALSE(Shortcuts::comboForKey(Qt::Key_At, Qt::NoModifier, keyQ).has_value());
+    EXPECT_EQ(Shortcuts::comboForKey(Qt::Key_Ampersand, Qt::NoModifier, key1)->keyCode,
+              Shortcuts::keyCodeForQtKey(Qt::Key_1));
+    EXPECT_EQ(Shortcuts::keyCodeForQtKey(Qt::Key_ParenLeft, Qt::NoModifier, key5), Shortcuts::keyCodeForQtKey(Qt::Key_5));
+    EXPECT_EQ(Shortcuts::keyCodeForQtKey(Qt::Key_QuoteDbl, Qt::ShiftModifier, key2), Shortcuts::keyCodeForQtKey(Qt::Key_2));
+    // Without a physical key (a synthetic event) the table stands as it is.
+    EXPECT_EQ(Shortcuts::comboForKey(Qt::Key_At, Qt::ShiftModifier)->keyCode, Shortcuts::keyCodeForQtKey(Qt::Key_2));
+    // Keys that are no symbol of the digit row are taken as before.
+    EXPECT_TRUE(Shortcuts::comboForKey(Qt::Key_Q, Qt::NoModifier, keyQ).has_value());
+}
+
 TEST_F(ShortcutsTest, SettingTheDefaultAgainRemovesTheOverride)
 {
     Shortcuts::setCombo(KeyCombo{45, 0, "n"}, A::next);
