@@ -27,6 +27,10 @@ ControlsVisibility::ControlsVisibility(QObject *parent)
 {
     timer->setSingleShot(true);
     connect(timer, &QTimer::timeout, this, [this] {
+        if (rule.visible() && pointerOnControls && pointerOnControls()) {
+            activity();
+            return;
+        }
         rule.runDueHide(currentTime());
         schedule();
     });

@@ -27,6 +27,9 @@ public:
     std::function<void(bool visible)> onVisibilityChanged;
     // Seconds on a steady scale; tests may set their own.
     std::function<double()> now;
+    // Whether the pointer rests on one of the controls: they do not fade from
+    // under it, and go 3 s after it moved off them.
+    std::function<bool()> pointerOnControls;
 
     // Reveal and restart: key, wheel or mouse activity, the pointer moving over the
     // window, the end of a peek, the slideshow layout change, a folder opening.

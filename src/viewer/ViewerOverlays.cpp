@@ -22,6 +22,7 @@
 #include <QWindow>
 #include <QWindowStateChangeEvent>
 
+#include <algorithm>
 #include <cmath>
 
 Q_LOGGING_CATEGORY(lcSlideshow, "glanto.slideshow", QtWarningMsg)
@@ -125,6 +126,10 @@ void ViewerOverlays::wirePage()
         if (page->filmstripFloating() && filmstripHeight() > 0)
             set << page->filmstrip();
         return set;
+    };
+    m_controls->pointerOnControls = [this] {
+        const QList<QWidget *> set = m_controls->animatedSet();
+        return std::any_of(set.begin(), set.end(), [](QWidget *w) { return w->isVisible() && w->underMouse(); });
     };
     // The badge moves up out of the toolbar's way while the controls show, in
     // step with their fade.
@@ -295,6 +300,8 @@ bool ViewerOverlays::eventFilter(QObject *watched, QEvent *event)
         return false;
     switch (event->type()) {
     case QEvent::MouseMove:
+    case QEvent::MouseButtonPress:
+        // A click is activity too: the controls come back under it.
         if (watched == page->imageView())
             m_controls->activity();
         break;

@@ -15,9 +15,12 @@
 #include "viewer/SlideshowController.h"
 #include "viewer/ViewerOverlays.h"
 #include "viewer/ViewerPage.h"
+#include "viewer/ZoomableImageView.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDialog>
+#include <QMouseEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -199,6 +202,35 @@ TEST_F(ViewerOverlaysTest, SlideshowFloatsTheFilmstripAndStopsWhenFullScreenEnds
     EXPECT_FALSE(slideshow->isOn());
     EXPECT_FALSE(page->filmstripFloating());
     EXPECT_EQ(page->hudMessage(), Texts::text("msg.slideshowOff"));
+}
+
+// The controls do not fade from under a pointer resting on them, and a click
+// on the photo brings them back once they have gone.
+TEST_F(ViewerOverlaysTest, TheControlsStayUnderThePointerAndComeBackOnAClick)
+{
+    openFolder();
+    ControlsVisibility *controls = overlays->controls();
+    FloatingToolbar *toolbar = overlays->toolbar();
+    ASSERT_TRUE(waitFor([&] { return toolbar->isVisible(); }));
+    QCursor::setPos(toolbar->mapToGlobal(toolbar->rect().center()));
+    if (!waitFor([&] { return toolbar->underMouse(); }, 3000))
+        GTEST_SKIP() << "this display does not move the pointer";
+    controls->activity();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 3600)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(controls->visible());
+
+    // Off the controls, they go; a click on the photo shows them again.
+    QCursor::setPos(page->imageView()->mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(waitFor([&] { return !toolbar->underMouse(); }, 3000));
+    controls->pointerLeft();
+    ASSERT_TRUE(waitFor([&] { return !controls->visible(); }, 3000));
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), page->imageView()->mapToGlobal(QPointF(10, 10)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(page->imageView(), &press);
+    EXPECT_TRUE(controls->visible());
 }
 
 // The floating strip fades with the controls; once the slideshow ends it is
