@@ -78,8 +78,15 @@ bool ViewGeometry::toggleZoom(QPointF point)
         zoomToFit();
         return true;
     }
-    const double target = fitScale() >= 0.999 ? 2.0 : 1.0;
-    return zoom(target, point, true);
+    return zoom(toggleTarget(), point, true);
+}
+
+double ViewGeometry::toggleTarget() const
+{
+    const double fit = std::min(fitScale(), maximumFitScale);
+    if (fit < 0.999)
+        return 1.0;
+    return fit >= 2.0 ? std::min(2.0 * fit, maximumScale) : 2.0;
 }
 
 void ViewGeometry::moveBy(QPointF delta)

@@ -40,9 +40,13 @@ struct ViewGeometry
     void zoomToFit();
     // The one primitive behind every zoom; returns false when nothing is shown.
     bool zoom(double newScale, QPointF anchor, bool clamped);
-    // The first press shows 100 % (200 % for a photo smaller than the view) about
-    // the point, the second returns to fit. Returns false when nothing is shown.
+    // The first press zooms to toggleTarget() about the point, the second
+    // returns to fit. Returns false when nothing is shown.
     bool toggleZoom(QPointF point);
+    // The scale the first toggle goes to from fit: 100 %, or 200 % for a photo
+    // that already fits at 100 % or more, or twice the fit for one that fit
+    // enlarges beyond 200 %, so that the toggle always shows it larger.
+    double toggleTarget() const;
     void moveBy(QPointF delta);
     void rotate(int delta);
 

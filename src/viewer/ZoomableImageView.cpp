@@ -448,8 +448,7 @@ void ZoomableImageView::toggleZoom(QPointF point, bool useCentre)
         zoomToFit(true);
         return;
     }
-    const double target = geo.fitScale() >= 0.999 ? 2.0 : 1.0;
-    zoom(target, useCentre ? geo.viewCentre() : point, true, true);
+    zoom(geo.toggleTarget(), useCentre ? geo.viewCentre() : point, true, true);
 }
 
 void ZoomableImageView::rotate(int delta)

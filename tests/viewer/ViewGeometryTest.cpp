@@ -64,12 +64,23 @@ TEST(ViewGeometry, ToggleZoomKeepsThePixelUnderThePointerAndReturnsToFit)
     EXPECT_DOUBLE_EQ(g.scale, 0.2);
 }
 
-TEST(ViewGeometry, ToggleZoomOnAPhotoThatAlreadyFitsGoesToTwoHundredPercent)
+TEST(ViewGeometry, ToggleZoomOnAPhotoThatAlreadyFitsShowsItLarger)
 {
-    ViewGeometry g = fitted({600, 400}, {1200, 800});
+    ViewGeometry g = fitted({800, 400}, {1200, 800});
     ASSERT_GE(g.fitScale(), 1.0);
     g.toggleZoom({600, 400});
     EXPECT_DOUBLE_EQ(g.scale, 2.0);
+
+    // A small picture that fit already shows at 200 % or more is shown larger
+    // still, never smaller: twice the fit, at most the largest zoom.
+    for (const auto &[photo, expected] : {std::pair{QSizeF(600, 400), 4.0}, std::pair{QSizeF(300, 200), 8.0},
+                                          std::pair{QSizeF(1, 1), 8.0}}) {
+        ViewGeometry small = fitted(photo, {1200, 800});
+        const double shown = small.scale;
+        small.toggleZoom({600, 400});
+        EXPECT_DOUBLE_EQ(small.scale, expected) << photo.width();
+        EXPECT_GT(small.scale, shown);
+    }
 }
 
 TEST(ViewGeometry, ZoomIsClampedBetweenAnEighthOfFitAndTwelve)
