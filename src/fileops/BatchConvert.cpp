@@ -112,6 +112,7 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
 
     const QString output = outputFolder(folder, format);
     // An existing folder is used as it is; failing here makes every file fail at its write.
+    madeOutput = QFileInfo::exists(output) ? QString() : output;
     QDir().mkpath(output);
 
     const int count = std::max(1, std::min(workers.maxThreadCount(), int(photos.size())));
@@ -126,9 +127,9 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
                 const FileResult result = convertOne(photos.at(index), output, format, quality);
                 HandOff::invoke(
                     self.data(),
-                    [self, written = result.written] {
+                    [self, written = result.written, reason = result.reason] {
                         if (self)
-                            self->fileDone(written);
+                            self->fileDone(written, reason);
                     },
                     Qt::QueuedConnection);
             }
@@ -149,10 +150,12 @@ void BatchConvert::cancel()
     cancelled = true;
 }
 
-void BatchConvert::fileDone(const QString &written)
+void BatchConvert::fileDone(const QString &written, const QString &reason)
 {
     if (written.isEmpty()) {
         ++summary.failed;
+        if (summary.firstFailure.isEmpty())
+            summary.firstFailure = reason;
     } else {
         ++summary.succeeded;
         summary.written << written;
@@ -167,6 +170,10 @@ void BatchConvert::workerDone()
         return;
     running = false;
     summary.cancelled = summary.succeeded + summary.failed < summary.total;
+    // A folder this run made and left empty goes again (rmdir leaves any
+    // other folder, and one that holds anything, alone).
+    if (summary.succeeded == 0 && !madeOutput.isEmpty())
+        QDir().rmdir(madeOutput);
     if (onFinished)
         onFinished(summary);
 }

@@ -34,6 +34,7 @@ public:
         bool cancelled = false;
         QString extension;
         QStringList written; // the new files, in the order they were finished
+        QString firstFailure; // why the first file that failed did
     };
 
     // On the main thread: after each file (handled so far, total), and once at the end.
@@ -66,7 +67,7 @@ public:
     QThreadPool workers;
 
 private:
-    void fileDone(const QString &written);
+    void fileDone(const QString &written, const QString &reason);
     void workerDone();
 
     std::atomic<bool> cancelled{false};
@@ -74,4 +75,5 @@ private:
     bool running = false;
     int workersLeft = 0;
     Summary summary;
+    QString madeOutput; // the output folder when this run made it
 };

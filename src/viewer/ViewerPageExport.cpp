@@ -106,8 +106,16 @@ ViewerPageExport::ViewerPageExport(ViewerPage *page)
             stopButton->hide();
         if (!guard)
             return;
+        // Nothing written: nothing was saved anywhere, and the reason is the news.
+        if (s.succeeded == 0 && s.failed > 0 && !s.cancelled) {
+            guard->flash(Texts::format("msg.convertNothing", {QString::number(s.failed), s.firstFailure}), 6.0);
+            return;
+        }
         const char *key = s.cancelled ? "msg.convertCancelled" : "msg.convertDone";
-        guard->flash(Texts::format(key, {QString::number(s.succeeded), QString::number(s.failed), s.extension}), 4.0);
+        QString text = Texts::format(key, {QString::number(s.succeeded), QString::number(s.failed), s.extension});
+        if (s.failed > 0 && !s.firstFailure.isEmpty())
+            text += QStringLiteral("  ·  ") + s.firstFailure;
+        guard->flash(text, s.failed > 0 ? 6.0 : 4.0);
     };
 
     stopButton = new QPushButton(Texts::text("alert.cancel"));
@@ -258,7 +266,7 @@ void ViewerPageExport::saveExport(const QString &chosen)
                                       4.0);
                 } else {
                     const QString failedText = Texts::format("msg.exportFailed", {name});
-                    self->page->flash(result.reason.isEmpty() ? failedText : failedText + u' ' + result.reason, 4.0);
+                    self->page->flash(result.reason.isEmpty() ? failedText : failedText + QStringLiteral(" (%1)").arg(result.reason), 4.0);
                 }
             },
             Qt::QueuedConnection);

@@ -6,9 +6,11 @@
 
 #include "fileops/BatchConvert.h"
 #include "fileops/SafeFile.h"
+#include "settings/Texts.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
@@ -113,6 +115,30 @@ TEST_F(BatchConvertTest, NothingIsOverwrittenAndTheCountsMatchTheDisk)
         EXPECT_EQ(run(heic, photos.mid(0, 2), Format::heic).succeeded, 2);
         EXPECT_EQ(folderNames(output(Format::heic)), (QStringList{"IMG 2.heic", "IMG.heic"}));
     }
+}
+
+// A run that converts nothing says why and leaves no empty folder of its own
+// behind; a folder that was there before stays.
+TEST_F(BatchConvertTest, ARunThatConvertsNothingSaysWhyAndLeavesNoFolder)
+{
+    QStringList photos;
+    for (const char *name : {"a.jpg", "b.JPG"}) {
+        QImage image(40, 30, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        ASSERT_TRUE(image.save(dir.filePath(QLatin1String(name)), "JPEG"));
+        photos << dir.filePath(QLatin1String(name));
+    }
+    BatchConvert converter;
+    const BatchConvert::Summary s = run(converter, photos, Format::jpeg);
+    EXPECT_EQ(s.succeeded, 0);
+    EXPECT_EQ(s.failed, 2);
+    EXPECT_EQ(s.firstFailure, Texts::text("msg.convertSameFormat"));
+    EXPECT_FALSE(QFileInfo::exists(output(Format::jpeg)));
+
+    ASSERT_TRUE(QDir().mkpath(output(Format::jpeg)));
+    BatchConvert again;
+    EXPECT_EQ(run(again, photos, Format::jpeg).succeeded, 0);
+    EXPECT_TRUE(QFileInfo(output(Format::jpeg)).isDir());
 }
 
 TEST_F(BatchConvertTest, ConvertedCopiesAreUprightAndKeepTheirCaptureDate)

@@ -144,7 +144,9 @@ TEST_F(ViewerPageExportTest, BatchConvertAsksThenConvertsTheFolder)
     EXPECT_FALSE(exports().batchDialog);
     EXPECT_EQ(viewer->hudMessage(), Texts::text("msg.fileOpBusy"));
 
-    const QString done = Texts::format("msg.convertDone", {"2", "1", "jpg"});
+    // The one that failed says why.
+    const QString done = Texts::format("msg.convertDone", {"2", "1", "jpg"}) + QStringLiteral("  ·  ")
+                         + Texts::text("msg.convertSameFormat");
     ASSERT_TRUE(waitFor([&] { return viewer->hudMessage() == done; }, 30000)) << viewer->hudMessage().toStdString();
     EXPECT_EQ(QDir(path(QStringLiteral("Converted-jpg"))).entryList(QDir::Files),
               (QStringList{QStringLiteral("b.jpg"), QStringLiteral("c.jpg")}));
