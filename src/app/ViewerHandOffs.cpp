@@ -18,7 +18,9 @@
 #include <QMenu>
 #include <QPointer>
 #include <QSet>
+#include <QStandardPaths>
 #include <QThreadPool>
+#include <QUrl>
 
 namespace {
 
@@ -129,16 +131,26 @@ void untrashLastPhoto(ViewerPage *viewer)
     });
 }
 
-// A desktop entry chosen in a file dialog over the system's applications.
-void chooseDesktopEntry(QWidget *parent, const QString &title, std::function<void(const QString &)> chosen)
+// A desktop entry chosen in a file dialog over the system's applications and
+// the user's own. One that cannot be started (its program is not installed)
+// is said so on the viewer and changes nothing.
+void chooseDesktopEntry(ViewerPage *viewer, const QString &title, std::function<void(const QString &)> chosen)
 {
-    auto dialog = new QFileDialog(parent, title, QStringLiteral("/usr/share/applications"),
-                                  QStringLiteral("*.desktop"));
+    const QString system = QStringLiteral("/usr/share/applications");
+    const QString own = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+    auto dialog = new QFileDialog(viewer->window(), title, system, QStringLiteral("*.desktop"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFile);
-    QObject::connect(dialog, &QFileDialog::fileSelected, parent, [chosen](const QString &file) {
+    QList<QUrl> places{QUrl::fromLocalFile(system)};
+    if (!own.isEmpty() && QFileInfo(own).isDir())
+        places << QUrl::fromLocalFile(own);
+    dialog->setSidebarUrls(places);
+    QPointer<ViewerPage> self(viewer);
+    QObject::connect(dialog, &QFileDialog::fileSelected, viewer, [self, chosen](const QString &file) {
         if (Applications::fromDesktopFile(file))
             chosen(file);
+        else if (self)
+            self->flash(Texts::format("msg.appUnusable", {QFileInfo(file).fileName()}), 4.0);
     });
     dialog->open();
 }
@@ -146,7 +158,7 @@ void chooseDesktopEntry(QWidget *parent, const QString &title, std::function<voi
 void chooseEditor(ViewerPage *viewer, bool openAfter)
 {
     QPointer<ViewerPage> self(viewer);
-    chooseDesktopEntry(viewer->window(), Texts::text("panel.chooseEditor"), [self, openAfter](const QString &file) {
+    chooseDesktopEntry(viewer, Texts::text("panel.chooseEditor"), [self, openAfter](const QString &file) {
         if (!self)
             return;
         Settings::setEditorAppPath(file);
@@ -185,7 +197,7 @@ void fillOpenWith(ViewerPage *viewer, QMenu *menu)
     QObject::connect(other, &QAction::triggered, viewer, [self, photoPath] {
         if (!self)
             return;
-        chooseDesktopEntry(self->window(), Texts::text("menu.openWith"), [self, photoPath](const QString &file) {
+        chooseDesktopEntry(self, Texts::text("menu.openWith"), [self, photoPath](const QString &file) {
             if (self)
                 show(self, HandOff::openWith(file, photoPath));
         });

@@ -22,6 +22,7 @@
 #include <QDialog>
 #include <QMouseEvent>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -307,6 +308,27 @@ TEST_F(ViewerOverlaysTest, TheTrashCommandSaysWhereThePhotoWentAndUndoPutsItBack
         << qPrintable(page->hudMessage());
     EXPECT_EQ(bytesOf(shown), original);
     EXPECT_FALSE(window->router().dispatch(CommandId::undoTrash));
+}
+
+// An application entry whose program is missing is refused with a word, and
+// the editor stays as it was.
+TEST_F(ViewerOverlaysTest, AnEditorThatCannotStartIsRefusedAndSaidSo)
+{
+    installViewerHandOffs(window.get());
+    openFolder();
+    const QString entry = sandbox.filePath("gone.desktop");
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Desktop Entry]\nType=Application\nName=Gone\nTryExec=/nonexistent/gone\nExec=/nonexistent/gone %F\n");
+    file.close();
+    const std::optional<QString> before = Settings::editorAppPath();
+    ASSERT_TRUE(window->router().dispatch(CommandId::chooseEditor));
+    QFileDialog *dialog = window->findChild<QFileDialog *>();
+    ASSERT_NE(dialog, nullptr);
+    Q_EMIT dialog->fileSelected(entry);
+    EXPECT_EQ(page->hudMessage(), Texts::format("msg.appUnusable", {"gone.desktop"}));
+    EXPECT_EQ(Settings::editorAppPath(), before);
+    dialog->reject();
 }
 
 TEST_F(ViewerOverlaysTest, AnotherPageOverTheViewerStopsTheSlideshow)
