@@ -2,6 +2,7 @@
 
 #include "platform/Applications.h"
 #include "settings/Settings.h"
+#include "settings/Shortcuts.h"
 #include "settings/Texts.h"
 
 #include <QFileInfo>
@@ -95,7 +96,10 @@ HandOffMessage wallpaperAnswer(const QString &photo, const std::optional<QString
 
 HandOffMessage trashed(const QString &photo)
 {
-    return {Texts::format("msg.trashed", {QFileInfo(photo).fileName()}), 2.0};
+    // Ctrl+Z gives way to a person's own binding of it: then it is not named.
+    const std::optional<quint16> z = Shortcuts::keyCodeForQtKey(Qt::Key_Z);
+    const bool undoKeyTaken = z && Shortcuts::actionFor(*z, KeyMods::command).has_value();
+    return {Texts::format(undoKeyTaken ? "msg.trashedPlain" : "msg.trashed", {QFileInfo(photo).fileName()}), 2.0};
 }
 
 HandOffMessage untrashed(const QString &photo)

@@ -2,6 +2,7 @@
 #include "platform/Editor.h"
 #include "platform/Wallpaper.h"
 
+#include "settings/Shortcuts.h"
 #include "settings/Texts.h"
 
 #include "TestApplication.h"
@@ -182,6 +183,17 @@ protected:
     QTemporaryDir folder{QDir::homePath() + "/photos-XXXXXX"};
     static inline QString apps, bin, records;
 };
+
+// The Trash message names Ctrl+Z only while Ctrl+Z undoes: a person's own
+// binding of it takes the key.
+TEST_F(HandOffs, TheTrashMessageNamesCtrlZOnlyWhileItUndoes)
+{
+    Shortcuts::resetAll();
+    EXPECT_EQ(HandOff::trashed("/p/a.jpg").text, Texts::format("msg.trashed", {"a.jpg"}));
+    Shortcuts::setCombo(Shortcuts::comboForKey(Qt::Key_Z, Qt::ControlModifier), ShortcutAction::rotateCW);
+    EXPECT_EQ(HandOff::trashed("/p/a.jpg").text, Texts::format("msg.trashedPlain", {"a.jpg"}));
+    Shortcuts::resetAll();
+}
 
 TEST_F(HandOffs, EditTargetPrefersARawSiblingInAlphabeticalOrder)
 {
