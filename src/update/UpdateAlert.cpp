@@ -10,6 +10,24 @@
 
 namespace UpdateAlert {
 
+void showUnopenedLink(QWidget *parent, const QUrl &link)
+{
+    auto *box = new QMessageBox(parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    box->setTextFormat(Qt::PlainText);
+    box->setIcon(QMessageBox::Warning);
+    box->setText(Texts::text("update.noBrowser"));
+    box->setInformativeText(link.toString());
+    box->setStandardButtons(QMessageBox::Ok);
+    // The address is there to be copied into a browser by hand.
+    if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        informative->setTextFormat(Qt::PlainText);
+        informative->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    }
+    box->open();
+}
+
 QMessageBox *make(QWidget *parent, const UpdateChecker::Result &result, std::function<bool(const QUrl &)> openLink)
 {
     using Kind = UpdateChecker::Result::Kind;
@@ -28,9 +46,10 @@ QMessageBox *make(QWidget *parent, const UpdateChecker::Result &result, std::fun
         box->addButton(Texts::text("update.later"), QMessageBox::RejectRole);
         box->setDefaultButton(download);
         const QUrl link = result.release.download;
-        QObject::connect(download, &QPushButton::clicked, box, [link, openLink] {
-            if (openLink)
-                openLink(link);
+        QPointer<QWidget> owner(parent);
+        QObject::connect(download, &QPushButton::clicked, box, [link, openLink, owner] {
+            if (openLink && !openLink(link))
+                showUnopenedLink(owner.data(), link);
         });
         break;
     }

@@ -18,6 +18,10 @@ namespace UpdateAlert {
 QMessageBox *make(QWidget *parent, const UpdateChecker::Result &result,
                   std::function<bool(const QUrl &)> openLink = UpdateChecker::openLink);
 
+// The download page could not be opened (no web browser): its address, to
+// be copied by hand.
+void showUnopenedLink(QWidget *parent, const QUrl &link);
+
 // The menu command: checks now and shows the alert on parent (or on its own
 // when parent is gone by then).
 void checkNow(QWidget *parent);

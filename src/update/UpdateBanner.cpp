@@ -1,5 +1,7 @@
 #include "update/UpdateBanner.h"
 
+#include "update/UpdateAlert.h"
+
 #include "settings/Texts.h"
 
 #include <QEvent>
@@ -74,8 +76,8 @@ UpdateBanner::UpdateBanner(QWidget *host, const UpdateChecker::Release &release)
 
 void UpdateBanner::download()
 {
-    if (openLink)
-        openLink(shown.download);
+    if (openLink && !openLink(shown.download))
+        UpdateAlert::showUnopenedLink(window(), shown.download);
     dismiss();
 }
 

@@ -371,4 +371,16 @@ TEST_F(UpdateCheckTest, TheAlertsShowNetworkTextAsPlainText)
     EXPECT_EQ(box->defaultButton()->text(), QString::fromUtf8("下载新版"));
     box->defaultButton()->click();
     EXPECT_EQ(opened, QList<QUrl>{QUrl("https://example.org/d")});
+
+    // No browser to open it: the address is shown, to be copied by hand.
+    box = UpdateAlert::make(nullptr, newer, [](const QUrl &) { return false; });
+    box->defaultButton()->click();
+    QMessageBox *unopened = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *b = qobject_cast<QMessageBox *>(widget); b && b->isVisible() && b->text() == Texts::text("update.noBrowser"))
+            unopened = b;
+    }
+    ASSERT_NE(unopened, nullptr);
+    EXPECT_EQ(unopened->informativeText(), "https://example.org/d");
+    unopened->close();
 }
