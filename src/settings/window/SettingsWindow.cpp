@@ -116,6 +116,8 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsWindowController *owner)
     QHBoxLayout *line = Rows::line(cell);
     defaultStatus = new QLabel(this);
     defaultStatus->setTextFormat(Qt::PlainText);
+    // A long application name wraps rather than pushing the button out of view.
+    defaultStatus->setWordWrap(true);
     makeDefaultButton = new QPushButton(Texts::text("set.makeDefault"), this);
     line->addWidget(defaultStatus);
     line->addWidget(makeDefaultButton);
