@@ -230,7 +230,11 @@ void ViewerPage::registerCommands()
     commands.on(CommandId::rotateCW, [this](int) { rotate(+1); });
     commands.on(CommandId::rotateCCW, [this](int) { rotate(-1); });
     commands.on(CommandId::toggleFilmstrip, [this](int) { toggleFilmstrip(); });
-    commands.on(CommandId::toggleFullScreen, [this](int) { toggleFullScreen(); });
+    // The menu item says what it does now: leave full screen while in it.
+    commands.on(CommandId::toggleFullScreen, [this](int) { toggleFullScreen(); }, [this](int) {
+        const bool full = window() && window()->isFullScreen();
+        return CommandState{true, false, full ? Texts::text("menu.exitFullscreen") : QString()};
+    });
     commands.on(CommandId::navigateForward, [c](int) { c->navigate(+1); });
     commands.on(CommandId::navigateBackward, [c](int) { c->navigate(-1); });
     commands.on(CommandId::goFirst, [c](int) { c->goTo(0); });

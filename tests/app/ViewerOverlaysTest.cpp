@@ -193,6 +193,8 @@ TEST_F(ViewerOverlaysTest, SlideshowFloatsTheFilmstripAndStopsWhenFullScreenEnds
     EXPECT_TRUE(page->filmstripFloating());
     EXPECT_EQ(page->photoArea(), page->rect()) << "the photo takes the whole page under the floating filmstrip";
     EXPECT_TRUE(window->router().state(CommandId::toggleSlideshow).checked);
+    // The menu item says it leaves full screen.
+    EXPECT_EQ(window->router().state(CommandId::toggleFullScreen).title, Texts::text("menu.exitFullscreen"));
 
     // Choosing an interval from the menu reaches the running slideshow.
     ASSERT_TRUE(window->router().dispatch(CommandId::setSlideshowInterval, 5));
@@ -201,6 +203,7 @@ TEST_F(ViewerOverlaysTest, SlideshowFloatsTheFilmstripAndStopsWhenFullScreenEnds
 
     window->showNormal();
     EXPECT_FALSE(slideshow->isOn());
+    EXPECT_TRUE(window->router().state(CommandId::toggleFullScreen).title.isEmpty());
     EXPECT_FALSE(page->filmstripFloating());
     EXPECT_EQ(page->hudMessage(), Texts::text("msg.slideshowOff"));
 }
