@@ -1,6 +1,6 @@
 #include "app/CleanupMode.h"
-#include "app/ViewerHandOffs.h"
 
+#include "app/ViewerHandOffs.h"
 #include "app/ViewerWindowController.h"
 #include "app/WindowShot.h"
 #include "cleanup/CleanupController.h"
