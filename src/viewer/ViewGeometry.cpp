@@ -100,6 +100,16 @@ void ViewGeometry::rotate(int delta)
     quarterTurns = normalisedTurns(quarterTurns + delta);
 }
 
+QRectF drawnFrame(QRectF frame, double backingScale)
+{
+    const double least = 1.0 / std::max(backingScale, 1.0);
+    if (frame.width() < least)
+        frame.adjust(-(least - frame.width()) / 2, 0, (least - frame.width()) / 2, 0);
+    if (frame.height() < least)
+        frame.adjust(0, -(least - frame.height()) / 2, 0, (least - frame.height()) / 2);
+    return frame;
+}
+
 bool needsDetail(double shownPixelWidth, double turnedWidth, double scale, double backingScale)
 {
     if (shownPixelWidth >= turnedWidth - 1)

@@ -53,6 +53,11 @@ struct ViewGeometry
     QPointF viewCentre() const { return {viewSize.width() * 0.5, viewSize.height() * 0.5}; }
 };
 
+// The frame as drawn: at least one device pixel wide and tall about its own
+// centre, so that a picture of 3 x 4000 fitted into a window is a line on
+// screen rather than nothing.
+QRectF drawnFrame(QRectF frame, double backingScale);
+
 // Whether the shown bitmap is coarser than the screen needs: a reduced preview
 // (narrower than the photo) drawn at more device pixels than it has.
 bool needsDetail(double shownPixelWidth, double turnedWidth, double scale, double backingScale);

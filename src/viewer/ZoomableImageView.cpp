@@ -371,7 +371,7 @@ void ZoomableImageView::updateScene()
     ImageScene scene;
     if (m_bitmap && m_visible) {
         scene.image.bitmap = m_bitmap;
-        scene.image.frame = m_shownFrame;
+        scene.image.frame = drawnFrame(m_shownFrame, devicePixelRatioF());
         scene.image.turns = geo.quarterTurns;
         scene.image.opacity = m_imageOpacity;
         scene.standIn = m_standIn;

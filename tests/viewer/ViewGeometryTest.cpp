@@ -147,3 +147,17 @@ TEST(ViewGeometry, DetailIsNeededOnlyForAReducedPreviewDrawnLargerThanItIs)
     EXPECT_FALSE(needsDetail(6000, 6000, 12.0, 2.0));
     EXPECT_FALSE(needsDetail(5999, 6000, 12.0, 2.0));
 }
+
+// A picture far thinner than a pixel once fitted is still drawn one device
+// pixel wide, about the same centre; wider frames are drawn as they are.
+TEST(ViewGeometry, AThinPictureIsDrawnAtLeastOneDevicePixelWide)
+{
+    const ViewGeometry g = fitted({3, 4000}, {1200, 800});
+    ASSERT_LT(g.imageFrame().width(), 1.0);
+    const QRectF drawn = drawnFrame(g.imageFrame(), 1.0);
+    EXPECT_DOUBLE_EQ(drawn.width(), 1.0);
+    EXPECT_DOUBLE_EQ(drawn.center().x(), g.imageFrame().center().x());
+    EXPECT_EQ(drawn.height(), g.imageFrame().height());
+    EXPECT_DOUBLE_EQ(drawnFrame(QRectF(0, 0, 0.1, 50), 2.0).width(), 0.5);
+    EXPECT_EQ(drawnFrame(QRectF(10, 10, 300, 200), 1.0), QRectF(10, 10, 300, 200));
+}
