@@ -117,6 +117,12 @@ CleanupPage *enterCleanup(ViewerWindowController *window)
             // one that took its place meanwhile.
             ViewerPage *viewer = owner->viewerPage();
             const std::optional<QString> shown = viewer->currentPhotoPath();
+            // A folder gone meanwhile is the viewer's to follow: it says so and
+            // looks for the folder again, where opening it would find nothing.
+            if (!QFileInfo(folder).isDir()) {
+                viewer->controller()->refreshFolder();
+                return;
+            }
             if (QFileInfo::exists(entered))
                 viewer->open(entered);
             else

@@ -20,6 +20,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <utility>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -189,6 +190,7 @@ bool ViewerViewController::open(const QString &url)
         reloadFilmstrip();
         // A folder that could not be read says so: it may hold many photos.
         const int error = folder.listingError();
+        shownListingError = error;
         if (onNoPhotos)
             onNoPhotos(error ? unreadableFolderText(error) : Texts::text("ui.noImages"));
     }
@@ -686,8 +688,14 @@ void ViewerViewController::applyListing(const QList<ImageItem> &listed, int list
     const std::optional<ImageItem> before = folder.current();
     const FolderChanges changes = folder.refresh(listed);
     watchCurrentFile(true);
-    if (!changes.any())
+    const int errorShown = std::exchange(shownListingError, listingError);
+    if (!changes.any()) {
+        // No photo came or went, but the folder may have: made again empty
+        // where it could not be read, it says it holds no photos.
+        if (!folder.current() && listingError != errorShown && onNoPhotos)
+            onNoPhotos(listingError ? unreadableFolderText(listingError) : Texts::text("ui.noImages"));
         return;
+    }
     for (const QStringList &urls :
          {changes.gone, changes.changed, QStringList(changes.moved.keys()), QStringList(changes.moved.values())}) {
         for (const QString &url : urls) {

@@ -181,6 +181,7 @@ private:
     QTimer goneTimer;
     QThreadPool listingQueue;
     bool listing = false;
+    int shownListingError = 0; // the listing error the empty state last said
     bool listAgain = false;
     int localEdits = 0;
     std::vector<std::function<void()>> heldWork;

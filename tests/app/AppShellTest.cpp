@@ -376,6 +376,31 @@ TEST_F(AppShell, WhatTheReviewMovedIsPutBackFromTheViewer)
     EXPECT_FALSE(window.router().dispatch(CommandId::undoTrash));
 }
 
+// The folder renamed away under the review, whose Trash request then fails:
+// back in the viewer, the folder is followed and its photos return with it.
+TEST_F(AppShell, AFolderGoneUnderTheReviewIsFollowedOnceItIsLeft)
+{
+    ViewerWindowController window;
+    ViewerPage *viewer = showOn(window, firstInFolder());
+    CleanupPage *page = enterCleanup(&window);
+    ASSERT_NE(page, nullptr);
+    CleanupController &review = page->controller();
+    ASSERT_TRUE(settleUntil([&] { return review.groupingComplete(); }));
+    review.checkNone();
+    review.setChecked(firstInFolder(), true);
+    const QString away = sandbox.filePath("Holiday-away");
+    ASSERT_TRUE(QDir().rename(folder(), away));
+    review.trashCheckedUnits();
+    ASSERT_TRUE(settleUntil([&] { return !review.isBusy(); }));
+    review.exitCleanup();
+    ASSERT_TRUE(settleUntil([&] { return shownCleanupPage(&window) == nullptr; }));
+    EXPECT_TRUE(settleUntil([&] { return viewer->controller()->folderModel().count() == 0; }));
+
+    ASSERT_TRUE(QDir().rename(away, folder()));
+    EXPECT_TRUE(settleUntil([&] { return viewer->controller()->folderModel().count() == 2; }, 10000));
+    EXPECT_TRUE(QFile::exists(firstInFolder()));
+}
+
 // A path handed over that is not there keeps the photo shown and says so.
 TEST_F(AppShell, AMissingPathHandedOverKeepsThePhotoShown)
 {

@@ -417,8 +417,11 @@ TEST_F(ViewerControllerTest, AFolderRemovedAndMadeAgainIsFollowed)
     EXPECT_EQ(viewer->emptyHint(), Texts::format("ui.folderUnreadable", {QString::fromLocal8Bit(std::strerror(ENOENT))}));
     EXPECT_EQ(viewer->filmstrip()->count(), 0);
 
-    // Made again with another photo under an old name.
+    // Made again, empty at first: it is there and holds no photos.
     ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_TRUE(waitFor([&] { return viewer->emptyHint() == Texts::text("ui.noImages"); }, 10000))
+        << qPrintable(viewer->emptyHint());
+    // Then another photo under an old name.
     makeJpeg(folder, "a.jpg", 64, 48);
     ASSERT_TRUE(waitFor([&] { return viewer->currentPhotoPath() == folder + "/a.jpg"; }, 10000));
     ASSERT_TRUE(waitFor([&] { return viewer->imageView()->logicalSize() == QSizeF(64, 48); }));
