@@ -180,6 +180,16 @@ void check(QObject *context, std::function<void(const Result &)> completion)
 
     QNetworkReply *reply = manager->get(request);
     auto oversized = std::make_shared<bool>(false);
+    // The transfer timeout counts idle time only: a website that trickles a
+    // byte now and then would hold the check for ever. The whole check ends
+    // after the same time.
+    auto timedOut = std::make_shared<bool>(false);
+    QTimer::singleShot(UpdateChecker::transferTimeoutMs, reply, [reply, timedOut] {
+        if (reply->isFinished())
+            return;
+        *timedOut = true;
+        reply->abort();
+    });
     // Stop reading as soon as the answer is larger than any feed can be, whether
     // the server announced its length or not.
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, oversized] {
@@ -196,10 +206,12 @@ void check(QObject *context, std::function<void(const Result &)> completion)
         }
     });
     QObject::connect(reply, &QNetworkReply::finished, manager,
-                     [manager, reply, oversized, completion = std::move(completion)] {
+                     [manager, reply, oversized, timedOut, completion = std::move(completion)] {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         Result result;
-        if (*oversized) {
+        if (*timedOut) {
+            result.text = Texts::text("update.timedOut");
+        } else if (*oversized) {
             result.text = statusReason(status);
         } else {
             const QByteArray body = reply->read(maxFeedBytes + 1);

@@ -7,7 +7,10 @@
 #include <QList>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
+
+#include <memory>
 
 
 // A real HTTP/1.1 server on the loopback interface, answering every request
@@ -24,6 +27,7 @@ public:
         QByteArray body;
         bool sendLength = true;   // false: no Content-Length, the body ends with the connection
         bool silent = false;      // true: the request is read and never answered
+        int trickleMs = 0;        // above 0: the head at once, then one byte of the body this often
     };
 
     Response reply;
@@ -64,6 +68,22 @@ private:
             if (reply.sendLength)
                 out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
             out += "Connection: close\r\n\r\n";
+            if (reply.trickleMs > 0) {
+                socket->write(out);
+                auto *drip = new QTimer(socket);
+                auto rest = std::make_shared<QByteArray>(reply.body);
+                connect(drip, &QTimer::timeout, socket, [socket, drip, rest] {
+                    if (rest->isEmpty()) {
+                        drip->stop();
+                        socket->disconnectFromHost();
+                        return;
+                    }
+                    socket->write(rest->left(1));
+                    rest->remove(0, 1);
+                });
+                drip->start(reply.trickleMs);
+                return;
+            }
             out += reply.body;
             socket->write(out);
             socket->disconnectFromHost();

@@ -259,6 +259,19 @@ TEST_F(UpdateCheckTest, AWebsiteThatNeverAnswersTimesOut)
     EXPECT_EQ(result.text, Texts::text("update.timedOut"));
     EXPECT_FALSE(Settings::lastUpdateCheck().has_value());
 
+    // A website that answers a byte at a time is never idle long enough for
+    // the transfer's own timeout: the check still ends in its time.
+    feedServer().reply.silent = false;
+    feedServer().reply.trickleMs = 100;
+    feedServer().reply.body = R"({"version":"99.0","pad":")" + QByteArray(200, 'x') + "\"}";
+    UpdateChecker::transferTimeoutMs = 600;
+    const Result trickled = checkNow();
+    UpdateChecker::transferTimeoutMs = usual;
+    EXPECT_EQ(trickled.kind, Result::Kind::failed);
+    EXPECT_EQ(trickled.text, Texts::text("update.timedOut"));
+    feedServer().reply = {};
+    feedServer().reply.silent = true;
+
     // Pressed again while it waits: one request, one alert.
     feedServer().requests.clear();
     UpdateChecker::transferTimeoutMs = 300;
