@@ -372,14 +372,20 @@ WallpaperService &WallpaperService::system()
 
 void DesktopWallpaper::setWallpaper(const QString &photo, Done done)
 {
+    // The latest request wins: a RAW asked for first may finish converting
+    // after a JPEG asked for next, and is then dropped unanswered.
+    static int latest = 0;
+    const int request = ++latest;
     // Converting a RAW file takes a moment: off the main thread.
-    HandOff::start(*QThreadPool::globalInstance(), [photo, done] {
+    HandOff::start(*QThreadPool::globalInstance(), [photo, done, request] {
         QString error;
         const std::optional<QString> file = wallpaperFileFor(photo, &error);
         QCoreApplication *app = QCoreApplication::instance();
         if (!app)
             return;
-        HandOff::invoke(app, [file, error, done] {
+        HandOff::invoke(app, [file, error, done, request] {
+            if (request != latest)
+                return;
             if (!file) {
                 if (done)
                     done(error);

@@ -291,6 +291,28 @@ TEST_F(HandOffs, WallpaperFallsBackToTheDesktopSettingWithTheFileAsOneArgument)
     EXPECT_TRUE(QFileInfo::exists(shown));
 }
 
+// Two requests in a row: the latest wins, the earlier one is dropped unasked.
+TEST_F(HandOffs, TheLatestWallpaperRequestWins)
+{
+    qputenv("XDG_CURRENT_DESKTOP", "GNOME");
+    const QString first = jpegNamed("first.jpg");
+    const QString second = jpegNamed("second.jpg");
+    QStringList answers;
+    DesktopWallpaper().setWallpaper(first, [&](std::optional<QString>) { answers << first; });
+    DesktopWallpaper().setWallpaper(second, [&](std::optional<QString>) { answers << second; });
+    ASSERT_TRUE(waitFor([&] { return !answers.isEmpty(); }));
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(answers, QStringList{second});
+    const QFileInfoList runs = QDir(records).entryInfoList({"gsettings.*"}, QDir::Files);
+    ASSERT_EQ(runs.size(), 2) << "picture-uri and picture-uri-dark, once";
+    for (const QFileInfo &run : runs)
+        EXPECT_EQ(QUrl(QString::fromUtf8(readAll(run.absoluteFilePath())).split('\n', Qt::SkipEmptyParts).last()).toLocalFile(),
+                  second);
+}
+
 TEST_F(HandOffs, RawWallpaperIsHandedOverAsAnUprightJpegInTheDataFolder)
 {
     const QString raw = folder.filePath(";$(touch x)'.nef");
