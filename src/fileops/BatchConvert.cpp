@@ -125,11 +125,15 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
                 if (index >= photos.size())
                     break;
                 const FileResult result = convertOne(photos.at(index), output, format, quality);
+                // The first failure is told with its photo's name.
+                const QString failure = result.succeeded() ? QString()
+                                                           : QFileInfo(photos.at(index)).fileName() + QStringLiteral(": ")
+                                                                 + result.reason;
                 HandOff::invoke(
                     self.data(),
-                    [self, written = result.written, reason = result.reason] {
+                    [self, written = result.written, failure] {
                         if (self)
-                            self->fileDone(written, reason);
+                            self->fileDone(written, failure);
                     },
                     Qt::QueuedConnection);
             }
@@ -150,12 +154,12 @@ void BatchConvert::cancel()
     cancelled = true;
 }
 
-void BatchConvert::fileDone(const QString &written, const QString &reason)
+void BatchConvert::fileDone(const QString &written, const QString &failure)
 {
     if (written.isEmpty()) {
         ++summary.failed;
         if (summary.firstFailure.isEmpty())
-            summary.firstFailure = reason;
+            summary.firstFailure = failure;
     } else {
         ++summary.succeeded;
         summary.written << written;

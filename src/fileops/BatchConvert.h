@@ -34,7 +34,7 @@ public:
         bool cancelled = false;
         QString extension;
         QStringList written; // the new files, in the order they were finished
-        QString firstFailure; // why the first file that failed did
+        QString firstFailure; // the first file that failed and why ("name: reason")
     };
 
     // On the main thread: after each file (handled so far, total), and once at the end.
@@ -67,7 +67,7 @@ public:
     QThreadPool workers;
 
 private:
-    void fileDone(const QString &written, const QString &reason);
+    void fileDone(const QString &written, const QString &failure);
     void workerDone();
 
     std::atomic<bool> cancelled{false};

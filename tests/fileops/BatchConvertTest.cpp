@@ -132,7 +132,9 @@ TEST_F(BatchConvertTest, ARunThatConvertsNothingSaysWhyAndLeavesNoFolder)
     const BatchConvert::Summary s = run(converter, photos, Format::jpeg);
     EXPECT_EQ(s.succeeded, 0);
     EXPECT_EQ(s.failed, 2);
-    EXPECT_EQ(s.firstFailure, Texts::text("msg.convertSameFormat"));
+    EXPECT_TRUE(s.firstFailure == "a.jpg: " + Texts::text("msg.convertSameFormat")
+                || s.firstFailure == "b.JPG: " + Texts::text("msg.convertSameFormat"))
+        << qPrintable(s.firstFailure);
     EXPECT_FALSE(QFileInfo::exists(output(Format::jpeg)));
 
     ASSERT_TRUE(QDir().mkpath(output(Format::jpeg)));

@@ -146,7 +146,7 @@ TEST_F(ViewerPageExportTest, BatchConvertAsksThenConvertsTheFolder)
 
     // The one that failed says why.
     const QString done = Texts::format("msg.convertDone", {"2", "1", "jpg"}) + QStringLiteral("  ·  ")
-                         + Texts::text("msg.convertSameFormat");
+                         + "a.jpg: " + Texts::text("msg.convertSameFormat");
     ASSERT_TRUE(waitFor([&] { return viewer->hudMessage() == done; }, 30000)) << viewer->hudMessage().toStdString();
     EXPECT_EQ(QDir(path(QStringLiteral("Converted-jpg"))).entryList(QDir::Files),
               (QStringList{QStringLiteral("b.jpg"), QStringLiteral("c.jpg")}));
