@@ -163,7 +163,7 @@ std::optional<Commands::Invocation> CommandRouter::commandForKey(const QKeyEvent
     if (!event || (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride))
         return std::nullopt;
     const Qt::KeyboardModifiers modifiers = event->modifiers();
-    const std::optional<quint16> code = Shortcuts::keyCodeForQtKey(event->key(), modifiers, event->nativeScanCode());
+    const std::optional<quint16> code = Shortcuts::keyCodeForQtKey(event->key(), modifiers, Shortcuts::physicalKey(*event));
     if (!code)
         return std::nullopt;
     return Commands::forKey(*code, Shortcuts::modsForQtModifiers(modifiers));

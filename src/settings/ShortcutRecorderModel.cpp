@@ -38,7 +38,7 @@ ShortcutRecorderModel::KeyResult ShortcutRecorderModel::keyPress(const QKeyEvent
 {
     if (event.type() != QEvent::KeyPress && event.type() != QEvent::ShortcutOverride)
         return {};
-    return keyPress(event.key(), event.modifiers(), event.nativeScanCode());
+    return keyPress(event.key(), event.modifiers(), Shortcuts::physicalKey(event));
 }
 
 ShortcutRecorderModel::KeyResult ShortcutRecorderModel::keyPress(int qtKey, Qt::KeyboardModifiers modifiers,

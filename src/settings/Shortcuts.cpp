@@ -128,6 +128,9 @@ bool isKeypadCode(quint16 keyCode)
     return false;
 }
 
+// What physicalKey() says of a key typed with AltGr.
+constexpr quint32 altGrKey = 1;
+
 // A symbol of the table that a US layout types with Shift on a digit key.
 bool isShiftedDigit(const KeyEntry &entry)
 {
@@ -149,6 +152,10 @@ bool isShiftedDigit(const KeyEntry &entry)
 // German one, and taken as 2 it would run the rating bound there.
 const KeyEntry *entryForQtKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode = 0)
 {
+    // A key typed with AltGr: Qt reports the key's first level without a
+    // modifier (AltGr+2 as 2), and no binding is made with AltGr.
+    if (scanCode == altGrKey)
+        return nullptr;
     if (modifiers & Qt::KeypadModifier) {
         for (const KeyEntry &entry : keypadTable) {
             if (entry.qtKey == qtKey)
@@ -582,7 +589,7 @@ std::optional<ShortcutAction> actionForEvent(const QKeyEvent *event)
 {
     if (!event || event->type() != QEvent::KeyPress)
         return std::nullopt;
-    return actionForKey(event->key(), event->modifiers(), event->nativeScanCode());
+    return actionForKey(event->key(), event->modifiers(), physicalKey(*event));
 }
 
 std::optional<quint16> keyCodeForQtKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode)
@@ -635,11 +642,20 @@ std::optional<KeyCombo> comboForKey(int qtKey, Qt::KeyboardModifiers modifiers, 
     return KeyCombo{entry->keyCode, modsForQtModifiers(modifiers), QString::fromLatin1(entry->chars)};
 }
 
+quint32 physicalKey(const QKeyEvent &event)
+{
+    // AltGr is the third level, Mod5 in the X and xkb modifier masks alike.
+    constexpr quint32 mod5 = 0x80;
+    if (event.nativeScanCode() != 0 && (event.nativeModifiers() & mod5) != 0)
+        return altGrKey;
+    return event.nativeScanCode();
+}
+
 std::optional<KeyCombo> comboForEvent(const QKeyEvent *event)
 {
     if (!event || event->type() != QEvent::KeyPress)
         return std::nullopt;
-    return comboForKey(event->key(), event->modifiers(), event->nativeScanCode());
+    return comboForKey(event->key(), event->modifiers(), physicalKey(*event));
 }
 
 QString displayString(const KeyCombo &combo)

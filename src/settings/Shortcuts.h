@@ -140,7 +140,7 @@ std::optional<ShortcutAction> actionForKey(int qtKey, Qt::KeyboardModifiers modi
 std::optional<ShortcutAction> actionForEvent(const QKeyEvent *event);
 
 // Translation between Qt's keys and the stored form.
-// scanCode, when not 0, is the physical key (QKeyEvent::nativeScanCode): a
+// scanCode, when not 0, is the physical key (physicalKey() of the event): a
 // symbol is taken for a digit key only when typed on that key.
 std::optional<quint16> keyCodeForQtKey(int qtKey, Qt::KeyboardModifiers modifiers = {}, quint32 scanCode = 0);
 quint32 modsForQtModifiers(Qt::KeyboardModifiers modifiers);
@@ -150,6 +150,10 @@ int qtKeyForKeyCode(quint16 keyCode);
 // A recorded key press as a binding; none for bare modifier keys and keys that
 // have no stored code.
 std::optional<KeyCombo> comboForKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode = 0);
+// The physical key of a key event for the functions above: its scan code, or
+// 1 while AltGr is held. Qt reports AltGr+2 (a superscript two on a German
+// layout) as a plain 2; such a key matches no binding and is not recorded.
+quint32 physicalKey(const QKeyEvent &event);
 std::optional<KeyCombo> comboForEvent(const QKeyEvent *event);
 
 // The text of a binding for lists and tooltips, in this platform's notation

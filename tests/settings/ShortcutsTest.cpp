@@ -193,6 +193,12 @@ TEST_F(ShortcutsTest, TheDigitRowIsTakenByPlaceNotBySymbol)
     EXPECT_EQ(Shortcuts::keyCodeForQtKey(Qt::Key_QuoteDbl, Qt::ShiftModifier, key2), Shortcuts::keyCodeForQtKey(Qt::Key_2));
     // Without a physical key (a synthetic event) the table stands as it is.
     EXPECT_EQ(Shortcuts::comboForKey(Qt::Key_At, Qt::ShiftModifier)->keyCode, Shortcuts::keyCodeForQtKey(Qt::Key_2));
+    // A key typed with AltGr is none of the bindings: German AltGr+2 is a
+    // superscript two, which Qt reports as a plain 2.
+    QKeyEvent altGr(QEvent::KeyPress, Qt::Key_2, Qt::NoModifier, key2, 0x32, 0x80, QString::fromUtf8("²"));
+    EXPECT_FALSE(Shortcuts::actionForEvent(&altGr).has_value());
+    QKeyEvent altGrAt(QEvent::KeyPress, Qt::Key_At, Qt::NoModifier, keyQ, 0, 0x80, "@");
+    EXPECT_FALSE(Shortcuts::actionForEvent(&altGrAt).has_value());
     // Keys that are no symbol of the digit row are taken as before.
     EXPECT_TRUE(Shortcuts::comboForKey(Qt::Key_Q, Qt::NoModifier, keyQ).has_value());
 }
