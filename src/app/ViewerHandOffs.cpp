@@ -97,36 +97,20 @@ void untrashLastPhoto(ViewerPage *viewer)
         for (const TrashedFile &file : batch)
             outcomes.push_back(Trash::system().restore(file));
         HandOff::invoke(qApp, [self, batch, outcomes] {
-            QStringList back;
-            QVector<TrashedFile> again;
-            int failed = 0;
-            QString reason;
-            for (int i = 0; i < batch.size(); ++i) {
-                const RestoreOutcome &outcome = outcomes[size_t(i)];
-                if (outcome.ok()) {
-                    back.append(batch[i].original);
-                    continue;
-                }
-                if (failed++ == 0)
-                    reason = outcome.reason;
-                if (outcome.canRetry())
-                    again.append(batch[i]);
-            }
-            if (!again.isEmpty())
-                trashedFromViewer().append(again);
+            const RestoredBatch restored = restoredBatch(batch, outcomes);
+            if (!restored.again.isEmpty())
+                trashedFromViewer().append(restored.again);
             if (!self)
                 return;
-            if (!back.isEmpty())
-                self->open(back.front());
+            if (!restored.back.isEmpty())
+                self->open(restored.back.front());
             if (batch.size() == 1) {
-                show(self, back.isEmpty() ? HandOff::untrashFailed(batch.front().original, reason)
-                                          : HandOff::untrashed(back.front()));
+                show(self, restored.back.isEmpty()
+                               ? HandOff::untrashFailed(batch.front().original, restored.firstReason)
+                               : HandOff::untrashed(restored.back.front()));
                 return;
             }
-            QString text = Texts::format("cleanup.restored", {QString::number(back.size())});
-            if (failed > 0)
-                text += QStringLiteral("  ·  ") + Texts::format("cleanup.restoreFailed", {QString::number(failed), reason});
-            self->flash(text, failed > 0 ? 4.0 : 2.0);
+            self->flash(restored.message(), restored.failed > 0 ? 4.0 : 2.0);
         }, Qt::QueuedConnection);
     });
 }

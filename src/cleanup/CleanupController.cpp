@@ -417,24 +417,12 @@ void CleanupController::undoLastTrash()
 
 void CleanupController::applyUndo(const QVector<TrashedFile> &batch, const std::vector<RestoreOutcome> &outcomes)
 {
-    QSet<QString> back;
-    int failed = 0;
-    QString firstReason;
+    const RestoredBatch restored = restoredBatch(batch, outcomes);
+    const QSet<QString> back(restored.back.cbegin(), restored.back.cend());
     // Files still in the Trash that a later Ctrl+Z may put back (the place was
     // taken, the folder was away) stay on the stack.
-    QVector<TrashedFile> again;
-    for (int i = 0; i < batch.size(); ++i) {
-        if (outcomes[size_t(i)].ok()) {
-            back.insert(batch[i].original);
-        } else {
-            if (failed++ == 0)
-                firstReason = outcomes[size_t(i)].reason;
-            if (outcomes[size_t(i)].canRetry())
-                again.append(batch[i]);
-        }
-    }
-    if (!again.isEmpty())
-        undoStack.append(again);
+    if (!restored.again.isEmpty())
+        undoStack.append(restored.again);
     QSet<QString> present;
     for (const CleanupUnit &unit : std::as_const(units))
         present.insert(unit.primary);
@@ -452,10 +440,7 @@ void CleanupController::applyUndo(const QVector<TrashedFile> &batch, const std::
     units = ordered;
     rebuild();
 
-    QString message = Texts::format("cleanup.restored", {number(back.size())});
-    if (failed > 0)
-        message += separator + Texts::format("cleanup.restoreFailed", {number(failed), firstReason});
-    notice = message;
+    notice = restored.message();
     setBusy(false);
     if (onTicksChanged)
         onTicksChanged();

@@ -149,6 +149,18 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
     return true;
 }
 
+QString BatchConvert::Summary::message() const
+{
+    // Nothing written: nothing was saved anywhere, and the reason is the news.
+    if (succeeded == 0 && failed > 0 && !cancelled)
+        return Texts::format("msg.convertNothing", {QString::number(failed), firstFailure});
+    QString text = Texts::format(cancelled ? "msg.convertCancelled" : "msg.convertDone",
+                                 {QString::number(succeeded), QString::number(failed), extension});
+    if (failed > 0 && !firstFailure.isEmpty())
+        text += QStringLiteral("  ·  ") + firstFailure;
+    return text;
+}
+
 void BatchConvert::cancel()
 {
     cancelled = true;

@@ -35,6 +35,10 @@ public:
         QString extension;
         QStringList written; // the new files, in the order they were finished
         QString firstFailure; // the first file that failed and why ("name: reason")
+
+        // What the window says at the end: the counts and the folder, the first
+        // failure when some failed, or only why when nothing was converted.
+        QString message() const;
     };
 
     // On the main thread: after each file (handled so far, total), and once at the end.

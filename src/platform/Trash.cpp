@@ -267,6 +267,32 @@ TrashOutcome FreedesktopTrash::moveToTrash(const QStringList &paths)
     return outcome;
 }
 
+RestoredBatch restoredBatch(const QList<TrashedFile> &batch, const std::vector<RestoreOutcome> &outcomes)
+{
+    RestoredBatch result;
+    for (qsizetype i = 0; i < batch.size() && size_t(i) < outcomes.size(); ++i) {
+        const RestoreOutcome &outcome = outcomes[size_t(i)];
+        if (outcome.ok()) {
+            result.back.append(batch[i].original);
+            continue;
+        }
+        if (result.failed++ == 0)
+            result.firstReason = outcome.reason;
+        if (outcome.canRetry())
+            result.again.append(batch[i]);
+    }
+    return result;
+}
+
+QString RestoredBatch::message() const
+{
+    QString text = Texts::format("cleanup.restored", {QString::number(back.size())});
+    if (failed > 0)
+        text += QStringLiteral("  ·  ")
+                + Texts::format("cleanup.restoreFailed", {QString::number(failed), firstReason});
+    return text;
+}
+
 RestoreOutcome FreedesktopTrash::restore(const TrashedFile &file)
 {
     // The entry must still be the one written for this very file: after the

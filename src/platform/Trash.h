@@ -49,6 +49,18 @@ struct RestoreOutcome {
     bool canRetry() const { return kind == Kind::occupied || kind == Kind::failed; }
 };
 
+// What putting a batch back came to, from each file's outcome in order.
+struct RestoredBatch {
+    QStringList back;           // the original paths of the files put back
+    QList<TrashedFile> again;   // still in the Trash, for a later try
+    int failed = 0;
+    QString firstReason;
+
+    // "Restored N files", and when some failed, how many and the first reason.
+    QString message() const;
+};
+RestoredBatch restoredBatch(const QList<TrashedFile> &batch, const std::vector<RestoreOutcome> &outcomes);
+
 // The user's Trash. Moving to it never deletes anything: a file that cannot be
 // moved stays where it was and its failure is reported. Restoring never
 // replaces a file that has since appeared at the old path. Calls are

@@ -169,7 +169,6 @@ void check(QObject *context, std::function<void(const Result &)> completion)
     // A manager per check: nothing (cookies, cache, connections) outlives it.
     auto *manager = new QNetworkAccessManager(context);
     QNetworkRequest request(feedURL());
-    request.setTransferTimeout(UpdateChecker::transferTimeoutMs);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     // Qt's default already refuses an https page that redirects to http; say so
@@ -180,11 +179,11 @@ void check(QObject *context, std::function<void(const Result &)> completion)
 
     QNetworkReply *reply = manager->get(request);
     auto oversized = std::make_shared<bool>(false);
-    // The transfer timeout counts idle time only: a website that trickles a
-    // byte now and then would hold the check for ever. The whole check ends
-    // after the same time.
+    // The whole check ends in its time. Qt's transfer timeout counts idle
+    // time only, so a website that trickles a byte now and then would hold
+    // it for ever, and it ends as "cancelled", which nobody did.
     auto timedOut = std::make_shared<bool>(false);
-    QTimer::singleShot(UpdateChecker::transferTimeoutMs, reply, [reply, timedOut] {
+    QTimer::singleShot(UpdateChecker::checkTimeoutMs, reply, [reply, timedOut] {
         if (reply->isFinished())
             return;
         *timedOut = true;
@@ -215,12 +214,8 @@ void check(QObject *context, std::function<void(const Result &)> completion)
             result.text = statusReason(status);
         } else {
             const QByteArray body = reply->read(maxFeedBytes + 1);
-            // A request past its transfer time ends as "cancelled", which
-            // nobody did: said as what it was.
-            const QString transportError = status > 0 || reply->error() == QNetworkReply::NoError ? QString()
-                                           : reply->error() == QNetworkReply::OperationCanceledError
-                                               ? Texts::text("update.timedOut")
-                                               : reply->errorString();
+            const QString transportError = status > 0 || reply->error() == QNetworkReply::NoError
+                                               ? QString() : reply->errorString();
             result = interpretResponse(status, body, transportError, runningVersion());
         }
         if (result.kind != Result::Kind::failed)

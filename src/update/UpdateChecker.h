@@ -35,7 +35,7 @@ struct Result
 inline constexpr qint64 maxFeedBytes = 16 * 1024;
 inline constexpr int maxVersionLength = 32;
 // How long a check waits for the website to answer (tests shorten it).
-inline int transferTimeoutMs = 15000;
+inline int checkTimeoutMs = 15000;
 inline constexpr int maxLinkLength = 2048;
 
 // Seconds between automatic checks, and the delay of the first one after launch.

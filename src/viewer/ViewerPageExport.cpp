@@ -106,16 +106,7 @@ ViewerPageExport::ViewerPageExport(ViewerPage *page)
             stopButton->hide();
         if (!guard)
             return;
-        // Nothing written: nothing was saved anywhere, and the reason is the news.
-        if (s.succeeded == 0 && s.failed > 0 && !s.cancelled) {
-            guard->flash(Texts::format("msg.convertNothing", {QString::number(s.failed), s.firstFailure}), 6.0);
-            return;
-        }
-        const char *key = s.cancelled ? "msg.convertCancelled" : "msg.convertDone";
-        QString text = Texts::format(key, {QString::number(s.succeeded), QString::number(s.failed), s.extension});
-        if (s.failed > 0 && !s.firstFailure.isEmpty())
-            text += QStringLiteral("  ·  ") + s.firstFailure;
-        guard->flash(text, s.failed > 0 ? 6.0 : 4.0);
+        guard->flash(s.message(), s.failed > 0 ? 6.0 : 4.0);
     };
 
     stopButton = new QPushButton(Texts::text("alert.cancel"));

@@ -27,10 +27,13 @@
 
 namespace {
 
-// The empty state of a folder that cannot be listed, with the system's reason.
-QString unreadableFolderText(int error)
+// The empty state of a folder without photos: the system's reason when it
+// cannot be listed, else whether its last photos just went.
+QString noPhotosText(int listingError, bool photosWent = false)
 {
-    return Texts::format("ui.folderUnreadable", {QString::fromLocal8Bit(std::strerror(error))});
+    if (listingError)
+        return Texts::format("ui.folderUnreadable", {QString::fromLocal8Bit(std::strerror(listingError))});
+    return Texts::text(photosWent ? "ui.noMore" : "ui.noImages");
 }
 
 void cancelAll(QThreadPool &pool)
@@ -192,7 +195,7 @@ bool ViewerViewController::open(const QString &url)
         const int error = folder.listingError();
         shownListingError = error;
         if (onNoPhotos)
-            onNoPhotos(error ? unreadableFolderText(error) : Texts::text("ui.noImages"));
+            onNoPhotos(noPhotosText(error));
     }
     return hasPhotos;
 }
@@ -693,7 +696,7 @@ void ViewerViewController::applyListing(const QList<ImageItem> &listed, int list
         // No photo came or went, but the folder may have: made again empty
         // where it could not be read, it says it holds no photos.
         if (!folder.current() && listingError != errorShown && onNoPhotos)
-            onNoPhotos(listingError ? unreadableFolderText(listingError) : Texts::text("ui.noImages"));
+            onNoPhotos(noPhotosText(listingError));
         return;
     }
     for (const QStringList &urls :
@@ -713,8 +716,7 @@ void ViewerViewController::applyListing(const QList<ImageItem> &listed, int list
         state = PhotoState::none;
         reloadFilmstrip();
         if (onNoPhotos)
-            onNoPhotos(listingError ? unreadableFolderText(listingError)
-                                    : Texts::text(changes.gone.isEmpty() ? "ui.noImages" : "ui.noMore"));
+            onNoPhotos(noPhotosText(listingError, !changes.gone.isEmpty()));
         return;
     }
     reloadFilmstrip();

@@ -113,6 +113,20 @@ protected:
         return viewer;
     }
 
+    // Enters the review, waits for its groups and leaves only the folder's
+    // first photo ticked; null when the review did not open.
+    CleanupController *reviewTickingFirst(ViewerWindowController &window) const
+    {
+        CleanupPage *page = enterCleanup(&window);
+        if (!page)
+            return nullptr;
+        CleanupController &review = page->controller();
+        EXPECT_TRUE(settleUntil([&] { return review.groupingComplete(); }));
+        review.checkNone();
+        review.setChecked(firstInFolder(), true);
+        return &review;
+    }
+
     // The photo the window's viewer shows; empty when it shows none.
     static QString shown(ViewerWindowController *window)
     {
@@ -336,19 +350,15 @@ TEST_F(AppShell, LeavingTheReviewShowsThePhotoShownBeforeWhenItIsBack)
     ViewerPage *viewer = showOn(window, firstInFolder());
     ASSERT_EQ(viewer->currentPhotoPath(), firstInFolder());
 
-    CleanupPage *page = enterCleanup(&window);
-    ASSERT_NE(page, nullptr);
-    CleanupController &review = page->controller();
-    ASSERT_TRUE(settleUntil([&] { return review.groupingComplete(); }));
-    review.checkNone();
-    review.setChecked(firstInFolder(), true);
-    review.trashCheckedUnits();
-    ASSERT_TRUE(settleUntil([&] { return !review.isBusy() && !QFile::exists(firstInFolder()); }));
+    CleanupController *review = reviewTickingFirst(window);
+    ASSERT_NE(review, nullptr);
+    review->trashCheckedUnits();
+    ASSERT_TRUE(settleUntil([&] { return !review->isBusy() && !QFile::exists(firstInFolder()); }));
     ASSERT_TRUE(settleUntil([&] { return shown(&window) == photo(); })) << "the viewer follows its folder";
-    review.undoLastTrash();
-    ASSERT_TRUE(settleUntil([&] { return !review.isBusy() && QFile::exists(firstInFolder()); }));
+    review->undoLastTrash();
+    ASSERT_TRUE(settleUntil([&] { return !review->isBusy() && QFile::exists(firstInFolder()); }));
 
-    review.exitCleanup();
+    review->exitCleanup();
     ASSERT_TRUE(settleUntil([&] { return viewer->currentPhotoPath() == firstInFolder(); }, 10000));
     EXPECT_EQ(viewer->controller()->folderModel().count(), 2);
 }
@@ -360,15 +370,11 @@ TEST_F(AppShell, WhatTheReviewMovedIsPutBackFromTheViewer)
     ViewerWindowController window;
     installViewerHandOffs(&window);
     ViewerPage *viewer = showOn(window, firstInFolder());
-    CleanupPage *page = enterCleanup(&window);
-    ASSERT_NE(page, nullptr);
-    CleanupController &review = page->controller();
-    ASSERT_TRUE(settleUntil([&] { return review.groupingComplete(); }));
-    review.checkNone();
-    review.setChecked(firstInFolder(), true);
-    review.trashCheckedUnits();
-    ASSERT_TRUE(settleUntil([&] { return !review.isBusy() && !QFile::exists(firstInFolder()); }));
-    review.exitCleanup();
+    CleanupController *review = reviewTickingFirst(window);
+    ASSERT_NE(review, nullptr);
+    review->trashCheckedUnits();
+    ASSERT_TRUE(settleUntil([&] { return !review->isBusy() && !QFile::exists(firstInFolder()); }));
+    review->exitCleanup();
     ASSERT_TRUE(settleUntil([&] { return shownCleanupPage(&window) == nullptr; }));
 
     ASSERT_TRUE(window.router().dispatch(CommandId::undoTrash));
@@ -382,17 +388,13 @@ TEST_F(AppShell, AFolderGoneUnderTheReviewIsFollowedOnceItIsLeft)
 {
     ViewerWindowController window;
     ViewerPage *viewer = showOn(window, firstInFolder());
-    CleanupPage *page = enterCleanup(&window);
-    ASSERT_NE(page, nullptr);
-    CleanupController &review = page->controller();
-    ASSERT_TRUE(settleUntil([&] { return review.groupingComplete(); }));
-    review.checkNone();
-    review.setChecked(firstInFolder(), true);
+    CleanupController *review = reviewTickingFirst(window);
+    ASSERT_NE(review, nullptr);
     const QString away = sandbox.filePath("Holiday-away");
     ASSERT_TRUE(QDir().rename(folder(), away));
-    review.trashCheckedUnits();
-    ASSERT_TRUE(settleUntil([&] { return !review.isBusy(); }));
-    review.exitCleanup();
+    review->trashCheckedUnits();
+    ASSERT_TRUE(settleUntil([&] { return !review->isBusy(); }));
+    review->exitCleanup();
     ASSERT_TRUE(settleUntil([&] { return shownCleanupPage(&window) == nullptr; }));
     EXPECT_TRUE(settleUntil([&] { return viewer->controller()->folderModel().count() == 0; }));
 

@@ -135,6 +135,7 @@ TEST_F(BatchConvertTest, ARunThatConvertsNothingSaysWhyAndLeavesNoFolder)
     EXPECT_TRUE(s.firstFailure == "a.jpg: " + Texts::text("msg.convertSameFormat")
                 || s.firstFailure == "b.JPG: " + Texts::text("msg.convertSameFormat"))
         << qPrintable(s.firstFailure);
+    EXPECT_EQ(s.message(), Texts::format("msg.convertNothing", {"2", s.firstFailure}));
     EXPECT_FALSE(QFileInfo::exists(output(Format::jpeg)));
 
     ASSERT_TRUE(QDir().mkpath(output(Format::jpeg)));

@@ -251,10 +251,10 @@ TEST_F(UpdateCheckTest, ARefusedConnectionFailsWithTheTransportReason)
 TEST_F(UpdateCheckTest, AWebsiteThatNeverAnswersTimesOut)
 {
     feedServer().reply.silent = true;
-    const int usual = UpdateChecker::transferTimeoutMs;
-    UpdateChecker::transferTimeoutMs = 300;
+    const int usual = UpdateChecker::checkTimeoutMs;
+    UpdateChecker::checkTimeoutMs = 300;
     const Result result = checkNow();
-    UpdateChecker::transferTimeoutMs = usual;
+    UpdateChecker::checkTimeoutMs = usual;
     EXPECT_EQ(result.kind, Result::Kind::failed);
     EXPECT_EQ(result.text, Texts::text("update.timedOut"));
     EXPECT_FALSE(Settings::lastUpdateCheck().has_value());
@@ -264,9 +264,9 @@ TEST_F(UpdateCheckTest, AWebsiteThatNeverAnswersTimesOut)
     feedServer().reply.silent = false;
     feedServer().reply.trickleMs = 100;
     feedServer().reply.body = R"({"version":"99.0","pad":")" + QByteArray(200, 'x') + "\"}";
-    UpdateChecker::transferTimeoutMs = 600;
+    UpdateChecker::checkTimeoutMs = 600;
     const Result trickled = checkNow();
-    UpdateChecker::transferTimeoutMs = usual;
+    UpdateChecker::checkTimeoutMs = usual;
     EXPECT_EQ(trickled.kind, Result::Kind::failed);
     EXPECT_EQ(trickled.text, Texts::text("update.timedOut"));
     feedServer().reply = {};
@@ -274,7 +274,7 @@ TEST_F(UpdateCheckTest, AWebsiteThatNeverAnswersTimesOut)
 
     // Pressed again while it waits: one request, one alert.
     feedServer().requests.clear();
-    UpdateChecker::transferTimeoutMs = 300;
+    UpdateChecker::checkTimeoutMs = 300;
     UpdateAlert::checkNow(nullptr);
     UpdateAlert::checkNow(nullptr);
     const auto alerts = [] {
@@ -287,7 +287,7 @@ TEST_F(UpdateCheckTest, AWebsiteThatNeverAnswersTimesOut)
     };
     EXPECT_TRUE(waitUntil([&] { return !alerts().isEmpty(); }));
     waitUntil([] { return false; }, 500);
-    UpdateChecker::transferTimeoutMs = usual;
+    UpdateChecker::checkTimeoutMs = usual;
     EXPECT_EQ(feedServer().requests.size(), 1);
     EXPECT_EQ(alerts().size(), 1);
     for (QMessageBox *box : alerts())
