@@ -12,6 +12,7 @@
 #include "cleanup/CleanupReport.h"
 #include "platform/Codec.h"
 #include "platform/GlobalHotkey.h"
+#include "settings/Shortcuts.h"
 #include "settings/Texts.h"
 #include "settings/window/SettingsWindow.h"
 #include "update/UpdateAlert.h"
@@ -208,6 +209,12 @@ void AppDelegate::connectDesktop()
             GlobalHotkey::toggle(windowController->windowHandle());
     };
     hotkey->followShortcuts();
+    // Another copy of the program may have changed the key bindings while this
+    // one was in the background.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            Shortcuts::followStored();
+    });
 
     // The settings window is built on its first showing, so launch does not pay for it.
     window->showSettingsWindow = [this](std::optional<int> tab) {

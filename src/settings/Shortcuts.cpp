@@ -303,34 +303,71 @@ using ShortcutsDetail::OverrideMap;
 using ShortcutsDetail::decode;
 using ShortcutsDetail::encode;
 
-std::optional<OverrideMap> &overrideSlot()
+struct OverrideStore {
+    std::optional<OverrideMap> map;
+    QByteArray stored;   // the bytes the map was read from or last written as
+};
+
+OverrideStore &overrideStore()
 {
-    static std::optional<OverrideMap> overrides;
-    return overrides;
+    static OverrideStore store;
+    return store;
 }
 
-// Read once on first use. Damaged stored data counts as no overrides and is
-// left where it is until the next save replaces it.
+// Damaged stored data counts as no overrides and is left where it is until the
+// next save replaces it.
+void readStored(OverrideStore &store)
+{
+    store.stored = Settings::customShortcuts();
+    std::optional<OverrideMap> decoded = store.stored.isEmpty() ? OverrideMap{} : decode(store.stored);
+    if (!decoded) {
+        qWarning("Shortcuts: ignoring damaged customShortcuts (%lld bytes)", static_cast<long long>(store.stored.size()));
+        decoded = OverrideMap{};
+    }
+    store.map = std::move(decoded);
+}
+
+// Read once on first use.
 OverrideMap &overrides()
 {
-    std::optional<OverrideMap> &slot = overrideSlot();
-    if (!slot) {
-        const QByteArray data = Settings::customShortcuts();
-        std::optional<OverrideMap> decoded = data.isEmpty() ? OverrideMap{} : decode(data);
-        if (!decoded) {
-            qWarning("Shortcuts: ignoring damaged customShortcuts (%lld bytes)", static_cast<long long>(data.size()));
-            decoded = OverrideMap{};
-        }
-        slot = std::move(decoded);
-    }
-    return *slot;
+    OverrideStore &store = overrideStore();
+    if (!store.map)
+        readStored(store);
+    return *store.map;
+}
+
+// A change starts from what is stored now: another copy of the program may have
+// saved a binding since this one read them, and saving a stale map would drop it.
+OverrideMap &overridesForChange()
+{
+    readStored(overrideStore());
+    return *overrideStore().map;
 }
 
 void save()
 {
+    OverrideStore &store = overrideStore();
     const OverrideMap &map = overrides();
-    Settings::setCustomShortcuts(map.isEmpty() ? QByteArray() : encode(map));
+    store.stored = map.isEmpty() ? QByteArray() : encode(map);
+    Settings::setCustomShortcuts(store.stored);
     SettingsNotifier::instance().postShortcutsDidChange();
+}
+
+void putCombo(OverrideMap &map, const std::optional<KeyCombo> &newCombo, ShortcutAction action)
+{
+    const QString name = Shortcuts::rawName(action);
+    const std::optional<KeyCombo> fallback = Shortcuts::defaultCombo(action);
+    const bool clearing = !newCombo || newCombo->isClearedMarker();
+    if (!clearing) {
+        if (fallback && fallback->sameKey(*newCombo))
+            map.remove(name);
+        else
+            map.insert(name, KeyCombo{newCombo->keyCode, newCombo->mods & KeyMods::mask, newCombo->chars});
+    } else if (fallback) {
+        map.insert(name, KeyCombo::clearedMarker());
+    } else {
+        map.remove(name);
+    }
 }
 
 // Keys that keep their meaning whatever the user records: Esc, and the
@@ -493,26 +530,13 @@ bool isCustomized(ShortcutAction action)
 
 void setCombo(const std::optional<KeyCombo> &newCombo, ShortcutAction action)
 {
-    OverrideMap &map = overrides();
-    const QString name = rawName(action);
-    const std::optional<KeyCombo> fallback = defaultCombo(action);
-    const bool clearing = !newCombo || newCombo->isClearedMarker();
-    if (!clearing) {
-        if (fallback && fallback->sameKey(*newCombo))
-            map.remove(name);
-        else
-            map.insert(name, KeyCombo{newCombo->keyCode, newCombo->mods & KeyMods::mask, newCombo->chars});
-    } else if (fallback) {
-        map.insert(name, KeyCombo::clearedMarker());
-    } else {
-        map.remove(name);
-    }
+    putCombo(overridesForChange(), newCombo, action);
     save();
 }
 
 void resetAll()
 {
-    overrides().clear();
+    overridesForChange().clear();
     save();
 }
 
@@ -534,6 +558,7 @@ ShortcutAssignResult assign(const std::optional<KeyCombo> &newCombo, ShortcutAct
         result.status = Texts::format("sc.reserved", {displayString(*newCombo)});
         return result;
     }
+    OverrideMap &map = overridesForChange();
     for (ShortcutAction other : allActions()) {
         if (other == action)
             continue;
@@ -541,7 +566,6 @@ ShortcutAssignResult assign(const std::optional<KeyCombo> &newCombo, ShortcutAct
         if (owned && owned->sameKey(*newCombo)) {
             // Written together with the new binding below, so that listeners see
             // one change and never a moment where the key belongs to nobody.
-            OverrideMap &map = overrides();
             if (defaultCombo(other))
                 map.insert(rawName(other), KeyCombo::clearedMarker());
             else
@@ -550,7 +574,8 @@ ShortcutAssignResult assign(const std::optional<KeyCombo> &newCombo, ShortcutAct
             break;
         }
     }
-    setCombo(newCombo, action);
+    putCombo(map, newCombo, action);
+    save();
     result.accepted = true;
     if (result.clearedOwner)
         result.status = Texts::format("sc.moved", {displayString(*newCombo), title(*result.clearedOwner)});
@@ -682,9 +707,14 @@ QKeySequence keyEquivalent(const KeyCombo &combo)
     return QKeySequence(QKeyCombination(modifiers, Qt::Key(qtKey)));
 }
 
-void reloadFromSettings()
+bool followStored()
 {
-    overrideSlot().reset();
+    OverrideStore &store = overrideStore();
+    if (store.map && Settings::customShortcuts() == store.stored)
+        return false;
+    readStored(store);
+    SettingsNotifier::instance().postShortcutsDidChange();
+    return true;
 }
 
 } // namespace Shortcuts

@@ -162,7 +162,8 @@ QString displayString(const KeyCombo &combo);
 // The binding as a menu / QAction shortcut; empty when the key has no Qt name.
 QKeySequence keyEquivalent(const KeyCombo &combo);
 
-// Drops the in-memory override store so the next use reads the settings again.
-void reloadFromSettings();
+// Reads the stored bindings again; when another copy of the program changed
+// them, takes them and announces the change. True when they changed.
+bool followStored();
 
 } // namespace Shortcuts

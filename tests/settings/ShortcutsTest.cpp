@@ -68,14 +68,14 @@ protected:
     {
         ASSERT_FALSE(qEnvironmentVariable("XDG_CONFIG_HOME").isEmpty()) << "tests must not touch the real config";
         Settings::setCustomShortcuts({});
-        Shortcuts::reloadFromSettings();
+        Shortcuts::followStored();
     }
 
     // A hand-edited or foreign store, read as on the next launch.
     static void storeAndReload(const QByteArray &data)
     {
         Settings::setCustomShortcuts(data);
-        Shortcuts::reloadFromSettings();
+        Shortcuts::followStored();
     }
 
     static std::optional<ShortcutAction> press(int key, Qt::KeyboardModifiers modifiers = {}, const QString &text = {})
@@ -229,7 +229,7 @@ TEST_F(ShortcutsTest, ClearingADefaultStoresTheClearedMarker)
     EXPECT_EQ(marker.value("chars").toString("absent"), "");
 
     // The marker survives the next launch.
-    Shortcuts::reloadFromSettings();
+    Shortcuts::followStored();
     EXPECT_FALSE(Shortcuts::combo(A::rotateCW).has_value());
 
     // An action without a default just loses its entry.
@@ -251,9 +251,34 @@ TEST_F(ShortcutsTest, OverridesPersistAsJsonAndEveryChangeIsAnnounced)
     EXPECT_EQ(stored.value("toggleApp").toObject(),
               (QJsonObject{{"keyCode", 5}, {"mods", int(control | option)}, {"chars", "g"}}));
 
-    Shortcuts::reloadFromSettings();
+    Shortcuts::followStored();
     EXPECT_EQ(Shortcuts::combo(A::toggleApp), (KeyCombo{5, control | option, "g"}));
     EXPECT_EQ(Shortcuts::combo(A::info), (KeyCombo{45, shift, "n"}));
+}
+
+// Two copies of the program share one settings file: a binding saved by one
+// survives the other's next change, and the other takes it when it looks again.
+TEST_F(ShortcutsTest, AnotherCopysSavedBindingIsKeptAndFollowed)
+{
+    EXPECT_FALSE(Shortcuts::isCustomized(A::first));   // read before the other copy saved
+    Settings::setCustomShortcuts(R"({"first": {"keyCode": 38, "mods": 0, "chars": "j"}})");
+    Shortcuts::setCombo(KeyCombo{40, 0, "k"}, A::last);
+    EXPECT_EQ(storedOverrides().keys(), (QStringList{"first", "last"}));
+    EXPECT_EQ(press(Qt::Key_J), A::first);
+
+    Settings::setCustomShortcuts(R"({"first": {"keyCode": 38, "mods": 0, "chars": "j"}})");
+    EXPECT_EQ(Shortcuts::assign(KeyCombo{45, 0, "n"}, A::info).accepted, true);
+    EXPECT_EQ(storedOverrides().keys(), (QStringList{"first", "info"}));
+
+    ChangeCounter changes;
+    EXPECT_FALSE(Shortcuts::followStored());
+    Settings::setCustomShortcuts(R"({"prev": {"keyCode": 38, "mods": 0, "chars": "j"}})");
+    EXPECT_TRUE(Shortcuts::followStored());
+    EXPECT_EQ(changes.count, 1);
+    EXPECT_EQ(press(Qt::Key_J), A::prev);
+    EXPECT_FALSE(Shortcuts::isCustomized(A::info));
+    EXPECT_FALSE(Shortcuts::followStored());
+    EXPECT_EQ(changes.count, 1);
 }
 
 TEST_F(ShortcutsTest, ResetAllOnAnEmptyStoreStillRemovesTheKeyAndAnnounces)

@@ -136,7 +136,7 @@ protected:
     {
         ASSERT_FALSE(qEnvironmentVariable("XDG_CONFIG_HOME").isEmpty());
         Settings::setCustomShortcuts({});
-        Shortcuts::reloadFromSettings();
+        Shortcuts::followStored();
     }
     void TearDown() override { Shortcuts::resetAll(); }
 };

@@ -425,6 +425,8 @@ ShortcutSettingsPane::ShortcutSettingsPane(SettingsWindowController *owner)
         status->clear();
         refresh();
     });
+    // Bindings changed elsewhere (another copy of the program) show at once.
+    connect(&SettingsNotifier::instance(), &SettingsNotifier::shortcutsDidChange, this, [this] { refresh(); });
 }
 
 ShortcutRecorder *ShortcutSettingsPane::recorder(ShortcutAction action) const
