@@ -196,11 +196,6 @@ void ViewerOverlays::wirePage()
         else if (what == QLatin1String("rating"))
             refreshRating();
     });
-    // A dialog over the viewer holds the slideshow's ticks until it closes, so a
-    // tick never changes the photo a rename or an export is about.
-    connect(qApp, &QGuiApplication::focusWindowChanged, this,
-            [this] { m_slideshow->setModalOpen(QApplication::activeModalWidget() != nullptr); });
-
     if (QWidget *w = p->window(); w && w != p) {
         watchedWindow = w;
         w->installEventFilter(this);
@@ -318,6 +313,15 @@ bool ViewerOverlays::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Close:
         if (watched == watchedWindow)
             m_slideshow->stop();
+        break;
+    // A dialog over the viewer holds the slideshow's ticks until it closes, so a
+    // tick never changes the photo a rename or an export is about. Qt tells the
+    // window when a modal dialog starts and stops blocking it; the focus moves
+    // back before a closing dialog has left the modal stack.
+    case QEvent::WindowBlocked:
+    case QEvent::WindowUnblocked:
+        if (watched == watchedWindow)
+            m_slideshow->setModalOpen(event->type() == QEvent::WindowBlocked);
         break;
     case QEvent::WindowStateChange:
         if (watched == watchedWindow) {

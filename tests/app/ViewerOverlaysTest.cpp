@@ -360,5 +360,13 @@ TEST_F(ViewerOverlaysTest, AModalDialogHoldsTheTicks)
     dialog.close();
     window->activateWindow();
     EXPECT_TRUE(waitFor([&] { return !slideshow->timing().modalOpen(); }, 5000));
+
+    // The Open panel, closed with Cancel, lets the ticks go on as well.
+    window->openFolderPanel();
+    auto *panel = window->findChild<QFileDialog *>(QStringLiteral("openPanel"));
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(waitFor([&] { return slideshow->timing().modalOpen(); }, 5000));
+    panel->reject();
+    EXPECT_TRUE(waitFor([&] { return !slideshow->timing().modalOpen(); }, 5000));
     slideshow->stop();
 }
