@@ -115,6 +115,9 @@ int AppDelegate::run(int argc, char **argv, const LaunchHooks &hooks)
             delegate.windowController->saveFrame();
     });
     const int status = QApplication::exec();
+    // The window's teardown waits for an export or a conversion still being
+    // written; a launch meanwhile opens a window of its own.
+    instance.release();
     // The window goes before the application object it was made with.
     delegate.windowController.reset();
     return status;

@@ -53,8 +53,14 @@ SingleInstance::SingleInstance(QObject *parent)
 
 SingleInstance::~SingleInstance()
 {
+    release();
+}
+
+void SingleInstance::release()
+{
     if (!registered)
         return;
+    registered = false;
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.unregisterObject(QLatin1String(objectPath));
     bus.unregisterService(QLatin1String(serviceName));

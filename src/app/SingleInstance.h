@@ -30,6 +30,10 @@ public:
     // directory; empty = just bring its window forward).
     Role claimOrHandOver(const QString &path);
 
+    // Gives the name up: a process that is quitting, and may still be finishing
+    // a file in the background, leaves the next launch to run on its own.
+    void release();
+
     // Called on the main thread for each request the running instance receives;
     // the path is absolute, or empty for "bring the window forward".
     std::function<void(const QString &path)> onOpen;

@@ -7,6 +7,7 @@
 #include "app/OpenPanel.h"
 #include "app/ViewerHandOffs.h"
 #include "app/QtTranslations.h"
+#include "app/SingleInstance.h"
 #include "app/ViewerWindowController.h"
 #include "settings/Settings.h"
 #include "settings/Shortcuts.h"
@@ -17,6 +18,8 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QMenu>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -555,3 +558,19 @@ TEST(AppMenu, APushedPageTakesTheCommandsUntilItIsPopped)
 }
 
 } // namespace
+
+// A quitting process may still be writing an export for a while; it gives the
+// bus name up first, so the next launch does not hand its path to it.
+TEST_F(AppShell, AQuittingInstanceGivesItsNameUp)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        GTEST_SKIP() << "no session bus";
+    const auto owned = [&bus] { return bus.interface()->isServiceRegistered(SingleInstance::serviceName).value(); };
+    SingleInstance instance;
+    ASSERT_EQ(instance.claimOrHandOver({}), SingleInstance::Role::primary);
+    EXPECT_TRUE(owned());
+    instance.release();
+    EXPECT_FALSE(owned());
+    instance.release();
+}
