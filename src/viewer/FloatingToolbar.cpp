@@ -1,5 +1,6 @@
 #include "viewer/FloatingToolbar.h"
 
+#include <QApplication>
 #include <QEnterEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -158,6 +159,13 @@ FloatingToolbar::FloatingToolbar(QWidget *parent)
             button->setSymbolColor(OverlayStyle::destructiveColor());
         const OverlayButton which = info.button;
         connect(button, &QAbstractButton::clicked, this, [this, which] {
+            // The second click of a double-click on the bin would take the photo
+            // the first one brought up, unseen.
+            if (which == OverlayButton::trash) {
+                if (trashClicked.isValid() && trashClicked.elapsed() < QApplication::doubleClickInterval())
+                    return;
+                trashClicked.start();
+            }
             if (onTrigger)
                 onTrigger(which);
         });

@@ -4,6 +4,7 @@
 #include "viewer/OverlayTooltips.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <functional>
@@ -86,4 +87,5 @@ protected:
 private:
     std::map<OverlayButton, OverlaySymbolButton *> m_buttons;
     QLabel *m_stars = nullptr;
+    QElapsedTimer trashClicked;
 };

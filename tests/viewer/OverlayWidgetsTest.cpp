@@ -10,11 +10,13 @@
 #include "settings/Texts.h"
 #include "ViewerTestSupport.h"
 
+#include <QApplication>
 #include <QEnterEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QSemaphore>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -92,6 +94,28 @@ TEST_F(OverlayWidgets, ToolbarButtonsTakeNoFocusAndReportTheirClick)
     EXPECT_EQ(toolbar.button(OverlayButton::slideshow)->symbol(), OverlaySymbol::stop);
     toolbar.setSlideshowOn(false);
     EXPECT_EQ(toolbar.button(OverlayButton::slideshow)->symbol(), OverlaySymbol::play);
+}
+
+// A double-click on the bin moves one photo: the second click would land on the
+// photo the first one brought up before anyone saw it. Other buttons take both.
+TEST_F(OverlayWidgets, ADoubleClickOnTheBinCountsOnce)
+{
+    FloatingToolbar toolbar;
+    int trashed = 0;
+    int turned = 0;
+    toolbar.onTrigger = [&](OverlayButton b) {
+        trashed += b == OverlayButton::trash;
+        turned += b == OverlayButton::rotateCW;
+    };
+    toolbar.button(OverlayButton::trash)->click();
+    toolbar.button(OverlayButton::trash)->click();
+    toolbar.button(OverlayButton::rotateCW)->click();
+    toolbar.button(OverlayButton::rotateCW)->click();
+    EXPECT_EQ(trashed, 1);
+    EXPECT_EQ(turned, 2);
+    QThread::msleep(QApplication::doubleClickInterval() + 50);
+    toolbar.button(OverlayButton::trash)->click();
+    EXPECT_EQ(trashed, 2);
 }
 
 TEST_F(OverlayWidgets, ToolbarStarsAndArrows)

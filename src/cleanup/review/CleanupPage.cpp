@@ -9,6 +9,7 @@
 #include "platform/HandOff.h"
 #include "settings/Texts.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMouseEvent>
@@ -256,6 +257,11 @@ void CleanupPage::build()
     connect(selectNoneButton, &QPushButton::clicked, this, [this] { control->checkNone(); });
     connect(doneButton, &QPushButton::clicked, this, [this] { control->exitCleanup(); });
     connect(trashButton, &QPushButton::clicked, this, [this] {
+        // A double-click's second click would take the photos the first one's
+        // batch left to propose, under a count nobody read.
+        if (trashClicked.isValid() && trashClicked.elapsed() < QApplication::doubleClickInterval())
+            return;
+        trashClicked.start();
         previewView->hide();
         control->trashCheckedUnits();
     });

@@ -2,6 +2,7 @@
 
 #include "cleanup/CleanupTypes.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QWidget>
 
@@ -77,6 +78,7 @@ private:
     QLabel *statusLabel = nullptr;
     QLabel *hintLabel = nullptr;
     QPushButton *trashButton = nullptr;
+    QElapsedTimer trashClicked;
     CleanupPreviewView *previewView = nullptr;
     int previewGeneration = 0;
 };
