@@ -199,6 +199,39 @@ bool canEncode(Format format)
     return heic;
 }
 
+namespace {
+
+// The savers carry the photo's XMP over as it is, and XMP keeps a copy of the
+// orientation of its own. The copy is written upright: readers that prefer the
+// XMP value would otherwise turn it a second time.
+void markXmpUpright(VImage &image)
+{
+    if (image.get_typeof(VIPS_META_XMP_NAME) == 0)
+        return;
+    size_t length = 0;
+    const void *blob = image.get_blob(VIPS_META_XMP_NAME, &length);
+    if (!blob || length == 0)
+        return;
+    Metadata::initialize();
+    try {
+        Exiv2::XmpData xmp;
+        if (Exiv2::XmpParser::decode(xmp, std::string(static_cast<const char *>(blob), length)) != 0)
+            return;
+        const auto copy = xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"));
+        if (copy == xmp.end() || copy->toString() == "1")
+            return;
+        copy->setValue("1");
+        std::string packet;
+        if (Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::omitPacketWrapper) != 0)
+            return;
+        vips_image_set_blob_copy(image.get_image(), VIPS_META_XMP_NAME, packet.data(), packet.size());
+    } catch (const std::exception &) {
+        // Left as it came: a packet Exiv2 cannot rewrite is not worth failing the copy over.
+    }
+}
+
+} // namespace
+
 std::optional<Picture> decode(const QString &path, int quarterTurns, Error *error, bool reusable)
 {
     Codec::initialize();
@@ -260,13 +293,14 @@ std::optional<Picture> decode(const QString &path, int quarterTurns, Error *erro
     // A decode that came back smaller than the photo (a capped RAW, a budget)
     // would be exported as a silently shrunken copy.
     if (data->image.width() != shown.width() || data->image.height() != shown.height())
-        return fail(error, Error::tooLarge);
+        return fail(error, Error::notWhole);
     try {
         data->image = turnedBy(data->image, quarterTurns);
         if (quarterTurns % 4 != 0 && reusable)
             data->image = data->image.copy_memory();
         // The savers write this into the EXIF block they carry over.
         data->image.set(VIPS_META_ORIENTATION, 1);
+        markXmpUpright(data->image);
     } catch (const VError &) {
         vips_error_clear();
         return fail(error, Error::unreadable);
@@ -335,6 +369,7 @@ QString describe(Error error)
 {
     switch (error) {
     case Error::tooLarge: return Texts::text("msg.exportTooLarge");
+    case Error::notWhole: return Texts::text("msg.exportNotWhole");
     case Error::unsupported: return Texts::text("exp.heicUnavailable");
     case Error::unreadable: return Texts::text("msg.exportUnreadable");
     case Error::encodeFailed: break;

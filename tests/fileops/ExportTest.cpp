@@ -107,6 +107,9 @@ TEST_F(ExportTest, CopiesAreUprightWithTheirCaptureDateAndProfile)
     const QString turned = copyCorpus(dir, QStringLiteral("orientation/Samsung GT-I9000 (Galaxy S).jpg"),
                                       QStringLiteral("turned.jpg"));
     ASSERT_EQ(storedSize(turned), QSize(640, 480));
+    // Its XMP holds a copy of the orientation, as photos from many programs do.
+    ASSERT_EQ(QProcess::execute(QStringLiteral("exiv2"), {QStringLiteral("-M"), QStringLiteral("set Xmp.tiff.Orientation 6"), turned}), 0);
+    ASSERT_EQ(exivTag(turned, QStringLiteral("Xmp.tiff.Orientation")), QStringLiteral("6"));
     std::vector<Format> formats = {Format::jpeg, Format::png};
     if (Encoder::canEncode(Format::heic))
         formats.push_back(Format::heic);
@@ -121,6 +124,9 @@ TEST_F(ExportTest, CopiesAreUprightWithTheirCaptureDateAndProfile)
             const QString orientation = exivTag(out, QStringLiteral("Exif.Image.Orientation"));
             EXPECT_TRUE(orientation.isEmpty() || orientation == QLatin1String("1"))
                 << ext.toStdString() << ": " << orientation.toStdString();
+            const QString xmpOrientation = exivTag(out, QStringLiteral("Xmp.tiff.Orientation"));
+            EXPECT_TRUE(xmpOrientation.isEmpty() || xmpOrientation == QLatin1String("1"))
+                << ext.toStdString() << ": XMP " << xmpOrientation.toStdString();
             EXPECT_EQ(exivTag(out, QStringLiteral("Exif.Photo.DateTimeOriginal")), QStringLiteral("2011:04:02 18:30:10"))
                 << ext.toStdString();
             // What the viewer shows of the copy is upright too.
@@ -160,6 +166,12 @@ TEST_F(ExportTest, DamagedAndOversizedPhotosAreRefused)
                                                                       vips::VImage::option()->set("compression", 9));
     ASSERT_GT(9000 * 9000, Codec::pixelLimitForFileSize(QFileInfo(huge).size()));
     EXPECT_FALSE(Encoder::encodeFile(huge, 0, Format::jpeg, 85, &error));
+
+    // A RAW cut down to its previews has no full-size picture to give; it is not
+    // called too large.
+    const QString pruned = copyCorpus(dir, QStringLiteral("raw/Canon-R6-pruned.CR3"), QStringLiteral("r6.cr3"));
+    EXPECT_FALSE(Encoder::encodeFile(pruned, 0, Format::jpeg, 85, &error));
+    EXPECT_EQ(error, Encoder::Error::notWhole);
 }
 
 TEST_F(ExportTest, ProposedNamesFollowTheFormat)
