@@ -170,9 +170,14 @@ CleanupScanner::~CleanupScanner()
 {
     // Work still queued is dropped; a measurement already running finishes
     // before the scanner goes, and its posted result dies with it.
+    const bool interrupted = started && !finished && !shared->cancelled;
     shared->cancelled = true;
     queue->clear();
     queue->waitForDone();
+    // The program quitting mid-scan keeps what was measured, as leaving the
+    // review does: the next scan of the folder starts from it.
+    if (interrupted)
+        saveCache();
 }
 
 void CleanupScanner::setMeasure(std::function<std::optional<CleanupMetrics>(const CleanupUnit &)> function)

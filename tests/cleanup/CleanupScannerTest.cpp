@@ -269,6 +269,36 @@ TEST_F(ScannerTest, CancelKeepsWhatWasMeasuredAndStopsTheRest)
     EXPECT_LT(started.load(), 40);
 }
 
+// The program quitting mid-scan releases the scanner without a cancel: what was
+// measured is kept for the next scan all the same.
+TEST_F(ScannerTest, ReleasingAScannerMidScanKeepsWhatWasMeasured)
+{
+    for (int i = 0; i < 40; ++i)
+        writeFile(path(QString("p%1.jpg").arg(i, 2, 10, QChar('0'))), QByteArray::number(i));
+    auto s = std::make_unique<CleanupScanner>(dir.path(), units(), true);
+    s->setMeasure([](const CleanupUnit &unit) -> std::optional<CleanupMetrics> {
+        QThread::msleep(20);
+        CleanupMetrics m;
+        m.fileSize = unit.fileSize;
+        m.modified = secondsSince1970(unit.modified);
+        m.printRevision = FeaturePrint::revision();
+        return m;
+    });
+    QEventLoop loop;
+    s->onProgress = [&] {
+        if (s->done >= 4)
+            loop.quit();
+    };
+    s->start();
+    loop.exec();
+    const int kept = int(s->metrics.size());
+    const QString cache = *s->cacheURL;
+    ASSERT_GE(kept, 4);
+    ASSERT_LT(kept, 40);
+    s.reset();
+    EXPECT_EQ(MetricsCache::load(cache).size(), kept);
+}
+
 TEST_F(ScannerTest, ProgressIsThrottledButAlwaysReportsTheEnd)
 {
     for (int i = 0; i < 30; ++i)
