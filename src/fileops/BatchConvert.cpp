@@ -57,6 +57,7 @@ BatchConvert::FileResult BatchConvert::convertOne(const QString &photo, const QS
     // A photo already in the target format is left as it is.
     if (source.suffix().toLower() == extension) {
         result.reason = Texts::text("msg.convertSameFormat");
+        result.skipped = true;
         return result;
     }
     Encoder::Error error = Encoder::Error::encodeFailed;
@@ -105,6 +106,7 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
         return false;
     running = true;
     cancelled = false;
+    folderGone = false;
     nextIndex = 0;
     summary = Summary();
     summary.total = int(photos.size());
@@ -114,13 +116,22 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
     // An existing folder is used as it is; failing here makes every file fail at its write.
     madeOutput = QFileInfo::exists(output) ? QString() : output;
     QDir().mkpath(output);
+    // One that is not a real folder (a link planted there) fails each file at its
+    // write instead, and says why.
+    const bool outputReal = isRealFolder(output);
 
     const int count = std::max(1, std::min(workers.maxThreadCount(), int(photos.size())));
     workersLeft = count;
     QPointer<BatchConvert> self(this);
     for (int w = 0; w < count; ++w) {
-        HandOff::start(workers, [this, self, photos, output, format, quality] {
+        HandOff::start(workers, [this, self, photos, output, outputReal, format, quality] {
             while (!cancelled) {
+                // The folder moved or deleted under the run: the photos left
+                // are not there to convert, nor the place to put them.
+                if (outputReal && !isRealFolder(output)) {
+                    folderGone = true;
+                    break;
+                }
                 const int index = nextIndex++;
                 if (index >= photos.size())
                     break;
@@ -131,9 +142,9 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
                                                                  + result.reason;
                 HandOff::invoke(
                     self.data(),
-                    [self, written = result.written, failure] {
+                    [self, written = result.written, failure, skipped = result.skipped] {
                         if (self)
-                            self->fileDone(written, failure);
+                            self->fileDone(written, failure, skipped);
                     },
                     Qt::QueuedConnection);
             }
@@ -151,6 +162,8 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
 
 QString BatchConvert::Summary::message() const
 {
+    if (folderGone)
+        return Texts::format("msg.convertFolderGone", {QString::number(succeeded), QString::number(total - succeeded)});
     // Nothing written: nothing was saved anywhere, and the reason is the news.
     if (succeeded == 0 && failed > 0 && !cancelled)
         return Texts::format("msg.convertNothing", {QString::number(failed), firstFailure});
@@ -166,12 +179,14 @@ void BatchConvert::cancel()
     cancelled = true;
 }
 
-void BatchConvert::fileDone(const QString &written, const QString &failure)
+void BatchConvert::fileDone(const QString &written, const QString &failure, bool skipped)
 {
     if (written.isEmpty()) {
         ++summary.failed;
-        if (summary.firstFailure.isEmpty())
+        if (summary.firstFailure.isEmpty() || (summary.firstFailureSkipped && !skipped)) {
             summary.firstFailure = failure;
+            summary.firstFailureSkipped = skipped;
+        }
     } else {
         ++summary.succeeded;
         summary.written << written;
@@ -186,6 +201,7 @@ void BatchConvert::workerDone()
         return;
     running = false;
     summary.cancelled = summary.succeeded + summary.failed < summary.total;
+    summary.folderGone = folderGone && summary.cancelled;
     // A folder this run made and left empty goes again (rmdir leaves any
     // other folder, and one that holds anything, alone).
     if (summary.succeeded == 0 && !madeOutput.isEmpty())

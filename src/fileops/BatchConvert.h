@@ -34,7 +34,10 @@ public:
         bool cancelled = false;
         QString extension;
         QStringList written; // the new files, in the order they were finished
-        QString firstFailure; // the first file that failed and why ("name: reason")
+        QString firstFailure; // the first file that failed and why ("name: reason"),
+                              // one left out for its format only when no other failed
+        bool firstFailureSkipped = false;
+        bool folderGone = false; // the folder went away (moved, deleted): the rest was not tried
 
         // What the window says at the end: the counts and the folder, the first
         // failure when some failed, or only why when nothing was converted.
@@ -52,6 +55,7 @@ public:
     {
         QString written;
         QString reason;
+        bool skipped = false; // already in the target format
         bool succeeded() const { return !written.isEmpty(); }
     };
     static FileResult convertOne(const QString &photo, const QString &outputFolder, Encoder::Format format,
@@ -71,10 +75,11 @@ public:
     QThreadPool workers;
 
 private:
-    void fileDone(const QString &written, const QString &failure);
+    void fileDone(const QString &written, const QString &failure, bool skipped);
     void workerDone();
 
     std::atomic<bool> cancelled{false};
+    std::atomic<bool> folderGone{false};
     std::atomic<int> nextIndex{0};
     bool running = false;
     int workersLeft = 0;

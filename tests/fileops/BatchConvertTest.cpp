@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 
@@ -142,6 +143,53 @@ TEST_F(BatchConvertTest, ARunThatConvertsNothingSaysWhyAndLeavesNoFolder)
     BatchConvert again;
     EXPECT_EQ(run(again, photos, Format::jpeg).succeeded, 0);
     EXPECT_TRUE(QFileInfo(output(Format::jpeg)).isDir());
+}
+
+// A photo left out for its format does not hide one that really failed.
+TEST_F(BatchConvertTest, ARealFailureIsToldBeforeAPhotoLeftOutForItsFormat)
+{
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    ASSERT_TRUE(image.save(dir.filePath("a.png"), "PNG"));
+    ASSERT_TRUE(image.save(dir.filePath("c.jpg"), "JPEG"));
+    ASSERT_TRUE(writeBytes(dir.filePath("b.jpg"), "not a photo at all"));
+    BatchConvert converter;
+    const BatchConvert::Summary s = run(converter, {dir.filePath("a.png"), dir.filePath("b.jpg"), dir.filePath("c.jpg")},
+                                        Format::png);
+    EXPECT_EQ(s.succeeded, 1);
+    EXPECT_EQ(s.failed, 2);
+    EXPECT_EQ(s.firstFailure, "b.jpg: " + Encoder::describe(Encoder::Error::unreadable));
+}
+
+// The folder moved away under the run: it stops, and says so, rather than
+// failing every photo left with a reason that is not the cause.
+TEST_F(BatchConvertTest, AFolderMovedAwayStopsTheRun)
+{
+    QStringList photos;
+    QImage image(400, 300, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    for (int i = 0; i < 12; ++i) {
+        photos << dir.filePath(QStringLiteral("m%1.jpg").arg(i, 2, 10, QChar('0')));
+        ASSERT_TRUE(image.save(photos.last(), "JPEG"));
+    }
+    const QString away = dir.path() + QStringLiteral("-away");
+    std::atomic<bool> moved{false};
+    SafeFile::setStepHook([&](std::string_view step) {
+        if (step == "moved" && !moved.exchange(true)) {
+            EXPECT_TRUE(QDir().rename(dir.path(), away));
+        }
+        return true;
+    });
+    BatchConvert converter;
+    const BatchConvert::Summary s = run(converter, photos, Format::png);
+    SafeFile::setStepHook(nullptr);
+    ASSERT_TRUE(QDir().rename(away, dir.path()));
+    EXPECT_TRUE(s.folderGone);
+    EXPECT_GE(s.succeeded, 1);
+    EXPECT_LE(s.succeeded, 3) << "only the files the workers held when it went";
+    EXPECT_LT(s.succeeded + s.failed, 12);
+    EXPECT_EQ(s.message(), Texts::format("msg.convertFolderGone", {QString::number(s.succeeded),
+                                                                   QString::number(12 - s.succeeded)}));
 }
 
 TEST_F(BatchConvertTest, ConvertedCopiesAreUprightAndKeepTheirCaptureDate)
