@@ -22,6 +22,8 @@
 #include <QThreadPool>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 void show(ViewerPage *viewer, const HandOffMessage &message)
@@ -66,13 +68,20 @@ void trashShownPhoto(ViewerPage *viewer)
     QPointer<ViewerPage> self(viewer);
     const QString path = *photo;
     HandOff::start(trashQueue(), [self, path, folder] {
-        const TrashOutcome outcome = Trash::system().moveToTrash({path});
+        TrashOutcome outcome = Trash::system().moveToTrash({path});
+        // Its rating sidecar goes with the last file of its name, and comes back with it.
+        if (!outcome.moved.empty()) {
+            if (const std::optional<QString> sidecar = orphanedSidecar(path)) {
+                const TrashOutcome more = Trash::system().moveToTrash({*sidecar});
+                outcome.moved.insert(outcome.moved.end(), more.moved.begin(), more.moved.end());
+            }
+        }
         HandOff::invoke(qApp, [self, path, folder, outcome] {
             pending.remove(path);
             if (!self)
                 return;
             if (!outcome.moved.empty()) {
-                trashedFromViewer().append({outcome.moved.front()});
+                trashedFromViewer().append(QVector<TrashedFile>(outcome.moved.begin(), outcome.moved.end()));
                 self->controller()->photoTrashed(path, folder);
                 show(self, HandOff::trashed(path));
                 return;
@@ -102,12 +111,18 @@ void untrashLastPhoto(ViewerPage *viewer)
                 trashedFromViewer().append(restored.again);
             if (!self)
                 return;
-            if (!restored.back.isEmpty())
-                self->open(restored.back.front());
-            if (batch.size() == 1) {
-                show(self, restored.back.isEmpty()
+            // A photo's sidecar came along with it and is not a photo to show or count.
+            QStringList photosBack;
+            for (const QString &back : restored.back) {
+                if (!isSidecar(back))
+                    photosBack << back;
+            }
+            if (!photosBack.isEmpty())
+                self->open(photosBack.front());
+            if (std::count_if(batch.begin(), batch.end(), [](const TrashedFile &f) { return !isSidecar(f.original); }) == 1) {
+                show(self, photosBack.isEmpty()
                                ? HandOff::untrashFailed(batch.front().original, restored.firstReason)
-                               : HandOff::untrashed(restored.back.front()));
+                               : HandOff::untrashed(photosBack.front()));
                 return;
             }
             self->flash(restored.message(), restored.failed > 0 ? 4.0 : 2.0);

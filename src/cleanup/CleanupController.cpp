@@ -337,11 +337,18 @@ void CleanupController::trashCheckedUnits()
             const bool moved = !primary.moved.empty();
             outcome.moved.insert(outcome.moved.end(), primary.moved.begin(), primary.moved.end());
             outcome.failed.insert(outcome.failed.end(), primary.failed.begin(), primary.failed.end());
-            if (!moved || unitFiles.size() < 2)
+            if (!moved)
                 continue;
-            TrashOutcome rest = target->moveToTrash(unitFiles.mid(1));
-            outcome.moved.insert(outcome.moved.end(), rest.moved.begin(), rest.moved.end());
-            outcome.failed.insert(outcome.failed.end(), rest.failed.begin(), rest.failed.end());
+            if (unitFiles.size() > 1) {
+                TrashOutcome rest = target->moveToTrash(unitFiles.mid(1));
+                outcome.moved.insert(outcome.moved.end(), rest.moved.begin(), rest.moved.end());
+                outcome.failed.insert(outcome.failed.end(), rest.failed.begin(), rest.failed.end());
+            }
+            // The rating sidecar goes with the last file of its name.
+            if (const std::optional<QString> sidecar = orphanedSidecar(unitFiles.first())) {
+                TrashOutcome more = target->moveToTrash({*sidecar});
+                outcome.moved.insert(outcome.moved.end(), more.moved.begin(), more.moved.end());
+            }
         }
         HandOff::invoke(QCoreApplication::instance(), [self, requested, outcome] {
             if (self)

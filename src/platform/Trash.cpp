@@ -267,6 +267,40 @@ TrashOutcome FreedesktopTrash::moveToTrash(const QStringList &paths)
     return outcome;
 }
 
+namespace {
+
+QString baseOf(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot > 0 ? name.left(dot) : name;
+}
+
+} // namespace
+
+std::optional<QString> orphanedSidecar(const QString &photo)
+{
+    const QFileInfo info(photo);
+    const QString base = baseOf(info.fileName());
+    const QString sidecarName = base + QStringLiteral(".xmp");
+    if (sidecarName == info.fileName())
+        return std::nullopt;
+    const QString sidecar = info.dir().filePath(sidecarName);
+    struct stat st {};
+    if (::lstat(QFile::encodeName(sidecar).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    const QStringList entries = info.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        if (entry != sidecarName && baseOf(entry) == base)
+            return std::nullopt;
+    }
+    return sidecar;
+}
+
+bool isSidecar(const QString &path)
+{
+    return path.endsWith(QStringLiteral(".xmp"), Qt::CaseInsensitive);
+}
+
 RestoredBatch restoredBatch(const QList<TrashedFile> &batch, const std::vector<RestoreOutcome> &outcomes)
 {
     RestoredBatch result;

@@ -100,6 +100,13 @@ private:
     QString dataHome;
 };
 
+// The rating sidecar "<base>.xmp" of a photo that has just left its folder, when
+// no other file there has that base name (the RAW or the JPEG of the same shot
+// keeps it). Left behind, it would give its rating to the next photo of that name.
+std::optional<QString> orphanedSidecar(const QString &photo);
+// Whether a path is such a sidecar rather than a photo.
+bool isSidecar(const QString &path);
+
 // A rename that never replaces an existing file (renameat2 RENAME_NOREPLACE).
 // Absent on success, else errno.
 std::optional<int> renameNoReplace(const QString &from, const QString &to);

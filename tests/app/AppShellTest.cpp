@@ -373,15 +373,24 @@ TEST_F(AppShell, WhatTheReviewMovedIsPutBackFromTheViewer)
     ViewerWindowController window;
     installViewerHandOffs(&window);
     ViewerPage *viewer = showOn(window, firstInFolder());
+    // The photo's rating sidecar goes and comes back with it.
+    const QString sidecar = sandbox.filePath("Holiday/a-sunrise.xmp");
+    {
+        QFile file(sidecar);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
+    }
     CleanupController *review = reviewTickingFirst(window);
     ASSERT_NE(review, nullptr);
     review->trashCheckedUnits();
     ASSERT_TRUE(settleUntil([&] { return !review->isBusy() && !QFile::exists(firstInFolder()); }));
+    EXPECT_FALSE(QFile::exists(sidecar));
     review->exitCleanup();
     ASSERT_TRUE(settleUntil([&] { return shownCleanupPage(&window) == nullptr; }));
 
     ASSERT_TRUE(window.router().dispatch(CommandId::undoTrash));
     EXPECT_TRUE(settleUntil([&] { return QFile::exists(firstInFolder()) && viewer->currentPhotoPath() == firstInFolder(); }));
+    EXPECT_TRUE(QFile::exists(sidecar));
     EXPECT_FALSE(window.router().dispatch(CommandId::undoTrash));
 }
 

@@ -277,17 +277,28 @@ TEST_F(ViewerOverlaysTest, TheTrashCommandSaysWhereThePhotoWentAndUndoPutsItBack
     };
     const QString shown = *page->currentPhotoPath();
     const QByteArray original = bytesOf(shown);
+    // Its rating sidecar, with no other file of its name: it goes and comes back
+    // with the photo, and would otherwise rate the next photo of that name.
+    const QString sidecar = QFileInfo(shown).dir().filePath(QFileInfo(shown).completeBaseName() + ".xmp");
+    {
+        QFile file(sidecar);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
+    }
     EXPECT_FALSE(window->router().state(CommandId::undoTrash).enabled);
     ASSERT_TRUE(window->router().dispatch(CommandId::trashCurrent));
     EXPECT_TRUE(waitFor([&] { return page->hudMessage() == Texts::format("msg.trashed", {QFileInfo(shown).fileName()}); }))
         << qPrintable(page->hudMessage());
     EXPECT_FALSE(QFileInfo::exists(shown));
+    EXPECT_FALSE(QFileInfo::exists(sidecar));
     EXPECT_EQ(page->controller()->folderModel().count(), 2);
 
     ASSERT_TRUE(window->router().dispatch(CommandId::undoTrash));
     EXPECT_TRUE(waitFor([&] { return page->hudMessage() == Texts::format("msg.untrashed", {QFileInfo(shown).fileName()}); }))
         << qPrintable(page->hudMessage());
     EXPECT_EQ(bytesOf(shown), original);
+    EXPECT_EQ(bytesOf(sidecar), "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
+    ASSERT_TRUE(QFile::remove(sidecar));
     EXPECT_TRUE(waitFor([&] { return page->currentPhotoPath() == shown; }));
     EXPECT_EQ(page->controller()->folderModel().count(), 3);
     EXPECT_FALSE(window->router().dispatch(CommandId::undoTrash)); // nothing more to put back
