@@ -391,9 +391,14 @@ void CleanupController::applyTrash(const QVector<CleanupUnit> &requested, const 
     QStringList parts;
     if (!batch.isEmpty())
         parts << Texts::format("cleanup.trashed", {number(unitsMoved)});
-    if (!outcome.failed.empty())
-        parts << Texts::format("cleanup.trashFailed",
-                               {number(qint64(outcome.failed.size())), outcome.failed.front().reason});
+    // Files someone else removed meanwhile are not failures: they are said apart.
+    const auto failed = std::find_if(outcome.failed.begin(), outcome.failed.end(),
+                                     [&](const TrashFailure &failure) { return !gone.contains(failure.path); });
+    const qint64 failedCount = qint64(outcome.failed.size()) - gone.size();
+    if (failedCount > 0)
+        parts << Texts::format("cleanup.trashFailed", {number(failedCount), failed->reason});
+    if (!gone.isEmpty())
+        parts << Texts::format("cleanup.trashGone", {number(gone.size())});
     const QString message = parts.join(separator);
     notice = message;
     setBusy(false);

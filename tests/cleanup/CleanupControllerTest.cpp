@@ -236,7 +236,7 @@ TEST_F(ControllerTest, APhotoChangedOrGoneSinceTheCheckIsNotMoved)
     for (const QStringList &call : trash.moveCalls())
         EXPECT_FALSE(call.contains(B.primary));
     EXPECT_EQ(primaries(c.units), (QStringList{"A.jpg", "B.jpg", "D.jpg", "G.jpg"}));
-    EXPECT_EQ(c.statusText(), u"已移到回收站 2 张 · Ctrl+Z 撤销  ·  2 个文件未能移到回收站：检查之后文件有了改动");
+    EXPECT_EQ(c.statusText(), u"已移到回收站 2 张 · Ctrl+Z 撤销  ·  1 个文件未能移到回收站：检查之后文件有了改动  ·  1 个文件已不在文件夹里");
     EXPECT_TRUE(c.changed);
 
     // A record with a modification time is held to it too.
