@@ -201,6 +201,25 @@ bool canEncode(Format format)
 
 namespace {
 
+bool showsTransparency(const QImage &image)
+{
+    if (!image.hasAlphaChannel())
+        return false;
+    const bool argb = image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_ARGB32_Premultiplied;
+    const bool rgba = image.format() == QImage::Format_RGBA8888 || image.format() == QImage::Format_RGBA8888_Premultiplied;
+    if (!argb && !rgba)
+        return true; // other layouts keep their channel, as before
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar *row = image.constScanLine(y);
+        for (int x = 0; x < image.width(); ++x) {
+            const uchar alpha = argb ? uchar(qAlpha(reinterpret_cast<const QRgb *>(row)[x])) : row[4 * x + 3];
+            if (alpha != 255)
+                return true;
+        }
+    }
+    return false;
+}
+
 // The savers carry the photo's XMP over as it is, and XMP keeps a copy of the
 // orientation of its own. The copy is written upright: readers that prefer the
 // XMP value would otherwise turn it a second time.
@@ -267,8 +286,10 @@ std::optional<Picture> decode(const QString &path, int quarterTurns, Error *erro
             QImage bitmap = Codec::decodeFull(path);
             if (bitmap.isNull())
                 return fail(error, Error::unreadable);
-            bitmap = bitmap.convertToFormat(bitmap.hasAlphaChannel() ? QImage::Format_RGBA8888
-                                                                     : QImage::Format_RGB888);
+            // A decoder may hand an opaque photo over with an alpha channel (a RAW,
+            // a HEIF); its copies would carry a fourth band of 255s for nothing.
+            bitmap = bitmap.convertToFormat(showsTransparency(bitmap) ? QImage::Format_RGBA8888
+                                                                      : QImage::Format_RGB888);
             const int bands = bitmap.hasAlphaChannel() ? 4 : 3;
             if (bitmap.bytesPerLine() != qsizetype(bitmap.width()) * bands)
                 bitmap = bitmap.copy(); // never padded for these widths, but be sure

@@ -144,6 +144,20 @@ TEST_F(ExportTest, CopiesAreUprightWithTheirCaptureDateAndProfile)
     }
 }
 
+// A RAW and a HEIF come from their decoders with an alpha channel though no
+// pixel is transparent: their copies have three bands, not a fourth of 255s.
+TEST_F(ExportTest, OpaquePhotosGiveCopiesWithoutAnAlphaChannel)
+{
+    for (const char *source : {"raw/IMG_1361.dng", "formats/hopper.heif"}) {
+        const QString name = QFileInfo(QLatin1String(source)).fileName();
+        const QString photo = copyCorpus(dir, QLatin1String(source), name);
+        const auto bytes = Encoder::encodeFile(photo, 0, Format::png, 85);
+        ASSERT_TRUE(bytes) << source;
+        const QString out = writeTo(dir, name + QStringLiteral(".png"), *bytes);
+        EXPECT_EQ(vips::VImage::new_from_file(out.toUtf8().constData()).bands(), 3) << source;
+    }
+}
+
 TEST_F(ExportTest, DamagedAndOversizedPhotosAreRefused)
 {
     Encoder::Error error = Encoder::Error::encodeFailed;
