@@ -26,7 +26,10 @@ struct FolderChanges {
     // Files new to the folder.
     int added = 0;
 
-    bool any() const { return !gone.isEmpty() || !changed.isEmpty() || !moved.isEmpty() || added > 0; }
+    // The list was sorted anew: the order preference changed since it was sorted.
+    bool resorted = false;
+
+    bool any() const { return !gone.isEmpty() || !changed.isEmpty() || !moved.isEmpty() || added > 0 || resorted; }
 };
 
 // The image files of one folder in display order, plus the position of the one
@@ -130,4 +133,7 @@ private:
     QString listedFolder;
     int listingErrno = 0;
     int currentIndex = 0;
+    // The order the list was last sorted in.
+    SortKey sortedKey = SortKey::name;
+    bool sortedReversed = false;
 };

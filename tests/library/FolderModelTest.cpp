@@ -501,6 +501,28 @@ TEST_F(FolderModelTest, ARefreshFollowsTheFolderAndKeepsTheOrderAndTheCurrentPho
     EXPECT_FALSE(refresh().any());
 }
 
+// Another copy of the program reversed the order meanwhile: the next refresh
+// sorts the list that way, rather than placing a new file by an order the list
+// is not in.
+TEST_F(FolderModelTest, ARefreshFollowsAnOrderChangedElsewhere)
+{
+    for (const char *name : {"b.jpg", "d.jpg", "f.jpg"})
+        sandbox.file(name);
+    ASSERT_TRUE(model.load(sandbox.path("d.jpg")));
+    const auto refresh = [this] { return model.refresh(*FolderModel::listFolder(sandbox.root())); };
+    Settings::setSortReversed(true);
+    sandbox.file("c.jpg");
+    const FolderChanges changes = refresh();
+    EXPECT_TRUE(changes.resorted);
+    EXPECT_EQ(namesOf(model), (QStringList{"f.jpg", "d.jpg", "c.jpg", "b.jpg"}));
+    EXPECT_EQ(currentName(model), "d.jpg");
+    EXPECT_FALSE(refresh().any());
+
+    Settings::setSortReversed(false);
+    EXPECT_TRUE(refresh().resorted) << "with nothing new in the folder too";
+    EXPECT_EQ(namesOf(model), (QStringList{"b.jpg", "c.jpg", "d.jpg", "f.jpg"}));
+}
+
 TEST_F(FolderModelTest, ManyNewFilesAtOnceAreSortedInWithTheRest)
 {
     sandbox.file("m.jpg");
