@@ -128,12 +128,12 @@ void ViewerPage::wireController()
 {
     ViewerViewController *c = m_controller;
     c->previewTargetSize = [this] { return previewTargetSize(); };
-    c->onDisplay = [this](const QImage &image, bool forceFit, bool isNewPhoto, QSizeF size) {
+    c->onDisplay = [this](const QImage &image, bool forceFit, bool isNewPhoto, QSizeF size, bool rewritten) {
         failureLabel->hide();
         // A photo may come to a folder that had none.
         if (m_emptyState->isVisible())
             setEmptyStateVisible(false);
-        m_imageView->setImage(image, size.width(), size.height(), false, forceFit, isNewPhoto);
+        m_imageView->setImage(image, size.width(), size.height(), false, forceFit, isNewPhoto, rewritten);
         if (isNewPhoto && peekSaved)
             fitWindowToPhoto();
         hideHudUnlessFlashing();

@@ -217,8 +217,9 @@ void ViewerViewController::decodeAhead(const QString &url, int maxPixelSize)
     });
 }
 
-void ViewerViewController::showCurrent(bool keepOpenState)
+void ViewerViewController::showCurrent(bool keepOpenState, bool rewritten)
 {
+    showingRewritten = rewritten;
     ++generation;
     liveGeneration->store(generation);
     fullRequested = false;
@@ -288,8 +289,9 @@ void ViewerViewController::display(const QImage &image, bool forceFit, bool isNe
     folder.setPixelSize(size.width(), size.height());
     if (isNewPhoto || state != PhotoState::full)
         state = isNewPhoto ? PhotoState::preview : PhotoState::full;
+    const bool rewritten = isNewPhoto && std::exchange(showingRewritten, false);
     if (onDisplay)
-        onDisplay(image, forceFit, isNewPhoto, size);
+        onDisplay(image, forceFit, isNewPhoto, size, rewritten);
     if (onDisplayed)
         onDisplayed(isNewPhoto);
     if (isNewPhoto)
@@ -301,6 +303,7 @@ void ViewerViewController::decodeFailed(const QString &url)
     // The previous photo must not stay on screen under the new one's name: the
     // page shows the failure in the photo's place.
     state = PhotoState::failed;
+    showingRewritten = false;
     if (onDecodeFailed)
         onDecodeFailed(url);
     releaseHeldWork();
@@ -724,7 +727,7 @@ void ViewerViewController::applyListing(const QList<ImageItem> &listed, int list
     if (!samePhoto || changes.changed.contains(now->url)) {
         // Another photo took the place of the shown one, or its file was
         // written anew: shown afresh, as a new photo.
-        showCurrent(!before);
+        showCurrent(!before, samePhoto);
     } else {
         prefetchNeighbours();
         if (onCurrentChanged)

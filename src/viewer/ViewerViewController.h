@@ -49,7 +49,9 @@ public:
     // is still being made; the controller that shows it waits for this decode
     // rather than repeating it. maxPixelSize must be at least the view's need.
     static void decodeAhead(const QString &url, int maxPixelSize);
-    void showCurrent(bool keepOpenState);
+    // rewritten: the shown photo's own file, written anew by another program;
+    // a turn of the view not yet saved stays when its size did not change.
+    void showCurrent(bool keepOpenState, bool rewritten = false);
     void navigate(int delta);
     void goTo(int index);
     void goLast();
@@ -103,7 +105,7 @@ public:
 
     // ---- Reports to the page
     // A bitmap for the image view (pixelSize: the photo's own size).
-    std::function<void(const QImage &image, bool forceFit, bool isNewPhoto, QSizeF pixelSize)> onDisplay;
+    std::function<void(const QImage &image, bool forceFit, bool isNewPhoto, QSizeF pixelSize, bool rewritten)> onDisplay;
     // The shown photo is animated: play it from the file.
     std::function<void(const QString &url)> onAnimate;
     // The current photo could not be decoded.
@@ -139,6 +141,7 @@ public:
 
 private:
     void display(const QImage &image, bool forceFit, bool isNewPhoto, QSizeF size);
+    bool showingRewritten = false; // the next new picture is the shown photo's file rewritten
     void decodeFailed(const QString &url);
     void startCaptureDates();
     void reloadFilmstrip();

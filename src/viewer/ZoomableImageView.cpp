@@ -252,7 +252,7 @@ double ZoomableImageView::backingScale() const
 }
 
 void ZoomableImageView::setImage(const QImage &image, double width, double height, bool sizeFromImage,
-                                 bool forceFit, bool isNewPhoto)
+                                 bool forceFit, bool isNewPhoto, bool sameFileRewritten)
 {
     m_animationStopped = true;
     m_animationActive = false;
@@ -261,7 +261,9 @@ void ZoomableImageView::setImage(const QImage &image, double width, double heigh
     animationQueue.clear();
 
     if (isNewPhoto) {
-        geo.quarterTurns = 0;
+        const QSizeF size = sizeFromImage ? QSizeF(image.size()) : QSizeF(width, height);
+        if (!sameFileRewritten || size != geo.logicalSize)
+            geo.quarterTurns = 0;
         m_detailRequested = false;
     }
 

@@ -61,8 +61,10 @@ public:
     std::optional<double> pendingFadeDuration;
 
     // Shows a bitmap. No image with isNewPhoto clears the view.
+    // sameFileRewritten: the photo shown, its file written anew elsewhere; a turn
+    // not yet saved is kept when the picture's size is unchanged.
     void setImage(const QImage &image, double width, double height, bool sizeFromImage, bool forceFit,
-                  bool isNewPhoto);
+                  bool isNewPhoto, bool sameFileRewritten = false);
     void zoomToFit(bool animated);
     void zoom(double newScale, QPointF anchor, bool animated, bool clamped);
     void zoomIn();

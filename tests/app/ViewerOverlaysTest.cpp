@@ -381,3 +381,26 @@ TEST_F(ViewerOverlaysTest, AModalDialogHoldsTheTicks)
     EXPECT_TRUE(waitFor([&] { return !slideshow->timing().modalOpen(); }, 5000));
     slideshow->stop();
 }
+
+// Another program writes the shown photo's file (a rating, a tag): a turn of
+// the view not yet saved stays. A picture of another size starts upright.
+TEST_F(ViewerOverlaysTest, AnUnsavedTurnOutlivesAnotherProgramWritingTheFile)
+{
+    openFolder();
+    const QString shown = *page->currentPhotoPath();
+    ASSERT_TRUE(window->router().dispatch(CommandId::rotateCW));
+    ASSERT_EQ(page->imageView()->quarterTurns(), 1);
+    const auto rewrite = [&](QSize size, QColor colour) {
+        QImage picture(size, QImage::Format_RGB32);
+        picture.fill(colour);
+        ASSERT_TRUE(picture.save(shown, "JPEG", 50));
+        page->controller()->refreshFolder();
+    };
+    rewrite(QSize(320, 240), QColor(200, 90, 40));
+    ASSERT_TRUE(waitFor([&] { return page->imageView()->baseImage().pixelColor(5, 5).red() > 150; }));
+    EXPECT_EQ(page->imageView()->quarterTurns(), 1);
+
+    rewrite(QSize(200, 300), QColor(40, 200, 40));
+    ASSERT_TRUE(waitFor([&] { return page->imageView()->baseImage().pixelColor(5, 5).green() > 150; }));
+    EXPECT_EQ(page->imageView()->quarterTurns(), 0);
+}
