@@ -392,11 +392,12 @@ void CleanupController::applyTrash(const QVector<CleanupUnit> &requested, const 
     if (!batch.isEmpty())
         parts << Texts::format("cleanup.trashed", {number(unitsMoved)});
     // Files someone else removed meanwhile are not failures: they are said apart.
-    const auto failed = std::find_if(outcome.failed.begin(), outcome.failed.end(),
-                                     [&](const TrashFailure &failure) { return !gone.contains(failure.path); });
-    const qint64 failedCount = qint64(outcome.failed.size()) - gone.size();
-    if (failedCount > 0)
-        parts << Texts::format("cleanup.trashFailed", {number(failedCount), failed->reason});
+    const auto stillThere = [&](const TrashFailure &failure) { return !gone.contains(failure.path); };
+    const auto failed = std::find_if(outcome.failed.begin(), outcome.failed.end(), stillThere);
+    if (failed != outcome.failed.end())
+        parts << Texts::format("cleanup.trashFailed",
+                               {number(qint64(std::count_if(outcome.failed.begin(), outcome.failed.end(), stillThere))),
+                                failed->reason});
     if (!gone.isEmpty())
         parts << Texts::format("cleanup.trashGone", {number(gone.size())});
     const QString message = parts.join(separator);
