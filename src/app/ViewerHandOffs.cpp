@@ -221,8 +221,20 @@ void installViewerHandOffs(ViewerWindowController *window)
 
     viewer->editorName = [] { return Editor::editorName().value_or(QString()); };
 
+    // While the photo is still loading (the last one stays on screen meanwhile),
+    // the command is there but moves nothing, and says so.
     viewer->commands.on(
-        CommandId::trashCurrent, [self](int) { if (self) trashShownPhoto(self); }, withPhoto);
+        CommandId::trashCurrent,
+        [self](int) {
+            if (!self)
+                return;
+            if (!self->currentPhotoPath()) {
+                self->flash(Texts::text("msg.trashWhileLoading"), 2.0);
+                return;
+            }
+            trashShownPhoto(self);
+        },
+        [self](int) { return CommandState{self && self->controller()->folderModel().current().has_value(), false, {}}; });
     viewer->commands.on(
         CommandId::undoTrash, [self](int) { if (self) untrashLastPhoto(self); },
         [](int) { return CommandState{!trashedFromViewer().isEmpty(), false, {}}; });

@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
 #include <QDialog>
 #include <QMouseEvent>
 #include <QElapsedTimer>
@@ -32,6 +33,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -403,4 +405,27 @@ TEST_F(ViewerOverlaysTest, AnUnsavedTurnOutlivesAnotherProgramWritingTheFile)
     rewrite(QSize(200, 300), QColor(40, 200, 40));
     ASSERT_TRUE(waitFor([&] { return page->imageView()->baseImage().pixelColor(5, 5).green() > 150; }));
     EXPECT_EQ(page->imageView()->quarterTurns(), 0);
+}
+
+// Delete pressed while the next photo is still loading (the last one is still
+// on screen) moves nothing, and says so rather than nothing at all.
+TEST_F(ViewerOverlaysTest, DeleteWhileThePhotoLoadsSaysItMovedNothing)
+{
+    installViewerHandOffs(window.get());
+    openFolder();
+    ViewerViewController *controller = page->controller();
+    const auto pageHook = controller->onCurrentChanged;
+    std::optional<bool> dispatched;
+    controller->onCurrentChanged = [&] {
+        if (pageHook)
+            pageHook();
+        if (!dispatched && !page->currentPhotoPath())
+            dispatched = window->router().dispatch(CommandId::trashCurrent);
+    };
+    ASSERT_TRUE(window->router().dispatch(CommandId::navigateForward));
+    controller->onCurrentChanged = pageHook;
+    ASSERT_TRUE(dispatched.has_value()) << "the next photo was shown without loading";
+    EXPECT_TRUE(*dispatched);
+    EXPECT_EQ(page->hudMessage(), Texts::text("msg.trashWhileLoading"));
+    EXPECT_EQ(QDir(sandbox.path()).entryList(QDir::Files).size(), 3);
 }
