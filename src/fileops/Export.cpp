@@ -58,6 +58,15 @@ QString withExtension(const QString &name, Encoder::Format format)
     return base + u'.' + extension;
 }
 
+QString savedPath(const QString &typed, Encoder::Format format)
+{
+    const QString suffix = QFileInfo(typed).suffix().toLower();
+    const QString extension = QLatin1String(Encoder::info(format).extension);
+    const bool named = suffix == extension || (format == Encoder::Format::jpeg && (suffix == u"jpeg" || suffix == u"jpe"))
+                       || (format == Encoder::Format::heic && suffix == u"heif");
+    return named ? typed : typed + u'.' + extension;
+}
+
 Result write(const QString &photo, int quarterTurns, Encoder::Format format, int quality, const QString &destination)
 {
     const qint64 sourceBytes = std::max<qint64>(0, QFileInfo(photo).size());

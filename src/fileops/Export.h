@@ -21,6 +21,10 @@ namespace Export {
 QString proposedName(const QString &photo, Encoder::Format format);
 // name with its extension replaced by the format's (added when it has none).
 QString withExtension(const QString &name, Encoder::Format format);
+// The path a typed name is saved under: as typed when its extension names the
+// format (JPEG's ".jpeg" and HEIC's ".heif" too), else with the format's
+// extension added, so that a file never says it is another format than it holds.
+QString savedPath(const QString &typed, Encoder::Format format);
 
 struct Result
 {

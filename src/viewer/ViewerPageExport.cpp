@@ -233,9 +233,7 @@ void ViewerPageExport::saveExport(const QString &chosen)
     }
     const Encoder::Format format = selectedFormat(exportFormatPopup);
     const int quality = exportQualitySlider ? exportQualitySlider->value() : Encoder::defaultQuality;
-    QString destination = chosen;
-    if (QFileInfo(destination).suffix().isEmpty())
-        destination += u'.' + QLatin1String(Encoder::info(format).extension);
+    const QString destination = Export::savedPath(chosen, format);
     const QString photo = exportPhoto;
     const int turns = exportTurns;
 

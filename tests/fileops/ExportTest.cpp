@@ -195,6 +195,14 @@ TEST_F(ExportTest, ProposedNamesFollowTheFormat)
               QStringLiteral("IMG_1-compressed.png"));
     EXPECT_EQ(Export::proposedName(QStringLiteral("/p/a.b.jpeg"), Format::heic), QStringLiteral("a.b-compressed.heic"));
     EXPECT_EQ(Export::withExtension(QStringLiteral("plain"), Format::png), QStringLiteral("plain.png"));
+    // A typed name is saved as typed only when its extension names the format.
+    EXPECT_EQ(Export::savedPath(QStringLiteral("/p/H.png"), Format::jpeg), QStringLiteral("/p/H.png.jpg"));
+    EXPECT_EQ(Export::savedPath(QStringLiteral("/p/H"), Format::heic), QStringLiteral("/p/H.heic"));
+    EXPECT_EQ(Export::savedPath(QStringLiteral("/p/trip.v2"), Format::png), QStringLiteral("/p/trip.v2.png"));
+    for (const char *kept : {"/p/H.JPG", "/p/H.jpeg", "/p/H.jpe"})
+        EXPECT_EQ(Export::savedPath(QLatin1String(kept), Format::jpeg), QLatin1String(kept));
+    EXPECT_EQ(Export::savedPath(QStringLiteral("/p/H.HEIF"), Format::heic), QStringLiteral("/p/H.HEIF"));
+    EXPECT_EQ(Export::savedPath(QStringLiteral("/p/H.png"), Format::png), QStringLiteral("/p/H.png"));
     EXPECT_EQ(Export::withExtension(QStringLiteral(".hidden"), Format::jpeg), QStringLiteral(".hidden.jpg"));
     // A name near the file system's limit is shortened so that every format's fits.
     const QString longName = QString(120, QChar(0x00E9)) + QStringLiteral("xy.jpg"); // 248 bytes
