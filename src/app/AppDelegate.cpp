@@ -12,6 +12,7 @@
 #include "cleanup/CleanupReport.h"
 #include "platform/Codec.h"
 #include "platform/GlobalHotkey.h"
+#include "settings/Settings.h"
 #include "settings/Shortcuts.h"
 #include "settings/Texts.h"
 #include "settings/window/SettingsWindow.h"
@@ -21,7 +22,9 @@
 #include "viewer/ViewerPage.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QTimer>
 
 #include <fontconfig/fontconfig.h>
@@ -212,8 +215,14 @@ void AppDelegate::connectDesktop()
             GlobalHotkey::toggle(windowController->windowHandle());
     };
     hotkey->followShortcuts();
-    // Another copy of the program may have changed the key bindings while this
-    // one was in the background.
+    // Another copy of the program may change the key bindings: the settings file
+    // is replaced whole on each write, so its folder is watched; the window
+    // coming to the front looks again too.
+    auto *settingsWatch = new QFileSystemWatcher(this);
+    const QString settingsFolder = QFileInfo(Settings::storeFilePath()).absolutePath();
+    if (QDir().mkpath(settingsFolder))
+        settingsWatch->addPath(settingsFolder);
+    connect(settingsWatch, &QFileSystemWatcher::directoryChanged, this, [] { Shortcuts::followStored(); });
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive)
             Shortcuts::followStored();

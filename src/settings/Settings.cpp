@@ -99,6 +99,11 @@ void writeString(const char *key, const std::optional<QString> &value)
 
 namespace Settings {
 
+QString storeFilePath()
+{
+    return settingsFilePath();
+}
+
 SortKey sortKey()
 {
     bool ok = false;

@@ -15,6 +15,9 @@
 // absent value is the default.
 namespace Settings {
 
+// The file every key is kept in (shared by all copies of the program).
+QString storeFilePath();
+
 SortKey sortKey();
 void setSortKey(SortKey key);
 
