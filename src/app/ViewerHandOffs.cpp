@@ -69,13 +69,8 @@ void trashShownPhoto(ViewerPage *viewer)
     const QString path = *photo;
     HandOff::start(trashQueue(), [self, path, folder] {
         TrashOutcome outcome = Trash::system().moveToTrash({path});
-        // Its rating sidecar goes with the last file of its name, and comes back with it.
-        if (!outcome.moved.empty()) {
-            if (const std::optional<QString> sidecar = orphanedSidecar(path)) {
-                const TrashOutcome more = Trash::system().moveToTrash({*sidecar});
-                outcome.moved.insert(outcome.moved.end(), more.moved.begin(), more.moved.end());
-            }
-        }
+        if (!outcome.moved.empty())
+            moveOrphanedSidecar(Trash::system(), path, outcome);
         HandOff::invoke(qApp, [self, path, folder, outcome] {
             pending.remove(path);
             if (!self)
@@ -112,11 +107,7 @@ void untrashLastPhoto(ViewerPage *viewer)
             if (!self)
                 return;
             // A photo's sidecar came along with it and is not a photo to show or count.
-            QStringList photosBack;
-            for (const QString &back : restored.back) {
-                if (!isSidecar(back))
-                    photosBack << back;
-            }
+            const QStringList photosBack = restored.photosBack();
             if (!photosBack.isEmpty())
                 self->open(photosBack.front());
             if (std::count_if(batch.begin(), batch.end(), [](const TrashedFile &f) { return !isSidecar(f.original); }) == 1) {

@@ -333,22 +333,13 @@ void CleanupController::trashCheckedUnits()
                 continue;
             }
             // The primary first; its companions only once it is safely away.
-            TrashOutcome primary = target->moveToTrash({unitFiles.first()});
-            const bool moved = !primary.moved.empty();
-            outcome.moved.insert(outcome.moved.end(), primary.moved.begin(), primary.moved.end());
-            outcome.failed.insert(outcome.failed.end(), primary.failed.begin(), primary.failed.end());
-            if (!moved)
+            const TrashOutcome primary = target->moveToTrash({unitFiles.first()});
+            outcome.append(primary);
+            if (primary.moved.empty())
                 continue;
-            if (unitFiles.size() > 1) {
-                TrashOutcome rest = target->moveToTrash(unitFiles.mid(1));
-                outcome.moved.insert(outcome.moved.end(), rest.moved.begin(), rest.moved.end());
-                outcome.failed.insert(outcome.failed.end(), rest.failed.begin(), rest.failed.end());
-            }
-            // The rating sidecar goes with the last file of its name.
-            if (const std::optional<QString> sidecar = orphanedSidecar(unitFiles.first())) {
-                TrashOutcome more = target->moveToTrash({*sidecar});
-                outcome.moved.insert(outcome.moved.end(), more.moved.begin(), more.moved.end());
-            }
+            if (unitFiles.size() > 1)
+                outcome.append(target->moveToTrash(unitFiles.mid(1)));
+            moveOrphanedSidecar(*target, unitFiles.first(), outcome);
         }
         HandOff::invoke(QCoreApplication::instance(), [self, requested, outcome] {
             if (self)

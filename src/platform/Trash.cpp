@@ -301,6 +301,14 @@ bool isSidecar(const QString &path)
     return path.endsWith(QStringLiteral(".xmp"), Qt::CaseInsensitive);
 }
 
+void moveOrphanedSidecar(Trash &trash, const QString &photo, TrashOutcome &outcome)
+{
+    if (const std::optional<QString> sidecar = orphanedSidecar(photo)) {
+        const TrashOutcome moved = trash.moveToTrash({*sidecar});
+        outcome.moved.insert(outcome.moved.end(), moved.moved.begin(), moved.moved.end());
+    }
+}
+
 RestoredBatch restoredBatch(const QList<TrashedFile> &batch, const std::vector<RestoreOutcome> &outcomes)
 {
     RestoredBatch result;
@@ -316,6 +324,16 @@ RestoredBatch restoredBatch(const QList<TrashedFile> &batch, const std::vector<R
             result.again.append(batch[i]);
     }
     return result;
+}
+
+QStringList RestoredBatch::photosBack() const
+{
+    QStringList photos;
+    for (const QString &path : back) {
+        if (!isSidecar(path))
+            photos << path;
+    }
+    return photos;
 }
 
 QString RestoredBatch::message() const

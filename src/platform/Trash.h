@@ -31,6 +31,13 @@ struct TrashFailure {
 struct TrashOutcome {
     std::vector<TrashedFile> moved;     // in request order
     std::vector<TrashFailure> failed;   // in request order
+
+    // Adds a later request's outcome after this one's.
+    void append(const TrashOutcome &later)
+    {
+        moved.insert(moved.end(), later.moved.begin(), later.moved.end());
+        failed.insert(failed.end(), later.failed.begin(), later.failed.end());
+    }
 };
 
 struct RestoreOutcome {
@@ -58,6 +65,8 @@ struct RestoredBatch {
 
     // "Restored N files", and when some failed, how many and the first reason.
     QString message() const;
+    // The photos put back: back without the sidecars that came with them.
+    QStringList photosBack() const;
 };
 RestoredBatch restoredBatch(const QList<TrashedFile> &batch, const std::vector<RestoreOutcome> &outcomes);
 
@@ -106,6 +115,10 @@ private:
 std::optional<QString> orphanedSidecar(const QString &photo);
 // Whether a path is such a sidecar rather than a photo.
 bool isSidecar(const QString &path);
+// After photo has left its folder: moves its orphaned sidecar too, if it has
+// one, and adds what was moved to outcome (so that Ctrl+Z brings it back with
+// the photo). A sidecar that cannot be moved stays and is not reported.
+void moveOrphanedSidecar(Trash &trash, const QString &photo, TrashOutcome &outcome);
 
 // A rename that never replaces an existing file (renameat2 RENAME_NOREPLACE).
 // Absent on success, else errno.

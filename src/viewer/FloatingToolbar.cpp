@@ -1,6 +1,5 @@
 #include "viewer/FloatingToolbar.h"
 
-#include <QApplication>
 #include <QEnterEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -161,11 +160,8 @@ FloatingToolbar::FloatingToolbar(QWidget *parent)
         connect(button, &QAbstractButton::clicked, this, [this, which] {
             // The second click of a double-click on the bin would take the photo
             // the first one brought up, unseen.
-            if (which == OverlayButton::trash) {
-                if (trashClicked.isValid() && trashClicked.elapsed() < QApplication::doubleClickInterval())
-                    return;
-                trashClicked.start();
-            }
+            if (which == OverlayButton::trash && !trashClick.take())
+                return;
             if (onTrigger)
                 onTrigger(which);
         });

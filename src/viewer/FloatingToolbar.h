@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/RepeatClick.h"
 #include "viewer/OverlayStyle.h"
 #include "viewer/OverlayTooltips.h"
 
 #include <QAbstractButton>
-#include <QElapsedTimer>
 #include <QWidget>
 
 #include <functional>
@@ -87,5 +87,5 @@ protected:
 private:
     std::map<OverlayButton, OverlaySymbolButton *> m_buttons;
     QLabel *m_stars = nullptr;
-    QElapsedTimer trashClicked;
+    RepeatClick trashClick;
 };

@@ -85,6 +85,34 @@ protected:
         return s;
     }
 
+    // A scan of 40 photos measured at 20 ms each, caught once 4 are done; each
+    // measure started counts in started.
+    std::unique_ptr<CleanupScanner> scanCaughtEarly(std::atomic<int> &started)
+    {
+        for (int i = 0; i < 40; ++i)
+            writeFile(path(QString("p%1.jpg").arg(i, 2, 10, QChar('0'))), QByteArray::number(i));
+        auto s = std::make_unique<CleanupScanner>(dir.path(), units(), true);
+        s->setMeasure([&started](const CleanupUnit &unit) -> std::optional<CleanupMetrics> {
+            ++started;
+            QThread::msleep(20);
+            CleanupMetrics m;
+            m.fileSize = unit.fileSize;
+            m.modified = secondsSince1970(unit.modified);
+            m.printRevision = FeaturePrint::revision();
+            return m;
+        });
+        QEventLoop loop;
+        CleanupScanner *scan = s.get();
+        s->onProgress = [&loop, scan] {
+            if (scan->done >= 4)
+                loop.quit();
+        };
+        s->start();
+        loop.exec();
+        s->onProgress = nullptr;
+        return s;
+    }
+
     // Runs a scan to its end; returns the done count seen at the first progress report.
     int run(CleanupScanner &s)
     {
@@ -232,28 +260,10 @@ TEST_F(ScannerTest, WithoutCacheNothingIsReadOrWritten)
 
 TEST_F(ScannerTest, CancelKeepsWhatWasMeasuredAndStopsTheRest)
 {
-    for (int i = 0; i < 40; ++i)
-        writeFile(path(QString("p%1.jpg").arg(i, 2, 10, QChar('0'))), QByteArray::number(i));
-    auto s = std::make_unique<CleanupScanner>(dir.path(), units(), true);
     std::atomic<int> started{0};
-    s->setMeasure([&](const CleanupUnit &unit) -> std::optional<CleanupMetrics> {
-        ++started;
-        QThread::msleep(20);
-        CleanupMetrics m;
-        m.fileSize = unit.fileSize;
-        m.modified = secondsSince1970(unit.modified);
-        m.printRevision = FeaturePrint::revision();
-        return m;
-    });
+    auto s = scanCaughtEarly(started);
     bool finishedCalled = false;
     s->onFinish = [&] { finishedCalled = true; };
-    QEventLoop loop;
-    s->onProgress = [&] {
-        if (s->done >= 4)
-            loop.quit();
-    };
-    s->start();
-    loop.exec();
     s->cancel();
     const int kept = int(s->metrics.size());
     EXPECT_GE(kept, 4);
@@ -261,6 +271,7 @@ TEST_F(ScannerTest, CancelKeepsWhatWasMeasuredAndStopsTheRest)
     EXPECT_EQ(MetricsCache::load(*s->cacheURL).size(), kept);
 
     // Results still in flight are dropped; nothing completes after a cancel.
+    QEventLoop loop;
     QTimer::singleShot(300, &loop, &QEventLoop::quit);
     loop.exec();
     EXPECT_EQ(int(s->metrics.size()), kept);
@@ -273,24 +284,8 @@ TEST_F(ScannerTest, CancelKeepsWhatWasMeasuredAndStopsTheRest)
 // measured is kept for the next scan all the same.
 TEST_F(ScannerTest, ReleasingAScannerMidScanKeepsWhatWasMeasured)
 {
-    for (int i = 0; i < 40; ++i)
-        writeFile(path(QString("p%1.jpg").arg(i, 2, 10, QChar('0'))), QByteArray::number(i));
-    auto s = std::make_unique<CleanupScanner>(dir.path(), units(), true);
-    s->setMeasure([](const CleanupUnit &unit) -> std::optional<CleanupMetrics> {
-        QThread::msleep(20);
-        CleanupMetrics m;
-        m.fileSize = unit.fileSize;
-        m.modified = secondsSince1970(unit.modified);
-        m.printRevision = FeaturePrint::revision();
-        return m;
-    });
-    QEventLoop loop;
-    s->onProgress = [&] {
-        if (s->done >= 4)
-            loop.quit();
-    };
-    s->start();
-    loop.exec();
+    std::atomic<int> started{0};
+    auto s = scanCaughtEarly(started);
     const int kept = int(s->metrics.size());
     const QString cache = *s->cacheURL;
     ASSERT_GE(kept, 4);

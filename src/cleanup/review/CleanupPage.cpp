@@ -9,7 +9,6 @@
 #include "platform/HandOff.h"
 #include "settings/Texts.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMouseEvent>
@@ -259,9 +258,8 @@ void CleanupPage::build()
     connect(trashButton, &QPushButton::clicked, this, [this] {
         // A double-click's second click would take the photos the first one's
         // batch left to propose, under a count nobody read.
-        if (trashClicked.isValid() && trashClicked.elapsed() < QApplication::doubleClickInterval())
+        if (!trashClick.take())
             return;
-        trashClicked.start();
         previewView->hide();
         control->trashCheckedUnits();
     });

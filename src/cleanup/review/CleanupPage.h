@@ -1,8 +1,8 @@
 #pragma once
 
 #include "cleanup/CleanupTypes.h"
+#include "platform/RepeatClick.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QWidget>
 
@@ -78,7 +78,7 @@ private:
     QLabel *statusLabel = nullptr;
     QLabel *hintLabel = nullptr;
     QPushButton *trashButton = nullptr;
-    QElapsedTimer trashClicked;
+    RepeatClick trashClick;
     CleanupPreviewView *previewView = nullptr;
     int previewGeneration = 0;
 };
