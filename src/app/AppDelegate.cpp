@@ -12,6 +12,7 @@
 #include "cleanup/CleanupReport.h"
 #include "platform/Codec.h"
 #include "platform/GlobalHotkey.h"
+#include "platform/TerminationSignals.h"
 #include "settings/Settings.h"
 #include "settings/Shortcuts.h"
 #include "settings/Texts.h"
@@ -111,6 +112,12 @@ int AppDelegate::run(int argc, char **argv, const LaunchHooks &hooks)
                 delegate.openURLs({path});
         };
     }
+
+    // A logout or a service manager's SIGTERM quits as Quit does.
+    const TerminationSignals termination([] {
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
 
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] {

@@ -7,7 +7,9 @@
 #include <QDBusConnectionInterface>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QImage>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -185,4 +187,23 @@ TEST_F(AppProcess, WithoutASessionBusEachLaunchRunsOnItsOwn)
     EXPECT_EQ(second->state(), QProcess::Running) << second->readAllStandardError().constData();
     stopProcess(*first);
     stopProcess(*second);
+}
+
+TEST_F(AppProcess, TerminationSignalQuitsTheWayQuitDoes)
+{
+    // A logout's SIGTERM: the process ends by itself, and what a quit keeps
+    // (here the window's size) is on disk for the next start.
+    QProcessEnvironment env = sessionEnvironment();
+    env.insert("XDG_CONFIG_HOME", sandbox.filePath("config"));
+    auto process = start({sandbox.filePath("Holiday")}, env);
+    const QString settingsFolder = sandbox.filePath("config/Glanto");
+    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(settingsFolder); }, 20000)) << "no window came up";
+    QThread::msleep(500);
+
+    process->terminate();
+    ASSERT_TRUE(process->waitForFinished(15000));
+    EXPECT_EQ(process->exitStatus(), QProcess::NormalExit) << "ended by the signal itself";
+    EXPECT_EQ(process->exitCode(), 0);
+    QSettings stored(settingsFolder + "/Glanto.conf", QSettings::IniFormat);
+    EXPECT_TRUE(stored.contains("SorvaneMainWindow")) << "the window's size was not kept";
 }
