@@ -26,6 +26,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <fontconfig/fontconfig.h>
@@ -33,6 +34,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -118,6 +120,20 @@ int AppDelegate::run(int argc, char **argv, const LaunchHooks &hooks)
         QApplication::closeAllWindows();
         QCoreApplication::quit();
     });
+
+    // Once a run: every later change fails the same way.
+    QObject::connect(
+        &SettingsNotifier::instance(), &SettingsNotifier::settingsNotSaved, &delegate,
+        [warned = false](const QString &path) mutable {
+            if (std::exchange(warned, true))
+                return;
+            auto *box = new QMessageBox(QMessageBox::Warning, Texts::text("set.notSavedTitle"),
+                                        Texts::format("set.notSaved", {QDir::toNativeSeparators(path)}),
+                                        QMessageBox::Ok, QApplication::activeWindow());
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        },
+        Qt::QueuedConnection);
 
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] {

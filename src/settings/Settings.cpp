@@ -1,12 +1,15 @@
 #include "settings/Settings.h"
 
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QVariant>
 
 #include <algorithm>
 #include <array>
+
+Q_LOGGING_CATEGORY(lcSettings, "glanto.settings")
 
 namespace {
 
@@ -60,16 +63,29 @@ QVariant readValue(const char *key)
     return settings.value(QLatin1String(key));
 }
 
+// A file that cannot be written (left owned by root by a `sudo glanto`, a
+// read-only home) would drop every change at the next start without a word.
+void writeOut(Store &settings)
+{
+    settings.sync();
+    if (settings.status() == QSettings::NoError)
+        return;
+    qCWarning(lcSettings) << "cannot write" << settingsFilePath();
+    SettingsNotifier::instance().postSettingsNotSaved(settingsFilePath());
+}
+
 void writeValue(const char *key, const QVariant &value)
 {
     Store settings;
     settings.setValue(QLatin1String(key), value);
+    writeOut(settings);
 }
 
 void removeKey(const char *key)
 {
     Store settings;
     settings.remove(QLatin1String(key));
+    writeOut(settings);
 }
 
 // Values written by another process come back as strings ("true", "1.5"), so

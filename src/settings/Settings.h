@@ -77,8 +77,9 @@ void setCustomShortcuts(const QByteArray &json);
 
 } // namespace Settings
 
-// The program's two broadcasts: settings changed ("sort", "slideshow", "rating",
-// "hdr") and key bindings changed. One process-wide object, main thread only.
+// The program's broadcasts: settings changed ("sort", "slideshow", "rating",
+// "hdr"), key bindings changed, and a change that could not be stored. One
+// process-wide object, main thread only.
 class SettingsNotifier : public QObject
 {
     Q_OBJECT
@@ -87,8 +88,11 @@ public:
 
     void postSettingsDidChange(const QString &what) { Q_EMIT settingsDidChange(what); }
     void postShortcutsDidChange() { Q_EMIT shortcutsDidChange(); }
+    void postSettingsNotSaved(const QString &path) { Q_EMIT settingsNotSaved(path); }
 
 Q_SIGNALS:
     void settingsDidChange(const QString &what);   // GlantoSettingsDidChange
     void shortcutsDidChange();                     // GlantoShortcutsDidChange
+    // A change could not be written to path: it lasts until the program quits.
+    void settingsNotSaved(const QString &path);
 };

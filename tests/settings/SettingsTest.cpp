@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 QString configFilePath()
@@ -233,6 +235,30 @@ TEST_F(SettingsTest, OptionalValuesRoundTripAndRemoveTheirKeyWhenCleared)
     EXPECT_EQ(Settings::customShortcuts(), json);
     Settings::setCustomShortcuts({});
     EXPECT_FALSE(rawValue("customShortcuts").isValid());
+}
+
+TEST_F(SettingsTest, AChangeThatCannotBeWrittenIsAnnouncedWithItsFile)
+{
+    std::vector<QString> announced;
+    QObject receiver;
+    QObject::connect(&SettingsNotifier::instance(), &SettingsNotifier::settingsNotSaved, &receiver,
+                     [&](const QString &path) { announced.push_back(path); });
+
+    Settings::setHdrEnabled(true);
+    EXPECT_TRUE(announced.empty()) << "a written change is not announced";
+
+    // The settings folder's place taken by a file: nothing can be written there.
+    const QString folder = QFileInfo(configFilePath()).path();
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    {
+        QFile blocker(folder);
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    Settings::setWheelNavigates(true);
+    Settings::setEscCloses(true);
+    ASSERT_TRUE(QFile::remove(folder));
+    ASSERT_EQ(announced.size(), 2u) << "each change that was not written";
+    EXPECT_EQ(announced[0], configFilePath());
 }
 
 } // namespace
