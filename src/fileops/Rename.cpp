@@ -68,6 +68,16 @@ bool sidecarMoves(const QString &folder, const QString &base, const QStringList 
     return true;
 }
 
+// The sidecar that names the whole file, photo.NEF.xmp (darktable's and
+// digiKam's), belongs to that one file and always moves with it.
+std::optional<QString> fileSidecar(const QString &folder, const QString &name)
+{
+    if (name.endsWith(QStringLiteral(".xmp"), Qt::CaseInsensitive) || splitName(name).extension.isEmpty())
+        return std::nullopt;
+    const QString sidecar = inFolder(folder, name + QStringLiteral(".xmp"));
+    return isRegularFile(sidecar) ? std::optional<QString>(sidecar) : std::nullopt;
+}
+
 enum class MoveOutcome { moved, clash, failed };
 
 struct GroupMove
@@ -157,6 +167,7 @@ Result renamePhoto(const QString &path, const QString &entered)
 
     const QStringList entries = folderEntries(folder);
     const bool withSidecar = sidecarMoves(folder, own.base, {ownName}, entries);
+    const std::optional<QString> ownFileSidecar = fileSidecar(folder, ownName);
 
     for (int n = 1; n <= maxAttempts; ++n) {
         const QString candidate = numberedName(base, n, own.extension);
@@ -165,12 +176,16 @@ Result renamePhoto(const QString &path, const QString &entered)
             return result;
         const QString target = inFolder(folder, candidate);
         const QString sidecarTarget = inFolder(folder, sidecarName(splitName(candidate).base));
-        if (nameTaken(target) || (withSidecar && nameTaken(sidecarTarget)))
+        const QString fileSidecarTarget = target + QStringLiteral(".xmp");
+        if (nameTaken(target) || (withSidecar && nameTaken(sidecarTarget))
+            || (ownFileSidecar && nameTaken(fileSidecarTarget)))
             continue;
 
         std::vector<Move> moves{{path, target}};
         if (withSidecar)
             moves.emplace_back(inFolder(folder, sidecarName(own.base)), sidecarTarget);
+        if (ownFileSidecar)
+            moves.emplace_back(*ownFileSidecar, fileSidecarTarget);
         const GroupMove moved = moveTogether(moves);
         if (moved.outcome == MoveOutcome::clash)
             continue;
@@ -246,6 +261,10 @@ BatchResult batchRename(const QStringList &photos, const QString &enteredPrefix)
                 const QString target = inFolder(shot.folder, batchName(prefix, counter, splitName(name).extension));
                 taken = taken || nameTaken(target);
                 moves.emplace_back(inFolder(shot.folder, name), target);
+                if (const std::optional<QString> sidecar = fileSidecar(shot.folder, name)) {
+                    taken = taken || nameTaken(target + QStringLiteral(".xmp"));
+                    moves.emplace_back(*sidecar, target + QStringLiteral(".xmp"));
+                }
             }
             if (withSidecar) {
                 const QString target = inFolder(shot.folder, batchName(prefix, counter, QStringLiteral("xmp")));

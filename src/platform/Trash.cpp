@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -277,23 +278,31 @@ QString baseOf(const QString &name)
 
 } // namespace
 
-std::optional<QString> orphanedSidecar(const QString &photo)
+QStringList orphanedSidecars(const QString &photo)
 {
     const QFileInfo info(photo);
+    const auto plainFile = [](const QString &path) {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    };
+    if (isSidecar(photo))
+        return {};
+    QStringList sidecars;
     const QString base = baseOf(info.fileName());
     const QString sidecarName = base + QStringLiteral(".xmp");
-    if (sidecarName == info.fileName())
-        return std::nullopt;
     const QString sidecar = info.dir().filePath(sidecarName);
-    struct stat st {};
-    if (::lstat(QFile::encodeName(sidecar).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    const QStringList entries = info.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        if (entry != sidecarName && baseOf(entry) == base)
-            return std::nullopt;
+    if (plainFile(sidecar)) {
+        const QStringList entries = info.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        const bool kept = std::any_of(entries.cbegin(), entries.cend(), [&](const QString &entry) {
+            return entry != sidecarName && baseOf(entry) == base;
+        });
+        if (!kept)
+            sidecars << sidecar;
     }
-    return sidecar;
+    const QString ownSidecar = photo + QStringLiteral(".xmp");
+    if (ownSidecar != sidecar && plainFile(ownSidecar))
+        sidecars << ownSidecar;
+    return sidecars;
 }
 
 bool isSidecar(const QString &path)
@@ -303,10 +312,11 @@ bool isSidecar(const QString &path)
 
 void moveOrphanedSidecar(Trash &trash, const QString &photo, TrashOutcome &outcome)
 {
-    if (const std::optional<QString> sidecar = orphanedSidecar(photo)) {
-        const TrashOutcome moved = trash.moveToTrash({*sidecar});
-        outcome.moved.insert(outcome.moved.end(), moved.moved.begin(), moved.moved.end());
-    }
+    const QStringList sidecars = orphanedSidecars(photo);
+    if (sidecars.isEmpty())
+        return;
+    const TrashOutcome moved = trash.moveToTrash(sidecars);
+    outcome.moved.insert(outcome.moved.end(), moved.moved.begin(), moved.moved.end());
 }
 
 RestoredBatch restoredBatch(const QList<TrashedFile> &batch, const std::vector<RestoreOutcome> &outcomes)

@@ -109,14 +109,16 @@ private:
     QString dataHome;
 };
 
-// The rating sidecar "<base>.xmp" of a photo that has just left its folder, when
-// no other file there has that base name (the RAW or the JPEG of the same shot
-// keeps it). Left behind, it would give its rating to the next photo of that name.
-std::optional<QString> orphanedSidecar(const QString &photo);
+// The sidecars of a photo that has just left its folder: the rating sidecar
+// "<base>.xmp" when no other file there has that base name (the RAW or the JPEG
+// of the same shot keeps it), and "<name>.xmp" (darktable's, digiKam's), which
+// belongs to that one file. Left behind, they would give their rating and edits
+// to the next photo of that name.
+QStringList orphanedSidecars(const QString &photo);
 // Whether a path is such a sidecar rather than a photo.
 bool isSidecar(const QString &path);
-// After photo has left its folder: moves its orphaned sidecar too, if it has
-// one, and adds what was moved to outcome (so that Ctrl+Z brings it back with
+// After photo has left its folder: moves its orphaned sidecars too, if it has
+// any, and adds what was moved to outcome (so that Ctrl+Z brings it back with
 // the photo). A sidecar that cannot be moved stays and is not reported.
 void moveOrphanedSidecar(Trash &trash, const QString &photo, TrashOutcome &outcome);
 

@@ -183,6 +183,33 @@ TEST_F(RenameTest, TheSidecarMovesUnlessAnotherFileKeepsItsBaseName)
     EXPECT_EQ(contentOf(QStringLiteral("f.xmp")), QStringLiteral("f.xmp"));
 }
 
+TEST_F(RenameTest, ASidecarNamedAfterTheWholeFileGoesWithThatFile)
+{
+    // darktable's and digiKam's photo.NEF.xmp: the NEF's own, even while a JPEG
+    // of the shot keeps the base name.
+    make(QStringLiteral("a.NEF"));
+    make(QStringLiteral("a.NEF.xmp"));
+    make(QStringLiteral("a.jpg"));
+    make(QStringLiteral("b.NEF.xmp"));
+    Rename::Result r = Rename::renamePhoto(path(QStringLiteral("a.NEF")), QStringLiteral("b"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed);
+    // b.NEF.xmp is taken, so the pair takes the next number together.
+    EXPECT_EQ(r.newPath, path(QStringLiteral("b 2.NEF")));
+    EXPECT_EQ(contentOf(QStringLiteral("b 2.NEF.xmp")), QStringLiteral("a.NEF.xmp"));
+    EXPECT_EQ(contentOf(QStringLiteral("b.NEF.xmp")), QStringLiteral("b.NEF.xmp"));
+    EXPECT_EQ(r.moved.value(path(QStringLiteral("a.NEF.xmp"))), path(QStringLiteral("b 2.NEF.xmp")));
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("a.jpg"))));
+
+    const QStringList photos{path(QStringLiteral("a.jpg")), make(QStringLiteral("c.CR3"))};
+    make(QStringLiteral("a.jpg.xmp"));
+    make(QStringLiteral("c.CR3.xmp"));
+    const Rename::BatchResult batch = Rename::batchRename(photos, QStringLiteral("trip"));
+    EXPECT_EQ(batch.renamed, 2);
+    EXPECT_EQ(contentOf(QStringLiteral("trip-001.jpg.xmp")), QStringLiteral("a.jpg.xmp"));
+    EXPECT_EQ(contentOf(QStringLiteral("trip-002.CR3.xmp")), QStringLiteral("c.CR3.xmp"));
+    EXPECT_EQ(names().size(), 7);
+}
+
 TEST_F(RenameTest, BatchNumbersTheFolderKeepingEachExtension)
 {
     const QStringList photos{make(QStringLiteral("x.jpg")), make(QStringLiteral("y.PNG")), make(QStringLiteral("z.heic"))};

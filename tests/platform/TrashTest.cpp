@@ -82,21 +82,23 @@ TEST_F(TrashTest, RoundTripWithCompanionsRestoresEveryFileByteIdentical)
     EXPECT_TRUE(trashInfos().isEmpty());
 }
 
-// The sidecar goes with the last file of its name: not while the RAW or the
-// JPEG of the same shot stays, never when it is not a plain file.
+// The rating sidecar goes with the last file of its name: not while the RAW or
+// the JPEG of the same shot stays, never when it is not a plain file. The
+// sidecar named after the whole file goes with that file.
 TEST_F(TrashTest, ASidecarIsLeftAloneWhileAFileOfItsNameStays)
 {
     for (const char *name : {"IMG_2.JPG", "IMG_2.CR2", "IMG_2.xmp", "IMG_20.JPG", "IMG_2.JPG.xmp"})
         writeFile(photo(name), name);
     ASSERT_TRUE(QFile::remove(photo("IMG_2.JPG")));
-    EXPECT_EQ(orphanedSidecar(photo("IMG_2.JPG")), std::nullopt);
+    EXPECT_EQ(orphanedSidecars(photo("IMG_2.JPG")), QStringList{photo("IMG_2.JPG.xmp")});
     ASSERT_TRUE(QFile::remove(photo("IMG_2.CR2")));
-    EXPECT_EQ(orphanedSidecar(photo("IMG_2.CR2")), photo("IMG_2.xmp"));
-    EXPECT_EQ(orphanedSidecar(photo("IMG_20.JPG")), std::nullopt);
+    EXPECT_EQ(orphanedSidecars(photo("IMG_2.CR2")), QStringList{photo("IMG_2.xmp")});
+    EXPECT_TRUE(orphanedSidecars(photo("IMG_20.JPG")).isEmpty());
+    EXPECT_TRUE(orphanedSidecars(photo("IMG_2.xmp")).isEmpty()) << "a sidecar has no sidecar";
 
     ASSERT_TRUE(QFile::remove(photo("IMG_2.xmp")));
     ASSERT_TRUE(QFile::link(photo("IMG_20.JPG"), photo("IMG_2.xmp")));
-    EXPECT_EQ(orphanedSidecar(photo("IMG_2.CR2")), std::nullopt);
+    EXPECT_TRUE(orphanedSidecars(photo("IMG_2.CR2")).isEmpty());
     EXPECT_TRUE(isSidecar(photo("IMG_2.XMP")));
     EXPECT_FALSE(isSidecar(photo("IMG_2.JPG")));
 }
