@@ -249,12 +249,15 @@ BatchResult batchRename(const QStringList &photos, const QString &enteredPrefix)
             entriesOf.insert(shot.folder, folderEntries(shot.folder));
         const bool withSidecar = sidecarMoves(shot.folder, shot.base, shot.names, entriesOf.value(shot.folder));
 
+        bool settled = false;
         for (int attempt = 0; attempt < maxAttempts; ++attempt, ++counter) {
             // The files of a shot share their base name, so either all of them
             // already carry this turn's name or none does.
             const QString first = shot.names.first();
-            if (batchName(prefix, counter, splitName(first).extension) == first)
+            if (batchName(prefix, counter, splitName(first).extension) == first) {
+                settled = true;
                 break;
+            }
             std::vector<Move> moves;
             bool taken = false;
             for (const QString &name : shot.names) {
@@ -276,13 +279,18 @@ BatchResult batchRename(const QStringList &photos, const QString &enteredPrefix)
             const GroupMove moved = moveTogether(moves);
             if (moved.outcome == MoveOutcome::clash)
                 continue;
+            settled = true;
             if (moved.outcome == MoveOutcome::moved) {
                 result.renamed += int(shot.names.size());
                 for (const Move &move : moves)
                     result.moved.insert(move.first, move.second);
+            } else {
+                result.notRenamed(int(shot.names.size()), moved.failure.reason);
             }
             break;
         }
+        if (!settled)
+            result.notRenamed(int(shot.names.size()), Texts::text("msg.errNameTaken"));
         ++counter;
     }
     return result;

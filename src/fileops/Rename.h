@@ -67,6 +67,17 @@ struct BatchResult
     int renamed = 0;
     // Every file moved, old path -> new path.
     QHash<QString, QString> moved;
+    // How many photos were left as they were because their move failed or no
+    // free name was found, and the reason of the first.
+    int failed = 0;
+    QString firstReason;
+
+    void notRenamed(int photos, const QString &reason)
+    {
+        if (failed == 0)
+            firstReason = reason;
+        failed += photos;
+    }
 };
 
 // Renames the photos (paths in display order, all in one folder) to

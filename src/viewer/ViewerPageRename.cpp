@@ -16,6 +16,8 @@
 namespace {
 
 constexpr double messageSeconds = 2.0;
+// Long enough to read which photos stayed and why.
+constexpr double failureSeconds = 4.0;
 constexpr int fieldHeight = 24;
 constexpr int alertWidth = 380;
 
@@ -194,5 +196,10 @@ void ViewerPageRename::finishBatch(const QStringList &photos, const QString &cur
         const QString renamed = result.moved.value(current, current);
         page->open(QFileInfo::exists(renamed) ? renamed : QFileInfo(renamed).absolutePath());
     }
-    page->flash(Texts::format("msg.renamedCount", {QString::number(result.renamed)}), messageSeconds);
+    QString message = Texts::format("msg.renamedCount", {QString::number(result.renamed)});
+    if (result.failed > 0) {
+        const QString failure = Texts::format("msg.renameSomeFailed", {QString::number(result.failed), result.firstReason});
+        message = result.renamed > 0 ? message + QStringLiteral("  ·  ") + failure : failure;
+    }
+    page->flash(message, result.failed > 0 ? failureSeconds : messageSeconds);
 }

@@ -276,6 +276,16 @@ TEST_F(RenameTest, BatchCleansThePrefixAndCountsOnlyWhatMoved)
     const Rename::BatchResult r = Rename::batchRename(photos, QStringLiteral("2024/05:trip"));
     EXPECT_EQ(r.renamed, 2);
     EXPECT_EQ(names(), (QStringList{QStringLiteral("2024-05-trip-001.jpg"), QStringLiteral("2024-05-trip-003.jpg")}));
+    // The photo that was not moved is counted with its reason.
+    EXPECT_EQ(r.failed, 1);
+    EXPECT_EQ(r.firstReason, SafeFile::Failure::of(SafeFile::Failure::Kind::gone).reason);
+
+    // A failing disk: nothing moves, and the batch says why rather than "renamed 0".
+    SafeFile::setStepHook([](std::string_view step) { return step != "before-move"; });
+    const Rename::BatchResult none = Rename::batchRename({path(QStringLiteral("2024-05-trip-001.jpg"))}, QStringLiteral("x"));
+    EXPECT_EQ(none.renamed, 0);
+    EXPECT_EQ(none.failed, 1);
+    EXPECT_FALSE(none.firstReason.isEmpty());
 }
 
 } // namespace
