@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace {
@@ -113,9 +114,15 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
     summary.extension = QLatin1String(Encoder::info(format).extension);
 
     const QString output = outputFolder(folder, format);
-    // An existing folder is used as it is; failing here makes every file fail at its write.
+    // An existing folder is used as it is. One that cannot be made ends the run
+    // before anything is encoded, and says why.
     madeOutput = QFileInfo::exists(output) ? QString() : output;
-    QDir().mkpath(output);
+    if (!madeOutput.isEmpty() && ::mkdir(QFile::encodeName(output).constData(), 0777) != 0 && errno != EEXIST) {
+        summary.folderFailure = SafeFile::Failure::fromErrno(errno).reason;
+        summary.folderName = QFileInfo(output).fileName();
+        madeOutput.clear();
+    }
+    const bool noFolder = !summary.folderFailure.isEmpty();
     // One that is not a real folder (a link planted there) fails each file at its
     // write instead, and says why.
     const bool outputReal = isRealFolder(output);
@@ -124,8 +131,8 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
     workersLeft = count;
     QPointer<BatchConvert> self(this);
     for (int w = 0; w < count; ++w) {
-        HandOff::start(workers, [this, self, photos, output, outputReal, format, quality] {
-            while (!cancelled) {
+        HandOff::start(workers, [this, self, photos, output, outputReal, noFolder, format, quality] {
+            while (!cancelled && !noFolder) {
                 // The folder moved or deleted under the run: the photos left
                 // are not there to convert, nor the place to put them.
                 if (outputReal && !isRealFolder(output)) {
@@ -162,6 +169,8 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
 
 QString BatchConvert::Summary::message() const
 {
+    if (!folderFailure.isEmpty())
+        return Texts::format("msg.convertNoFolder", {folderName, folderFailure});
     if (folderGone)
         return Texts::format("msg.convertFolderGone", {QString::number(succeeded), QString::number(total - succeeded)});
     // Nothing written: nothing was saved anywhere, and the reason is the news.

@@ -47,12 +47,13 @@ protected:
     void TearDown() override { SafeFile::setStepHook(nullptr); }
 
     // Runs a conversion to its end and returns its summary.
-    BatchConvert::Summary run(BatchConvert &converter, const QStringList &photos, Format format)
+    BatchConvert::Summary run(BatchConvert &converter, const QStringList &photos, Format format,
+                              const QString &folder = {})
     {
         std::optional<BatchConvert::Summary> done;
         converter.onFinished = [&](const BatchConvert::Summary &s) { done = s; };
         converter.onProgress = [&](int handled, int) { progress << handled; };
-        EXPECT_TRUE(converter.start(photos, dir.path(), format, 85));
+        EXPECT_TRUE(converter.start(photos, folder.isEmpty() ? dir.path() : folder, format, 85));
         QElapsedTimer timer;
         timer.start();
         while (!done && timer.elapsed() < 60000)
@@ -216,6 +217,22 @@ TEST_F(BatchConvertTest, AnOutputFolderThatIsNotAFolderFailsEveryFile)
     EXPECT_EQ(s.succeeded, 0);
     EXPECT_EQ(s.failed, 1);
     EXPECT_TRUE(folderNames(elsewhere.path()).isEmpty());
+}
+
+TEST_F(BatchConvertTest, AnOutputFolderThatCannotBeMadeEndsTheRunWithItsReason)
+{
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    ASSERT_TRUE(image.save(dir.filePath("a.jpg"), "JPEG"));
+    BatchConvert converter;
+    // No folder to make the output folder in.
+    const BatchConvert::Summary s = run(converter, {dir.filePath("a.jpg")}, Format::png, dir.filePath("gone"));
+    EXPECT_EQ(s.succeeded, 0);
+    EXPECT_EQ(s.folderName, QStringLiteral("Converted-png"));
+    EXPECT_EQ(s.folderFailure, SafeFile::Failure::of(SafeFile::Failure::Kind::gone).reason);
+    EXPECT_EQ(s.message(), Texts::format("msg.convertNoFolder", {s.folderName, s.folderFailure}));
+    EXPECT_TRUE(progress.isEmpty()) << "no photo was tried";
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("gone")));
 }
 
 TEST_F(BatchConvertTest, TwoWorkersOffTheMainThreadAndCancelStopsAfterTheCurrentFiles)
