@@ -356,6 +356,12 @@ std::optional<QByteArray> encode(const Picture &picture, Format format, int qual
             image.write_to_buffer(".png", &buffer, &size);
             break;
         case Format::heic:
+            // HEIC is saved in colour, and a grey picture's own profile cannot
+            // describe colour pixels: the picture goes to sRGB through it first.
+            if (image.bands() <= 2 && image.get_typeof(VIPS_META_ICC_NAME) != 0)
+                image = image.icc_transform("srgb", VImage::option()
+                                                        ->set("embedded", true)
+                                                        ->set("intent", VIPS_INTENT_RELATIVE));
             image.write_to_buffer(".heic", &buffer, &size,
                                   VImage::option()->set("Q", q)->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_HEVC));
             break;

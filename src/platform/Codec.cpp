@@ -525,11 +525,21 @@ SharedTransform transformFor(const QByteArray &icc)
     }
     SharedTransform transform;
     Profile in(cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size())));
-    if (in && cmsGetColorSpace(in.get()) == cmsSigRgbData && !profileDescription(in.get()).startsWith("sRGB")) {
+    const cmsColorSpaceSignature space = in ? cmsGetColorSpace(in.get()) : cmsColorSpaceSignature{};
+    if (space == cmsSigRgbData && !profileDescription(in.get()).startsWith("sRGB")) {
         Profile out(cmsCreate_sRGBProfile());
         if (cmsHTRANSFORM made = cmsCreateTransform(in.get(), TYPE_RGBA_8, out.get(), TYPE_RGBA_8,
                                                     INTENT_RELATIVE_COLORIMETRIC,
                                                     cmsFLAGS_NOCACHE | cmsFLAGS_COPY_ALPHA))
+            transform = SharedTransform(made, cmsDeleteTransform);
+    } else if (space == cmsSigGrayData) {
+        // A grey picture arrives as RGBA with three equal channels: the grey is
+        // read from the first byte of each pixel, and the alpha is left as it is.
+        Profile out(cmsCreate_sRGBProfile());
+        constexpr cmsUInt32Number greyInRgba = COLORSPACE_SH(PT_GRAY) | CHANNELS_SH(1) | BYTES_SH(1) | EXTRA_SH(3);
+        constexpr cmsUInt32Number rgbInRgba = COLORSPACE_SH(PT_RGB) | CHANNELS_SH(3) | BYTES_SH(1) | EXTRA_SH(1);
+        if (cmsHTRANSFORM made = cmsCreateTransform(in.get(), greyInRgba, out.get(), rgbInRgba,
+                                                    INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE))
             transform = SharedTransform(made, cmsDeleteTransform);
     }
     std::lock_guard guard(cache.lock);

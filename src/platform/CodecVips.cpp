@@ -196,6 +196,17 @@ std::optional<ImageHeader> vipsProbe(const QString &path, ImageFormat format)
     }
 }
 
+namespace {
+
+bool isCmyk(const QString &path)
+{
+    const VImage image = VImage::new_from_file(path.toUtf8().constData(),
+                                               VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+    return image.interpretation() == VIPS_INTERPRETATION_CMYK;
+}
+
+} // namespace
+
 QImage vipsDecode(const QString &path, ImageFormat format, int maxPixelSize)
 {
     const auto header = vipsProbe(path, format);
@@ -215,7 +226,18 @@ QImage vipsDecode(const QString &path, ImageFormat format, int maxPixelSize)
         // 2000's profile is one libvips does not see; lcms2 converts it afterwards, as
         // it does a JPEG's.
         const QByteArray jp2Profile = format == ImageFormat::jp2 ? jp2ColourProfile(path) : QByteArray();
-        if (jp2Profile.isEmpty() && !vipsIccProfile(path).isEmpty())
+        const bool profiled = jp2Profile.isEmpty() && !vipsIccProfile(path).isEmpty();
+        if (profiled && isCmyk(path)) {
+            // libvips 8.14's thumbnail refuses a CMYK file's own profile ("profile
+            // incompatible with image") and falls back to a generic one, which is
+            // 15-30 levels off; the whole picture is converted with its profile first.
+            VImage converted = VImage::new_from_file(path.toUtf8().constData())
+                                       .icc_transform("srgb", VImage::option()
+                                                                  ->set("embedded", true)
+                                                                  ->set("intent", VIPS_INTENT_RELATIVE));
+            return toQImage(converted.thumbnail_image(target, VImage::option()->set("height", target)->set("size", VIPS_SIZE_DOWN)));
+        }
+        if (profiled)
             options = options->set("export_profile", "srgb")->set("intent", VIPS_INTENT_RELATIVE);
         VImage thumb = VImage::thumbnail(path.toUtf8().constData(), target, options);
         // lcms2 converts opaque pixels only (as for JPEG); a JPEG 2000 with alpha keeps its colours.

@@ -18,6 +18,8 @@
 
 #include <vips/vips8>
 
+#include <lcms2.h>
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -157,6 +159,47 @@ TEST_F(ExportTest, OpaquePhotosGiveCopiesWithoutAnAlphaChannel)
         ASSERT_TRUE(bytes) << source;
         const QString out = writeTo(dir, name + QStringLiteral(".png"), *bytes);
         EXPECT_EQ(vips::VImage::new_from_file(out.toUtf8().constData()).bands(), 3) << source;
+    }
+}
+
+// A grey photo with its own grey profile: every copy shows the tones the
+// viewer shows, and none carries a grey profile over colour pixels.
+TEST_F(ExportTest, GreyPhotosWithAGreyProfileKeepTheirTones)
+{
+    cmsToneCurve *linear = cmsBuildGamma(nullptr, 1.0);
+    cmsHPROFILE greyProfile = cmsCreateGrayProfile(cmsD50_xyY(), linear);
+    cmsFreeToneCurve(linear);
+    cmsUInt32Number iccSize = 0;
+    cmsSaveProfileToMem(greyProfile, nullptr, &iccSize);
+    QByteArray icc(qsizetype(iccSize), 0);
+    cmsSaveProfileToMem(greyProfile, icc.data(), &iccSize);
+    cmsCloseProfile(greyProfile);
+
+    vips::VImage grey = vips::VImage::black(64, 48).linear(1.0, 80.0).cast(VIPS_FORMAT_UCHAR)
+                                .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_B_W));
+    grey.set(VIPS_META_ICC_NAME, nullptr, icc.data(), size_t(icc.size()));
+    const QString photo = dir.filePath(QStringLiteral("grey.jpg"));
+    grey.jpegsave(photo.toUtf8().constData(), vips::VImage::option()->set("Q", 98));
+    const int seen = qRed(shown(photo).pixel(32, 24));
+    ASSERT_GT(seen, 140) << "linear grey 80 is light in sRGB";
+
+    std::vector<Format> formats = {Format::jpeg, Format::png};
+    if (Encoder::canEncode(Format::heic))
+        formats.push_back(Format::heic);
+    for (const Format format : formats) {
+        const auto bytes = Encoder::encodeFile(photo, 0, format, 95);
+        ASSERT_TRUE(bytes) << Encoder::info(format).title;
+        const QString out = writeTo(dir, QStringLiteral("grey-out.") + QLatin1String(Encoder::info(format).extension), *bytes);
+        const vips::VImage copy = vips::VImage::new_from_file(out.toUtf8().constData());
+        if (copy.bands() >= 3 && copy.get_typeof(VIPS_META_ICC_NAME) != 0) {
+            size_t length = 0;
+            const void *data = copy.get_blob(VIPS_META_ICC_NAME, &length);
+            cmsHPROFILE profile = cmsOpenProfileFromMem(data, cmsUInt32Number(length));
+            ASSERT_TRUE(profile);
+            EXPECT_NE(cmsGetColorSpace(profile), cmsSigGrayData) << Encoder::info(format).title;
+            cmsCloseProfile(profile);
+        }
+        EXPECT_NEAR(qRed(shown(out).pixel(32, 24)), seen, 4) << Encoder::info(format).title;
     }
 }
 

@@ -317,6 +317,95 @@ TEST(Codec, Jpeg2000WithAnEmbeddedProfileIsConvertedToSrgb)
     }
 }
 
+namespace {
+
+QByteArray linearGreyProfile()
+{
+    cmsToneCurve *linear = cmsBuildGamma(nullptr, 1.0);
+    cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), linear);
+    cmsFreeToneCurve(linear);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    QByteArray bytes(qsizetype(size), 0);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+// A picture of four vertical bands, each a solid colour.
+vips::VImage bands(const std::vector<std::vector<double>> &colours, int width, int height)
+{
+    const int step = width / int(colours.size());
+    vips::VImage picture = vips::VImage::black(width, height, vips::VImage::option()->set("bands", int(colours[0].size())));
+    for (size_t i = 0; i < colours.size(); ++i) {
+        const vips::VImage patch = vips::VImage::black(step, height, vips::VImage::option()->set("bands", int(colours[i].size())))
+                                           .linear(std::vector<double>(colours[i].size(), 1.0), colours[i]);
+        picture = picture.insert(patch, int(i) * step, 0);
+    }
+    return picture.cast(VIPS_FORMAT_UCHAR);
+}
+
+} // namespace
+
+// A grey JPEG's own profile counts as an RGB one's does: grey 80 in a linear
+// grey space is much lighter in sRGB. The preview and the full picture agree.
+TEST(Codec, GreyJpegWithAGreyProfileIsConvertedToSrgb)
+{
+    QTemporaryDir dir;
+    Codec::initialize();
+    const QByteArray icc = linearGreyProfile();
+    const std::vector<double> greys{30, 80, 128, 230};
+    vips::VImage grey = bands({{greys[0]}, {greys[1]}, {greys[2]}, {greys[3]}}, 160, 40)
+                                .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_B_W));
+    grey.set(VIPS_META_ICC_NAME, nullptr, const_cast<char *>(icc.constData()), size_t(icc.size()));
+    const QString path = dir.filePath("grey.jpg");
+    grey.jpegsave(path.toUtf8().constData(), vips::VImage::option()->set("Q", 98));
+
+    cmsHPROFILE from = cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size()));
+    cmsHPROFILE to = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM transform = cmsCreateTransform(from, TYPE_GRAY_8, to, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    for (const QImage &picture : {Codec::decodeScaled(path, 1280, true), Codec::decodeFull(path)}) {
+        ASSERT_FALSE(picture.isNull());
+        for (size_t i = 0; i < greys.size(); ++i) {
+            const uchar stored = uchar(greys[i]);
+            uchar expected[3] = {};
+            cmsDoTransform(transform, &stored, expected, 1);
+            const QColor shown = picture.pixelColor(int(i) * 40 + 20, 20);
+            EXPECT_NEAR(shown.red(), expected[0], 3) << i;
+            EXPECT_NEAR(shown.blue(), expected[2], 3) << i;
+            EXPECT_EQ(qAlpha(picture.pixel(int(i) * 40 + 20, 20)), 255);
+        }
+    }
+    cmsDeleteTransform(transform);
+    cmsCloseProfile(from);
+    cmsCloseProfile(to);
+}
+
+// A CMYK JPEG is shown with its own profile, as libvips' icc_transform converts it.
+TEST(Codec, CmykJpegIsShownThroughItsOwnProfile)
+{
+    QTemporaryDir dir;
+    Codec::initialize();
+    const vips::VImage rgb = bands({{100, 180, 220}, {60, 200, 60}, {128, 128, 128}, {200, 60, 60}}, 160, 40)
+                                     .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    const QString path = dir.filePath("cmyk.jpg");
+    rgb.icc_transform("cmyk", vips::VImage::option()->set("input_profile", "srgb"))
+            .jpegsave(path.toUtf8().constData(), vips::VImage::option()->set("Q", 98));
+    const vips::VImage reference = vips::VImage::new_from_file(path.toUtf8().constData())
+                                           .icc_transform("srgb", vips::VImage::option()
+                                                                          ->set("embedded", true)
+                                                                          ->set("intent", VIPS_INTENT_RELATIVE));
+    const QImage shown = Codec::decodeScaled(path, 1280, true);
+    ASSERT_EQ(shown.size(), QSize(160, 40));
+    for (int i = 0; i < 4; ++i) {
+        const std::vector<double> expected = reference.getpoint(i * 40 + 20, 20);
+        const QColor got = shown.pixelColor(i * 40 + 20, 20);
+        EXPECT_NEAR(got.red(), expected[0], 3) << i;
+        EXPECT_NEAR(got.green(), expected[1], 3) << i;
+        EXPECT_NEAR(got.blue(), expected[2], 3) << i;
+    }
+}
+
 TEST(CodecCorpus, AnimationsPlayGifThroughLibvipsAndApngThroughOurReader)
 {
     const auto gif = Codec::frames(corpus("animated/iss634.gif"));
