@@ -26,12 +26,6 @@ QString number(qint64 n)
     return QString::number(n);
 }
 
-QString byteCount(qint64 bytes)
-{
-    // Decimal units, as a file browser shows sizes.
-    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
-}
-
 QString dateText(const QDateTime &date)
 {
     const QDateTime local = date.toLocalTime();
@@ -520,7 +514,7 @@ QString CleanupController::statusText() const
     qint64 bytes = 0;
     for (const CleanupUnit &unit : checked)
         bytes += unit.fileSize;
-    return Texts::format("cleanup.selected", {number(checked.size()), byteCount(bytes)});
+    return Texts::format("cleanup.selected", {number(checked.size()), Texts::byteCount(bytes)});
 }
 
 QString CleanupController::trashButtonTitle() const

@@ -10,6 +10,7 @@
 #include <QSet>
 
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <map>
 
@@ -134,6 +135,24 @@ QString language()
 bool hasKey(const char *key)
 {
     return catalogs().at(kBuiltInLanguage).hasBuiltIn(key);
+}
+
+QString byteCount(qint64 bytes)
+{
+    if (bytes < 1000)
+        return format("unit.bytes", {QString::number(bytes)});
+    static const char *units[] = {"KB", "MB", "GB", "TB", "PB"};
+    double value = double(bytes) / 1000.0;
+    int unit = 0;
+    // Step up a unit when one decimal would round to 1000 of the current one.
+    while (unit < 4 && std::round(value * 10) / 10 >= 1000) {
+        value /= 1000.0;
+        ++unit;
+    }
+    QString number = QString::number(value, 'f', 1);
+    if (number.endsWith(QLatin1String(".0")))
+        number.chop(2);
+    return number + QLatin1Char(' ') + QLatin1String(units[unit]);
 }
 
 } // namespace Texts

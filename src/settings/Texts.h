@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 #include <QStringList>
 
 // The program's user-visible texts, looked up by dotted key ("msg.renamedCount").
@@ -13,6 +14,10 @@ QString text(const char *key);
 
 // The text with printf-style placeholders (%@, %d, %ld, %.1f, %1$@ ...) filled in order.
 QString format(const char *key, const QStringList &args);
+
+// A byte count as file sizes are shown everywhere in the program: decimal
+// units with one decimal, none when it is 0 ("4.2 MB", "4 MB", "512 bytes").
+QString byteCount(qint64 bytes);
 
 // Chooses the translation table ("en", "zh", ...); empty = from the system locale.
 void setLanguage(const QString &language);

@@ -89,20 +89,7 @@ QString dateLine(const QString &stored)
 
 QString fileSizeText(qint64 bytes)
 {
-    if (bytes < 1000)
-        return QStringLiteral("%1 bytes").arg(bytes);
-    static const char *units[] = {"KB", "MB", "GB", "TB", "PB"};
-    double value = double(bytes) / 1000.0;
-    int unit = 0;
-    // Step up a unit when one decimal would round to 1000 of the current one.
-    while (unit < 4 && std::round(value * 10) / 10 >= 1000) {
-        value /= 1000.0;
-        ++unit;
-    }
-    QString number = QString::number(value, 'f', 1);
-    if (number.endsWith(QLatin1String(".0")))
-        number.chop(2);
-    return number + QLatin1Char(' ') + QLatin1String(units[unit]);
+    return Texts::byteCount(bytes);
 }
 
 QList<ExifEntry> exifSummary(const ExifSummaryInput &in)

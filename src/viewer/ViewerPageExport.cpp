@@ -23,11 +23,6 @@
 
 namespace {
 
-QString byteCount(qint64 bytes)
-{
-    return QLocale::system().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
-}
-
 // The formats in pop-up order; one this system cannot write is shown disabled,
 // with a note saying why.
 QComboBox *formatPopup(QWidget *parent)
@@ -85,7 +80,7 @@ ViewerPageExport::ViewerPageExport(ViewerPage *page)
             exportEstimateLabel->setText(Texts::text("exp.estimating"));
             break;
         case ExportEstimator::State::known:
-            exportEstimateLabel->setText(Texts::format("exp.estimate", {byteCount(bytes)}));
+            exportEstimateLabel->setText(Texts::format("exp.estimate", {Texts::byteCount(bytes)}));
             break;
         case ExportEstimator::State::failed:
             exportEstimateLabel->setText(Texts::format("exp.estimate", {QStringLiteral("--")}));
@@ -250,8 +245,8 @@ void ViewerPageExport::saveExport(const QString &chosen)
                 self->exporting = false;
                 const QString name = QFileInfo(destination).fileName();
                 if (result.succeeded) {
-                    self->page->flash(Texts::format("msg.exported", {name, byteCount(result.sourceBytes),
-                                                                     byteCount(result.writtenBytes)}),
+                    self->page->flash(Texts::format("msg.exported", {name, Texts::byteCount(result.sourceBytes),
+                                                                     Texts::byteCount(result.writtenBytes)}),
                                       4.0);
                 } else {
                     const QString failedText = Texts::format("msg.exportFailed", {name});

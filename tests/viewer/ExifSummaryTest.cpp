@@ -99,7 +99,13 @@ TEST(ExifSummary, DatesSizesAndFileLine)
     in.fileSize.reset(); // attributes unreadable: stop before the file line
     EXPECT_EQ(summaryOf(in).size(), 3);
 
+    // The one word is in the language of the program's texts.
+    const QString language = Texts::language();
+    Texts::setLanguage(QStringLiteral("en"));
     EXPECT_EQ(fileSizeText(512), "512 bytes");
+    Texts::setLanguage(QStringLiteral("zh"));
+    EXPECT_EQ(fileSizeText(512), QString::fromUtf8("512 字节"));
+    Texts::setLanguage(language);
     EXPECT_EQ(fileSizeText(1'234), "1.2 KB");
     EXPECT_EQ(fileSizeText(4'000'000), "4 MB");
     EXPECT_EQ(fileSizeText(999'960), "1 MB");
