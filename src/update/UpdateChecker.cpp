@@ -35,6 +35,13 @@ QString statusReason(int httpStatus)
     return httpStatus > 0 ? QStringLiteral("HTTP %1").arg(httpStatus) : QStringLiteral("-");
 }
 
+// A page the website did serve, but that is not the update information (a
+// login portal, an emptied feed, one too large to be it).
+QString unusableAnswerReason(int httpStatus)
+{
+    return Texts::format("update.badFeed", {statusReason(httpStatus)});
+}
+
 bool isUsableVersion(const QString &version)
 {
     static const QRegularExpression allowed(QStringLiteral("^[0-9A-Za-z._+~-]+$"));
@@ -135,15 +142,19 @@ Result interpretResponse(int httpStatus, const QByteArray &body, const QString &
         return result;
     }
     // An error page that happens to hold JSON is still an error page.
-    if (httpStatus < 200 || httpStatus > 299 || body.size() > maxFeedBytes) {
+    if (httpStatus < 200 || httpStatus > 299) {
         result.text = statusReason(httpStatus);
+        return result;
+    }
+    if (body.size() > maxFeedBytes) {
+        result.text = unusableAnswerReason(httpStatus);
         return result;
     }
     const QJsonDocument document = QJsonDocument::fromJson(body);
     const QJsonValue version = document.isObject() ? document.object().value(QStringLiteral("version")) : QJsonValue();
     const QString text = version.isString() ? version.toString().trimmed() : QString();
     if (!isUsableVersion(text)) {
-        result.text = statusReason(httpStatus);
+        result.text = unusableAnswerReason(httpStatus);
         return result;
     }
     if (isNewer(text, running)) {
@@ -211,7 +222,7 @@ void check(QObject *context, std::function<void(const Result &)> completion)
         if (*timedOut) {
             result.text = Texts::text("update.timedOut");
         } else if (*oversized) {
-            result.text = statusReason(status);
+            result.text = status >= 200 && status <= 299 ? unusableAnswerReason(status) : statusReason(status);
         } else {
             const QByteArray body = reply->read(maxFeedBytes + 1);
             const QString transportError = status > 0 || reply->error() == QNetworkReply::NoError

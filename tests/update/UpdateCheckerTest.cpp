@@ -151,7 +151,8 @@ TEST(UpdateFeed, OnlyA2xxAnswerWithABoundedVersionCounts)
     EXPECT_EQ(interpretResponse(200, R"({"version":"1.2"})", {}, running).kind, Result::Kind::upToDate);
     EXPECT_EQ(interpretResponse(200, R"({"version":"1.2"})", {}, running).text, running);
     // Versions that are too long or carry anything but version characters make the feed unusable.
-    EXPECT_EQ(interpretResponse(200, "{\"version\":\"" + QByteArray(33, '9') + "\"}", {}, running).text, "HTTP 200");
+    EXPECT_EQ(interpretResponse(200, "{\"version\":\"" + QByteArray(33, '9') + "\"}", {}, running).text,
+              Texts::format("update.badFeed", {"HTTP 200"}));
     const QByteArray longest = "2" + QByteArray(30, '.') + "1";   // 32 characters, pieces 2 and 1
     EXPECT_EQ(interpretResponse(200, "{\"version\":\"" + longest + "\"}", {}, running).kind, Result::Kind::newer);
     EXPECT_EQ(interpretResponse(200, R"({"version":"<b>9</b>"})", {}, running).kind, Result::Kind::failed);
@@ -211,12 +212,12 @@ TEST_F(UpdateCheckTest, AnOversizedBodyIsDroppedWithOrWithoutALength)
     serveJson(huge);
     Result result = checkNow();
     EXPECT_EQ(result.kind, Result::Kind::failed);
-    EXPECT_EQ(result.text, "HTTP 200");
+    EXPECT_EQ(result.text, Texts::format("update.badFeed", {"HTTP 200"}));
 
     feedServer().reply.sendLength = false;
     result = checkNow();
     EXPECT_EQ(result.kind, Result::Kind::failed);
-    EXPECT_EQ(result.text, "HTTP 200");
+    EXPECT_EQ(result.text, Texts::format("update.badFeed", {"HTTP 200"}));
     EXPECT_FALSE(Settings::lastUpdateCheck().has_value());
 
     // Just inside the bound is still read.
