@@ -198,8 +198,11 @@ void ViewerPageExport::exportFormatChanged()
         if (!name->text().isEmpty())
             name->setText(Export::withExtension(name->text(), f.format));
     }
+    // PNG has no quality: the slider and its figure are greyed out together.
     if (exportQualitySlider)
         exportQualitySlider->setEnabled(f.format != Encoder::Format::png);
+    if (exportQualityLabel)
+        exportQualityLabel->setEnabled(f.format != Encoder::Format::png);
     estimate();
 }
 
@@ -317,8 +320,11 @@ void ViewerPageExport::batchConvert()
     column->addWidget(buttons);
 
     connect(batchFormatPopup, &QComboBox::currentIndexChanged, this, [this](int index) {
+        const bool hasQuality = Encoder::formatOfIndex(index) != Encoder::Format::png;
         if (batchQualitySlider)
-            batchQualitySlider->setEnabled(Encoder::formatOfIndex(index) != Encoder::Format::png);
+            batchQualitySlider->setEnabled(hasQuality);
+        if (qualityLabel)
+            qualityLabel->setEnabled(hasQuality);
     });
     connect(batchQualitySlider, &QSlider::valueChanged, this, [this](int value) {
         if (qualityLabel)

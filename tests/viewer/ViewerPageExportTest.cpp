@@ -74,7 +74,9 @@ TEST_F(ViewerPageExportTest, TheSheetProposesANameThatFollowsTheFormatAndEstimat
     exports().exportFormatPopup->setCurrentIndex(1);
     EXPECT_EQ(nameField(), QStringLiteral("IMG_1-compressed.png"));
     EXPECT_FALSE(exports().exportQualitySlider->isEnabled());
+    EXPECT_FALSE(exports().exportQualityLabel->isEnabled());
     exports().exportFormatPopup->setCurrentIndex(0);
+    EXPECT_TRUE(exports().exportQualityLabel->isEnabled());
     exports().exportQualitySlider->setValue(60);
     EXPECT_EQ(exports().exportQualityLabel->text(), Texts::format("exp.quality", {QStringLiteral("60")}));
     ASSERT_TRUE(waitFor(estimated, 20000));
