@@ -68,6 +68,12 @@ QMessageBox *make(QWidget *parent, const UpdateChecker::Result &result, std::fun
     // QMessageBox gives the informative text a label of its own that guesses
     // the format from the text; a reason such as "<img src=...>" must not be
     // rendered.
+    // Qt sizes the box to its text; a reason in Chinese (no spaces to break at)
+    // would then wrap after a few characters.
+    for (const char *name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+        if (auto *label = box->findChild<QLabel *>(QLatin1String(name)))
+            label->setMinimumWidth(label->fontMetrics().averageCharWidth() * 40);
+    }
     if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
     return box;
