@@ -511,6 +511,18 @@ TransformCache &transformCache()
     return *cache;
 }
 
+bool isAchromatic(const QImage &image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar *pixel = image.constScanLine(y);
+        for (int x = 0; x < image.width(); ++x, pixel += 4) {
+            if (pixel[0] != pixel[1] || pixel[0] != pixel[2])
+                return false;
+        }
+    }
+    return true;
+}
+
 // Odd folders with many distinct profiles keep the cache from growing without end.
 constexpr qsizetype maxCachedTransforms = 64;
 
@@ -560,6 +572,10 @@ bool iccToSrgbInPlace(QImage &image, const QByteArray &iccProfile)
         return false;
     const SharedTransform transform = transformFor(iccProfile);
     if (!transform)
+        return false;
+    // A grey profile on a colour picture (a mislabelled file) describes nothing
+    // here: read through it, the picture would lose its colours.
+    if (T_COLORSPACE(cmsGetTransformInputFormat(transform.get())) == PT_GRAY && !isAchromatic(image))
         return false;
     // Opaque pixels only reach here (JPEG), so premultiplied and straight agree.
     for (int y = 0; y < image.height(); ++y) {

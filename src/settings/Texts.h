@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QString>
-#include <QtGlobal>
 #include <QStringList>
+#include <QtGlobal>
 
 // The program's user-visible texts, looked up by dotted key ("msg.renamedCount").
 // The built-in table holds the Chinese texts; a translation table is chosen from

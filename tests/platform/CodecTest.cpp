@@ -379,6 +379,17 @@ TEST(Codec, GreyJpegWithAGreyProfileIsConvertedToSrgb)
     cmsDeleteTransform(transform);
     cmsCloseProfile(from);
     cmsCloseProfile(to);
+
+    // A colour picture mislabelled with the grey profile keeps its colours.
+    vips::VImage colour = bands({{200, 60, 40}, {40, 200, 60}, {60, 40, 200}, {128, 128, 128}}, 160, 40)
+                                  .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    colour.set(VIPS_META_ICC_NAME, nullptr, const_cast<char *>(icc.constData()), size_t(icc.size()));
+    const QString mislabelled = dir.filePath("mislabelled.jpg");
+    colour.jpegsave(mislabelled.toUtf8().constData(), vips::VImage::option()->set("Q", 98));
+    const QImage shown = Codec::decodeScaled(mislabelled, 1280, true);
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_NEAR(shown.pixelColor(20, 20).red(), 200, 4);
+    EXPECT_NEAR(shown.pixelColor(20, 20).green(), 60, 4);
 }
 
 // A CMYK JPEG is shown with its own profile, as libvips' icc_transform converts it.
