@@ -331,9 +331,15 @@ void CleanupController::trashCheckedUnits()
             outcome.append(primary);
             if (primary.moved.empty())
                 continue;
+            TrashOutcome companions;
             if (unitFiles.size() > 1)
-                outcome.append(target->moveToTrash(unitFiles.mid(1)));
+                companions = target->moveToTrash(unitFiles.mid(1));
+            outcome.append(companions);
+            // The shared sidecar once the last of the shot is away, and the
+            // sidecar of each file that went (a RAW's photo.NEF.xmp).
             moveOrphanedSidecar(*target, unitFiles.first(), outcome);
+            for (const TrashedFile &companion : companions.moved)
+                moveOrphanedSidecar(*target, companion.original, outcome);
         }
         HandOff::invoke(QCoreApplication::instance(), [self, requested, outcome] {
             if (self)

@@ -10,7 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-Q_LOGGING_CATEGORY(lcTermination, "glanto.termination")
+Q_LOGGING_CATEGORY(lcTermination, "glanto.termination", QtInfoMsg)
 
 namespace {
 

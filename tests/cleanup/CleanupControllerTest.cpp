@@ -173,18 +173,23 @@ TEST_F(ControllerTest, TrashSendsCompanionsButNeverThoseOfACopy)
     c.checkNone();
     ASSERT_EQ(primaries(c.checkedUnits()), (QStringList{"C.jpg", "E.jpg"}));
 
+    // darktable's sidecar of the RAW goes with the RAW.
+    const QString rawSidecar = C.companions.first() + QStringLiteral(".xmp");
+    writeBytes(rawSidecar, 10);
+
     c.trashCheckedUnits();
     settle();
     const std::vector<QStringList> calls = trash.moveCalls();
-    ASSERT_EQ(calls.size(), 3u);
+    ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(calls[0], QStringList{C.primary});
     EXPECT_EQ(calls[1], C.companions);            // only after its primary moved
-    EXPECT_EQ(calls[2], QStringList{E.primary});  // E.CR2 stays: it is not a copy of anything
+    EXPECT_EQ(calls[2], QStringList{rawSidecar});
+    EXPECT_EQ(calls[3], QStringList{E.primary});  // E.CR2 stays: it is not a copy of anything
     EXPECT_FALSE(trash.inTrash().contains(E.companions.first()));
 
     EXPECT_EQ(primaries(c.units), (QStringList{"A.jpg", "B.jpg", "D.jpg", "F.jpg", "G.jpg"}));
     ASSERT_EQ(c.undoStack.size(), 1);
-    EXPECT_EQ(c.undoStack[0].size(), 3);
+    EXPECT_EQ(c.undoStack[0].size(), 4);
     EXPECT_TRUE(c.changed);
     EXPECT_EQ(c.statusText(), u"已移到回收站 2 张 · Ctrl+Z 撤销");
     // The copies are gone from the result: the keeper has no copy left.
