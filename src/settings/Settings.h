@@ -93,6 +93,6 @@ public:
 Q_SIGNALS:
     void settingsDidChange(const QString &what);   // GlantoSettingsDidChange
     void shortcutsDidChange();                     // GlantoShortcutsDidChange
-    // A change could not be written to path: it lasts until the program quits.
+    // A change could not be written to path.
     void settingsNotSaved(const QString &path);
 };
