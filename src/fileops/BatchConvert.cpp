@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -114,18 +115,23 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
     summary.extension = QLatin1String(Encoder::info(format).extension);
 
     const QString output = outputFolder(folder, format);
-    // An existing folder is used as it is. One that cannot be made ends the run
-    // before anything is encoded, and says why.
+    // An existing folder is used as it is. One that cannot be made or used (a
+    // file or a link in its place, no right to write) ends the run before
+    // anything is encoded, and says why.
+    const QByteArray outputName = QFile::encodeName(output);
     madeOutput = QFileInfo::exists(output) ? QString() : output;
-    if (!madeOutput.isEmpty() && ::mkdir(QFile::encodeName(output).constData(), 0777) != 0 && errno != EEXIST) {
+    if (!madeOutput.isEmpty() && ::mkdir(outputName.constData(), 0777) != 0 && errno != EEXIST) {
         summary.folderFailure = SafeFile::Failure::fromErrno(errno).reason;
-        summary.folderName = QFileInfo(output).fileName();
         madeOutput.clear();
+    } else if (!isRealFolder(output)) {
+        summary.folderFailure = Texts::text("msg.errNotFolder");
+    } else if (::access(outputName.constData(), W_OK | X_OK) != 0) {
+        summary.folderFailure = SafeFile::Failure::fromErrno(errno).reason;
     }
+    if (!summary.folderFailure.isEmpty())
+        summary.folderName = QFileInfo(output).fileName();
     const bool noFolder = !summary.folderFailure.isEmpty();
-    // One that is not a real folder (a link planted there) fails each file at its
-    // write instead, and says why.
-    const bool outputReal = isRealFolder(output);
+    const bool outputReal = !noFolder;
 
     const int count = std::max(1, std::min(workers.maxThreadCount(), int(photos.size())));
     workersLeft = count;

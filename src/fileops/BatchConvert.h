@@ -38,7 +38,7 @@ public:
                               // one left out for its format only when no other failed
         bool firstFailureSkipped = false;
         bool folderGone = false; // the folder went away (moved, deleted): the rest was not tried
-        QString folderName;      // the output folder could not be made (nothing was tried):
+        QString folderName;      // the output folder could not be made or used (nothing was tried):
         QString folderFailure;   // its name and why
 
         // What the window says at the end: the counts and the folder, the first

@@ -207,7 +207,7 @@ TEST_F(BatchConvertTest, ConvertedCopiesAreUprightAndKeepTheirCaptureDate)
     EXPECT_EQ(exivTag(out, QStringLiteral("Exif.Photo.DateTimeOriginal")), QStringLiteral("2011:04:02 18:30:10"));
 }
 
-TEST_F(BatchConvertTest, AnOutputFolderThatIsNotAFolderFailsEveryFile)
+TEST_F(BatchConvertTest, AnOutputFolderThatIsNotAFolderEndsTheRunBeforeAnyEncoding)
 {
     QTemporaryDir elsewhere;
     ASSERT_EQ(::symlink(elsewhere.path().toUtf8().constData(), output(Format::png).toUtf8().constData()), 0);
@@ -215,8 +215,16 @@ TEST_F(BatchConvertTest, AnOutputFolderThatIsNotAFolderFailsEveryFile)
     BatchConvert converter;
     const BatchConvert::Summary s = run(converter, photos, Format::png);
     EXPECT_EQ(s.succeeded, 0);
-    EXPECT_EQ(s.failed, 1);
+    EXPECT_EQ(s.message(), Texts::format("msg.convertNoFolder", {QStringLiteral("Converted-png"),
+                                                                  Texts::text("msg.errNotFolder")}));
+    EXPECT_TRUE(progress.isEmpty()) << "nothing was encoded for a folder that cannot be used";
     EXPECT_TRUE(folderNames(elsewhere.path()).isEmpty());
+
+    // A plain file in its place, likewise.
+    ASSERT_TRUE(QFile::remove(output(Format::png)));
+    ASSERT_TRUE(writeBytes(output(Format::png), "x"));
+    BatchConvert again;
+    EXPECT_EQ(run(again, photos, Format::png).folderFailure, Texts::text("msg.errNotFolder"));
 }
 
 TEST_F(BatchConvertTest, AnOutputFolderThatCannotBeMadeEndsTheRunWithItsReason)
