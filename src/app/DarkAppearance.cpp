@@ -109,5 +109,7 @@ void applyDarkAppearance()
     dark.setColor(QPalette::LinkVisited, accent.lighter(130));
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         dark.setColor(QPalette::Disabled, role, disabledText);
+    // A greyed-out slider's fill and a disabled selection lose the accent.
+    dark.setColor(QPalette::Disabled, QPalette::Highlight, QColor(78, 78, 84));
     QApplication::setPalette(dark);
 }

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QRadioButton>
+#include <QSlider>
 
 #include <gtest/gtest.h>
 
@@ -116,4 +117,26 @@ TEST_F(DarkAppearanceTest, AnUnselectedRadioButtonIsVisible)
     button.setChecked(false);
     const Indicator shown = indicatorOf(button);
     EXPECT_GE(shown.brightest - shown.background, 60) << "circle " << shown.brightest << ", window " << shown.background;
+}
+
+// PNG has no quality: its slider is greyed out, and must look it.
+TEST_F(DarkAppearanceTest, ADisabledSliderLosesItsAccent)
+{
+    const auto bluestFill = [](QSlider &slider) {
+        slider.resize(200, 24);
+        const QImage shot = slider.grab().toImage();
+        int bluest = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width() / 4; ++x)
+                bluest = std::max(bluest, qBlue(shot.pixel(x, y)) - qRed(shot.pixel(x, y)));
+        return bluest;
+    };
+    QSlider slider(Qt::Horizontal);
+    slider.setRange(1, 100);
+    slider.setValue(85);
+    const int enabled = bluestFill(slider);
+    slider.setEnabled(false);
+    const int disabled = bluestFill(slider);
+    EXPECT_GE(enabled, 100) << "the accent fills an enabled slider";
+    EXPECT_LT(disabled, 30) << "a disabled slider is drawn grey";
 }
