@@ -3,6 +3,7 @@
 #include "settings/Texts.h"
 
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -60,7 +61,7 @@ QMessageBox *make(QWidget *parent, const UpdateChecker::Result &result, std::fun
         break;
     case Kind::failed:
         box->setIcon(QMessageBox::Warning);
-        box->setText(Texts::text("update.failed"));
+        box->setText(Texts::text(result.answered ? "update.unreadable" : "update.failed"));
         box->setInformativeText(result.text);
         box->setStandardButtons(QMessageBox::Ok);
         break;
@@ -69,10 +70,12 @@ QMessageBox *make(QWidget *parent, const UpdateChecker::Result &result, std::fun
     // the format from the text; a reason such as "<img src=...>" must not be
     // rendered.
     // Qt sizes the box to its text; a reason in Chinese (no spaces to break at)
-    // would then wrap after a few characters.
-    for (const char *name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
-        if (auto *label = box->findChild<QLabel *>(QLatin1String(name)))
-            label->setMinimumWidth(label->fontMetrics().averageCharWidth() * 40);
+    // would then wrap after a few characters. A spacer across the bottom row
+    // gives the box a floor and leaves the labels to Qt's own layout.
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout())) {
+        const int floor = box->fontMetrics().averageCharWidth() * 56;
+        grid->addItem(new QSpacerItem(floor, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
     }
     if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);

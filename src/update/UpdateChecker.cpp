@@ -148,6 +148,7 @@ Result interpretResponse(int httpStatus, const QByteArray &body, const QString &
     }
     if (body.size() > maxFeedBytes) {
         result.text = unusableAnswerReason(httpStatus);
+        result.answered = true;
         return result;
     }
     const QJsonDocument document = QJsonDocument::fromJson(body);
@@ -155,6 +156,7 @@ Result interpretResponse(int httpStatus, const QByteArray &body, const QString &
     const QString text = version.isString() ? version.toString().trimmed() : QString();
     if (!isUsableVersion(text)) {
         result.text = unusableAnswerReason(httpStatus);
+        result.answered = true;
         return result;
     }
     if (isNewer(text, running)) {
@@ -222,7 +224,8 @@ void check(QObject *context, std::function<void(const Result &)> completion)
         if (*timedOut) {
             result.text = Texts::text("update.timedOut");
         } else if (*oversized) {
-            result.text = status >= 200 && status <= 299 ? unusableAnswerReason(status) : statusReason(status);
+            result.answered = status >= 200 && status <= 299;
+            result.text = result.answered ? unusableAnswerReason(status) : statusReason(status);
         } else {
             const QByteArray body = reply->read(maxFeedBytes + 1);
             const QString transportError = status > 0 || reply->error() == QNetworkReply::NoError

@@ -26,6 +26,7 @@ struct Result
     Kind kind = Kind::failed;
     Release release;   // newer: what the feed names
     QString text;      // upToDate: the running version; failed: a short reason
+    bool answered = false; // failed: the website was reached, but its answer was not the feed
 };
 
 // Untrusted input is bounded before it is used: a feed body longer than this is

@@ -146,6 +146,7 @@ TEST(UpdateFeed, OnlyA2xxAnswerWithABoundedVersionCounts)
     const Result notFound = interpretResponse(404, R"({"version":"9.0"})", {}, running);
     EXPECT_EQ(notFound.kind, Result::Kind::failed);
     EXPECT_EQ(notFound.text, "HTTP 404");
+    EXPECT_FALSE(notFound.answered);
     EXPECT_EQ(interpretResponse(302, R"({"version":"9.0"})", {}, running).kind, Result::Kind::failed);
 
     EXPECT_EQ(interpretResponse(200, R"({"version":"1.2"})", {}, running).kind, Result::Kind::upToDate);
@@ -158,6 +159,8 @@ TEST(UpdateFeed, OnlyA2xxAnswerWithABoundedVersionCounts)
     EXPECT_EQ(interpretResponse(200, R"({"version":"<b>9</b>"})", {}, running).kind, Result::Kind::failed);
     EXPECT_EQ(interpretResponse(200, R"({"version":9})", {}, running).kind, Result::Kind::failed);
     EXPECT_EQ(interpretResponse(200, R"(["9.0"])", {}, running).kind, Result::Kind::failed);
+    EXPECT_TRUE(interpretResponse(200, "<html>portal</html>", {}, running).answered)
+        << "reached, but not the feed: not \"cannot reach\"";
     EXPECT_EQ(interpretResponse(200, "", {}, running).kind, Result::Kind::failed);
     // Download links: anything but a safe link falls back to the built-in page.
     for (const char *link : {"file:///home/me/evil.sh", "javascript:x", "https://", "relative/page", "42"}) {
