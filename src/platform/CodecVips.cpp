@@ -216,11 +216,6 @@ QImage vipsDecode(const QString &path, ImageFormat format, int maxPixelSize)
     const int longSide = std::max(header->storedSize.width(), header->storedSize.height());
     const int target = std::min(maxPixelSize, longSide);
     try {
-        auto options = VImage::option()
-                           ->set("height", target)
-                           // JPEG 2000 picks the wrong resolution level with size=down
-                           // in 8.14; target never exceeds the image, so both is safe.
-                           ->set("size", format == ImageFormat::jp2 ? VIPS_SIZE_BOTH : VIPS_SIZE_DOWN);
         // Only an embedded profile is converted, colorimetrically: an sRGB-to-sRGB
         // pass with the perceptual intent of vips' v4 profile lifts black to 16. A JPEG
         // 2000's profile is one libvips does not see; lcms2 converts it afterwards, as
@@ -237,6 +232,13 @@ QImage vipsDecode(const QString &path, ImageFormat format, int maxPixelSize)
                                                                   ->set("intent", VIPS_INTENT_RELATIVE));
             return toQImage(converted.thumbnail_image(target, VImage::option()->set("height", target)->set("size", VIPS_SIZE_DOWN)));
         }
+        // Made just before the call that takes it: an option set never handed
+        // to libvips is never freed.
+        auto options = VImage::option()
+                           ->set("height", target)
+                           // JPEG 2000 picks the wrong resolution level with size=down
+                           // in 8.14; target never exceeds the image, so both is safe.
+                           ->set("size", format == ImageFormat::jp2 ? VIPS_SIZE_BOTH : VIPS_SIZE_DOWN);
         if (profiled)
             options = options->set("export_profile", "srgb")->set("intent", VIPS_INTENT_RELATIVE);
         VImage thumb = VImage::thumbnail(path.toUtf8().constData(), target, options);
