@@ -1,6 +1,7 @@
 #include "fileops/Rename.h"
 
 #include "fileops/SafeFile.h"
+#include "platform/Trash.h"
 #include "settings/Texts.h"
 
 #include <QDir>
@@ -66,16 +67,6 @@ bool sidecarMoves(const QString &folder, const QString &base, const QStringList 
             return false;
     }
     return true;
-}
-
-// The sidecar that names the whole file, photo.NEF.xmp (darktable's and
-// digiKam's), belongs to that one file and always moves with it.
-std::optional<QString> fileSidecar(const QString &folder, const QString &name)
-{
-    if (name.endsWith(QStringLiteral(".xmp"), Qt::CaseInsensitive) || splitName(name).extension.isEmpty())
-        return std::nullopt;
-    const QString sidecar = inFolder(folder, name + QStringLiteral(".xmp"));
-    return isRegularFile(sidecar) ? std::optional<QString>(sidecar) : std::nullopt;
 }
 
 enum class MoveOutcome { moved, clash, failed };
@@ -167,7 +158,8 @@ Result renamePhoto(const QString &path, const QString &entered)
 
     const QStringList entries = folderEntries(folder);
     const bool withSidecar = sidecarMoves(folder, own.base, {ownName}, entries);
-    const std::optional<QString> ownFileSidecar = fileSidecar(folder, ownName);
+    // photo.NEF.xmp belongs to that one file and always moves with it.
+    const std::optional<QString> ownFileSidecar = wholeNameSidecar(inFolder(folder, ownName));
 
     for (int n = 1; n <= maxAttempts; ++n) {
         const QString candidate = numberedName(base, n, own.extension);
@@ -264,7 +256,7 @@ BatchResult batchRename(const QStringList &photos, const QString &enteredPrefix)
                 const QString target = inFolder(shot.folder, batchName(prefix, counter, splitName(name).extension));
                 taken = taken || nameTaken(target);
                 moves.emplace_back(inFolder(shot.folder, name), target);
-                if (const std::optional<QString> sidecar = fileSidecar(shot.folder, name)) {
+                if (const std::optional<QString> sidecar = wholeNameSidecar(inFolder(shot.folder, name))) {
                     taken = taken || nameTaken(target + QStringLiteral(".xmp"));
                     moves.emplace_back(*sidecar, target + QStringLiteral(".xmp"));
                 }

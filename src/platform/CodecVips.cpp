@@ -198,11 +198,24 @@ std::optional<ImageHeader> vipsProbe(const QString &path, ImageFormat format)
 
 namespace {
 
-bool isCmyk(const QString &path)
+// Whether libvips sees an embedded profile, and whether the pixels are CMYK:
+// one read of the header.
+struct EmbeddedColour
 {
-    const VImage image = VImage::new_from_file(path.toUtf8().constData(),
-                                               VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
-    return image.interpretation() == VIPS_INTERPRETATION_CMYK;
+    bool profiled = false;
+    bool cmyk = false;
+};
+
+EmbeddedColour embeddedColourOf(const QString &path)
+{
+    try {
+        const VImage image = VImage::new_from_file(path.toUtf8().constData(),
+                                                   VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+        return {image.get_typeof(VIPS_META_ICC_NAME) != 0, image.interpretation() == VIPS_INTERPRETATION_CMYK};
+    } catch (const VError &) {
+        clearError();
+        return {};
+    }
 }
 
 } // namespace
@@ -221,8 +234,9 @@ QImage vipsDecode(const QString &path, ImageFormat format, int maxPixelSize)
         // 2000's profile is one libvips does not see; lcms2 converts it afterwards, as
         // it does a JPEG's.
         const QByteArray jp2Profile = format == ImageFormat::jp2 ? jp2ColourProfile(path) : QByteArray();
-        const bool profiled = jp2Profile.isEmpty() && !vipsIccProfile(path).isEmpty();
-        if (profiled && isCmyk(path)) {
+        const EmbeddedColour embedded = jp2Profile.isEmpty() ? embeddedColourOf(path) : EmbeddedColour();
+        const bool profiled = embedded.profiled;
+        if (profiled && embedded.cmyk) {
             // libvips 8.14's thumbnail refuses a CMYK file's own profile ("profile
             // incompatible with image") and falls back to a generic one, which is
             // 15-30 levels off; the whole picture is converted with its profile first.

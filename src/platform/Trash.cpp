@@ -276,22 +276,25 @@ QString baseOf(const QString &name)
     return dot > 0 ? name.left(dot) : name;
 }
 
+// A regular file, not a link to one.
+bool isPlainFile(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 } // namespace
 
 QStringList orphanedSidecars(const QString &photo)
 {
     const QFileInfo info(photo);
-    const auto plainFile = [](const QString &path) {
-        struct stat st {};
-        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
-    };
     if (isSidecar(photo))
         return {};
     QStringList sidecars;
     const QString base = baseOf(info.fileName());
     const QString sidecarName = base + QStringLiteral(".xmp");
     const QString sidecar = info.dir().filePath(sidecarName);
-    if (plainFile(sidecar)) {
+    if (isPlainFile(sidecar)) {
         const QStringList entries = info.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         const bool kept = std::any_of(entries.cbegin(), entries.cend(), [&](const QString &entry) {
             return entry != sidecarName && baseOf(entry) == base;
@@ -299,10 +302,18 @@ QStringList orphanedSidecars(const QString &photo)
         if (!kept)
             sidecars << sidecar;
     }
-    const QString ownSidecar = photo + QStringLiteral(".xmp");
-    if (ownSidecar != sidecar && plainFile(ownSidecar))
-        sidecars << ownSidecar;
+    if (const std::optional<QString> own = wholeNameSidecar(photo))
+        sidecars << *own;
     return sidecars;
+}
+
+std::optional<QString> wholeNameSidecar(const QString &photo)
+{
+    const QString name = QFileInfo(photo).fileName();
+    if (isSidecar(photo) || baseOf(name) == name)
+        return std::nullopt;
+    const QString sidecar = photo + QStringLiteral(".xmp");
+    return isPlainFile(sidecar) ? std::optional<QString>(sidecar) : std::nullopt;
 }
 
 bool isSidecar(const QString &path)

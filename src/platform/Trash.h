@@ -117,6 +117,9 @@ private:
 QStringList orphanedSidecars(const QString &photo);
 // Whether a path is such a sidecar rather than a photo.
 bool isSidecar(const QString &path);
+// "<name>.xmp" beside a photo that has an extension, when it is a plain file:
+// the sidecar darktable and digiKam write for that one file.
+std::optional<QString> wholeNameSidecar(const QString &photo);
 // After photo has left its folder: moves its orphaned sidecars too, if it has
 // any, and adds what was moved to outcome (so that Ctrl+Z brings it back with
 // the photo). A sidecar that cannot be moved stays and is not reported.

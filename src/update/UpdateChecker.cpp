@@ -37,9 +37,12 @@ QString statusReason(int httpStatus)
 
 // A page the website did serve, but that is not the update information (a
 // login portal, an emptied feed, one too large to be it).
-QString unusableAnswerReason(int httpStatus)
+UpdateChecker::Result unusableAnswer(int httpStatus)
 {
-    return Texts::format("update.badFeed", {statusReason(httpStatus)});
+    UpdateChecker::Result result;
+    result.text = Texts::format("update.badFeed", {statusReason(httpStatus)});
+    result.answered = true;
+    return result;
 }
 
 bool isUsableVersion(const QString &version)
@@ -146,19 +149,13 @@ Result interpretResponse(int httpStatus, const QByteArray &body, const QString &
         result.text = statusReason(httpStatus);
         return result;
     }
-    if (body.size() > maxFeedBytes) {
-        result.text = unusableAnswerReason(httpStatus);
-        result.answered = true;
-        return result;
-    }
+    if (body.size() > maxFeedBytes)
+        return unusableAnswer(httpStatus);
     const QJsonDocument document = QJsonDocument::fromJson(body);
     const QJsonValue version = document.isObject() ? document.object().value(QStringLiteral("version")) : QJsonValue();
     const QString text = version.isString() ? version.toString().trimmed() : QString();
-    if (!isUsableVersion(text)) {
-        result.text = unusableAnswerReason(httpStatus);
-        result.answered = true;
-        return result;
-    }
+    if (!isUsableVersion(text))
+        return unusableAnswer(httpStatus);
     if (isNewer(text, running)) {
         result.kind = Result::Kind::newer;
         result.release = Release{text, downloadLinkFrom(document.object().value(QStringLiteral("download")))};
@@ -224,8 +221,10 @@ void check(QObject *context, std::function<void(const Result &)> completion)
         if (*timedOut) {
             result.text = Texts::text("update.timedOut");
         } else if (*oversized) {
-            result.answered = status >= 200 && status <= 299;
-            result.text = result.answered ? unusableAnswerReason(status) : statusReason(status);
+            if (status >= 200 && status <= 299)
+                result = unusableAnswer(status);
+            else
+                result.text = statusReason(status);
         } else {
             const QByteArray body = reply->read(maxFeedBytes + 1);
             const QString transportError = status > 0 || reply->error() == QNetworkReply::NoError

@@ -87,10 +87,6 @@ QString dateLine(const QString &stored)
 
 } // namespace
 
-QString fileSizeText(qint64 bytes)
-{
-    return Texts::byteCount(bytes);
-}
 
 QList<ExifEntry> exifSummary(const ExifSummaryInput &in)
 {
@@ -110,7 +106,7 @@ QList<ExifEntry> exifSummary(const ExifSummaryInput &in)
     add("exif.profile", in.profileName);
     if (!in.fileSize)
         return lines;
-    add("exif.file", in.fileName + QString::fromUtf8(" · ") + fileSizeText(*in.fileSize));
+    add("exif.file", in.fileName + QString::fromUtf8(" · ") + Texts::byteCount(*in.fileSize));
     return lines;
 }
 

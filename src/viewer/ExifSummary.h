@@ -41,6 +41,3 @@ struct ExifSummaryInput {
     std::optional<qint64> fileSize; // absent: the file's attributes could not be read
 };
 QList<ExifEntry> exifSummary(const ExifSummaryInput &input);
-
-// A byte count as file sizes are shown: decimal units, one decimal ("4.2 MB").
-QString fileSizeText(qint64 bytes);

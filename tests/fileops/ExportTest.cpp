@@ -3,6 +3,7 @@
 // estimate's cache, wait and generation counter.
 #include "FileOpsTestSupport.h"
 #include "TestApplication.h"
+#include "support/IccProfiles.h"
 
 #include "fileops/Encoder.h"
 #include "fileops/Export.h"
@@ -166,15 +167,7 @@ TEST_F(ExportTest, OpaquePhotosGiveCopiesWithoutAnAlphaChannel)
 // viewer shows, and none carries a grey profile over colour pixels.
 TEST_F(ExportTest, GreyPhotosWithAGreyProfileKeepTheirTones)
 {
-    cmsToneCurve *linear = cmsBuildGamma(nullptr, 1.0);
-    cmsHPROFILE greyProfile = cmsCreateGrayProfile(cmsD50_xyY(), linear);
-    cmsFreeToneCurve(linear);
-    cmsUInt32Number iccSize = 0;
-    cmsSaveProfileToMem(greyProfile, nullptr, &iccSize);
-    QByteArray icc(qsizetype(iccSize), 0);
-    cmsSaveProfileToMem(greyProfile, icc.data(), &iccSize);
-    cmsCloseProfile(greyProfile);
-
+    QByteArray icc = linearGreyProfile();
     vips::VImage grey = vips::VImage::black(64, 48).linear(1.0, 80.0).cast(VIPS_FORMAT_UCHAR)
                                 .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_B_W));
     grey.set(VIPS_META_ICC_NAME, nullptr, icc.data(), size_t(icc.size()));

@@ -8,6 +8,7 @@
 #include "CorpusManifest.h"
 #include "ImageCompare.h"
 #include "TestData.h"
+#include "support/IccProfiles.h"
 
 #include <gtest/gtest.h>
 
@@ -224,12 +225,7 @@ QByteArray lStarRgbProfile()
     cmsMLUsetASCII(description, "en", "US", "L-star RGB test (eciRGB v2 alike)");
     cmsWriteTag(profile, cmsSigProfileDescriptionTag, description);
     cmsMLUfree(description);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), 0);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
+    return takeProfileBytes(profile);
 }
 
 QByteArray box(const char *type, const QByteArray &content)
@@ -318,19 +314,6 @@ TEST(Codec, Jpeg2000WithAnEmbeddedProfileIsConvertedToSrgb)
 }
 
 namespace {
-
-QByteArray linearGreyProfile()
-{
-    cmsToneCurve *linear = cmsBuildGamma(nullptr, 1.0);
-    cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), linear);
-    cmsFreeToneCurve(linear);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), 0);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
 
 // A picture of four vertical bands, each a solid colour.
 vips::VImage bands(const std::vector<std::vector<double>> &colours, int width, int height)

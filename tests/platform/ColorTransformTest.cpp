@@ -7,6 +7,7 @@
 #include "platform/Codec.h"
 
 #include "TestData.h"
+#include "support/IccProfiles.h"
 
 #include <gtest/gtest.h>
 
@@ -37,12 +38,7 @@ QByteArray makeProfile(int index)
     cmsMLUsetASCII(description, "en", "US", text.c_str());
     cmsWriteTag(profile, cmsSigProfileDescriptionTag, description);
     cmsMLUfree(description);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
+    return takeProfileBytes(profile);
 }
 
 // The JPEG with the profile in an APP2 ICC_PROFILE segment right after SOI.

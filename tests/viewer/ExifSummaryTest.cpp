@@ -102,14 +102,14 @@ TEST(ExifSummary, DatesSizesAndFileLine)
     // The one word is in the language of the program's texts.
     const QString language = Texts::language();
     Texts::setLanguage(QStringLiteral("en"));
-    EXPECT_EQ(fileSizeText(512), "512 bytes");
+    EXPECT_EQ(Texts::byteCount(512), "512 bytes");
     Texts::setLanguage(QStringLiteral("zh"));
-    EXPECT_EQ(fileSizeText(512), QString::fromUtf8("512 字节"));
+    EXPECT_EQ(Texts::byteCount(512), QString::fromUtf8("512 字节"));
     Texts::setLanguage(language);
-    EXPECT_EQ(fileSizeText(1'234), "1.2 KB");
-    EXPECT_EQ(fileSizeText(4'000'000), "4 MB");
-    EXPECT_EQ(fileSizeText(999'960), "1 MB");
-    EXPECT_EQ(fileSizeText(2'500'000'000), "2.5 GB");
+    EXPECT_EQ(Texts::byteCount(1'234), "1.2 KB");
+    EXPECT_EQ(Texts::byteCount(4'000'000), "4 MB");
+    EXPECT_EQ(Texts::byteCount(999'960), "1 MB");
+    EXPECT_EQ(Texts::byteCount(2'500'000'000), "2.5 GB");
 }
 
 TEST(ExifSummary, ACameraFile)
