@@ -7,12 +7,15 @@
 #include <QFileInfo>
 #include <QCoreApplication>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QPointer>
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
+
+Q_DECLARE_LOGGING_CATEGORY(lcSafeFile)
 
 namespace Export {
 
@@ -67,7 +70,8 @@ QString savedPath(const QString &typed, Encoder::Format format)
     return named ? typed : typed + u'.' + extension;
 }
 
-Result write(const QString &photo, int quarterTurns, Encoder::Format format, int quality, const QString &destination)
+Result write(const QString &photo, int quarterTurns, Encoder::Format format, int quality, const QString &destination,
+             Trash *keeper)
 {
     const qint64 sourceBytes = std::max<qint64>(0, QFileInfo(photo).size());
     if (destination.isEmpty())
@@ -102,9 +106,25 @@ Result write(const QString &photo, int quarterTurns, Encoder::Format format, int
         return failed(failure.reason, sourceBytes);
     if (const SafeFile::Outcome written = replacement->writeAndSync(*bytes))
         return failed(written->reason, sourceBytes);
-    if (const SafeFile::Outcome committed = replacement->commit())
+    // Only now that the new file is complete does the old one go to the Trash,
+    // by a second name there: until the rename below it keeps its own name too.
+    std::optional<TrashedFile> kept;
+    if (exists && keeper) {
+        TrashedFile entry;
+        if (const std::optional<QString> refused = keeper->keepInTrash(target, &entry))
+            qCWarning(lcSafeFile, "export: the file being replaced could not be kept in the Trash (%s); replacing it as asked",
+                     qUtf8Printable(*refused));
+        else
+            kept = entry;
+    }
+    if (const SafeFile::Outcome committed = replacement->commit()) {
+        if (kept)
+            keeper->discardKept(*kept);
         return failed(committed->reason, sourceBytes);
+    }
     Result r;
+    r.replaced = exists;
+    r.replacedKept = kept.has_value();
     r.succeeded = true;
     r.sourceBytes = sourceBytes;
     r.writtenBytes = bytes->size();

@@ -2,6 +2,7 @@
 
 #include "fileops/Encoder.h"
 #include "fileops/SafeFile.h"
+#include "platform/Trash.h"
 
 #include <QHash>
 #include <QObject>
@@ -32,14 +33,19 @@ struct Result
     QString reason;        // when it failed: what to tell the user
     qint64 sourceBytes = 0;  // the photo's size (0 when unreadable)
     qint64 writtenBytes = 0; // the new file's size
+    // A file was replaced, and whether its content went to the Trash first.
+    bool replaced = false;
+    bool replacedKept = false;
 };
 
 // Writes the photo, turned by quarterTurns, to destination. The copy is written
 // to a temporary file next to destination and renamed into place, so a failed
 // decode or encode leaves whatever was there untouched; the photo itself is
-// never a destination.
+// never a destination. A file that stood at destination (the save sheet asked
+// before replacing it) is kept in keeper's Trash first, when keeper is given
+// and the Trash takes it; otherwise it is replaced as asked.
 Result write(const QString &photo, int quarterTurns, Encoder::Format format, int quality,
-             const QString &destination);
+             const QString &destination, Trash *keeper = nullptr);
 
 } // namespace Export
 

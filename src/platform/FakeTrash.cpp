@@ -68,3 +68,10 @@ QSet<QString> FakeTrash::inTrash() const
     std::lock_guard guard(lock);
     return trashed;
 }
+
+std::optional<QString> FakeTrash::keepInTrash(const QString &, TrashedFile *)
+{
+    return QStringLiteral("the fake Trash keeps no copies");
+}
+
+void FakeTrash::discardKept(const TrashedFile &) {}

@@ -14,6 +14,8 @@ class FakeTrash : public Trash
 public:
     TrashOutcome moveToTrash(const QStringList &paths) override;
     RestoreOutcome restore(const TrashedFile &file) override;
+    std::optional<QString> keepInTrash(const QString &path, TrashedFile *result) override;
+    void discardKept(const TrashedFile &file) override;
 
     // Paths whose move, or whose restore, fails from now on.
     void failMove(const QString &path);

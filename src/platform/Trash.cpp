@@ -164,6 +164,61 @@ std::optional<QString> createInfoFile(const QString &trash, const QString &fileN
     return name;
 }
 
+// A second name for the file at to, or where the file system cannot link
+// (FAT, some network shares) or will not (another user's file under
+// protected_hardlinks), a copy flushed to disk. Never replaces what is at to.
+// Absent on success, else errno.
+std::optional<int> keepAs(const QString &from, const QString &to)
+{
+    if (::link(encoded(from).constData(), encoded(to).constData()) == 0)
+        return std::nullopt;
+    if (errno != EPERM && errno != EMLINK && errno != EOPNOTSUPP && errno != ENOSYS)
+        return errno;
+    const int in = ::open(encoded(from).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in < 0)
+        return errno;
+    const int out = ::open(encoded(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        return error;
+    }
+    int error = 0;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = errno;
+            break;
+        }
+        if (n == 0)
+            break;
+        for (ssize_t done = 0; done < n && error == 0;) {
+            const ssize_t w = ::write(out, buffer + done, size_t(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                error = w < 0 ? errno : EIO;
+            else
+                done += w;
+        }
+        if (error != 0)
+            break;
+    }
+    if (error == 0 && ::fsync(out) != 0)
+        error = errno;
+    if (::close(out) != 0 && error == 0)
+        error = errno;
+    ::close(in);
+    if (error != 0) {
+        ::unlink(encoded(to).constData());
+        return error;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<int> renameNoReplace(const QString &from, const QString &to)
@@ -199,7 +254,27 @@ std::optional<QString> FreedesktopTrash::homeTrash() const
     return QDir::cleanPath(data) + QStringLiteral("/Trash");
 }
 
-std::optional<QString> FreedesktopTrash::moveOne(const QString &given, TrashedFile *result)
+std::optional<QString> FreedesktopTrash::moveOne(const QString &path, TrashedFile *result)
+{
+    return place(path, Placement::move, result);
+}
+
+std::optional<QString> FreedesktopTrash::keepInTrash(const QString &path, TrashedFile *result)
+{
+    return place(path, Placement::keep, result);
+}
+
+void FreedesktopTrash::discardKept(const TrashedFile &file)
+{
+    // Only the very entry that was made: a file that took its slot since stays.
+    const auto st = lstatOf(file.trashedPath);
+    if (!st || st->st_ino != file.inode || st->st_dev != file.device)
+        return;
+    ::unlink(encoded(file.trashedPath).constData());
+    ::unlink(encoded(file.infoPath).constData());
+}
+
+std::optional<QString> FreedesktopTrash::place(const QString &given, Placement how, TrashedFile *result)
 {
     const QString path = QDir::cleanPath(QFileInfo(given).absoluteFilePath());
     const auto st = lstatOf(path);
@@ -207,6 +282,8 @@ std::optional<QString> FreedesktopTrash::moveOne(const QString &given, TrashedFi
         return errorText(errno);
     if (S_ISDIR(st->st_mode))
         return errorText(EISDIR);
+    if (how == Placement::keep && !S_ISREG(st->st_mode))
+        return errorText(EINVAL);
 
     const std::optional<QString> home = homeTrash();
     if (!home)
@@ -239,7 +316,7 @@ std::optional<QString> FreedesktopTrash::moveOne(const QString &given, TrashedFi
         }
         const QString infoPath = trash + QStringLiteral("/info/") + *name + QStringLiteral(".trashinfo");
         const QString target = trash + QStringLiteral("/files/") + *name;
-        const std::optional<int> error = renameNoReplace(path, target);
+        const std::optional<int> error = how == Placement::move ? renameNoReplace(path, target) : keepAs(path, target);
         if (error) {
             // The entry was ours a moment ago and describes nothing now.
             ::unlink(encoded(infoPath).constData());
@@ -249,7 +326,10 @@ std::optional<QString> FreedesktopTrash::moveOne(const QString &given, TrashedFi
                 return Texts::text("msg.trashNoTrashOnDrive");
             return errorText(*error);
         }
-        *result = TrashedFile{path, target, infoPath, deletionDate, st->st_dev, st->st_ino};
+        const auto placed = how == Placement::move ? st : lstatOf(target);
+        if (!placed)
+            return errorText(errno);
+        *result = TrashedFile{path, target, infoPath, deletionDate, placed->st_dev, placed->st_ino};
         return std::nullopt;
     }
     return errorText(EEXIST);

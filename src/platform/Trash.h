@@ -82,6 +82,15 @@ public:
     virtual TrashOutcome moveToTrash(const QStringList &paths) = 0;
     virtual RestoreOutcome restore(const TrashedFile &file) = 0;
 
+    // Puts the file's present content into the Trash and leaves the file where
+    // it is: a second name (a hard link), or where the file system has none, a
+    // copy. Done before a new file takes the name, so that what it replaced
+    // can still be found. Absent on success, else the reason.
+    virtual std::optional<QString> keepInTrash(const QString &path, TrashedFile *result) = 0;
+    // Takes out an entry made by keepInTrash that is not needed after all (the
+    // replace failed and the file is still in place).
+    virtual void discardKept(const TrashedFile &file) = 0;
+
     // The freedesktop.org Trash of this user, shared by the whole program.
     static Trash &system();
 };
@@ -97,6 +106,8 @@ public:
 
     TrashOutcome moveToTrash(const QStringList &paths) override;
     RestoreOutcome restore(const TrashedFile &file) override;
+    std::optional<QString> keepInTrash(const QString &path, TrashedFile *result) override;
+    void discardKept(const TrashedFile &file) override;
 
     // The home trash folder (files/ and info/ inside), absent when no absolute
     // data folder can be determined.
@@ -106,6 +117,8 @@ public:
     std::optional<QString> moveOne(const QString &path, TrashedFile *result);
 
 private:
+    enum class Placement { move, keep };
+    std::optional<QString> place(const QString &path, Placement how, TrashedFile *result);
     QString dataHome;
 };
 

@@ -239,7 +239,7 @@ void ViewerPageExport::saveExport(const QString &chosen)
     page->flash(Texts::text("msg.exporting"), 3600);
     QPointer<ViewerPageExport> self(this);
     HandOff::start(exportQueue, [self, photo, turns, format, quality, destination] {
-        const Export::Result result = Export::write(photo, turns, format, quality, destination);
+        const Export::Result result = Export::write(photo, turns, format, quality, destination, &Trash::system());
         HandOff::invoke(
             self.data(),
             [self, result, destination] {
@@ -248,9 +248,11 @@ void ViewerPageExport::saveExport(const QString &chosen)
                 self->exporting = false;
                 const QString name = QFileInfo(destination).fileName();
                 if (result.succeeded) {
-                    self->page->flash(Texts::format("msg.exported", {name, Texts::byteCount(result.sourceBytes),
-                                                                     Texts::byteCount(result.writtenBytes)}),
-                                      4.0);
+                    QString text = Texts::format("msg.exported", {name, Texts::byteCount(result.sourceBytes),
+                                                                  Texts::byteCount(result.writtenBytes)});
+                    if (result.replacedKept)
+                        text += QStringLiteral("  ·  ") + Texts::text("msg.exportReplacedKept");
+                    self->page->flash(text, 4.0);
                 } else {
                     const QString failedText = Texts::format("msg.exportFailed", {name});
                     self->page->flash(result.reason.isEmpty() ? failedText : failedText + QStringLiteral(" (%1)").arg(result.reason), 4.0);

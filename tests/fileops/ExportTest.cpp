@@ -9,6 +9,7 @@
 #include "fileops/Export.h"
 #include "fileops/SafeFile.h"
 #include "platform/Codec.h"
+#include "platform/Trash.h"
 #include "settings/Texts.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <vips/vips8>
 
@@ -289,10 +291,34 @@ TEST_F(ExportTest, ExportWritesAndReplacesSafely)
     for (const QString &name : folderNames(dir.path()))
         EXPECT_FALSE(SafeFile::isOwnTemporaryName(name)) << name.toStdString();
 
-    // A successful export over it replaces it whole.
-    ASSERT_TRUE(Export::write(photo, 0, Format::jpeg, 40, out).succeeded);
+    // A successful export over it replaces it whole, and what it replaced is
+    // in the Trash, under an entry that names its place. A replace stopped
+    // just before its rename leaves the file and no entry for it.
+    QTemporaryDir data;
+    FreedesktopTrash trash(data.path());
+    const QString trashFiles = data.filePath(QStringLiteral("Trash/files"));
+    SafeFile::setStepHook([](std::string_view step) { return step != "before-rename"; });
+    EXPECT_FALSE(Export::write(photo, 0, Format::jpeg, 40, out, &trash).succeeded);
+    SafeFile::setStepHook(nullptr);
+    EXPECT_EQ(bytesOf(out), earlier);
+    EXPECT_TRUE(folderNames(trashFiles).isEmpty());
+
+    const Export::Result replaced = Export::write(photo, 0, Format::jpeg, 40, out, &trash);
+    ASSERT_TRUE(replaced.succeeded) << replaced.reason.toStdString();
+    EXPECT_TRUE(replaced.replaced && replaced.replacedKept);
     EXPECT_NE(bytesOf(out), earlier);
     EXPECT_EQ(storedSize(out), QSize(1200, 1800));
+    ASSERT_EQ(folderNames(trashFiles), QStringList{QStringLiteral("p-compressed.jpg")});
+    EXPECT_EQ(bytesOf(trashFiles + QStringLiteral("/p-compressed.jpg")), earlier);
+    QFile info(data.filePath(QStringLiteral("Trash/info/p-compressed.jpg.trashinfo")));
+    ASSERT_TRUE(info.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(info.readAll().contains("Path=" + QUrl::toPercentEncoding(out, "/")));
+
+    // A new name replaces nothing and keeps nothing.
+    const Export::Result fresh = Export::write(photo, 0, Format::png, 0, dir.filePath(QStringLiteral("new.png")), &trash);
+    ASSERT_TRUE(fresh.succeeded);
+    EXPECT_FALSE(fresh.replaced || fresh.replacedKept);
+    EXPECT_EQ(folderNames(trashFiles).size(), 1);
 }
 
 TEST_F(ExportTest, EstimatesAreCachedByContentAndDebounced)

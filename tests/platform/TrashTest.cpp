@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 QByteArray readAll(const QString &path)
@@ -220,6 +224,75 @@ TEST_F(TrashTest, ARestoreThatFailsSaysWhyAndWhetherItMayBeTriedAgain)
     EXPECT_EQ(emptied.reason, Texts::text("msg.restoreGone"));
     EXPECT_FALSE(emptied.canRetry());
     EXPECT_FALSE(QFile::exists(photo("b.jpg")));
+}
+
+// Before a file's name is given to a new file, its content is kept in the
+// Trash and the file stays: a second name where the file system allows one, a
+// copy where it refuses (here the kernel's protected_hardlinks, which does not
+// let a user link another user's file). An entry not needed is taken out.
+TEST_F(TrashTest, AFileAboutToBeReplacedIsKeptInTheTrashAndStays)
+{
+    const QString path = photo("out.jpg");
+    writeFile(path, "the earlier export");
+    TrashedFile kept;
+    ASSERT_EQ(trash->keepInTrash(path, &kept), std::nullopt);
+    EXPECT_EQ(readAll(path), "the earlier export");
+    EXPECT_EQ(readAll(kept.trashedPath), "the earlier export");
+    EXPECT_TRUE(readAll(kept.infoPath).contains("Path=" + QUrl::toPercentEncoding(path, "/")));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_ino, kept.inode);
+    trash->discardKept(kept);
+    EXPECT_TRUE(trashFiles().isEmpty());
+    EXPECT_TRUE(trashInfos().isEmpty());
+    EXPECT_EQ(readAll(path), "the earlier export");
+
+    // A folder or a missing file is refused and nothing is made.
+    TrashedFile none;
+    EXPECT_NE(trash->keepInTrash(photos->path(), &none), std::nullopt);
+    EXPECT_NE(trash->keepInTrash(photo("missing.jpg"), &none), std::nullopt);
+    EXPECT_TRUE(trashFiles().isEmpty());
+
+    QFile protection(QStringLiteral("/proc/sys/fs/protected_hardlinks"));
+    if (::getuid() != 0 || !protection.open(QIODevice::ReadOnly) || protection.readAll().trimmed() != "1")
+        GTEST_SKIP() << "the copy needs root to act as another user under protected_hardlinks";
+    // root's file, readable by all, and a Trash that belongs to "nobody", in
+    // a folder everyone can pass through on the same file system.
+    QTemporaryDir box(QDir::tempPath() + QStringLiteral("/keep-XXXXXX"));
+    ASSERT_TRUE(box.isValid());
+    ::chmod(QFile::encodeName(box.path()).constData(), 0755);
+    const QString theirsPhoto = box.filePath(QStringLiteral("out.jpg"));
+    writeFile(theirsPhoto, "the earlier export");
+    ::chmod(QFile::encodeName(theirsPhoto).constData(), 0644);
+    const QString otherData = box.filePath(QStringLiteral("nobody"));
+    ASSERT_TRUE(QDir().mkpath(otherData));
+    ASSERT_EQ(::chown(QFile::encodeName(otherData).constData(), 65534, 65534), 0);
+    struct stat ts {};
+    ASSERT_EQ(::stat(QFile::encodeName(theirsPhoto).constData(), &ts), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        if (::access(QFile::encodeName(theirsPhoto).constData(), R_OK) != 0)
+            ::_exit(7); // the temporary folder's parents are closed to other users
+        FreedesktopTrash theirs(otherData);
+        TrashedFile copy;
+        if (theirs.keepInTrash(theirsPhoto, &copy))
+            ::_exit(4);
+        struct stat cs {};
+        if (::stat(QFile::encodeName(copy.trashedPath).constData(), &cs) != 0 || cs.st_ino == ts.st_ino)
+            ::_exit(5);
+        ::_exit(readAll(copy.trashedPath) == "the earlier export" ? 0 : 6);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 7)
+        GTEST_SKIP() << "the temporary folder cannot be reached by another user";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(readAll(theirsPhoto), "the earlier export");
+    EXPECT_EQ(QDir(otherData + QStringLiteral("/Trash/files")).entryList(QDir::Files).size(), 1);
 }
 
 TEST_F(TrashTest, AFailedMoveKeepsTheFileAndIsReported)
