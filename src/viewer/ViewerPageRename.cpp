@@ -196,7 +196,10 @@ void ViewerPageRename::finishBatch(const QStringList &photos, const QString &cur
         const QString renamed = result.moved.value(current, current);
         page->open(QFileInfo::exists(renamed) ? renamed : QFileInfo(renamed).absolutePath());
     }
-    QString message = Texts::format("msg.renamedCount", {QString::number(result.renamed)});
+    // Every photo already had the name it was to get: nothing moved, nothing failed.
+    QString message = result.renamed == 0 && result.failed == 0
+                          ? Texts::text("msg.renameAllNamed")
+                          : Texts::format("msg.renamedCount", {QString::number(result.renamed)});
     if (result.failed > 0) {
         const QString failure = Texts::format("msg.renameSomeFailed", {QString::number(result.failed), result.firstReason});
         message = result.renamed > 0 ? message + QStringLiteral("  ·  ") + failure : failure;
