@@ -152,7 +152,8 @@ QString byteCount(qint64 bytes)
     QString number = QString::number(value, 'f', 1);
     if (number.endsWith(QLatin1String(".0")))
         number.chop(2);
-    return number + QLatin1Char(' ') + QLatin1String(units[unit]);
+    // A no-break space: a wrapped message never leaves the number without its unit.
+    return number + QChar(0x00A0) + QLatin1String(units[unit]);
 }
 
 } // namespace Texts

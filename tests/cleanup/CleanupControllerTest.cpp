@@ -140,7 +140,7 @@ TEST_F(ControllerTest, TicksBelongToThePhotoInEveryCategory)
     c.selectCategory(CleanupCategory::similar);
     c.checkAll();
     EXPECT_EQ(primaries(c.checkedUnits()), (QStringList{"A.jpg", "B.jpg", "C.jpg", "E.jpg", "F.jpg"}));
-    EXPECT_EQ(c.statusText(), QStringLiteral("已选 5 张 · 38.6 KB"));
+    EXPECT_EQ(c.statusText(), QStringLiteral("已选 5 张 · 38.6\u00a0KB"));
 
     // Ticks survive a rebuild.
     c.rebuild();

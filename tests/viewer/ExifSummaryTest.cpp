@@ -92,7 +92,7 @@ TEST(ExifSummary, DatesSizesAndFileLine)
     EXPECT_EQ(lines[0], (ExifEntry{Texts::text("exif.date"), "2024-05-01 18:30"}));
     EXPECT_EQ(lines[1].value, QString::fromUtf8("6000 × 4000"));
     EXPECT_EQ(lines[2].value, "Display P3");
-    EXPECT_EQ(lines[3].value, QString::fromUtf8("IMG_0001.JPG · 4.2 MB"));
+    EXPECT_EQ(lines[3].value, QString::fromUtf8("IMG_0001.JPG · 4.2\u00a0MB"));
 
     in.dateTimeOriginal = "2024-05-01";
     EXPECT_EQ(valueOf(summaryOf(in), "exif.date"), "2024-05-01");
@@ -102,14 +102,14 @@ TEST(ExifSummary, DatesSizesAndFileLine)
     // The one word is in the language of the program's texts.
     const QString language = Texts::language();
     Texts::setLanguage(QStringLiteral("en"));
-    EXPECT_EQ(Texts::byteCount(512), "512 bytes");
+    EXPECT_EQ(Texts::byteCount(512), QString::fromUtf8("512\u00a0bytes"));
     Texts::setLanguage(QStringLiteral("zh"));
-    EXPECT_EQ(Texts::byteCount(512), QString::fromUtf8("512 字节"));
+    EXPECT_EQ(Texts::byteCount(512), QString::fromUtf8("512\u00a0字节"));
     Texts::setLanguage(language);
-    EXPECT_EQ(Texts::byteCount(1'234), "1.2 KB");
-    EXPECT_EQ(Texts::byteCount(4'000'000), "4 MB");
-    EXPECT_EQ(Texts::byteCount(999'960), "1 MB");
-    EXPECT_EQ(Texts::byteCount(2'500'000'000), "2.5 GB");
+    EXPECT_EQ(Texts::byteCount(1'234), QString::fromUtf8("1.2\u00a0KB"));
+    EXPECT_EQ(Texts::byteCount(4'000'000), QString::fromUtf8("4\u00a0MB"));
+    EXPECT_EQ(Texts::byteCount(999'960), QString::fromUtf8("1\u00a0MB"));
+    EXPECT_EQ(Texts::byteCount(2'500'000'000), QString::fromUtf8("2.5\u00a0GB"));
 }
 
 TEST(ExifSummary, ACameraFile)
