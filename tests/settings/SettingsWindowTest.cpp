@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -364,6 +365,44 @@ TEST_F(SettingsWindowTest, RecordingABindingInTheListMovesItAndSaysFromWhere)
     EXPECT_EQ(look(ShortcutAction::rotateCW), look(ShortcutAction::rotateCCW));
     EXPECT_EQ(look(ShortcutAction::edit), look(ShortcutAction::rotateCCW));
     SettingsWindowController::shared().close();
+}
+
+// Tab reaches the page buttons and every key of the list, Space opens a page
+// or starts recording, and a key recorded from the keyboard keeps the focus.
+TEST_F(SettingsWindowTest, EveryPageAndEveryKeyIsReachedWithTab)
+{
+    showSettings(SettingsWindowController::general);
+    SettingsWindowController &window = SettingsWindowController::shared();
+    window.activateWindow();
+    for (int i = 0; i < 20 && !window.isActiveWindow(); ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(window.isActiveWindow());
+    const auto tabUntil = [&](QWidget *wanted) {
+        for (int i = 0; i < 80 && QApplication::focusWidget() != wanted; ++i)
+            type(QApplication::focusWidget() ? QApplication::focusWidget() : &window, Qt::Key_Tab);
+        return QApplication::focusWidget() == wanted;
+    };
+    window.tabButton(0)->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(tabUntil(window.tabButton(SettingsWindowController::shortcuts)));
+    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+    QKeyEvent spaceUp(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+    QApplication::sendEvent(window.tabButton(SettingsWindowController::shortcuts), &space);
+    QApplication::sendEvent(window.tabButton(SettingsWindowController::shortcuts), &spaceUp);
+    EXPECT_EQ(window.selectedTab(), SettingsWindowController::shortcuts);
+
+    ShortcutRecorder *edit = window.shortcutPane()->recorder(ShortcutAction::edit);
+    ASSERT_TRUE(tabUntil(edit));
+    // Far down the list, and scrolled into view when the focus reached it.
+    QWidget *viewport = window.shortcutPane()->table->viewport();
+    EXPECT_TRUE(viewport->rect().contains(QRect(edit->mapTo(viewport, QPoint(0, 0)), edit->size())));
+    QApplication::sendEvent(edit, &space);
+    QApplication::sendEvent(edit, &spaceUp);
+    ASSERT_TRUE(edit->isRecording());
+    type(edit, Qt::Key_J, Qt::ControlModifier);
+    EXPECT_FALSE(edit->isRecording());
+    EXPECT_EQ(Shortcuts::combo(ShortcutAction::edit), (KeyCombo{38, KeyMods::command, "j"}));
+    EXPECT_EQ(QApplication::focusWidget(), edit);
+    window.close();
 }
 
 TEST_F(SettingsWindowTest, AnUnavailableGlobalHotkeyIsSaidNextToTheList)

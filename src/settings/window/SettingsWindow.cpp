@@ -370,6 +370,8 @@ ShortcutSettingsPane::ShortcutSettingsPane(SettingsWindowController *owner)
     table->verticalHeader()->hide();
     table->setSelectionMode(QAbstractItemView::NoSelection);
     table->setFocusPolicy(Qt::NoFocus);
+    // Tab goes from key to key, not from cell to cell.
+    table->setTabKeyNavigation(false);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setShowGrid(false);
     table->setFrameShape(QFrame::NoFrame);
@@ -394,6 +396,8 @@ ShortcutSettingsPane::ShortcutSettingsPane(SettingsWindowController *owner)
             table->setItem(row, 0, new QTableWidgetItem(Shortcuts::title(action)));
             auto *recorder = new ShortcutRecorder(action, table);
             recorder->onRecord = [this, action](const std::optional<KeyCombo> &combo) { record(action, combo); };
+            // Tab walks the list: the row of the key in focus is scrolled into view.
+            recorder->onFocus = [this, row] { table->scrollTo(table->model()->index(row, 1)); };
             recorders[size_t(action)] = recorder;
             auto *holder = new QWidget(table);
             auto *holderLayout = new QHBoxLayout(holder);
@@ -547,12 +551,14 @@ SettingsWindowController::SettingsWindowController()
         button->setToolButtonStyle(button->icon().isNull() ? Qt::ToolButtonTextOnly : Qt::ToolButtonTextUnderIcon);
         button->setCheckable(true);
         button->setAutoRaise(true);
-        button->setFocusPolicy(Qt::NoFocus);
+        // Tab reaches the pages too; Space opens the one in focus.
+        button->setFocusPolicy(Qt::TabFocus);
         button->setMinimumWidth(96);
         button->setStyleSheet(QStringLiteral(
-            "QToolButton { padding: 6px 12px; border-radius: 7px; }"
+            "QToolButton { padding: 6px 12px; border-radius: 7px; border: 1px solid transparent; }"
             "QToolButton:hover { background: rgba(255, 255, 255, 18); }"
-            "QToolButton:checked { background: rgba(255, 255, 255, 36); color: palette(highlight); }"));
+            "QToolButton:checked { background: rgba(255, 255, 255, 36); color: palette(highlight); }"
+            "QToolButton:focus { border: 1px solid palette(highlight); }"));
         connect(button, &QToolButton::clicked, this, [this, i] { select(i); });
         buttons[size_t(i)] = button;
         tabs->addWidget(button);
@@ -568,6 +574,8 @@ SettingsWindowController::SettingsWindowController()
 
     container = new QStackedWidget(this);
     auto *generalScroll = new QScrollArea(this);
+    // The controls inside take the focus, not the area that scrolls to them.
+    generalScroll->setFocusPolicy(Qt::NoFocus);
     generalScroll->setWidgetResizable(true);
     generalScroll->setFrameShape(QFrame::NoFrame);
     generalScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -589,6 +597,20 @@ SettingsWindowController::SettingsWindowController()
     closeAction->setShortcuts(closeKeys);
     connect(closeAction, &QAction::triggered, this, &QWidget::close);
     addAction(closeAction);
+    // The next and the previous page, as in any window with tabs.
+    const auto pageStep = [this](std::initializer_list<QKeySequence> keys, int step) {
+        auto *action = new QAction(this);
+        action->setShortcuts(QList<QKeySequence>(keys));
+        connect(action, &QAction::triggered, this, [this, step] {
+            select((selected + step + tabCount) % tabCount);
+            buttons[size_t(selected)]->setFocus(Qt::TabFocusReason);
+        });
+        addAction(action);
+    };
+    pageStep({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, 1);
+    pageStep({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+              QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
+             -1);
 
     select(0);
 }

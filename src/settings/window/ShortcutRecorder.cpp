@@ -7,7 +7,8 @@ ShortcutRecorder::ShortcutRecorder(ShortcutAction action, QWidget *parent)
     : QPushButton(parent)
     , model(action)
 {
-    setFocusPolicy(Qt::ClickFocus);
+    // Tab reaches every key; Space or Return starts recording the one in focus.
+    setFocusPolicy(Qt::StrongFocus);
     setMinimumWidth(130);
     setCursor(Qt::PointingHandCursor);
     connect(this, &QPushButton::clicked, this, [this] {
@@ -32,8 +33,10 @@ void ShortcutRecorder::refresh()
         return QStringLiteral("rgba(%1, %2, %3, %4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alphaF());
     };
     setStyleSheet(QStringLiteral("QPushButton { color: %1; background: %2; border: 1px solid %3; border-radius: 6px;"
-                                 " padding: 3px 10px; font-size: 13px; font-weight: %4; }")
-                      .arg(css(look.text), css(look.background), css(look.border), look.semibold ? "600" : "500"));
+                                 " padding: 3px 10px; font-size: 13px; font-weight: %4; }"
+                                 "QPushButton:focus { border: 2px solid %5; padding: 2px 9px; }")
+                      .arg(css(look.text), css(look.background), css(look.border), look.semibold ? "600" : "500",
+                           css(pal.color(QPalette::Highlight))));
 }
 
 bool ShortcutRecorder::event(QEvent *event)
@@ -65,12 +68,18 @@ void ShortcutRecorder::handleKey(QKeyEvent *event)
 {
     const ShortcutRecorderModel::KeyResult result = model.keyPress(*event);
     event->accept();
-    if (!model.isRecording()) {
-        clearFocus();
+    // The key keeps the focus, so that the keyboard goes on from where it was.
+    if (!model.isRecording())
         refresh();
-    }
     if (result.report && onRecord)
         onRecord(result.combo);
+}
+
+void ShortcutRecorder::focusInEvent(QFocusEvent *event)
+{
+    QPushButton::focusInEvent(event);
+    if (onFocus)
+        onFocus();
 }
 
 void ShortcutRecorder::focusOutEvent(QFocusEvent *event)

@@ -8,7 +8,8 @@
 #include <optional>
 
 // The key field on the right of each row of the shortcut list: shows the
-// binding, and after a click records the next key combination.
+// binding, and after a click (or Space while it has the focus) records the
+// next key combination.
 class ShortcutRecorder : public QPushButton
 {
     Q_OBJECT
@@ -22,6 +23,8 @@ public:
     // Called when recording ends with an answer: a combination, or none to
     // clear the binding. Not called when recording is cancelled.
     std::function<void(const std::optional<KeyCombo> &)> onRecord;
+    // Called when the field takes the focus (a click, or Tab from the keyboard).
+    std::function<void()> onFocus;
 
     // Redraws from the current binding.
     void refresh();
@@ -29,6 +32,7 @@ public:
 protected:
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
