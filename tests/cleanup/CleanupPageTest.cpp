@@ -58,6 +58,42 @@ void press(QWidget *target, int key, Qt::KeyboardModifiers mods = Qt::NoModifier
     QApplication::sendEvent(target, &down);
 }
 
+// The buttons of the screen take no focus, so the grid's keys reach what they
+// do: Tab and Shift+Tab (and Ctrl+Page Down / Up) step round the categories,
+// Ctrl+A ticks every photo but the keepers, Ctrl+Shift+A none.
+TEST(CleanupPage, CategoriesAndTicksFromTheKeyboard)
+{
+    app();
+    QDir().mkpath(QDir::homePath());
+    QTemporaryDir dir(QDir::homePath() + QStringLiteral("/cleanup-keys-XXXXXX"));
+    ASSERT_TRUE(dir.isValid());
+    for (const char *name : {"d700-a.jpg", "d700-b.jpg"})
+        ASSERT_TRUE(QFile::copy(TestData::photo(QStringLiteral("duplicates/Sony D700.jpg")), dir.filePath(name)));
+    const std::optional<QList<ImageItem>> items = FolderModel::listFolder(dir.path());
+    ASSERT_TRUE(items);
+    CleanupPage page(dir.path(), makeUnits(*items), Trash::system(), [](bool) {});
+    page.resize(1000, 700);
+    page.show();
+    CleanupController &c = page.controller();
+    ASSERT_TRUE(waitUntil([&] { return c.groupingComplete(); }, allowForSanitizers(60000)));
+    QWidget *grid = &page.grid();
+
+    press(grid, Qt::Key_Tab);
+    EXPECT_EQ(c.category, CleanupCategory::duplicate);
+    const QString a = dir.filePath("d700-a.jpg"), b = dir.filePath("d700-b.jpg");
+    press(grid, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(c.isChecked(a) || c.isChecked(b));
+    press(grid, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_NE(c.isChecked(a), c.isChecked(b)); // the keeper stays unticked
+
+    press(grid, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(c.category, CleanupCategory::similar);
+    press(grid, Qt::Key_PageUp, Qt::ControlModifier);
+    EXPECT_EQ(c.category, allCleanupCategories().last());
+    press(grid, Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(c.category, CleanupCategory::similar);
+}
+
 // The review screen on a real X server over a copy of corpus bursts and
 // duplicates, with the real Trash in the test's private data folder: tick,
 // trash, undo and leave, checking the folder and the Trash at each step.

@@ -387,6 +387,19 @@ void CleanupGridView::keyPressEvent(QKeyEvent *event)
             return;
         }
         break;
+    case Qt::Key_PageDown:
+    case Qt::Key_PageUp:
+        if (mods == Qt::ControlModifier && onCategoryStep) {
+            onCategoryStep(event->key() == Qt::Key_PageDown ? 1 : -1);
+            return;
+        }
+        break;
+    case Qt::Key_A:
+        if ((mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier)) && onCheckAll) {
+            onCheckAll(!(mods & Qt::ShiftModifier));
+            return;
+        }
+        break;
     case Qt::Key_Left: moveSelection(-1, 0); return;
     case Qt::Key_Right: moveSelection(1, 0); return;
     case Qt::Key_Up: moveSelection(0, -1); return;
@@ -394,4 +407,13 @@ void CleanupGridView::keyPressEvent(QKeyEvent *event)
     default: break;
     }
     QAbstractScrollArea::keyPressEvent(event);
+}
+
+bool CleanupGridView::focusNextPrevChild(bool next)
+{
+    // Nothing else on the screen takes the focus: Tab steps through the categories.
+    if (!onCategoryStep)
+        return QAbstractScrollArea::focusNextPrevChild(next);
+    onCategoryStep(next ? 1 : -1);
+    return true;
 }

@@ -29,6 +29,12 @@ public:
     std::function<void()> onEscape;
     std::function<void()> onUndo;
     std::function<void()> onSelectionChanged;
+    // Tab and Shift+Tab, Ctrl+Page Down and Ctrl+Page Up: the next or the
+    // previous category (the buttons of the screen take no focus, so these
+    // keys are the grid's).
+    std::function<void(int step)> onCategoryStep;
+    // Ctrl+A ticks every photo of the category, Ctrl+Shift+A none.
+    std::function<void(bool checked)> onCheckAll;
 
     // After the result changed: lays the sections out again and selects the
     // controller's selected unit when the category holds it.
@@ -58,6 +64,7 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:

@@ -10,6 +10,7 @@
 #include "settings/Texts.h"
 
 #include <QCoreApplication>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -213,6 +214,10 @@ void CleanupPage::build()
     selectAllButton = button("cleanup.selectAll", inlineButtonStyle, 12);
     selectNoneButton = button("cleanup.selectNone", inlineButtonStyle, 12);
     doneButton = button("cleanup.done", pushButtonStyle, 13);
+    // The keys that do what the buttons do, since the buttons take no focus.
+    selectAllButton->setToolTip(QKeySequence(Qt::CTRL | Qt::Key_A).toString(QKeySequence::NativeText));
+    selectNoneButton->setToolTip(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A).toString(QKeySequence::NativeText));
+    doneButton->setToolTip(QKeySequence(Qt::Key_Escape).toString(QKeySequence::NativeText));
 
     gridView = new CleanupGridView(*control, *thumbnails, this);
     emptyLabel = label(this, 13, QFont::Normal, CleanupStyle::secondaryText());
@@ -227,6 +232,7 @@ void CleanupPage::build()
     trashButton->setFont(CleanupStyle::font(13));
     trashButton->setStyleSheet(QLatin1String(trashButtonStyle));
     trashButton->setFocusPolicy(Qt::NoFocus);
+    trashButton->setToolTip(QKeySequence(Qt::Key_Delete).toString(QKeySequence::NativeText));
 
     previewView = new CleanupPreviewView(this);
     previewView->hide();
@@ -248,6 +254,12 @@ void CleanupPage::build()
     gridView->onPreview = [this] { togglePreview(); };
     gridView->onEscape = [this] { escape(); };
     gridView->onUndo = [this] { control->undoLastTrash(); };
+    gridView->onCategoryStep = [this](int step) { stepCategory(step); };
+    gridView->onCheckAll = [this](bool checked) {
+        if (control->emptyVisible())
+            return;
+        checked ? control->checkAll() : control->checkNone();
+    };
     gridView->onSelectionChanged = [this] {
         if (previewView->isVisible())
             refreshPreview();
@@ -301,6 +313,14 @@ void CleanupPage::selectCategory(CleanupCategory category)
 {
     control->selectCategory(category); // reloads through onResultChanged
     gridView->scrollToTop();
+}
+
+void CleanupPage::stepCategory(int step)
+{
+    const QVector<CleanupCategory> &all = allCleanupCategories();
+    const qsizetype count = all.size();
+    const qsizetype index = std::max<qsizetype>(0, all.indexOf(control->category));
+    selectCategory(all[((index + step) % count + count) % count]);
 }
 
 void CleanupPage::resultChanged()
