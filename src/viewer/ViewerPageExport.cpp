@@ -3,6 +3,7 @@
 #include "platform/HandOff.h"
 #include "settings/Texts.h"
 #include "viewer/FileDialogSize.h"
+#include "viewer/OverlayStyle.h"
 #include "viewer/ViewerPage.h"
 #include "viewer/ViewerPageEdits.h"
 #include "viewer/ZoomableImageView.h"
@@ -169,7 +170,11 @@ void ViewerPageExport::exportAs()
     exportQualitySlider = qualitySlider(accessory);
     column->addWidget(exportQualitySlider);
     exportEstimateLabel = smallLabel(Texts::text("exp.estimating"), accessory);
-    exportEstimateLabel->setForegroundRole(QPalette::PlaceholderText);
+    // A caption in the secondary colour: readable, unlike the greyed-out text
+    // of a control that is off.
+    QPalette captionPalette = exportEstimateLabel->palette();
+    captionPalette.setColor(QPalette::WindowText, OverlayStyle::secondaryColor());
+    exportEstimateLabel->setPalette(captionPalette);
     column->addWidget(exportEstimateLabel);
     if (auto *grid = qobject_cast<QGridLayout *>(panel->layout()))
         grid->addWidget(accessory, grid->rowCount(), 0, 1, -1);
