@@ -210,7 +210,7 @@ void ViewerOverlays::wireSlideshow()
     s->isFullScreen = [p] { return p && p->window()->isFullScreen(); };
     s->enterFullScreen = [p] {
         if (p)
-            p->window()->showFullScreen();
+            p->setFullScreen(true);
     };
     s->advance = [p](std::optional<double> fade) {
         if (!p || p->controller()->folderModel().count() == 0)

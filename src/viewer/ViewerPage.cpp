@@ -521,8 +521,7 @@ void ViewerPage::handleEscape()
         m_imageView->zoomToFit(true);
         break;
     case EscapeOutcome::leaveFullScreen:
-        if (w)
-            w->showNormal();
+        setFullScreen(false);
         break;
     }
 }
@@ -530,13 +529,19 @@ void ViewerPage::handleEscape()
 void ViewerPage::toggleFullScreen()
 {
     endAnyPeek();
+    if (QWidget *w = window())
+        setFullScreen(!w->isFullScreen());
+}
+
+void ViewerPage::setFullScreen(bool on)
+{
     QWidget *w = window();
-    if (!w)
+    if (!w || w->isFullScreen() == on)
         return;
-    if (w->isFullScreen())
-        w->showNormal();
-    else
-        w->showFullScreen();
+    // showFullScreen() and showNormal() would drop the maximised state.
+    const Qt::WindowStates state = w->windowState() & ~Qt::WindowMinimized;
+    w->setWindowState(on ? state | Qt::WindowFullScreen : state & ~Qt::WindowFullScreen);
+    w->show();
 }
 
 bool ViewerPage::beginPeek()

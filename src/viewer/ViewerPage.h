@@ -89,6 +89,9 @@ public:
     // ---- Viewer commands that need the window (also reached through `commands`)
     void handleEscape();
     void toggleFullScreen();
+    // Full screen on or off, over the window's other state: a maximised window
+    // is maximised again when full screen ends.
+    void setFullScreen(bool on);
     bool beginPeek();
     void endPeek();
     // Ends a peek however it began (the held key's state included); nothing when none.

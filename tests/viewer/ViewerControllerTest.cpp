@@ -251,6 +251,16 @@ TEST_F(ViewerControllerTest, EscapeLeavesFullScreenWhenEscClosesIsOff)
     viewer->handleEscape();
     EXPECT_FALSE(host->isFullScreen());
     EXPECT_TRUE(host->isVisible());
+
+    // A maximised window is maximised again after full screen, by the key or by Escape.
+    host->showMaximized();
+    for (bool byEscape : {false, true}) {
+        viewer->toggleFullScreen();
+        ASSERT_TRUE(host->isFullScreen());
+        byEscape ? viewer->handleEscape() : viewer->toggleFullScreen();
+        EXPECT_FALSE(host->isFullScreen());
+        EXPECT_TRUE(host->isMaximized()) << "left by Escape: " << byEscape;
+    }
 }
 
 TEST_F(ViewerControllerTest, APeekShapesTheWindowLikeThePhotoAndEscapeRestoresIt)
