@@ -209,8 +209,13 @@ void ViewerWindowController::closeEvent(QCloseEvent *event)
 QSize ViewerWindowController::openingSize(const std::optional<QSize> &remembered, const QRect &available)
 {
     QSize size = remembered.value_or(initialSize);
-    if (available.isValid())
-        size = size.boundedTo(remembered ? available.size() : available.size() * 0.9);
+    // A size that does not fit this screen (remembered from a larger one) is
+    // made as a first start's would be: room is left for the window's frame,
+    // which a size filling the whole free area would push off the screen.
+    const bool fits = remembered && available.isValid() && remembered->width() <= available.width()
+                      && remembered->height() <= available.height();
+    if (available.isValid() && !fits)
+        size = size.boundedTo(available.size() * 0.9);
     return size.expandedTo(minimumContentSize);
 }
 

@@ -241,8 +241,11 @@ TEST_F(AppShell, TheWindowOpensWithinTheScreen)
     EXPECT_EQ(opening(std::nullopt, QRect(0, 0, 2560, 1600)), QSize(1280, 860));
     EXPECT_EQ(opening(std::nullopt, QRect(0, 27, 1366, 741)), QSize(1229, 667));
     EXPECT_EQ(opening(std::nullopt, QRect(0, 0, 853, 533)), QSize(768, 480));
-    // A remembered size may fill the free area, not more; nothing goes under the minimum.
-    EXPECT_EQ(opening(QSize(1500, 900), QRect(0, 27, 1366, 741)), QSize(1366, 741));
+    // A remembered size that fits is kept; one from a larger screen is made to
+    // fit with room for the frame, as the default is; nothing goes under the minimum.
+    EXPECT_EQ(opening(QSize(1500, 900), QRect(0, 27, 1366, 741)), QSize(1229, 667));
+    EXPECT_EQ(opening(QSize(1000, 900), QRect(0, 27, 1366, 741)), QSize(1000, 667));
+    EXPECT_EQ(opening(QSize(1366, 741), QRect(0, 27, 1366, 741)), QSize(1366, 741));
     EXPECT_EQ(opening(QSize(1000, 700), QRect(0, 27, 1366, 741)), QSize(1000, 700));
     EXPECT_EQ(opening(QSize(1000, 700), QRect(0, 0, 600, 400)), QSize(640, 420));
     EXPECT_EQ(opening(std::nullopt, QRect()), QSize(1280, 860));
