@@ -643,9 +643,13 @@ void SettingsWindowController::showTab(std::optional<int> tab)
 {
     select(tab.value_or(selected));
     if (!isVisible()) {
-        // Centred on the screen the first time, where the user left it afterwards.
+        // Centred the first time on the screen the viewer is on (on the
+        // primary screen without one), where the user left it afterwards.
         if (!property("placed").toBool()) {
-            if (const QScreen *screen = QGuiApplication::primaryScreen())
+            const QScreen *screen = viewer ? viewer->screen() : nullptr;
+            if (!screen)
+                screen = QGuiApplication::primaryScreen();
+            if (screen)
                 move(screen->availableGeometry().center() - rect().center());
             setProperty("placed", true);
         }
