@@ -178,6 +178,10 @@ void CleanupController::rebuild()
 {
     lastBuild.start();
     result = buildResult();
+    for (const QString &kept : std::as_const(keptThroughTrash)) {
+        result.suggested.remove(kept);
+        result.keepers.insert(kept);
+    }
     if (onResultChanged)
         onResultChanged();
 }
@@ -377,6 +381,8 @@ void CleanupController::applyTrash(const QVector<CleanupUnit> &requested, const 
         undoStack.append(batch);
     if (!batch.isEmpty() || !gone.isEmpty())
         changed = true;
+    if (!batch.isEmpty())
+        keptThroughTrash.unite(result.keepers);
     rebuild();
 
     QStringList parts;

@@ -38,6 +38,11 @@ public:
     CleanupCategory category = CleanupCategory::similar;
     QSet<QString> userChecked;
     QSet<QString> userUnchecked;
+    // The recommended keepers on screen when photos went to the Trash. Once
+    // the rest of its burst is gone a keeper stands alone, and a blurry or
+    // closed-eyed one would be suggested in turn: the best shot of a scene is
+    // never proposed after its alternatives were removed.
+    QSet<QString> keptThroughTrash;
     QVector<QVector<TrashedFile>> undoStack; // one batch per trash request
     bool changed = false;
 

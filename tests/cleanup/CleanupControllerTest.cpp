@@ -196,6 +196,46 @@ TEST_F(ControllerTest, TrashSendsCompanionsButNeverThoseOfACopy)
     EXPECT_EQ(c.unitCount(CleanupCategory::duplicate), 0);
 }
 
+// The best of a burst is kept even when it is blurry by itself: once its
+// alternatives went to the Trash it stands alone, and it must not be proposed
+// next (a second press would take the whole scene).
+TEST_F(ControllerTest, AKeeperLeftAloneByATrashIsNotProposedNext)
+{
+    CleanupController &c = *controller;
+    c.resultBuilder = [this](const QVector<CleanupUnit> &present) {
+        CleanupResult r;
+        for (CleanupCategory category : allCleanupCategories())
+            r.groups[category] = {};
+        r.groups[CleanupCategory::blurry] = {CleanupGroup{{A}, std::nullopt, std::nullopt}};
+        if (present.contains(B)) {
+            r.groups[CleanupCategory::similar] = {CleanupGroup{{A, B}, A.primary, QDateTime()}};
+            r.keepers = {A.primary};
+            r.suggested = {B.primary};
+        } else {
+            r.suggested = {A.primary}; // alone and blurry
+        }
+        if (present.contains(F))
+            r.suggested.insert(F.primary);
+        return r;
+    };
+    c.rebuild();
+    c.setChecked(F.primary, false);
+    ASSERT_EQ(primaries(c.checkedUnits()), QStringList{"B.jpg"});
+    c.trashCheckedUnits();
+    settle();
+    ASSERT_FALSE(c.units.contains(B));
+    EXPECT_FALSE(c.isChecked(A));
+    EXPECT_TRUE(c.result.keepers.contains(A.primary));
+    EXPECT_EQ(c.trashButtonTitle(), Texts::text("cleanup.trash"));
+    // A photo that was never anyone's keeper keeps its own suggestion and tick state.
+    EXPECT_TRUE(c.result.suggested.contains(F.primary));
+    // Undo brings the burst back as it was.
+    c.undoLastTrash();
+    settle();
+    EXPECT_TRUE(c.isChecked(B));
+    EXPECT_FALSE(c.isChecked(A));
+}
+
 TEST_F(ControllerTest, AFailedMoveKeepsTheUnitAndIsCountedAndShown)
 {
     CleanupController &c = *controller;
