@@ -35,7 +35,10 @@ CleanupGroup similarGroup(const QVector<Candidate> &run)
     for (int i = 0; i < run.size(); ++i) {
         group.units.append(*run[i].unit);
         const double score = keeperScore(*run[i].metrics);
-        if (score > bestScore) {
+        // On a tie (the same picture) the shot that carries its RAW is kept:
+        // the other choice would send the RAW to the Trash with its JPEG.
+        const bool tieWithRaw = score == bestScore && run[i].unit->companions.size() > run[best].unit->companions.size();
+        if (score > bestScore || tieWithRaw) {
             best = i;
             bestScore = score;
         }

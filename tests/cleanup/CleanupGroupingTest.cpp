@@ -238,6 +238,10 @@ TEST(CleanupGrouping, FaceSharpnessCountsFourfoldAndTiesKeepTheEarlierShot)
     scan.m("c.jpg").faceSharpness = 74; // 296
     const CleanupResult result = scan.build();
     EXPECT_EQ(describe(result, CleanupCategory::similar), QStringList{"[ ]*a.jpg [x]b.jpg [x]c.jpg"});
+
+    // Unless the later shot of the tie carries its RAW, which would go with it.
+    scan.units[1].companions = {QStringLiteral("/f/b.NEF")};
+    EXPECT_EQ(describe(scan.build(), CleanupCategory::similar), QStringList{"[x]a.jpg [ ]*b.jpg [x]c.jpg"});
 }
 
 TEST(CleanupGrouping, BlurRulesUseTheFaceWhenThereIsOne)
