@@ -123,6 +123,14 @@ inline std::optional<JpegHead> jpegHeadEdited(const QByteArray &header, const Jp
 std::optional<SafeFile::Outcome> replaceJpegHead(const QString &target, const char *purpose,
                                                  const std::function<void(Exiv2::Image &)> &edit,
                                                  const std::function<bool(const QString &temporary)> &verify);
+// The same with the new header made by the caller: newHead gets the file's
+// first bytes, at least up to the end of its first scan header, with where
+// that scan starts, and returns what replaces the bytes before the scan, or
+// nothing when it cannot make it.
+using HeadEdit = std::function<std::optional<QByteArray>(const QByteArray &header, const JpegScan &scan)>;
+std::optional<SafeFile::Outcome> replaceJpegHeadBytes(const QString &target, const char *purpose,
+                                                      const HeadEdit &newHead,
+                                                      const std::function<bool(const QString &temporary)> &verify);
 
 // The XMP packet with xmp:Rating set to n; existing is the packet the file
 // holds (may be empty). Absent when exiv2 cannot parse it.

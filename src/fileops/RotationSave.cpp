@@ -1,6 +1,7 @@
 #include "fileops/RotationSave.h"
 
 #include "fileops/ExivEdit.h"
+#include "fileops/JpegSegments.h"
 #include "fileops/PngChunks.h"
 #include "fileops/XmpRating.h"
 #include "platform/Codec.h"
@@ -98,6 +99,28 @@ void setOrientation(Exiv2::Image &image, int orientation)
         copy->setValue(std::to_string(orientation));
 }
 
+// An XMP packet whose tiff:Orientation, when it has one, says orientation;
+// absent when exiv2 cannot read or write it.
+std::optional<std::string> packetWithOrientation(const std::string &packet, int orientation)
+{
+    Metadata::initialize();
+    try {
+        Exiv2::XmpData xmp;
+        if (Exiv2::XmpParser::decode(xmp, packet) != 0)
+            return std::nullopt;
+        auto copy = xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"));
+        if (copy == xmp.end())
+            return packet;
+        copy->setValue(std::to_string(orientation));
+        std::string out;
+        if (Exiv2::XmpParser::encode(out, xmp, Exiv2::XmpParser::useCompactFormat) != 0)
+            return std::nullopt;
+        return out;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 // What the viewer itself will read from the written file.
 bool readsBackAs(const QString &path, int orientation)
 {
@@ -143,13 +166,37 @@ std::optional<Result> losslessWithExiv(const QString &target, const SafeFile::Re
 std::optional<Result> losslessJpegHead(const QString &target, int turns)
 {
     int written = 1;
-    const auto done = ExivEdit::replaceJpegHead(
+    const auto verify = [&](const QString &temporary) { return readsBackAs(temporary, written); };
+    // Where the file has an orientation entry, its two bytes are changed in
+    // place (and the XMP copy, if any): every other byte of the EXIF block,
+    // the camera's maker note included, stays as it was.
+    auto done = ExivEdit::replaceJpegHeadBytes(
         target, "rotate",
-        [&](Exiv2::Image &image) {
-            written = turned(orientationIn(image), turns);
-            setOrientation(image, written);
+        [&](const QByteArray &header, const ExivEdit::JpegScan &scan) -> std::optional<QByteArray> {
+            QByteArray head = header.left(scan.start);
+            auto segments = JpegSegments::parse(head);
+            const auto entry = segments ? JpegSegments::exifOrientation(head, *segments) : std::nullopt;
+            if (!entry)
+                return std::nullopt;
+            written = turned(entry->value >= 1 && entry->value <= 8 ? entry->value : 1, turns);
+            head = JpegSegments::withOrientation(head, *entry, written);
+            const QByteArray packet = JpegSegments::xmpPacket(head, *segments);
+            if (!packet.contains("Orientation"))
+                return head;
+            const auto updated = packetWithOrientation(packet.toStdString(), written);
+            if (!updated)
+                return std::nullopt;
+            return JpegSegments::withXmpPacket(head, *segments, QByteArray::fromStdString(*updated));
         },
-        [&](const QString &temporary) { return readsBackAs(temporary, written); });
+        verify);
+    if (!done)
+        done = ExivEdit::replaceJpegHead(
+            target, "rotate",
+            [&](Exiv2::Image &image) {
+                written = turned(orientationIn(image), turns);
+                setOrientation(image, written);
+            },
+            verify);
     if (!done)
         return std::nullopt;
     if (*done)

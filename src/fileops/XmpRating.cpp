@@ -1,6 +1,7 @@
 #include "fileops/XmpRating.h"
 
 #include "fileops/ExivEdit.h"
+#include "fileops/JpegSegments.h"
 #include "fileops/PngChunks.h"
 #include "platform/Metadata.h"
 
@@ -377,9 +378,27 @@ Outcome writeInFile(int n, const QString &photo)
 {
     const QString suffix = suffixOf(photo);
     if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) {
-        const auto done = ExivEdit::replaceJpegHead(
-            photo, "rating", [n](Exiv2::Image &image) { image.xmpData()["Xmp.xmp.Rating"] = std::to_string(n); },
-            [n](const QString &temporary) { return embeddedRating(temporary) == n; });
+        const auto verify = [n](const QString &temporary) { return embeddedRating(temporary) == n; };
+        // The XMP segment alone is replaced: every other byte of the header
+        // (EXIF with the camera's maker note, IPTC, the profile) stays as it was.
+        auto done = ExivEdit::replaceJpegHeadBytes(
+            photo, "rating",
+            [n](const QByteArray &header, const ExivEdit::JpegScan &scan) -> std::optional<QByteArray> {
+                const QByteArray head = header.left(scan.start);
+                const auto segments = JpegSegments::parse(head);
+                if (!segments)
+                    return std::nullopt;
+                const QByteArray existing = JpegSegments::xmpPacket(head, *segments);
+                const auto packet = ExivEdit::packetWithRating(existing.toStdString(), n);
+                if (!packet)
+                    return std::nullopt;
+                return JpegSegments::withXmpPacket(head, *segments, QByteArray::fromStdString(*packet));
+            },
+            verify);
+        if (!done) // a header this cannot edit in place: exiv2 rewrites it
+            done = ExivEdit::replaceJpegHead(
+                photo, "rating", [n](Exiv2::Image &image) { image.xmpData()["Xmp.xmp.Rating"] = std::to_string(n); },
+                verify);
         if (done)
             return *done;
     }
@@ -675,7 +694,11 @@ Outcome writeRating(int n, const QString &photo)
                 return outcome;
             default:
                 // A read-only photo, or one exiv2 cannot rewrite, is rated in its
-                // sidecar instead.
+                // sidecar instead; but a rating the file holds itself is read
+                // before any sidecar, so there the sidecar would change nothing
+                // and the file's own failure is the answer.
+                if (const auto own = embeddedRating(target); own && *own != n)
+                    return outcome;
                 qCWarning(lcSafeFile, "rating %s in its sidecar: %s", qUtf8Printable(photo),
                           qUtf8Printable(outcome->reason));
                 outcome = writeSidecar(n, sidecar);

@@ -13,6 +13,8 @@
 
 #include <array>
 
+#include <sys/stat.h>
+
 using RotationSave::Result;
 using RotationSave::writeRotation;
 
@@ -64,6 +66,29 @@ TEST_F(RotationFiles, JpegTagRoundTripKeepsThePixels)
     EXPECT_EQ(RotationSave::fileOrientation(photo), 1);
     EXPECT_EQ(shown(photo), upright);
     EXPECT_EQ(folderNames(dir.path()), QStringList{QStringLiteral("a.jpg")});
+}
+
+// A camera JPEG's orientation entry is changed in place: the file keeps its
+// size and differs in that entry alone, so nothing else of the EXIF block (the
+// maker note above all) is rewritten.
+TEST_F(RotationFiles, AnOrientationEntryIsChangedInPlace)
+{
+    const QString photo = dir.filePath(QStringLiteral("s.jpg"));
+    ASSERT_TRUE(QFile::copy(TestData::photo(QStringLiteral("orientation/Samsung GT-I9000 (Galaxy S).jpg")), photo));
+    ::chmod(QFile::encodeName(photo).constData(), 0644);
+    const QByteArray before = bytesOf(photo);
+    const QImage shownBefore = shown(photo);
+    const Result result = writeRotation(photo, 1);
+    ASSERT_EQ(result.kind, Result::Kind::lossless) << result.reason.toStdString();
+    EXPECT_EQ(RotationSave::fileOrientation(photo), 3); // 6 turned a quarter clockwise
+    EXPECT_EQ(shown(photo), turnedClockwise(shownBefore, 1));
+    const QByteArray after = bytesOf(photo);
+    ASSERT_EQ(after.size(), before.size());
+    int differing = 0;
+    for (qsizetype i = 0; i < after.size(); ++i)
+        differing += after[i] != before[i] ? 1 : 0;
+    EXPECT_GE(differing, 1);
+    EXPECT_LE(differing, 2);
 }
 
 // A print workflow's CMYK profile can fill a megabyte of segments before the

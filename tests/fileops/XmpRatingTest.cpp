@@ -2,6 +2,7 @@
 // untouched, sidecars keep other tools' properties byte for byte, and sidecars
 // the program cannot read or understand are never replaced.
 
+#include "fileops/JpegSegments.h"
 #include "fileops/PngChunks.h"
 #include "fileops/XmpRating.h"
 
@@ -329,6 +330,56 @@ TEST_F(RatingFiles, ReadOnlyJpegIsRatedThroughItsSidecar)
     EXPECT_EQ(bytesOf(photo), original);
     EXPECT_EQ(readRating(photo), 3);
     EXPECT_EQ(bytesOf(dir.filePath(QStringLiteral("ro.xmp"))), XmpRating::sidecarTemplate(3));
+
+    // One that holds a rating of its own, which is read before any sidecar:
+    // the failure is said with its reason, and no sidecar is left to disagree.
+    const QString rated = dir.filePath(QStringLiteral("rated.jpg"));
+    ASSERT_TRUE(Codec::encode(patternImage(64, 48), rated, ImageFormat::jpeg, 90));
+    ASSERT_FALSE(writeRating(2, rated));
+    ASSERT_EQ(::chmod(QFile::encodeName(rated).constData(), 0444), 0);
+    const auto refused = writeRating(4, rated);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->kind, SafeFile::Failure::Kind::readOnly);
+    EXPECT_EQ(readRating(rated), 2);
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("rated.xmp"))));
+}
+
+// Rating a camera JPEG replaces its XMP segment and nothing else: the EXIF
+// block with the maker note, IPTC, the profile and the picture stay byte for
+// byte (a library's rewrite of the EXIF block lost maker notes).
+TEST_F(RatingFiles, RatingACameraJpegChangesOnlyItsXmpSegment)
+{
+    const QString photo = dir.filePath(QStringLiteral("7d.jpg"));
+    ASSERT_TRUE(QFile::copy(TestData::photo(QStringLiteral("exif/Canon EOS 7D.jpg")), photo));
+    ::chmod(QFile::encodeName(photo).constData(), 0644);
+    const auto segmentsOf = [](const QByteArray &bytes) {
+        const QByteArray head = bytes.left(JpegSegments::firstScanStart(bytes).value_or(0));
+        QList<QByteArray> kept;
+        const auto segments = JpegSegments::parse(head);
+        EXPECT_TRUE(segments.has_value());
+        for (const JpegSegments::Segment &s : segments.value_or(QVector<JpegSegments::Segment>{}))
+            if (!bytes.mid(s.payloadStart(), 28).startsWith("http://ns.adobe.com/xap/1.0/"))
+                kept << bytes.mid(s.start, s.size);
+        return kept;
+    };
+    const QByteArray original = bytesOf(photo);
+    for (int n : {4, 0, 5}) {
+        ASSERT_FALSE(writeRating(n, photo));
+        EXPECT_EQ(readRating(photo), n);
+        const QByteArray after = bytesOf(photo);
+        EXPECT_EQ(segmentsOf(after), segmentsOf(original)) << n;
+        EXPECT_TRUE(after.endsWith(original.mid(*JpegSegments::firstScanStart(original)))) << n;
+    }
+
+    // A JPEG without XMP gets a segment after its EXIF, the rest unchanged.
+    const QString plain = dir.filePath(QStringLiteral("plain.jpg"));
+    ASSERT_TRUE(Codec::encode(patternImage(64, 48), plain, ImageFormat::jpeg, 90));
+    const QByteArray before = bytesOf(plain);
+    const QByteArray plainHead = before.left(*JpegSegments::firstScanStart(before));
+    ASSERT_TRUE(JpegSegments::xmpPacket(plainHead, *JpegSegments::parse(plainHead)).isEmpty());
+    ASSERT_FALSE(writeRating(3, plain));
+    EXPECT_EQ(readRating(plain), 3);
+    EXPECT_EQ(segmentsOf(bytesOf(plain)), segmentsOf(before));
 }
 
 TEST_F(RatingFiles, WhatIsNotARegularFileIsNeverWritten)
