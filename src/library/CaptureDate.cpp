@@ -51,9 +51,14 @@ std::optional<QDateTime> parseExifDateTime(const QString &text)
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
     const QDateTime local(date, time, Qt::LocalTime);
-    if (!local.isValid())
-        return std::nullopt;
-    return local.toUTC();
+    if (local.isValid())
+        return local.toUTC();
+    // A time the local clock skipped (the hour a spring change leaves out),
+    // which a camera that keeps standard time writes all the same: read with
+    // the offset in force just before the change, as 02:30 then reads 03:30.
+    const QDateTime before = QDateTime(date, time, Qt::UTC).addSecs(-3 * 3600).toLocalTime();
+    const QDateTime reading = QDateTime(date, time, Qt::UTC).addSecs(-before.offsetFromUtc());
+    return reading.isValid() ? std::optional<QDateTime>(reading) : std::nullopt;
 }
 
 std::optional<QDateTime> readCaptureDate(const QString &path)

@@ -12,6 +12,8 @@
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <sys/stat.h>
 
 #include <thread>
@@ -244,6 +246,22 @@ TEST(CaptureDateTest, ParsesOnlyTheExifLayout)
                             "2008:05:30 24:00:00", "2008:05:30 15:56", "2008:05:30 15:56:01.5",
                             "２008:05:30 15:56:01", "-008:05:30 15:56:01", "2008:5:30 15:56:01"})
         EXPECT_FALSE(parseExifDateTime(QString::fromUtf8(bad))) << bad;
+}
+
+// A time in the hour a spring clock change skips is a real reading (a camera
+// that keeps standard time writes it): it is read with the offset in force
+// before the change, between the times around it.
+TEST(CaptureDateTest, ATimeTheLocalClockSkippedIsStillADate)
+{
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    ::tzset();
+    EXPECT_EQ(parseExifDateTime("2024:03:31 01:59:59"), utc(2024, 3, 31, 0, 59, 59));
+    EXPECT_EQ(parseExifDateTime("2024:03:31 02:30:00"), utc(2024, 3, 31, 1, 30, 0));
+    EXPECT_EQ(parseExifDateTime("2024:03:31 03:00:02"), utc(2024, 3, 31, 1, 0, 2));
+    qputenv("TZ", zone);
+    ::tzset();
+    EXPECT_EQ(parseExifDateTime("2008:05:30 15:56:01"), utc(2008, 5, 30, 7, 56, 1));
 }
 
 TEST(MetadataTest, ReadsExifAndXmpTagsAsText)
