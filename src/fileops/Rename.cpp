@@ -169,8 +169,9 @@ Result renamePhoto(const QString &path, const QString &entered)
         const QString target = inFolder(folder, candidate);
         const QString sidecarTarget = inFolder(folder, sidecarName(splitName(candidate).base));
         const QString fileSidecarTarget = target + QStringLiteral(".xmp");
-        if (nameTaken(target) || (withSidecar && nameTaken(sidecarTarget))
-            || (ownFileSidecar && nameTaken(fileSidecarTarget)))
+        // A sidecar already under the new name, even one left over from a
+        // photo long gone, would give the photo its rating: the name is taken.
+        if (nameTaken(target) || nameTaken(sidecarTarget) || nameTaken(fileSidecarTarget))
             continue;
 
         std::vector<Move> moves{{path, target}};
@@ -254,18 +255,16 @@ BatchResult batchRename(const QStringList &photos, const QString &enteredPrefix)
             bool taken = false;
             for (const QString &name : shot.names) {
                 const QString target = inFolder(shot.folder, batchName(prefix, counter, splitName(name).extension));
-                taken = taken || nameTaken(target);
+                // As in a single rename, a sidecar under the new name takes it.
+                taken = taken || nameTaken(target) || nameTaken(target + QStringLiteral(".xmp"));
                 moves.emplace_back(inFolder(shot.folder, name), target);
-                if (const std::optional<QString> sidecar = wholeNameSidecar(inFolder(shot.folder, name))) {
-                    taken = taken || nameTaken(target + QStringLiteral(".xmp"));
+                if (const std::optional<QString> sidecar = wholeNameSidecar(inFolder(shot.folder, name)))
                     moves.emplace_back(*sidecar, target + QStringLiteral(".xmp"));
-                }
             }
-            if (withSidecar) {
-                const QString target = inFolder(shot.folder, batchName(prefix, counter, QStringLiteral("xmp")));
-                taken = taken || nameTaken(target);
-                moves.emplace_back(inFolder(shot.folder, sidecarName(shot.base)), target);
-            }
+            const QString sharedSidecar = inFolder(shot.folder, batchName(prefix, counter, QStringLiteral("xmp")));
+            taken = taken || nameTaken(sharedSidecar);
+            if (withSidecar)
+                moves.emplace_back(inFolder(shot.folder, sidecarName(shot.base)), sharedSidecar);
             if (taken)
                 continue;
             const GroupMove moved = moveTogether(moves);

@@ -123,6 +123,20 @@ TEST_F(RenameTest, TakenNamesGetTheNextNumberAndNothingIsReplaced)
     const QString y = make(QStringLiteral("y.jpg"));
     r = Rename::renamePhoto(y, QStringLiteral("d"));
     EXPECT_EQ(r.newPath, path(QStringLiteral("d 2.jpg")));
+
+    // So does a sidecar left over from a photo long gone, which would give the
+    // photo renamed to its name its rating: in a rename and in a batch.
+    make(QStringLiteral("s.xmp"));
+    make(QStringLiteral("t.jpg.xmp"));
+    for (const char *taken : {"s", "t"}) {
+        r = Rename::renamePhoto(make(QStringLiteral("z.jpg")), QLatin1String(taken));
+        EXPECT_EQ(r.newPath, path(QLatin1String(taken) + QStringLiteral(" 2.jpg")));
+    }
+    make(QStringLiteral("trip-001.xmp"));
+    const Rename::BatchResult batch = Rename::batchRename({path(QStringLiteral("b.jpg"))}, QStringLiteral("trip"));
+    EXPECT_EQ(batch.renamed, 1);
+    EXPECT_EQ(contentOf(QStringLiteral("trip-002.jpg")), QStringLiteral("b.jpg"));
+    EXPECT_EQ(contentOf(QStringLiteral("trip-001.xmp")), QStringLiteral("trip-001.xmp"));
 }
 
 TEST_F(RenameTest, AFileCreatedBetweenTheCheckAndTheMoveSurvives)
