@@ -112,8 +112,9 @@ Result write(const QString &photo, int quarterTurns, Encoder::Format format, int
     if (exists && keeper) {
         TrashedFile entry;
         if (const std::optional<QString> refused = keeper->keepInTrash(target, &entry))
-            qCWarning(lcSafeFile, "export: the file being replaced could not be kept in the Trash (%s); replacing it as asked",
-                     qUtf8Printable(*refused));
+            qCWarning(lcSafeFile, "export: the file being replaced could not be kept in the Trash (%s); "
+                                  "replacing it as asked",
+                      qUtf8Printable(*refused));
         else
             kept = entry;
     }
