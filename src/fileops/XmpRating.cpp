@@ -4,6 +4,7 @@
 #include "fileops/JpegSegments.h"
 #include "fileops/PngChunks.h"
 #include "platform/Metadata.h"
+#include "platform/Trash.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -639,9 +640,17 @@ std::optional<int> embeddedRating(const QString &path)
 
 int readRating(const QString &photo)
 {
-    const QString sidecar = sidecarPath(photo);
+    // The shared sidecar first, then darktable's and digiKam's "photo.NEF.xmp"
+    // of this one file.
+    const auto fromSidecars = [&photo]() -> std::optional<int> {
+        if (const auto shared = sidecarRating(sidecarPath(photo)))
+            return shared;
+        if (const std::optional<QString> own = wholeNameSidecar(photo))
+            return sidecarRating(*own);
+        return std::nullopt;
+    };
     if (isSidecarFirst(suffixOf(photo))) {
-        if (const auto fromSidecar = sidecarRating(sidecar))
+        if (const auto fromSidecar = fromSidecars())
             return *fromSidecar;
         if (const auto inFile = embeddedRating(photo))
             return *inFile;
@@ -649,7 +658,7 @@ int readRating(const QString &photo)
     }
     if (const auto inFile = embeddedRating(photo))
         return *inFile;
-    return sidecarRating(sidecar).value_or(0);
+    return fromSidecars().value_or(0);
 }
 
 Outcome writeRating(int n, const QString &photo)
@@ -668,7 +677,9 @@ Outcome writeRating(int n, const QString &photo)
     if (target.isEmpty())
         return Failure::of(Failure::Kind::gone);
     const QString sidecar = sidecarPath(photo);
-    const SafeFile::PathLocks::Guard guard = SafeFile::PathLocks::lock({target, sidecar});
+    const std::optional<QString> ownSidecar = wholeNameSidecar(photo);
+    const SafeFile::PathLocks::Guard guard =
+        SafeFile::PathLocks::lock(ownSidecar ? QStringList{target, sidecar, *ownSidecar} : QStringList{target, sidecar});
 
     // The photo must still be there: a rating queued before a rename fails
     // rather than leave an orphan sidecar under the old name.
@@ -709,6 +720,13 @@ Outcome writeRating(int n, const QString &photo)
     }
     if (outcome)
         return outcome;
+    // The sidecar darktable or digiKam keeps for this one file says the same,
+    // when it holds a rating.
+    if (ownSidecar && sidecarHasRating(*ownSidecar)) {
+        if (const Outcome side = writeSidecar(n, *ownSidecar))
+            qCWarning(lcSafeFile, "rating sidecar %s left as it was: %s", qUtf8Printable(*ownSidecar),
+                      qUtf8Printable(side->reason));
+    }
     if (readRating(photo) != n)
         return Failure::of(Failure::Kind::verify);
     return std::nullopt;

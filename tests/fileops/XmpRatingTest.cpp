@@ -320,6 +320,34 @@ TEST_F(RatingFiles, JpegWithItsOwnSidecarUpdatesBoth)
     EXPECT_EQ(XmpRating::ratingInSidecarText(QString::fromUtf8(bytesOf(sidecar))), 1);
 }
 
+// darktable and digiKam keep a sidecar per file, "photo.RAF.xmp": its rating
+// is read when the photo has none of its own, and a new rating is written into
+// it too, so the two programs never disagree.
+TEST_F(RatingFiles, ASidecarOfTheWholeFileNameIsReadAndKeptInStep)
+{
+    const QString raw = dir.filePath(QStringLiteral("DSCF1.RAF"));
+    ASSERT_TRUE(writeBytes(raw, "not decoded here"));
+    const QString own = raw + QStringLiteral(".xmp");
+    const QByteArray darktable =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+        " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+        "  <rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
+        "    xmlns:darktable=\"http://darktable.sf.net/\" xmp:Rating=\"5\" darktable:xmp_version=\"5\"/>\n"
+        " </rdf:RDF>\n</x:xmpmeta>\n";
+    ASSERT_TRUE(writeBytes(own, darktable));
+    EXPECT_EQ(readRating(raw), 5);
+    ASSERT_FALSE(writeRating(2, raw));
+    EXPECT_EQ(readRating(raw), 2);
+    EXPECT_EQ(XmpRating::ratingInSidecarText(QString::fromUtf8(bytesOf(own))), 2);
+    EXPECT_TRUE(bytesOf(own).contains("darktable:xmp_version=\"5\""));
+
+    // A JPEG without a rating of its own reads its file's sidecar too.
+    const QString jpeg = dir.filePath(QStringLiteral("p.jpg"));
+    ASSERT_TRUE(Codec::encode(patternImage(64, 48), jpeg, ImageFormat::jpeg, 90));
+    ASSERT_TRUE(writeBytes(jpeg + QStringLiteral(".xmp"), QByteArray(darktable).replace("xmp:Rating=\"5\"", "xmp:Rating=\"4\"")));
+    EXPECT_EQ(readRating(jpeg), 4);
+}
+
 TEST_F(RatingFiles, ReadOnlyJpegIsRatedThroughItsSidecar)
 {
     const QString photo = dir.filePath(QStringLiteral("ro.jpg"));
