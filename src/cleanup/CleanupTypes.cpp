@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 bool isRawFile(const QString &path)
 {
     return isRawImageName(QFileInfo(path).fileName());
@@ -27,6 +29,14 @@ const QVector<CleanupCategory> &allCleanupCategories()
     static const QVector<CleanupCategory> all{CleanupCategory::similar, CleanupCategory::duplicate,
                                               CleanupCategory::closedEyes, CleanupCategory::blurry};
     return all;
+}
+
+CleanupCategory cleanupCategoryAfter(CleanupCategory category, int step)
+{
+    const QVector<CleanupCategory> &all = allCleanupCategories();
+    const qsizetype count = all.size();
+    const qsizetype index = std::max<qsizetype>(0, all.indexOf(category));
+    return all[((index + step) % count + count) % count];
 }
 
 std::optional<CleanupCategory> cleanupCategoryFromRaw(int raw)

@@ -65,6 +65,9 @@ enum class CleanupCategory { similar = 0, duplicate = 1, closedEyes = 2, blurry 
 
 // The four categories in the order screens and reports list them.
 const QVector<CleanupCategory> &allCleanupCategories();
+// The category step places after category in that order (before it when
+// negative), round the list.
+CleanupCategory cleanupCategoryAfter(CleanupCategory category, int step);
 std::optional<CleanupCategory> cleanupCategoryFromRaw(int raw);
 // The case name ("similar", "closedEyes", ...) used by the report.
 QString cleanupCategoryName(CleanupCategory category);

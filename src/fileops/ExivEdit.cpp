@@ -63,10 +63,9 @@ std::optional<SafeFile::Outcome> replaceJpegHead(const QString &target, const ch
 {
     return replaceJpegHeadBytes(
         target, purpose,
-        [&edit](const QByteArray &header, const JpegScan &scan) -> std::optional<QByteArray> {
+        [&edit](const QByteArray &header, const JpegScan &scan) {
             QString error;
-            const auto edited = jpegHeadEdited(header, scan, edit, &error);
-            return edited ? std::optional<QByteArray>(edited->head) : std::nullopt;
+            return jpegHeadEdited(header, scan, edit, &error);
         },
         verify);
 }

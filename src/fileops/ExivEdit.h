@@ -95,15 +95,10 @@ inline std::optional<JpegScan> jpegFirstScan(const QByteArray &head)
 // A JPEG's metadata edited without handling its compressed picture: exiv2
 // rewrites the segments before the first scan (given that header with an end
 // marker), and everything from the first scan on stays as it is in the file.
-// Returns the new header (up to the scan) and where the scan starts in the
-// original; absent when the file is not a JPEG this can split.
-struct JpegHead
-{
-    QByteArray head;
-    qsizetype originalScanStart = 0;
-};
-inline std::optional<JpegHead> jpegHeadEdited(const QByteArray &header, const JpegScan &scan,
-                                              const std::function<void(Exiv2::Image &)> &edit, QString *error)
+// Returns the new header, up to the scan; absent when the file is not a JPEG
+// this can split.
+inline std::optional<QByteArray> jpegHeadEdited(const QByteArray &header, const JpegScan &scan,
+                                                const std::function<void(Exiv2::Image &)> &edit, QString *error)
 {
     QByteArray shortened = header.left(scan.headerEnd);
     shortened.append("\xFF\xD9", 2);
@@ -113,7 +108,7 @@ inline std::optional<JpegHead> jpegHeadEdited(const QByteArray &header, const Jp
     const auto newScan = jpegFirstScan(*rewritten);
     if (!newScan || rewritten->mid(newScan->start) != shortened.mid(scan.start))
         return std::nullopt;
-    return JpegHead{rewritten->left(newScan->start), scan.start};
+    return rewritten->left(newScan->start);
 }
 
 // Replaces a JPEG whose metadata edit touches only its header: the new header
@@ -132,16 +127,21 @@ std::optional<SafeFile::Outcome> replaceJpegHeadBytes(const QString &target, con
                                                       const HeadEdit &newHead,
                                                       const std::function<bool(const QString &temporary)> &verify);
 
-// The XMP packet with xmp:Rating set to n; existing is the packet the file
-// holds (may be empty). Absent when exiv2 cannot parse it.
-inline std::optional<std::string> packetWithRating(const std::string &existing, int n)
+// The XMP packet existing (may be empty) with the property key set to value.
+// With onlyWhereSet, a packet without the property is returned as it is.
+// Absent when exiv2 cannot parse or write it.
+inline std::optional<std::string> packetWith(const std::string &existing, const char *key, const std::string &value,
+                                             bool onlyWhereSet = false)
 {
     Metadata::initialize();
     try {
         Exiv2::XmpData xmp;
         if (!existing.empty() && Exiv2::XmpParser::decode(xmp, existing) != 0)
             return std::nullopt;
-        xmp["Xmp.xmp.Rating"] = std::to_string(n);
+        const Exiv2::XmpKey property(key);
+        if (onlyWhereSet && xmp.findKey(property) == xmp.end())
+            return existing;
+        xmp[key] = value;
         std::string packet;
         if (Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::useCompactFormat) != 0)
             return std::nullopt;
@@ -149,6 +149,13 @@ inline std::optional<std::string> packetWithRating(const std::string &existing, 
     } catch (...) {
         return std::nullopt;
     }
+}
+
+// The XMP packet with xmp:Rating set to n; existing is the packet the file
+// holds (may be empty). Absent when exiv2 cannot parse it.
+inline std::optional<std::string> packetWithRating(const std::string &existing, int n)
+{
+    return packetWith(existing, "Xmp.xmp.Rating", std::to_string(n));
 }
 
 // A rating in the form XMP tools write it: an integer, possibly signed,

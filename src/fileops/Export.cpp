@@ -7,15 +7,12 @@
 #include <QFileInfo>
 #include <QCoreApplication>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QPointer>
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
-
-Q_DECLARE_LOGGING_CATEGORY(lcSafeFile)
 
 namespace Export {
 

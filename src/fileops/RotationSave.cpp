@@ -99,28 +99,6 @@ void setOrientation(Exiv2::Image &image, int orientation)
         copy->setValue(std::to_string(orientation));
 }
 
-// An XMP packet whose tiff:Orientation, when it has one, says orientation;
-// absent when exiv2 cannot read or write it.
-std::optional<std::string> packetWithOrientation(const std::string &packet, int orientation)
-{
-    Metadata::initialize();
-    try {
-        Exiv2::XmpData xmp;
-        if (Exiv2::XmpParser::decode(xmp, packet) != 0)
-            return std::nullopt;
-        auto copy = xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"));
-        if (copy == xmp.end())
-            return packet;
-        copy->setValue(std::to_string(orientation));
-        std::string out;
-        if (Exiv2::XmpParser::encode(out, xmp, Exiv2::XmpParser::useCompactFormat) != 0)
-            return std::nullopt;
-        return out;
-    } catch (...) {
-        return std::nullopt;
-    }
-}
-
 // What the viewer itself will read from the written file.
 bool readsBackAs(const QString &path, int orientation)
 {
@@ -183,7 +161,8 @@ std::optional<Result> losslessJpegHead(const QString &target, int turns)
             const QByteArray packet = JpegSegments::xmpPacket(head, *segments);
             if (!packet.contains("Orientation"))
                 return head;
-            const auto updated = packetWithOrientation(packet.toStdString(), written);
+            const auto updated =
+                ExivEdit::packetWith(packet.toStdString(), "Xmp.tiff.Orientation", std::to_string(written), true);
             if (!updated)
                 return std::nullopt;
             return JpegSegments::withXmpPacket(head, *segments, QByteArray::fromStdString(*updated));

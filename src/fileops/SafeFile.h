@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <QString>
 #include <QStringList>
 
@@ -29,6 +30,9 @@
 // Callers that write or move a photo or its sidecar hold the per-path lock of
 // every file they touch (PathLocks) for the whole read-modify-replace, so two
 // commands of this process never interleave on one file.
+
+// The log of the file-safety layer and the commands built on it ("glanto.fileops").
+Q_DECLARE_LOGGING_CATEGORY(lcSafeFile)
 
 namespace SafeFile {
 

@@ -18,8 +18,6 @@
 
 #include <algorithm>
 
-Q_DECLARE_LOGGING_CATEGORY(lcSafeFile)
-
 namespace XmpRating {
 
 using SafeFile::Failure;

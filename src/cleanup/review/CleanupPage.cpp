@@ -254,12 +254,8 @@ void CleanupPage::build()
     gridView->onPreview = [this] { togglePreview(); };
     gridView->onEscape = [this] { escape(); };
     gridView->onUndo = [this] { control->undoLastTrash(); };
-    gridView->onCategoryStep = [this](int step) { stepCategory(step); };
-    gridView->onCheckAll = [this](bool checked) {
-        if (control->emptyVisible())
-            return;
-        checked ? control->checkAll() : control->checkNone();
-    };
+    gridView->onCategoryStep = [this](int step) { selectCategory(cleanupCategoryAfter(control->category, step)); };
+    gridView->onCheckAll = [this](bool checked) { checked ? control->checkAll() : control->checkNone(); };
     gridView->onSelectionChanged = [this] {
         if (previewView->isVisible())
             refreshPreview();
@@ -313,14 +309,6 @@ void CleanupPage::selectCategory(CleanupCategory category)
 {
     control->selectCategory(category); // reloads through onResultChanged
     gridView->scrollToTop();
-}
-
-void CleanupPage::stepCategory(int step)
-{
-    const QVector<CleanupCategory> &all = allCleanupCategories();
-    const qsizetype count = all.size();
-    const qsizetype index = std::max<qsizetype>(0, all.indexOf(control->category));
-    selectCategory(all[((index + step) % count + count) % count]);
 }
 
 void CleanupPage::resultChanged()

@@ -46,8 +46,6 @@ public:
     void toggleSelected();
     // Shows a category's groups, scrolled to the top.
     void selectCategory(CleanupCategory category);
-    // The category step places after the current one (before it when negative), round the list.
-    void stepCategory(int step);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -7,7 +7,7 @@ ShortcutRecorder::ShortcutRecorder(ShortcutAction action, QWidget *parent)
     : QPushButton(parent)
     , model(action)
 {
-    // Tab reaches every key; Space or Return starts recording the one in focus.
+    // Tab reaches every key; Space starts recording the one in focus.
     setFocusPolicy(Qt::StrongFocus);
     setMinimumWidth(130);
     setCursor(Qt::PointingHandCursor);
