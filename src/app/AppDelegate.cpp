@@ -10,6 +10,7 @@
 #include "app/WindowShot.h"
 #include "viewer/ViewerViewController.h"
 #include "cleanup/CleanupReport.h"
+#include "library/Spoken.h"
 #include "platform/Codec.h"
 #include "platform/GlobalHotkey.h"
 #include "platform/TerminationSignals.h"
@@ -91,6 +92,7 @@ int AppDelegate::run(int argc, char **argv, const LaunchHooks &hooks)
     QGuiApplication::setDesktopFileName(QStringLiteral("app.glanto.Glanto"));
     applyDarkAppearance();
     installQtTranslations();
+    Spoken::install();
 
     // Qt has taken its own switches (-platform, -style ...) off the line by now.
     const QStringList arguments = argumentsAfterProgram(QCoreApplication::arguments());

@@ -100,6 +100,8 @@ public:
     bool emptyVisible() const;
     QString emptyText() const;
     QString statusText() const;
+    // The last trash or undo message while it stands in the status line.
+    const std::optional<QString> &statusNotice() const { return notice; }
     QString trashButtonTitle() const;
     bool trashEnabled() const;
     QString sectionHeaderText(int group) const;

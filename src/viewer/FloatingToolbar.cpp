@@ -1,5 +1,8 @@
 #include "viewer/FloatingToolbar.h"
 
+#include "library/Spoken.h"
+#include "settings/Texts.h"
+
 #include <QEnterEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -156,6 +159,8 @@ FloatingToolbar::FloatingToolbar(QWidget *parent)
         auto *button = new OverlaySymbolButton(symbolFor(info.button), buttonSize, buttonRadius, symbolSize, this);
         if (info.button == OverlayButton::trash)
             button->setSymbolColor(OverlayStyle::destructiveColor());
+        // A symbol has no text: a screen reader names the button by its command.
+        button->setAccessibleName(stripTrailingKey(Texts::text(info.tipKey)));
         const OverlayButton which = info.button;
         connect(button, &QAbstractButton::clicked, this, [this, which] {
             // The second click of a double-click on the bin would take the photo
@@ -196,6 +201,7 @@ void FloatingToolbar::setSlideshowOn(bool on)
 void FloatingToolbar::setStars(const QString &stars, bool visible)
 {
     m_stars->setText(stars);
+    m_stars->setAccessibleName(Spoken::readable(stars));
     m_stars->setVisible(visible);
 }
 

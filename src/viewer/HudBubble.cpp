@@ -1,5 +1,6 @@
 #include "viewer/HudBubble.h"
 
+#include "library/Spoken.h"
 #include "viewer/OverlayStyle.h"
 #include "viewer/TextLines.h"
 
@@ -28,6 +29,7 @@ HudBubble::HudBubble(QWidget *parent)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
+    Spoken::markMessageArea(this);
     // Messages carry file names and error texts: never guessed as markup.
     label->setTextFormat(Qt::PlainText);
     label->setFont(OverlayStyle::font(13, QFont::DemiBold));
@@ -50,6 +52,8 @@ void HudBubble::flash(const QString &message, double seconds)
     flashing = true;
     fullText = message;
     fitToText();
+    // Said before show(): showing a hidden bubble announces it by itself.
+    Spoken::say(this, message);
     show();
     raise();
     flashItem->stop();

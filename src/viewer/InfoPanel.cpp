@@ -1,5 +1,6 @@
 #include "viewer/InfoPanel.h"
 
+#include "library/Spoken.h"
 #include "platform/HandOff.h"
 #include "settings/Texts.h"
 #include "viewer/OverlayLayout.h"
@@ -98,7 +99,8 @@ void InfoPanel::rebuild()
     addLabel(Texts::text("ui.exifTitle"), OverlayStyle::font(13, QFont::Bold), OverlayStyle::secondaryColor());
     if (m_rating >= 1) {
         addLabel(Texts::text("menu.rating"), OverlayStyle::font(11), OverlayStyle::secondaryColor());
-        addLabel(fiveStarText(m_rating), OverlayStyle::font(12), OverlayStyle::badgeColor());
+        QLabel *stars = addLabel(fiveStarText(m_rating), OverlayStyle::font(12), OverlayStyle::badgeColor());
+        stars->setAccessibleName(Texts::text("menu.rating") + QStringLiteral(": ") + Spoken::readable(stars->text()));
     }
     if (m_loaded && m_entries.isEmpty())
         addLabel(Texts::text("ui.noExif"), OverlayStyle::font(12), OverlayStyle::secondaryColor());
@@ -107,7 +109,9 @@ void InfoPanel::rebuild()
         addLabel(entry.label, OverlayStyle::font(11), OverlayStyle::secondaryColor());
         QLabel *value = addLabel(twoLineText(entry.value, valueFont, valueWidth), valueFont,
                                  OverlayStyle::labelColor());
-        value->setAccessibleName(entry.label);
+        // A screen reader reads the row as one: "Camera: NIKON D70s", in full.
+        value->setAccessibleName(entry.label + QStringLiteral(": ") + entry.value);
+        value->setAccessibleDescription(entry.value);
         // The whole value, for one shortened to two lines; escaped inside a forced
         // rich-text tooltip so that markup in a file name stays text.
         value->setToolTip(QStringLiteral("<qt>%1</qt>").arg(entry.value.toHtmlEscaped()));

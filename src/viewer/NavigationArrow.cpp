@@ -1,5 +1,6 @@
 #include "viewer/NavigationArrow.h"
 
+#include "settings/Texts.h"
 #include "viewer/OverlayLayout.h"
 
 NavigationArrow::NavigationArrow(bool forward, QWidget *parent)
@@ -12,6 +13,7 @@ NavigationArrow::NavigationArrow(bool forward, QWidget *parent)
         if (onActivate)
             onActivate();
     });
+    setAccessibleName(stripTrailingKey(Texts::text(buttonInfo(m_forward ? OverlayButton::next : OverlayButton::previous).tipKey)));
     refreshTooltip(shortcutBindingLookup());
 }
 

@@ -148,6 +148,7 @@ void ViewerPage::wireController()
         setEmptyStateVisible(true, hint);
         hideHudUnlessFlashing();
         setWindowTitle(QString());
+        m_imageView->setAccessibleName(hint);
     };
     c->onFolderReloaded = [this] {
         m_filmstrip->reloadData();
@@ -160,8 +161,15 @@ void ViewerPage::wireController()
         hideHudUnlessFlashing();
         m_filmstrip->syncSelection(m_controller->folderModel().index());
         // The window's title names the photo (this page is no window itself).
-        const std::optional<ImageItem> item = m_controller->folderModel().current();
+        const FolderModel &folder = m_controller->folderModel();
+        const std::optional<ImageItem> item = folder.current();
         setWindowTitle(item ? QFileInfo(item->url).fileName() : QString());
+        // The photo area holds the keyboard: a screen reader speaks its name
+        // when it changes, the photo and where it stands in the folder.
+        m_imageView->setAccessibleName(item ? Texts::format("a11y.photo", {QFileInfo(item->url).fileName(),
+                                                                            QString::number(folder.index() + 1),
+                                                                            QString::number(folder.count())})
+                                            : QString());
     };
     c->onThumbnail = [this](int position, const QImage &thumb) {
         if (FilmstripItem *cell = m_filmstrip->cellFor(position); cell && cell->itemIndex == position)

@@ -87,6 +87,10 @@ ViewerPageExport::ViewerPageExport(ViewerPage *page)
             exportEstimateLabel->setText(Texts::format("exp.estimate", {QStringLiteral("--")}));
             break;
         }
+        // Read where the keyboard is: a screen reader gives the slider's
+        // description with its value.
+        if (exportQualitySlider)
+            exportQualitySlider->setAccessibleDescription(exportEstimateLabel->text());
     };
 
     QPointer<ViewerPage> guard(page);
@@ -169,6 +173,7 @@ void ViewerPageExport::exportAs()
     column->addWidget(exportQualityLabel);
     exportQualitySlider = qualitySlider(accessory);
     column->addWidget(exportQualitySlider);
+    exportQualityLabel->setBuddy(exportQualitySlider);
     exportEstimateLabel = smallLabel(Texts::text("exp.estimating"), accessory);
     // A caption in the secondary colour: readable, unlike the greyed-out text
     // of a control that is off.
@@ -317,6 +322,7 @@ void ViewerPageExport::batchConvert()
     controls->addWidget(batchQualitySlider);
     qualityLabel = smallLabel(Texts::format("bc.quality", {QString::number(Encoder::defaultQuality)}), accessory);
     controls->addWidget(qualityLabel);
+    qualityLabel->setBuddy(batchQualitySlider);
     column->addWidget(accessory);
 
     auto *buttons = new QDialogButtonBox(dialog);

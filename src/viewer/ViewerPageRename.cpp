@@ -49,6 +49,10 @@ TextFieldAlert::TextFieldAlert(QWidget *parent, const QString &message, const QS
 
     m_field = new QLineEdit(text, this);
     m_field->setPlaceholderText(placeholder);
+    // A screen reader names the field after what it takes, then reads the
+    // explanation above it.
+    m_field->setAccessibleName(placeholder.isEmpty() ? message : placeholder);
+    m_field->setAccessibleDescription(informativeText);
     m_field->setFixedHeight(fieldHeight);
     layout->addSpacing(4);
     layout->addWidget(m_field);

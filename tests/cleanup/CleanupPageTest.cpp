@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -85,6 +86,17 @@ TEST(CleanupPage, CategoriesAndTicksFromTheKeyboard)
     EXPECT_FALSE(c.isChecked(a) || c.isChecked(b));
     press(grid, Qt::Key_A, Qt::ControlModifier);
     EXPECT_NE(c.isChecked(a), c.isChecked(b)); // the keeper stays unticked
+
+    // The grid draws its photos itself: its name is what a screen reader says
+    // of the photo under the cursor, and a tick changes it.
+    press(grid, Qt::Key_Right);
+    ASSERT_TRUE(c.selectedPrimary);
+    const QString said = grid->accessibleName();
+    EXPECT_TRUE(said.startsWith(QFileInfo(*c.selectedPrimary).fileName())) << qPrintable(said);
+    press(grid, Qt::Key_Return);
+    EXPECT_NE(grid->accessibleName(), said);
+    press(grid, Qt::Key_Return);
+    EXPECT_EQ(grid->accessibleName(), said);
 
     press(grid, Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(c.category, CleanupCategory::similar);

@@ -319,6 +319,8 @@ TEST_F(SettingsWindowTest, RecordingABindingInTheListMovesItAndSaysFromWhere)
     type(rename, Qt::Key_R);
     EXPECT_FALSE(rename->isRecording());
     EXPECT_EQ(rename->text(), "R");
+    // A screen reader hears the command with its key.
+    EXPECT_EQ(rename->accessibleName(), Shortcuts::title(ShortcutAction::rename) + QStringLiteral(": R"));
     EXPECT_EQ(pane->recorder(ShortcutAction::rotateCW)->text(), QString::fromUtf8("无"));
     EXPECT_EQ(pane->status->text(), QString::fromUtf8("R 原来用于「向右旋转 90°」，那一项已清空"));
     EXPECT_EQ(shortcutChanges, 1);
@@ -402,6 +404,15 @@ TEST_F(SettingsWindowTest, EveryPageAndEveryKeyIsReachedWithTab)
     EXPECT_FALSE(edit->isRecording());
     EXPECT_EQ(Shortcuts::combo(ShortcutAction::edit), (KeyCombo{38, KeyMods::command, "j"}));
     EXPECT_EQ(QApplication::focusWidget(), edit);
+
+    // Opened again on a page, the keyboard starts on that page's tab, not on
+    // Restore All Defaults, where Space would reset every key.
+    window.close();
+    window.shortcutPane()->reset->setFocus(Qt::TabFocusReason);
+    window.showTab(SettingsWindowController::shortcuts);
+    for (int i = 0; i < 20 && !window.isActiveWindow(); ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(QApplication::focusWidget(), window.tabButton(SettingsWindowController::shortcuts));
     window.close();
 }
 

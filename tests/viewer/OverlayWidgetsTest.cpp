@@ -10,6 +10,7 @@
 #include "settings/Texts.h"
 #include "ViewerTestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QEnterEvent>
 #include <QLabel>
@@ -248,6 +249,21 @@ TEST_F(OverlayWidgets, MessageBubbleShowsMarkupInAFileNameAsText)
     ASSERT_EQ(labels.size(), 1);
     EXPECT_EQ(labels.front()->textFormat(), Qt::PlainText);
     EXPECT_EQ(labels.front()->text(), message);
+}
+
+// What a screen reader is given: every symbol button named by its command.
+TEST_F(OverlayWidgets, ScreenReadersHearTheButtonsNames)
+{
+    FloatingToolbar toolbar;
+    const QList<QAbstractButton *> buttons = toolbar.findChildren<QAbstractButton *>();
+    ASSERT_EQ(buttons.size(), qsizetype(toolbarButtons().size()));
+    for (QAbstractButton *button : buttons) {
+        const QString name = QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name);
+        EXPECT_FALSE(name.isEmpty());
+        EXPECT_FALSE(name.contains(QStringLiteral("（"))) << qPrintable(name); // the key stays in the tooltip
+    }
+    NavigationArrow next(true);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&next)->text(QAccessible::Name), QStringLiteral("下一张"));
 }
 
 TEST_F(OverlayWidgets, MessageBubbleWrapsALongMessageWholeAndShortensOnlyWhatThreeLinesCannotHold)

@@ -6,6 +6,7 @@
 #include "fileops/XmpRating.h"
 #include "library/FilmstripView.h"
 #include "settings/Settings.h"
+#include "settings/Texts.h"
 #include "viewer/RatingBadge.h"
 #include "viewer/ViewerPage.h"
 #include "viewer/ViewerPageEdits.h"
@@ -107,9 +108,13 @@ TEST_F(ViewerPageEditsTest, RatingReachesTheFilesTheBadgeAndTheMenuTicks)
 TEST_F(ViewerPageEditsTest, ARatingReadFromTheFileShowsWhenThePhotoIsShown)
 {
     makeJpeg(dir.path(), QStringLiteral("rated.jpg"), 320, 200);
+    makeJpeg(dir.path(), QStringLiteral("other.jpg"), 320, 200);
     ASSERT_FALSE(XmpRating::writeRating(2, path(QStringLiteral("rated.jpg"))).has_value());
     viewer->open(path(QStringLiteral("rated.jpg")));
     ASSERT_TRUE(shown());
+    // The photo area holds the keyboard; a screen reader says its name.
+    EXPECT_EQ(viewer->imageView()->accessibleName(),
+              Texts::format("a11y.photo", {QStringLiteral("rated.jpg"), QStringLiteral("2"), QStringLiteral("2")}));
     ASSERT_TRUE(waitFor([this] { return viewer->currentRating() == 2; }, 10000));
     EXPECT_TRUE(viewer->edits()->badge()->isVisible());
     EXPECT_TRUE(handler(CommandId::setRatingMenu)->state(2).checked);

@@ -6,6 +6,7 @@
 #include "cleanup/review/CleanupStyle.h"
 #include "cleanup/review/CleanupThumbnails.h"
 #include "library/ImageLoader.h"
+#include "library/Spoken.h"
 #include "platform/HandOff.h"
 #include "settings/Texts.h"
 
@@ -226,6 +227,7 @@ void CleanupPage::build()
 
     bottomBar = new BottomBar(this);
     statusLabel = label(bottomBar, 12, QFont::Normal, CleanupStyle::secondaryText());
+    Spoken::markMessageArea(statusLabel);
     hintLabel = label(bottomBar, 11, QFont::Normal, CleanupStyle::tertiaryText());
     hintLabel->setText(Texts::text("cleanup.hint"));
     trashButton = new QPushButton(bottomBar);
@@ -257,6 +259,7 @@ void CleanupPage::build()
     gridView->onCategoryStep = [this](int step) { selectCategory(cleanupCategoryAfter(control->category, step)); };
     gridView->onCheckAll = [this](bool checked) { checked ? control->checkAll() : control->checkNone(); };
     gridView->onSelectionChanged = [this] {
+        describeSelection();
         if (previewView->isVisible())
             refreshPreview();
     };
@@ -325,6 +328,7 @@ void CleanupPage::resultChanged()
     emptyLabel->setText(control->emptyText());
     selectAllButton->setVisible(!empty);
     selectNoneButton->setVisible(!empty);
+    describeSelection();
     updateStatus();
     layoutViews();
 }
@@ -332,6 +336,7 @@ void CleanupPage::resultChanged()
 void CleanupPage::ticksChanged()
 {
     gridView->refreshCells();
+    describeSelection();
     updateStatus();
     if (previewView->isVisible())
         refreshPreview();
@@ -342,6 +347,23 @@ void CleanupPage::updateStatus()
     trashButton->setText(control->trashButtonTitle());
     trashButton->setEnabled(control->trashEnabled());
     layoutViews();
+    // What a move to the Trash or an undo did is said once, as it appears.
+    const QString notice = control->statusNotice().value_or(QString());
+    if (notice != spokenNotice && !notice.isEmpty())
+        Spoken::say(statusLabel, notice);
+    else
+        Spoken::setName(statusLabel, control->statusText());
+    spokenNotice = notice;
+}
+
+void CleanupPage::describeSelection()
+{
+    // The grid holds the keyboard and draws its photos itself: its name is
+    // what a screen reader says of the photo under the cursor, and it is said
+    // again when the cursor moves or a tick changes.
+    const CleanupUnit *unit = control->selectedPrimary ? control->unitFor(*control->selectedPrimary) : nullptr;
+    const QString text = unit ? control->previewCaption(*unit) : control->headerTitle();
+    gridView->setAccessibleName(text.split(QStringLiteral("  ·  ")).join(QStringLiteral(", ")));
 }
 
 void CleanupPage::escape()

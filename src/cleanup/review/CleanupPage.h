@@ -58,6 +58,7 @@ private:
     void resultChanged();
     void ticksChanged();
     void updateStatus();
+    void describeSelection();
     void refreshPreview();
 
     std::unique_ptr<CleanupController> control;
@@ -81,4 +82,5 @@ private:
     RepeatClick trashClick;
     CleanupPreviewView *previewView = nullptr;
     int previewGeneration = 0;
+    QString spokenNotice; // the status message a screen reader was last given
 };

@@ -1,5 +1,6 @@
 #include "settings/window/SettingsWindow.h"
 
+#include "library/Spoken.h"
 #include "platform/DefaultViewer.h"
 #include "platform/GlobalHotkey.h"
 #include "settings/Settings.h"
@@ -76,6 +77,7 @@ public:
         cell->setSpacing(4);
         grid->addWidget(label, row, 0);
         grid->addLayout(cell, row, 1);
+        lastLabel = label;
         if (row > 0)
             grid->setRowMinimumHeight(row, 28);
         ++row;
@@ -90,10 +92,15 @@ public:
         return line;
     }
 
+    // The last row's label names control for a screen reader (a list's name is
+    // its value; what it chooses comes from the label that points at it).
+    void labels(QWidget *control) { lastLabel->setBuddy(control); }
+
     void finish() { grid->setRowStretch(row, 1); }
 
 private:
     QGridLayout *grid;
+    QLabel *lastLabel = nullptr;
     int row = 0;
 };
 
@@ -142,6 +149,7 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsWindowController *owner)
     for (SortKey key : allSortKeys)
         sortPopup->addItem(Texts::text(sortKeyTitleKey(key)), int(key));
     sortDescending = new QCheckBox(Texts::text("sort.descending"), this);
+    rows.labels(sortPopup);
     line->addWidget(sortPopup);
     line->addWidget(sortDescending);
     line->addStretch();
@@ -158,6 +166,7 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsWindowController *owner)
     intervalPopup = new QComboBox(this);
     for (int seconds : intervals)
         intervalPopup->addItem(Texts::format("slide.seconds", {QString::number(seconds)}), seconds);
+    rows.labels(intervalPopup);
     line->addWidget(intervalPopup);
     line->addStretch();
     connect(intervalPopup, &QComboBox::activated, this, [this] {
@@ -171,6 +180,7 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsWindowController *owner)
     fadePopup = new QComboBox(this);
     for (double seconds : fadeDurations)
         fadePopup->addItem(Texts::format("slide.fadeSeconds", {secondsText(seconds)}), seconds);
+    rows.labels(fadePopup);
     line->addWidget(slideFade);
     line->addWidget(fadePopup);
     line->addStretch();
@@ -419,6 +429,7 @@ ShortcutSettingsPane::ShortcutSettingsPane(SettingsWindowController *owner)
     auto *bottom = new QHBoxLayout;
     status = new QLabel(this);
     status->setTextFormat(Qt::PlainText);
+    Spoken::markMessageArea(status);
     status->setWordWrap(true);
     reset = new QPushButton(Texts::text("sc.reset"), this);
     bottom->addWidget(status, 1);
@@ -427,6 +438,7 @@ ShortcutSettingsPane::ShortcutSettingsPane(SettingsWindowController *owner)
     connect(reset, &QPushButton::clicked, this, [this] {
         Shortcuts::resetAll();
         status->clear();
+        Spoken::setName(status, QString());
         refresh();
     });
     // Bindings changed elsewhere (another copy of the program) show at once.
@@ -445,6 +457,9 @@ void ShortcutSettingsPane::record(ShortcutAction action, const std::optional<Key
     if (!result.accepted)
         QApplication::beep();
     status->setText(result.status);
+    // A shortcut taken from another command is said, not only shown: the
+    // keyboard stays on the key just recorded.
+    Spoken::say(status, result.status);
     // Rows are redrawn in place: the recorder that called us is still on the stack.
     refresh();
 }
@@ -657,6 +672,9 @@ void SettingsWindowController::showTab(std::optional<int> tab)
     }
     raise();
     activateWindow();
+    // The keyboard starts on the page's own tab, never on a control the page
+    // switch left it on (Restore All Defaults, whose Space resets every key).
+    buttons[size_t(selected)]->setFocus(Qt::OtherFocusReason);
 }
 
 void SettingsWindowController::setHotkey(GlobalHotkey *hotkey)

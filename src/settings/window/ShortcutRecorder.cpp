@@ -1,5 +1,8 @@
 #include "settings/window/ShortcutRecorder.h"
 
+#include "library/Spoken.h"
+#include "settings/Shortcuts.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 
@@ -29,6 +32,8 @@ void ShortcutRecorder::refresh()
     const ShortcutRecorderModel::Appearance look =
         model.appearance({pal.color(QPalette::WindowText), tertiary, pal.color(QPalette::Highlight)});
     setText(look.title);
+    // The key alone says nothing to a screen reader: the command comes first.
+    setAccessibleName(Spoken::readable(Shortcuts::title(model.action())) + QStringLiteral(": ") + look.title);
     const auto css = [](const QColor &c) {
         return QStringLiteral("rgba(%1, %2, %3, %4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alphaF());
     };
