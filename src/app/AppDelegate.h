@@ -49,6 +49,7 @@ public:
 
     std::unique_ptr<ViewerWindowController> windowController;
     std::optional<QString> pendingURL;
+    std::optional<QString> deferredURL; // waiting for a dialog over the window to close
 
 private:
     // The global hotkey, the settings window, the update check.
