@@ -193,3 +193,63 @@ TEST(HandOffsEndToEnd, EditorOpenWithWallpaperAndRevealGetTheNameWholeAndRunNoth
 }
 
 } // namespace
+
+namespace {
+
+// A second launch (a photo double-clicked in a file manager) while Rename is
+// open: the dialog renames the photo it was opened for, with that photo still
+// on screen, and the second photo comes up once the dialog has closed.
+TEST(HandOffsEndToEnd, ASecondLaunchWaitsForAnOpenRename)
+{
+    testApp();
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QDir root(tmp.path());
+    ASSERT_TRUE(root.mkpath(QStringLiteral("photos")));
+    const QString first = root.filePath(QStringLiteral("photos/a.jpg"));
+    const QString second = root.filePath(QStringLiteral("photos/b.jpg"));
+    for (const QString &photo : {first, second})
+        ASSERT_TRUE(QFile::copy(TestData::photo(QStringLiteral("formats/hopper.jpg")), photo));
+    DBusSession session;
+    ASSERT_TRUE(session.isRunning()) << qPrintable(session.error);
+
+    QProcessEnvironment env = GlantoProcess::environment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), session.address);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), root.filePath(QStringLiteral("cache")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), root.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
+    GlantoProcess glanto;
+    ASSERT_TRUE(glanto.start({first}, env));
+    ASSERT_TRUE(glanto.activate()) << "no window appeared";
+    const auto title = [&] { return e2e::xdotool({QStringLiteral("getwindowname"), glanto.window()}); };
+    ASSERT_TRUE(waitFor([&] { return title().startsWith(QStringLiteral("a.jpg")); }, 10000)) << qPrintable(title());
+
+    glanto.key(QStringLiteral("Return"));
+    ASSERT_TRUE(waitFor([&] { return glanto.windows().size() >= 2; }, 10000)) << "Rename never opened";
+    QStringList dialogs = glanto.windows();
+    dialogs.removeAll(glanto.window());
+    ASSERT_FALSE(dialogs.isEmpty());
+    const QString dialog = dialogs.first();
+    // No window manager here: the keyboard goes to the dialog by hand.
+    e2e::xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog});
+    e2e::xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), QStringLiteral("renamed")});
+
+    QProcess launch;
+    launch.setProcessEnvironment(env);
+    launch.start(QStringLiteral(GLANTO_BINARY), {second});
+    ASSERT_TRUE(launch.waitForFinished(15000)) << "the second launch did not end";
+    EXPECT_EQ(launch.exitCode(), 0) << launch.readAllStandardError().constData();
+    spin(1000);
+    EXPECT_TRUE(title().startsWith(QStringLiteral("a.jpg"))) << qPrintable(title());
+
+    e2e::xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog});
+    e2e::xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+    EXPECT_TRUE(waitFor([&] { return QFile::exists(root.filePath(QStringLiteral("photos/renamed.jpg"))); }, 10000));
+    EXPECT_FALSE(QFile::exists(first));
+    EXPECT_TRUE(QFile::exists(second));
+    EXPECT_TRUE(waitFor([&] { return title().startsWith(QStringLiteral("b.jpg")); }, 10000)) << qPrintable(title());
+    glanto.stop();
+}
+
+} // namespace
