@@ -146,6 +146,8 @@ int AppDelegate::run(int argc, char **argv, const LaunchHooks &hooks)
     // The window's teardown waits for an export or a conversion still being
     // written; a launch meanwhile opens a window of its own.
     instance.release();
+    // So does the global shortcut: that new copy registers it.
+    delegate.releaseHotkey();
     // The window goes before the application object it was made with.
     delegate.windowController.reset();
     return status;
@@ -237,6 +239,12 @@ void AppDelegate::openURLs(const QStringList &paths)
         modal->close();
     }
     windowController->open(paths.first());
+}
+
+void AppDelegate::releaseHotkey()
+{
+    if (hotkey)
+        hotkey->registerCombo(std::nullopt);
 }
 
 void AppDelegate::activate()

@@ -47,6 +47,9 @@ public:
     // Brings the window forward, if there is one.
     void activate();
 
+    // Lets go of the global shortcut (at quit, before the last files are written).
+    void releaseHotkey();
+
     std::unique_ptr<ViewerWindowController> windowController;
     std::optional<QString> pendingURL;
     std::optional<QString> deferredURL; // waiting for a dialog over the window to close

@@ -17,6 +17,9 @@
 
 namespace {
 
+// How often a combination another program holds is asked for again.
+constexpr int retryInterval = 5000;
+
 // X keysyms used here (from X11/keysymdef.h).
 namespace Sym {
 constexpr xcb_keysym_t numLock = 0xff7f;
@@ -162,6 +165,16 @@ GlobalHotkey::GlobalHotkey(Backend backend, QObject *parent)
 {
     if (chosen == Backend::x11) {
         openX11();
+        retry = new QTimer(this);
+        retry->setSingleShot(true);
+        retry->setInterval(retryInterval);
+        connect(retry, &QTimer::timeout, this, [this] {
+            if (!x || !wanted || current != Status::taken)
+                return;
+            grab();
+            if (current == Status::active)
+                Q_EMIT statusChanged();
+        });
         return;
     }
     if (chosen != Backend::portal)
@@ -254,6 +267,8 @@ GlobalHotkey::Status GlobalHotkey::registerCombo(const std::optional<KeyCombo> &
 {
     if (x)
         ungrab();
+    if (retry)
+        retry->stop();
     wanted.reset();
     // Only a combination with Ctrl, Alt or Meta; a plain key would be taken
     // from every other program.
@@ -331,6 +346,8 @@ void GlobalHotkey::grab()
         qWarning("HotKey register failed %d", failure);
         ungrab();
         current = Status::taken;
+        if (retry)
+            retry->start();
         return;
     }
     current = Status::active;

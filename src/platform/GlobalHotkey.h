@@ -15,6 +15,7 @@
 // Num Lock and Caps Lock variants. A Wayland session offers no such grab to
 // ordinary clients; there the desktop portal's global shortcuts serve where
 // the desktop offers them, and the hotkey is unavailable where it does not.
+class QTimer;
 class QWindow;
 class ShortcutsPortal;
 
@@ -95,4 +96,7 @@ private:
     ShortcutsPortal *portal = nullptr;
     std::optional<KeyCombo> wanted;
     Status current = Status::none;
+    // While another program holds the combination (often a copy of this one
+    // still finishing its last export), it is asked for again now and then.
+    QTimer *retry = nullptr;
 };
