@@ -2,6 +2,7 @@
 
 #include "app/MainMenu.h"
 #include "app/OpenPanel.h"
+#include "platform/GlobalHotkey.h"
 #include "settings/Texts.h"
 #include "viewer/ViewerOverlays.h"
 #include "viewer/ViewerPage.h"
@@ -174,6 +175,7 @@ void ViewerWindowController::showWindow()
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
+    GlobalHotkey::showDesktopOf(windowHandle());
     raise();
     activateWindow();
 }

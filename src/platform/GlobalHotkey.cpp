@@ -14,6 +14,7 @@
 #include <xcb/xcb_keysyms.h>
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -414,14 +415,61 @@ void GlobalHotkey::toggle(QWindow *window)
 {
     if (!window)
         return;
+    // The states are added to and taken from, never replaced: showMinimized()
+    // and show() would drop full screen (and a maximised frame) on the way.
     const bool minimised = window->windowStates() & Qt::WindowMinimized;
     if (window->isVisible() && !minimised && window->isActive()) {
-        window->showMinimized();
+        window->setWindowStates(window->windowStates() | Qt::WindowMinimized);
         return;
     }
     if (minimised)
         window->setWindowStates(window->windowStates() & ~Qt::WindowMinimized);
-    window->show();
+    window->setVisible(true);
+    showDesktopOf(window);
     window->raise();
     window->requestActivate();
+}
+
+void GlobalHotkey::showDesktopOf(QWindow *window)
+{
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!window || !x11 || !x11->connection() || !window->handle())
+        return;
+    xcb_connection_t *c = x11->connection();
+    const auto atom = [c](const char *name) {
+        xcb_intern_atom_reply_t *reply =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t a = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return a;
+    };
+    const auto cardinal = [c](xcb_window_t w, xcb_atom_t property) -> std::optional<quint32> {
+        xcb_get_property_reply_t *reply =
+            xcb_get_property_reply(c, xcb_get_property(c, 0, w, property, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+        std::optional<quint32> value;
+        if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 4)
+            value = *static_cast<const quint32 *>(xcb_get_property_value(reply));
+        std::free(reply);
+        return value;
+    };
+    const xcb_atom_t wmDesktop = atom("_NET_WM_DESKTOP");
+    const xcb_atom_t currentDesktop = atom("_NET_CURRENT_DESKTOP");
+    if (wmDesktop == XCB_ATOM_NONE || currentDesktop == XCB_ATOM_NONE)
+        return;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const std::optional<quint32> desktop = cardinal(xcb_window_t(window->winId()), wmDesktop);
+    const std::optional<quint32> current = cardinal(root, currentDesktop);
+    // No desktop (no window manager that has them), on every desktop, or here.
+    if (!desktop || !current || *desktop == 0xFFFFFFFFu || *desktop == *current)
+        return;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = root;
+    event.type = currentDesktop;
+    event.data.data32[0] = *desktop;
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&event));
+    xcb_flush(c);
 }

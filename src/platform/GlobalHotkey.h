@@ -79,6 +79,11 @@ public:
     // and given the focus.
     static void toggle(QWindow *window);
 
+    // A window on another virtual desktop would be made active there, out of
+    // sight: its desktop is shown first, as a pager would (X11 window
+    // managers that have desktops; nothing elsewhere).
+    static void showDesktopOf(QWindow *window);
+
 Q_SIGNALS:
     // The status or the trigger description changed after registerCombo returned.
     void statusChanged();

@@ -245,6 +245,14 @@ TEST_F(GlobalHotkeyTest, TheHotkeyTogglesARealWindowBetweenFrontAndMinimised)
     press("Num_Lock");
     EXPECT_FALSE(window.windowStates() & Qt::WindowMinimized);
     EXPECT_TRUE(window.isVisible());
+
+    // Full screen survives the round: minimised and brought back, still full screen.
+    window.setWindowStates(Qt::WindowFullScreen);
+    ASSERT_TRUE(waitUntil([&] { return window.isActive(); }, 5000));
+    EXPECT_EQ(togglesAfter("ctrl+alt+v"), 1);
+    EXPECT_EQ(window.windowStates(), Qt::WindowFullScreen | Qt::WindowMinimized);
+    EXPECT_EQ(togglesAfter("ctrl+alt+v"), 1);
+    EXPECT_EQ(window.windowStates(), Qt::WindowFullScreen);
 }
 
 TEST(GlobalHotkeyWayland, AWaylandSessionAsksThePortalAndWithoutOneHasNoHotkey)
