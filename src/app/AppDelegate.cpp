@@ -222,23 +222,34 @@ void AppDelegate::openURLs(const QStringList &paths)
         pendingURL = paths.first();
         return;
     }
-    windowController->showWindow();
+    // A dialog open over the window comes forward with it and keeps the keyboard.
+    QWidget *modal = QApplication::activeModalWidget();
+    windowController->showWindow(modal == nullptr);
+    if (modal) {
+        modal->raise();
+        modal->activateWindow();
+    }
+    openWhenNoDialog(paths.first());
+}
+
+void AppDelegate::openWhenNoDialog(const QString &path)
+{
     // A dialog open over the window acts on what it was opened for (Rename on
     // its photo, Batch Rename on its folder): another photo shown behind it
     // would take its result's message, so the new one waits until it closes.
     // The Open panel asks what to open: the request answers it.
     if (QWidget *modal = QApplication::activeModalWidget()) {
         if (modal->objectName() != QLatin1String("openPanel")) {
-            deferredURL = paths.first();
+            deferredURL = path;
             QTimer::singleShot(250, this, [this] {
                 if (deferredURL)
-                    openURLs({*std::exchange(deferredURL, std::nullopt)});
+                    openWhenNoDialog(*std::exchange(deferredURL, std::nullopt));
             });
             return;
         }
         modal->close();
     }
-    windowController->open(paths.first());
+    windowController->open(path);
 }
 
 void AppDelegate::releaseHotkey()

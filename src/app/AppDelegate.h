@@ -55,6 +55,7 @@ public:
     std::optional<QString> deferredURL; // waiting for a dialog over the window to close
 
 private:
+    void openWhenNoDialog(const QString &path);
     // The global hotkey, the settings window, the update check.
     void connectDesktop();
 

@@ -170,14 +170,15 @@ bool ViewerWindowController::eventFilter(QObject *watched, QEvent *event)
     return true;
 }
 
-void ViewerWindowController::showWindow()
+void ViewerWindowController::showWindow(bool activate)
 {
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     GlobalHotkey::showDesktopOf(windowHandle());
     raise();
-    activateWindow();
+    if (activate)
+        activateWindow();
 }
 
 void ViewerWindowController::open(const QString &path)

@@ -36,7 +36,7 @@ public:
     ~ViewerWindowController() override;
 
     // Shows the window, brings it in front of other applications and gives it focus.
-    void showWindow();
+    void showWindow(bool activate = true);
 
     // Forwarded to the viewer page.
     void open(const QString &path);
