@@ -1,5 +1,6 @@
 #include "viewer/ViewerPageEdits.h"
 
+#include "fileops/BatchConvert.h"
 #include "fileops/SafeFile.h"
 #include "settings/Settings.h"
 #include "viewer/OverlayLayout.h"
@@ -98,7 +99,12 @@ void ViewerPageEdits::folderWillOpen(const QString &location)
 {
     ++edits.generation;
     const QFileInfo info(location);
-    SafeFile::removeLeftoverTemporaries(info.isDir() ? info.absoluteFilePath() : info.absolutePath());
+    const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+    SafeFile::removeLeftoverTemporaries(folder);
+    // A conversion cut short (the machine went down) leaves its half-written
+    // file in the folder it wrote to, which nobody opens in the viewer.
+    for (const Encoder::FormatInfo &format : Encoder::formats())
+        SafeFile::removeLeftoverTemporaries(BatchConvert::outputFolder(folder, format.format));
 }
 
 void ViewerPageEdits::rate(int stars)

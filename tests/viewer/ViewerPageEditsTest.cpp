@@ -165,7 +165,10 @@ TEST_F(ViewerPageEditsTest, OpeningAFolderRemovesOnlyOurLeftoverTemporaries)
     makeJpeg(dir.path(), QStringLiteral("photo.jpg"), 320, 200);
     const QString leftover = path(QStringLiteral(".glanto-rating-0123abcd-4567-89ab-cdef-0123456789ab.jpg"));
     const QString foreign = path(QStringLiteral(".glanto-notes.txt"));
-    for (const QString &name : {leftover, foreign}) {
+    // A conversion cut short leaves its half-written file in Converted-png.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Converted-png")));
+    const QString converting = path(QStringLiteral("Converted-png/.glanto-convert-0123abcd-4567-89ab-cdef-0123456789ab.png"));
+    for (const QString &name : {leftover, foreign, converting}) {
         QFile f(name);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("x");
@@ -174,6 +177,7 @@ TEST_F(ViewerPageEditsTest, OpeningAFolderRemovesOnlyOurLeftoverTemporaries)
     viewer->open(dir.path());
     EXPECT_EQ(edits().generation, generation + 1);
     EXPECT_FALSE(QFile::exists(leftover));
+    EXPECT_FALSE(QFile::exists(converting));
     EXPECT_TRUE(QFile::exists(foreign));
     ASSERT_TRUE(shown());
 }
