@@ -322,6 +322,10 @@ void CleanupScanner::measuredOne(const QString &primary, std::optional<CleanupMe
         lastProgress = now;
         reportProgress();
     }
+    if (now - lastSave > saveInterval && done < units.size()) {
+        lastSave = now;
+        saveCache();
+    }
 }
 
 void CleanupScanner::complete()
@@ -356,8 +360,11 @@ void CleanupScanner::reportProgress()
 
 void CleanupScanner::saveCache() const
 {
-    if (!cacheURL || metrics.isEmpty())
+    // Everything already in the file came from it: a scan that measured
+    // nothing new leaves the file as it is.
+    if (!cacheURL || metrics.isEmpty() || measured == measuredSaved)
         return;
+    measuredSaved = measured;
     QHash<QString, CleanupMetrics> byName;
     for (const CleanupUnit &unit : units) {
         const auto it = metrics.constFind(unit.primary);

@@ -64,6 +64,9 @@ public:
 
     // Progress is reported at most this often, plus once when measuring ends.
     static constexpr double progressInterval = 0.25;
+    // A long scan saves what it has measured this often, so that a crash (or
+    // the display going away) loses at most this much work.
+    static constexpr double saveInterval = 30.0;
 
 private:
     struct Shared;
@@ -82,6 +85,8 @@ private:
     bool measuresFaces = true; // the program's own measure, which reads the face models
     QElapsedTimer startTime;
     double lastProgress = 0; // seconds since startTime
+    double lastSave = 0;     // seconds since startTime
     int measured = 0;
+    mutable int measuredSaved = 0; // measured when the cache was last written
     bool started = false;
 };

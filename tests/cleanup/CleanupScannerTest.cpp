@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -157,10 +159,20 @@ TEST_F(ScannerTest, ASecondScanFindsEveryUnitInTheCache)
     EXPECT_EQ(MetricsCache::load(*first->cacheURL).size(), 5);
 
     measureCalls = 0;
+    // The file is replaced whole when written: a new inode says it was.
+    const auto inodeOf = [](const QString &file) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? qint64(st.st_ino) : qint64(-1);
+    };
+    const qint64 inode = inodeOf(*first->cacheURL);
+    ASSERT_NE(inode, -1);
     auto second = scanner(true);
     EXPECT_EQ(run(*second), 5); // all done at the very first report
     EXPECT_EQ(measureCalls, 0);
     EXPECT_EQ(second->metrics, first->metrics);
+    // Nothing new was measured: the cache file is not written again.
+    second.reset();
+    EXPECT_EQ(inodeOf(*first->cacheURL), inode);
 }
 
 TEST_F(ScannerTest, OnlyChangedAndRenamedPhotosAreMeasuredAgain)
