@@ -35,7 +35,9 @@ public:
     explicit ViewerWindowController(QWidget *parent = nullptr);
     ~ViewerWindowController() override;
 
-    // Shows the window, brings it in front of other applications and gives it focus.
+    // Shows the window (switching to its virtual desktop), brings it in front
+    // of other applications and gives it focus unless activate is false (a
+    // dialog over it is to keep the keyboard).
     void showWindow(bool activate = true);
 
     // Forwarded to the viewer page.
