@@ -69,6 +69,13 @@ LaunchOptions parseLaunchArguments(const QStringList &arguments)
                 ++i;
             continue;
         }
+        if (argument == QLatin1String("--")) {
+            // The usual end of the switches: what follows is a path, even one
+            // that starts with "-".
+            if (hasNext && !options.firstPath)
+                options.firstPath = localPathOf(arguments.at(i + 1));
+            break;
+        }
         if (argument == QLatin1String("--version") || argument == QLatin1String("-v"))
             options.showVersion = true;
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h"))
@@ -121,7 +128,7 @@ std::optional<QString> informationText(const LaunchOptions &options, const QStri
 {
     if (options.showHelp) {
         return QStringLiteral(
-            "Usage: glanto [PATH]\n"
+            "Usage: glanto [--] [PATH]\n"
             "       glanto --cleanup-report FOLDER\n"
             "\n"
             "A fast photo viewer. PATH is a photo or a folder; without one the Open panel\n"

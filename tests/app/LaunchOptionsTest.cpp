@@ -25,6 +25,13 @@ TEST(LaunchOptions, DashArgumentsAreSkippedAndTheFirstPathWins)
     EXPECT_EQ(first.path, "/photos");
 
     EXPECT_EQ(decide({"--unknown", "-x", "/photos/a.jpg", "/photos"}).path, "/photos/a.jpg");
+
+    // After "--" a name that starts with "-" is a path, and nothing is a switch.
+    const LaunchOptions dashed = parseLaunchArguments({"--", "-dash.jpg", "--help"});
+    EXPECT_EQ(dashed.firstPath, "-dash.jpg");
+    EXPECT_FALSE(dashed.unknownSwitch);
+    EXPECT_FALSE(dashed.showHelp);
+    EXPECT_EQ(parseLaunchArguments({"/photos", "--", "-dash.jpg"}).firstPath, "/photos");
 }
 
 TEST(LaunchOptions, AFileAddressIsItsPathAndAnUnknownSwitchIsNamed)
@@ -110,7 +117,7 @@ TEST(LaunchOptions, HelpAndVersionAnswerWithoutAWindow)
     EXPECT_EQ(informationText(parseLaunchArguments({"-v"}), "1.2.3"), QString("Glanto 1.2.3\n"));
     const std::optional<QString> help = informationText(parseLaunchArguments({"--version", "--help", "x.jpg"}), "1.2.3");
     ASSERT_TRUE(help);
-    EXPECT_TRUE(help->startsWith("Usage: glanto [PATH]"));
+    EXPECT_TRUE(help->startsWith("Usage: glanto [--] [PATH]"));
     EXPECT_TRUE(help->contains("--cleanup-report FOLDER"));
     // The switches are not paths.
     EXPECT_EQ(parseLaunchArguments({"--help", "x.jpg"}).firstPath, QString("x.jpg"));
