@@ -582,6 +582,17 @@ QVector<QRectF> CleanupController::facesShown(const CleanupUnit &unit) const
 
 QString CleanupController::previewCaption(const CleanupUnit &unit) const
 {
+    return captionParts(unit).join(separator);
+}
+
+QString CleanupController::selectionSpoken() const
+{
+    const CleanupUnit *unit = selectedPrimary ? unitFor(*selectedPrimary) : nullptr;
+    return unit ? captionParts(*unit).join(QStringLiteral(", ")) : headerTitle();
+}
+
+QStringList CleanupController::captionParts(const CleanupUnit &unit) const
+{
     QStringList parts{QFileInfo(unit.primary).fileName()};
     if (result.keepers.contains(unit.primary))
         parts << Texts::text("cleanup.keep");
@@ -593,5 +604,5 @@ QString CleanupController::previewCaption(const CleanupUnit &unit) const
             parts << Texts::text("cleanup.blurry");
     }
     parts << Texts::text(isChecked(unit) ? "cleanup.state.checked" : "cleanup.state.unchecked");
-    return parts.join(separator);
+    return parts;
 }

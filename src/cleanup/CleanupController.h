@@ -109,6 +109,9 @@ public:
     bool isKeeper(const CleanupGroup &group, const CleanupUnit &unit) const;
     QVector<QRectF> facesShown(const CleanupUnit &unit) const;
     QString previewCaption(const CleanupUnit &unit) const;
+    // What a screen reader says of the grid: the selected photo as its
+    // caption says it, or the category's title when none is selected.
+    QString selectionSpoken() const;
 
     // The files a unit sends to the Trash.
     QStringList filesToTrash(const CleanupUnit &unit) const;
@@ -121,6 +124,8 @@ public:
 
 private:
     using PrintPair = QPair<QByteArray, QByteArray>;
+    // The caption's parts: name, "Keep", the flags, the tick.
+    QStringList captionParts(const CleanupUnit &unit) const;
     CleanupResult buildResult();
     void measureMissingDistances();
     void distancesArrived(const QVector<QPair<PrintPair, float>> &measured);

@@ -95,6 +95,18 @@ QStringList lines(const QString &path)
     return result;
 }
 
+// A running glanto's surroundings: the private session bus, and its own
+// settings, cache and data folders under root.
+QProcessEnvironment sessionEnvironment(const DBusSession &session, const QDir &root)
+{
+    QProcessEnvironment env = GlantoProcess::environment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), session.address);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), root.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), root.filePath(QStringLiteral("cache")));
+    return env;
+}
+
 bool writeFile(const QString &path, const QByteArray &text)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -140,11 +152,7 @@ TEST(HandOffsEndToEnd, EditorOpenWithWallpaperAndRevealGetTheNameWholeAndRunNoth
     ASSERT_TRUE(bus.registerService(portalService));
     ASSERT_TRUE(bus.registerService(fileManagerService));
 
-    QProcessEnvironment env = GlantoProcess::environment();
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), session.address);
-    env.insert(QStringLiteral("XDG_DATA_HOME"), root.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), root.filePath(QStringLiteral("cache")));
+    QProcessEnvironment env = sessionEnvironment(session, root);
     env.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("none"));
     GlantoProcess glanto;
     ASSERT_TRUE(glanto.start({photo}, env, root.filePath(QStringLiteral("work"))));
@@ -213,11 +221,7 @@ TEST(HandOffsEndToEnd, ASecondLaunchWaitsForAnOpenRename)
     DBusSession session;
     ASSERT_TRUE(session.isRunning()) << qPrintable(session.error);
 
-    QProcessEnvironment env = GlantoProcess::environment();
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), session.address);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), root.filePath(QStringLiteral("cache")));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), root.filePath(QStringLiteral("data")));
+    QProcessEnvironment env = sessionEnvironment(session, root);
     env.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
     GlantoProcess glanto;
     ASSERT_TRUE(glanto.start({first}, env));

@@ -361,9 +361,7 @@ void CleanupPage::describeSelection()
     // The grid holds the keyboard and draws its photos itself: its name is
     // what a screen reader says of the photo under the cursor, and it is said
     // again when the cursor moves or a tick changes.
-    const CleanupUnit *unit = control->selectedPrimary ? control->unitFor(*control->selectedPrimary) : nullptr;
-    const QString text = unit ? control->previewCaption(*unit) : control->headerTitle();
-    gridView->setAccessibleName(text.split(QStringLiteral("  ·  ")).join(QStringLiteral(", ")));
+    gridView->setAccessibleName(control->selectionSpoken());
 }
 
 void CleanupPage::escape()
