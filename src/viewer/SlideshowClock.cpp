@@ -49,17 +49,27 @@ void SlideshowClock::photoShown(double now)
 
 void SlideshowClock::setModalOpen(bool open, double now)
 {
-    if (open == m_modalOpen)
-        return;
-    m_modalOpen = open;
-    // The photo sat under the dialog: it gets its full interval again.
-    if (!open && m_state == State::playing && !m_awaitingPhoto)
+    setHold(modalHold, open, now);
+}
+
+void SlideshowClock::setOutOfSight(bool away, double now)
+{
+    setHold(sightHold, away, now);
+}
+
+void SlideshowClock::setHold(unsigned hold, bool on, double now)
+{
+    const unsigned before = m_holds;
+    m_holds = on ? (m_holds | hold) : (m_holds & ~hold);
+    // The photo sat under a dialog or out of sight: once nothing holds it any more
+    // it gets its full interval again.
+    if (before != 0 && m_holds == 0 && m_state == State::playing && !m_awaitingPhoto)
         m_due = std::max(m_due, now + m_interval);
 }
 
 std::optional<double> SlideshowClock::nextTick() const
 {
-    if (m_state != State::playing || m_awaitingPhoto || m_modalOpen)
+    if (m_state != State::playing || m_awaitingPhoto || m_holds != 0)
         return std::nullopt;
     return m_due;
 }

@@ -9,8 +9,9 @@
 // Each photo gets a full interval on screen: after a tick the clock waits until
 // the next photo is reported on screen and only then starts counting again, so a
 // decode slower than the interval never skips a photo the person has not seen.
-// Ticks are held while a modal dialog is open, and the photo under the dialog
-// gets a fresh interval once it closes.
+// Ticks are held while a modal dialog is open and while the window is out of
+// sight (minimised, hidden by the global shortcut, on another desktop); the photo
+// under the dialog or in the hidden window gets a fresh interval once it is seen.
 class SlideshowClock
 {
 public:
@@ -23,7 +24,8 @@ public:
     int interval() const { return m_interval; }
     // A tick was taken and its photo is not on screen yet.
     bool awaitingPhoto() const { return m_awaitingPhoto; }
-    bool modalOpen() const { return m_modalOpen; }
+    bool modalOpen() const { return (m_holds & modalHold) != 0; }
+    bool outOfSight() const { return (m_holds & sightHold) != 0; }
 
     // The photo on screen now gets a full interval.
     void start(double now, int intervalSeconds);
@@ -39,19 +41,24 @@ public:
     // playing): the next tick is a full interval from now.
     void photoShown(double now);
     void setModalOpen(bool open, double now);
+    void setOutOfSight(bool away, double now);
 
-    // When the next tick is due; absent while stopped, paused, held by a modal
-    // dialog or waiting for the previous tick's photo.
+    // When the next tick is due; absent while stopped, paused, held (a modal dialog,
+    // the window out of sight) or waiting for the previous tick's photo.
     std::optional<double> nextTick() const;
     // Whether a tick is due at now; when it is, the clock waits for the next photo.
     bool takeTick(double now);
 
 private:
+    static constexpr unsigned modalHold = 1;
+    static constexpr unsigned sightHold = 2;
+    void setHold(unsigned hold, bool on, double now);
+
     State m_state = State::stopped;
     int m_interval = 3;
     double m_due = 0;
     bool m_awaitingPhoto = false;
-    bool m_modalOpen = false;
+    unsigned m_holds = 0;
 };
 
 // The fade of a slideshow tick: min(interval x 0.8, the fade setting) while the

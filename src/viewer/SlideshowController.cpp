@@ -147,6 +147,12 @@ void SlideshowController::setModalOpen(bool open)
     schedule();
 }
 
+void SlideshowController::setOutOfSight(bool away)
+{
+    clock.setOutOfSight(away, currentTime());
+    schedule();
+}
+
 void SlideshowController::runDueTick()
 {
     if (!clock.takeTick(currentTime())) {

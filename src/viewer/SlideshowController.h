@@ -72,6 +72,9 @@ public:
     void photoShown();
     // A modal dialog opened or closed over the viewer: ticks wait meanwhile.
     void setModalOpen(bool open);
+    // The window was minimised, hidden or left on another desktop (true), or is
+    // seen again: ticks wait meanwhile.
+    void setOutOfSight(bool away);
 
     // Runs a tick when one is due now; the timer calls it, tests call it after
     // moving their clock.

@@ -306,9 +306,19 @@ bool ViewerOverlays::eventFilter(QObject *watched, QEvent *event)
         break;
     case QEvent::Hide:
         // The page gives way to another one (the cleanup review): no slideshow
-        // goes on behind it.
-        if (watched == page && !event->spontaneous())
+        // goes on behind it. The whole window hidden hides the page too; that is
+        // the window out of sight, below.
+        if (watched == page && !event->spontaneous() && page->window()->isVisible())
             m_slideshow->stop();
+        // The window went out of sight: minimised (a spontaneous hide), hidden by
+        // the global shortcut, or left on another desktop. Slideshow and animation
+        // wait for it to be seen again.
+        if (watched == watchedWindow)
+            setOutOfSight(true);
+        break;
+    case QEvent::Show:
+        if (watched == watchedWindow)
+            setOutOfSight(false);
         break;
     case QEvent::Close:
         if (watched == watchedWindow)
@@ -335,6 +345,12 @@ bool ViewerOverlays::eventFilter(QObject *watched, QEvent *event)
         break;
     }
     return QObject::eventFilter(watched, event);
+}
+
+void ViewerOverlays::setOutOfSight(bool away)
+{
+    m_slideshow->setOutOfSight(away);
+    page->imageView()->setOutOfSight(away);
 }
 
 void ViewerOverlays::photoShown()

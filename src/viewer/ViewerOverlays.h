@@ -45,6 +45,7 @@ private:
     void registerCommands();
     // A new photo (or the message that it cannot be shown) is on screen.
     void photoShown();
+    void setOutOfSight(bool away);
     // The current photo changed, or the folder: what depends on it follows.
     void currentChanged();
     void refreshButtons();

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -105,6 +106,21 @@ public:
         state->timer->deleteLater();
     }
 
+    // Out of sight the frames stop: no timer wakes the machine for a picture nobody
+    // sees. Seen again, the next frame follows at once.
+    void setHeld(bool held)
+    {
+        if (held == state->held)
+            return;
+        state->held = held;
+        if (held) {
+            state->frameOwed = state->timer->isActive();
+            state->timer->stop();
+        } else if (std::exchange(state->frameOwed, false)) {
+            state->next();
+        }
+    }
+
 private:
     struct State
     {
@@ -112,6 +128,9 @@ private:
         int index = 0;
         int loopsDone = 0;
         bool first = true;
+        bool held = false;
+        // Held with a frame due: it is shown when the hold ends.
+        bool frameOwed = false;
         QTimer *timer = nullptr;
         std::function<void(const QImage &, bool)> onFrame;
         std::function<void()> onFailed;
@@ -119,6 +138,10 @@ private:
 
         void next()
         {
+            if (held && !first) {
+                frameOwed = true;
+                return;
+            }
             if (index >= frames.frames.size()) {
                 ++loopsDone;
                 if (frames.loopCount > 0 && loopsDone >= frames.loopCount)
@@ -491,6 +514,14 @@ void ZoomableImageView::startAnimation(const QString &url)
             if (guard && guard->m_animationActive && !guard->m_animationStopped && guard->onAnimationShortened)
                 guard->onAnimationShortened(shown, total);
         });
+    animation->setHeld(m_outOfSight);
+}
+
+void ZoomableImageView::setOutOfSight(bool away)
+{
+    m_outOfSight = away;
+    if (animation)
+        animation->setHeld(away);
 }
 
 void ZoomableImageView::showAnimationFrame(const QImage &frame, bool first)

@@ -73,6 +73,9 @@ public:
     void toggleZoom(QPointF point, bool useCentre);
     void rotate(int delta);
     void startAnimation(const QString &url);
+    // The window is minimised, hidden or on another desktop (true), or seen again:
+    // an animation holds its frames meanwhile.
+    void setOutOfSight(bool away);
     void endPeek();
     bool isFitMode() const { return geo.mode == Mode::fit; }
     void perform(ShortcutAction action, const QKeyEvent *event);
@@ -138,6 +141,7 @@ private:
     bool m_spacePeeking = false;
     bool m_animationActive = false;
     bool m_animationStopped = true;
+    bool m_outOfSight = false;
 
     QRectF m_shownFrame;
     QRectF m_animFrom;

@@ -2,6 +2,7 @@
 // arrows run their commands, the information panel follows the menu and Escape,
 // and the slideshow floats the filmstrip, holds its ticks under a modal dialog
 // and stops when full screen ends or another page covers the viewer.
+#include "TestData.h"
 #include "app/ViewerHandOffs.h"
 #include "app/ViewerWindowController.h"
 #include "library/FilmstripView.h"
@@ -66,6 +67,11 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs = 10000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
+}
+
+void spin(int ms)
+{
+    waitFor([] { return false; }, ms);
 }
 
 // A page standing in for the cleanup review: something that covers the viewer.
@@ -381,6 +387,34 @@ TEST_F(ViewerOverlaysTest, AModalDialogHoldsTheTicks)
     ASSERT_TRUE(waitFor([&] { return slideshow->timing().modalOpen(); }, 5000));
     panel->reject();
     EXPECT_TRUE(waitFor([&] { return !slideshow->timing().modalOpen(); }, 5000));
+    slideshow->stop();
+}
+
+// Minimised, hidden by the global shortcut or left on another desktop, the
+// window shows nothing: the slideshow waits and an animation stops drawing
+// frames; both go on once the window is seen again.
+TEST_F(ViewerOverlaysTest, AWindowOutOfSightHoldsTheSlideshowAndTheAnimation)
+{
+    ASSERT_TRUE(QFile::copy(TestData::photo(QStringLiteral("animated/iss634.gif")), sandbox.filePath("0.gif")));
+    openFolder();
+    ZoomableImageView *view = page->imageView();
+    ASSERT_TRUE(waitFor([&] { return view->animationActive() && view->hasImage(); }, 5000));
+    SlideshowController *slideshow = overlays->slideshow();
+    ASSERT_TRUE(window->router().dispatch(CommandId::toggleSlideshow));
+    ASSERT_TRUE(slideshow->isOn());
+
+    window->hide();
+    EXPECT_TRUE(slideshow->timing().outOfSight());
+    EXPECT_FALSE(slideshow->timing().nextTick());
+    spin(150);
+    const uint64_t held = view->currentBitmapId();
+    spin(500);
+    EXPECT_EQ(view->currentBitmapId(), held) << "frames drawn out of sight";
+
+    window->show();
+    EXPECT_FALSE(slideshow->timing().outOfSight());
+    ASSERT_TRUE(slideshow->timing().nextTick());
+    EXPECT_TRUE(waitFor([&] { return view->currentBitmapId() != held; }, 5000)) << "the animation did not go on";
     slideshow->stop();
 }
 

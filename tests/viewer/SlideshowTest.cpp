@@ -70,7 +70,7 @@ TEST(SlideshowClock, IntervalChangeRestartsWhilePlayingAndWaitsWhilePausedOrAwai
     EXPECT_EQ(clock.nextTick(), 13.0);
 }
 
-TEST(SlideshowClock, AModalDialogHoldsTicksAndThePhotoUnderItGetsAFreshInterval)
+TEST(SlideshowClock, AModalDialogOrAHiddenWindowHoldsTicksAndThePhotoGetsAFreshInterval)
 {
     SlideshowClock clock;
     clock.start(0.0, 3);
@@ -86,6 +86,16 @@ TEST(SlideshowClock, AModalDialogHoldsTicksAndThePhotoUnderItGetsAFreshInterval)
     EXPECT_FALSE(clock.takeTick(70.0));
     clock.setModalOpen(false, 70.0);
     EXPECT_EQ(clock.nextTick(), 73.0);
+
+    // The window out of sight holds the ticks the same way, and both holds must
+    // end before the count goes on.
+    clock.setOutOfSight(true, 71.0);
+    clock.setModalOpen(true, 72.0);
+    EXPECT_FALSE(clock.takeTick(90.0));
+    clock.setOutOfSight(false, 91.0);
+    EXPECT_FALSE(clock.nextTick());
+    clock.setModalOpen(false, 100.0);
+    EXPECT_EQ(clock.nextTick(), 103.0);
 }
 
 TEST(SlideshowClock, TickFadeFollowsIntervalAndSetting)
