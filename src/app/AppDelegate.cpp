@@ -8,7 +8,9 @@
 #include "app/ViewerHandOffs.h"
 #include "app/ViewerWindowController.h"
 #include "app/WindowShot.h"
+#include "cleanup/review/CleanupPage.h"
 #include "viewer/ViewerViewController.h"
+#include "cleanup/CleanupController.h"
 #include "cleanup/CleanupReport.h"
 #include "library/Spoken.h"
 #include "platform/Codec.h"
@@ -232,22 +234,35 @@ void AppDelegate::openURLs(const QStringList &paths)
     openWhenNoDialog(paths.first());
 }
 
-void AppDelegate::openWhenNoDialog(const QString &path)
+void AppDelegate::openWhenNoDialog(const QString &path, bool again)
 {
     // A dialog open over the window acts on what it was opened for (Rename on
     // its photo, Batch Rename on its folder): another photo shown behind it
     // would take its result's message, so the new one waits until it closes.
     // The Open panel asks what to open: the request answers it.
+    const auto openLater = [this, &path] {
+        deferredURL = path;
+        QTimer::singleShot(250, this, [this] {
+            if (deferredURL && windowController)
+                openWhenNoDialog(*std::exchange(deferredURL, std::nullopt), true);
+        });
+    };
     if (QWidget *modal = QApplication::activeModalWidget()) {
         if (modal->objectName() != QLatin1String("openPanel")) {
-            deferredURL = path;
-            QTimer::singleShot(250, this, [this] {
-                if (deferredURL)
-                    openWhenNoDialog(*std::exchange(deferredURL, std::nullopt));
-            });
+            openLater();
             return;
         }
         modal->close();
+    }
+    // The cleanup review is about the folder it was entered from, and leaving
+    // it puts the viewer back on that folder: the photo handed over opens once
+    // the review is left, and the review says so.
+    if (CleanupPage *review = shownCleanupPage(windowController.get())) {
+        if (!again)
+            review->controller().announce(
+                Texts::format("cleanup.opensAfter", {QFileInfo(path).fileName()}));
+        openLater();
+        return;
     }
     windowController->open(path);
 }

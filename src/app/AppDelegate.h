@@ -52,10 +52,10 @@ public:
 
     std::unique_ptr<ViewerWindowController> windowController;
     std::optional<QString> pendingURL;
-    std::optional<QString> deferredURL; // waiting for a dialog over the window to close
+    std::optional<QString> deferredURL; // waiting for a dialog or the cleanup review to close
 
 private:
-    void openWhenNoDialog(const QString &path);
+    void openWhenNoDialog(const QString &path, bool again = false);
     // The global hotkey, the settings window, the update check.
     void connectDesktop();
 

@@ -137,6 +137,13 @@ void CleanupController::checkNone()
     ticksChanged();
 }
 
+void CleanupController::announce(const QString &message)
+{
+    notice = message;
+    if (onTicksChanged)
+        onTicksChanged();
+}
+
 void CleanupController::ticksChanged()
 {
     notice.reset();

@@ -102,6 +102,9 @@ public:
     QString statusText() const;
     // The last trash or undo message while it stands in the status line.
     const std::optional<QString> &statusNotice() const { return notice; }
+    // A message of the window's for the status line, standing like a trash or
+    // undo message until the ticks change.
+    void announce(const QString &message);
     QString trashButtonTitle() const;
     bool trashEnabled() const;
     QString sectionHeaderText(int group) const;

@@ -418,6 +418,34 @@ TEST_F(AppShell, AFolderGoneUnderTheReviewIsFollowedOnceItIsLeft)
     EXPECT_TRUE(QFile::exists(firstInFolder()));
 }
 
+// A photo double-clicked in the file manager while the review is shown opens
+// once the review is left, also when leaving puts the viewer back on the photo
+// it showed before; the review says what will open.
+TEST_F(AppShell, APhotoHandedOverDuringTheReviewOpensOnceItIsLeft)
+{
+    QDir(sandbox.path()).mkpath("Other");
+    const QString other = sandbox.filePath("Other/c.jpg");
+    ASSERT_TRUE(QFile::copy(photo(), other));
+    AppDelegate delegate({firstInFolder()});
+    delegate.applicationDidFinishLaunching();
+    ViewerWindowController *window = delegate.windowController.get();
+    ASSERT_TRUE(settleUntil([&] { return shown(window) == firstInFolder(); }));
+    CleanupController *review = reviewTickingFirst(*window);
+    ASSERT_NE(review, nullptr);
+    review->trashCheckedUnits();
+    ASSERT_TRUE(settleUntil([&] { return !review->isBusy() && !QFile::exists(firstInFolder()); }));
+
+    delegate.openURLs({other});
+    EXPECT_EQ(review->statusText(), Texts::format("cleanup.opensAfter", {QStringLiteral("c.jpg")}));
+    review->undoLastTrash();
+    ASSERT_TRUE(settleUntil([&] { return !review->isBusy() && QFile::exists(firstInFolder()); }));
+    EXPECT_NE(shown(window), other) << "opened behind the review";
+    review->exitCleanup();
+    EXPECT_TRUE(settleUntil([&] { return shown(window) == other; }, 10000)) << qPrintable(shown(window));
+    settleUntil([] { return false; }, 600);
+    EXPECT_EQ(shown(window), other);
+}
+
 // A path handed over that is not there keeps the photo shown and says so.
 TEST_F(AppShell, AMissingPathHandedOverKeepsThePhotoShown)
 {
