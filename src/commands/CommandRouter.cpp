@@ -162,11 +162,12 @@ std::optional<Commands::Invocation> CommandRouter::commandForKey(const QKeyEvent
 {
     if (!event || (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride))
         return std::nullopt;
-    const Qt::KeyboardModifiers modifiers = event->modifiers();
-    const std::optional<quint16> code = Shortcuts::keyCodeForQtKey(event->key(), modifiers, Shortcuts::physicalKey(*event));
-    if (!code)
-        return std::nullopt;
-    return Commands::forKey(*code, Shortcuts::modsForQtModifiers(modifiers));
+    for (const Shortcuts::KeyReading &reading :
+         Shortcuts::readingsForKey(event->key(), event->modifiers(), Shortcuts::physicalKey(*event))) {
+        if (std::optional<Commands::Invocation> invocation = Commands::forKey(reading.keyCode, reading.mods))
+            return invocation;
+    }
+    return std::nullopt;
 }
 
 void CommandRouter::noteKeyRelease(const QKeyEvent *event)

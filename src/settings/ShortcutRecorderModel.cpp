@@ -61,8 +61,10 @@ ShortcutRecorderModel::KeyResult ShortcutRecorderModel::keyPress(int qtKey, Qt::
         return result;
     }
     const std::optional<KeyCombo> combo = Shortcuts::comboForKey(qtKey, modifiers, scanCode);
-    if (!combo)
-        return result;          // no stored code for this key: keep listening
+    if (!combo) {
+        result.unusable = true; // no stored code for this key: keep listening
+        return result;
+    }
     recording = false;
     result.report = true;
     result.combo = KeyCombo{combo->keyCode, combo->mods & KeyMods::mask, combo->chars.toLower()};

@@ -144,40 +144,107 @@ bool isShiftedDigit(const KeyEntry &entry)
     return false;
 }
 
-// scanCode, when known (not 0), is the physical key pressed (X's key number,
-// the evdev code + 8, under X11 and Wayland alike). The keys of the
-// digit row are their digit whatever they type: the French 1 key types "&"
-// unshifted, the German Shift+2 types a quote. A symbol of the table away from
-// the digit row is no digit: "@" is Shift+2 on a US layout but AltGr+Q on a
-// German one, and taken as 2 it would run the rating bound there.
-const KeyEntry *entryForQtKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode = 0)
+// A stored code from a key's place on a US keyboard: X's key number (the evdev
+// code + 8, under X11 and Wayland alike) of the digit row and the letters.
+std::optional<quint16> codeAtPlace(quint32 scanCode)
 {
+    if (scanCode >= 10 && scanCode <= 19)
+        return scanCode == 19 ? Code::n0 : std::array{Code::n1, Code::n2, Code::n3, Code::n4, Code::n5, Code::n6,
+                                                      Code::n7, Code::n8, Code::n9}[scanCode - 10];
+    static constexpr std::array<quint16, 10> upper{Code::q, Code::w, Code::e, Code::r, Code::t,
+                                                   Code::y, Code::u, Code::i, Code::o, Code::p};
+    static constexpr std::array<quint16, 9> middle{Code::a, Code::s, Code::d, Code::f, Code::g,
+                                                   Code::h, Code::j, Code::k, Code::l};
+    static constexpr std::array<quint16, 7> lower{Code::z, Code::x, Code::c, Code::v, Code::b, Code::n, Code::m};
+    if (scanCode >= 24 && scanCode < 24 + upper.size())
+        return upper[scanCode - 24];
+    if (scanCode >= 38 && scanCode < 38 + middle.size())
+        return middle[scanCode - 38];
+    if (scanCode >= 52 && scanCode < 52 + lower.size())
+        return lower[scanCode - 52];
+    return std::nullopt;
+}
+
+bool isDigitCode(quint16 keyCode)
+{
+    const KeyEntry *entry = entryForCode(keyCode);
+    return entry && entry->qtKey >= Qt::Key_0 && entry->qtKey <= Qt::Key_9 && !isKeypadCode(keyCode);
+}
+
+bool isLetterCode(quint16 keyCode)
+{
+    const KeyEntry *entry = entryForCode(keyCode);
+    return entry && entry->qtKey >= Qt::Key_A && entry->qtKey <= Qt::Key_Z;
+}
+
+} // namespace
+
+namespace Shortcuts {
+
+// scanCode, when known (not 0), is the physical key pressed. Each layout types
+// its own symbols, and a key is read for what it types first:
+// - a symbol the table knows as itself counts as that symbol, wherever it sits:
+//   "+" is Shift+1 on a Swiss layout and must zoom, not rate; "-" is on the
+//   French 6 key; "=" is Shift+0 on a German one. Typed with Shift and another
+//   modifier, a symbol also counts without the Shift its layout needed for it
+//   (Ctrl+/ is Ctrl+Shift+7 on a German layout);
+// - then the digit row's keys are their digits whatever they type: the French
+//   1 key types "&" unshifted, the German Shift+2 types a quote. A symbol that a
+//   US layout types with Shift on a digit is a digit only there: "@" is AltGr+Q
+//   on a German layout, and taken as 2 it would run the rating bound to it;
+// - a letter of another script (a Russian layout) counts as the Latin letter
+//   of its key's place, so that Ctrl+Z undoes whatever the layout;
+// - a keypad digit counts as the keypad's key, then as the main row's digit.
+std::vector<KeyReading> readingsForKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode)
+{
+    std::vector<KeyReading> readings;
     // A key typed with AltGr: Qt reports the key's first level without a
     // modifier (AltGr+2 as 2), and no binding is made with AltGr.
     if (scanCode == altGrKey)
-        return nullptr;
+        return readings;
+    const quint32 mods = modsForQtModifiers(modifiers);
+    const auto add = [&readings](quint16 keyCode, quint32 m) {
+        for (const KeyReading &r : readings) {
+            if (r.keyCode == keyCode && r.mods == m)
+                return;
+        }
+        readings.push_back({keyCode, m});
+    };
     if (modifiers & Qt::KeypadModifier) {
         for (const KeyEntry &entry : keypadTable) {
-            if (entry.qtKey == qtKey)
-                return &entry;
+            if (entry.qtKey != qtKey)
+                continue;
+            add(entry.keyCode, mods);
+            if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
+                add(*keyCodeForQtKey(qtKey), mods);
+            return readings;
         }
     }
-    if (scanCode >= 10 && scanCode <= 19) {
-        const int digit = scanCode == 19 ? Qt::Key_0 : Qt::Key_1 + int(scanCode - 10);
-        for (const KeyEntry &entry : keyTable) {
-            if (entry.qtKey == digit)
-                return &entry;
-        }
-    }
+    const KeyEntry *typed = nullptr;
     for (const KeyEntry &entry : keyTable) {
-        if (entry.qtKey != qtKey)
-            continue;
-        if (scanCode != 0 && isShiftedDigit(entry))
-            return nullptr;
-        return &entry;
+        if (entry.qtKey == qtKey) {
+            typed = &entry;
+            break;
+        }
     }
-    return nullptr;
+    const std::optional<quint16> place = codeAtPlace(scanCode);
+    const quint16 placeCode = place.value_or(Code::cleared);
+    const bool onDigitRow = place.has_value() && isDigitCode(placeCode);
+    if (typed && (scanCode == 0 || !isShiftedDigit(*typed))) {
+        add(typed->keyCode, mods);
+        const bool symbol = !isLetterCode(typed->keyCode) && !isDigitCode(typed->keyCode) && *typed->chars != 0
+                            && typed->chars[0] > ' ' && typed->chars[0] < 0x7f;
+        if (symbol && (mods & KeyMods::shift) && mods != KeyMods::shift)
+            add(typed->keyCode, mods & ~KeyMods::shift);
+    }
+    if (onDigitRow || (!typed && place.has_value()))
+        add(placeCode, mods);
+    return readings;
 }
+
+} // namespace Shortcuts
+
+namespace {
 
 struct ActionInfo
 {
@@ -604,10 +671,11 @@ std::optional<ShortcutAction> actionFor(quint16 keyCode, quint32 mods)
 
 std::optional<ShortcutAction> actionForKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode)
 {
-    const std::optional<quint16> keyCode = keyCodeForQtKey(qtKey, modifiers, scanCode);
-    if (!keyCode)
-        return std::nullopt;
-    return actionFor(*keyCode, modsForQtModifiers(modifiers));
+    for (const KeyReading &reading : readingsForKey(qtKey, modifiers, scanCode)) {
+        if (std::optional<ShortcutAction> action = actionFor(reading.keyCode, reading.mods))
+            return action;
+    }
+    return std::nullopt;
 }
 
 std::optional<ShortcutAction> actionForEvent(const QKeyEvent *event)
@@ -619,10 +687,10 @@ std::optional<ShortcutAction> actionForEvent(const QKeyEvent *event)
 
 std::optional<quint16> keyCodeForQtKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode)
 {
-    const KeyEntry *entry = entryForQtKey(qtKey, modifiers, scanCode);
-    if (!entry)
+    const std::vector<KeyReading> readings = readingsForKey(qtKey, modifiers, scanCode);
+    if (readings.empty())
         return std::nullopt;
-    return entry->keyCode;
+    return readings.front().keyCode;
 }
 
 quint32 modsForQtModifiers(Qt::KeyboardModifiers modifiers)
@@ -661,10 +729,17 @@ int qtKeyForKeyCode(quint16 keyCode)
 
 std::optional<KeyCombo> comboForKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode)
 {
-    const KeyEntry *entry = entryForQtKey(qtKey, modifiers, scanCode);
-    if (!entry)
+    // Recorded as it is read first; a symbol its layout types with Shift is
+    // recorded without that Shift when another modifier is held too, so that
+    // the German Ctrl+Shift+0 is Ctrl+= (a fixed key) and not a new binding.
+    const std::vector<KeyReading> readings = readingsForKey(qtKey, modifiers, scanCode);
+    if (readings.empty())
         return std::nullopt;
-    return KeyCombo{entry->keyCode, modsForQtModifiers(modifiers), QString::fromLatin1(entry->chars)};
+    KeyReading chosen = readings.front();
+    if (readings.size() > 1 && readings[1].keyCode == chosen.keyCode)
+        chosen = readings[1];
+    const KeyEntry *entry = entryForCode(chosen.keyCode);
+    return KeyCombo{chosen.keyCode, chosen.mods, QString::fromLatin1(entry ? entry->chars : "")};
 }
 
 quint32 physicalKey(const QKeyEvent &event)

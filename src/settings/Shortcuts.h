@@ -7,6 +7,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 class QKeyEvent;
 
@@ -139,9 +140,21 @@ std::optional<ShortcutAction> actionForKey(int qtKey, Qt::KeyboardModifiers modi
 // Key presses only; any other event gives none.
 std::optional<ShortcutAction> actionForEvent(const QKeyEvent *event);
 
+// One way to read a key press: a stored key code with its modifiers.
+struct KeyReading
+{
+    quint16 keyCode;
+    quint32 mods;
+};
+// The ways a key press can be read, best first (the symbol typed, then the
+// key's place on a US keyboard, a keypad digit as a digit); a binding or a
+// command takes the first reading that matches one. scanCode as below.
+std::vector<KeyReading> readingsForKey(int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode = 0);
+
 // Translation between Qt's keys and the stored form.
 // scanCode, when not 0, is the physical key (physicalKey() of the event): a
-// symbol is taken for a digit key only when typed on that key.
+// symbol is taken for a digit key only when typed on that key. The first
+// reading's code.
 std::optional<quint16> keyCodeForQtKey(int qtKey, Qt::KeyboardModifiers modifiers = {}, quint32 scanCode = 0);
 quint32 modsForQtModifiers(Qt::KeyboardModifiers modifiers);
 Qt::KeyboardModifiers qtModifiersForMods(quint32 mods);

@@ -123,6 +123,48 @@ TEST_F(CommandsTest, KeysFindTheirCommandThroughFixedKeysThenBindings)
     EXPECT_EQ(commandFor(keyZ, cmd), CommandId::rotateCCW);
 }
 
+// Keys are read for what the layout types first, then by their place: keys
+// pressed as X reports them on Swiss, Czech, French, German and Russian
+// layouts (X's key numbers: 10 is the 1 key, 16 the 7 key, 52 the Z key).
+TEST_F(CommandsTest, KeysAreReadAsTheLayoutTypesThemThenByTheirPlace)
+{
+    const auto command = [](int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode, int *tag = nullptr) {
+        QKeyEvent event(QEvent::KeyPress, qtKey, modifiers, scanCode, 0, 0);
+        const std::optional<Commands::Invocation> invocation = CommandRouter::commandForKey(&event);
+        if (invocation && tag)
+            *tag = invocation->tag;
+        return invocation ? std::optional<CommandId>(invocation->id) : std::nullopt;
+    };
+    const auto rating = [&](int qtKey, Qt::KeyboardModifiers modifiers, quint32 scanCode) {
+        int tag = -1;
+        return command(qtKey, modifiers, scanCode, &tag) == CommandId::setRatingMenu ? tag : -1;
+    };
+    // "+" on the 1 key (Swiss Shift+1, Czech unshifted) zooms; it rated 1.
+    EXPECT_EQ(command(Qt::Key_Plus, Qt::ShiftModifier, 10), CommandId::zoomIn);
+    EXPECT_EQ(command(Qt::Key_Plus, Qt::NoModifier, 10), CommandId::zoomIn);
+    EXPECT_EQ(rating(Qt::Key_1, Qt::ShiftModifier, 10), 1);
+    // French: "&" and "'" on the 1 and 4 keys rate, "-" on the 6 key zooms out.
+    EXPECT_EQ(rating(Qt::Key_Ampersand, Qt::NoModifier, 10), 1);
+    EXPECT_EQ(rating(Qt::Key_Apostrophe, Qt::NoModifier, 13), 4);
+    EXPECT_EQ(command(Qt::Key_Minus, Qt::NoModifier, 15), CommandId::zoomOut);
+    // German "=" is Shift+0: it zooms in, not to 100 % at the pointer.
+    EXPECT_EQ(command(Qt::Key_Equal, Qt::ShiftModifier, 19), CommandId::zoomIn);
+    // Ctrl+/ typed with Shift: Ctrl+Shift+7 (German), Ctrl+Shift+: (French).
+    EXPECT_EQ(command(Qt::Key_Slash, Qt::ControlModifier | Qt::ShiftModifier, 16), CommandId::showShortcuts);
+    EXPECT_EQ(command(Qt::Key_Slash, Qt::ControlModifier | Qt::ShiftModifier, 60), CommandId::showShortcuts);
+    // Russian: Cyrillic letters count as the Latin letter of their key.
+    EXPECT_EQ(command(0x42F, Qt::ControlModifier, 52), CommandId::undoTrash);        // Ya, on Z
+    EXPECT_EQ(command(0x41A, Qt::NoModifier, 27), CommandId::rotateCW);              // Ka, on R
+    EXPECT_EQ(command(0x41A, Qt::ControlModifier | Qt::ShiftModifier, 27), std::nullopt);
+    // A Latin letter counts as itself wherever its key is: German Ctrl+Z is on
+    // the key a US layout has Y on.
+    EXPECT_EQ(command(Qt::Key_Z, Qt::ControlModifier, 29), CommandId::undoTrash);
+    // The keypad's digits rate like the main row's.
+    EXPECT_EQ(rating(Qt::Key_3, Qt::KeypadModifier, 89), 3);
+    // A letter's Shift still never falls away with Ctrl: Ctrl+Shift+Z is not undo.
+    EXPECT_EQ(command(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, 52), std::nullopt);
+}
+
 TEST_F(CommandsTest, TheMenuShowsBindingsWithModifiersAndFixedKeysOtherwise)
 {
     // A plain arrow is performed by the keys but not shown.

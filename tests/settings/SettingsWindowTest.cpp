@@ -348,6 +348,14 @@ TEST_F(SettingsWindowTest, RecordingABindingInTheListMovesItAndSaysFromWhere)
     EXPECT_FALSE(Shortcuts::combo(ShortcutAction::edit).has_value());
     EXPECT_EQ(pane->status->text(), Texts::format("sc.reserved", {Shortcuts::displayString({13, KeyMods::command, "w"})}));
 
+    // A key no binding can name (a German sharp s) is said and recording goes on.
+    edit->click();
+    QKeyEvent sharpS(QEvent::KeyPress, Qt::Key_ssharp, Qt::NoModifier, 20, 0, 0, QString::fromUtf8("ß"));
+    QApplication::sendEvent(edit, &sharpS);
+    EXPECT_TRUE(edit->isRecording());
+    EXPECT_EQ(pane->status->text(), Texts::format("sc.unusable", {QString::fromUtf8("ß")}));
+    type(edit, Qt::Key_Escape);
+
     // Losing the focus stops recording without an answer.
     edit->click();
     ASSERT_TRUE(edit->isRecording());

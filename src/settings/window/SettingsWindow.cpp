@@ -406,6 +406,12 @@ ShortcutSettingsPane::ShortcutSettingsPane(SettingsWindowController *owner)
             table->setItem(row, 0, new QTableWidgetItem(Shortcuts::title(action)));
             auto *recorder = new ShortcutRecorder(action, table);
             recorder->onRecord = [this, action](const std::optional<KeyCombo> &combo) { record(action, combo); };
+            recorder->onUnusable = [this](const QString &typed) {
+                QApplication::beep();
+                const QString message = Texts::format("sc.unusable", {typed});
+                status->setText(message);
+                Spoken::say(status, message);
+            };
             // Tab walks the list: the row of the key in focus is scrolled into view.
             recorder->onFocus = [this, row] { table->scrollTo(table->model()->index(row, 1)); };
             recorders[size_t(action)] = recorder;

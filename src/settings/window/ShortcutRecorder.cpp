@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QKeySequence>
 
 ShortcutRecorder::ShortcutRecorder(ShortcutAction action, QWidget *parent)
     : QPushButton(parent)
@@ -78,6 +79,12 @@ void ShortcutRecorder::handleKey(QKeyEvent *event)
         refresh();
     if (result.report && onRecord)
         onRecord(result.combo);
+    if (result.unusable && onUnusable) {
+        const QString typed = event->text().trimmed();
+        onUnusable(typed.isEmpty() || !typed.at(0).isPrint()
+                       ? QKeySequence(event->key()).toString(QKeySequence::NativeText)
+                       : typed);
+    }
 }
 
 void ShortcutRecorder::focusInEvent(QFocusEvent *event)

@@ -25,6 +25,9 @@ public:
     std::function<void(const std::optional<KeyCombo> &)> onRecord;
     // Called when the field takes the focus (a click, or Tab from the keyboard).
     std::function<void()> onFocus;
+    // A key was pressed that no shortcut can name (a letter a US keyboard does
+    // not have, AltGr with a key): what it typed. Recording goes on.
+    std::function<void(const QString &typed)> onUnusable;
 
     // Redraws from the current binding.
     void refresh();
