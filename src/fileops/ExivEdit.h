@@ -31,6 +31,14 @@ inline std::optional<QByteArray> rewrite(const QByteArray &bytes, const std::fun
         if (!image.get())
             return std::nullopt;
         image->readMetadata();
+        // A packet exiv2 cannot read is an empty model: encoded again it
+        // would drop every property. Such a packet is written back as it was
+        // (an edit of the XMP itself refuses it first).
+        if (!image->xmpPacket().empty()) {
+            Exiv2::XmpData probe;
+            if (Exiv2::XmpParser::decode(probe, image->xmpPacket()) != 0)
+                image->writeXmpFromPacket(true);
+        }
         edit(*image);
         image->writeMetadata();
         Exiv2::BasicIo &io = image->io();

@@ -344,6 +344,26 @@ Outcome writeSidecar(int n, const QString &sidecar)
     return replacement->commit();
 }
 
+// Raised by setRatingIn for a packet exiv2 could not read.
+struct UnreadablePacket : std::exception
+{
+    const char *what() const noexcept override { return "unreadable XMP packet"; }
+};
+
+// Sets the rating in exiv2's model of a photo. The model of a packet exiv2
+// cannot read (a document type declaration, broken markup) is empty: written
+// back, the rating alone would replace the title, the creator and every other
+// property the photo holds, so such a photo is left as it is.
+void setRatingIn(Exiv2::Image &image, int n)
+{
+    if (!image.xmpPacket().empty()) {
+        Exiv2::XmpData probe;
+        if (Exiv2::XmpParser::decode(probe, image.xmpPacket()) != 0)
+            throw UnreadablePacket();
+    }
+    image.xmpData()["Xmp.xmp.Rating"] = std::to_string(n);
+}
+
 // The rewritten bytes of a photo with its rating set, or why not.
 std::optional<QByteArray> ratedBytes(const QByteArray &original, int n, Failure *failure)
 {
@@ -364,12 +384,19 @@ std::optional<QByteArray> ratedBytes(const QByteArray &original, int n, Failure 
         return PngChunks::withXmpPacket(original, *chunks, QByteArray::fromStdString(*packet));
     }
     QString error;
-    auto bytes = ExivEdit::rewrite(original, [n](Exiv2::Image &image) {
-        image.xmpData()["Xmp.xmp.Rating"] = std::to_string(n);
+    bool unreadable = false;
+    auto bytes = ExivEdit::rewrite(original, [n, &unreadable](Exiv2::Image &image) {
+        try {
+            setRatingIn(image, n);
+        } catch (const UnreadablePacket &) {
+            unreadable = true;
+            throw;
+        }
     }, &error);
     if (!bytes)
-        *failure = error.isEmpty() ? Failure::of(Failure::Kind::unsupported)
-                                   : Failure::withReason(Failure::Kind::unsupported, error);
+        *failure = unreadable       ? Failure::of(Failure::Kind::unrecognised)
+                   : error.isEmpty() ? Failure::of(Failure::Kind::unsupported)
+                                     : Failure::withReason(Failure::Kind::unsupported, error);
     return bytes;
 }
 
@@ -396,8 +423,7 @@ Outcome writeInFile(int n, const QString &photo)
             verify);
         if (!done) // a header this cannot edit in place: exiv2 rewrites it
             done = ExivEdit::replaceJpegHead(
-                photo, "rating", [n](Exiv2::Image &image) { image.xmpData()["Xmp.xmp.Rating"] = std::to_string(n); },
-                verify);
+                photo, "rating", [n](Exiv2::Image &image) { setRatingIn(image, n); }, verify);
         if (done)
             return *done;
     }

@@ -4,6 +4,7 @@
 
 #include "fileops/JpegSegments.h"
 #include "fileops/PngChunks.h"
+#include "fileops/RotationSave.h"
 #include "fileops/XmpRating.h"
 
 #include "FileOpsTestSupport.h"
@@ -247,6 +248,60 @@ TEST_F(RatingFiles, SidecarExivCannotParseIsRefusedUntouched)
     EXPECT_EQ(failure->kind, SafeFile::Failure::Kind::unrecognised);
     EXPECT_EQ(bytesOf(sidecar), before);
     EXPECT_EQ(folderNames(dir.path()), (QStringList{QStringLiteral("r.cr2"), QStringLiteral("r.xmp")}));
+}
+
+// A JPEG whose own XMP exiv2 cannot read (a document type declaration, a
+// broken packet) is left as it is and rated in its sidecar: rewritten from
+// exiv2's empty model, its creator would have gone with the new rating. The
+// same packet without the declaration is rated in the file and keeps it. A
+// turn saved on such a photo keeps the packet too.
+TEST_F(RatingFiles, AJpegWhosePacketCannotBeReadKeepsItsOtherProperties)
+{
+    const QString packet = QStringLiteral(
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" "
+        "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmp:Rating=\"2\">"
+        "<dc:creator><rdf:Seq><rdf:li>Jane Photographer</rdf:li></rdf:Seq></dc:creator>"
+        "</rdf:Description></rdf:RDF></x:xmpmeta>");
+    const auto jpegWith = [this](const QString &name, const QString &xmp) {
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(QColor(90, 120, 30));
+        const QString path = dir.filePath(name);
+        EXPECT_TRUE(picture.save(path, "JPEG"));
+        QByteArray bytes = bytesOf(path);
+        const QByteArray payload = QByteArray("http://ns.adobe.com/xap/1.0/", 29) + xmp.toUtf8();
+        QByteArray segment("\xFF\xE1", 2);
+        segment.append(char((payload.size() + 2) >> 8)).append(char((payload.size() + 2) & 0xFF)).append(payload);
+        bytes.insert(2, segment);
+        EXPECT_TRUE(writeBytes(path, bytes));
+        return path;
+    };
+    const QString plain = jpegWith(QStringLiteral("plain.jpg"), packet);
+    ASSERT_FALSE(writeRating(4, plain));
+    EXPECT_EQ(readRating(plain), 4);
+    EXPECT_TRUE(bytesOf(plain).contains("Jane Photographer"));
+
+    const QString header = QStringLiteral("<?xml version=\"1.0\"?>");
+    for (const QString &xmp : {header + QStringLiteral("<!DOCTYPE x:xmpmeta>") + packet,
+                               header + QStringLiteral("<!DOCTYPE x [<!ENTITY a \"b\">]>") + packet,
+                               packet.left(packet.size() - 40)}) {
+        const QString photo = jpegWith(QStringLiteral("held.jpg"), xmp);
+        const QByteArray before = bytesOf(photo);
+        ASSERT_FALSE(writeRating(4, photo)) << xmp.toStdString();
+        EXPECT_EQ(bytesOf(photo), before);
+        EXPECT_EQ(readRating(photo), 4);
+        EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("held.xmp"))));
+        // A turn saved through exiv2 (the photo has no EXIF to change in
+        // place) writes the packet back as it was.
+        const qsizetype packetAt = before.indexOf(xmp.toUtf8());
+        ASSERT_GT(packetAt, 0);
+        ASSERT_TRUE(RotationSave::writeRotation(photo, 1).succeeded());
+        EXPECT_EQ(RotationSave::fileOrientation(photo), 6);
+        EXPECT_TRUE(bytesOf(photo).contains(xmp.toUtf8()));
+        QFile::remove(photo);
+        QFile::remove(dir.filePath(QStringLiteral("held.xmp")));
+    }
+    EXPECT_EQ(folderNames(dir.path()), QStringList{QStringLiteral("plain.jpg")});
 }
 
 TEST_F(RatingFiles, UnreadableAndUtf16SidecarsAreLeftAloneWithAnError)
