@@ -16,9 +16,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <map>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -85,6 +89,16 @@ private:
     std::unique_ptr<ImageAnalyzer> analyzer;
 };
 
+bool outOfDescriptors()
+{
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (probe >= 0) {
+        ::close(probe);
+        return false;
+    }
+    return errno == EMFILE || errno == ENFILE;
+}
+
 std::optional<QString> cacheFileForScan(const QString &folder, bool useCache)
 {
     if (!useCache)
@@ -99,6 +113,8 @@ std::optional<QString> cacheFileForScan(const QString &folder, bool useCache)
 
 std::optional<CleanupMetrics> computeMetrics(const CleanupUnit &unit)
 {
+    if (outOfDescriptors())
+        return std::nullopt;
     const QString &url = unit.primary;
     const QImage image = ImageLoader::shared().makeThumbnail(url, analysisSize, isRawFile(url), false);
     if (image.isNull())
@@ -123,8 +139,10 @@ std::optional<CleanupMetrics> computeMetrics(const CleanupUnit &unit)
             }
         }
     } catch (...) {
-        // A failed analysis yields no faces and no print, never a dead worker.
-        measures = ImageMeasures{};
+        // A failed analysis (memory ran out) is no measurement: kept in the
+        // cache, its zero sharpness and missing faces would stand for the
+        // photo in every later scan. Never a dead worker either.
+        return std::nullopt;
     }
 
     CleanupMetrics metrics;
@@ -142,6 +160,11 @@ std::optional<CleanupMetrics> computeMetrics(const CleanupUnit &unit)
     metrics.printRevision = FeaturePrint::revision();
     metrics.eyesMeasured = FaceEyesDetector::hasLandmarkModel();
     metrics.version = cleanupMetricsVersion;
+    // With the process out of file descriptors the libraries fail quietly
+    // along the way (the capture date falls back to the file's time, a model
+    // stays unread): what was measured then is not kept.
+    if (outOfDescriptors())
+        return std::nullopt;
     return metrics;
 }
 
