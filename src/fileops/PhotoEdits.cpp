@@ -85,7 +85,10 @@ void PhotoEdits::setRating(const QStringList &targets, int n)
         for (const QString &url : targets) {
             if (const auto failure = XmpRating::writeRating(n, url)) {
                 failed.insert(url);
-                failedFiles.append(Texts::format("rating.failedFile", {QFileInfo(url).fileName(), failure->reason}));
+                // A sidecar that failed is named itself: "not a regular file"
+                // said of the photo would be untrue.
+                const QString named = failure->path.isEmpty() ? url : failure->path;
+                failedFiles.append(Texts::format("rating.failedFile", {QFileInfo(named).fileName(), failure->reason}));
             } else {
                 written.append(url);
             }

@@ -111,7 +111,7 @@ Failure Failure::of(Kind kind)
     case Kind::system: key = "msg.errSystem"; break;
     case Kind::aborted: key = "msg.errSystem"; break;
     }
-    return Failure{kind, Texts::text(key)};
+    return Failure{kind, Texts::text(key), {}};
 }
 
 Failure Failure::fromErrno(int error)
@@ -127,7 +127,7 @@ Failure Failure::fromErrno(int error)
 
 Failure Failure::withReason(Kind kind, const QString &reason)
 {
-    return Failure{kind, reason};
+    return Failure{kind, reason, {}};
 }
 
 bool FileStamp::sameFileContent(const FileStamp &other) const

@@ -53,6 +53,9 @@ struct Failure
     };
     Kind kind = Kind::system;
     QString reason;
+    // The file the failure is about, when it is not the one the operation was
+    // asked for (a photo's sidecar); empty otherwise.
+    QString path;
 
     static Failure of(Kind kind);
     static Failure fromErrno(int error);

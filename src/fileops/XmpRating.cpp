@@ -737,10 +737,14 @@ Outcome writeRating(int n, const QString &photo)
                 qCWarning(lcSafeFile, "rating %s in its sidecar: %s", qUtf8Printable(photo),
                           qUtf8Printable(outcome->reason));
                 outcome = writeSidecar(n, sidecar);
+                if (outcome)
+                    outcome->path = sidecar;
             }
         }
     } else {
         outcome = writeSidecar(n, sidecar);
+        if (outcome)
+            outcome->path = sidecar;
     }
     if (outcome)
         return outcome;

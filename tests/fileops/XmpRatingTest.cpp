@@ -479,6 +479,16 @@ TEST_F(RatingFiles, WhatIsNotARegularFileIsNeverWritten)
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->kind, SafeFile::Failure::Kind::gone);
     EXPECT_EQ(folderNames(dir.path()), (QStringList{QStringLiteral("folder.jpg"), QStringLiteral("pipe.jpg")}));
+
+    // A RAW's sidecar that is a folder: the failure names the sidecar, not the
+    // RAW (which is a regular file).
+    const QString raw = dir.filePath(QStringLiteral("r.nef"));
+    ASSERT_TRUE(writeBytes(raw, QByteArray("not really a raw")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("r.xmp")));
+    failure = writeRating(3, raw);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, SafeFile::Failure::Kind::notRegular);
+    EXPECT_EQ(failure->path, dir.filePath(QStringLiteral("r.xmp")));
 }
 
 TEST_F(RatingFiles, ExivToolReadsWhatWeWrote)
