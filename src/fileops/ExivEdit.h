@@ -32,8 +32,8 @@ inline std::optional<QByteArray> rewrite(const QByteArray &bytes, const std::fun
             return std::nullopt;
         image->readMetadata();
         // A packet exiv2 cannot read is an empty model: encoded again it
-        // would drop every property. Such a packet is written back as it was
-        // (an edit of the XMP itself refuses it first).
+        // would drop every property. Such a packet is written back as it was;
+        // an edit of the XMP itself sees writeXmpFromPacket() and refuses.
         if (!image->xmpPacket().empty()) {
             Exiv2::XmpData probe;
             if (Exiv2::XmpParser::decode(probe, image->xmpPacket()) != 0)

@@ -350,17 +350,16 @@ struct UnreadablePacket : std::exception
     const char *what() const noexcept override { return "unreadable XMP packet"; }
 };
 
-// Sets the rating in exiv2's model of a photo. The model of a packet exiv2
-// cannot read (a document type declaration, broken markup) is empty: written
-// back, the rating alone would replace the title, the creator and every other
-// property the photo holds, so such a photo is left as it is.
+// Sets the rating in exiv2's model of a photo, an edit for ExivEdit::rewrite.
+// The model of a packet exiv2 cannot read (a document type declaration, broken
+// markup) is empty, and rewrite marks such a packet to be written back as it
+// was: the rating set there would be lost, and set in a new packet it would
+// replace the title, the creator and every other property. Such a photo is
+// left as it is.
 void setRatingIn(Exiv2::Image &image, int n)
 {
-    if (!image.xmpPacket().empty()) {
-        Exiv2::XmpData probe;
-        if (Exiv2::XmpParser::decode(probe, image.xmpPacket()) != 0)
-            throw UnreadablePacket();
-    }
+    if (image.writeXmpFromPacket())
+        throw UnreadablePacket();
     image.xmpData()["Xmp.xmp.Rating"] = std::to_string(n);
 }
 

@@ -3,6 +3,7 @@
 #include "settings/Texts.h"
 
 #include <QKeyEvent>
+#include <QKeySequence>
 
 namespace {
 
@@ -38,7 +39,12 @@ ShortcutRecorderModel::KeyResult ShortcutRecorderModel::keyPress(const QKeyEvent
 {
     if (event.type() != QEvent::KeyPress && event.type() != QEvent::ShortcutOverride)
         return {};
-    return keyPress(event.key(), event.modifiers(), Shortcuts::physicalKey(event));
+    KeyResult result = keyPress(event.key(), event.modifiers(), Shortcuts::physicalKey(event));
+    // The key is named by what it typed ("ß"), where that is a character.
+    const QString typed = event.text().trimmed();
+    if (!result.unusable.isEmpty() && !typed.isEmpty() && typed.at(0).isPrint())
+        result.unusable = typed;
+    return result;
 }
 
 ShortcutRecorderModel::KeyResult ShortcutRecorderModel::keyPress(int qtKey, Qt::KeyboardModifiers modifiers,
@@ -61,8 +67,8 @@ ShortcutRecorderModel::KeyResult ShortcutRecorderModel::keyPress(int qtKey, Qt::
         return result;
     }
     const std::optional<KeyCombo> combo = Shortcuts::comboForKey(qtKey, modifiers, scanCode);
-    if (!combo) {
-        result.unusable = true; // no stored code for this key: keep listening
+    if (!combo) {               // no stored code for this key: keep listening
+        result.unusable = QKeySequence(qtKey).toString(QKeySequence::NativeText);
         return result;
     }
     recording = false;

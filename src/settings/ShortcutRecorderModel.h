@@ -39,7 +39,7 @@ public:
         bool consumed = false;                  // the press belonged to the recorder
         bool report = false;                    // recording ended with an answer
         std::optional<KeyCombo> combo;          // the answer: a binding, or none = clear it
-        bool unusable = false;                  // a key no binding can name: still listening
+        QString unusable;                       // what a key no binding can name typed: still listening
     };
 
     explicit ShortcutRecorderModel(ShortcutAction action) : shortcut(action) {}

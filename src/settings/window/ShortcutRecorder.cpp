@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QKeySequence>
 
 ShortcutRecorder::ShortcutRecorder(ShortcutAction action, QWidget *parent)
     : QPushButton(parent)
@@ -79,12 +78,8 @@ void ShortcutRecorder::handleKey(QKeyEvent *event)
         refresh();
     if (result.report && onRecord)
         onRecord(result.combo);
-    if (result.unusable && onUnusable) {
-        const QString typed = event->text().trimmed();
-        onUnusable(typed.isEmpty() || !typed.at(0).isPrint()
-                       ? QKeySequence(event->key()).toString(QKeySequence::NativeText)
-                       : typed);
-    }
+    if (!result.unusable.isEmpty() && onUnusable)
+        onUnusable(result.unusable);
 }
 
 void ShortcutRecorder::focusInEvent(QFocusEvent *event)
