@@ -255,12 +255,11 @@ std::optional<Picture> decode(const QString &path, int quarterTurns, Error *erro
 {
     Codec::initialize();
     const auto header = Codec::probe(path);
-    if (!header)
-        return fail(error, Error::unreadable);
+    if (!header) {
+        const bool tooLarge = Codec::whyRefused(path).refusal == Codec::Refusal::tooLarge;
+        return fail(error, tooLarge ? Error::tooLarge : Error::unreadable);
+    }
     const QSize shown = header->displayedSize();
-    const qint64 pixels = qint64(shown.width()) * shown.height();
-    if (pixels > Codec::pixelLimitForFileSize(QFileInfo(path).size()))
-        return fail(error, Error::tooLarge);
 
     auto data = std::make_shared<Picture::Data>();
     try {

@@ -10,7 +10,11 @@
 
 #include <lcms2.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -210,9 +214,11 @@ void setDecodeBudgetBytes(int64_t bytes)
     decodeBudget.store(std::max<int64_t>(bytes, int64_t(1) << 20), std::memory_order_relaxed);
 }
 
-std::optional<ImageHeader> probe(const QString &path)
+namespace {
+
+// The header as the file claims it, before any limit.
+std::optional<ImageHeader> claimedHeader(const QString &path, ImageFormat format)
 {
-    const ImageFormat format = formatOfFile(path);
     std::optional<ImageHeader> header;
     switch (format) {
     case ImageFormat::unknown:
@@ -254,8 +260,22 @@ std::optional<ImageHeader> probe(const QString &path)
     }
     if (!header || header->storedSize.isEmpty())
         return std::nullopt;
-    const int64_t pixels = int64_t(header->storedSize.width()) * header->storedSize.height();
-    if (pixels > pixelLimitForFileSize(QFileInfo(path).size()))
+    return header;
+}
+
+bool claimsTooMuch(const QString &path, const ImageHeader &header)
+{
+    const int64_t pixels = int64_t(header.storedSize.width()) * header.storedSize.height();
+    return pixels > pixelLimitForFileSize(QFileInfo(path).size());
+}
+
+} // namespace
+
+std::optional<ImageHeader> probe(const QString &path)
+{
+    const ImageFormat format = formatOfFile(path);
+    std::optional<ImageHeader> header = claimedHeader(path, format);
+    if (!header || claimsTooMuch(path, *header))
         return std::nullopt;
     if (header->orientation < 1 || header->orientation > 8)
         header->orientation = 1;
@@ -265,6 +285,29 @@ std::optional<ImageHeader> probe(const QString &path)
             header->orientation = pngExifOrientation(path);
     }
     return header;
+}
+
+RefusalReason whyRefused(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0)
+        return {errno == EACCES ? Refusal::noPermission : Refusal::missing, {}};
+    if (!S_ISREG(st.st_mode))
+        return {Refusal::notAFile, {}};
+    const int fd = RegularFile::openForReading(path);
+    if (fd < 0)
+        return {errno == EACCES || errno == EPERM ? Refusal::noPermission : Refusal::unknown, {}};
+    ::close(fd);
+    if (st.st_size == 0)
+        return {Refusal::empty, {}};
+    const ImageFormat format = formatOfFile(path);
+    if (format == ImageFormat::unknown)
+        return {Refusal::notAnImage, {}};
+    const std::optional<ImageHeader> header = claimedHeader(path, format);
+    if (header && claimsTooMuch(path, *header))
+        return {Refusal::tooLarge, header->storedSize};
+    return {};
 }
 
 QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded, ScaleQuality quality)

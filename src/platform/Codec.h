@@ -90,6 +90,23 @@ const char *formatName(ImageFormat format);
 // claims a zero or more than maxPixelCount pixel size.
 std::optional<ImageHeader> probe(const QString &path);
 
+// Why a file gives no picture, for telling the person; looked up in the file
+// again after a decode failed.
+enum class Refusal {
+    unknown,      // nothing wrong found: the picture data itself did not decode
+    missing,      // no file (or a link to nothing) under the name
+    noPermission, // the file may not be read
+    notAFile,     // a folder, a FIFO, a device
+    empty,        // zero bytes
+    notAnImage,   // content of no image format known here
+    tooLarge,     // more pixels than decoding it would be safe for (claimedSize)
+};
+struct RefusalReason {
+    Refusal refusal = Refusal::unknown;
+    QSize claimedSize; // the stored size claimed by the header, for tooLarge
+};
+RefusalReason whyRefused(const QString &path);
+
 // How a reduced bitmap is made.
 enum class ScaleQuality {
     // For pictures the GPU filters again on the way to the screen (the viewer's

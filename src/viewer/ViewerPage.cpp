@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLocale>
 #include <QMimeData>
 #include <QPointer>
 #include <QScreen>
@@ -141,7 +142,7 @@ void ViewerPage::wireController()
             onPhotoShown();
     };
     c->onAnimate = [this](const QString &url) { m_imageView->startAnimation(url); };
-    c->onDecodeFailed = [this](const QString &url) { showFailure(url); };
+    c->onDecodeFailed = [this](const QString &url, const Codec::RefusalReason &why) { showFailure(url, why); };
     c->onNoPhotos = [this](const QString &hint) {
         failureLabel->hide();
         m_imageView->setImage(QImage(), 0, 0, true, true, true);
@@ -411,7 +412,27 @@ QString ViewerPage::failureMessage() const
     return failureLabel->isVisible() ? failureLabel->text() : QString();
 }
 
-void ViewerPage::showFailure(const QString &url)
+namespace {
+
+QString refusalText(const Codec::RefusalReason &why)
+{
+    switch (why.refusal) {
+    case Codec::Refusal::missing: return Texts::text("ui.whyMissing");
+    case Codec::Refusal::noPermission: return Texts::text("ui.whyNoPermission");
+    case Codec::Refusal::notAFile: return Texts::text("ui.whyNotAFile");
+    case Codec::Refusal::empty: return Texts::text("ui.whyEmpty");
+    case Codec::Refusal::notAnImage: return Texts::text("ui.whyNotAnImage");
+    case Codec::Refusal::tooLarge:
+        return Texts::format("ui.whyTooLarge", {QLocale().toString(why.claimedSize.width()),
+                                                QLocale().toString(why.claimedSize.height())});
+    case Codec::Refusal::unknown: break;
+    }
+    return {};
+}
+
+} // namespace
+
+void ViewerPage::showFailure(const QString &url, const Codec::RefusalReason &why)
 {
     // The previous photo leaves the screen: what is shown is always the photo
     // the index and the filmstrip name, or the reason it cannot be.
@@ -424,6 +445,8 @@ void ViewerPage::showFailure(const QString &url)
     // file cannot be opened under it; the person can only rename it.
     if (url.contains(QChar::ReplacementCharacter) && !QFileInfo::exists(url))
         text += QLatin1Char('\n') + Texts::text("ui.unreadableName");
+    else if (const QString reason = refusalText(why); !reason.isEmpty())
+        text += QLatin1Char('\n') + reason;
     failureLabel->setText(text);
     failureLabel->show();
     failureLabel->raise();

@@ -151,7 +151,7 @@ private:
     void layoutChildren();
     void placeEmptyState();
     void setEmptyStateVisible(bool visible, const QString &hint = {});
-    void showFailure(const QString &url);
+    void showFailure(const QString &url, const Codec::RefusalReason &why);
     void maybeShowCleanupHint();
     void animateWindowTo(const QRect &frame);
     int previewTargetSize() const;

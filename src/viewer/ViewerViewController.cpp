@@ -266,13 +266,14 @@ void ViewerViewController::showCurrent(bool keepOpenState, bool rewritten)
         waitForDecodeAhead(url, target);
         const std::optional<ImageInfo> info = l->info(url);
         const QImage preview = l->preview(url, target);
+        const Codec::RefusalReason why = preview.isNull() ? Codec::whyRefused(url) : Codec::RefusalReason{};
         HandOff::invoke(
             this,
-            [this, started, url, info, preview, keepOpenState] {
+            [this, started, url, info, preview, why, keepOpenState] {
                 if (generation != started)
                     return;
                 if (preview.isNull()) {
-                    decodeFailed(url);
+                    decodeFailed(url, why);
                     return;
                 }
                 const QSizeF size = info ? info->pixelSize : QSizeF(preview.size());
@@ -298,14 +299,14 @@ void ViewerViewController::display(const QImage &image, bool forceFit, bool isNe
         releaseHeldWork();
 }
 
-void ViewerViewController::decodeFailed(const QString &url)
+void ViewerViewController::decodeFailed(const QString &url, const Codec::RefusalReason &why)
 {
     // The previous photo must not stay on screen under the new one's name: the
     // page shows the failure in the photo's place.
     state = PhotoState::failed;
     showingRewritten = false;
     if (onDecodeFailed)
-        onDecodeFailed(url);
+        onDecodeFailed(url, why);
     releaseHeldWork();
 }
 

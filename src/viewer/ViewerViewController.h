@@ -108,8 +108,8 @@ public:
     std::function<void(const QImage &image, bool forceFit, bool isNewPhoto, QSizeF pixelSize, bool rewritten)> onDisplay;
     // The shown photo is animated: play it from the file.
     std::function<void(const QString &url)> onAnimate;
-    // The current photo could not be decoded.
-    std::function<void(const QString &url)> onDecodeFailed;
+    // The current photo could not be decoded, for the reason found in the file.
+    std::function<void(const QString &url, const Codec::RefusalReason &why)> onDecodeFailed;
     // There is no photo to show; hint is the empty state's text.
     std::function<void(const QString &hint)> onNoPhotos;
     // Files of the folder changed on disk (reported before the display follows).
@@ -142,7 +142,7 @@ public:
 private:
     void display(const QImage &image, bool forceFit, bool isNewPhoto, QSizeF size);
     bool showingRewritten = false; // the next new picture is the shown photo's file rewritten
-    void decodeFailed(const QString &url);
+    void decodeFailed(const QString &url, const Codec::RefusalReason &why);
     void startCaptureDates();
     void reloadFilmstrip();
     int targetSize() const;

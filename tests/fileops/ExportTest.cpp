@@ -220,6 +220,7 @@ TEST_F(ExportTest, DamagedAndOversizedPhotosAreRefused)
                                                                       vips::VImage::option()->set("compression", 9));
     ASSERT_GT(9000 * 9000, Codec::pixelLimitForFileSize(QFileInfo(huge).size()));
     EXPECT_FALSE(Encoder::encodeFile(huge, 0, Format::jpeg, 85, &error));
+    EXPECT_EQ(error, Encoder::Error::tooLarge) << "said to be unreadable, which it is not";
 
     // A RAW cut down to its previews has no full-size picture to give; it is not
     // called too large. In the corpus only.

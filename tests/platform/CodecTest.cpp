@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QDir>
 #include <QtEndian>
@@ -22,6 +23,9 @@
 #include <lcms2.h>
 #include <vips/vips8>
 #include <turbojpeg.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <functional>
@@ -522,9 +526,40 @@ TEST(Codec, ContentDecidesTheFormatNotTheName)
     EXPECT_TRUE(Codec::decodeFull(dir.filePath("missing.jpg")).isNull());
 }
 
+// When a file gives no picture, what is wrong with it is read off the file, so
+// the person is told something they can act on.
+TEST(Codec, TheReasonAFileGivesNoPictureIsReadOffTheFile)
+{
+    QTemporaryDir dir;
+    const auto why = [](const QString &path) { return Codec::whyRefused(path).refusal; };
+    EXPECT_EQ(why(dir.filePath("missing.jpg")), Codec::Refusal::missing);
+    ASSERT_TRUE(QFile::link(dir.filePath("missing.jpg"), dir.filePath("dangling.jpg")));
+    EXPECT_EQ(why(dir.filePath("dangling.jpg")), Codec::Refusal::missing);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.jpg"));
+    EXPECT_EQ(why(dir.filePath("folder.jpg")), Codec::Refusal::notAFile);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("fifo.jpg")).constData(), 0600), 0);
+    EXPECT_EQ(why(dir.filePath("fifo.jpg")), Codec::Refusal::notAFile);
+    EXPECT_EQ(why(writeFile(dir, "empty.jpg", {})), Codec::Refusal::empty);
+    EXPECT_EQ(why(writeFile(dir, "notes.jpg", "just some text, not an image")), Codec::Refusal::notAnImage);
+
+    // A real image whose data is cut short: nothing to say beyond "cannot be shown".
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::darkGreen);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "JPEG"));
+    EXPECT_EQ(why(writeFile(dir, "whole.jpg", jpeg)), Codec::Refusal::unknown);
+    EXPECT_EQ(why(writeFile(dir, "cut.jpg", jpeg.left(300))), Codec::Refusal::unknown);
+
+    // Root reads anything, so the permission case only shows for other users.
+    const QString locked = writeFile(dir, "locked.jpg", jpeg);
+    ASSERT_TRUE(QFile::setPermissions(locked, {}));
+    EXPECT_EQ(why(locked), ::geteuid() == 0 ? Codec::Refusal::unknown : Codec::Refusal::noPermission);
+}
+
 // Headers that claim far more pixels than their file could hold are refused before
 // anything is allocated: beyond a gigapixel always, and a hundred megapixels in
-// a 57-byte file (below the old gigapixel bound, far beyond what so few bytes
+// a file of under 200 bytes (below the old gigapixel bound, far beyond what so few bytes
 // describe).
 TEST(Codec, HeadersClaimingMorePixelsThanTheFileCouldHoldAreRefusedUndecoded)
 {
@@ -533,10 +568,14 @@ TEST(Codec, HeadersClaimingMorePixelsThanTheFileCouldHoldAreRefusedUndecoded)
         const QByteArray ihdr = be32(side) + be32(side) + QByteArray("\x08\x06\x00\x00\x00", 5);
         return QByteArray("\x89PNG\r\n\x1a\n", 8) + be32(13) + "IHDR" + ihdr + be32(crc32Of("IHDR" + ihdr));
     };
-    const QString gigapixel = writeFile(dir, "huge.png", pngHeader(40000));
+    // The first rows of zeros and the end, as a real bomb has them.
+    const QByteArray zlib = qCompress(QByteArray(100'000, '\0')).mid(4);
+    const QByteArray rest = be32(quint32(zlib.size())) + "IDAT" + zlib + be32(crc32Of("IDAT" + zlib)) + be32(0) +
+                            "IEND" + be32(crc32Of("IEND"));
+    const QString gigapixel = writeFile(dir, "huge.png", pngHeader(40000) + rest);
     EXPECT_FALSE(Codec::probe(gigapixel).has_value());
     EXPECT_TRUE(Codec::decodeScaled(gigapixel, 512, false).isNull());
-    const QString bomb = writeFile(dir, "bomb.png", pngHeader(10000) + be32(0) + "IEND" + be32(crc32Of("IEND")));
+    const QString bomb = writeFile(dir, "bomb.png", pngHeader(10000) + rest);
     EXPECT_FALSE(Codec::probe(bomb).has_value());
     EXPECT_TRUE(Codec::decodeFull(bomb).isNull());
 
@@ -548,6 +587,13 @@ TEST(Codec, HeadersClaimingMorePixelsThanTheFileCouldHoldAreRefusedUndecoded)
     EXPECT_FALSE(Codec::probe(jpegPath).has_value());
     EXPECT_TRUE(Codec::decodeScaled(jpegPath, 512, false).isNull());
     EXPECT_TRUE(Codec::decodeFull(jpegPath).isNull());
+
+    // The viewer and the export name the reason.
+    for (const auto &[file, side] : {std::pair{gigapixel, 40000}, {bomb, 10000}, {jpegPath, 60000}}) {
+        const Codec::RefusalReason why = Codec::whyRefused(file);
+        EXPECT_EQ(why.refusal, Codec::Refusal::tooLarge) << qPrintable(file);
+        EXPECT_EQ(why.claimedSize, QSize(side, side));
+    }
 
     EXPECT_EQ(Codec::pixelLimitForFileSize(0), 0);
     EXPECT_EQ(Codec::pixelLimitForFileSize(200'000), 200'000 * Codec::pixelsPerFileByte);
