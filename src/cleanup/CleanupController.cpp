@@ -493,8 +493,14 @@ QString CleanupController::progressText() const
 {
     if (!scanner->finished)
         return Texts::format("cleanup.scanning", {number(scanner->done), number(scanner->units.size())});
-    return Texts::format("cleanup.scanned",
-                         {number(scanner->units.size()), number(qint64(std::llround(scanner->elapsed)))});
+    // Photos that could not be measured are in no category; the count says the
+    // review is not about them.
+    const qsizetype unchecked = scanner->units.size() - scanner->metrics.size();
+    QString text = Texts::format("cleanup.scanned", {number(scanner->units.size() - unchecked),
+                                                     number(qint64(std::llround(scanner->elapsed)))});
+    if (unchecked > 0)
+        text += QStringLiteral(" · ") + Texts::format("cleanup.unchecked", {number(unchecked)});
+    return text;
 }
 
 QString CleanupController::headerTitle() const

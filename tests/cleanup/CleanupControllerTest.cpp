@@ -405,6 +405,23 @@ TEST_F(ControllerTest, TextsOfTheScreen)
     EXPECT_EQ(c.trashButtonTitle(), u"移到回收站");
     EXPECT_FALSE(c.trashEnabled());
     EXPECT_EQ(c.previewCaption(A), u"A.jpg  ·  推荐保留  ·  未勾选，回车勾选");
+
+    // A photo that could not be measured is in no category: the finished scan
+    // counts it apart instead of as checked.
+    c.scanner->setMeasure([this](const CleanupUnit &unit) -> std::optional<CleanupMetrics> {
+        if (unit.primary == G.primary)
+            return std::nullopt;
+        return CleanupMetrics{};
+    });
+    c.start();
+    QElapsedTimer waited;
+    waited.start();
+    while (!c.scanner->finished && waited.elapsed() < 30'000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_TRUE(c.scanner->finished);
+    const QString done = c.progressText();
+    EXPECT_TRUE(done.startsWith(u"已检查 6 张，用时 ")) << qPrintable(done);
+    EXPECT_TRUE(done.endsWith(u" 秒 · 1 张无法检查")) << qPrintable(done);
 }
 
 // A burst of two near-identical pictures and one unrelated picture, measured
