@@ -1,6 +1,6 @@
 #include "app/OpenPanel.h"
 
-#include "library/SupportedFiles.h"
+#include "platform/SupportedFiles.h"
 #include "settings/Texts.h"
 #include "viewer/FileDialogSize.h"
 

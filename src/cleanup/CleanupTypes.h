@@ -14,7 +14,7 @@
 
 // rawExtensions() and distantPast() live with the folder model's rules.
 #include "library/CaptureDate.h"
-#include "library/SupportedFiles.h"
+#include "platform/SupportedFiles.h"
 
 // Whether the file's lower-cased extension is a RAW one (the name alone decides).
 bool isRawFile(const QString &path);

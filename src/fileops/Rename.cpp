@@ -1,6 +1,7 @@
 #include "fileops/Rename.h"
 
 #include "fileops/SafeFile.h"
+#include "platform/SupportedFiles.h"
 #include "platform/Trash.h"
 #include "settings/Texts.h"
 
@@ -52,8 +53,8 @@ QStringList folderEntries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
-// The sidecar of base moves along only when every file of the folder that has
-// this base name moves too; otherwise it stays with the file that keeps the name.
+// The sidecar of base moves along only when every photo of the folder that has
+// this base name moves too; otherwise it stays with the photo that keeps the name.
 bool sidecarMoves(const QString &folder, const QString &base, const QStringList &movingNames,
                   const QStringList &entries)
 {
@@ -63,7 +64,7 @@ bool sidecarMoves(const QString &folder, const QString &base, const QStringList 
     for (const QString &entry : entries) {
         if (entry == sidecar || movingNames.contains(entry))
             continue;
-        if (splitName(entry).base == base)
+        if (splitName(entry).base == base && isSupportedImageName(entry))
             return false;
     }
     return true;

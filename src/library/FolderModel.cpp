@@ -2,7 +2,7 @@
 
 #include "library/CaptureDate.h"
 #include "library/NameOrder.h"
-#include "library/SupportedFiles.h"
+#include "platform/SupportedFiles.h"
 #include "settings/Settings.h"
 
 #include <QDir>

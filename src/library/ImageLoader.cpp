@@ -1,9 +1,9 @@
 #include "library/ImageLoader.h"
 
 #include "library/ImageCache.h"
-#include "library/SupportedFiles.h"
 #include "platform/HandOff.h"
 #include "platform/MemoryMonitor.h"
+#include "platform/SupportedFiles.h"
 #include "settings/Settings.h"
 
 #include <QCoreApplication>

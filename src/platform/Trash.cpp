@@ -1,6 +1,7 @@
 #include "platform/Trash.h"
 
 #include "platform/FileNames.h"
+#include "platform/SupportedFiles.h"
 #include "settings/Texts.h"
 
 #include <QDateTime>
@@ -376,8 +377,10 @@ QStringList orphanedSidecars(const QString &photo)
     const QString sidecar = info.dir().filePath(sidecarName);
     if (isPlainFile(sidecar)) {
         const QStringList entries = info.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        // Only a photo keeps it: a note, another editor's settings file or a
+        // video of that name has no use for a rating.
         const bool kept = std::any_of(entries.cbegin(), entries.cend(), [&](const QString &entry) {
-            return entry != sidecarName && baseOf(entry) == base;
+            return entry != sidecarName && baseOf(entry) == base && isSupportedImageName(entry);
         });
         if (!kept)
             sidecars << sidecar;

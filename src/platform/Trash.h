@@ -123,7 +123,7 @@ private:
 };
 
 // The sidecars of a photo that has just left its folder: the rating sidecar
-// "<base>.xmp" when no other file there has that base name (the RAW or the JPEG
+// "<base>.xmp" when no other photo there has that base name (the RAW or the JPEG
 // of the same shot keeps it), and "<name>.xmp" (darktable's, digiKam's), which
 // belongs to that one file. Left behind, they would give their rating and edits
 // to the next photo of that name.

@@ -186,6 +186,18 @@ TEST_F(RenameTest, TheSidecarMovesUnlessAnotherFileKeepsItsBaseName)
     EXPECT_TRUE(QFile::exists(path(QStringLiteral("d.jpg"))));
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("d.xmp"))));
 
+    // A note or another editor's settings of that name are no photo: left
+    // behind, the rating would go to the next photo called g.
+    make(QStringLiteral("g.nef"));
+    make(QStringLiteral("g.xmp"));
+    make(QStringLiteral("g.txt"));
+    make(QStringLiteral("g.on1"));
+    r = Rename::renamePhoto(path(QStringLiteral("g.nef")), QStringLiteral("h"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed);
+    EXPECT_EQ(contentOf(QStringLiteral("h.xmp")), QStringLiteral("g.xmp"));
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("g.xmp"))));
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("g.txt"))));
+
     // A sidecar name already taken counts as a taken name: both take the next number.
     make(QStringLiteral("e.jpg"));
     make(QStringLiteral("e.xmp"));

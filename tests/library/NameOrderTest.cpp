@@ -1,6 +1,6 @@
 #include "library/FolderModel.h"
 #include "library/NameOrder.h"
-#include "library/SupportedFiles.h"
+#include "platform/SupportedFiles.h"
 
 #include <QRandomGenerator>
 

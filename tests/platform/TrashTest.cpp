@@ -99,6 +99,11 @@ TEST_F(TrashTest, ASidecarIsLeftAloneWhileAFileOfItsNameStays)
     EXPECT_EQ(orphanedSidecars(photo("IMG_2.CR2")), QStringList{photo("IMG_2.xmp")});
     EXPECT_TRUE(orphanedSidecars(photo("IMG_20.JPG")).isEmpty());
     EXPECT_TRUE(orphanedSidecars(photo("IMG_2.xmp")).isEmpty()) << "a sidecar has no sidecar";
+    // Files of that name that are no photo do not keep it.
+    for (const char *name : {"k.nef", "k.xmp", "k.txt", "k.on1", "k.MOV"})
+        writeFile(photo(name), name);
+    ASSERT_TRUE(QFile::remove(photo("k.nef")));
+    EXPECT_EQ(orphanedSidecars(photo("k.nef")), QStringList{photo("k.xmp")});
 
     ASSERT_TRUE(QFile::remove(photo("IMG_2.xmp")));
     ASSERT_TRUE(QFile::link(photo("IMG_20.JPG"), photo("IMG_2.xmp")));

@@ -1,4 +1,4 @@
-#include "library/SupportedFiles.h"
+#include "platform/SupportedFiles.h"
 
 const QSet<QString> &supportedImageExtensions()
 {
