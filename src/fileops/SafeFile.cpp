@@ -15,12 +15,15 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <map>
+#include <vector>
 
 Q_LOGGING_CATEGORY(lcSafeFile, "glanto.fileops", QtWarningMsg)
 
@@ -56,6 +59,7 @@ FileStamp stampFrom(const struct stat &info)
     stamp.mode = info.st_mode;
     stamp.owner = info.st_uid;
     stamp.group = info.st_gid;
+    stamp.links = info.st_nlink;
     return stamp;
 }
 
@@ -63,6 +67,34 @@ FileStamp stampFrom(const struct stat &info)
 // even to a process that could ignore it (root): the program honours the mark.
 bool ownerMayRead(mode_t mode) { return (mode & S_IRUSR) != 0; }
 bool ownerMayWrite(mode_t mode) { return (mode & S_IWUSR) != 0; }
+
+// Copies the extended attributes of the file at path (user notes, access
+// lists, capabilities) onto fd. Security labels are the system's to give and
+// are left to it; any other attribute that cannot be copied fails the copy.
+bool copyAttributes(const QByteArray &path, int fd)
+{
+    ssize_t size = ::listxattr(path.constData(), nullptr, 0);
+    if (size < 0)
+        return errno == ENOTSUP;
+    if (size == 0)
+        return true;
+    std::vector<char> names(size_t(size) + 1, '\0');
+    size = ::listxattr(path.constData(), names.data(), names.size() - 1);
+    if (size < 0)
+        return false;
+    for (const char *name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
+        if (std::strncmp(name, "security.", 9) == 0)
+            continue;
+        const ssize_t length = ::getxattr(path.constData(), name, nullptr, 0);
+        if (length < 0)
+            return false;
+        std::vector<char> value(static_cast<size_t>(length));
+        const ssize_t got = ::getxattr(path.constData(), name, value.data(), value.size());
+        if (got < 0 || ::fsetxattr(fd, name, value.data(), size_t(got), 0) != 0)
+            return false;
+    }
+    return true;
+}
 
 std::mutex &hookMutex()
 {
@@ -104,6 +136,8 @@ Failure Failure::of(Kind kind)
     case Kind::notRegular: key = "msg.errNotRegular"; break;
     case Kind::changed: key = "msg.errFileChanged"; break;
     case Kind::readOnly: key = "msg.errReadOnly"; break;
+    case Kind::hardLinked: key = "msg.errHardLinked"; break;
+    case Kind::notKept: key = "msg.errNotKept"; break;
     case Kind::unreadable: key = "msg.errUnreadable"; break;
     case Kind::unrecognised: key = "msg.errUnrecognised"; break;
     case Kind::unsupported: key = "msg.errUnsupported"; break;
@@ -289,8 +323,14 @@ std::unique_ptr<Replacement> Replacement::begin(const QString &target, const cha
             *failure = *changed;
             return nullptr;
         }
-        if (!ownerMayWrite(expected->mode)) {
+        // Replacing goes through the folder: a file this user may not write
+        // itself would otherwise be taken over.
+        if (!ownerMayWrite(expected->mode) || ::faccessat(AT_FDCWD, r->encodedTarget.constData(), W_OK, AT_EACCESS) != 0) {
             *failure = Failure::of(Failure::Kind::readOnly);
+            return nullptr;
+        }
+        if (expected->links > 1) {
+            *failure = Failure::of(Failure::Kind::hardLinked);
             return nullptr;
         }
     }
@@ -325,12 +365,23 @@ std::unique_ptr<Replacement> Replacement::begin(const QString &target, const cha
     // running meanwhile leaves a temporary file that is being written alone.
     ::flock(r->fd, LOCK_EX | LOCK_NB);
     if (expected) {
-        // Changing the owner needs privileges most users lack; the group often
-        // works. Either failing leaves the file ours, which is the best we can do.
+        // The owner can be kept when it is this user (or by root); the group
+        // when this user belongs to it. Otherwise the photo would change hands,
+        // or open to other people, by being rated.
         if (::fchown(r->fd, expected->owner, expected->group) != 0)
             (void)::fchown(r->fd, uid_t(-1), expected->group);
+        struct stat made {};
+        if (::fstat(r->fd, &made) != 0 || made.st_uid != expected->owner || made.st_gid != expected->group) {
+            *failure = Failure::of(Failure::Kind::notKept);
+            return nullptr;
+        }
         if (::fchmod(r->fd, expected->mode & 07777) != 0) {
             *failure = Failure::fromErrno(errno);
+            return nullptr;
+        }
+        // After the mode: an access list sets the group bits from its mask.
+        if (!copyAttributes(r->encodedTarget, r->fd)) {
+            *failure = Failure::of(Failure::Kind::notKept);
             return nullptr;
         }
     }

@@ -16,7 +16,9 @@
 
 // The one way this program changes a file the user owns. A replacement is
 // written to a private temporary file in the same folder (created exclusively,
-// with the original's mode and, where the system allows it, its owner), flushed
+// with the original's owner, group, mode and extended attributes, ACLs among
+// them; a file whose owner or group cannot be kept, or that has other names
+// (hard links) the rename would leave behind, is not replaced), flushed
 // to disk together with the folder, and moved over the original by a single
 // rename(2): at every instant the photo is either the old file or the complete
 // new one, and the original is never removed first. Moves that must not
@@ -43,7 +45,9 @@ struct Failure
         gone,        // the file no longer exists (renamed, moved, deleted)
         notRegular,  // a folder, FIFO, device or socket under the photo's name
         changed,     // another program changed the file since it was read
-        readOnly,    // the file itself is marked read-only
+        readOnly,    // the file itself is marked read-only, or this user may not write it
+        hardLinked,  // the file has other names, which a replacement would leave on the old content
+        notKept,     // the replacement could not take the original's owner, group or attributes
         unreadable,  // cannot be read (permissions, I/O error, wrong encoding)
         unrecognised,// content the program does not understand and will not replace
         unsupported, // the format cannot hold the change
@@ -76,6 +80,7 @@ struct FileStamp
     mode_t mode = 0;
     uid_t owner = 0;
     gid_t group = 0;
+    nlink_t links = 1;
 
     bool sameFileContent(const FileStamp &other) const;
 };

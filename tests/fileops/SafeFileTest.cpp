@@ -9,10 +9,14 @@
 
 #include <QUuid>
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 using SafeFile::Failure;
@@ -67,6 +71,106 @@ TEST_F(SafeFileTest, ReplacementKeepsModeAndSwapsInOneStep)
     EXPECT_EQ(modeOf(path), 0640u);
     replacement.reset();
     EXPECT_EQ(folderNames(dir.path()), QStringList{QStringLiteral("a.jpg")});
+}
+
+// What the file carries besides its bytes stays with it; a file whose other
+// names (hard links) would keep the old content, or that this user may not
+// write or give its group back, is not replaced at all.
+TEST_F(SafeFileTest, AReplacementKeepsWhatTheFileCarriesOrIsRefused)
+{
+    const QString path = make(QStringLiteral("a.jpg"), "old", 0640);
+    const QByteArray name = QFile::encodeName(path);
+    ASSERT_EQ(::setxattr(name.constData(), "user.comment", "hello", 5, 0), 0);
+    // An access list letting "nobody" read: version 2, then (tag, permissions, id)
+    // for the owner, nobody, the group, the mask and others.
+    QByteArray acl;
+    const auto entry = [&acl](quint16 tag, quint16 permissions, quint32 id) {
+        acl.append(reinterpret_cast<const char *>(&tag), 2).append(reinterpret_cast<const char *>(&permissions), 2);
+        acl.append(reinterpret_cast<const char *>(&id), 4);
+    };
+    const quint32 version = 2;
+    acl.append(reinterpret_cast<const char *>(&version), 4);
+    entry(0x01, 6, quint32(-1));
+    entry(0x02, 4, 65534);
+    entry(0x04, 4, quint32(-1));
+    entry(0x10, 4, quint32(-1));
+    entry(0x20, 0, quint32(-1));
+    const bool hasAcl = ::setxattr(name.constData(), "system.posix_acl_access", acl.constData(), size_t(acl.size()), 0) == 0;
+    auto replacement = begin(path);
+    ASSERT_TRUE(replacement);
+    ASSERT_FALSE(replacement->writeAndSync("new content"));
+    ASSERT_FALSE(replacement->commit());
+    EXPECT_EQ(bytesOf(path), QByteArray("new content"));
+    char value[16] = {};
+    EXPECT_EQ(::getxattr(name.constData(), "user.comment", value, sizeof value), 5);
+    EXPECT_STREQ(value, "hello");
+    if (hasAcl) {
+        QByteArray kept(acl.size(), '\0');
+        EXPECT_EQ(::getxattr(name.constData(), "system.posix_acl_access", kept.data(), size_t(kept.size())), acl.size());
+        EXPECT_EQ(kept, acl);
+    }
+    EXPECT_EQ(modeOf(path), 0640u);
+
+    // Two names of one file: both keep the old content.
+    const QString other = dir.filePath(QStringLiteral("elsewhere.jpg"));
+    ASSERT_EQ(::link(name.constData(), QFile::encodeName(other).constData()), 0);
+    Failure failure;
+    EXPECT_FALSE(Replacement::begin(path, "test", SafeFile::stampOf(path), &failure));
+    EXPECT_EQ(failure.kind, Failure::Kind::hardLinked);
+    EXPECT_EQ(bytesOf(other), QByteArray("new content"));
+    EXPECT_EQ(folderNames(dir.path()), (QStringList{QStringLiteral("a.jpg"), QStringLiteral("elsewhere.jpg")}));
+
+    // Another user's files in a folder this user may write: root's photo,
+    // readable by all, and this user's own photo in a group it is not in.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "acting as another user needs root";
+    QTemporaryDir box(QDir::tempPath() + QStringLiteral("/theirs-XXXXXX"));
+    ASSERT_TRUE(box.isValid());
+    const QByteArray folder = QFile::encodeName(box.path());
+    ASSERT_EQ(::chown(folder.constData(), 65534, 65534), 0);
+    ::chmod(folder.constData(), 0755);
+    const QString roots = box.filePath(QStringLiteral("roots.jpg"));
+    const QString grouped = box.filePath(QStringLiteral("grouped.jpg"));
+    ASSERT_TRUE(writeBytes(roots, "root's") && writeBytes(grouped, "nobody's"));
+    ::chmod(QFile::encodeName(roots).constData(), 0666);
+    ASSERT_EQ(::chown(QFile::encodeName(grouped).constData(), 65534, 0), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        if (::access(folder.constData(), W_OK) != 0)
+            ::_exit(7); // the temporary folder's parents are closed to other users
+        Failure refused;
+        // Writable by all, yet a replacement would become nobody's.
+        if (Replacement::begin(roots, "test", SafeFile::stampOf(roots), &refused) || refused.kind != Failure::Kind::notKept)
+            ::_exit(4);
+        if (Replacement::begin(grouped, "test", SafeFile::stampOf(grouped), &refused) || refused.kind != Failure::Kind::notKept)
+            ::_exit(5);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 7)
+        GTEST_SKIP() << "the temporary folder cannot be reached by another user";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(bytesOf(roots), QByteArray("root's"));
+    EXPECT_EQ(folderNames(box.path()), (QStringList{QStringLiteral("grouped.jpg"), QStringLiteral("roots.jpg")}));
+    ::chmod(QFile::encodeName(roots).constData(), 0644);
+    const pid_t reader = ::fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        Failure refused;
+        // Readable only: refused as read-only before anything is written.
+        ::_exit(!Replacement::begin(roots, "test", SafeFile::stampOf(roots), &refused)
+                        && refused.kind == Failure::Kind::readOnly ? 0 : 4);
+    }
+    ASSERT_EQ(::waitpid(reader, &status, 0), reader);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(folderNames(box.path()), (QStringList{QStringLiteral("grouped.jpg"), QStringLiteral("roots.jpg")}));
 }
 
 TEST_F(SafeFileTest, AbortAtAnyStepLeavesTheOriginalAndNoTemporary)
@@ -201,7 +305,7 @@ TEST_F(SafeFileTest, PathLocksSerialiseWritersOfOneFileThroughAnyName)
     EXPECT_TRUE(QFileInfo(link).isSymLink());
 }
 
-TEST_F(SafeFileTest, RatingThroughALinkChangesThePhotoAndKeepsTheLink)
+TEST_F(SafeFileTest, RatingThroughALinkChangesThePhotoAndKeepsTheLinks)
 {
     const QString photo = dir.filePath(QStringLiteral("real.jpg"));
     ASSERT_TRUE(Codec::encode(patternImage(32, 24), photo, ImageFormat::jpeg, 90));
@@ -210,4 +314,20 @@ TEST_F(SafeFileTest, RatingThroughALinkChangesThePhotoAndKeepsTheLink)
     ASSERT_FALSE(XmpRating::writeRating(2, link));
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(XmpRating::embeddedRating(photo), 2);
+
+    // A hard link cannot be kept through a replacement: the rating goes to
+    // the sidecar and both names keep one and the same file.
+    const QString shot = dir.filePath(QStringLiteral("shot.jpg"));
+    ASSERT_TRUE(Codec::encode(patternImage(32, 24), shot, ImageFormat::jpeg, 90));
+    const QString second = dir.filePath(QStringLiteral("backup.jpg"));
+    ASSERT_EQ(::link(QFile::encodeName(shot).constData(), QFile::encodeName(second).constData()), 0);
+    const QByteArray before = bytesOf(shot);
+    ASSERT_FALSE(XmpRating::writeRating(3, shot));
+    EXPECT_EQ(bytesOf(shot), before);
+    EXPECT_EQ(XmpRating::readRating(shot), 3);
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("shot.xmp"))));
+    struct stat a {}, b {};
+    ASSERT_EQ(::stat(QFile::encodeName(shot).constData(), &a), 0);
+    ASSERT_EQ(::stat(QFile::encodeName(second).constData(), &b), 0);
+    EXPECT_EQ(a.st_ino, b.st_ino);
 }
