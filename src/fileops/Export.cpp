@@ -106,14 +106,17 @@ Result write(const QString &photo, int quarterTurns, Encoder::Format format, int
     // Only now that the new file is complete does the old one go to the Trash,
     // by a second name there: until the rename below it keeps its own name too.
     std::optional<TrashedFile> kept;
+    QString lostReason;
     if (exists && keeper) {
         TrashedFile entry;
-        if (const std::optional<QString> refused = keeper->keepInTrash(target, &entry))
+        if (const std::optional<QString> refused = keeper->keepInTrash(target, &entry)) {
             qCWarning(lcSafeFile, "export: the file being replaced could not be kept in the Trash (%s); "
                                   "replacing it as asked",
                       qUtf8Printable(*refused));
-        else
+            lostReason = *refused;
+        } else {
             kept = entry;
+        }
     }
     if (const SafeFile::Outcome committed = replacement->commit()) {
         if (kept)
@@ -123,6 +126,7 @@ Result write(const QString &photo, int quarterTurns, Encoder::Format format, int
     Result r;
     r.replaced = exists;
     r.replacedKept = kept.has_value();
+    r.replacedLostReason = lostReason;
     r.succeeded = true;
     r.sourceBytes = sourceBytes;
     r.writtenBytes = bytes->size();

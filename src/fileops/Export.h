@@ -36,6 +36,7 @@ struct Result
     // A file was replaced, and whether its content went to the Trash first.
     bool replaced = false;
     bool replacedKept = false;
+    QString replacedLostReason; // why it could not be kept, when a Trash was asked to keep it
 };
 
 // Writes the photo, turned by quarterTurns, to destination. The copy is written

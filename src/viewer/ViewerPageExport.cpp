@@ -262,6 +262,9 @@ void ViewerPageExport::saveExport(const QString &chosen)
                                                                   Texts::byteCount(result.writtenBytes)});
                     if (result.replacedKept)
                         text += QStringLiteral("  ·  ") + Texts::text("msg.exportReplacedKept");
+                    else if (!result.replacedLostReason.isEmpty())
+                        text += QStringLiteral("  ·  ")
+                                + Texts::format("msg.exportReplacedLost", {result.replacedLostReason});
                     self->page->flash(text, 4.0);
                 } else {
                     const QString failedText = Texts::format("msg.exportFailed", {name});

@@ -320,6 +320,15 @@ TEST_F(ExportTest, ExportWritesAndReplacesSafely)
     ASSERT_TRUE(fresh.succeeded);
     EXPECT_FALSE(fresh.replaced || fresh.replacedKept);
     EXPECT_EQ(folderNames(trashFiles).size(), 1);
+
+    // Where there is no Trash the replace goes on, as asked, and says the old
+    // file is gone.
+    FreedesktopTrash none(QStringLiteral("/dev/null/data"));
+    const Export::Result lost = Export::write(photo, 0, Format::jpeg, 60, out, &none);
+    ASSERT_TRUE(lost.succeeded);
+    EXPECT_TRUE(lost.replaced && !lost.replacedKept);
+    EXPECT_FALSE(lost.replacedLostReason.isEmpty());
+    EXPECT_TRUE(replaced.replacedLostReason.isEmpty() && fresh.replacedLostReason.isEmpty());
 }
 
 TEST_F(ExportTest, EstimatesAreCachedByContentAndDebounced)
