@@ -78,7 +78,17 @@ void trashShownPhoto(ViewerPage *viewer)
             if (!outcome.moved.empty()) {
                 trashedFromViewer().append(QVector<TrashedFile>(outcome.moved.begin(), outcome.moved.end()));
                 self->controller()->photoTrashed(path, folder);
-                show(self, HandOff::trashed(path));
+                HandOffMessage message = HandOff::trashed(path);
+                // The photo went; a sidecar that could not follow says so, or
+                // its rating would pass to the next photo given the name.
+                if (!outcome.failed.empty()) {
+                    const TrashFailure &stayed = outcome.failed.front();
+                    message.text += QStringLiteral("  ·  ")
+                                    + Texts::format("msg.sidecarStayed",
+                                                    {QFileInfo(stayed.path).fileName(), stayed.reason});
+                    message.seconds = 5.0;
+                }
+                show(self, message);
                 return;
             }
             const QString reason = outcome.failed.empty() ? QString() : outcome.failed.front().reason;

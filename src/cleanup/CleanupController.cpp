@@ -401,7 +401,7 @@ void CleanupController::applyTrash(const QVector<CleanupUnit> &requested, const 
     if (failed != outcome.failed.end())
         parts << Texts::format("cleanup.trashFailed",
                                {number(qint64(std::count_if(outcome.failed.begin(), outcome.failed.end(), stillThere))),
-                                failed->reason});
+                                QStringLiteral("%1 (%2)").arg(QFileInfo(failed->path).fileName(), failed->reason)});
     if (!gone.isEmpty())
         parts << Texts::format("cleanup.trashGone", {number(gone.size())});
     const QString message = parts.join(separator);

@@ -409,8 +409,7 @@ void moveOrphanedSidecar(Trash &trash, const QString &photo, TrashOutcome &outco
     const QStringList sidecars = orphanedSidecars(photo);
     if (sidecars.isEmpty())
         return;
-    const TrashOutcome moved = trash.moveToTrash(sidecars);
-    outcome.moved.insert(outcome.moved.end(), moved.moved.begin(), moved.moved.end());
+    outcome.append(trash.moveToTrash(sidecars));
 }
 
 RestoredBatch restoredBatch(const QList<TrashedFile> &batch, const std::vector<RestoreOutcome> &outcomes)

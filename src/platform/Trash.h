@@ -135,7 +135,7 @@ bool isSidecar(const QString &path);
 std::optional<QString> wholeNameSidecar(const QString &photo);
 // After photo has left its folder: moves its orphaned sidecars too, if it has
 // any, and adds what was moved to outcome (so that Ctrl+Z brings it back with
-// the photo). A sidecar that cannot be moved stays and is not reported.
+// the photo). A sidecar that cannot be moved stays and is added to its failures.
 void moveOrphanedSidecar(Trash &trash, const QString &photo, TrashOutcome &outcome);
 
 // A rename that never replaces an existing file (renameat2 RENAME_NOREPLACE).

@@ -247,7 +247,7 @@ TEST_F(ControllerTest, AFailedMoveKeepsTheUnitAndIsCountedAndShown)
     for (const QStringList &call : trash.moveCalls())
         EXPECT_FALSE(call.contains(C.companions.first()));
     EXPECT_EQ(primaries(c.units), (QStringList{"A.jpg", "B.jpg", "C.jpg", "D.jpg", "G.jpg"}));
-    EXPECT_EQ(c.statusText(), u"已移到回收站 2 张 · Ctrl+Z 撤销  ·  2 个文件未能移到回收站：refused by the test");
+    EXPECT_EQ(c.statusText(), u"已移到回收站 2 张 · Ctrl+Z 撤销  ·  2 个文件未能移到回收站：B.jpg (refused by the test)");
     // A companion that fails does not hold its moved primary back.
     FakeTrash other;
     CleanupController second(dir.path(), all, other, nullptr, false);
@@ -280,7 +280,7 @@ TEST_F(ControllerTest, APhotoChangedOrGoneSinceTheCheckIsNotMoved)
     for (const QStringList &call : trash.moveCalls())
         EXPECT_FALSE(call.contains(B.primary));
     EXPECT_EQ(primaries(c.units), (QStringList{"A.jpg", "B.jpg", "D.jpg", "G.jpg"}));
-    EXPECT_EQ(c.statusText(), u"已移到回收站 2 张 · Ctrl+Z 撤销  ·  1 个文件未能移到回收站：检查之后文件有了改动  ·  1 个文件已不在文件夹里");
+    EXPECT_EQ(c.statusText(), u"已移到回收站 2 张 · Ctrl+Z 撤销  ·  1 个文件未能移到回收站：B.jpg (检查之后文件有了改动)  ·  1 个文件已不在文件夹里");
     EXPECT_TRUE(c.changed);
 
     // A record with a modification time is held to it too.
@@ -366,7 +366,7 @@ TEST_F(ControllerTest, NothingMovedPushesNoBatchAndLeavingReportsNoChange)
     settle();
     EXPECT_TRUE(c.undoStack.isEmpty());
     EXPECT_EQ(c.units.size(), all.size());
-    EXPECT_EQ(c.statusText(), u"4 个文件未能移到回收站：refused by the test");
+    EXPECT_EQ(c.statusText(), u"4 个文件未能移到回收站：B.jpg (refused by the test)");
     c.exitCleanup();
     EXPECT_EQ(exits, std::vector<bool>{false});
     // After leaving nothing more is done.

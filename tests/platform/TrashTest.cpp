@@ -1,5 +1,6 @@
 #include "platform/Trash.h"
 
+#include "platform/FakeTrash.h"
 #include "settings/Texts.h"
 
 #include <gtest/gtest.h>
@@ -104,6 +105,13 @@ TEST_F(TrashTest, ASidecarIsLeftAloneWhileAFileOfItsNameStays)
         writeFile(photo(name), name);
     ASSERT_TRUE(QFile::remove(photo("k.nef")));
     EXPECT_EQ(orphanedSidecars(photo("k.nef")), QStringList{photo("k.xmp")});
+    // One that cannot follow its photo is reported, not passed over.
+    FakeTrash refusing;
+    refusing.failMove(photo("k.xmp"));
+    TrashOutcome outcome;
+    moveOrphanedSidecar(refusing, photo("k.nef"), outcome);
+    ASSERT_EQ(outcome.failed.size(), 1u);
+    EXPECT_EQ(outcome.failed.front().path, photo("k.xmp"));
 
     ASSERT_TRUE(QFile::remove(photo("IMG_2.xmp")));
     ASSERT_TRUE(QFile::link(photo("IMG_20.JPG"), photo("IMG_2.xmp")));
