@@ -203,7 +203,7 @@ void AppDelegate::applicationDidFinishLaunching()
         // A path given that is not there: said, behind the panel and on the
         // error stream, rather than passed over.
         if (options.firstPath && !options.firstPath->isEmpty()) {
-            const QString missing = Texts::format("msg.openMissing", {*options.firstPath});
+            const QString missing = cannotOpenText(*options.firstPath);
             std::fprintf(stderr, "glanto: %s\n", missing.toLocal8Bit().constData());
             windowController->viewerPage()->flash(missing, 6.0);
         }

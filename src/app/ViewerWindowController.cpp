@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -17,6 +18,10 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStackedWidget>
+
+#include <sys/stat.h>
+
+#include <cerrno>
 
 namespace {
 
@@ -181,13 +186,20 @@ void ViewerWindowController::showWindow(bool activate)
         activateWindow();
 }
 
+QString cannotOpenText(const QString &path)
+{
+    struct stat st {};
+    const bool denied = ::stat(QFile::encodeName(path).constData(), &st) != 0 && errno == EACCES;
+    return Texts::format(denied ? "msg.openDenied" : "msg.openMissing", {path});
+}
+
 void ViewerWindowController::open(const QString &path)
 {
     // A path handed over that is not there (a typo on the command line) leaves
     // what is shown as it is, and says so.
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink()) {
-        m_viewer->flash(Texts::format("msg.openMissing", {path}), 4.0);
+        m_viewer->flash(cannotOpenText(path), 4.0);
         return;
     }
     m_viewer->open(path);

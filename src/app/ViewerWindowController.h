@@ -19,6 +19,10 @@ class ViewerPage;
 //
 // Keys: the window looks at every key press meant for it before any widget or
 // menu shortcut does, and runs the command bound to it exactly once.
+// What is said for a path handed over that cannot be opened: not there, or
+// behind a folder this user may not enter.
+QString cannotOpenText(const QString &path);
+
 class ViewerWindowController : public QMainWindow
 {
     Q_OBJECT
