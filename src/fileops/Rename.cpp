@@ -42,9 +42,23 @@ bool isRegularFile(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-QString sidecarName(const QString &base)
+// The name of base's sidecar in folder, as it is written there (".xmp" or ".XMP").
+QString sidecarName(const QString &folder, const QString &base)
 {
-    return base + QStringLiteral(".xmp");
+    return QFileInfo(sidecarOf(inFolder(folder, base))).fileName();
+}
+
+// The name a sidecar takes when its photo becomes stem: its own extension, as written.
+QString movedSidecar(const QString &stem, const QString &sidecar)
+{
+    return stem + u'.' + QFileInfo(sidecar).suffix();
+}
+
+// A sidecar under the new name in either spelling of its extension, even one
+// left over from a photo long gone, would give the photo its rating.
+bool sidecarNameTaken(const QString &stem)
+{
+    return nameTaken(stem + QStringLiteral(".xmp")) || nameTaken(stem + QStringLiteral(".XMP"));
 }
 
 // Every name in the folder, hidden ones included.
@@ -58,7 +72,7 @@ QStringList folderEntries(const QString &folder)
 bool sidecarMoves(const QString &folder, const QString &base, const QStringList &movingNames,
                   const QStringList &entries)
 {
-    const QString sidecar = sidecarName(base);
+    const QString sidecar = sidecarName(folder, base);
     if (movingNames.contains(sidecar) || !isRegularFile(inFolder(folder, sidecar)))
         return false;
     for (const QString &entry : entries) {
@@ -168,18 +182,17 @@ Result renamePhoto(const QString &path, const QString &entered)
         if (candidate == ownName)
             return result;
         const QString target = inFolder(folder, candidate);
-        const QString sidecarTarget = inFolder(folder, sidecarName(splitName(candidate).base));
-        const QString fileSidecarTarget = target + QStringLiteral(".xmp");
-        // A sidecar already under the new name, even one left over from a
-        // photo long gone, would give the photo its rating: the name is taken.
-        if (nameTaken(target) || nameTaken(sidecarTarget) || nameTaken(fileSidecarTarget))
+        const QString stem = inFolder(folder, splitName(candidate).base);
+        if (nameTaken(target) || sidecarNameTaken(stem) || sidecarNameTaken(target))
             continue;
 
         std::vector<Move> moves{{path, target}};
-        if (withSidecar)
-            moves.emplace_back(inFolder(folder, sidecarName(own.base)), sidecarTarget);
+        if (withSidecar) {
+            const QString sidecar = inFolder(folder, sidecarName(folder, own.base));
+            moves.emplace_back(sidecar, movedSidecar(stem, sidecar));
+        }
         if (ownFileSidecar)
-            moves.emplace_back(*ownFileSidecar, fileSidecarTarget);
+            moves.emplace_back(*ownFileSidecar, movedSidecar(target, *ownFileSidecar));
         const GroupMove moved = moveTogether(moves);
         if (moved.outcome == MoveOutcome::clash)
             continue;
@@ -257,15 +270,17 @@ BatchResult batchRename(const QStringList &photos, const QString &enteredPrefix)
             for (const QString &name : shot.names) {
                 const QString target = inFolder(shot.folder, batchName(prefix, counter, splitName(name).extension));
                 // As in a single rename, a sidecar under the new name takes it.
-                taken = taken || nameTaken(target) || nameTaken(target + QStringLiteral(".xmp"));
+                taken = taken || nameTaken(target) || sidecarNameTaken(target);
                 moves.emplace_back(inFolder(shot.folder, name), target);
                 if (const std::optional<QString> sidecar = wholeNameSidecar(inFolder(shot.folder, name)))
-                    moves.emplace_back(*sidecar, target + QStringLiteral(".xmp"));
+                    moves.emplace_back(*sidecar, movedSidecar(target, *sidecar));
             }
-            const QString sharedSidecar = inFolder(shot.folder, batchName(prefix, counter, QStringLiteral("xmp")));
-            taken = taken || nameTaken(sharedSidecar);
-            if (withSidecar)
-                moves.emplace_back(inFolder(shot.folder, sidecarName(shot.base)), sharedSidecar);
+            const QString stem = inFolder(shot.folder, splitName(batchName(prefix, counter, QStringLiteral("xmp"))).base);
+            taken = taken || sidecarNameTaken(stem);
+            if (withSidecar) {
+                const QString sidecar = inFolder(shot.folder, sidecarName(shot.folder, shot.base));
+                moves.emplace_back(sidecar, movedSidecar(stem, sidecar));
+            }
             if (taken)
                 continue;
             const GroupMove moved = moveTogether(moves);

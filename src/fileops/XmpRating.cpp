@@ -483,7 +483,7 @@ QString sidecarPath(const QString &photo)
     const QString name = info.fileName();
     const qsizetype dot = name.lastIndexOf(u'.');
     const QString base = dot > 0 ? name.left(dot) : name;
-    return info.dir().filePath(base + QStringLiteral(".xmp"));
+    return sidecarOf(info.dir().filePath(base));
 }
 
 bool isRawExtension(const QString &extension)

@@ -373,8 +373,8 @@ QStringList orphanedSidecars(const QString &photo)
         return {};
     QStringList sidecars;
     const QString base = baseOf(info.fileName());
-    const QString sidecarName = base + QStringLiteral(".xmp");
-    const QString sidecar = info.dir().filePath(sidecarName);
+    const QString sidecar = sidecarOf(info.dir().filePath(base));
+    const QString sidecarName = QFileInfo(sidecar).fileName();
     if (isPlainFile(sidecar)) {
         const QStringList entries = info.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         // Only a photo keeps it: a note, another editor's settings file or a
@@ -395,8 +395,18 @@ std::optional<QString> wholeNameSidecar(const QString &photo)
     const QString name = QFileInfo(photo).fileName();
     if (isSidecar(photo) || baseOf(name) == name)
         return std::nullopt;
-    const QString sidecar = photo + QStringLiteral(".xmp");
+    const QString sidecar = sidecarOf(photo);
     return isPlainFile(sidecar) ? std::optional<QString>(sidecar) : std::nullopt;
+}
+
+QString sidecarOf(const QString &stem)
+{
+    const QString lower = stem + QStringLiteral(".xmp");
+    const QString upper = stem + QStringLiteral(".XMP");
+    struct stat st {};
+    if (::lstat(QFile::encodeName(lower).constData(), &st) != 0 && ::lstat(QFile::encodeName(upper).constData(), &st) == 0)
+        return upper;
+    return lower;
 }
 
 bool isSidecar(const QString &path)

@@ -130,6 +130,9 @@ private:
 QStringList orphanedSidecars(const QString &photo);
 // Whether a path is such a sidecar rather than a photo.
 bool isSidecar(const QString &path);
+// The sidecar named stem + ".xmp", or stem + ".XMP" (as cameras and some tools
+// write it) when only that one is there; stem + ".xmp" when neither is.
+QString sidecarOf(const QString &stem);
 // "<name>.xmp" beside a photo that has an extension, when it is a plain file:
 // the sidecar darktable and digiKam write for that one file.
 std::optional<QString> wholeNameSidecar(const QString &photo);

@@ -198,6 +198,19 @@ TEST_F(RenameTest, TheSidecarMovesUnlessAnotherFileKeepsItsBaseName)
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("g.xmp"))));
     EXPECT_TRUE(QFile::exists(path(QStringLiteral("g.txt"))));
 
+    // A sidecar spelt in capitals moves as it is spelt, and a name whose
+    // sidecar is spelt so is taken.
+    make(QStringLiteral("m.nef"));
+    make(QStringLiteral("m.XMP"));
+    make(QStringLiteral("m.nef.XMP"));
+    make(QStringLiteral("n.XMP"));
+    r = Rename::renamePhoto(path(QStringLiteral("m.nef")), QStringLiteral("n"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed);
+    EXPECT_EQ(r.newPath, path(QStringLiteral("n 2.nef")));
+    EXPECT_EQ(contentOf(QStringLiteral("n 2.XMP")), QStringLiteral("m.XMP"));
+    EXPECT_EQ(contentOf(QStringLiteral("n 2.nef.XMP")), QStringLiteral("m.nef.XMP"));
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("m.XMP"))));
+
     // A sidecar name already taken counts as a taken name: both take the next number.
     make(QStringLiteral("e.jpg"));
     make(QStringLiteral("e.xmp"));

@@ -401,6 +401,21 @@ TEST_F(RatingFiles, ASidecarOfTheWholeFileNameIsReadAndKeptInStep)
     ASSERT_TRUE(Codec::encode(patternImage(64, 48), jpeg, ImageFormat::jpeg, 90));
     ASSERT_TRUE(writeBytes(jpeg + QStringLiteral(".xmp"), QByteArray(darktable).replace("xmp:Rating=\"5\"", "xmp:Rating=\"4\"")));
     EXPECT_EQ(readRating(jpeg), 4);
+
+    // Sidecars spelt in capitals, as cameras and some tools write them, are
+    // read and rated in place: no second sidecar beside them.
+    const QString shot = dir.filePath(QStringLiteral("U.NEF"));
+    ASSERT_TRUE(writeBytes(shot, "not decoded here"));
+    ASSERT_TRUE(writeBytes(dir.filePath(QStringLiteral("U.XMP")), XmpRating::sidecarTemplate(3)));
+    ASSERT_TRUE(writeBytes(dir.filePath(QStringLiteral("V.NEF")), "not decoded here"));
+    ASSERT_TRUE(writeBytes(dir.filePath(QStringLiteral("V.NEF.XMP")), darktable));
+    EXPECT_EQ(readRating(shot), 3);
+    EXPECT_EQ(readRating(dir.filePath(QStringLiteral("V.NEF"))), 5);
+    ASSERT_FALSE(writeRating(1, shot));
+    ASSERT_FALSE(writeRating(4, dir.filePath(QStringLiteral("V.NEF"))));
+    EXPECT_EQ(bytesOf(dir.filePath(QStringLiteral("U.XMP"))), XmpRating::sidecarTemplate(1));
+    EXPECT_EQ(XmpRating::ratingInSidecarText(QString::fromUtf8(bytesOf(dir.filePath(QStringLiteral("V.NEF.XMP"))))), 4);
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("U.xmp"))));
 }
 
 TEST_F(RatingFiles, ReadOnlyJpegIsRatedThroughItsSidecar)
