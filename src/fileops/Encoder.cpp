@@ -13,6 +13,7 @@
 #include <vips/vips8>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -220,10 +221,11 @@ bool showsTransparency(const QImage &image)
     return false;
 }
 
-// The savers carry the photo's XMP over as it is, and XMP keeps a copy of the
-// orientation of its own. The copy is written upright: readers that prefer the
-// XMP value would otherwise turn it a second time.
-void markXmpUpright(VImage &image)
+// The savers carry the photo's XMP over as it is, and XMP keeps copies of the
+// orientation and the size of its own. The copy is written upright: readers
+// that prefer the XMP value would otherwise turn it a second time, or take a
+// turned copy's size the wrong way round.
+void markXmpAsWritten(VImage &image)
 {
     if (image.get_typeof(VIPS_META_XMP_NAME) == 0)
         return;
@@ -236,10 +238,23 @@ void markXmpUpright(VImage &image)
         Exiv2::XmpData xmp;
         if (Exiv2::XmpParser::decode(xmp, std::string(static_cast<const char *>(blob), length)) != 0)
             return;
-        const auto copy = xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"));
-        if (copy == xmp.end() || copy->toString() == "1")
+        bool changed = false;
+        const auto set = [&](const char *key, const std::string &value) {
+            const auto it = xmp.findKey(Exiv2::XmpKey(key));
+            if (it != xmp.end() && it->toString() != value) {
+                it->setValue(value);
+                changed = true;
+            }
+        };
+        set("Xmp.tiff.Orientation", "1");
+        const std::string width = std::to_string(image.width());
+        const std::string height = std::to_string(image.height());
+        set("Xmp.tiff.ImageWidth", width);
+        set("Xmp.tiff.ImageLength", height);
+        set("Xmp.exif.PixelXDimension", width);
+        set("Xmp.exif.PixelYDimension", height);
+        if (!changed)
             return;
-        copy->setValue("1");
         std::string packet;
         if (Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::omitPacketWrapper) != 0)
             return;
@@ -247,6 +262,21 @@ void markXmpUpright(VImage &image)
     } catch (const std::exception &) {
         // Left as it came: a packet Exiv2 cannot rewrite is not worth failing the copy over.
     }
+}
+
+// The EXIF block's thumbnail shows the photo as it was stored; in a copy whose
+// pixels were turned upright it would show sideways in every reader that uses
+// it (file managers, cameras). libvips writes the block again as it saves, from
+// the fields it read from the file: without the thumbnail's (IFD1) and its
+// pixels, the block is written without them; the rest of it stays.
+void dropTurnedThumbnail(VImage &image)
+{
+    gchar **fields = vips_image_get_fields(image.get_image());
+    for (gchar **field = fields; field && *field; ++field) {
+        if (g_str_has_prefix(*field, "exif-ifd1-") || std::strcmp(*field, "jpeg-thumbnail-data") == 0)
+            vips_image_remove(image.get_image(), *field);
+    }
+    g_strfreev(fields);
 }
 
 } // namespace
@@ -318,9 +348,11 @@ std::optional<Picture> decode(const QString &path, int quarterTurns, Error *erro
         data->image = turnedBy(data->image, quarterTurns);
         if (quarterTurns % 4 != 0 && reusable)
             data->image = data->image.copy_memory();
+        if (quarterTurns % 4 != 0 || header->orientation != 1)
+            dropTurnedThumbnail(data->image);
         // The savers write this into the EXIF block they carry over.
         data->image.set(VIPS_META_ORIENTATION, 1);
-        markXmpUpright(data->image);
+        markXmpAsWritten(data->image);
     } catch (const VError &) {
         vips_error_clear();
         return fail(error, Error::unreadable);

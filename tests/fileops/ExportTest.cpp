@@ -113,8 +113,11 @@ TEST_F(ExportTest, CopiesAreUprightWithTheirCaptureDateAndProfile)
                                       QStringLiteral("turned.jpg"));
     ASSERT_EQ(storedSize(turned), QSize(640, 480));
     // Its XMP holds a copy of the orientation, as photos from many programs do.
-    ASSERT_EQ(QProcess::execute(QStringLiteral("exiv2"), {QStringLiteral("-M"), QStringLiteral("set Xmp.tiff.Orientation 6"), turned}), 0);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("exiv2"), {QStringLiteral("-M"), QStringLiteral("set Xmp.tiff.Orientation 6"),
+                                                          QStringLiteral("-M"), QStringLiteral("set Xmp.exif.PixelXDimension 640"), turned}), 0);
     ASSERT_EQ(exivTag(turned, QStringLiteral("Xmp.tiff.Orientation")), QStringLiteral("6"));
+    // Its EXIF thumbnail is stored on its side, as the photo is.
+    ASSERT_FALSE(exivTag(turned, QStringLiteral("Exif.Thumbnail.JPEGInterchangeFormat")).isEmpty());
     std::vector<Format> formats = {Format::jpeg, Format::png};
     if (Encoder::canEncode(Format::heic))
         formats.push_back(Format::heic);
@@ -134,6 +137,11 @@ TEST_F(ExportTest, CopiesAreUprightWithTheirCaptureDateAndProfile)
                 << ext.toStdString() << ": XMP " << xmpOrientation.toStdString();
             EXPECT_EQ(exivTag(out, QStringLiteral("Exif.Photo.DateTimeOriginal")), QStringLiteral("2011:04:02 18:30:10"))
                 << ext.toStdString();
+            // Nothing in it describes the photo as stored: the sideways thumbnail
+            // is left out, the XMP size is the copy's.
+            EXPECT_TRUE(exivTag(out, QStringLiteral("Exif.Thumbnail.JPEGInterchangeFormat")).isEmpty()) << ext.toStdString();
+            const QString xmpWidth = exivTag(out, QStringLiteral("Xmp.exif.PixelXDimension"));
+            EXPECT_TRUE(xmpWidth.isEmpty() || xmpWidth == QString::number(expected.width())) << ext.toStdString();
             // What the viewer shows of the copy is upright too.
             EXPECT_EQ(shown(out).size(), expected) << ext.toStdString();
         }
