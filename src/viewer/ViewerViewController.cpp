@@ -678,9 +678,15 @@ void ViewerViewController::refreshFolder()
                 else if (sameFolder && (listed || gone))
                     self->applyListing(listed.value_or(QList<ImageItem>{}), listed ? 0 : error);
                 // A folder made again under the same name is another folder
-                // to the watch, which ended with the old one.
-                if (sameFolder && listed && self->watcher && !self->watcher->directories().contains(path))
-                    self->watcher->addPath(path);
+                // to the watch, which ended with the old one; so is the folder
+                // above when it went too (a card taken out and put back).
+                if (sameFolder && listed && self->watcher) {
+                    const QString above = QFileInfo(path).absolutePath();
+                    for (const QString &watched : {path, above}) {
+                        if (!self->watcher->directories().contains(watched))
+                            self->watcher->addPath(watched);
+                    }
+                }
                 if (self->listAgain) {
                     self->listAgain = false;
                     self->refreshFolder();

@@ -437,6 +437,22 @@ TEST_F(ViewerControllerTest, AFolderRemovedAndMadeAgainIsFollowed)
     ASSERT_TRUE(waitFor([&] { return viewer->imageView()->logicalSize() == QSizeF(64, 48); }));
     makeJpeg(folder, "c.jpg", 50, 50);
     EXPECT_TRUE(waitFor([&] { return c->folderModel().count() == 2 && viewer->filmstrip()->count() == 2; }));
+
+    // A card taken out and put back: the folder above goes and comes back too,
+    // and the folder renamed away afterwards is still seen to go.
+    const QString card = path("card");
+    const QString shots = card + "/100CANON";
+    ASSERT_TRUE(QDir().mkpath(shots));
+    makeJpeg(shots, "a.jpg", 100, 68);
+    viewer->open(shots);
+    ASSERT_TRUE(settle());
+    ASSERT_TRUE(QDir(card).removeRecursively());
+    ASSERT_TRUE(waitFor([&] { return c->folderModel().count() == 0; }));
+    ASSERT_TRUE(QDir().mkpath(shots));
+    makeJpeg(shots, "a.jpg", 100, 68);
+    ASSERT_TRUE(waitFor([&] { return viewer->currentPhotoPath() == shots + "/a.jpg"; }, 10000));
+    ASSERT_TRUE(QDir().rename(shots, card + "/100CANON_x"));
+    EXPECT_TRUE(waitFor([&] { return c->folderModel().count() == 0 && viewer->emptyState()->isVisible(); }, 10000));
 }
 
 // Renamed away, the folder tells its own watch nothing; the folder above sees
