@@ -75,7 +75,8 @@ BatchConvert::FileResult BatchConvert::convertOne(const QString &photo, const QS
     const QString base = source.completeBaseName();
     SafeFile::Failure failure;
     auto temporary = SafeFile::Replacement::begin(QDir(outputFolder).filePath(candidateName(base, extension, 1)),
-                                                  "convert", std::nullopt, &failure);
+                                                  "convert", std::nullopt, &failure,
+                                                  SafeFile::newFileModeFor(photo));
     if (!temporary) {
         result.reason = failure.reason;
         return result;

@@ -98,7 +98,8 @@ Result write(const QString &photo, int quarterTurns, Encoder::Format format, int
         if (sameFile(photo, target))
             return failed(Texts::text("msg.exportOntoSource"), sourceBytes);
     }
-    auto replacement = SafeFile::Replacement::begin(target, "export", expected, &failure);
+    auto replacement = SafeFile::Replacement::begin(target, "export", expected, &failure,
+                                                    SafeFile::newFileModeFor(photo));
     if (!replacement)
         return failed(failure.reason, sourceBytes);
     if (const SafeFile::Outcome written = replacement->writeAndSync(*bytes))

@@ -310,8 +310,18 @@ bool OpenFile::unchanged() const
     return ::fstat(fd, &info) == 0 && stampFrom(info).sameFileContent(fileStamp);
 }
 
+mode_t newFileModeFor(const QString &source)
+{
+    struct stat info {};
+    if (::stat(encoded(source).constData(), &info) != 0)
+        return 0666;
+    // The owner keeps reading and writing what it makes.
+    return (info.st_mode & 0666) | 0600;
+}
+
 std::unique_ptr<Replacement> Replacement::begin(const QString &target, const char *purpose,
-                                                const std::optional<FileStamp> &expected, Failure *failure)
+                                                const std::optional<FileStamp> &expected, Failure *failure,
+                                                mode_t newFileMode)
 {
     std::unique_ptr<Replacement> r(new Replacement);
     r->target = target;
@@ -350,9 +360,9 @@ std::unique_ptr<Replacement> Replacement::begin(const QString &target, const cha
     r->tempPath = folder + u'/' + name;
     r->encodedTemp = encoded(r->tempPath);
 
-    // A new file is created with the usual mode (0666 less the umask); a
+    // A new file is created with the mode asked for, less the umask; a
     // replacement starts private and takes the original's owner and mode below.
-    const mode_t createMode = expected ? 0600 : 0666;
+    const mode_t createMode = expected ? 0600 : (newFileMode & 0666);
     r->fd = ::open(r->encodedTemp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
     if (r->fd < 0) {
         const int error = errno;

@@ -135,10 +135,11 @@ class Replacement
 public:
     // purpose names the command in the temporary file's name ("rating",
     // "rotate", "xmp"). The target need not exist when expected is absent (a
-    // new sidecar); then the new file gets mode 0666 less the umask, and the
+    // new sidecar); then the new file gets newFileMode less the umask, and the
     // commit refuses to replace a file that appeared meanwhile.
     static std::unique_ptr<Replacement> begin(const QString &target, const char *purpose,
-                                              const std::optional<FileStamp> &expected, Failure *failure);
+                                              const std::optional<FileStamp> &expected, Failure *failure,
+                                              mode_t newFileMode = 0666);
     ~Replacement();
     Replacement(const Replacement &) = delete;
     Replacement &operator=(const Replacement &) = delete;
@@ -170,6 +171,12 @@ private:
     std::optional<FileStamp> expected;
     bool committed = false;
 };
+
+// The mode for a new file made from source (an exported or converted copy, a
+// sidecar): the source's read and write bits, as cp gives them, so that the
+// copy of a private photo is private too; 0666 when source cannot be looked at.
+// The umask applies on top.
+mode_t newFileModeFor(const QString &source);
 
 // Renames from to to without ever replacing an existing file.
 Outcome moveNoReplace(const QString &from, const QString &to);

@@ -292,7 +292,8 @@ std::optional<QMap<QString, QString>> parsedProperties(const QString &text)
     }
 }
 
-Outcome writeSidecar(int n, const QString &sidecar)
+// A new sidecar takes its photo's read and write bits (newMode).
+Outcome writeSidecar(int n, const QString &sidecar, mode_t newMode)
 {
     const SidecarRead read = readSidecar(sidecar);
     QString text;
@@ -327,7 +328,7 @@ Outcome writeSidecar(int n, const QString &sidecar)
         return Failure::of(Failure::Kind::verify);
 
     Failure failure;
-    auto replacement = SafeFile::Replacement::begin(sidecar, "xmp", expected, &failure);
+    auto replacement = SafeFile::Replacement::begin(sidecar, "xmp", expected, &failure, newMode);
     if (!replacement)
         return failure;
     QByteArray bytes = text.toUtf8();
@@ -709,13 +710,14 @@ Outcome writeRating(int n, const QString &photo)
     Failure failure;
     if (!SafeFile::stampOf(target, &failure))
         return failure;
+    const mode_t sidecarMode = SafeFile::newFileModeFor(target);
 
     Outcome outcome;
     if (isWrittenInFile(suffixOf(photo))) {
         outcome = writeInFile(n, target);
         if (!outcome) {
             if (sidecarHasRating(sidecar) && !sidecarBelongsToRaw(sidecar, photo)) {
-                if (const Outcome side = writeSidecar(n, sidecar))
+                if (const Outcome side = writeSidecar(n, sidecar, sidecarMode))
                     qCWarning(lcSafeFile, "rating sidecar %s left as it was: %s", qUtf8Printable(sidecar),
                               qUtf8Printable(side->reason));
             }
@@ -735,13 +737,13 @@ Outcome writeRating(int n, const QString &photo)
                     return outcome;
                 qCWarning(lcSafeFile, "rating %s in its sidecar: %s", qUtf8Printable(photo),
                           qUtf8Printable(outcome->reason));
-                outcome = writeSidecar(n, sidecar);
+                outcome = writeSidecar(n, sidecar, sidecarMode);
                 if (outcome)
                     outcome->path = sidecar;
             }
         }
     } else {
-        outcome = writeSidecar(n, sidecar);
+        outcome = writeSidecar(n, sidecar, sidecarMode);
         if (outcome)
             outcome->path = sidecar;
     }
@@ -750,7 +752,7 @@ Outcome writeRating(int n, const QString &photo)
     // The sidecar darktable or digiKam keeps for this one file says the same,
     // when it holds a rating.
     if (ownSidecar && sidecarHasRating(*ownSidecar)) {
-        if (const Outcome side = writeSidecar(n, *ownSidecar))
+        if (const Outcome side = writeSidecar(n, *ownSidecar, sidecarMode))
             qCWarning(lcSafeFile, "rating sidecar %s left as it was: %s", qUtf8Printable(*ownSidecar),
                       qUtf8Printable(side->reason));
     }

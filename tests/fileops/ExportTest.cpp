@@ -323,9 +323,13 @@ TEST_F(ExportTest, ExportWritesAndReplacesSafely)
     ASSERT_TRUE(info.open(QIODevice::ReadOnly));
     EXPECT_TRUE(info.readAll().contains("Path=" + QUrl::toPercentEncoding(out, "/")));
 
-    // A new name replaces nothing and keeps nothing.
+    // A new name replaces nothing and keeps nothing; the copy of a private
+    // photo is private.
+    ::chmod(QFile::encodeName(photo).constData(), 0600);
     const Export::Result fresh = Export::write(photo, 0, Format::png, 0, dir.filePath(QStringLiteral("new.png")), &trash);
     ASSERT_TRUE(fresh.succeeded);
+    EXPECT_EQ(QFileInfo(dir.filePath(QStringLiteral("new.png"))).permissions() & (QFile::ReadOther | QFile::ReadGroup),
+              QFile::Permissions());
     EXPECT_FALSE(fresh.replaced || fresh.replacedKept);
     EXPECT_EQ(folderNames(trashFiles).size(), 1);
 

@@ -173,6 +173,21 @@ TEST_F(SafeFileTest, AReplacementKeepsWhatTheFileCarriesOrIsRefused)
     EXPECT_EQ(folderNames(box.path()), (QStringList{QStringLiteral("grouped.jpg"), QStringLiteral("roots.jpg")}));
 }
 
+// What is made from a photo is no more open to others than the photo, as cp
+// makes copies; the umask still applies.
+TEST_F(SafeFileTest, FilesMadeFromAPhotoTakeItsReadAndWriteBits)
+{
+    const mode_t saved = ::umask(022);
+    const QString raw = make(QStringLiteral("private.RAF"), "not decoded here", 0640);
+    ASSERT_FALSE(XmpRating::writeRating(3, raw));
+    EXPECT_EQ(modeOf(dir.filePath(QStringLiteral("private.xmp"))), 0640u);
+    const QString open = make(QStringLiteral("shared.RAF"), "not decoded here", 0666);
+    ASSERT_FALSE(XmpRating::writeRating(3, open));
+    EXPECT_EQ(modeOf(dir.filePath(QStringLiteral("shared.xmp"))), 0644u);
+    EXPECT_EQ(SafeFile::newFileModeFor(dir.filePath(QStringLiteral("missing.jpg"))), 0666u);
+    ::umask(saved);
+}
+
 TEST_F(SafeFileTest, AbortAtAnyStepLeavesTheOriginalAndNoTemporary)
 {
     for (const char *stopAt : {"temp-created", "chunk-written", "temp-synced", "before-rename"}) {
