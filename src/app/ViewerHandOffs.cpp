@@ -10,6 +10,7 @@
 #include "settings/Settings.h"
 #include "settings/Texts.h"
 #include "viewer/ViewerPage.h"
+#include "viewer/ViewerPageEdits.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -78,6 +79,10 @@ void trashShownPhoto(ViewerPage *viewer)
             if (!outcome.moved.empty()) {
                 trashedFromViewer().append(QVector<TrashedFile>(outcome.moved.begin(), outcome.moved.end()));
                 self->controller()->photoTrashed(path, folder);
+                // What was known of its rating left with it: a photo given the
+                // name later has its own.
+                if (ViewerPageEdits *edits = self->edits())
+                    edits->edits.forget({path});
                 HandOffMessage message = HandOff::trashed(path);
                 // The photo went; a sidecar that could not follow says so, or
                 // its rating would pass to the next photo given the name.

@@ -16,6 +16,7 @@
 #include "viewer/SlideshowController.h"
 #include "viewer/ViewerOverlays.h"
 #include "viewer/ViewerPage.h"
+#include "viewer/ViewerPageEdits.h"
 #include "viewer/ZoomableImageView.h"
 
 #include <QApplication>
@@ -330,6 +331,22 @@ TEST_F(ViewerOverlaysTest, TheTrashCommandSaysWhereThePhotoWentAndUndoPutsItBack
         << qPrintable(page->hudMessage());
     EXPECT_EQ(bytesOf(shown), original);
     EXPECT_FALSE(window->router().dispatch(CommandId::undoTrash));
+
+    // Rated, sent to the Trash, and another photo given its name: the newcomer
+    // shows its own rating, not the one that left.
+    ASSERT_TRUE(waitFor([&] { return page->currentPhotoPath() == shown; }));
+    ASSERT_TRUE(window->router().dispatch(CommandId::setRatingMenu, 4));
+    ASSERT_TRUE(waitFor([&] { return page->currentRating() == 4; }));
+    page->edits()->edits.waitForIdle();
+    ASSERT_TRUE(window->router().dispatch(CommandId::trashCurrent));
+    ASSERT_TRUE(waitFor([&] { return page->hudMessage().startsWith(Texts::format("msg.trashed", {QFileInfo(shown).fileName()})); }));
+    QImage(40, 30, QImage::Format_RGB32).save(shown, "JPEG");
+    ASSERT_TRUE(waitFor([&] { return page->controller()->folderModel().position(shown).has_value(); }, 10000));
+    page->controller()->goTo(*page->controller()->folderModel().position(shown));
+    ASSERT_TRUE(waitFor([&] { return page->currentPhotoPath() == shown; }));
+    page->edits()->edits.waitForIdle();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(page->currentRating(), 0);
 }
 
 // An application entry whose program is missing is refused with a word, and
