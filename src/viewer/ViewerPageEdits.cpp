@@ -50,6 +50,13 @@ ViewerPageEdits::ViewerPageEdits(ViewerPage *page)
     // orientation comes from the file.
     edits.reloadCurrent = [c] { c->showCurrent(false); };
 
+    // Another program rated it in a sidecar: read again.
+    c->onSidecarChanged = [this](const QString &url) {
+        edits.forget({url});
+        if (edits.isCurrent(url))
+            photoShown();
+    };
+
     page->currentRating = [this] {
         const std::optional<ImageItem> current = this->page->controller()->folderModel().current();
         return current ? edits.badgeRating(current->url) : 0;

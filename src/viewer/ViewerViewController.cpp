@@ -1,12 +1,14 @@
 #include "viewer/ViewerViewController.h"
 
 #include "platform/HandOff.h"
+#include "platform/Trash.h"
 #include "settings/Settings.h"
 #include "settings/SortKey.h"
 #include "settings/Texts.h"
 #include "viewer/ViewerRules.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QGuiApplication>
@@ -610,7 +612,17 @@ void ViewerViewController::watchFolder()
             changed();
         };
         connect(watcher, &QFileSystemWatcher::directoryChanged, this, directoryChanged);
-        connect(watcher, &QFileSystemWatcher::fileChanged, this, changed);
+        connect(watcher, &QFileSystemWatcher::fileChanged, this, [this, changed](const QString &path) {
+            if (!isSidecar(path)) {
+                changed();
+                return;
+            }
+            // Written over by another program (a new file renamed over it ends
+            // the watch, which is made again here).
+            watchCurrentFile(true);
+            if (const std::optional<ImageItem> item = folder.current(); item && onSidecarChanged)
+                onSidecarChanged(item->url);
+        });
     }
     if (!folder.folderPath().isEmpty() && QFileInfo(folder.folderPath()).isDir()) {
         watcher->addPath(folder.folderPath());
@@ -630,13 +642,32 @@ void ViewerViewController::watchCurrentFile(bool renew)
     if (!watcher)
         return;
     const std::optional<ImageItem> item = folder.current();
+    // The photo, and the sidecars its rating may be read from.
+    QStringList wanted;
+    if (item && QFileInfo(item->url).isFile()) {
+        wanted << item->url;
+        const QFileInfo info(item->url);
+        const QString name = info.fileName();
+        const qsizetype dot = name.lastIndexOf(u'.');
+        for (const QString &sidecar : {sidecarOf(info.dir().filePath(dot > 0 ? name.left(dot) : name)),
+                                       sidecarOf(item->url)}) {
+            if (QFileInfo(sidecar).isFile())
+                wanted << sidecar;
+        }
+    }
     const QStringList watched = watcher->files();
-    if (!renew && item && watched.size() == 1 && watched.first() == item->url)
+    const QSet<QString> before(watched.begin(), watched.end());
+    const QSet<QString> after(wanted.begin(), wanted.end());
+    if (!renew && before == after)
         return;
+    // A sidecar of the same photo made or removed since it was last watched.
+    const bool sidecarsChanged = item && before.contains(item->url) && after.contains(item->url) && before != after;
     if (!watched.isEmpty())
         watcher->removePaths(watched);
-    if (item && QFileInfo(item->url).isFile())
-        watcher->addPath(item->url);
+    if (!wanted.isEmpty())
+        watcher->addPaths(wanted);
+    if (sidecarsChanged && onSidecarChanged)
+        onSidecarChanged(item->url);
 }
 
 void ViewerViewController::refreshFolder()

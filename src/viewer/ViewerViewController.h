@@ -114,6 +114,9 @@ public:
     std::function<void(const QString &hint)> onNoPhotos;
     // Files of the folder changed on disk (reported before the display follows).
     std::function<void(const FolderChanges &changes)> onFilesChanged;
+    // A sidecar of the current photo was written, made or removed by another
+    // program: what was known of its rating is out of date.
+    std::function<void(const QString &url)> onSidecarChanged;
     // The filmstrip must ask for its cells again.
     std::function<void()> onFolderReloaded;
     // The current index changed (or was confirmed): selection, badge, panel.

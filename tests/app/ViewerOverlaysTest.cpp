@@ -5,6 +5,7 @@
 #include "TestData.h"
 #include "app/ViewerHandOffs.h"
 #include "app/ViewerWindowController.h"
+#include "fileops/XmpRating.h"
 #include "library/FilmstripView.h"
 #include "settings/Settings.h"
 #include "settings/Texts.h"
@@ -32,6 +33,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include <functional>
 #include <memory>
@@ -276,6 +279,29 @@ TEST_F(ViewerOverlaysTest, TheFilmstripComesBackWholeAfterASlideshowWhoseControl
 // The Trash command takes the photo out of the strip and says where it went
 // (the Trash of the test's own home); Ctrl+Z puts it back and shows it, but
 // never over a file that has taken its name since.
+// Another program rating the shown photo in a sidecar (written in place,
+// renamed over it, made anew or removed) is seen, as a change to the photo is.
+TEST_F(ViewerOverlaysTest, ARatingAnotherProgramWritesInASidecarIsShown)
+{
+    openFolder();
+    const QString shown = *page->currentPhotoPath();
+    ASSERT_EQ(page->currentRating(), 0);
+    const QString sidecar = QFileInfo(shown).dir().filePath(QFileInfo(shown).completeBaseName() + ".xmp");
+    const auto write = [](const QString &path, int stars) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(XmpRating::sidecarTemplate(stars)) > 0;
+    };
+    ASSERT_TRUE(write(sidecar, 3));
+    EXPECT_TRUE(waitFor([&] { return page->currentRating() == 3; }, 10000));
+    ASSERT_TRUE(write(sidecar, 2));
+    EXPECT_TRUE(waitFor([&] { return page->currentRating() == 2; }, 10000));
+    ASSERT_TRUE(write(sidecar + ".tmp", 5));
+    ASSERT_EQ(std::rename(QFile::encodeName(sidecar + ".tmp").constData(), QFile::encodeName(sidecar).constData()), 0);
+    EXPECT_TRUE(waitFor([&] { return page->currentRating() == 5; }, 10000));
+    ASSERT_TRUE(QFile::remove(sidecar));
+    EXPECT_TRUE(waitFor([&] { return page->currentRating() == 0; }, 10000));
+}
+
 TEST_F(ViewerOverlaysTest, TheTrashCommandSaysWhereThePhotoWentAndUndoPutsItBack)
 {
     installViewerHandOffs(window.get());
