@@ -12,6 +12,10 @@ class MainMenu;
 class QStackedWidget;
 class ViewerPage;
 
+// What is said for a path handed over that cannot be opened: not there, or
+// behind a folder this user may not enter.
+QString cannotOpenText(const QString &path);
+
 // The one main window: a stack of pages (the viewer now, the cleanup review on
 // top of it while it is shown), the main menu, and the router that runs every
 // command of the window on the active page. Dark, black behind the photo,
@@ -19,10 +23,6 @@ class ViewerPage;
 //
 // Keys: the window looks at every key press meant for it before any widget or
 // menu shortcut does, and runs the command bound to it exactly once.
-// What is said for a path handed over that cannot be opened: not there, or
-// behind a folder this user may not enter.
-QString cannotOpenText(const QString &path);
-
 class ViewerWindowController : public QMainWindow
 {
     Q_OBJECT

@@ -619,7 +619,8 @@ void ViewerViewController::watchFolder()
             }
             // Written over by another program (a new file renamed over it ends
             // the watch, which is made again here).
-            watchCurrentFile(true);
+            if (watchCurrentFile(true))
+                return;
             if (const std::optional<ImageItem> item = folder.current(); item && onSidecarChanged)
                 onSidecarChanged(item->url);
         });
@@ -633,14 +634,14 @@ void ViewerViewController::watchFolder()
     watchCurrentFile();
 }
 
-void ViewerViewController::watchCurrentFile(bool renew)
+bool ViewerViewController::watchCurrentFile(bool renew)
 {
     // The folder's own watch sees files come, go and be replaced; a file
     // written over in place is seen only by a watch of its own. A file
     // replaced under its name leaves the watch on the old one: renewed after
     // every change.
     if (!watcher)
-        return;
+        return false;
     const std::optional<ImageItem> item = folder.current();
     // The photo, and the sidecars its rating may be read from.
     QStringList wanted;
@@ -659,15 +660,17 @@ void ViewerViewController::watchCurrentFile(bool renew)
     const QSet<QString> before(watched.begin(), watched.end());
     const QSet<QString> after(wanted.begin(), wanted.end());
     if (!renew && before == after)
-        return;
+        return false;
     // A sidecar of the same photo made or removed since it was last watched.
     const bool sidecarsChanged = item && before.contains(item->url) && after.contains(item->url) && before != after;
     if (!watched.isEmpty())
         watcher->removePaths(watched);
     if (!wanted.isEmpty())
         watcher->addPaths(wanted);
-    if (sidecarsChanged && onSidecarChanged)
-        onSidecarChanged(item->url);
+    if (!sidecarsChanged || !onSidecarChanged)
+        return false;
+    onSidecarChanged(item->url);
+    return true;
 }
 
 void ViewerViewController::refreshFolder()

@@ -154,7 +154,8 @@ private:
     void releaseHeldWork();
     void cancelFolderWork();
     void watchFolder();
-    void watchCurrentFile(bool renew = false);
+    // True when it found a sidecar of the photo made or removed, and said so.
+    bool watchCurrentFile(bool renew = false);
     // listingError: why the folder could not be listed (0 when it was); the
     // empty state then says so.
     void applyListing(const QList<ImageItem> &listed, int listingError = 0);
