@@ -652,10 +652,16 @@ std::optional<QString> patchSidecarText(const QString &text, int n, Failure *fai
 
 std::optional<int> embeddedRating(const QString &path)
 {
-    const auto tags = Metadata::readMetadata(path, {QStringLiteral("Xmp.xmp.Rating")});
+    // The XMP rating, else the EXIF one that cameras rating in the camera
+    // (Fujifilm, Sony) and Windows write: 0-5 in the same scale.
+    const QString xmpKey = QStringLiteral("Xmp.xmp.Rating");
+    const QString exifKey = QStringLiteral("Exif.Image.Rating");
+    const auto tags = Metadata::readMetadata(path, {xmpKey, exifKey});
     if (!tags)
         return std::nullopt;
-    const auto value = tags->value(QStringLiteral("Xmp.xmp.Rating"));
+    auto value = tags->value(xmpKey);
+    if (!value)
+        value = tags->value(exifKey);
     if (!value)
         return std::nullopt;
     // A value that is there but not a number counts as unrated, as other tools read it.

@@ -66,7 +66,8 @@ std::optional<int> ratingInSidecarText(const QString &text);
 // refused (absent, with failure set).
 std::optional<QString> patchSidecarText(const QString &text, int n, SafeFile::Failure *failure);
 
-// The rating stored inside the image file, absent when there is none.
+// The rating stored inside the image file (its XMP rating, else its EXIF one),
+// absent when there is none.
 std::optional<int> embeddedRating(const QString &path);
 
 // readRating: 0 when nothing is stored or nothing can be read.

@@ -442,6 +442,21 @@ TEST_F(RatingFiles, ReadOnlyJpegIsRatedThroughItsSidecar)
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("rated.xmp"))));
 }
 
+// Cameras that rate in the camera (Fujifilm, Sony) and Windows keep the
+// rating in EXIF: it is read when there is no XMP rating, which takes over
+// once the photo is rated here.
+TEST_F(RatingFiles, AnExifRatingIsReadWhenThereIsNoXmpOne)
+{
+    const QString photo = dir.filePath(QStringLiteral("camera.jpg"));
+    ASSERT_TRUE(Codec::encode(patternImage(64, 48), photo, ImageFormat::jpeg, 90));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("exiv2"), {QStringLiteral("-M"), QStringLiteral("set Exif.Image.Rating 4"), photo}), 0);
+    EXPECT_EQ(readRating(photo), 4);
+    ASSERT_FALSE(writeRating(2, photo));
+    EXPECT_EQ(readRating(photo), 2);
+    ASSERT_FALSE(writeRating(0, photo));
+    EXPECT_EQ(readRating(photo), 0);
+}
+
 // Rating a camera JPEG replaces its XMP segment and nothing else: the EXIF
 // block with the maker note, IPTC, the profile and the picture stay byte for
 // byte (a library's rewrite of the EXIF block lost maker notes).
