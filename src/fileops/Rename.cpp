@@ -58,7 +58,7 @@ QString movedSidecar(const QString &stem, const QString &sidecar)
 // left over from a photo long gone, would give the photo its rating.
 bool sidecarNameTaken(const QString &stem)
 {
-    return nameTaken(stem + QStringLiteral(".xmp")) || nameTaken(stem + QStringLiteral(".XMP"));
+    return nameTaken(sidecarOf(stem));
 }
 
 // Every name in the folder, hidden ones included.

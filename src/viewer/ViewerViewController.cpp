@@ -1,5 +1,6 @@
 #include "viewer/ViewerViewController.h"
 
+#include "fileops/XmpRating.h"
 #include "platform/HandOff.h"
 #include "platform/Trash.h"
 #include "settings/Settings.h"
@@ -8,7 +9,6 @@
 #include "viewer/ViewerRules.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QGuiApplication>
@@ -647,14 +647,10 @@ bool ViewerViewController::watchCurrentFile(bool renew)
     QStringList wanted;
     if (item && QFileInfo(item->url).isFile()) {
         wanted << item->url;
-        const QFileInfo info(item->url);
-        const QString name = info.fileName();
-        const qsizetype dot = name.lastIndexOf(u'.');
-        for (const QString &sidecar : {sidecarOf(info.dir().filePath(dot > 0 ? name.left(dot) : name)),
-                                       sidecarOf(item->url)}) {
-            if (QFileInfo(sidecar).isFile())
-                wanted << sidecar;
-        }
+        if (const QString shared = XmpRating::sidecarPath(item->url); QFileInfo(shared).isFile())
+            wanted << shared;
+        if (const std::optional<QString> own = wholeNameSidecar(item->url))
+            wanted << *own;
     }
     const QStringList watched = watcher->files();
     const QSet<QString> before(watched.begin(), watched.end());

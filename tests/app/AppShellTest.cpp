@@ -14,6 +14,7 @@
 #include "viewer/ViewerPage.h"
 #include "viewer/ZoomableImageView.h"
 #include "settings/Texts.h"
+#include "support/AsOtherUser.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -35,7 +36,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <memory>
@@ -293,16 +293,8 @@ TEST_F(AppShell, NothingToOpenShowsThePanelWhoseChoiceIsOpened)
     // A path behind a folder this user may not enter is there; it is not called missing.
     if (::geteuid() == 0) {
         const QString behind = sandbox.filePath("a.jpg"); // the sandbox is closed to others
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            const bool denied = ::setgid(65534) == 0 && ::setuid(65534) == 0
-                                && cannotOpenText(behind) == Texts::format("msg.openDenied", {behind});
-            ::_exit(denied ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(exitStatusAsNobody([&] { return cannotOpenText(behind) == Texts::format("msg.openDenied", {behind}) ? 0 : 1; }),
+                  0);
     }
 
     // A folder chosen in the panel is taken as it is, not stepped into.

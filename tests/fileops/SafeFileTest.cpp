@@ -6,12 +6,11 @@
 #include "fileops/XmpRating.h"
 
 #include "FileOpsTestSupport.h"
+#include "support/AsOtherUser.h"
 
 #include <QUuid>
 
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -134,42 +133,33 @@ TEST_F(SafeFileTest, AReplacementKeepsWhatTheFileCarriesOrIsRefused)
     ASSERT_TRUE(writeBytes(roots, "root's") && writeBytes(grouped, "nobody's"));
     ::chmod(QFile::encodeName(roots).constData(), 0666);
     ASSERT_EQ(::chown(QFile::encodeName(grouped).constData(), 65534, 0), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
+    const std::optional<int> status = exitStatusAsNobody([&] {
         if (::access(folder.constData(), W_OK) != 0)
-            ::_exit(7); // the temporary folder's parents are closed to other users
+            return 7; // the temporary folder's parents are closed to other users
         Failure refused;
         // Writable by all, yet a replacement would become nobody's.
         if (Replacement::begin(roots, "test", SafeFile::stampOf(roots), &refused) || refused.kind != Failure::Kind::notKept)
-            ::_exit(4);
+            return 4;
         if (Replacement::begin(grouped, "test", SafeFile::stampOf(grouped), &refused) || refused.kind != Failure::Kind::notKept)
-            ::_exit(5);
-        ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 7)
+            return 5;
+        return 0;
+    });
+    ASSERT_TRUE(status.has_value());
+    if (*status == 7)
         GTEST_SKIP() << "the temporary folder cannot be reached by another user";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(*status, 0);
     EXPECT_EQ(bytesOf(roots), QByteArray("root's"));
     EXPECT_EQ(folderNames(box.path()), (QStringList{QStringLiteral("grouped.jpg"), QStringLiteral("roots.jpg")}));
     ::chmod(QFile::encodeName(roots).constData(), 0644);
-    const pid_t reader = ::fork();
-    ASSERT_GE(reader, 0);
-    if (reader == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
-        Failure refused;
-        // Readable only: refused as read-only before anything is written.
-        ::_exit(!Replacement::begin(roots, "test", SafeFile::stampOf(roots), &refused)
-                        && refused.kind == Failure::Kind::readOnly ? 0 : 4);
-    }
-    ASSERT_EQ(::waitpid(reader, &status, 0), reader);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    // Readable only: refused as read-only before anything is written.
+    EXPECT_EQ(exitStatusAsNobody([&] {
+                  Failure refused;
+                  return !Replacement::begin(roots, "test", SafeFile::stampOf(roots), &refused)
+                                 && refused.kind == Failure::Kind::readOnly
+                             ? 0
+                             : 4;
+              }),
+              0);
     EXPECT_EQ(folderNames(box.path()), (QStringList{QStringLiteral("grouped.jpg"), QStringLiteral("roots.jpg")}));
 }
 

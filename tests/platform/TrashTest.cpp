@@ -2,6 +2,7 @@
 
 #include "platform/FakeTrash.h"
 #include "settings/Texts.h"
+#include "support/AsOtherUser.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,6 @@
 #include <QUrl>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -282,28 +282,22 @@ TEST_F(TrashTest, AFileAboutToBeReplacedIsKeptInTheTrashAndStays)
     ASSERT_EQ(::chown(QFile::encodeName(otherData).constData(), 65534, 65534), 0);
     struct stat ts {};
     ASSERT_EQ(::stat(QFile::encodeName(theirsPhoto).constData(), &ts), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
+    const std::optional<int> status = exitStatusAsNobody([&] {
         if (::access(QFile::encodeName(theirsPhoto).constData(), R_OK) != 0)
-            ::_exit(7); // the temporary folder's parents are closed to other users
+            return 7; // the temporary folder's parents are closed to other users
         FreedesktopTrash theirs(otherData);
         TrashedFile copy;
         if (theirs.keepInTrash(theirsPhoto, &copy))
-            ::_exit(4);
+            return 4;
         struct stat cs {};
         if (::stat(QFile::encodeName(copy.trashedPath).constData(), &cs) != 0 || cs.st_ino == ts.st_ino)
-            ::_exit(5);
-        ::_exit(readAll(copy.trashedPath) == "the earlier export" ? 0 : 6);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 7)
+            return 5;
+        return readAll(copy.trashedPath) == "the earlier export" ? 0 : 6;
+    });
+    ASSERT_TRUE(status.has_value());
+    if (*status == 7)
         GTEST_SKIP() << "the temporary folder cannot be reached by another user";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(*status, 0);
     EXPECT_EQ(readAll(theirsPhoto), "the earlier export");
     EXPECT_EQ(QDir(otherData + QStringLiteral("/Trash/files")).entryList(QDir::Files).size(), 1);
 }
