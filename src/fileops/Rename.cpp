@@ -90,6 +90,7 @@ struct GroupMove
 {
     MoveOutcome outcome = MoveOutcome::moved;
     SafeFile::Failure failure;
+    size_t failedMove = 0;
 };
 
 // Moves the files together or not at all: when one move fails, those already
@@ -110,9 +111,19 @@ GroupMove moveTogether(const std::vector<Move> &moves)
         for (size_t j = i; j-- > 0;)
             SafeFile::moveNoReplace(moves[j].second, moves[j].first);
         const bool clash = failed->kind == SafeFile::Failure::Kind::changed || nameTaken(moves[i].second);
-        return {clash ? MoveOutcome::clash : MoveOutcome::failed, *failed};
+        return {clash ? MoveOutcome::clash : MoveOutcome::failed, *failed, i};
     }
     return {};
+}
+
+// Why a group did not move; when a photo could have moved but its sidecar
+// could not, the reason names the sidecar, or it reads as the photo's own.
+QString failureReason(const GroupMove &moved, const std::vector<Move> &moves, const QStringList &photoNames)
+{
+    const QString held = QFileInfo(moves[moved.failedMove].first).fileName();
+    if (photoNames.contains(held))
+        return moved.failure.reason;
+    return Texts::format("msg.errSidecarNotMoved", {held, moved.failure.reason});
 }
 
 } // namespace
@@ -198,7 +209,7 @@ Result renamePhoto(const QString &path, const QString &entered)
             continue;
         if (moved.outcome == MoveOutcome::failed) {
             result.status = Result::Status::failed;
-            result.reason = moved.failure.reason;
+            result.reason = failureReason(moved, moves, {ownName});
             return result;
         }
         result.status = Result::Status::renamed;
@@ -292,7 +303,7 @@ BatchResult batchRename(const QStringList &photos, const QString &enteredPrefix)
                 for (const Move &move : moves)
                     result.moved.insert(move.first, move.second);
             } else {
-                result.notRenamed(int(shot.names.size()), moved.failure.reason);
+                result.notRenamed(int(shot.names.size()), failureReason(moved, moves, shot.names));
             }
             break;
         }

@@ -126,6 +126,24 @@ void syncFolderOf(const QByteArray &encodedPath)
     ::close(dirFd);
 }
 
+// Says which folder refused a move and why: the system's "Permission denied"
+// names neither the folder nor what would allow it.
+Failure moveRefusal(int error, const QString &from, const QString &to)
+{
+    for (const QString &folder : {QFileInfo(from).absolutePath(), QFileInfo(to).absolutePath()}) {
+        if (::access(encoded(folder).constData(), W_OK | X_OK) != 0)
+            return Failure::withReason(Failure::Kind::readOnly,
+                                       Texts::format("msg.errFolderNotWritable", {QFileInfo(folder).fileName()}));
+    }
+    struct stat folderInfo;
+    struct stat fileInfo;
+    if (::stat(encoded(QFileInfo(from).absolutePath()).constData(), &folderInfo) == 0
+        && (folderInfo.st_mode & S_ISVTX) != 0 && ::lstat(encoded(from).constData(), &fileInfo) == 0
+        && fileInfo.st_uid != ::geteuid() && folderInfo.st_uid != ::geteuid())
+        return Failure::withReason(Failure::Kind::readOnly, Texts::text("msg.errStickyFolder"));
+    return Failure::fromErrno(error);
+}
+
 } // namespace
 
 Failure Failure::of(Kind kind)
@@ -556,6 +574,8 @@ Outcome moveNoReplace(const QString &from, const QString &to)
         // ordinary rename could overwrite a file that appears at the last moment.
         if (error == EINVAL || error == ENOSYS)
             return Failure::withReason(Failure::Kind::unsupported, Texts::text("msg.errNoSafeMove"));
+        if (error == EACCES || error == EPERM)
+            return moveRefusal(error, from, to);
         return Failure::fromErrno(error);
     }
     step("moved");

@@ -5,8 +5,10 @@
 
 #include "fileops/Rename.h"
 #include "fileops/SafeFile.h"
+#include "settings/Texts.h"
 
 #include "TestApplication.h"
+#include "support/AsOtherUser.h"
 
 #include <gtest/gtest.h>
 
@@ -164,6 +166,40 @@ TEST_F(RenameTest, AFailedMoveSaysWhyAndChangesNothing)
     r = Rename::renamePhoto(a, QStringLiteral("b"));
     EXPECT_EQ(r.status, Rename::Result::Status::failed);
     EXPECT_EQ(names(), QStringList{QStringLiteral("a.jpg")});
+}
+
+// Refusals name what refused: the folder this user may not change, or the
+// sidecar that a shared folder would not let go with its photo.
+TEST_F(RenameTest, ARefusedMoveSaysWhichFolderOrSidecarRefused)
+{
+    QTemporaryDir box(QDir::tempPath() + QStringLiteral("/shared-XXXXXX"));
+    ASSERT_TRUE(box.isValid());
+    const QByteArray folder = QFile::encodeName(box.path());
+    const QString photo = box.filePath(QStringLiteral("n.jpg"));
+    const QString sidecar = box.filePath(QStringLiteral("n.xmp"));
+    ASSERT_TRUE(writeBytes(photo, "photo") && writeBytes(sidecar, "sidecar"));
+    ::chmod(folder.constData(), 01777);
+    if (::chown(QFile::encodeName(photo).constData(), 65534, 65534) != 0)
+        GTEST_SKIP() << "acting as another user needs root";
+    const auto renamedAsNobody = [&](const QString &expected) {
+        return exitStatusAsNobody([&] {
+            if (::access(folder.constData(), X_OK) != 0)
+                return 7; // the temporary folder's parents are closed to other users
+            const Rename::Result r = Rename::renamePhoto(photo, QStringLiteral("m"));
+            return r.status == Rename::Result::Status::failed && r.reason == expected ? 0 : 4;
+        });
+    };
+    const std::optional<int> status = renamedAsNobody(Texts::format(
+        "msg.errSidecarNotMoved", {QStringLiteral("n.xmp"), Texts::text("msg.errStickyFolder")}));
+    ASSERT_TRUE(status.has_value());
+    if (*status == 7)
+        GTEST_SKIP() << "the temporary folder cannot be reached by another user";
+    EXPECT_EQ(*status, 0);
+    EXPECT_EQ(folderNames(box.path()), (QStringList{QStringLiteral("n.jpg"), QStringLiteral("n.xmp")}));
+
+    ::chmod(folder.constData(), 0755);
+    EXPECT_EQ(renamedAsNobody(Texts::format("msg.errFolderNotWritable", {QFileInfo(box.path()).fileName()})), 0);
+    EXPECT_EQ(folderNames(box.path()), (QStringList{QStringLiteral("n.jpg"), QStringLiteral("n.xmp")}));
 }
 
 TEST_F(RenameTest, TheSidecarMovesUnlessAnotherFileKeepsItsBaseName)
