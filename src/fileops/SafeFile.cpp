@@ -367,7 +367,10 @@ std::unique_ptr<Replacement> Replacement::begin(const QString &target, const cha
     const QString folder = info.absolutePath();
     r->dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (r->dirFd < 0) {
-        *failure = Failure::fromErrno(errno);
+        const int error = errno;
+        *failure = error == ENOENT ? Failure::withReason(Failure::Kind::gone,
+                                                         Texts::format("msg.errFolderGone", {info.absoluteDir().dirName()}))
+                                   : Failure::fromErrno(error);
         return nullptr;
     }
     const QString suffix = info.suffix();
@@ -384,9 +387,12 @@ std::unique_ptr<Replacement> Replacement::begin(const QString &target, const cha
     r->fd = ::open(r->encodedTemp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, createMode);
     if (r->fd < 0) {
         const int error = errno;
-        *failure = error == EACCES || error == EPERM || error == EROFS
-                       ? Failure::withReason(Failure::Kind::readOnly, systemMessage(error))
-                       : Failure::fromErrno(error);
+        if (error == EACCES || error == EPERM)
+            *failure = Failure::withReason(Failure::Kind::readOnly,
+                                           Texts::format("msg.errFolderNotWritable", {info.absoluteDir().dirName()}));
+        else
+            *failure = error == EROFS ? Failure::withReason(Failure::Kind::readOnly, systemMessage(error))
+                                      : Failure::fromErrno(error);
         return nullptr;
     }
     // Held until the descriptor closes (or the process dies): a folder cleanup

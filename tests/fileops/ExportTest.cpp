@@ -341,6 +341,12 @@ TEST_F(ExportTest, ExportWritesAndReplacesSafely)
     EXPECT_TRUE(lost.replaced && !lost.replacedKept);
     EXPECT_FALSE(lost.replacedLostReason.isEmpty());
     EXPECT_TRUE(replaced.replacedLostReason.isEmpty() && fresh.replacedLostReason.isEmpty());
+
+    // A folder removed while the save sheet was open is named, not the file.
+    const Export::Result nowhere = Export::write(photo, 0, Format::jpeg, 60, dir.filePath(QStringLiteral("gone/p.jpg")));
+    EXPECT_FALSE(nowhere.succeeded);
+    EXPECT_TRUE(nowhere.reason.contains(Texts::format("msg.errFolderGone", {QStringLiteral("gone")})))
+        << nowhere.reason.toStdString();
 }
 
 TEST_F(ExportTest, EstimatesAreCachedByContentAndDebounced)
