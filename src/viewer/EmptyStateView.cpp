@@ -3,6 +3,7 @@
 #include "settings/Texts.h"
 #include "viewer/OverlayStyle.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -23,6 +24,7 @@ EmptyStateView::EmptyStateView(QWidget *parent)
     , title(new QLabel(QStringLiteral("Glanto"), this))
     , hintLabel(new QLabel(this))
     , button(new QPushButton(Texts::text("ui.openButton"), this))
+    , belowButton(new QPushButton(this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -51,12 +53,39 @@ EmptyStateView::EmptyStateView(QWidget *parent)
     layout->addWidget(hintLabel);
     layout->addSpacing(6);
     layout->addWidget(button, 0, Qt::AlignHCenter);
+    // A quieter button under the main one: a plain line of text that opens.
+    belowButton->setFont(OverlayStyle::font(13));
+    belowButton->setCursor(Qt::PointingHandCursor);
+    belowButton->setFlat(true);
+    belowButton->setStyleSheet(QStringLiteral(
+        "QPushButton { color: rgba(255,255,255,0.72); background: transparent; border: none; padding: 4px 12px; }"
+        "QPushButton:hover, QPushButton:focus { color: rgba(255,255,255,0.95); text-decoration: underline; }"));
+    connect(belowButton, &QPushButton::clicked, this, [this] {
+        if (onOpenBelow && !folderBelow.isEmpty())
+            onOpenBelow(folderBelow);
+    });
+    layout->addWidget(belowButton, 0, Qt::AlignHCenter);
+    belowButton->hide();
     setHint(Texts::text("ui.emptyHint"));
 }
 
 void EmptyStateView::setHint(const QString &hint)
 {
     hintLabel->setText(hint);
+    setFolderBelow({}, {});
+}
+
+void EmptyStateView::setFolderBelow(const QString &folder, const QString &shownFrom)
+{
+    folderBelow = folder;
+    if (folder.isEmpty()) {
+        belowButton->hide();
+        return;
+    }
+    const QString shown = QDir(shownFrom).relativeFilePath(folder);
+    belowButton->setText(Texts::format("ui.openFolderBelow", {shown}));
+    belowButton->setAccessibleName(belowButton->text());
+    belowButton->show();
 }
 
 QString EmptyStateView::hint() const

@@ -17,6 +17,8 @@ public:
 
     // The open button; the viewer shows the Open panel.
     std::function<void()> onOpen;
+    // The button that opens a folder below with photos (see setFolderBelow).
+    std::function<void(const QString &folder)> onOpenBelow;
 
     // "ui.emptyHint" at first; "ui.noImages" / "ui.noMore" after a folder had none.
     // The owner places the view again for the new text's width.
@@ -24,8 +26,15 @@ public:
     QString hint() const;
     QPushButton *openButton() const { return button; }
 
+    // Offers folder, shown by its path relative to shownFrom, as a second
+    // button; an empty folder takes the offer back. A new hint takes it back too.
+    void setFolderBelow(const QString &folder, const QString &shownFrom);
+    QPushButton *openBelowButton() const { return belowButton; }
+
 private:
     QLabel *title;
     QLabel *hintLabel;
     QPushButton *button;
+    QPushButton *belowButton;
+    QString folderBelow;
 };

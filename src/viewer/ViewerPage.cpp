@@ -104,6 +104,7 @@ void ViewerPage::build()
 
     m_emptyState = new EmptyStateView(this);
     m_emptyState->onOpen = [this] { openFolderPanel(); };
+    m_emptyState->onOpenBelow = [this](const QString &folder) { open(folder); };
 
     windowAnimation = new QVariantAnimation(this);
     windowAnimation->setDuration(220);
@@ -150,6 +151,13 @@ void ViewerPage::wireController()
         hideHudUnlessFlashing();
         setWindowTitle(QString());
         m_imageView->setAccessibleName(hint);
+    };
+    c->onPhotosBelow = [this](const QString &folder) {
+        if (!m_emptyState->isVisible())
+            return;
+        m_emptyState->setFolderBelow(folder, m_controller->folderModel().folderPath());
+        m_emptyState->adjustSize();
+        placeEmptyState();
     };
     c->onFolderReloaded = [this] {
         m_filmstrip->reloadData();

@@ -1,6 +1,7 @@
 #include "viewer/ViewerViewController.h"
 
 #include "fileops/XmpRating.h"
+#include "library/PhotosBelow.h"
 #include "platform/HandOff.h"
 #include "platform/Trash.h"
 #include "settings/Settings.h"
@@ -198,6 +199,8 @@ bool ViewerViewController::open(const QString &url)
         shownListingError = error;
         if (onNoPhotos)
             onNoPhotos(noPhotosText(error));
+        if (!error)
+            lookBelow();
     }
     return hasPhotos;
 }
@@ -667,6 +670,29 @@ bool ViewerViewController::watchCurrentFile(bool renew)
         return false;
     onSidecarChanged(item->url);
     return true;
+}
+
+void ViewerViewController::lookBelow()
+{
+    const QString path = folder.folderPath();
+    if (path.isEmpty() || !onPhotosBelow)
+        return;
+    const int startedFolder = folderGeneration;
+    QPointer<ViewerViewController> self(this);
+    HandOff::start(backgroundQueue, [self, path, startedFolder] {
+        const std::optional<QString> below = nearestFolderWithPhotos(path);
+        if (!below)
+            return;
+        HandOff::invoke(
+            qApp,
+            [self, below, startedFolder] {
+                // Another folder was opened meanwhile, or photos came to this one.
+                if (!self || self->folderGeneration != startedFolder || self->folder.current() || !self->onPhotosBelow)
+                    return;
+                self->onPhotosBelow(*below);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void ViewerViewController::refreshFolder()

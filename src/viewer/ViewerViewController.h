@@ -112,6 +112,9 @@ public:
     std::function<void(const QString &url, const Codec::RefusalReason &why)> onDecodeFailed;
     // There is no photo to show; hint is the empty state's text.
     std::function<void(const QString &hint)> onNoPhotos;
+    // The folder opened has no photos, but folder, below it, has (a camera
+    // card's DCIM/100CANON): reported after onNoPhotos, while it still has none.
+    std::function<void(const QString &folder)> onPhotosBelow;
     // Files of the folder changed on disk (reported before the display follows).
     std::function<void(const FolderChanges &changes)> onFilesChanged;
     // A sidecar of the current photo was written, made or removed by another
@@ -143,6 +146,8 @@ public:
     QThreadPool thumbQueue;
 
 private:
+    // Looks for the nearest folder below the empty one that has photos.
+    void lookBelow();
     void display(const QImage &image, bool forceFit, bool isNewPhoto, QSizeF size);
     bool showingRewritten = false; // the next new picture is the shown photo's file rewritten
     void decodeFailed(const QString &url, const Codec::RefusalReason &why);

@@ -1,4 +1,5 @@
 #include "library/FolderModel.h"
+#include "library/PhotosBelow.h"
 #include "settings/Settings.h"
 
 #include <QDir>
@@ -608,3 +609,43 @@ TEST_F(FolderModelTest, ListingAFolderReadsNoImageData)
 }
 
 } // namespace
+
+// A folder without photos points to the nearest one below that has some: a
+// camera card's root to DCIM/100CANON. Hidden folders and links are not
+// entered, shallower comes first, then the file browser's order.
+TEST_F(FolderModelTest, TheNearestFolderBelowWithPhotosIsFound)
+{
+    const QString card = sandbox.folder(QStringLiteral("card"));
+    sandbox.folder(QStringLiteral("card/MISC"));
+    sandbox.file(QStringLiteral("card/MISC/notes.txt"));
+    EXPECT_EQ(nearestFolderWithPhotos(card), std::nullopt);
+
+    sandbox.folder(QStringLiteral("card/.Trashes/501"));
+    sandbox.file(QStringLiteral("card/.Trashes/501/old.jpg"));
+    sandbox.folder(QStringLiteral("elsewhere"));
+    sandbox.file(QStringLiteral("elsewhere/linked.jpg"));
+    ASSERT_EQ(::symlink(QFile::encodeName(sandbox.path(QStringLiteral("elsewhere"))).constData(),
+                        QFile::encodeName(sandbox.path(QStringLiteral("card/A-link"))).constData()),
+              0);
+    EXPECT_EQ(nearestFolderWithPhotos(card), std::nullopt);
+
+    sandbox.folder(QStringLiteral("card/DCIM/101CANON"));
+    sandbox.file(QStringLiteral("card/DCIM/101CANON/IMG_0100.JPG"));
+    sandbox.folder(QStringLiteral("card/DCIM/100CANON"));
+    sandbox.file(QStringLiteral("card/DCIM/100CANON/IMG_0001.CR3"));
+    EXPECT_EQ(nearestFolderWithPhotos(card), sandbox.path(QStringLiteral("card/DCIM/100CANON")));
+    EXPECT_EQ(nearestFolderWithPhotos(sandbox.path(QStringLiteral("card/DCIM"))),
+              sandbox.path(QStringLiteral("card/DCIM/100CANON")));
+
+    sandbox.folder(QStringLiteral("card/Z"));
+    sandbox.file(QStringLiteral("card/Z/shallow.png"));
+    EXPECT_EQ(nearestFolderWithPhotos(card), sandbox.path(QStringLiteral("card/Z")));
+
+    // Three levels down at most.
+    const QString deep = sandbox.folder(QStringLiteral("deep/1/2/3/4"));
+    sandbox.file(QStringLiteral("deep/1/2/3/4/a.jpg"));
+    EXPECT_EQ(nearestFolderWithPhotos(sandbox.path(QStringLiteral("deep"))), std::nullopt);
+    sandbox.file(QStringLiteral("deep/1/2/3/b.jpg"));
+    EXPECT_EQ(nearestFolderWithPhotos(sandbox.path(QStringLiteral("deep"))), sandbox.path(QStringLiteral("deep/1/2/3")));
+    EXPECT_EQ(nearestFolderWithPhotos(sandbox.path(QStringLiteral("missing"))), std::nullopt);
+}

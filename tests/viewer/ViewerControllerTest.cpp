@@ -8,11 +8,13 @@
 #include "settings/Texts.h"
 #include "commands/CommandRouter.h"
 #include "viewer/ViewerPage.h"
+#include "viewer/EmptyStateView.h"
 #include "viewer/ViewerViewController.h"
 #include "viewer/ZoomableImageView.h"
 
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -320,6 +322,19 @@ TEST_F(ViewerControllerTest, AnEmptyFolderShowsTheEmptyStateAndAnEmptyStrip)
     }
     viewer->open(dir.path());
     EXPECT_EQ(viewer->emptyHint(), Texts::text("ui.noImages"));
+
+    // A camera card's root offers its DCIM folder, and the offer opens it.
+    EXPECT_FALSE(viewer->emptyState()->openBelowButton()->isVisible());
+    const QString photos = path("DCIM/100CANON");
+    ASSERT_TRUE(QDir().mkpath(photos));
+    makeJpeg(photos, "IMG_0001.JPG", 64, 48);
+    viewer->open(dir.path());
+    QPushButton *below = viewer->emptyState()->openBelowButton();
+    ASSERT_TRUE(waitFor([&] { return below->isVisible(); }));
+    EXPECT_EQ(below->text(), Texts::format("ui.openFolderBelow", {QStringLiteral("DCIM/100CANON")}));
+    below->click();
+    ASSERT_TRUE(waitFor([&] { return viewer->currentPhotoPath() == photos + "/IMG_0001.JPG"; }));
+    EXPECT_FALSE(viewer->emptyState()->isVisible());
 }
 
 TEST_F(ViewerControllerTest, TrashingTheLastPhotoShowsNoMore)
