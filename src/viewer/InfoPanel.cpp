@@ -8,6 +8,7 @@
 #include "viewer/TextLines.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
@@ -15,6 +16,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+
+#include <unistd.h>
 
 InfoPanel::InfoPanel(QWidget *parent)
     : QWidget(parent)
@@ -44,14 +47,17 @@ void InfoPanel::refresh(const QString &path, int generation)
     auto compute = summarize;
     HandOff::start(exifQueue, [self, compute, path, generation, serial] {
         QList<ExifEntry> entries = compute(path);
+        // Nothing to show may mean the file could not be read at all, which
+        // says more than that it carries no EXIF.
+        const bool unreadable = entries.isEmpty() && ::access(QFile::encodeName(path).constData(), R_OK) != 0;
         HandOff::invoke(
             QCoreApplication::instance(),
-            [self, entries = std::move(entries), generation, serial] {
+            [self, entries = std::move(entries), unreadable, generation, serial] {
                 if (!self || serial != self->requestSerial || self->isHidden())
                     return;
                 if (self->currentGeneration && self->currentGeneration() != generation)
                     return;
-                self->showEntries(entries);
+                self->showEntries(entries, unreadable);
             },
             Qt::QueuedConnection);
     });
@@ -66,10 +72,11 @@ void InfoPanel::setRating(int rating)
     rebuild();
 }
 
-void InfoPanel::showEntries(const QList<ExifEntry> &entries)
+void InfoPanel::showEntries(const QList<ExifEntry> &entries, bool unreadable)
 {
     m_entries = entries;
     m_loaded = true;
+    m_unreadable = unreadable;
     rebuild();
 }
 
@@ -103,7 +110,8 @@ void InfoPanel::rebuild()
         stars->setAccessibleName(Texts::text("menu.rating") + QStringLiteral(": ") + Spoken::readable(stars->text()));
     }
     if (m_loaded && m_entries.isEmpty())
-        addLabel(Texts::text("ui.noExif"), OverlayStyle::font(12), OverlayStyle::secondaryColor());
+        addLabel(Texts::text(m_unreadable ? "ui.exifUnreadable" : "ui.noExif"), OverlayStyle::font(12),
+                 OverlayStyle::secondaryColor());
     const QFont valueFont = OverlayStyle::font(12);
     for (const ExifEntry &entry : m_entries) {
         addLabel(entry.label, OverlayStyle::font(11), OverlayStyle::secondaryColor());

@@ -41,7 +41,8 @@ public:
     // The current photo's rating (0 to 5); shown as stars when at least 1.
     void setRating(int rating);
     // Shows entries at once (what a finished refresh does).
-    void showEntries(const QList<ExifEntry> &entries);
+    // unreadable: there are no entries because the file cannot be read.
+    void showEntries(const QList<ExifEntry> &entries, bool unreadable = false);
 
     QList<ExifEntry> entries() const { return m_entries; }
     bool loaded() const { return m_loaded; }
@@ -59,6 +60,7 @@ private:
     QVBoxLayout *rows;
     QList<ExifEntry> m_entries;
     bool m_loaded = false;
+    bool m_unreadable = false;
     int m_rating = 0;
     int requestSerial = 0;
     QThreadPool exifQueue;

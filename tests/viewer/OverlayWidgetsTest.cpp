@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSemaphore>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -227,6 +228,32 @@ TEST_F(OverlayWidgets, InfoPanelReadsARealFile)
     ASSERT_FALSE(panel.entries().isEmpty());
     EXPECT_EQ(panel.entries().front().value, QStringLiteral("Canon EOS 7D"));
     EXPECT_TRUE(panel.entries().back().value.startsWith(QStringLiteral("Canon EOS 7D.jpg · ")));
+}
+
+// With nothing to list, the panel tells a file without EXIF from one it could
+// not read at all.
+TEST_F(OverlayWidgets, InfoPanelTellsNoExifFromAFileItCannotRead)
+{
+    QTemporaryDir dir;
+    const QString plain = dir.filePath(QStringLiteral("plain.png"));
+    QFile file(plain);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a picture");
+    file.close();
+    const auto shownTexts = [](const InfoPanel &panel) {
+        QStringList texts;
+        for (const QLabel *label : panel.findChildren<QLabel *>())
+            texts << label->text();
+        return texts;
+    };
+    InfoPanel panel;
+    panel.show();
+    panel.refresh(plain, 0);
+    ASSERT_TRUE(waitFor([&] { return panel.loaded(); }));
+    EXPECT_TRUE(shownTexts(panel).contains(Texts::text("ui.noExif")));
+    panel.refresh(dir.filePath(QStringLiteral("gone.png")), 0);
+    ASSERT_TRUE(waitFor([&] { return shownTexts(panel).contains(Texts::text("ui.exifUnreadable")); }));
+    EXPECT_FALSE(shownTexts(panel).contains(Texts::text("ui.noExif")));
 }
 
 TEST_F(OverlayWidgets, EmptyStateOpensAndShowsPlainText)
