@@ -26,11 +26,11 @@ QString number(qint64 n)
     return QString::number(n);
 }
 
-QString dateText(const QDateTime &date)
+// A capture date is the camera's clock reading: shown as it is, in no zone.
+QString dateText(const QDateTime &reading)
 {
-    const QDateTime local = date.toLocalTime();
-    return QLocale().toString(local.date(), QLocale::ShortFormat) + QLatin1Char(' ')
-           + local.time().toString(QStringLiteral("HH:mm:ss"));
+    return QLocale().toString(reading.date(), QLocale::ShortFormat) + QLatin1Char(' ')
+           + reading.time().toString(QStringLiteral("HH:mm:ss"));
 }
 
 const QString separator = QStringLiteral("  ·  ");

@@ -21,9 +21,10 @@ QString nameOf(const QString &path)
     return QFileInfo(path).fileName();
 }
 
+// Capture dates are clock readings kept in UTC's frame (see CaptureDate.h).
 QDateTime dateOf(double secondsSince1970)
 {
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(secondsSince1970 * 1000.0)));
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(secondsSince1970 * 1000.0)), Qt::UTC);
 }
 
 CleanupGroup similarGroup(const QVector<Candidate> &run)

@@ -55,8 +55,10 @@ struct CleanupMetrics {
 
 // The current record format; entries of any other version are measured again.
 // Version 1 records did not say whether the landmark model was missing when
-// they were measured, so none of them can be trusted on that point.
-constexpr int cleanupMetricsVersion = 2;
+// they were measured, so none of them can be trusted on that point. Version 2
+// records hold capture dates read in the time zone of the machine that
+// measured them, and without sub-seconds.
+constexpr int cleanupMetricsVersion = 3;
 
 // Seconds since 1970 of a date, 0 when it is absent (the form dates take in metrics).
 double secondsSince1970(const std::optional<QDateTime> &date);

@@ -522,7 +522,13 @@ void FolderModel::sortItems(QList<ImageItem> &items, SortKey key, bool reversed)
         const ImageItem &item = items.at(i);
         switch (key) {
         case SortKey::name: break;
-        case SortKey::captureDate: values[size_t(i)] = msecs(item.captureDate ? item.captureDate : item.modified); break;
+        case SortKey::captureDate:
+            // Until its capture date is read, a file sorts by the clock reading
+            // of its modification time, which is what that read falls back to.
+            values[size_t(i)] = msecs(item.captureDate ? item.captureDate
+                                      : item.modified ? std::optional<QDateTime>(clockReading(*item.modified))
+                                                      : std::nullopt);
+            break;
         case SortKey::modified: values[size_t(i)] = msecs(item.modified); break;
         case SortKey::created: values[size_t(i)] = msecs(item.created); break;
         case SortKey::size: values[size_t(i)] = item.fileSize; break;

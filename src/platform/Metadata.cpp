@@ -160,15 +160,39 @@ std::optional<MetadataTags> readMetadata(const QString &path, const QStringList 
     });
 }
 
+namespace {
+
+constexpr char subSecTimeOriginalKey[] = "Exif.Photo.SubSecTimeOriginal";
+constexpr char subSecTimeDigitizedKey[] = "Exif.Photo.SubSecTimeDigitized";
+constexpr char subSecTimeKey[] = "Exif.Photo.SubSecTime";
+constexpr char xmpDateTimeOriginalKey[] = "Xmp.exif.DateTimeOriginal";
+constexpr char xmpDateCreatedKey[] = "Xmp.photoshop.DateCreated";
+
+} // namespace
+
+const QStringList &captureDateKeys()
+{
+    static const QStringList keys{QLatin1String(dateTimeOriginalKey),    QLatin1String(dateTimeDigitizedKey),
+                                  QLatin1String(dateTimeKey),            QLatin1String(subSecTimeOriginalKey),
+                                  QLatin1String(subSecTimeDigitizedKey), QLatin1String(subSecTimeKey),
+                                  QLatin1String(xmpDateTimeOriginalKey), QLatin1String(xmpDateCreatedKey)};
+    return keys;
+}
+
+CaptureDateStrings captureDateStrings(const MetadataTags &tags)
+{
+    const auto value = [&tags](const char *key) { return tags.value(QLatin1String(key)); };
+    return CaptureDateStrings{value(dateTimeOriginalKey),    value(dateTimeDigitizedKey),  value(dateTimeKey),
+                              value(subSecTimeOriginalKey),  value(subSecTimeDigitizedKey), value(subSecTimeKey),
+                              value(xmpDateTimeOriginalKey), value(xmpDateCreatedKey)};
+}
+
 std::optional<CaptureDateStrings> readCaptureDateStrings(const QString &path)
 {
-    const auto tags = readMetadata(path, {QLatin1String(dateTimeOriginalKey), QLatin1String(dateTimeDigitizedKey),
-                                          QLatin1String(dateTimeKey)});
+    const auto tags = readMetadata(path, captureDateKeys());
     if (!tags)
         return std::nullopt;
-    return CaptureDateStrings{tags->value(QLatin1String(dateTimeOriginalKey)),
-                              tags->value(QLatin1String(dateTimeDigitizedKey)),
-                              tags->value(QLatin1String(dateTimeKey))};
+    return captureDateStrings(*tags);
 }
 
 } // namespace Metadata

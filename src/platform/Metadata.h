@@ -52,11 +52,24 @@ std::optional<MetadataTags> readMetadata(const QString &path);
 std::optional<MetadataTags> readMetadata(const QString &path, const QStringList &keys);
 
 // The three date strings a capture time is taken from, each as stored.
+// What a file stores about when it was taken. EXIF times come with their
+// sub-seconds in separate tags; XMP's are ISO 8601 text, written by editors
+// and by photos exported without EXIF.
 struct CaptureDateStrings {
     std::optional<QString> dateTimeOriginal;
     std::optional<QString> dateTimeDigitized;
     std::optional<QString> dateTime;
+    std::optional<QString> subSecTimeOriginal;
+    std::optional<QString> subSecTimeDigitized;
+    std::optional<QString> subSecTime;
+    std::optional<QString> xmpDateTimeOriginal;
+    std::optional<QString> xmpDateCreated;
 };
+
+// The tags CaptureDateStrings is read from, for a reader that wants them
+// among others in one pass over the file.
+const QStringList &captureDateKeys();
+CaptureDateStrings captureDateStrings(const MetadataTags &tags);
 
 // Absent when the file cannot be read; the strings are absent when not stored.
 std::optional<CaptureDateStrings> readCaptureDateStrings(const QString &path);

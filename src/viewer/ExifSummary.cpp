@@ -1,13 +1,14 @@
 #include "viewer/ExifSummary.h"
 
+#include "library/CaptureDate.h"
 #include "platform/Codec.h"
 #include "platform/Metadata.h"
 #include "settings/Texts.h"
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -75,14 +76,18 @@ QString parametersLine(const ExifSummaryInput &in)
     return parts.join(QString::fromUtf8(" · "));
 }
 
-QString dateLine(const QString &stored)
+// The capture time as the camera's clock read it; else what DateTimeOriginal
+// holds, as written, unless it is the placeholder of a camera without a clock.
+QString dateLine(const ExifSummaryInput &in)
 {
-    if (stored.isEmpty())
-        return {};
-    const QDateTime date = QLocale::c().toDateTime(stored, QStringLiteral("yyyy:MM:dd HH:mm:ss"));
-    if (!date.isValid())
-        return stored;
-    return date.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm");
+    if (in.captureDate)
+        return in.captureDate->toString(format);
+    if (const auto date = parseExifDateTime(in.dateTimeOriginal))
+        return date->toString(format);
+    const bool placeholder = std::none_of(in.dateTimeOriginal.cbegin(), in.dateTimeOriginal.cend(),
+                                          [](QChar c) { return c >= u'1' && c <= u'9'; });
+    return placeholder ? QString() : in.dateTimeOriginal;
 }
 
 } // namespace
@@ -100,7 +105,7 @@ QList<ExifEntry> exifSummary(const ExifSummaryInput &in)
     add("exif.params", parametersLine(in));
     if (const auto bias = numberOf(in.exposureBias); bias && *bias != 0)
         add("exif.bias", cString("%+.1f EV", *bias));
-    add("exif.date", dateLine(in.dateTimeOriginal));
+    add("exif.date", dateLine(in));
     if (in.pixelSize)
         add("exif.size", QStringLiteral("%1 × %2").arg(in.pixelSize->width()).arg(in.pixelSize->height()));
     add("exif.profile", in.profileName);
@@ -116,10 +121,11 @@ QList<ExifEntry> exifSummary(const QString &path)
     const auto header = Codec::probe(path);
     if (!header)
         return {};
-    static const QStringList keys{"Exif.Image.Make",          "Exif.Image.Model",        "Exif.Photo.LensModel",
-                                  "Exif.Photo.ExposureTime",  "Exif.Photo.FNumber",      "Exif.Photo.ISOSpeedRatings",
-                                  "Exif.Photo.FocalLength",   "Exif.Photo.ExposureBiasValue",
-                                  "Exif.Photo.DateTimeOriginal"};
+    static const QStringList keys = QStringList{"Exif.Image.Make",         "Exif.Image.Model",
+                                                "Exif.Photo.LensModel",    "Exif.Photo.ExposureTime",
+                                                "Exif.Photo.FNumber",      "Exif.Photo.ISOSpeedRatings",
+                                                "Exif.Photo.FocalLength",  "Exif.Photo.ExposureBiasValue"}
+                                    + Metadata::captureDateKeys();
     const MetadataTags tags = Metadata::readMetadata(path, keys).value_or(MetadataTags{});
     auto text = [&](const char *key) { return tags.value(QLatin1String(key)).value_or(QString()).trimmed(); };
     ExifSummaryInput in;
@@ -132,6 +138,7 @@ QList<ExifEntry> exifSummary(const QString &path)
     in.focalLength = text("Exif.Photo.FocalLength");
     in.exposureBias = text("Exif.Photo.ExposureBiasValue");
     in.dateTimeOriginal = text("Exif.Photo.DateTimeOriginal");
+    in.captureDate = captureDateFrom(Metadata::captureDateStrings(tags));
     in.pixelSize = header->storedSize;
     in.profileName = Codec::colorProfileName(path);
     const QFileInfo file(path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QSize>
 #include <QString>
@@ -35,6 +36,9 @@ struct ExifSummaryInput {
     QString focalLength;
     QString exposureBias;
     QString dateTimeOriginal;
+    // The capture time the program sorts by (CaptureDate.h), when one parses;
+    // shown in place of dateTimeOriginal.
+    std::optional<QDateTime> captureDate;
     std::optional<QSize> pixelSize;
     QString profileName;
     QString fileName;

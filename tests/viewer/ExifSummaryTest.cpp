@@ -96,6 +96,15 @@ TEST(ExifSummary, DatesSizesAndFileLine)
 
     in.dateTimeOriginal = "2024-05-01";
     EXPECT_EQ(valueOf(summaryOf(in), "exif.date"), "2024-05-01");
+    // A camera without a clock writes zeros: no date rather than the zeros.
+    in.dateTimeOriginal = "0000:00:00 00:00:00";
+    EXPECT_EQ(valueOf(summaryOf(in), "exif.date"), QString());
+    // The date the photos are sorted by is the one shown, as the camera's
+    // clock read it, whatever the time zone (here in the hour a spring change skips).
+    in.captureDate = QDateTime(QDate(2026, 3, 8), QTime(2, 30, 0), Qt::UTC);
+    EXPECT_EQ(valueOf(summaryOf(in), "exif.date"), "2026-03-08 02:30");
+    in.captureDate.reset();
+    in.dateTimeOriginal = "2024:05:01 18:30:59";
     in.fileSize.reset(); // attributes unreadable: stop before the file line
     EXPECT_EQ(summaryOf(in).size(), 3);
 
