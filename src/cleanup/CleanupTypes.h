@@ -31,6 +31,13 @@ struct CleanupUnit {
 
 size_t qHash(const CleanupUnit &unit, size_t seed = 0);
 
+// The current record format; entries of any other version are measured again.
+// Version 1 records did not say whether the landmark model was missing when
+// they were measured, so none of them can be trusted on that point. Version 2
+// records hold capture dates read in the time zone of the machine that
+// measured them, and without sub-seconds.
+constexpr int cleanupMetricsVersion = 3;
+
 // The measurements of one unit; also the record of the per-folder cache.
 struct CleanupMetrics {
     qint64 fileSize = 0;
@@ -44,7 +51,7 @@ struct CleanupMetrics {
     QVector<float> eyeDarkness;  // parallel to eyeOpenness
     std::optional<QByteArray> featurePrint;
     int printRevision = 0;
-    int version = 2;
+    int version = cleanupMetricsVersion;
     // False when the faces were found without the face-landmark model, so that
     // their eyes could not be measured: such a record is measured again once the
     // model is there.
@@ -53,12 +60,6 @@ struct CleanupMetrics {
     friend bool operator==(const CleanupMetrics &, const CleanupMetrics &) = default;
 };
 
-// The current record format; entries of any other version are measured again.
-// Version 1 records did not say whether the landmark model was missing when
-// they were measured, so none of them can be trusted on that point. Version 2
-// records hold capture dates read in the time zone of the machine that
-// measured them, and without sub-seconds.
-constexpr int cleanupMetricsVersion = 3;
 
 // Seconds since 1970 of a date, 0 when it is absent (the form dates take in metrics).
 double secondsSince1970(const std::optional<QDateTime> &date);

@@ -65,7 +65,7 @@ bool vipsReadsDirectly(ImageFormat format)
 QByteArray exifBlockOf(const QString &path)
 {
     try {
-        Metadata::initialize();
+        const auto parsing = Metadata::lockParsing();
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
         if (!image.get())
             return {};
@@ -233,7 +233,7 @@ void markXmpAsWritten(VImage &image)
     const void *blob = image.get_blob(VIPS_META_XMP_NAME, &length);
     if (!blob || length == 0)
         return;
-    Metadata::initialize();
+    const auto parsing = Metadata::lockParsing();
     try {
         Exiv2::XmpData xmp;
         if (Exiv2::XmpParser::decode(xmp, std::string(static_cast<const char *>(blob), length)) != 0)

@@ -24,7 +24,7 @@ namespace ExivEdit {
 inline std::optional<QByteArray> rewrite(const QByteArray &bytes, const std::function<void(Exiv2::Image &)> &edit,
                                          QString *error)
 {
-    Metadata::initialize();
+    const auto parsing = Metadata::lockParsing();
     try {
         Exiv2::Image::AutoPtr image =
             Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(bytes.constData()), long(bytes.size()));
@@ -141,7 +141,7 @@ std::optional<SafeFile::Outcome> replaceJpegHeadBytes(const QString &target, con
 inline std::optional<std::string> packetWith(const std::string &existing, const char *key, const std::string &value,
                                              bool onlyWhereSet = false)
 {
-    Metadata::initialize();
+    const auto parsing = Metadata::lockParsing();
     try {
         Exiv2::XmpData xmp;
         if (!existing.empty() && Exiv2::XmpParser::decode(xmp, existing) != 0)

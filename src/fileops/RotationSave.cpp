@@ -215,7 +215,7 @@ std::optional<QByteArray> withMetadataOf(const QByteArray &source, const QByteAr
     Exiv2::ExifData exif;
     Exiv2::XmpData xmp;
     try {
-        Metadata::initialize();
+        const auto parsing = Metadata::lockParsing();
         Exiv2::Image::AutoPtr image =
             Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(source.constData()), long(source.size()));
         if (image.get()) {

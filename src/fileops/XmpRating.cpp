@@ -276,7 +276,7 @@ bool rebindsKnownPrefix(const QString &text)
 // Every property of a parsed packet, key to value text.
 std::optional<QMap<QString, QString>> parsedProperties(const QString &text)
 {
-    Metadata::initialize();
+    const auto parsing = Metadata::lockParsing();
     if (rebindsKnownPrefix(text))
         return std::nullopt;
     try {
@@ -697,8 +697,8 @@ Outcome writeRating(int n, const QString &photo)
     // A photo's own XMP packet, read by the library while showing it, may have
     // rebound "xmp" to another namespace for the whole process; the rating
     // must be written in the real one.
-    Metadata::initialize();
     try {
+        const auto parsing = Metadata::lockParsing();
         Exiv2::XmpProperties::registerNs(xmpNamespace, "xmp");
     } catch (...) {
         return Failure::of(Failure::Kind::unsupported);

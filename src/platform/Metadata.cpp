@@ -62,7 +62,7 @@ auto withParsedImage(const QString &path, Reader &&read)
     // gets regular files only.
     if (!RegularFile::isRegular(encodedPath))
         return std::nullopt;
-    Metadata::initialize();
+    const auto parsing = Metadata::lockParsing();
     try {
         // A FileIo of our own rather than ImageFactory::open(path), which would
         // treat a path that looks like a URL as something to fetch.
@@ -125,6 +125,12 @@ void initialize()
         Exiv2::XmpParser::initialize(lockXmpToolkit, &xmpToolkitMutex());
         Exiv2::enableBMFF(true);
     });
+}
+
+std::unique_lock<std::recursive_mutex> lockParsing()
+{
+    initialize();
+    return std::unique_lock<std::recursive_mutex>(xmpToolkitMutex());
 }
 
 std::optional<MetadataTags> readMetadata(const QString &path)

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <initializer_list>
+#include <mutex>
 #include <optional>
 
 // The program's one door to exiv2 for reading metadata. exiv2 needs global
@@ -41,6 +42,14 @@ inline constexpr char dateTimeKey[] = "Exif.Image.DateTime";
 // category "glanto.metadata" instead of stderr. Every reader calls it; calling
 // it early on the main thread only moves the cost.
 void initialize();
+
+// exiv2 0.27's XMP parsing is not safe on two threads at once, even with the
+// toolkit's lock: now and then a packet parsed beside another comes back
+// empty, which would lose a photo's XMP when it is copied over. Whatever
+// parses or encodes XMP through exiv2 (reading a file's metadata included)
+// holds this lock meanwhile; it also sets exiv2 up (initialize). Recursive,
+// and the toolkit's own lock is the same mutex.
+[[nodiscard]] std::unique_lock<std::recursive_mutex> lockParsing();
 
 // Every EXIF and XMP tag of the file. Values whose stored form is larger than
 // 64 KiB (maker-note blobs, embedded previews) are left out. Absent when the

@@ -229,7 +229,7 @@ QImage develop(LibRaw &raw, int maxPixelSize, Codec::ScaleQuality quality)
 // still carry the camera's preview JPEG, which exiv2 finds in every RAW layout.
 std::unique_ptr<Exiv2::Image> openExiv2(const QString &path)
 {
-    Metadata::initialize();
+    const auto parsing = Metadata::lockParsing();
     if (!RegularFile::isRegular(path))
         return nullptr;
     try {

@@ -362,3 +362,52 @@ TEST(MetadataCorpus, EveryCameraFileGivesItsMakeAndModel)
 }
 
 } // namespace
+
+// Photos whose XMP uses namespaces the process has not met yet, read on many
+// threads at once: every packet is read whole. (exiv2 registers a namespace
+// when it first meets it, and two packets parsed at once could come back
+// empty, losing what a rotation or a copy carries over.)
+TEST(MetadataTest, XmpIsReadWholeOnManyThreadsAtOnce)
+{
+    QTemporaryDir dir;
+    QFile source(TestData::photo("formats/hopper.jpg"));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray jpeg = source.readAll();
+    constexpr int threadCount = 8;
+    constexpr int perThread = 12;
+    QStringList paths;
+    for (int i = 0; i < threadCount * perThread; ++i) {
+        const QByteArray packet =
+            QStringLiteral("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+                           "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
+                           "rdf:about=\"\" xmlns:t%1=\"http://example.org/glanto-test/%1/\" t%1:v=\"%1\" "
+                           "xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"3\"/></rdf:RDF></x:xmpmeta>")
+                .arg(i)
+                .toUtf8();
+        const QByteArray body = QByteArray("http://ns.adobe.com/xap/1.0/", 29) + packet;
+        const qsizetype length = body.size() + 2;
+        QByteArray bytes = jpeg.left(2) + QByteArray("\xff\xe1", 2) + char(length >> 8) + char(length & 0xff) + body
+                           + jpeg.mid(2);
+        const QString path = dir.filePath(QStringLiteral("%1.jpg").arg(i));
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+        paths << path;
+    }
+    std::vector<int> whole(threadCount, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; ++t) {
+        threads.emplace_back([&, t] {
+            for (int k = 0; k < perThread; ++k) {
+                const int i = k * threadCount + t;
+                const auto tags = Metadata::readMetadata(paths[i]);
+                if (tags && tags->value(QStringLiteral("Xmp.xmp.Rating")) == QStringLiteral("3"))
+                    ++whole[t];
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    for (int t = 0; t < threadCount; ++t)
+        EXPECT_EQ(whole[t], perThread) << "thread " << t;
+}
