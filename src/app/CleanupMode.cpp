@@ -136,7 +136,7 @@ CleanupPage *enterCleanup(ViewerWindowController *window)
     viewer->endAnyPeek();
     // Sizes and times as the disk has them now, not as the listing last read
     // them: a photo that changes after this is not moved to the Trash.
-    auto page = new CleanupModePage(folder, restampedUnits(makeUnits(model.items())), std::move(onExit));
+    auto page = new CleanupModePage(folder, restampedUnits(makeUnits(model.photoItems())), std::move(onExit));
     *self = page;
     window->pushPage(page);
     return page;

@@ -3,6 +3,7 @@
 #include "fileops/RotationSave.h"
 #include "fileops/XmpRating.h"
 #include "platform/HandOff.h"
+#include "platform/SupportedFiles.h"
 #include "settings/Texts.h"
 
 #include <QCoreApplication>
@@ -30,6 +31,10 @@ PhotoEdits::~PhotoEdits()
 
 QStringList PhotoEdits::ratingTargets(const QString &current, const QStringList &folderOrder)
 {
+    // Only photos are rated: a video or note's rating would be written into
+    // the sidecar of the photo of its name.
+    if (!isSupportedImageName(QFileInfo(current).fileName()))
+        return {};
     QStringList targets{current};
     const QFileInfo info(current);
     const QString folder = info.absolutePath();
@@ -38,7 +43,7 @@ QStringList PhotoEdits::ratingTargets(const QString &current, const QStringList 
         if (url == current)
             continue;
         const QFileInfo other(url);
-        if (other.absolutePath() == folder && other.completeBaseName() == base)
+        if (other.absolutePath() == folder && other.completeBaseName() == base && isSupportedImageName(other.fileName()))
             targets.append(url);
     }
     return targets;
@@ -54,6 +59,11 @@ void PhotoEdits::ratingChanged(const QString &url)
 {
     if (onRatingChanged)
         onRatingChanged(url);
+}
+
+int PhotoEdits::badgeRating(const QString &url) const
+{
+    return isSupportedImageName(QFileInfo(url).fileName()) ? cachedRating(url).value_or(0) : 0;
 }
 
 std::optional<int> PhotoEdits::cachedRating(const QString &url) const

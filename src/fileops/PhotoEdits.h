@@ -66,7 +66,9 @@ public:
     // known of their ratings is forgotten, and reads under way are dropped.
     void forget(const QStringList &urls);
     // What the badge shows: the cached rating, 0 when not known yet.
-    int badgeRating(const QString &url) const { return cachedRating(url).value_or(0); }
+    // A file that is not a photo (a video or note opened directly) has none,
+    // though a photo of its name may have a sidecar.
+    int badgeRating(const QString &url) const;
 
     // --- rotation save ---
     bool isProcessing() const { return processing; }

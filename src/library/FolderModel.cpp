@@ -386,6 +386,16 @@ void FolderModel::applyCaptureDates(const QHash<QString, QDateTime> &dates)
     }
 }
 
+QList<ImageItem> FolderModel::photoItems() const
+{
+    QList<ImageItem> photos;
+    for (const ImageItem &item : itemList) {
+        if (isSupportedImageName(item.fileName()))
+            photos << item;
+    }
+    return photos;
+}
+
 QDateTime FolderModel::captureDate(const QString &url, const std::optional<QDateTime> &fallback)
 {
     return ::captureDate(url, fallback);

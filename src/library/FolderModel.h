@@ -71,6 +71,10 @@ public:
     std::optional<ImageItem> current() const;
     int count() const { return int(itemList.size()); }
     const QList<ImageItem> &items() const { return itemList; }
+    // The items whose names are photo names: without a file that was opened
+    // directly under another name (a note, a video), which commands that act
+    // on the whole folder leave alone.
+    QList<ImageItem> photoItems() const;
     int index() const { return currentIndex; }
 
     // Steps by delta with wrap-around at both ends (any delta, any sign).

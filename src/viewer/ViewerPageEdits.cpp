@@ -3,6 +3,7 @@
 #include "fileops/BatchConvert.h"
 #include "fileops/SafeFile.h"
 #include "settings/Settings.h"
+#include "settings/Texts.h"
 #include "viewer/OverlayLayout.h"
 #include "viewer/RatingBadge.h"
 #include "viewer/ViewerPage.h"
@@ -124,7 +125,12 @@ void ViewerPageEdits::rate(int stars)
     QStringList order;
     for (const ImageItem &item : page->controller()->folderModel().items())
         order << item.url;
-    edits.setRating(PhotoEdits::ratingTargets(current->url, order), stars);
+    const QStringList targets = PhotoEdits::ratingTargets(current->url, order);
+    if (targets.isEmpty()) {
+        page->flash(Texts::format("msg.notAPhoto", {current->fileName()}), 3);
+        return;
+    }
+    edits.setRating(targets, stars);
 }
 
 void ViewerPageEdits::saveRotation()

@@ -295,7 +295,7 @@ void ViewerPageExport::batchConvert()
         page->flash(Texts::text("msg.fileOpBusy"), 3.0);
         return;
     }
-    const int count = page->controller()->folderModel().count();
+    const int count = int(page->controller()->folderModel().photoItems().size());
     if (count == 0)
         return;
 
@@ -368,7 +368,7 @@ void ViewerPageExport::startConversion(int formatIndex, int quality)
     }
     const FolderModel &model = page->controller()->folderModel();
     QStringList photos;
-    for (const ImageItem &item : model.items())
+    for (const ImageItem &item : model.photoItems())
         photos << item.url;
     if (photos.isEmpty())
         return;

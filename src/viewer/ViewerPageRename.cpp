@@ -152,8 +152,10 @@ void ViewerPageRename::batchRename()
     if (!current || busy())
         return;
     QStringList photos;
-    for (const ImageItem &item : folder.items())
+    for (const ImageItem &item : folder.photoItems())
         photos << item.url;
+    if (photos.isEmpty())
+        return;
     const QString currentPath = current->url;
     const int folderGeneration = page->controller()->folderGeneration;
     const QString folderName = QFileInfo(QFileInfo(currentPath).absolutePath()).fileName();

@@ -91,6 +91,12 @@ TEST_F(PhotoEditsTest, TargetsAreTheSameNameInTheSameFolder)
                              QStringLiteral("/p/img_1.jpg"), QStringLiteral("/q/IMG_1.jpg")};
     EXPECT_EQ(PhotoEdits::ratingTargets(QStringLiteral("/p/IMG_1.jpg"), folder),
               (QStringList{QStringLiteral("/p/IMG_1.jpg"), QStringLiteral("/p/IMG_1.CR2")}));
+    // A video or note opened directly is no target, nor does it take a photo's
+    // rating: both would write the sidecar of the photo of its name.
+    const QStringList live{QStringLiteral("/p/IMG_2.HEIC"), QStringLiteral("/p/IMG_2.MOV"), QStringLiteral("/p/IMG_2.xmp")};
+    EXPECT_EQ(PhotoEdits::ratingTargets(QStringLiteral("/p/IMG_2.HEIC"), live), QStringList{QStringLiteral("/p/IMG_2.HEIC")});
+    EXPECT_TRUE(PhotoEdits::ratingTargets(QStringLiteral("/p/IMG_2.MOV"), live).isEmpty());
+    EXPECT_TRUE(PhotoEdits::ratingTargets(QStringLiteral("/p/IMG_2.xmp"), live).isEmpty());
 }
 
 TEST_F(PhotoEditsTest, ARenameBeforeTheQueuedRatingMakesItFailVisibly)

@@ -105,6 +105,27 @@ TEST_F(ViewerPageEditsTest, RatingReachesTheFilesTheBadgeAndTheMenuTicks)
     EXPECT_TRUE(rating->state(0).checked);
 }
 
+// A video opened directly beside the photo of its name (a Live Photo's
+// IMG.MOV beside IMG.HEIC): neither shows nor changes the photo's rating.
+TEST_F(ViewerPageEditsTest, AFileThatIsNotAPhotoIsNotRated)
+{
+    makeJpeg(dir.path(), QStringLiteral("IMG.jpg"), 320, 200);
+    QFile video(path(QStringLiteral("IMG.MOV")));
+    ASSERT_TRUE(video.open(QIODevice::WriteOnly));
+    video.write(QByteArray(4096, '\0'));
+    video.close();
+    ASSERT_FALSE(XmpRating::writeRating(4, path(QStringLiteral("IMG.jpg"))));
+    viewer->open(path(QStringLiteral("IMG.MOV")));
+    ASSERT_TRUE(waitFor([&] { return viewer->controller()->folderModel().count() == 2; }));
+    edits().waitForIdle();
+    EXPECT_EQ(viewer->currentRating(), 0);
+    handler(CommandId::setRatingMenu)->run(1);
+    edits().waitForIdle();
+    EXPECT_EQ(viewer->hudMessage(), Texts::format("msg.notAPhoto", {QStringLiteral("IMG.MOV")}));
+    EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("IMG.jpg"))), 4);
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("IMG.MOV.xmp"))));
+}
+
 TEST_F(ViewerPageEditsTest, ARatingReadFromTheFileShowsWhenThePhotoIsShown)
 {
     makeJpeg(dir.path(), QStringLiteral("rated.jpg"), 320, 200);

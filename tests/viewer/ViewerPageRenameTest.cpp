@@ -194,6 +194,29 @@ TEST_F(ViewerPageRenameTest, BatchRenameReloadsTheFolderOnTheSamePhoto)
     EXPECT_TRUE(loader.cachedPreview(path(QStringLiteral("y.jpg")), 1).isNull());
 }
 
+// A note opened directly is shown among the photos, but the folder's batch
+// commands count and rename photos only.
+TEST_F(ViewerPageRenameTest, BatchRenameLeavesAFileThatIsNotAPhotoAlone)
+{
+    makeJpeg(dir.path(), QStringLiteral("x.jpg"), 320, 200);
+    makeJpeg(dir.path(), QStringLiteral("y.jpg"), 200, 320);
+    QFile note(path(QStringLiteral("notes.txt")));
+    ASSERT_TRUE(note.open(QIODevice::WriteOnly));
+    note.write("shopping list");
+    note.close();
+    viewer->open(path(QStringLiteral("notes.txt")));
+    ASSERT_TRUE(waitFor([&] { return viewer->controller()->folderModel().count() == 3; }));
+
+    router.dispatch(CommandId::batchRename);
+    TextFieldAlert *alert = viewer->renames()->openAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->informativeText(), Texts::format("br.info", {QStringLiteral("2")}));
+    answer(QStringLiteral("trip"));
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(path(QStringLiteral("trip-002.jpg"))); }));
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("notes.txt"))));
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("trip-003.txt"))));
+}
+
 TEST_F(ViewerPageRenameTest, CommandsNeedAPhoto)
 {
     viewer->open(dir.path());
