@@ -56,7 +56,7 @@ QList<QVector<TrashedFile>> &trashedFromViewer()
 void trashShownPhoto(ViewerPage *viewer)
 {
     const std::optional<QString> photo = viewer->currentPhotoPath();
-    if (!photo)
+    if (!photo || !viewer->currentFileIsShownOne())
         return;
     // A second press before the Trash answered must not ask for the same file again.
     static QSet<QString> pending;

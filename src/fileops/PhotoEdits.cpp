@@ -82,6 +82,7 @@ void PhotoEdits::setRating(const QStringList &targets, int n)
     std::vector<quint64> versions;
     for (const QString &url : targets) {
         ratingCache.insert(url, n);
+        ++writesUnderWay[url];
         versions.push_back(++ratingVersion[url]);
         ratingChanged(url);
     }
@@ -106,6 +107,10 @@ void PhotoEdits::setRating(const QStringList &targets, int n)
         HandOff::invoke(this, [this, self, targets, versions, failed, failedFiles, written] {
             if (!self)
                 return;
+            for (const QString &url : targets) {
+                if (--writesUnderWay[url] <= 0)
+                    writesUnderWay.remove(url);
+            }
             if (onFileWritten) {
                 for (const QString &url : written)
                     onFileWritten(url);

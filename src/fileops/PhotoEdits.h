@@ -70,6 +70,10 @@ public:
     // though a photo of its name may have a sidecar.
     int badgeRating(const QString &url) const;
 
+    // Whether this program is rewriting url (a rating or a saved turn not yet
+    // answered): its file changes under it by our own hand.
+    bool isWriting(const QString &url) const { return processing || writesUnderWay.value(url) > 0; }
+
     // --- rotation save ---
     bool isProcessing() const { return processing; }
     // The save-rotation command: refuses while a save runs, while an animation
@@ -91,4 +95,5 @@ private:
     // it cannot overwrite the newer value when it lands.
     QHash<QString, quint64> ratingVersion;
     bool processing = false;
+    QHash<QString, int> writesUnderWay; // ratings asked for and not yet answered, per file
 };

@@ -386,6 +386,15 @@ void FolderModel::applyCaptureDates(const QHash<QString, QDateTime> &dates)
     }
 }
 
+bool FolderModel::currentMatchesItsFile() const
+{
+    const std::optional<ImageItem> item = current();
+    if (!item)
+        return false;
+    const ImageItem now = itemForFile(item->url);
+    return now.fileSize == item->fileSize && now.modified == item->modified;
+}
+
 QList<ImageItem> FolderModel::photoItems() const
 {
     QList<ImageItem> photos;

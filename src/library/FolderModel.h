@@ -69,6 +69,10 @@ public:
 
     // The item at index(), absent when the list is empty.
     std::optional<ImageItem> current() const;
+    // Whether the file under the current item's name has the size and the
+    // modification time the item holds: no other program changed it or put
+    // another file in its place since it was listed.
+    bool currentMatchesItsFile() const;
     int count() const { return int(itemList.size()); }
     const QList<ImageItem> &items() const { return itemList; }
     // The items whose names are photo names: without a file that was opened

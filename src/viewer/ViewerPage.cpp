@@ -463,6 +463,17 @@ void ViewerPage::showFailure(const QString &url, const Codec::RefusalReason &why
         onPhotoShown();
 }
 
+bool ViewerPage::currentFileIsShownOne()
+{
+    const std::optional<ImageItem> item = m_controller->folderModel().current();
+    if (!item)
+        return false;
+    if (m_edits->edits.isWriting(item->url) || m_controller->currentFileUnchanged())
+        return true;
+    flash(Texts::format("msg.changedOnDisk", {item->fileName()}), 3);
+    return false;
+}
+
 int ViewerPage::previewTargetSize() const
 {
     const double longer = std::max(m_imageView->width(), m_imageView->height());

@@ -55,6 +55,10 @@ public:
 
     // The photo the person sees, or none (no photo, or the next one still on its way).
     std::optional<QString> currentPhotoPath() const { return m_controller->shownPhotoPath(); }
+    // Whether a command may act on the current photo's file: it is the one on
+    // screen, or this program is rewriting it. When another program changed
+    // it or put another file under its name, says so and shows the new file.
+    bool currentFileIsShownOne();
 
     // ---- The message bubble
     void flash(const QString &message, double seconds);

@@ -120,7 +120,7 @@ void ViewerPageEdits::rate(int stars)
     if (cleanupActive && cleanupActive())
         return;
     const std::optional<ImageItem> current = page->controller()->folderModel().current();
-    if (!current)
+    if (!current || !page->currentFileIsShownOne())
         return;
     QStringList order;
     for (const ImageItem &item : page->controller()->folderModel().items())
@@ -136,7 +136,7 @@ void ViewerPageEdits::rate(int stars)
 void ViewerPageEdits::saveRotation()
 {
     const std::optional<ImageItem> current = page->controller()->folderModel().current();
-    if (!current)
+    if (!current || !page->currentFileIsShownOne())
         return;
     const ZoomableImageView *view = page->imageView();
     edits.saveRotation(current->url, view->quarterTurns(), view->animationActive());

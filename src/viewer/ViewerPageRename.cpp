@@ -99,7 +99,7 @@ void ViewerPageRename::renameCurrent()
     // The photo the person sees: while the next one is still on its way there
     // is nothing to rename.
     const std::optional<QString> current = page->currentPhotoPath();
-    if (!current || busy())
+    if (!current || busy() || !page->currentFileIsShownOne())
         return;
     const QString path = *current;
     const int folderGeneration = page->controller()->folderGeneration;

@@ -155,6 +155,14 @@ std::optional<QString> ViewerViewController::shownPhotoPath() const
     return item ? std::optional<QString>(item->url) : std::nullopt;
 }
 
+bool ViewerViewController::currentFileUnchanged()
+{
+    if (folder.currentMatchesItsFile())
+        return true;
+    refreshFolder();
+    return false;
+}
+
 // ---- Opening and showing
 
 void ViewerViewController::cancelFolderWork()

@@ -102,6 +102,11 @@ public:
     // failure is), absent while it is on its way or when there is none. Commands
     // that act on a file take it from here, with the generation it belongs to.
     std::optional<QString> shownPhotoPath() const;
+    // Whether the current photo's file is still the one listed and shown. When
+    // another program changed it or put another file under its name, the
+    // folder is listed again (which shows what is there now) and the answer
+    // is no: a command must not act on a file the person has not seen.
+    bool currentFileUnchanged();
 
     // ---- Reports to the page
     // A bitmap for the image view (pixelSize: the photo's own size).

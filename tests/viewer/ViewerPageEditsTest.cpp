@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 namespace {
 
 QString orientation(const QString &file)
@@ -124,6 +126,37 @@ TEST_F(ViewerPageEditsTest, AFileThatIsNotAPhotoIsNotRated)
     EXPECT_EQ(viewer->hudMessage(), Texts::format("msg.notAPhoto", {QStringLiteral("IMG.MOV")}));
     EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("IMG.jpg"))), 4);
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("IMG.MOV.xmp"))));
+}
+
+// Another program puts another photo under the shown name (a folder swapped,
+// an editor saving) and a key arrives before the watch reports it: nothing is
+// done to a file the person has not seen, and the new one is shown.
+TEST_F(ViewerPageEditsTest, AFileReplacedBehindTheViewIsNotActedOn)
+{
+    makeJpeg(dir.path(), QStringLiteral("a.jpg"), 320, 200);
+    viewer->open(path(QStringLiteral("a.jpg")));
+    ASSERT_TRUE(shown());
+    QTemporaryDir elsewhere;
+    makeJpeg(elsewhere.path(), QStringLiteral("a.jpg"), 64, 48);
+    ASSERT_EQ(::rename(QFile::encodeName(elsewhere.filePath(QStringLiteral("a.jpg"))).constData(),
+                       QFile::encodeName(path(QStringLiteral("a.jpg"))).constData()),
+              0);
+
+    handler(CommandId::setRatingMenu)->run(5);
+    EXPECT_EQ(viewer->hudMessage(), Texts::format("msg.changedOnDisk", {QStringLiteral("a.jpg")}));
+    edits().waitForIdle();
+    EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("a.jpg"))), 0);
+    ASSERT_TRUE(waitFor([&] { return viewer->imageView()->logicalSize() == QSizeF(64, 48); }));
+
+    // Once shown, it is the one acted on.
+    handler(CommandId::setRatingMenu)->run(5);
+    edits().waitForIdle();
+    EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("a.jpg"))), 5);
+    // Our own rewrite is no change made elsewhere: a second key at once is taken.
+    handler(CommandId::setRatingMenu)->run(3);
+    handler(CommandId::setRatingMenu)->run(2);
+    edits().waitForIdle();
+    EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("a.jpg"))), 2);
 }
 
 TEST_F(ViewerPageEditsTest, ARatingReadFromTheFileShowsWhenThePhotoIsShown)
