@@ -1,8 +1,11 @@
 #include "app/LaunchOptions.h"
 
+#include "platform/FileNames.h"
+
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -26,9 +29,8 @@ bool isSwitchLike(const QString &argument)
 QString localPathOf(const QString &argument)
 {
     if (argument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-        const QUrl url(argument);
-        if (url.isLocalFile())
-            return url.toLocalFile();
+        if (const std::optional<QString> path = FileNames::localPath(QUrl(argument)))
+            return *path;
     }
     return argument;
 }
@@ -53,9 +55,10 @@ bool isSelfCheckSwitch(const QString &name)
     return false;
 }
 
-LaunchOptions parseLaunchArguments(const QStringList &arguments)
+LaunchOptions parseLaunchArguments(const QStringList &arguments, const std::function<bool(const QString &)> &exists)
 {
     LaunchOptions options;
+    QStringList paths; // every path given, in order (a file manager passes all it has selected)
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
         const bool hasNext = i + 1 < arguments.size();
@@ -72,8 +75,8 @@ LaunchOptions parseLaunchArguments(const QStringList &arguments)
         if (argument == QLatin1String("--")) {
             // The usual end of the switches: what follows is a path, even one
             // that starts with "-".
-            if (hasNext && !options.firstPath)
-                options.firstPath = localPathOf(arguments.at(i + 1));
+            for (qsizetype j = i + 1; j < arguments.size(); ++j)
+                paths << localPathOf(arguments.at(j));
             break;
         }
         if (argument == QLatin1String("--version") || argument == QLatin1String("-v"))
@@ -94,11 +97,19 @@ LaunchOptions parseLaunchArguments(const QStringList &arguments)
                 continue;
             }
         }
-        if (!isSwitchLike(argument) && !options.firstPath)
-            options.firstPath = localPathOf(argument);
+        if (!isSwitchLike(argument))
+            paths << localPathOf(argument);
         if (isSwitchLike(argument) && !isKnownSwitch(argument) && !options.unknownSwitch)
             options.unknownSwitch = argument;
     }
+    // The first path that is there; when none is, the first, to be named as missing.
+    const auto there = std::find_if(paths.cbegin(), paths.cend(), [&exists](const QString &path) {
+        return exists ? exists(path) : !path.isEmpty() && QFileInfo::exists(path);
+    });
+    if (there != paths.cend())
+        options.firstPath = *there;
+    else if (!paths.isEmpty())
+        options.firstPath = paths.first();
     return options;
 }
 
@@ -128,11 +139,12 @@ std::optional<QString> informationText(const LaunchOptions &options, const QStri
 {
     if (options.showHelp) {
         return QStringLiteral(
-            "Usage: glanto [--] [PATH]\n"
+            "Usage: glanto [--] [PATH...]\n"
             "       glanto --cleanup-report FOLDER\n"
             "\n"
-            "A fast photo viewer. PATH is a photo or a folder; without one the Open panel\n"
-            "is shown. A second `glanto PATH` hands PATH to the window already open.\n"
+            "A fast photo viewer. PATH is a photo or a folder; of several, the first that\n"
+            "is there opens. Without one the Open panel is shown. A second `glanto PATH`\n"
+            "hands PATH to the window already open.\n"
             "\n"
             "  --cleanup-report FOLDER  print the cleanup measurements of FOLDER, no window\n"
             "  -h, --help               show this help and end\n"

@@ -28,7 +28,8 @@ struct LaunchOptions
     // neither claims nor hands over to the single running instance.
     bool selfCheck = false;
 
-    // The first argument that does not start with "-", whether it exists or not;
+    // The first argument that does not start with "-" and names a file or
+    // folder that is there, else the first such argument (named as missing);
     // a file:// address is taken as its local path.
     std::optional<QString> firstPath;
 
@@ -42,7 +43,9 @@ struct LaunchOptions
 };
 
 // arguments: the command line after the program path.
-LaunchOptions parseLaunchArguments(const QStringList &arguments);
+// exists tells which paths are there (injectable for tests; default: the file system).
+LaunchOptions parseLaunchArguments(const QStringList &arguments,
+                                   const std::function<bool(const QString &)> &exists = {});
 
 // What "--help" or "--version" prints (help wins when both are given); none
 // when neither was asked for. version is the program's version string.

@@ -1,6 +1,7 @@
 #include "viewer/ViewerPage.h"
 
 #include "library/FilmstripView.h"
+#include "platform/FileNames.h"
 #include "settings/Settings.h"
 #include "settings/Texts.h"
 #include "viewer/EmptyStateView.h"
@@ -714,23 +715,47 @@ QRect ViewerPage::hudGeometry() const
 
 // ---- Drops
 
+namespace {
+
+// A drop is taken as a copy, or else as a link: never as a move, which tells
+// the program the file came from that it may delete its own.
+std::optional<Qt::DropAction> dropActionFor(const QDropEvent *event)
+{
+    for (const Qt::DropAction action : {Qt::CopyAction, Qt::LinkAction}) {
+        if (event->possibleActions() & action)
+            return action;
+    }
+    return std::nullopt;
+}
+
+// The first local file or folder among what was dropped.
+std::optional<QString> droppedPath(const QDropEvent *event)
+{
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (std::optional<QString> path = FileNames::localPath(url))
+            return path;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 void ViewerPage::dragEnterEvent(QDragEnterEvent *event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (!urls.isEmpty() && urls.first().isLocalFile()) {
-        event->setDropAction(Qt::CopyAction);
+    const std::optional<Qt::DropAction> action = dropActionFor(event);
+    if (action && droppedPath(event)) {
+        event->setDropAction(*action);
         event->accept();
     }
 }
 
 void ViewerPage::dropEvent(QDropEvent *event)
 {
-    for (const QUrl &url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) {
-            event->setDropAction(Qt::CopyAction);
-            event->accept();
-            open(url.toLocalFile());
-            return;
-        }
-    }
+    const std::optional<Qt::DropAction> action = dropActionFor(event);
+    const std::optional<QString> path = droppedPath(event);
+    if (!action || !path)
+        return;
+    event->setDropAction(*action);
+    event->accept();
+    open(*path);
 }

@@ -1,4 +1,8 @@
 #include "app/LaunchOptions.h"
+#include "platform/FileNames.h"
+
+#include <QSysInfo>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -12,7 +16,7 @@ bool fakeExists(const QString &path)
 
 FirstContent decide(const QStringList &arguments, const std::optional<QString> &pending = {})
 {
-    return chooseFirstContent(parseLaunchArguments(arguments), pending, fakeExists);
+    return chooseFirstContent(parseLaunchArguments(arguments, fakeExists), pending, fakeExists);
 }
 
 } // namespace
@@ -37,6 +41,13 @@ TEST(LaunchOptions, DashArgumentsAreSkippedAndTheFirstPathWins)
 TEST(LaunchOptions, AFileAddressIsItsPathAndAnUnknownSwitchIsNamed)
 {
     EXPECT_EQ(parseLaunchArguments({"file:///photos/a%20b.jpg"}).firstPath, "/photos/a b.jpg");
+    // With this machine named as the host, as some programs write it; another
+    // machine's file is no local path.
+    EXPECT_EQ(parseLaunchArguments({"file://localhost/photos/a.jpg"}).firstPath, "/photos/a.jpg");
+    EXPECT_EQ(parseLaunchArguments({"file://" + QSysInfo::machineHostName() + "/photos/a.jpg"}).firstPath,
+              "/photos/a.jpg");
+    EXPECT_EQ(FileNames::localPath(QUrl("file://elsewhere.example/photos/a.jpg")), std::nullopt);
+    EXPECT_EQ(FileNames::localPath(QUrl("https://example.org/a.jpg")), std::nullopt);
     EXPECT_EQ(decide({"file:///photos/a.jpg"}).path, "/photos/a.jpg");
     EXPECT_EQ(parseLaunchArguments({"file-list.jpg"}).firstPath, "file-list.jpg");
 
@@ -53,8 +64,11 @@ TEST(LaunchOptions, MissingOrNoPathShowsTheOpenPanel)
 {
     EXPECT_EQ(decide({}).kind, FirstContent::Kind::openPanel);
     EXPECT_EQ(decide({"-psn_0_1"}).kind, FirstContent::Kind::openPanel);
-    // Only the first path is looked at: an existing second one does not rescue a missing first.
-    EXPECT_EQ(decide({"/gone", "/photos"}).kind, FirstContent::Kind::openPanel);
+    // Of several paths (a file manager's selection) the first that is there opens;
+    // when none is, the first is the one named as missing.
+    EXPECT_EQ(decide({"/gone", "/photos"}).path, "/photos");
+    EXPECT_EQ(parseLaunchArguments({"/gone", "/also-gone"}, fakeExists).firstPath, "/gone");
+    EXPECT_EQ(decide({"/gone", "/also-gone"}).kind, FirstContent::Kind::openPanel);
     EXPECT_EQ(decide({""}).kind, FirstContent::Kind::openPanel);
 }
 
@@ -117,7 +131,7 @@ TEST(LaunchOptions, HelpAndVersionAnswerWithoutAWindow)
     EXPECT_EQ(informationText(parseLaunchArguments({"-v"}), "1.2.3"), QString("Glanto 1.2.3\n"));
     const std::optional<QString> help = informationText(parseLaunchArguments({"--version", "--help", "x.jpg"}), "1.2.3");
     ASSERT_TRUE(help);
-    EXPECT_TRUE(help->startsWith("Usage: glanto [--] [PATH]"));
+    EXPECT_TRUE(help->startsWith("Usage: glanto [--] [PATH...]"));
     EXPECT_TRUE(help->contains("--cleanup-report FOLDER"));
     // The switches are not paths.
     EXPECT_EQ(parseLaunchArguments({"--help", "x.jpg"}).firstPath, QString("x.jpg"));

@@ -13,7 +13,9 @@
 #include "viewer/ZoomableImageView.h"
 
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
@@ -335,6 +337,43 @@ TEST_F(ViewerControllerTest, AnEmptyFolderShowsTheEmptyStateAndAnEmptyStrip)
     below->click();
     ASSERT_TRUE(waitFor([&] { return viewer->currentPhotoPath() == photos + "/IMG_0001.JPG"; }));
     EXPECT_FALSE(viewer->emptyState()->isVisible());
+}
+
+// A drop opens the first local file among the addresses, this machine named
+// as the host included; it is taken as a copy or a link, never as a move
+// (which tells the program it came from to delete its own), and a drop of
+// nothing local leaves what is shown alone.
+TEST_F(ViewerControllerTest, DropsOpenLocalFilesAsCopiesAndLeaveTheRestAlone)
+{
+    copyInto(dir.path(), "formats/hopper.jpg", "a.jpg");
+    QTemporaryDir other;
+    copyInto(other.path(), "formats/hopper.jpg", "b.jpg");
+    viewer->open(dir.path());
+    ASSERT_TRUE(settle());
+    const auto drop = [&](const QList<QUrl> &urls, Qt::DropActions offered) {
+        QMimeData data;
+        data.setUrls(urls);
+        // As a drag arrives: entering decides whether the window takes it at all.
+        QDragEnterEvent enter(QPoint(10, 10), offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewer, &enter);
+        if (!enter.isAccepted())
+            return std::optional<Qt::DropAction>();
+        QDropEvent event(QPointF(10, 10), offered, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewer, &event);
+        return event.isAccepted() ? std::optional<Qt::DropAction>(event.dropAction()) : std::nullopt;
+    };
+    EXPECT_EQ(drop({QUrl("https://example.org/b.jpg"), QUrl("file://elsewhere.example" + other.filePath("b.jpg"))},
+                   Qt::CopyAction),
+              std::nullopt);
+    EXPECT_EQ(drop({QUrl::fromLocalFile(other.filePath("b.jpg"))}, Qt::MoveAction), std::nullopt);
+    EXPECT_EQ(viewer->controller()->folderModel().folderPath(), QDir(dir.path()).absolutePath());
+
+    EXPECT_EQ(drop({QUrl("https://example.org/x.jpg"), QUrl("file://localhost" + other.filePath("b.jpg"))},
+                   Qt::MoveAction | Qt::LinkAction),
+              Qt::LinkAction);
+    ASSERT_TRUE(waitFor([&] { return viewer->currentPhotoPath() == other.filePath("b.jpg"); }));
+    EXPECT_EQ(drop({QUrl::fromLocalFile(dir.filePath("a.jpg"))}, Qt::CopyAction | Qt::MoveAction), Qt::CopyAction);
+    EXPECT_TRUE(waitFor([&] { return viewer->currentPhotoPath() == dir.filePath("a.jpg"); }));
 }
 
 TEST_F(ViewerControllerTest, TrashingTheLastPhotoShowsNoMore)
