@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -28,6 +29,17 @@ QByteArray encoded(const QString &path)
 QString errorText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Why the file at path has no Trash to go to. A read-only drive (a card locked
+// by its switch, a mount for reading) can keep none, and says so: it is the
+// reason a person can act on.
+QString noTrashReason(const QString &path)
+{
+    struct statvfs drive;
+    if (::statvfs(encoded(path).constData(), &drive) == 0 && (drive.f_flag & ST_RDONLY))
+        return errorText(EROFS);
+    return Texts::text("msg.trashNoTrashOnDrive");
 }
 
 std::optional<struct stat> lstatOf(const QString &path)
@@ -300,7 +312,7 @@ std::optional<QString> FreedesktopTrash::place(const QString &given, Placement h
         // and deleting the original is never done.
         const std::optional<QString> other = topDirectoryTrash(topDirectoryOf(path, st->st_dev));
         if (!other)
-            return Texts::text("msg.trashNoTrashOnDrive");
+            return noTrashReason(path);
         trash = *other;
     }
 
@@ -324,7 +336,7 @@ std::optional<QString> FreedesktopTrash::place(const QString &given, Placement h
             if (*error == EEXIST)
                 continue;
             if (*error == EXDEV)
-                return Texts::text("msg.trashNoTrashOnDrive");
+                return noTrashReason(path);
             return errorText(*error);
         }
         const auto placed = how == Placement::move ? st : lstatOf(target);

@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -329,6 +333,29 @@ TEST_F(TrashTest, AFailedMoveKeepsTheFileAndIsReported)
     QDir(photos->path()).mkdir("sub.jpg");
     EXPECT_EQ(trash->moveToTrash({photo("sub.jpg")}).failed.size(), 1u);
     EXPECT_TRUE(QFileInfo(photo("sub.jpg")).isDir());
+}
+
+// A read-only drive (a locked card, a mount for reading) keeps no Trash, and
+// says that it is read-only rather than that it has no Trash. Needs the right
+// to mount; skipped without it.
+TEST_F(TrashTest, AReadOnlyDriveSaysItIsReadOnly)
+{
+    writeFile(photo("a.jpg"), "a");
+    QTemporaryDir mountPoint(QDir::homePath() + QStringLiteral("/ro-XXXXXX"));
+    const QByteArray source = QFile::encodeName(photos->path());
+    const QByteArray target = QFile::encodeName(mountPoint.path());
+    if (::mount(source.constData(), target.constData(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "mounting needs privileges this run does not have";
+    const bool readOnly =
+        ::mount(nullptr, target.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    const TrashOutcome refused = readOnly ? trash->moveToTrash({mountPoint.filePath("a.jpg")}) : TrashOutcome{};
+    ::umount2(target.constData(), MNT_DETACH);
+    if (!readOnly)
+        GTEST_SKIP() << "the mount could not be made read-only";
+    EXPECT_TRUE(refused.moved.empty());
+    ASSERT_EQ(refused.failed.size(), 1u);
+    EXPECT_EQ(refused.failed[0].reason, QString::fromLocal8Bit(std::strerror(EROFS)));
+    EXPECT_EQ(readAll(photo("a.jpg")), "a");
 }
 
 TEST_F(TrashTest, NoAbsoluteDataFolderMeansNoTrashNeverTheCurrentFolder)
