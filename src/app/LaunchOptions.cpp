@@ -104,7 +104,7 @@ LaunchOptions parseLaunchArguments(const QStringList &arguments, const std::func
     }
     // The first path that is there; when none is, the first, to be named as missing.
     const auto there = std::find_if(paths.cbegin(), paths.cend(), [&exists](const QString &path) {
-        return exists ? exists(path) : !path.isEmpty() && QFileInfo::exists(path);
+        return exists ? exists(path) : FileNames::isThere(path);
     });
     if (there != paths.cend())
         options.firstPath = *there;
@@ -127,9 +127,7 @@ FirstContent chooseFirstContent(const LaunchOptions &options,
     if (pendingURL)
         return {FirstContent::Kind::open, *pendingURL};
 
-    const auto pathExists = exists ? exists : [](const QString &path) {
-        return !path.isEmpty() && QFileInfo::exists(path);
-    };
+    const auto pathExists = exists ? exists : [](const QString &path) { return FileNames::isThere(path); };
     if (options.firstPath && pathExists(*options.firstPath))
         return {FirstContent::Kind::open, QFileInfo(*options.firstPath).absoluteFilePath()};
     return {FirstContent::Kind::openPanel, {}};

@@ -2,6 +2,7 @@
 
 #include "app/MainMenu.h"
 #include "app/OpenPanel.h"
+#include "platform/FileNames.h"
 #include "platform/GlobalHotkey.h"
 #include "settings/Texts.h"
 #include "viewer/ViewerOverlays.h"
@@ -197,8 +198,7 @@ void ViewerWindowController::open(const QString &path)
 {
     // A path handed over that is not there (a typo on the command line) leaves
     // what is shown as it is, and says so.
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink()) {
+    if (!FileNames::isThere(path) && !QFileInfo(path).isSymLink()) {
         m_viewer->flash(cannotOpenText(path), 4.0);
         return;
     }

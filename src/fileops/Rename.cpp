@@ -1,6 +1,7 @@
 #include "fileops/Rename.h"
 
 #include "fileops/SafeFile.h"
+#include "platform/FileNames.h"
 #include "platform/SupportedFiles.h"
 #include "platform/Trash.h"
 #include "settings/Texts.h"
@@ -11,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -263,6 +265,12 @@ BatchResult batchRename(const QStringList &photos, const QString &enteredPrefix)
     QHash<QString, QStringList> entriesOf;
     int counter = 1;
     for (const Shot &shot : shots) {
+        // A name that is not text here finds no file under it; it takes no number.
+        if (std::any_of(shot.names.cbegin(), shot.names.cend(),
+                        [&shot](const QString &name) { return FileNames::lostInDecoding(inFolder(shot.folder, name)); })) {
+            result.notRenamed(int(shot.names.size()), Texts::text("msg.errNameNotText"));
+            continue;
+        }
         if (!entriesOf.contains(shot.folder))
             entriesOf.insert(shot.folder, folderEntries(shot.folder));
         const bool withSidecar = sidecarMoves(shot.folder, shot.base, shot.names, entriesOf.value(shot.folder));

@@ -1,6 +1,8 @@
 #include "platform/FileNames.h"
 
 #include <QFile>
+#include <QDir>
+#include <QFileInfo>
 #include <QSysInfo>
 
 namespace FileNames {
@@ -10,6 +12,19 @@ QString stemFitting(QString stem, qsizetype restBytes)
     while (QFile::encodeName(stem).size() + restBytes > maxBytes && stem.size() > 1)
         stem.chop(stem.size() > 2 && stem.back().isLowSurrogate() ? 2 : 1);
     return stem;
+}
+
+bool lostInDecoding(const QString &path)
+{
+    return path.contains(QChar::ReplacementCharacter) && !QFileInfo::exists(path);
+}
+
+bool isThere(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    return info.exists() || (lostInDecoding(path) && info.dir().exists());
 }
 
 std::optional<QString> localPath(const QUrl &url)

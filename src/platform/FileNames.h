@@ -15,6 +15,17 @@ inline constexpr qsizetype maxBytes = 255;
 // suffix the program adds to it.
 QString stemFitting(QString stem, qsizetype restBytes);
 
+// Whether path names a file whose name is not valid text in the system's
+// encoding (an old archive, a copy from another system): it reaches the
+// program with its bad bytes replaced, so no file is found under it, and only
+// renaming it in a file manager makes it usable.
+bool lostInDecoding(const QString &path);
+
+// Whether path names a file or folder that is there, one whose name was
+// lost in decoding included when its folder is there: the folder's listing
+// holds it under the same decoded name, and shows why it cannot be opened.
+bool isThere(const QString &path);
+
 // The local path a file:// address names: "file:///a", and the same with this
 // machine's name or "localhost" as its host, as file managers and other
 // programs write them. Absent for any other address (another host, another

@@ -452,7 +452,7 @@ void ViewerPage::showFailure(const QString &url, const Codec::RefusalReason &why
     // A name in another encoding than the system's (an old archive, a copy
     // from another system) reaches us with its bad bytes replaced, so the
     // file cannot be opened under it; the person can only rename it.
-    if (url.contains(QChar::ReplacementCharacter) && !QFileInfo::exists(url))
+    if (FileNames::lostInDecoding(url))
         text += QLatin1Char('\n') + Texts::text("ui.unreadableName");
     else if (const QString reason = refusalText(why); !reason.isEmpty())
         text += QLatin1Char('\n') + reason;
@@ -469,6 +469,10 @@ bool ViewerPage::currentFileIsShownOne()
     const std::optional<ImageItem> item = m_controller->folderModel().current();
     if (!item)
         return false;
+    if (FileNames::lostInDecoding(item->url)) {
+        flash(Texts::format("msg.nameNotText", {item->fileName()}), 4);
+        return false;
+    }
     if (m_edits->edits.isWriting(item->url) || m_controller->currentFileUnchanged())
         return true;
     flash(Texts::format("msg.changedOnDisk", {item->fileName()}), 3);

@@ -1,10 +1,15 @@
 #include "app/LaunchOptions.h"
 #include "platform/FileNames.h"
 
+#include <QFile>
 #include <QSysInfo>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +53,17 @@ TEST(LaunchOptions, AFileAddressIsItsPathAndAnUnknownSwitchIsNamed)
               "/photos/a.jpg");
     EXPECT_EQ(FileNames::localPath(QUrl("file://elsewhere.example/photos/a.jpg")), std::nullopt);
     EXPECT_EQ(FileNames::localPath(QUrl("https://example.org/a.jpg")), std::nullopt);
+
+    // A name that is not valid text here arrives with its bad byte replaced;
+    // its folder lists it under that name and says why it cannot be shown.
+    QTemporaryDir dir;
+    const QByteArray raw = QFile::encodeName(dir.path()) + "/caf\xe9.jpg";
+    const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const QString decoded = dir.filePath(QStringLiteral("caf\uFFFD.jpg"));
+    EXPECT_EQ(chooseFirstContent(parseLaunchArguments({"/gone", decoded}), {}).path, decoded);
+    EXPECT_FALSE(FileNames::isThere(dir.filePath(QStringLiteral("gone\uFFFD/caf\uFFFD.jpg"))));
     EXPECT_EQ(decide({"file:///photos/a.jpg"}).path, "/photos/a.jpg");
     EXPECT_EQ(parseLaunchArguments({"file-list.jpg"}).firstPath, "file-list.jpg");
 

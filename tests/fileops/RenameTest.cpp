@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 class RenameTest : public ::testing::Test
@@ -328,6 +331,24 @@ TEST_F(RenameTest, BatchGivesOneShotOneNumberAndKeepsItsSidecar)
                                     QStringLiteral("trip-002.jpg")}));
     EXPECT_EQ(contentOf(QStringLiteral("trip-001.xmp")), QStringLiteral("IMG_1.xmp"));
     EXPECT_EQ(contentOf(QStringLiteral("trip-002.jpg")), QStringLiteral("IMG_2.jpg"));
+}
+
+// A name that is not valid text here (caf\xe9.jpg from an old archive) reaches
+// the program with its bad byte replaced: it is named as such, takes no
+// number, and the file stays as it is.
+TEST_F(RenameTest, BatchSaysWhichNameIsNotTextAndGivesItNoNumber)
+{
+    const QByteArray raw = QFile::encodeName(dir.path()) + "/caf\xe9.jpg";
+    const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const QStringList photos{path(QStringLiteral("caf\uFFFD.jpg")), make(QStringLiteral("tea.jpg"))};
+    const Rename::BatchResult r = Rename::batchRename(photos, QStringLiteral("trip"));
+    EXPECT_EQ(r.renamed, 1);
+    EXPECT_EQ(r.failed, 1);
+    EXPECT_EQ(r.firstReason, Texts::text("msg.errNameNotText"));
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("trip-001.jpg"))));
+    EXPECT_EQ(::access(raw.constData(), F_OK), 0);
 }
 
 TEST_F(RenameTest, BatchTakesTheNextNumberWhenANameAppearsMidMove)

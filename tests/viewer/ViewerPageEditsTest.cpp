@@ -109,7 +109,7 @@ TEST_F(ViewerPageEditsTest, RatingReachesTheFilesTheBadgeAndTheMenuTicks)
 
 // A video opened directly beside the photo of its name (a Live Photo's
 // IMG.MOV beside IMG.HEIC): neither shows nor changes the photo's rating.
-TEST_F(ViewerPageEditsTest, AFileThatIsNotAPhotoIsNotRated)
+TEST_F(ViewerPageEditsTest, OnlyPhotosThatCanBeReachedByNameAreRated)
 {
     makeJpeg(dir.path(), QStringLiteral("IMG.jpg"), 320, 200);
     QFile video(path(QStringLiteral("IMG.MOV")));
@@ -126,6 +126,18 @@ TEST_F(ViewerPageEditsTest, AFileThatIsNotAPhotoIsNotRated)
     EXPECT_EQ(viewer->hudMessage(), Texts::format("msg.notAPhoto", {QStringLiteral("IMG.MOV")}));
     EXPECT_EQ(XmpRating::readRating(path(QStringLiteral("IMG.jpg"))), 4);
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("IMG.MOV.xmp"))));
+
+    // A name that is not valid text here cannot be reached under its name:
+    // the message says so, not that the file is gone or was changed.
+    const QByteArray raw = QFile::encodeName(dir.path()) + "/caf\xe9.jpg";
+    ASSERT_TRUE(QFile::copy(path(QStringLiteral("IMG.jpg")), path(QStringLiteral("cafe.jpg"))));
+    ASSERT_EQ(::rename(QFile::encodeName(path(QStringLiteral("cafe.jpg"))).constData(), raw.constData()), 0);
+    viewer->open(dir.path());
+    const std::optional<int> at = viewer->controller()->folderModel().position(path(QStringLiteral("caf\uFFFD.jpg")));
+    ASSERT_TRUE(at);
+    viewer->controller()->goTo(*at);
+    handler(CommandId::setRatingMenu)->run(2);
+    EXPECT_EQ(viewer->hudMessage(), Texts::format("msg.nameNotText", {QStringLiteral("caf\uFFFD.jpg")}));
 }
 
 // Another program puts another photo under the shown name (a folder swapped,
