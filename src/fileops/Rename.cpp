@@ -155,7 +155,13 @@ QString joinName(const QString &base, const QString &extension)
 
 QString numberedName(const QString &base, int n, const QString &extension)
 {
-    return joinName(n <= 1 ? base : base + u' ' + QString::number(n), extension);
+    if (n <= 1)
+        return joinName(base, extension);
+    // The number must fit where the typed name did: a name that just fits,
+    // when taken, gives way to a shorter one with its number, not to a name
+    // the file system refuses.
+    const QString tail = QStringLiteral(" %1").arg(n) + (extension.isEmpty() ? QString() : u'.' + extension);
+    return FileNames::stemFitting(base, QFile::encodeName(tail).size()) + tail;
 }
 
 QString batchName(const QString &prefix, int counter, const QString &extension)

@@ -64,6 +64,9 @@ TEST(RenameNames, SplitCleanAndNumber)
     EXPECT_EQ(Rename::numberedName(QStringLiteral("b"), 1, QStringLiteral("jpg")), QStringLiteral("b.jpg"));
     EXPECT_EQ(Rename::numberedName(QStringLiteral("b"), 3, QStringLiteral("jpg")), QStringLiteral("b 3.jpg"));
     EXPECT_EQ(Rename::numberedName(QStringLiteral("b"), 2, QString()), QStringLiteral("b 2"));
+    // A name that just fits gives way to a shorter one with its number.
+    const QString longest(251, u'A');
+    EXPECT_EQ(Rename::numberedName(longest, 2, QStringLiteral("jpg")), QString(249, u'A') + QStringLiteral(" 2.jpg"));
     EXPECT_EQ(Rename::batchName(QStringLiteral("trip"), 7, QStringLiteral("PNG")), QStringLiteral("trip-007.PNG"));
     EXPECT_EQ(Rename::batchName(QStringLiteral("trip"), 999, QStringLiteral("jpg")), QStringLiteral("trip-999.jpg"));
     EXPECT_EQ(Rename::batchName(QStringLiteral("trip"), 1000, QStringLiteral("jpg")), QStringLiteral("trip-1000.jpg"));
@@ -122,6 +125,13 @@ TEST_F(RenameTest, TakenNamesGetTheNextNumberAndNothingIsReplaced)
     EXPECT_EQ(contentOf(QStringLiteral("b.jpg")), QStringLiteral("b.jpg"));
     EXPECT_EQ(contentOf(QStringLiteral("b 2.jpg")), QStringLiteral("a.jpg"));
     EXPECT_EQ(contentOf(QStringLiteral("b 3.jpg")), QStringLiteral("x.jpg"));
+
+    // A taken name that just fits: the next one is shortened to fit with its number.
+    const QString longest(251, u'L');
+    make(longest + QStringLiteral(".jpg"));
+    r = Rename::renamePhoto(make(QStringLiteral("w.jpg")), longest);
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed) << r.reason.toStdString();
+    EXPECT_EQ(r.newPath, path(QString(249, u'L') + QStringLiteral(" 2.jpg")));
 
     // A dangling link holds its name as well as a file does.
     ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere")), path(QStringLiteral("d.jpg"))));
