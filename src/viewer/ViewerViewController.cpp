@@ -32,8 +32,11 @@ namespace {
 
 // The empty state of a folder without photos: the system's reason when it
 // cannot be listed, else whether its last photos just went.
-QString noPhotosText(int listingError, bool photosWent = false)
+QString noPhotosText(const QString &folder, int listingError, bool photosWent = false)
 {
+    // A folder renamed or removed while shown (a card taken out) is named.
+    if (listingError == ENOENT)
+        return Texts::format("ui.folderGone", {QFileInfo(folder).fileName()});
     if (listingError)
         return Texts::format("ui.folderUnreadable", {QString::fromLocal8Bit(std::strerror(listingError))});
     return Texts::text(photosWent ? "ui.noMore" : "ui.noImages");
@@ -206,7 +209,7 @@ bool ViewerViewController::open(const QString &url)
         const int error = folder.listingError();
         shownListingError = error;
         if (onNoPhotos)
-            onNoPhotos(noPhotosText(error));
+            onNoPhotos(noPhotosText(folder.folderPath(), error));
         if (!error)
             lookBelow();
     }
@@ -770,7 +773,7 @@ void ViewerViewController::applyListing(const QList<ImageItem> &listed, int list
         // No photo came or went, but the folder may have: made again empty
         // where it could not be read, it says it holds no photos.
         if (!folder.current() && listingError != errorShown && onNoPhotos)
-            onNoPhotos(noPhotosText(listingError));
+            onNoPhotos(noPhotosText(folder.folderPath(), listingError));
         return;
     }
     for (const QStringList &urls :
@@ -790,7 +793,7 @@ void ViewerViewController::applyListing(const QList<ImageItem> &listed, int list
         state = PhotoState::none;
         reloadFilmstrip();
         if (onNoPhotos)
-            onNoPhotos(noPhotosText(listingError, !changes.gone.isEmpty()));
+            onNoPhotos(noPhotosText(folder.folderPath(), listingError, !changes.gone.isEmpty()));
         return;
     }
     reloadFilmstrip();
