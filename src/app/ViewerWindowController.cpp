@@ -138,7 +138,13 @@ void ViewerWindowController::popPage(CommandPage *page)
 void ViewerWindowController::updateTitle()
 {
     const QWidget *shown = stack ? stack->currentWidget() : nullptr;
-    const QString what = shown ? shown->windowTitle() : QString();
+    QString what = shown ? shown->windowTitle() : QString();
+    // A line break or tab in a file name would break the title bar and the
+    // task list's line; it shows as a space there.
+    for (QChar &c : what) {
+        if (c.category() == QChar::Other_Control)
+            c = u' ';
+    }
     setWindowTitle(what.isEmpty() ? QStringLiteral("Glanto") : what + QStringLiteral(" \u2014 Glanto"));
 }
 

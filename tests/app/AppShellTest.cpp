@@ -350,6 +350,12 @@ TEST_F(AppShell, TheTitleNamesThePhotoShown)
     window.open(photo());
     settle();
     EXPECT_EQ(window.windowTitle(), "beach.jpg" + dash);
+    // A line break in a name stays off the title bar.
+    const QString broken = sandbox.filePath("new\nline.jpg");
+    ASSERT_TRUE(QFile::copy(photo(), broken));
+    window.open(broken);
+    settle();
+    EXPECT_EQ(window.windowTitle(), "new line.jpg" + dash);
     // A folder without photos names none.
     QDir(sandbox.path()).mkpath("Empty");
     window.open(sandbox.filePath("Empty"));
