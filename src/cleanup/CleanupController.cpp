@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QLocale>
 #include <QPointer>
 #include <QThreadPool>
 
@@ -26,11 +25,13 @@ QString number(qint64 n)
     return QString::number(n);
 }
 
-// A capture date is the camera's clock reading: shown as it is, in no zone.
+// A capture date is the camera's clock reading: shown as it is, in no zone,
+// and written as the information panel writes it (with the seconds, which
+// tell a burst's frames apart) in every language: a system's short date
+// would have a two-digit year in one and another script's digits in the next.
 QString dateText(const QDateTime &reading)
 {
-    return QLocale().toString(reading.date(), QLocale::ShortFormat) + QLatin1Char(' ')
-           + reading.time().toString(QStringLiteral("HH:mm:ss"));
+    return reading.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 const QString separator = QStringLiteral("  ·  ");

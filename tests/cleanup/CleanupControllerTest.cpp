@@ -71,7 +71,7 @@ protected:
         for (CleanupCategory c : allCleanupCategories())
             r.groups[c] = {};
         if (only({A, B, C}).size() >= 2)
-            r.groups[CleanupCategory::similar] = {CleanupGroup{only({A, B, C}), A.primary, QDateTime()}};
+            r.groups[CleanupCategory::similar] = {CleanupGroup{only({A, B, C}), A.primary, QDateTime(QDate(2024, 5, 1), QTime(18, 30, 59), Qt::UTC)}};
         if (only({D, E}).size() >= 2)
             r.groups[CleanupCategory::duplicate] = {CleanupGroup{only({D, E}), D.primary, std::nullopt}};
         if (has(F))
@@ -156,6 +156,10 @@ TEST_F(ControllerTest, SelectAllAmongCopiesLeavesEachKeeperUnticked)
     EXPECT_FALSE(c.isChecked(D));
     EXPECT_TRUE(c.isChecked(E));
     EXPECT_EQ(c.sectionHeaderText(0), u"2 份相同");
+    c.selectCategory(CleanupCategory::similar);
+    // The burst's camera clock, as the information panel writes it, in any zone or language.
+    EXPECT_EQ(c.sectionHeaderText(0), u"3 张 · 2024-05-01 18:30:59");
+    c.selectCategory(CleanupCategory::duplicate);
     c.setChecked(D.primary, true);
     EXPECT_EQ(c.sectionHeaderText(0), u"2 份相同  ·  同一组连拍里有更好的一张");
     EXPECT_EQ(c.headerDetail(), u"1 份内容相同 · 2 张");
