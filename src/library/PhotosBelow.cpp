@@ -29,7 +29,9 @@ Listing list(const QString &folder)
 {
     Listing listing;
     const QByteArray encodedFolder = QFile::encodeName(folder);
-    const int fd = ::open(encodedFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    // The folder opened may itself be a link (~/Pictures kept elsewhere); the
+    // links below it are passed over by their entries.
+    const int fd = ::open(encodedFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return listing;
     DIR *dir = ::fdopendir(fd);

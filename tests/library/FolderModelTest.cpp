@@ -636,6 +636,12 @@ TEST_F(FolderModelTest, TheNearestFolderBelowWithPhotosIsFound)
     EXPECT_EQ(nearestFolderWithPhotos(card), sandbox.path(QStringLiteral("card/DCIM/100CANON")));
     EXPECT_EQ(nearestFolderWithPhotos(sandbox.path(QStringLiteral("card/DCIM"))),
               sandbox.path(QStringLiteral("card/DCIM/100CANON")));
+    // The folder opened may itself be a link.
+    ASSERT_EQ(::symlink(QFile::encodeName(card).constData(),
+                        QFile::encodeName(sandbox.path(QStringLiteral("card-link"))).constData()),
+              0);
+    EXPECT_EQ(nearestFolderWithPhotos(sandbox.path(QStringLiteral("card-link"))),
+              sandbox.path(QStringLiteral("card-link/DCIM/100CANON")));
 
     sandbox.folder(QStringLiteral("card/Z"));
     sandbox.file(QStringLiteral("card/Z/shallow.png"));
