@@ -17,6 +17,17 @@ int digitsAt(QStringView text, int from, int count)
     return value;
 }
 
+// The milliseconds of a decimal fraction's digits: "75" is 750, "054" is 54;
+// digits past the third are dropped.
+int fractionMsecs(QStringView digits)
+{
+    int msec = 0;
+    int scale = 100;
+    for (qsizetype i = 0; i < digits.size() && i < 3; ++i, scale /= 10)
+        msec += (digits[i].unicode() - u'0') * scale;
+    return msec;
+}
+
 bool isPadding(QChar c)
 {
     return c.isSpace() || c.isNull();
@@ -75,9 +86,10 @@ std::optional<QDateTime> parseXmpDateTime(const QString &text)
             return std::nullopt;
         at += 3;
         if (at < view.size() && view[at] == u'.') {
-            int scale = 100;
-            for (++at; at < view.size() && view[at] >= u'0' && view[at] <= u'9'; ++at, scale /= 10)
-                msec += (view[at].unicode() - u'0') * scale;
+            const qsizetype from = ++at;
+            while (at < view.size() && view[at] >= u'0' && view[at] <= u'9')
+                ++at;
+            msec = fractionMsecs(view.sliced(from, at - from));
         }
     }
     // What may follow is a zone: Z, +hh:mm or -hh:mm.
@@ -107,15 +119,11 @@ QDateTime withSubSeconds(const QDateTime &reading, const std::optional<QString> 
     const QString digits = subSeconds->trimmed();
     if (digits.isEmpty() || digits.size() > 9)
         return reading;
-    int msec = 0;
-    int scale = 100;
     for (const QChar c : digits) {
         if (c < u'0' || c > u'9')
             return reading;
-        msec += (c.unicode() - u'0') * scale;
-        scale /= 10;
     }
-    return reading.addMSecs(msec);
+    return reading.addMSecs(fractionMsecs(digits));
 }
 
 } // namespace

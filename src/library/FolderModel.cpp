@@ -94,6 +94,13 @@ public:
 };
 
 // The file attributes of a fresh reading, taken into an item.
+// Whether now, read from the file, shows the file the item was made from:
+// another size or modification time means it was changed or replaced.
+bool sameFile(const ImageItem &item, const ImageItem &now)
+{
+    return item.fileSize == now.fileSize && item.modified == now.modified;
+}
+
 void takeAttributes(ImageItem &item, const ImageItem &now)
 {
     item.modified = now.modified;
@@ -231,7 +238,7 @@ FolderChanges FolderModel::refresh(const QList<ImageItem> &listed)
     FolderChanges changes;
     // Takes the attributes of the file as it is now, and notes a change.
     const auto update = [&changes](ImageItem &item, const ImageItem &now) {
-        if (item.fileSize == now.fileSize && item.modified == now.modified)
+        if (sameFile(item, now))
             return;
         takeAttributes(item, now);
         item.pixelSize.reset();
@@ -391,8 +398,7 @@ bool FolderModel::currentMatchesItsFile() const
     const std::optional<ImageItem> item = current();
     if (!item)
         return false;
-    const ImageItem now = itemForFile(item->url);
-    return now.fileSize == item->fileSize && now.modified == item->modified;
+    return sameFile(*item, itemForFile(item->url));
 }
 
 QList<ImageItem> FolderModel::photoItems() const
