@@ -8,6 +8,7 @@
 #include "viewer/ViewerOverlays.h"
 #include "viewer/ViewerPage.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
@@ -37,6 +38,17 @@ QSettings frameStore()
 bool takesText(const QWidget *widget)
 {
     return widget && widget->testAttribute(Qt::WA_InputMethodEnabled);
+}
+
+// Space, Return and Enter press a button that has the keyboard focus (reached
+// with Tab; keys go to the focus) rather than run the commands bound to them.
+bool pressesFocusedButton(const QWidget *widget, const QKeyEvent *key)
+{
+    if (!qobject_cast<const QAbstractButton *>(widget))
+        return false;
+    if (key->modifiers() & ~Qt::KeypadModifier)
+        return false;
+    return key->key() == Qt::Key_Space || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
 
 } // namespace
@@ -166,6 +178,8 @@ bool ViewerWindowController::eventFilter(QObject *watched, QEvent *event)
     if (QApplication::activePopupWidget())
         return QMainWindow::eventFilter(watched, event);
     auto *key = static_cast<QKeyEvent *>(event);
+    if (pressesFocusedButton(widget, key))
+        return QMainWindow::eventFilter(watched, event);
     const std::optional<Commands::Invocation> invocation = CommandRouter::commandForKey(key);
     if (!invocation)
         return QMainWindow::eventFilter(watched, event);

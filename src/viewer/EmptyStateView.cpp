@@ -40,11 +40,13 @@ EmptyStateView::EmptyStateView(QWidget *parent)
     button->setFont(OverlayStyle::font(14, QFont::Medium));
     button->setMinimumSize(160, 40);
     button->setCursor(Qt::PointingHandCursor);
+    button->setAutoDefault(true); // Return presses it when it has the focus
     button->setStyleSheet(QStringLiteral(
         "QPushButton { color: rgba(255,255,255,0.92); background: rgba(255,255,255,0.12);"
         " border: 1px solid rgba(255,255,255,0.18); border-radius: 10px; padding: 8px 22px; }"
         "QPushButton:hover { background: rgba(255,255,255,0.18); }"
-        "QPushButton:pressed { background: rgba(255,255,255,0.26); }"));
+        "QPushButton:pressed { background: rgba(255,255,255,0.26); }"
+        "QPushButton:focus { border: 2px solid rgba(255,255,255,0.7); padding: 7px 21px; outline: none; }"));
     connect(button, &QPushButton::clicked, this, [this] {
         if (onOpen)
             onOpen();
@@ -57,9 +59,10 @@ EmptyStateView::EmptyStateView(QWidget *parent)
     belowButton->setFont(OverlayStyle::font(13));
     belowButton->setCursor(Qt::PointingHandCursor);
     belowButton->setFlat(true);
+    belowButton->setAutoDefault(true);
     belowButton->setStyleSheet(QStringLiteral(
         "QPushButton { color: rgba(255,255,255,0.72); background: transparent; border: none; padding: 4px 12px; }"
-        "QPushButton:hover, QPushButton:focus { color: rgba(255,255,255,0.95); text-decoration: underline; }"));
+        "QPushButton:hover, QPushButton:focus { color: rgba(255,255,255,0.95); text-decoration: underline; outline: none; }"));
     connect(belowButton, &QPushButton::clicked, this, [this] {
         if (onOpenBelow && !folderBelow.isEmpty())
             onOpenBelow(folderBelow);

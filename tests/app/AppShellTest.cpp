@@ -27,6 +27,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -168,6 +169,28 @@ TEST_F(AppShell, WindowOpensWithTheEmptyStateWhoseButtonOpensThePanel)
     EXPECT_TRUE(panel->isVisible());
     EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
     panel->reject();
+
+    // Without a mouse: Tab reaches the button, and Space or Return presses it,
+    // though both keys run commands elsewhere in the window.
+    const auto press = [](QWidget *to, Qt::Key key, const QString &text = {}) {
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, text);
+        QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier, text);
+        QApplication::sendEvent(to, &down);
+        QApplication::sendEvent(to, &up);
+    };
+    window.activateWindow();
+    ASSERT_TRUE(settleUntil([&] { return window.isActiveWindow(); }));
+    for (int i = 0; i < 4 && !button->hasFocus(); ++i)
+        press(QApplication::focusWidget() ? QApplication::focusWidget() : &window, Qt::Key_Tab);
+    ASSERT_TRUE(button->hasFocus());
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return}) {
+        press(button, key, key == Qt::Key_Space ? QStringLiteral(" ") : QStringLiteral("\r"));
+        panel = openPanelOf(&window);
+        ASSERT_NE(panel, nullptr) << key;
+        EXPECT_TRUE(panel->isVisible()) << key;
+        panel->reject();
+        QCoreApplication::processEvents();
+    }
 }
 
 TEST_F(AppShell, TheOpenPanelListsFoldersAndPhotosAndOnAskEverything)
