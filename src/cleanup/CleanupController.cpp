@@ -36,6 +36,39 @@ QString dateText(const QDateTime &reading)
 
 const QString separator = QStringLiteral("  ·  ");
 
+// The photos of a burst or duplicate set that are not ticked, and what is
+// said when none of them is left as checked.
+struct KeptSet {
+    QVector<CleanupUnit> units;
+    QString reason;
+};
+
+// "a.jpg, b.jpg and 2 more (reason); c.jpg (other reason)": the files that
+// did not go, a few names at most, gathered by reason.
+QString failureList(const QVector<TrashFailure> &failures)
+{
+    constexpr int namesShown = 3;
+    QStringList reasons;
+    QHash<QString, QStringList> names;
+    for (const TrashFailure &failure : failures) {
+        if (!names.contains(failure.reason))
+            reasons.append(failure.reason);
+        names[failure.reason].append(QFileInfo(failure.path).fileName());
+    }
+    QStringList parts;
+    int shown = 0;
+    for (const QString &reason : std::as_const(reasons)) {
+        const QStringList &all = names.value(reason);
+        const int take = std::max(1, std::min(int(all.size()), namesShown - shown));
+        shown += take;
+        QString part = all.mid(0, take).join(Texts::text("list.separator"));
+        if (all.size() > take)
+            part = Texts::format("cleanup.andMore", {part, number(all.size() - take)});
+        parts << QStringLiteral("%1 (%2)").arg(part, reason);
+    }
+    return parts.join(Texts::text("list.groupSeparator"));
+}
+
 } // namespace
 
 CleanupController::CleanupController(QString folderURL, QVector<CleanupUnit> units, Trash &trash,
@@ -307,6 +340,31 @@ QStringList CleanupController::filesToTrash(const CleanupUnit &unit) const
     return onlyAsCopy ? files : files + unit.companions;
 }
 
+QVector<QVector<CleanupUnit>> CleanupController::unticked(const CleanupUnit &unit) const
+{
+    QVector<QVector<CleanupUnit>> sets;
+    for (const CleanupCategory category : {CleanupCategory::duplicate, CleanupCategory::similar}) {
+        const auto found = result.groups.find(category);
+        if (found == result.groups.end())
+            continue;
+        for (const CleanupGroup &group : found->second) {
+            const bool member = std::any_of(group.units.begin(), group.units.end(),
+                                            [&](const CleanupUnit &u) { return u.primary == unit.primary; });
+            if (!member)
+                continue;
+            QVector<CleanupUnit> staying;
+            for (const CleanupUnit &other : group.units) {
+                if (!isChecked(other))
+                    staying.append(other);
+            }
+            // A set ticked whole is the person's own choice.
+            if (!staying.isEmpty())
+                sets.append(staying);
+        }
+    }
+    return sets;
+}
+
 void CleanupController::setBusy(bool on)
 {
     busy = on;
@@ -322,13 +380,19 @@ void CleanupController::trashCheckedUnits()
     if (requested.isEmpty())
         return;
     QVector<QStringList> files;
-    for (const CleanupUnit &unit : requested)
+    QVector<QVector<KeptSet>> stayers;
+    for (const CleanupUnit &unit : requested) {
         files.append(filesToTrash(unit));
+        QVector<KeptSet> sets;
+        for (const QVector<CleanupUnit> &set : unticked(unit))
+            sets.append({set, Texts::format("cleanup.keeperGone", {QFileInfo(set.first().primary).fileName()})});
+        stayers.append(sets);
+    }
     setBusy(true);
     QPointer<CleanupController> self(this);
     Trash *target = &trash;
     const QString changedReason = Texts::text("cleanup.changedSinceCheck");
-    HandOff::start(*worker, [self, target, requested, files, changedReason] {
+    HandOff::start(*worker, [self, target, requested, files, stayers, changedReason] {
         TrashOutcome outcome;
         for (qsizetype i = 0; i < files.size(); ++i) {
             const QStringList &unitFiles = files.at(i);
@@ -336,6 +400,16 @@ void CleanupController::trashCheckedUnits()
             // since the check stays where it is.
             if (unitChangedOnDisk(requested.at(i))) {
                 outcome.failed.push_back(TrashFailure{unitFiles.first(), changedReason});
+                continue;
+            }
+            // A copy or a burst shot goes only while a photo of its set that
+            // stays is still there as checked: one removed or replaced by
+            // someone else meanwhile would leave none of the set.
+            const auto keptAway = std::find_if(stayers.at(i).begin(), stayers.at(i).end(), [](const KeptSet &set) {
+                return std::none_of(set.units.begin(), set.units.end(), unitAsChecked);
+            });
+            if (keptAway != stayers.at(i).end()) {
+                outcome.failed.push_back(TrashFailure{unitFiles.first(), keptAway->reason});
                 continue;
             }
             // The primary first; its companions only once it is safely away.
@@ -398,11 +472,10 @@ void CleanupController::applyTrash(const QVector<CleanupUnit> &requested, const 
         parts << Texts::format("cleanup.trashed", {number(unitsMoved)});
     // Files someone else removed meanwhile are not failures: they are said apart.
     const auto stillThere = [&](const TrashFailure &failure) { return !gone.contains(failure.path); };
-    const auto failed = std::find_if(outcome.failed.begin(), outcome.failed.end(), stillThere);
-    if (failed != outcome.failed.end())
-        parts << Texts::format("cleanup.trashFailed",
-                               {number(qint64(std::count_if(outcome.failed.begin(), outcome.failed.end(), stillThere))),
-                                QStringLiteral("%1 (%2)").arg(QFileInfo(failed->path).fileName(), failed->reason)});
+    QVector<TrashFailure> failures;
+    std::copy_if(outcome.failed.begin(), outcome.failed.end(), std::back_inserter(failures), stillThere);
+    if (!failures.isEmpty())
+        parts << Texts::format("cleanup.trashFailed", {number(failures.size()), failureList(failures)});
     if (!gone.isEmpty())
         parts << Texts::format("cleanup.trashGone", {number(gone.size())});
     const QString message = parts.join(separator);

@@ -118,6 +118,9 @@ public:
 
     // The files a unit sends to the Trash.
     QStringList filesToTrash(const CleanupUnit &unit) const;
+    // For each burst or duplicate set of the unit, its photos not ticked; a
+    // set ticked whole gives none.
+    QVector<QVector<CleanupUnit>> unticked(const CleanupUnit &unit) const;
 
     // While scanning, the result is rebuilt at most this often.
     static constexpr qint64 rebuildIntervalMs = 1000;

@@ -108,3 +108,8 @@ bool unitChangedOnDisk(const CleanupUnit &unit)
     const CleanupUnit now = restamped(unit);
     return now.fileSize != unit.fileSize || (unit.modified && now.modified != unit.modified);
 }
+
+bool unitAsChecked(const CleanupUnit &unit)
+{
+    return QFileInfo::exists(unit.primary) && !unitChangedOnDisk(unit);
+}

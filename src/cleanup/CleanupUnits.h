@@ -28,3 +28,6 @@ QVector<CleanupUnit> restampedUnits(QVector<CleanupUnit> units);
 // the primary modified at another time (when the record has one). A primary
 // that is gone is no change (moving it fails on its own).
 bool unitChangedOnDisk(const CleanupUnit &unit);
+
+// Whether the unit's primary is still there, unchanged since its record.
+bool unitAsChecked(const CleanupUnit &unit);

@@ -251,7 +251,7 @@ TEST_F(ControllerTest, AFailedMoveKeepsTheUnitAndIsCountedAndShown)
     for (const QStringList &call : trash.moveCalls())
         EXPECT_FALSE(call.contains(C.companions.first()));
     EXPECT_EQ(primaries(c.units), (QStringList{"A.jpg", "B.jpg", "C.jpg", "D.jpg", "G.jpg"}));
-    EXPECT_EQ(c.statusText(), u"已移到回收站 2 张 · Ctrl+Z 撤销  ·  2 个文件未能移到回收站：B.jpg (refused by the test)");
+    EXPECT_EQ(c.statusText(), u"已移到回收站 2 张 · Ctrl+Z 撤销  ·  2 个文件未能移到回收站：B.jpg、C.jpg (refused by the test)");
     // A companion that fails does not hold its moved primary back.
     FakeTrash other;
     CleanupController second(dir.path(), all, other, nullptr, false);
@@ -269,6 +269,45 @@ TEST_F(ControllerTest, AFailedMoveKeepsTheUnitAndIsCountedAndShown)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     EXPECT_EQ(second.unitFor(C.primary), nullptr);
     EXPECT_TRUE(second.statusText().contains(u"1 个文件未能移到回收站"));
+}
+
+// A copy or a burst shot goes only while the photo kept from its set is still
+// there as checked; a set the person ticked whole goes. The files that stayed
+// are named, a few at most, by reason.
+TEST_F(ControllerTest, APhotoStaysWhenWhatWasKeptOfItsSetIsGone)
+{
+    CleanupController &c = *controller;
+    QFile::remove(A.primary);
+    writeBytes(D.primary, 3000); // D's copy E is a copy no longer
+    c.trashCheckedUnits();       // B C E F
+    settle();
+    EXPECT_EQ(primaries(c.units), (QStringList{"A.jpg", "B.jpg", "C.jpg", "D.jpg", "E.jpg", "G.jpg"}));
+    EXPECT_EQ(c.statusText().toStdString(), "已移到回收站 1 张 · Ctrl+Z 撤销  ·  3 个文件未能移到回收站："
+                              "B.jpg、C.jpg (同组留下的“A.jpg”在检查之后被移走或改动了)；"
+                              "E.jpg (同组留下的“D.jpg”在检查之后被移走或改动了)");
+
+    // Ticked whole, the burst goes though its kept shot is gone.
+    c.selectCategory(CleanupCategory::duplicate);
+    c.setChecked(E.primary, false);
+    c.selectCategory(CleanupCategory::similar);
+    c.checkAll();
+    for (const CleanupUnit &u : {A, B, C})
+        trash.failMove(u.primary);
+    c.trashCheckedUnits();
+    settle();
+    EXPECT_EQ(c.statusText().toStdString(), "2 个文件未能移到回收站：B.jpg、C.jpg (refused by the test)  ·  1 个文件已不在文件夹里");
+
+    // More than three files that stayed: three names and the rest counted.
+    Texts::setLanguage(QStringLiteral("en"));
+    writeBytes(D.primary, 3990);
+    for (const CleanupUnit &u : {D, E, G})
+        trash.failMove(u.primary);
+    c.checkNone();
+    for (const CleanupUnit &u : {B, C, D, E, G})
+        c.setChecked(u.primary, true);
+    c.trashCheckedUnits();
+    settle();
+    EXPECT_EQ(c.statusText().toStdString(), "5 files could not be moved to the Trash: B.jpg, C.jpg, D.jpg and 2 more (refused by the test)");
 }
 
 // The review was made of what the disk held then: a photo written again since
@@ -370,7 +409,7 @@ TEST_F(ControllerTest, NothingMovedPushesNoBatchAndLeavingReportsNoChange)
     settle();
     EXPECT_TRUE(c.undoStack.isEmpty());
     EXPECT_EQ(c.units.size(), all.size());
-    EXPECT_EQ(c.statusText(), u"4 个文件未能移到回收站：B.jpg (refused by the test)");
+    EXPECT_EQ(c.statusText().toStdString(), "4 个文件未能移到回收站：B.jpg、C.jpg、E.jpg 等另外 1 个 (refused by the test)");
     c.exitCleanup();
     EXPECT_EQ(exits, std::vector<bool>{false});
     // After leaving nothing more is done.
