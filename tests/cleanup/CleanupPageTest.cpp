@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
@@ -104,6 +105,26 @@ TEST(CleanupPage, CategoriesAndTicksFromTheKeyboard)
     EXPECT_EQ(c.category, allCleanupCategories().last());
     press(grid, Qt::Key_PageDown, Qt::ControlModifier);
     EXPECT_EQ(c.category, CleanupCategory::similar);
+
+    // A click ticks; a double click opens the preview and leaves the tick as it was.
+    press(grid, Qt::Key_Tab);
+    ASSERT_EQ(c.category, CleanupCategory::duplicate);
+    QWidget *viewport = page.grid().viewport();
+    const QPointF first(CleanupGridView::insetLeft + 60, CleanupGridView::headerHeight + CleanupGridView::insetTop + 60);
+    const auto mouse = [&](QEvent::Type type) {
+        QMouseEvent event(type, first, viewport->mapToGlobal(first), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &event);
+    };
+    const bool before = c.isChecked(a);
+    mouse(QEvent::MouseButtonPress);
+    mouse(QEvent::MouseButtonRelease);
+    ASSERT_EQ(c.selectedPrimary, a);
+    EXPECT_NE(c.isChecked(a), before);
+    mouse(QEvent::MouseButtonDblClick);
+    mouse(QEvent::MouseButtonRelease);
+    EXPECT_EQ(c.isChecked(a), before);
+    EXPECT_TRUE(page.preview().isVisible());
 }
 
 // The review screen on a real X server over a copy of corpus bursts and

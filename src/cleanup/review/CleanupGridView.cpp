@@ -335,6 +335,7 @@ void CleanupGridView::paintItem(QPainter &painter, const QRect &rect, IndexPath 
 void CleanupGridView::mousePressEvent(QMouseEvent *event)
 {
     setFocus(Qt::MouseFocusReason);
+    toggledByPress.reset();
     if (event->button() != Qt::LeftButton)
         return;
     const std::optional<IndexPath> path = hit(event->position().toPoint());
@@ -343,16 +344,22 @@ void CleanupGridView::mousePressEvent(QMouseEvent *event)
     select(path);
     if (onToggle)
         onToggle(*path);
+    toggledByPress = path;
 }
 
 void CleanupGridView::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    // The second click of a double click opens the preview instead of ticking again.
+    // A double click looks at a photo: the second click opens the preview, and
+    // the tick the first click turned is turned back, so that looking never
+    // changes what goes to the Trash.
     if (event->button() != Qt::LeftButton)
         return;
     const std::optional<IndexPath> path = hit(event->position().toPoint());
     if (!path)
         return;
+    if (toggledByPress == path && onToggle)
+        onToggle(*path);
+    toggledByPress.reset();
     select(path);
     if (onPreview)
         onPreview();

@@ -81,5 +81,6 @@ private:
     QVector<int> sectionTop;   // content y of each section
     int contentHeight = 0;
     std::optional<IndexPath> selection;
+    std::optional<IndexPath> toggledByPress; // the tile the last press ticked or unticked
     QScrollBar *overlayBar = nullptr;
 };
