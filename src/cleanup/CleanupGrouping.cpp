@@ -27,21 +27,30 @@ QDateTime dateOf(double secondsSince1970)
     return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(secondsSince1970 * 1000.0)), Qt::UTC);
 }
 
-CleanupGroup similarGroup(const QVector<Candidate> &run)
+int ratingOf(const CleanupEvidence &evidence, const QString &primary)
+{
+    return evidence.rating ? evidence.rating(primary) : 0;
+}
+
+// The shot with the best rating, then the best keeper score.
+CleanupGroup similarGroup(const QVector<Candidate> &run, const CleanupEvidence &evidence)
 {
     CleanupGroup group;
     group.date = dateOf(run.first().metrics->captureDate);
     int best = 0;
-    double bestScore = keeperScore(*run.first().metrics);
+    const auto rank = [&](const Candidate &c) {
+        return std::pair(ratingOf(evidence, c.unit->primary), keeperScore(*c.metrics));
+    };
+    auto bestRank = rank(run.first());
     for (int i = 0; i < run.size(); ++i) {
         group.units.append(*run[i].unit);
-        const double score = keeperScore(*run[i].metrics);
+        const auto r = rank(run[i]);
         // On a tie (the same picture) the shot that carries its RAW is kept:
         // the other choice would send the RAW to the Trash with its JPEG.
-        const bool tieWithRaw = score == bestScore && run[i].unit->companions.size() > run[best].unit->companions.size();
-        if (score > bestScore || tieWithRaw) {
+        const bool tieWithRaw = r == bestRank && run[i].unit->companions.size() > run[best].unit->companions.size();
+        if (r > bestRank || tieWithRaw) {
             best = i;
-            bestScore = score;
+            bestRank = r;
         }
     }
     group.keeper = run[best].unit->primary;
@@ -101,8 +110,13 @@ CleanupResult buildCleanupResult(const QVector<CleanupUnit> &units, const Cleanu
         QVector<const CleanupUnit *> bucket = buckets.value(digest);
         if (bucket.size() < 2)
             continue;
-        // The shortest name is the original; "IMG_1 copy.JPG" and "IMG_1 2.JPG" are the copies.
-        std::stable_sort(bucket.begin(), bucket.end(), [](const CleanupUnit *a, const CleanupUnit *b) {
+        // The best rated copy is kept; else the shortest name is the original,
+        // and "IMG_1 copy.JPG" and "IMG_1 2.JPG" are the copies.
+        std::stable_sort(bucket.begin(), bucket.end(), [&](const CleanupUnit *a, const CleanupUnit *b) {
+            const int ratingA = ratingOf(evidence, a->primary);
+            const int ratingB = ratingOf(evidence, b->primary);
+            if (ratingA != ratingB)
+                return ratingA > ratingB;
             const int lengthA = nameOf(a->primary).size();
             const int lengthB = nameOf(b->primary).size();
             if (lengthA != lengthB)
@@ -145,7 +159,7 @@ CleanupResult buildCleanupResult(const QVector<CleanupUnit> &units, const Cleanu
     QVector<Candidate> run;
     const auto closeRun = [&] {
         if (run.size() >= 2) {
-            const CleanupGroup group = similarGroup(run);
+            const CleanupGroup group = similarGroup(run, evidence);
             result.keepers.insert(*group.keeper);
             for (const CleanupUnit &unit : group.units) {
                 if (unit.primary == *group.keeper)
@@ -199,7 +213,15 @@ CleanupResult buildCleanupResult(const QVector<CleanupUnit> &units, const Cleanu
     if (!blurry.units.isEmpty())
         result.groups[CleanupCategory::blurry].append(blurry);
 
-    // 7. A keeper is never suggested.
+    // 7. A photo the person rated is kept, wherever it shows.
+    if (evidence.rating) {
+        for (const CleanupUnit &unit : units) {
+            if (evidence.rating(unit.primary) > 0)
+                result.keepers.insert(unit.primary);
+        }
+    }
+
+    // 8. A keeper is never suggested.
     for (const QString &keeper : std::as_const(result.keepers))
         result.suggested.remove(keeper);
     return result;
@@ -213,6 +235,7 @@ CleanupEvidence cleanupEvidence(CleanupScanner &scanner)
         return it == scanner.metrics.cend() ? nullptr : &it.value();
     };
     evidence.digest = [&scanner](const QString &primary) { return scanner.digestFor(primary); };
+    evidence.rating = [&scanner](const QString &primary) { return scanner.ratingFor(primary); };
     evidence.print = [&scanner](const QString &primary) { return scanner.printFor(primary); };
     evidence.distance = &FeaturePrint::distance;
     evidence.burstThreshold = FeaturePrint::burstThreshold();

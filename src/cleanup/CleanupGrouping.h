@@ -12,6 +12,8 @@ class CleanupScanner;
 struct CleanupEvidence {
     std::function<const CleanupMetrics *(const QString &primary)> metrics;
     std::function<std::optional<QString>(const QString &primary)> digest;
+    // The person's star rating, 0 when none.
+    std::function<int(const QString &primary)> rating;
     std::function<std::optional<QByteArray>(const QString &primary)> print;
     // The largest finite float when the distance cannot be computed.
     std::function<float(const QByteArray &, const QByteArray &)> distance;
@@ -23,7 +25,8 @@ struct CleanupEvidence {
 CleanupEvidence cleanupEvidence(CleanupScanner &scanner);
 
 // Sorts the measured units into the four categories, names the keepers and the
-// photos suggested for the Trash. Pure: a fresh result on every call.
+// photos suggested for the Trash. A photo the person rated is always a keeper,
+// and the best rated of a set is the one kept. Pure: a fresh result on every call.
 CleanupResult buildCleanupResult(const QVector<CleanupUnit> &units, const CleanupEvidence &evidence);
 CleanupResult buildCleanupResult(const QVector<CleanupUnit> &units, CleanupScanner &scanner);
 

@@ -5,6 +5,7 @@
 #include "cleanup/FileDigest.h"
 #include "cleanup/ImageMeasures.h"
 #include "cleanup/MetricsCache.h"
+#include "fileops/XmpRating.h"
 #include "library/CaptureDate.h"
 #include "library/ImageLoader.h"
 #include "platform/HandOff.h"
@@ -171,6 +172,7 @@ std::optional<CleanupMetrics> computeMetrics(const CleanupUnit &unit)
 struct CleanupScanner::Shared {
     mutable QMutex lock;
     QHash<QString, QString> hashes; // by primary, under lock
+    QHash<QString, int> ratings;    // rated primaries only, under lock
     std::atomic<bool> cancelled{false};
     std::atomic<int> pending{0};    // queued operations not yet run; the last one completes the scan
 };
@@ -283,7 +285,7 @@ void CleanupScanner::queueWork(const QVector<CleanupUnit> &todo)
     }
 
     std::shared_ptr<Shared> state = shared;
-    state->pending = int(todo.size()) + 1;
+    state->pending = int(todo.size()) + 2;
 
     // Runs on the worker that ran the last operation; the completion itself is
     // posted behind every result that operation and the others posted.
@@ -306,6 +308,23 @@ void CleanupScanner::queueWork(const QVector<CleanupUnit> &todo)
                 (void)FaceEyesDetector::hasLandmarkModel();
         });
     }
+
+    // The person's ratings, read afresh on every scan, cached or not: a sidecar
+    // changes without its photo. A rated photo is one the person keeps.
+    QStringList primaries;
+    for (const CleanupUnit &unit : units)
+        primaries.append(unit.primary);
+    HandOff::start(*queue, [state, primaries, finishOne] {
+        for (const QString &primary : primaries) {
+            if (state->cancelled)
+                break;
+            if (const int stars = XmpRating::readRating(primary); stars > 0) {
+                QMutexLocker locker(&state->lock);
+                state->ratings.insert(primary, stars);
+            }
+        }
+        finishOne();
+    });
 
     HandOff::start(*queue, [state, candidates, finishOne] {
         for (const QString &primary : candidates) {
@@ -395,6 +414,12 @@ void CleanupScanner::saveCache() const
             byName.insert(QFileInfo(unit.primary).fileName(), it.value());
     }
     MetricsCache::save(*cacheURL, byName);
+}
+
+int CleanupScanner::ratingFor(const QString &primary) const
+{
+    QMutexLocker locker(&shared->lock);
+    return shared->ratings.value(primary, 0);
 }
 
 std::optional<QString> CleanupScanner::digestFor(const QString &primary) const

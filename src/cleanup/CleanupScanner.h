@@ -18,7 +18,8 @@ std::optional<CleanupMetrics> computeMetrics(const CleanupUnit &unit);
 
 // Measures every unit of a folder once on two background workers: first the
 // digests of files whose size another unit shares, then one measuring operation
-// per unit not found valid in the cache, then the completion. Everything but
+// per unit not found valid in the cache, then the completion; the ratings are
+// read beside the digests. Everything but
 // the digests is changed on the main thread only, where the owner reads it.
 class CleanupScanner : public QObject
 {
@@ -37,6 +38,8 @@ public:
     void cancel();
     bool isCancelled() const;
 
+    // The person's star rating of a primary, 0 when none (or not read yet).
+    int ratingFor(const QString &primary) const;
     // The digest of a primary, once the hashing worker has produced one.
     std::optional<QString> digestFor(const QString &primary) const;
     // The stored feature print of a measured primary, memoised.

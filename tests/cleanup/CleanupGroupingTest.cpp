@@ -34,6 +34,7 @@ public:
         distances.insert({a.toUtf8(), b.toUtf8()}, distance);
     }
     void digest(const QString &name, const QString &digest) { digests.insert("/f/" + name, digest); }
+    void rate(const QString &name, int stars) { ratings.insert("/f/" + name, stars); }
 
     CleanupResult build() const
     {
@@ -54,12 +55,14 @@ public:
             return distances.value({a, b}, far);
         };
         evidence.burstThreshold = threshold;
+        evidence.rating = [this](const QString &p) { return ratings.value(p, 0); };
         return buildCleanupResult(units, evidence);
     }
 
     QVector<CleanupUnit> units;
     QHash<QString, CleanupMetrics> metrics;
     QHash<QString, QString> digests;
+    QHash<QString, int> ratings;
     QHash<std::pair<QByteArray, QByteArray>, float> distances;
 };
 
@@ -283,6 +286,39 @@ TEST(CleanupGrouping, ADuplicateKeeperThatLosesABurstIsSuggested)
     EXPECT_EQ(describe(result, CleanupCategory::duplicate), QStringList{"[x]*x.jpg [x]x copy.jpg"});
     EXPECT_EQ(describe(result, CleanupCategory::similar), QStringList{"[x]x.jpg [ ]*y.jpg"});
     EXPECT_EQ(result.keepers, QSet<QString>{"/f/y.jpg"});
+}
+
+// The person's rating outranks every measure: the best rated copy and the
+// best rated shot of a burst are kept, and no rated photo is suggested, for
+// shut eyes or blur either.
+TEST(CleanupGrouping, RatedPhotosAreKept)
+{
+    Scan scan;
+    scan.add("x.jpg", 0);
+    scan.add("x copy.jpg", 0);
+    scan.add("x 2.jpg", 0);
+    for (const char *name : {"x.jpg", "x copy.jpg", "x 2.jpg"})
+        scan.digest(name, "d");
+    scan.rate("x copy.jpg", 2);
+    scan.rate("x 2.jpg", 5);
+    scan.add("a.jpg", 100, 500);
+    scan.add("b.jpg", 101, 30);
+    scan.add("c.jpg", 102, 400);
+    scan.alike("a.jpg", "b.jpg");
+    scan.alike("b.jpg", "c.jpg");
+    scan.rate("b.jpg", 1);
+    scan.rate("c.jpg", 1);
+    scan.add("shut.jpg", 500);
+    scan.m("shut.jpg").closedFaces = {QRectF(0.1, 0.1, 0.2, 0.2)};
+    scan.add("soft.jpg", 600, 5);
+    for (const char *name : {"shut.jpg", "soft.jpg"})
+        scan.rate(name, 3);
+    const CleanupResult result = scan.build();
+    EXPECT_EQ(describe(result, CleanupCategory::duplicate), QStringList{"[ ]*x 2.jpg [ ]x copy.jpg [x]x.jpg"});
+    EXPECT_EQ(describe(result, CleanupCategory::similar), QStringList{"[x]a.jpg [ ]b.jpg [ ]*c.jpg"});
+    EXPECT_EQ(describe(result, CleanupCategory::closedEyes), QStringList{"[ ]shut.jpg"});
+    EXPECT_EQ(describe(result, CleanupCategory::blurry), QStringList{"[ ]soft.jpg"});
+    EXPECT_EQ(result.suggested, (QSet<QString>{"/f/x.jpg", "/f/a.jpg"}));
 }
 
 TEST(CleanupGrouping, EveryCategoryHasAnEntryAndEmptyOnesHaveTheirTexts)

@@ -175,6 +175,28 @@ TEST_F(ScannerTest, ASecondScanFindsEveryUnitInTheCache)
     EXPECT_EQ(inodeOf(*first->cacheURL), inode);
 }
 
+// A sidecar changes without its photo: the ratings are read on every scan,
+// the photos measured or not.
+TEST_F(ScannerTest, RatingsAreReadOnEveryScanCachedOrNot)
+{
+    writeFile(path("a.jpg"), QByteArray(100, 'a'));
+    writeFile(path("b.jpg"), QByteArray(100, 'b'));
+    auto first = scanner(true);
+    run(*first);
+    EXPECT_EQ(first->ratingFor(path("a.jpg")), 0);
+
+    writeFile(path("a.xmp"), "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+                             "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
+                             "rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"4\"/>"
+                             "</rdf:RDF></x:xmpmeta>\n");
+    measureCalls = 0;
+    auto second = scanner(true);
+    run(*second);
+    EXPECT_EQ(measureCalls, 0);
+    EXPECT_EQ(second->ratingFor(path("a.jpg")), 4);
+    EXPECT_EQ(second->ratingFor(path("b.jpg")), 0);
+}
+
 TEST_F(ScannerTest, OnlyChangedAndRenamedPhotosAreMeasuredAgain)
 {
     for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
