@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -32,14 +33,23 @@ int ratingOf(const CleanupEvidence &evidence, const QString &primary)
     return evidence.rating ? evidence.rating(primary) : 0;
 }
 
-// The shot with the best rating, then the best keeper score.
+// The shot kept from a burst: the best rated; then one of full size (a copy
+// saved smaller is not the original); then one without shut eyes; then, of an
+// exposure bracket, the frame nearest the metered exposure (the sharpness of an
+// underexposed frame is mostly its noise); then the best keeper score.
 CleanupGroup similarGroup(const QVector<Candidate> &run, const CleanupEvidence &evidence)
 {
     CleanupGroup group;
     group.date = dateOf(run.first().metrics->captureDate);
     int best = 0;
+    qint64 largest = 0;
+    for (const Candidate &c : run)
+        largest = std::max(largest, c.metrics->pixelCount);
     const auto rank = [&](const Candidate &c) {
-        return std::pair(ratingOf(evidence, c.unit->primary), keeperScore(*c.metrics));
+        const bool fullSize = c.metrics->pixelCount == 0 || c.metrics->pixelCount >= largest * 9 / 10;
+        const double offMetered = c.metrics->exposureBias ? std::abs(double(*c.metrics->exposureBias)) : 0.0;
+        return std::tuple(ratingOf(evidence, c.unit->primary), fullSize, c.metrics->closedFaces.isEmpty(),
+                          -std::round(offMetered * 10), keeperScore(*c.metrics));
     };
     auto bestRank = rank(run.first());
     for (int i = 0; i < run.size(); ++i) {

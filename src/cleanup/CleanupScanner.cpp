@@ -8,6 +8,7 @@
 #include "fileops/XmpRating.h"
 #include "library/CaptureDate.h"
 #include "library/ImageLoader.h"
+#include "platform/Codec.h"
 #include "platform/HandOff.h"
 
 #include <QDir>
@@ -149,7 +150,20 @@ std::optional<CleanupMetrics> computeMetrics(const CleanupUnit &unit)
     CleanupMetrics metrics;
     metrics.fileSize = unit.fileSize;
     metrics.modified = secondsSince1970(unit.modified);
-    metrics.captureDate = secondsSince1970(captureDate(url, unit.modified));
+    // When it was taken and how it was exposed, in one read of the metadata.
+    static const QString exposureBiasKey = QStringLiteral("Exif.Photo.ExposureBiasValue");
+    static const QStringList keys = Metadata::captureDateKeys() + QStringList{exposureBiasKey};
+    const std::optional<MetadataTags> tags = Metadata::readMetadata(url, keys);
+    std::optional<QDateTime> taken = tags ? captureDateFrom(Metadata::captureDateStrings(*tags)) : std::nullopt;
+    if (!taken)
+        taken = unit.modified ? clockReading(*unit.modified) : distantPast();
+    metrics.captureDate = secondsSince1970(taken);
+    if (const std::optional<QString> bias = tags ? tags->value(exposureBiasKey) : std::nullopt) {
+        if (const std::optional<double> ev = Metadata::number(*bias); ev && std::abs(*ev) <= 64)
+            metrics.exposureBias = float(*ev);
+    }
+    if (const std::optional<ImageHeader> header = Codec::probe(url))
+        metrics.pixelCount = qint64(header->storedSize.width()) * header->storedSize.height();
     metrics.sharpness = measures.sharpness;
     metrics.faceSharpness = measures.faceSharpness;
     metrics.faceCount = measures.faceCount;

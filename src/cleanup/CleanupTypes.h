@@ -35,14 +35,17 @@ size_t qHash(const CleanupUnit &unit, size_t seed = 0);
 // Version 1 records did not say whether the landmark model was missing when
 // they were measured, so none of them can be trusted on that point. Version 2
 // records hold capture dates read in the time zone of the machine that
-// measured them, and without sub-seconds.
-constexpr int cleanupMetricsVersion = 3;
+// measured them, and without sub-seconds. Version 3 records lack the stored
+// pixel count and the exposure bias that choose a burst's keeper.
+constexpr int cleanupMetricsVersion = 4;
 
 // The measurements of one unit; also the record of the per-folder cache.
 struct CleanupMetrics {
     qint64 fileSize = 0;
     double modified = 0;     // seconds since 1970, 0 when absent
     double captureDate = 0;  // seconds since 1970
+    qint64 pixelCount = 0;   // width times height as stored, 0 when unknown
+    std::optional<float> exposureBias; // EV, as the camera recorded it
     float sharpness = 0;
     std::optional<float> faceSharpness;
     int faceCount = 0;

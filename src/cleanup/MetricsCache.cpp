@@ -313,6 +313,15 @@ std::optional<CleanupMetrics> readEntry(plist_t dict)
             return std::nullopt;
         m.faceSharpness = float(v);
     }
+    if (plist_dict_get_item(dict, "pixelCount")
+        && !readInteger(dict, "pixelCount", std::numeric_limits<qint64>::max(), m.pixelCount))
+        return std::nullopt;
+    if (plist_t node = plist_dict_get_item(dict, "exposureBias")) {
+        double v = 0;
+        if (!readFloatNode(node, v))
+            return std::nullopt;
+        m.exposureBias = float(v);
+    }
 
     plist_t faces = plist_dict_get_item(dict, "closedFaces");
     if (!faces || plist_get_node_type(faces) != PLIST_ARRAY)
@@ -351,6 +360,10 @@ plist_t encodeEntry(const CleanupMetrics &m)
     plist_dict_set_item(dict, "fileSize", plist_new_uint(uint64_t(std::max<qint64>(0, m.fileSize))));
     plist_dict_set_item(dict, "modified", plist_new_real(m.modified));
     plist_dict_set_item(dict, "captureDate", plist_new_real(m.captureDate));
+    if (m.pixelCount > 0)
+        plist_dict_set_item(dict, "pixelCount", plist_new_uint(uint64_t(m.pixelCount)));
+    if (m.exposureBias)
+        plist_dict_set_item(dict, "exposureBias", plist_new_real(*m.exposureBias));
     plist_dict_set_item(dict, "sharpness", plist_new_real(m.sharpness));
     if (m.faceSharpness)
         plist_dict_set_item(dict, "faceSharpness", plist_new_real(*m.faceSharpness));

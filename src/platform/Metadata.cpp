@@ -6,6 +6,7 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <cmath>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -191,6 +192,28 @@ CaptureDateStrings captureDateStrings(const MetadataTags &tags)
     return CaptureDateStrings{value(dateTimeOriginalKey),    value(dateTimeDigitizedKey),  value(dateTimeKey),
                               value(subSecTimeOriginalKey),  value(subSecTimeDigitizedKey), value(subSecTimeKey),
                               value(xmpDateTimeOriginalKey), value(xmpDateCreatedKey)};
+}
+
+std::optional<double> number(const QString &text)
+{
+    const QString first = text.trimmed().section(QLatin1Char(' '), 0, 0);
+    if (first.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const qsizetype slash = first.indexOf(QLatin1Char('/'));
+    if (slash > 0) {
+        const double num = first.left(slash).toDouble(&ok);
+        if (!ok)
+            return std::nullopt;
+        const double den = first.mid(slash + 1).toDouble(&ok);
+        if (!ok || den == 0)
+            return std::nullopt;
+        return num / den;
+    }
+    const double value = first.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
 }
 
 std::optional<CaptureDateStrings> readCaptureDateStrings(const QString &path)

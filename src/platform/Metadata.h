@@ -60,6 +60,10 @@ std::optional<MetadataTags> readMetadata(const QString &path);
 // Only the listed keys (those present); cheaper when a caller needs a few.
 std::optional<MetadataTags> readMetadata(const QString &path, const QStringList &keys);
 
+// An EXIF number in exiv2's text form: a rational "28/10", a plain number, or the
+// first of several values. Anything else (text, a zero denominator) is absent.
+std::optional<double> number(const QString &text);
+
 // The three date strings a capture time is taken from, each as stored.
 // What a file stores about when it was taken. EXIF times come with their
 // sub-seconds in separate tags; XMP's are ISO 8601 text, written by editors

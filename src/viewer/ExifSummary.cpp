@@ -13,30 +13,6 @@
 
 namespace {
 
-// An EXIF number in exiv2's text form: a rational "28/10", a plain number, or the
-// first of several values. Anything else (text, a zero denominator) is missing.
-std::optional<double> numberOf(const QString &text)
-{
-    const QString first = text.trimmed().section(QLatin1Char(' '), 0, 0);
-    if (first.isEmpty())
-        return std::nullopt;
-    bool ok = false;
-    const qsizetype slash = first.indexOf(QLatin1Char('/'));
-    if (slash > 0) {
-        const double num = first.left(slash).toDouble(&ok);
-        if (!ok)
-            return std::nullopt;
-        const double den = first.mid(slash + 1).toDouble(&ok);
-        if (!ok || den == 0)
-            return std::nullopt;
-        return num / den;
-    }
-    const double value = first.toDouble(&ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 QString cString(const char *format, double value)
 {
     return QString::asprintf(format, value);
@@ -54,13 +30,13 @@ QString cameraLine(const QString &make, const QString &model)
 QString parametersLine(const ExifSummaryInput &in)
 {
     QStringList parts;
-    if (const auto t = numberOf(in.exposureTime); t && *t > 0) {
+    if (const auto t = Metadata::number(in.exposureTime); t && *t > 0) {
         if (*t >= 1)
             parts << cString("%.1f s", *t);
         else
             parts << QStringLiteral("1/%1 s").arg(qint64(std::llround(1.0 / *t)));
     }
-    if (const auto f = numberOf(in.fNumber); f && *f > 0)
+    if (const auto f = Metadata::number(in.fNumber); f && *f > 0)
         parts << QString::fromUtf8("ƒ/") + cString("%.1f", *f);
     // The first value of the ISO list that is an integer.
     for (const QString &token : in.isoSpeedRatings.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -71,7 +47,7 @@ QString parametersLine(const ExifSummaryInput &in)
             break;
         }
     }
-    if (const auto mm = numberOf(in.focalLength); mm && *mm > 0)
+    if (const auto mm = Metadata::number(in.focalLength); mm && *mm > 0)
         parts << cString("%.0f mm", *mm);
     return parts.join(QString::fromUtf8(" · "));
 }
@@ -103,7 +79,7 @@ QList<ExifEntry> exifSummary(const ExifSummaryInput &in)
     add("exif.camera", cameraLine(in.make, in.model));
     add("exif.lens", in.lensModel);
     add("exif.params", parametersLine(in));
-    if (const auto bias = numberOf(in.exposureBias); bias && *bias != 0)
+    if (const auto bias = Metadata::number(in.exposureBias); bias && *bias != 0)
         add("exif.bias", cString("%+.1f EV", *bias));
     add("exif.date", dateLine(in));
     if (in.pixelSize)

@@ -321,6 +321,37 @@ TEST(CleanupGrouping, RatedPhotosAreKept)
     EXPECT_EQ(result.suggested, (QSet<QString>{"/f/x.jpg", "/f/a.jpg"}));
 }
 
+// Of a burst, a copy saved smaller is never kept over the full-size shot,
+// and of an exposure bracket the frame nearest the metered exposure is kept
+// though a darker one measures sharper; shut eyes still weigh more.
+TEST(CleanupGrouping, FullSizeAndTheMeteredExposureChooseTheKeeper)
+{
+    Scan scan;
+    scan.add("big.jpg", 0, 40);
+    scan.m("big.jpg").pixelCount = 4000 * 3000;
+    scan.add("small.jpg", 1, 90);
+    scan.m("small.jpg").pixelCount = 2000 * 1500;
+    scan.alike("big.jpg", "small.jpg");
+    const float biases[] = {0.0f, -0.7f, 0.7f, -1.3f, 1.3f};
+    for (int i = 0; i < 5; ++i) {
+        const QString name = QString("ev%1.jpg").arg(i);
+        scan.add(name, 100 + i, 50 + 10 * float(i));
+        scan.m(name).exposureBias = biases[i];
+        if (i > 0)
+            scan.alike(QString("ev%1.jpg").arg(i - 1), name);
+    }
+    scan.add("blink.jpg", 200, 30);
+    scan.m("blink.jpg").exposureBias = 0.0f;
+    scan.m("blink.jpg").closedFaces = {QRectF(0.1, 0.1, 0.2, 0.2)};
+    scan.add("open.jpg", 201, 20);
+    scan.m("open.jpg").exposureBias = -0.7f;
+    scan.alike("blink.jpg", "open.jpg");
+    const CleanupResult result = scan.build();
+    EXPECT_EQ(describe(result, CleanupCategory::similar),
+              (QStringList{"[ ]*big.jpg [x]small.jpg", "[ ]*ev0.jpg [x]ev1.jpg [x]ev2.jpg [x]ev3.jpg [x]ev4.jpg",
+                           "[x]blink.jpg [ ]*open.jpg"}));
+}
+
 TEST(CleanupGrouping, EveryCategoryHasAnEntryAndEmptyOnesHaveTheirTexts)
 {
     Scan scan;

@@ -512,6 +512,22 @@ TEST(ComputeMetrics, JudgesSmallFacesOnALargerDecode)
 
 // Shut faces at their own size in a photo of 3600 px are flagged: their eyes are judged
 // on the larger decode.
+// What chooses a burst's keeper besides the picture: the frame's stored size
+// and the exposure bias the camera recorded (this one is a bracket's -0.7 EV).
+TEST(ComputeMetricsCorpus, ReadsTheStoredSizeAndTheExposureBias)
+{
+    GLANTO_NEEDS_CORPUS();
+    testApplication();
+    const QString bracket = TestData::corpusDir() + QStringLiteral("/bursts/DSC08195.JPG");
+    const std::optional<CleanupMetrics> m = computeMetrics(makeUnits(QVector<UnitFile>{{bracket, 0, std::nullopt}}).first());
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->pixelCount, 200 * 113);
+    ASSERT_TRUE(m->exposureBias);
+    EXPECT_FLOAT_EQ(*m->exposureBias, -0.7f);
+    EXPECT_EQ(QDateTime::fromSecsSinceEpoch(qint64(m->captureDate), Qt::UTC).toString("yyyy-MM-dd HH:mm:ss"),
+              "2019-02-09 00:31:42");
+}
+
 TEST(ComputeMetricsCorpus, FlagsSmallShutFacesOnALargerDecode)
 {
     GLANTO_NEEDS_CORPUS();

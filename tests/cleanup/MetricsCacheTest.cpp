@@ -55,6 +55,8 @@ CleanupMetrics sampleMetrics(int seed)
     m.fileSize = 4'000'000 + seed;
     m.modified = 1714564800.125 + seed;
     m.captureDate = 1714564000.0 + seed;
+    m.pixelCount = 24'000'000 + seed;
+    m.exposureBias = -0.7f;
     m.sharpness = 123.456f + float(seed);
     m.faceCount = 2;
     m.faceSharpness = 33.25f;
@@ -129,6 +131,8 @@ TEST(MetricsCache, RecordsSurviveARoundTripThroughABinaryPlist)
 {
     CleanupMetrics bare = sampleMetrics(1);
     bare.faceSharpness.reset();
+    bare.pixelCount = 0;
+    bare.exposureBias.reset();
     bare.featurePrint.reset();
     bare.closedFaces.clear();
     bare.eyeOpenness.clear();
