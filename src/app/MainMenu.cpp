@@ -4,6 +4,7 @@
 #include "settings/Shortcuts.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
@@ -53,6 +54,22 @@ MainMenu::MainMenu(QMenuBar *menuBar, CommandRouter &commandRouter, QObject *par
         QMenu *menu = bar->addMenu(withMnemonic(Commands::menuTitle(spec), spec.titleKey));
         topMenus.push_back(menu);
         addEntries(menu, spec.entries);
+        // A menu closed with Escape leaves the bar holding the keyboard, so
+        // the keys of the page below (the review's Tab, Ctrl+Z) would go to
+        // the bar until a second Escape. Closed with no other menu opening
+        // in its place, the keyboard goes back to where it was.
+        connect(menu, &QMenu::aboutToShow, this, [this] {
+            QWidget *focus = QApplication::focusWidget();
+            if (focus && focus != bar && !qobject_cast<QMenu *>(focus))
+                focusBeforeMenus = focus;
+        });
+        connect(menu, &QMenu::aboutToHide, this, [this] {
+            QTimer::singleShot(0, this, [this] {
+                if (bar->hasFocus() && !QApplication::activePopupWidget() && focusBeforeMenus
+                    && focusBeforeMenus->isVisible())
+                    focusBeforeMenus->setFocus(Qt::PopupFocusReason);
+            });
+        });
     }
     applyShortcuts();
     connect(&SettingsNotifier::instance(), &SettingsNotifier::shortcutsDidChange, this, [this] { applyShortcuts(); });

@@ -4,6 +4,7 @@
 #include "commands/MenuTree.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
 #include <vector>
@@ -53,6 +54,7 @@ private:
     void prepareMenus(size_t next);
 
     QMenuBar *bar;
+    QPointer<QWidget> focusBeforeMenus; // where the keyboard was when a menu opened
     CommandRouter &router;
     std::vector<Item> items;
     std::vector<std::pair<QMenu *, CommandId>> submenus;

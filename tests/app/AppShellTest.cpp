@@ -2,6 +2,7 @@
 #include "app/AppDelegate.h"
 #include "app/CleanupMode.h"
 #include "cleanup/CleanupController.h"
+#include "cleanup/review/CleanupGridView.h"
 #include "cleanup/review/CleanupPage.h"
 #include "app/MainMenu.h"
 #include "app/OpenPanel.h"
@@ -22,6 +23,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QMenu>
+#include <QMenuBar>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -518,6 +520,35 @@ TEST_F(AppShell, TheReviewEndsAPeek)
     page->controller().exitCleanup();
     ASSERT_TRUE(settleUntil([&] { return shownCleanupPage(&window) == nullptr; }));
     EXPECT_TRUE(viewer->filmstripShown());
+}
+
+// A menu opened over the review and closed with Escape gives the keyboard
+// back to the review's grid, whose keys (Tab, Ctrl+Z) would otherwise go to
+// the menu bar until a second Escape.
+TEST_F(AppShell, AMenuClosedWithEscapeGivesTheKeyboardBack)
+{
+    ViewerWindowController window;
+    showOn(window, firstInFolder());
+    window.activateWindow();
+    ASSERT_TRUE(settleUntil([&] { return window.isActiveWindow(); }));
+    CleanupPage *page = enterCleanup(&window);
+    ASSERT_NE(page, nullptr);
+    page->grid().setFocus(Qt::OtherFocusReason);
+    ASSERT_TRUE(settleUntil([&] { return page->grid().hasFocus(); }));
+
+    QMenuBar *bar = window.menuBar();
+    QMenu *file = bar->actions().at(1)->menu();
+    ASSERT_NE(file, nullptr);
+    bar->setActiveAction(file->menuAction());
+    ASSERT_TRUE(settleUntil([&] { return file->isVisible(); }));
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(file, &escape);
+    ASSERT_TRUE(settleUntil([&] { return !file->isVisible(); }));
+    EXPECT_TRUE(settleUntil([&] { return page->grid().hasFocus(); }, 2000))
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
+    EXPECT_EQ(shownCleanupPage(&window), page) << "the Escape closed only the menu";
+    page->controller().exitCleanup();
+    ASSERT_TRUE(settleUntil([&] { return shownCleanupPage(&window) == nullptr; }));
 }
 
 namespace {
