@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -21,12 +22,32 @@
 
 InfoPanel::InfoPanel(QWidget *parent)
     : QWidget(parent)
-    , rows(new QVBoxLayout(this))
+    , scroller(new QScrollArea(this))
+    , content(new QWidget)
+    , rows(new QVBoxLayout(content))
 {
     summarize = [](const QString &path) { return exifSummary(path); };
     exifQueue.setMaxThreadCount(2);
     setFocusPolicy(Qt::NoFocus);
     setFixedWidth(panelWidth);
+    // The rows keep their height in a short window and scroll there, rather
+    // than being squeezed over one another.
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroller);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus);
+    scroller->setWidgetResizable(true);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setStyleSheet(QStringLiteral(
+        "QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"
+        "QScrollBar:vertical { background: transparent; width: 8px; margin: 10px 2px 10px 0; }"
+        "QScrollBar::handle:vertical { background: rgba(255,255,255,0.3); border-radius: 3px; min-height: 24px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    scroller->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+    scroller->setWidget(content);
     rows->setContentsMargins(insetH, insetV, insetH, insetV);
     rows->setSpacing(rowSpacing);
     rebuild();
@@ -82,7 +103,7 @@ void InfoPanel::showEntries(const QList<ExifEntry> &entries, bool unreadable)
 
 QLabel *InfoPanel::addLabel(const QString &text, const QFont &font, const QColor &color)
 {
-    auto *label = new QLabel(this);
+    auto *label = new QLabel(content);
     // File names and EXIF values are the file's text: never guessed as markup.
     label->setTextFormat(Qt::PlainText);
     label->setFont(font);
@@ -125,9 +146,14 @@ void InfoPanel::rebuild()
         value->setToolTip(QStringLiteral("<qt>%1</qt>").arg(entry.value.toHtmlEscaped()));
     }
     rows->activate();
-    resize(panelWidth, rows->sizeHint().height());
+    resize(sizeHint());
     if (onRebuilt)
         onRebuilt();
+}
+
+QSize InfoPanel::sizeHint() const
+{
+    return QSize(panelWidth, rows->sizeHint().height());
 }
 
 void InfoPanel::paintEvent(QPaintEvent *)

@@ -9,6 +9,7 @@
 
 class QFont;
 class QLabel;
+class QScrollArea;
 class QVBoxLayout;
 
 // The information panel: the photo's EXIF summary and rating on a rounded panel
@@ -46,6 +47,8 @@ public:
 
     QList<ExifEntry> entries() const { return m_entries; }
     bool loaded() const { return m_loaded; }
+    // The whole of the rows, however little room the window leaves.
+    QSize sizeHint() const override;
     int rating() const { return m_rating; }
     // Waits for summaries under way (tests).
     void waitForSummaries() { exifQueue.waitForDone(); }
@@ -57,6 +60,8 @@ private:
     void rebuild();
     QLabel *addLabel(const QString &text, const QFont &font, const QColor &color);
 
+    QScrollArea *scroller;
+    QWidget *content; // the rows, scrolled when the panel is shorter than they are
     QVBoxLayout *rows;
     QList<ExifEntry> m_entries;
     bool m_loaded = false;

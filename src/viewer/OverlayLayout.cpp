@@ -20,9 +20,12 @@ QRect hudRect(QSize hudSize)
     return QRect(QPoint(hudLeft, hudTop), hudSize);
 }
 
-QRect infoPanelRect(QSize content, int wantedHeight)
+QRect infoPanelRect(QSize content, int wantedHeight, const QRect &toolbar)
 {
-    const int room = std::max(0, content.height() - 2 * infoPanelMargin);
+    const int left = content.width() - infoPanelMargin - infoPanelWidth;
+    const bool besideToolbar = toolbar.isValid() && toolbar.right() + infoPanelMargin >= left;
+    const int bottom = besideToolbar ? toolbar.top() : content.height();
+    const int room = std::max(0, bottom - 2 * infoPanelMargin);
     return QRect(content.width() - infoPanelMargin - infoPanelWidth, infoPanelMargin, infoPanelWidth,
                  std::min(wantedHeight, room));
 }

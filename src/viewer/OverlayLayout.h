@@ -32,8 +32,9 @@ QRect imageArea(QSize content, int filmstripHeight, bool filmstripFloating);
 
 QRect hudRect(QSize hudSize);
 // 300 wide, 12 from the top and the right edge; its height is what it needs, at
-// most the room down to 12 above the bottom.
-QRect infoPanelRect(QSize content, int wantedHeight);
+// most the room down to 12 above the bottom, or to 12 above the toolbar where
+// a narrow window puts the two side by side (so that no button is covered).
+QRect infoPanelRect(QSize content, int wantedHeight, const QRect &toolbar = QRect());
 // Centred, its bottom 8 above the filmstrip top.
 QRect toolbarRect(QSize content, QSize toolbarSize, int filmstripHeight);
 // 12 from the left / right edge, centred vertically.

@@ -419,6 +419,7 @@ void ViewerOverlays::placeToolbar()
 {
     m_toolbar->adjustSize();
     m_toolbar->setGeometry(OverlayLayout::toolbarRect(page->size(), m_toolbar->sizeHint(), filmstripHeight()));
+    placeInfoPanel();
 }
 
 void ViewerOverlays::placeArrows()
@@ -431,7 +432,9 @@ void ViewerOverlays::placeArrows()
 void ViewerOverlays::placeInfoPanel()
 {
     const QSize area = page->photoArea().size();
-    m_info->setGeometry(OverlayLayout::infoPanelRect(area, m_info->sizeHint().height()));
+    // Where the toolbar is, faded out or not: the panel does not move as it comes and goes.
+    const QRect toolbar = OverlayLayout::toolbarRect(page->size(), m_toolbar->sizeHint(), filmstripHeight());
+    m_info->setGeometry(OverlayLayout::infoPanelRect(area, m_info->sizeHint().height(), toolbar));
 }
 
 void ViewerOverlays::placeBadge()

@@ -18,6 +18,12 @@ TEST(OverlayLayout, PlacementsFollowTheFilmstripAndTheWindow)
 {
     const QSize content(1280, 800);
     EXPECT_EQ(infoPanelRect({1280, 300}, 900).height(), 276); // 12 stay free at the bottom
+    // A window too narrow for the two side by side: the panel ends 12 above the
+    // toolbar rather than over its buttons; a wide one leaves it the full height.
+    const QRect narrowBar = toolbarRect({700, 440}, {533, 46}, 76);
+    EXPECT_EQ(infoPanelRect({700, 440}, 900, narrowBar).bottom() + 1, narrowBar.top() - 12);
+    EXPECT_EQ(infoPanelRect({700, 440}, 100, narrowBar).height(), 100);
+    EXPECT_EQ(infoPanelRect({1280, 440}, 900, toolbarRect({1280, 440}, {533, 46}, 76)).height(), 416);
     const QSize toolbar(533, 46);
     EXPECT_EQ(toolbarRect(content, toolbar, 76), QRect(373, 800 - 76 - 8 - 46, 533, 46));
     EXPECT_EQ(toolbarRect(content, toolbar, 0).bottom() + 1, 792);

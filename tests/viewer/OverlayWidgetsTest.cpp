@@ -210,6 +210,24 @@ TEST_F(OverlayWidgets, InfoPanelRowsArePlainTextAndTwoLinesAtMost)
     for (const QString &line : longValue.split(QLatin1Char('\n')))
         EXPECT_LE(QFontMetrics(OverlayStyle::font(12)).horizontalAdvance(line), InfoPanel::valueWidth);
 
+    // In a short window the panel keeps to its room and the rows keep their
+    // height and scroll, rather than being squeezed over one another or
+    // running off below.
+    const int whole = panel.sizeHint().height();
+    panel.resize(InfoPanel::panelWidth, whole / 2);
+    panel.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(panel.height(), whole / 2) << "it keeps to the room it is given";
+    QLabel *previous = nullptr;
+    for (QLabel *label : panel.findChildren<QLabel *>()) {
+        EXPECT_GE(label->height(), label->sizeHint().height()) << label->text().toStdString();
+        if (previous) {
+            EXPECT_GE(label->y(), previous->geometry().bottom()) << label->text().toStdString();
+        }
+        previous = label;
+    }
+    panel.hide();
+
     // No entries: the no-EXIF text, and no rating rows when unrated.
     panel.setRating(0);
     panel.showEntries({});
