@@ -59,13 +59,13 @@ MainMenu::MainMenu(QMenuBar *menuBar, CommandRouter &commandRouter, QObject *par
         // the bar until a second Escape. Closed with no other menu opening
         // in its place, the keyboard goes back to where it was.
         connect(menu, &QMenu::aboutToShow, this, [this] {
-            QWidget *focus = QApplication::focusWidget();
+            QWidget *focus = bar->window()->focusWidget();
             if (focus && focus != bar && !qobject_cast<QMenu *>(focus))
                 focusBeforeMenus = focus;
         });
         connect(menu, &QMenu::aboutToHide, this, [this] {
             QTimer::singleShot(0, this, [this] {
-                if (bar->hasFocus() && !QApplication::activePopupWidget() && focusBeforeMenus
+                if (bar->window()->focusWidget() == bar && !QApplication::activePopupWidget() && focusBeforeMenus
                     && focusBeforeMenus->isVisible())
                     focusBeforeMenus->setFocus(Qt::PopupFocusReason);
             });
