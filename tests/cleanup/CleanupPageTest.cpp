@@ -125,6 +125,9 @@ TEST(CleanupPage, CategoriesAndTicksFromTheKeyboard)
     mouse(QEvent::MouseButtonRelease);
     EXPECT_EQ(c.isChecked(a), before);
     EXPECT_TRUE(page.preview().isVisible());
+    // Another category closes the preview of a photo it does not hold.
+    press(grid, Qt::Key_Tab);
+    EXPECT_FALSE(page.preview().isVisible());
 }
 
 // The review screen on a real X server over a copy of corpus bursts and

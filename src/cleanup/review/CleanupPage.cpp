@@ -310,6 +310,8 @@ QHash<QString, std::function<void()>> CleanupPage::commands()
 
 void CleanupPage::selectCategory(CleanupCategory category)
 {
+    // The preview shows a photo of the category being left: it closes.
+    previewView->hide();
     control->selectCategory(category); // reloads through onResultChanged
     gridView->scrollToTop();
 }
