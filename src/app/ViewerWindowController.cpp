@@ -160,6 +160,15 @@ void ViewerWindowController::updateTitle()
     setWindowTitle(what.isEmpty() ? QStringLiteral("Glanto") : what + QStringLiteral(" \u2014 Glanto"));
 }
 
+void ViewerWindowController::changeEvent(QEvent *event)
+{
+    // In full screen (and so in a slideshow) the photo has the whole screen:
+    // the menu bar goes, its commands stay on their keys.
+    if (event->type() == QEvent::WindowStateChange)
+        menuBar()->setVisible(!isFullScreen());
+    QMainWindow::changeEvent(event);
+}
+
 bool ViewerWindowController::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();

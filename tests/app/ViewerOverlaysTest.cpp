@@ -27,6 +27,7 @@
 #include <QMouseEvent>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QMenuBar>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -205,8 +206,9 @@ TEST_F(ViewerOverlaysTest, SlideshowFloatsTheFilmstripAndStopsWhenFullScreenEnds
     EXPECT_TRUE(page->filmstripFloating());
     EXPECT_EQ(page->photoArea(), page->rect()) << "the photo takes the whole page under the floating filmstrip";
     EXPECT_TRUE(window->router().state(CommandId::toggleSlideshow).checked);
-    // The menu item says it leaves full screen.
+    // The menu item says it leaves full screen; the menu bar is away meanwhile.
     EXPECT_EQ(window->router().state(CommandId::toggleFullScreen).title, Texts::text("menu.exitFullscreen"));
+    EXPECT_FALSE(window->menuBar()->isVisible());
 
     // Choosing an interval from the menu reaches the running slideshow.
     ASSERT_TRUE(window->router().dispatch(CommandId::setSlideshowInterval, 5));
@@ -214,6 +216,7 @@ TEST_F(ViewerOverlaysTest, SlideshowFloatsTheFilmstripAndStopsWhenFullScreenEnds
     EXPECT_EQ(slideshow->timing().interval(), 5);
 
     window->showNormal();
+    EXPECT_TRUE(window->menuBar()->isVisible());
     EXPECT_FALSE(slideshow->isOn());
     EXPECT_TRUE(window->router().state(CommandId::toggleFullScreen).title.isEmpty());
     EXPECT_FALSE(page->filmstripFloating());
