@@ -106,7 +106,11 @@ CommandState viewerCommandState(CommandId command, int tag, const MenuContext &c
     case CommandId::setWheelAction: return {true, (tag == 1) == c.wheelNavigates, {}};
     case CommandId::toggleWheelZoomInverted: return {true, c.wheelZoomInverted, {}};
     case CommandId::renameCurrent:
-    case CommandId::batchRename: return {c.hasCurrent, false, {}};
+    case CommandId::batchRename:
+    // With no photo shown there is nothing to export or to turn.
+    case CommandId::exportAs:
+    case CommandId::saveRotation: return {c.hasCurrent, false, {}};
+    case CommandId::batchConvert: return {c.photoCount >= 1, false, {}};
     case CommandId::setRatingMenu: return {c.hasCurrent, c.hasCurrent && tag == c.currentRating, {}};
     case CommandId::openInEditor: {
         const QString title = c.editorName.isEmpty() ? Texts::text("menu.editChoose")

@@ -101,4 +101,6 @@ TEST(ViewerRules, MenuStatesFollowThePreferencesAndTheCurrentPhoto)
     EXPECT_FALSE(viewerCommandState(CommandId::setRatingMenu, 0, c).enabled);
     EXPECT_FALSE(viewerCommandState(CommandId::setRatingMenu, 0, c).checked);
     EXPECT_FALSE(viewerCommandState(CommandId::openInEditor, 0, c).enabled);
+    for (const CommandId id : {CommandId::exportAs, CommandId::saveRotation, CommandId::batchConvert})
+        EXPECT_FALSE(viewerCommandState(id, 0, c).enabled) << int(id);
 }
