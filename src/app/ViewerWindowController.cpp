@@ -190,6 +190,13 @@ bool ViewerWindowController::eventFilter(QObject *watched, QEvent *event)
     if (pressesFocusedButton(widget, key))
         return QMainWindow::eventFilter(watched, event);
     const std::optional<Commands::Invocation> invocation = CommandRouter::commandForKey(key);
+    // F10 opens the menu bar, as on the other desktop programs, unless a
+    // command has the key.
+    if (!invocation && type == QEvent::KeyPress && key->key() == Qt::Key_F10 && key->modifiers() == Qt::NoModifier
+        && menuBar()->isVisible() && !menuBar()->actions().isEmpty()) {
+        menuBar()->setActiveAction(menuBar()->actions().first());
+        return true;
+    }
     if (!invocation)
         return QMainWindow::eventFilter(watched, event);
     // A page over the viewer (the cleanup review) keeps the keys that none of
