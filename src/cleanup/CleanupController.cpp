@@ -568,9 +568,12 @@ QString CleanupController::progressText() const
     if (!scanner->finished)
         return Texts::format("cleanup.scanning", {number(scanner->done), number(scanner->units.size())});
     // Photos that could not be measured are in no category; the count says the
-    // review is not about them.
-    const qsizetype unchecked = scanner->units.size() - scanner->metrics.size();
-    QString text = Texts::format("cleanup.scanned", {number(scanner->units.size() - unchecked),
+    // review is not about them. Those moved to the Trash or removed before
+    // their turn came are not among them.
+    qsizetype unchecked = 0;
+    for (const CleanupUnit &unit : std::as_const(units))
+        unchecked += scanner->metrics.contains(unit.primary) ? 0 : 1;
+    QString text = Texts::format("cleanup.scanned", {number(scanner->metrics.size()),
                                                      number(qint64(std::llround(scanner->elapsed)))});
     if (unchecked > 0)
         text += QStringLiteral(" · ") + Texts::format("cleanup.unchecked", {number(unchecked)});
