@@ -17,7 +17,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QHelpEvent>
 #include <QMouseEvent>
+#include <QToolTip>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
@@ -125,6 +127,12 @@ TEST(CleanupPage, CategoriesAndTicksFromTheKeyboard)
     mouse(QEvent::MouseButtonRelease);
     EXPECT_EQ(c.isChecked(a), before);
     EXPECT_TRUE(page.preview().isVisible());
+    // The pointer resting on a tile names its file.
+    QHelpEvent help(QEvent::ToolTip, first.toPoint(), viewport->mapToGlobal(first.toPoint()));
+    QApplication::sendEvent(viewport, &help);
+    EXPECT_EQ(QToolTip::text(), QFileInfo(a).fileName());
+    QToolTip::hideText();
+
     // Another category closes the preview of a photo it does not hold.
     press(grid, Qt::Key_Tab);
     EXPECT_FALSE(page.preview().isVisible());

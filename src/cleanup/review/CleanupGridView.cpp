@@ -5,10 +5,13 @@
 #include "cleanup/review/CleanupThumbnails.h"
 #include "settings/Texts.h"
 
+#include <QFileInfo>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QToolTip>
 
 CleanupGridView::CleanupGridView(CleanupController &controller, CleanupThumbnails &thumbnails, QWidget *parent)
     : QAbstractScrollArea(parent)
@@ -345,6 +348,23 @@ void CleanupGridView::mousePressEvent(QMouseEvent *event)
     if (onToggle)
         onToggle(*path);
     toggledByPress = path;
+}
+
+bool CleanupGridView::viewportEvent(QEvent *event)
+{
+    // The tiles show no names: the pointer resting on one names its file.
+    if (event->type() == QEvent::ToolTip) {
+        auto *help = static_cast<QHelpEvent *>(event);
+        const std::optional<IndexPath> path = hit(help->pos());
+        const QVector<CleanupGroup> &groups = controller.currentGroups();
+        if (path && path->section < groups.size() && path->item < groups[path->section].units.size())
+            QToolTip::showText(help->globalPos(), QFileInfo(groups[path->section].units[path->item].primary).fileName(),
+                               viewport());
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void CleanupGridView::mouseDoubleClickEvent(QMouseEvent *event)
