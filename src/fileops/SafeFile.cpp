@@ -1,5 +1,6 @@
 #include "fileops/SafeFile.h"
 
+#include "platform/FileNames.h"
 #include "settings/Texts.h"
 
 #include <QDir>
@@ -130,17 +131,13 @@ void syncFolderOf(const QByteArray &encodedPath)
 // names neither the folder nor what would allow it.
 Failure moveRefusal(int error, const QString &from, const QString &to)
 {
-    for (const QString &folder : {QFileInfo(from).absolutePath(), QFileInfo(to).absolutePath()}) {
-        if (::access(encoded(folder).constData(), W_OK | X_OK) != 0)
-            return Failure::withReason(Failure::Kind::readOnly,
-                                       Texts::format("msg.errFolderNotWritable", {QFileInfo(folder).fileName()}));
-    }
-    struct stat folderInfo;
-    struct stat fileInfo;
-    if (::stat(encoded(QFileInfo(from).absolutePath()).constData(), &folderInfo) == 0
-        && (folderInfo.st_mode & S_ISVTX) != 0 && ::lstat(encoded(from).constData(), &fileInfo) == 0
-        && fileInfo.st_uid != ::geteuid() && folderInfo.st_uid != ::geteuid())
-        return Failure::withReason(Failure::Kind::readOnly, Texts::text("msg.errStickyFolder"));
+    if (const std::optional<QString> reason = FileNames::folderRefusesMove(from))
+        return Failure::withReason(Failure::Kind::readOnly, *reason);
+    // The folder it goes to: only whether it may be changed.
+    const QString into = QFileInfo(to).absolutePath();
+    if (::access(encoded(into).constData(), W_OK | X_OK) != 0)
+        return Failure::withReason(Failure::Kind::readOnly,
+                                   Texts::format("msg.errFolderNotWritable", {QFileInfo(into).fileName()}));
     return Failure::fromErrno(error);
 }
 

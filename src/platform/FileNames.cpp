@@ -1,9 +1,14 @@
 #include "platform/FileNames.h"
 
+#include "settings/Texts.h"
+
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QSysInfo>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace FileNames {
 
@@ -36,6 +41,21 @@ std::optional<QString> localPath(const QUrl &url)
         && host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0)
         return std::nullopt;
     return url.path(QUrl::FullyDecoded);
+}
+
+std::optional<QString> folderRefusesMove(const QString &path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    const QByteArray encodedFolder = QFile::encodeName(folder);
+    if (::access(encodedFolder.constData(), W_OK | X_OK) != 0)
+        return Texts::format("msg.errFolderNotWritable", {QFileInfo(folder).fileName()});
+    struct stat folderInfo {};
+    struct stat fileInfo {};
+    if (::stat(encodedFolder.constData(), &folderInfo) == 0 && (folderInfo.st_mode & S_ISVTX) != 0
+        && ::lstat(QFile::encodeName(path).constData(), &fileInfo) == 0 && fileInfo.st_uid != ::geteuid()
+        && folderInfo.st_uid != ::geteuid())
+        return Texts::text("msg.errStickyFolder");
+    return std::nullopt;
 }
 
 } // namespace FileNames

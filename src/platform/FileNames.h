@@ -32,4 +32,9 @@ bool isThere(const QString &path);
 // scheme), which no local path stands for.
 std::optional<QString> localPath(const QUrl &url);
 
+// Why the file at path may not be moved or renamed by this user, when its
+// folder is the reason: the folder is not theirs to change, or it is a shared
+// folder (sticky) where only a file's owner may move it. Absent otherwise.
+std::optional<QString> folderRefusesMove(const QString &path);
+
 } // namespace FileNames

@@ -337,6 +337,10 @@ std::optional<QString> FreedesktopTrash::place(const QString &given, Placement h
                 continue;
             if (*error == EXDEV)
                 return noTrashReason(path);
+            if (*error == EACCES || *error == EPERM) {
+                if (const std::optional<QString> reason = FileNames::folderRefusesMove(path))
+                    return *reason;
+            }
             return errorText(*error);
         }
         const auto placed = how == Placement::move ? st : lstatOf(target);

@@ -333,6 +333,32 @@ TEST_F(TrashTest, AFailedMoveKeepsTheFileAndIsReported)
     QDir(photos->path()).mkdir("sub.jpg");
     EXPECT_EQ(trash->moveToTrash({photo("sub.jpg")}).failed.size(), 1u);
     EXPECT_TRUE(QFileInfo(photo("sub.jpg")).isDir());
+
+    // A folder that refuses the move says so, as another user meets it: one
+    // not theirs to change, and a shared one (sticky) holding another's file.
+    QTemporaryDir place;
+    const QString locked = place.filePath("theirs"), shared = place.filePath("shared"), data = place.filePath("data");
+    ASSERT_TRUE(QDir().mkdir(locked) && QDir().mkdir(shared) && QDir().mkdir(data));
+    writeFile(locked + "/l.jpg", "l");
+    writeFile(shared + "/s.jpg", "s");
+    ::chmod(QFile::encodeName(place.path()).constData(), 0755);
+    ::chmod(QFile::encodeName(locked).constData(), 0755);
+    ::chmod(QFile::encodeName(shared).constData(), 01777);
+    ::chmod(QFile::encodeName(data).constData(), 0777);
+    const std::optional<int> status = exitStatusAsNobody([&] {
+        FreedesktopTrash theirs(data);
+        const TrashOutcome l = theirs.moveToTrash({locked + "/l.jpg"});
+        const TrashOutcome s = theirs.moveToTrash({shared + "/s.jpg"});
+        const bool lSaid = l.failed.size() == 1
+                           && l.failed[0].reason == Texts::format("msg.errFolderNotWritable", {"theirs"});
+        const bool sSaid = s.failed.size() == 1 && s.failed[0].reason == Texts::text("msg.errStickyFolder");
+        return (lSaid ? 0 : 1) | (sSaid ? 0 : 2);
+    });
+    if (status) {
+        EXPECT_EQ(*status, 0) << "1: the locked folder, 2: the shared folder";
+    }
+    EXPECT_EQ(readAll(locked + "/l.jpg"), "l");
+    EXPECT_EQ(readAll(shared + "/s.jpg"), "s");
 }
 
 // A read-only drive (a locked card, a mount for reading) keeps no Trash, and
