@@ -843,14 +843,8 @@ void ViewerViewController::photoRenamed(const QString &url, const QString &newUr
 
 void ViewerViewController::setSortKey(int tag)
 {
-    if (tag < 0 || tag > 4)
+    if (tag < 0 || tag > 4 || sortKeyFromRaw(tag) == Settings::sortKey())
         return;
-    // The order in use, chosen again, sorts the list anew: a photo renamed in
-    // the viewer or by another program keeps its place until then.
-    if (sortKeyFromRaw(tag) == Settings::sortKey()) {
-        resort();
-        return;
-    }
     Settings::setSortKey(sortKeyFromRaw(tag));
     resort();
     startCaptureDates();

@@ -462,16 +462,6 @@ TEST_F(ViewerControllerTest, ChangesMadeByOtherProgramsReachTheStripAndTheShownP
     ASSERT_TRUE(waitFor([&] { return viewer->currentPhotoPath() == path("d.jpg"); }));
     EXPECT_FALSE(viewer->emptyState()->isVisible());
     EXPECT_EQ(viewer->imageView()->logicalSize(), QSizeF(64, 48));
-
-    // A photo renamed in its place goes to its sorted place when the order in
-    // use is chosen again.
-    makeJpeg(dir.path(), "e.jpg", 64, 40);
-    ASSERT_TRUE(waitFor([&] { return c->folderModel().count() == 2; }));
-    ASSERT_TRUE(settle());
-    ASSERT_TRUE(QFile::rename(path("d.jpg"), path("z.jpg")));
-    ASSERT_TRUE(waitFor([&] { return c->folderModel().items().first().url == path("z.jpg"); }));
-    c->setSortKey(int(SortKey::name));
-    EXPECT_EQ(c->folderModel().items().last().url, path("z.jpg"));
 }
 
 // The open folder removed: its photos go and the empty state says why. A folder
