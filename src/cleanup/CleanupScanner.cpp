@@ -154,10 +154,7 @@ std::optional<CleanupMetrics> computeMetrics(const CleanupUnit &unit)
     static const QString exposureBiasKey = QStringLiteral("Exif.Photo.ExposureBiasValue");
     static const QStringList keys = Metadata::captureDateKeys() + QStringList{exposureBiasKey};
     const std::optional<MetadataTags> tags = Metadata::readMetadata(url, keys);
-    std::optional<QDateTime> taken = tags ? captureDateFrom(Metadata::captureDateStrings(*tags)) : std::nullopt;
-    if (!taken)
-        taken = unit.modified ? clockReading(*unit.modified) : distantPast();
-    metrics.captureDate = secondsSince1970(taken);
+    metrics.captureDate = secondsSince1970(captureDate(tags, unit.modified));
     if (const std::optional<QString> bias = tags ? tags->value(exposureBiasKey) : std::nullopt) {
         if (const std::optional<double> ev = Metadata::number(*bias); ev && std::abs(*ev) <= 64)
             metrics.exposureBias = float(*ev);

@@ -134,10 +134,8 @@ Failure moveRefusal(int error, const QString &from, const QString &to)
     if (const std::optional<QString> reason = FileNames::folderRefusesMove(from))
         return Failure::withReason(Failure::Kind::readOnly, *reason);
     // The folder it goes to: only whether it may be changed.
-    const QString into = QFileInfo(to).absolutePath();
-    if (::access(encoded(into).constData(), W_OK | X_OK) != 0)
-        return Failure::withReason(Failure::Kind::readOnly,
-                                   Texts::format("msg.errFolderNotWritable", {QFileInfo(into).fileName()}));
+    if (const std::optional<QString> reason = FileNames::folderRefusesChange(QFileInfo(to).absolutePath()))
+        return Failure::withReason(Failure::Kind::readOnly, *reason);
     return Failure::fromErrno(error);
 }
 

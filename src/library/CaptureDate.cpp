@@ -158,7 +158,12 @@ std::optional<QDateTime> readCaptureDate(const QString &path)
 
 QDateTime captureDate(const QString &path, const std::optional<QDateTime> &fallback)
 {
-    if (auto date = readCaptureDate(path))
+    return captureDate(Metadata::readMetadata(path, Metadata::captureDateKeys()), fallback);
+}
+
+QDateTime captureDate(const std::optional<MetadataTags> &tags, const std::optional<QDateTime> &fallback)
+{
+    if (auto date = tags ? captureDateFrom(Metadata::captureDateStrings(*tags)) : std::nullopt)
         return *date;
     return fallback ? clockReading(*fallback) : distantPast();
 }

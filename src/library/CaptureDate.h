@@ -44,3 +44,6 @@ std::optional<QDateTime> readCaptureDate(const QString &path);
 
 // The capture time, else the fallback's clock reading, else distantPast().
 QDateTime captureDate(const QString &path, const std::optional<QDateTime> &fallback = std::nullopt);
+// The same from tags already read (absent: the file could not be read), for a
+// reader that wants other tags in the same pass.
+QDateTime captureDate(const std::optional<MetadataTags> &tags, const std::optional<QDateTime> &fallback);

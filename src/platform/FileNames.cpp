@@ -43,12 +43,19 @@ std::optional<QString> localPath(const QUrl &url)
     return url.path(QUrl::FullyDecoded);
 }
 
+std::optional<QString> folderRefusesChange(const QString &folder)
+{
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        return Texts::format("msg.errFolderNotWritable", {QFileInfo(folder).fileName()});
+    return std::nullopt;
+}
+
 std::optional<QString> folderRefusesMove(const QString &path)
 {
     const QString folder = QFileInfo(path).absolutePath();
+    if (std::optional<QString> refusal = folderRefusesChange(folder))
+        return refusal;
     const QByteArray encodedFolder = QFile::encodeName(folder);
-    if (::access(encodedFolder.constData(), W_OK | X_OK) != 0)
-        return Texts::format("msg.errFolderNotWritable", {QFileInfo(folder).fileName()});
     struct stat folderInfo {};
     struct stat fileInfo {};
     if (::stat(encodedFolder.constData(), &folderInfo) == 0 && (folderInfo.st_mode & S_ISVTX) != 0

@@ -32,6 +32,10 @@ bool isThere(const QString &path);
 // scheme), which no local path stands for.
 std::optional<QString> localPath(const QUrl &url);
 
+// "you may not change the folder “x”" when this user may not add to or remove
+// from the folder; absent when they may.
+std::optional<QString> folderRefusesChange(const QString &folder);
+
 // Why the file at path may not be moved or renamed by this user, when its
 // folder is the reason: the folder is not theirs to change, or it is a shared
 // folder (sticky) where only a file's owner may move it. Absent otherwise.

@@ -35,6 +35,14 @@ public:
     }
     void digest(const QString &name, const QString &digest) { digests.insert("/f/" + name, digest); }
     void rate(const QString &name, int stars) { ratings.insert("/f/" + name, stars); }
+    // Byte-identical copies taken at the given times.
+    void copies(std::initializer_list<std::pair<const char *, double>> named, const QString &sharedDigest)
+    {
+        for (const auto &[name, date] : named) {
+            add(name, date);
+            digest(name, sharedDigest);
+        }
+    }
 
     CleanupResult build() const
     {
@@ -92,11 +100,7 @@ QStringList describe(const CleanupResult &result, CleanupCategory category)
 TEST(CleanupGrouping, CopiesKeepTheShortestNameAndSuggestTheRest)
 {
     Scan scan;
-    scan.add("IMG_1 copy.JPG", 0);
-    scan.add("IMG_1.JPG", 100);
-    scan.add("IMG_1 2.JPG", 200);
-    for (const char *name : {"IMG_1 copy.JPG", "IMG_1.JPG", "IMG_1 2.JPG"})
-        scan.digest(name, "d1");
+    scan.copies({{"IMG_1 copy.JPG", 0}, {"IMG_1.JPG", 100}, {"IMG_1 2.JPG", 200}}, "d1");
     const CleanupResult result = scan.build();
     EXPECT_EQ(describe(result, CleanupCategory::duplicate),
               QStringList{"[ ]*IMG_1.JPG [x]IMG_1 2.JPG [x]IMG_1 copy.JPG"});
@@ -294,11 +298,7 @@ TEST(CleanupGrouping, ADuplicateKeeperThatLosesABurstIsSuggested)
 TEST(CleanupGrouping, RatedPhotosAreKept)
 {
     Scan scan;
-    scan.add("x.jpg", 0);
-    scan.add("x copy.jpg", 0);
-    scan.add("x 2.jpg", 0);
-    for (const char *name : {"x.jpg", "x copy.jpg", "x 2.jpg"})
-        scan.digest(name, "d");
+    scan.copies({{"x.jpg", 0}, {"x copy.jpg", 0}, {"x 2.jpg", 0}}, "d");
     scan.rate("x copy.jpg", 2);
     scan.rate("x 2.jpg", 5);
     scan.add("a.jpg", 100, 500);
