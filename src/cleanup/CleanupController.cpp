@@ -43,11 +43,21 @@ struct KeptSet {
     QString reason;
 };
 
+constexpr int namesShown = 3;
+
+// "a.jpg, b.jpg and 2 more": the first `take` names and how many are left.
+QString someNames(const QStringList &names, int take)
+{
+    QString part = names.mid(0, take).join(Texts::text("list.separator"));
+    if (names.size() > take)
+        part = Texts::format("cleanup.andMore", {part, number(names.size() - take)});
+    return part;
+}
+
 // "a.jpg, b.jpg and 2 more (reason); c.jpg (other reason)": the files that
 // did not go, a few names at most, gathered by reason.
 QString failureList(const QVector<TrashFailure> &failures)
 {
-    constexpr int namesShown = 3;
     QStringList reasons;
     QHash<QString, QStringList> names;
     for (const TrashFailure &failure : failures) {
@@ -61,10 +71,7 @@ QString failureList(const QVector<TrashFailure> &failures)
         const QStringList &all = names.value(reason);
         const int take = std::max(1, std::min(int(all.size()), namesShown - shown));
         shown += take;
-        QString part = all.mid(0, take).join(Texts::text("list.separator"));
-        if (all.size() > take)
-            part = Texts::format("cleanup.andMore", {part, number(all.size() - take)});
-        parts << QStringLiteral("%1 (%2)").arg(part, reason);
+        parts << QStringLiteral("%1 (%2)").arg(someNames(all, take), reason);
     }
     return parts.join(Texts::text("list.groupSeparator"));
 }
@@ -570,13 +577,15 @@ QString CleanupController::progressText() const
     // Photos that could not be measured are in no category; the count says the
     // review is not about them. Those moved to the Trash or removed before
     // their turn came are not among them.
-    qsizetype unchecked = 0;
+    QStringList unchecked;
     for (const CleanupUnit &unit : std::as_const(units))
-        unchecked += scanner->metrics.contains(unit.primary) ? 0 : 1;
+        if (!scanner->metrics.contains(unit.primary))
+            unchecked.append(QFileInfo(unit.primary).fileName());
     QString text = Texts::format("cleanup.scanned", {number(scanner->metrics.size()),
                                                      number(qint64(std::llround(scanner->elapsed)))});
-    if (unchecked > 0)
-        text += QStringLiteral(" · ") + Texts::format("cleanup.unchecked", {number(unchecked)});
+    if (!unchecked.isEmpty())
+        text += QStringLiteral(" · ")
+              + Texts::format("cleanup.unchecked", {number(unchecked.size()), someNames(unchecked, namesShown)});
     return text;
 }
 

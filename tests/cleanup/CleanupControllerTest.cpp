@@ -450,7 +450,7 @@ TEST_F(ControllerTest, TextsOfTheScreen)
     EXPECT_EQ(c.previewCaption(A), u"A.jpg  ·  推荐保留  ·  未勾选，回车勾选");
 
     // A photo that could not be measured is in no category: the finished scan
-    // counts it apart instead of as checked.
+    // names it apart instead of counting it as checked.
     c.scanner->setMeasure([this](const CleanupUnit &unit) -> std::optional<CleanupMetrics> {
         if (unit.primary == G.primary)
             return std::nullopt;
@@ -464,7 +464,7 @@ TEST_F(ControllerTest, TextsOfTheScreen)
     ASSERT_TRUE(c.scanner->finished);
     const QString done = c.progressText();
     EXPECT_TRUE(done.startsWith(u"已检查 6 张，用时 ")) << qPrintable(done);
-    EXPECT_TRUE(done.endsWith(u" 秒 · 1 张无法检查")) << qPrintable(done);
+    EXPECT_TRUE(done.endsWith(u" 秒 · 1 张无法检查：G.jpg")) << qPrintable(done);
 }
 
 // A burst of two near-identical pictures and one unrelated picture, measured

@@ -241,10 +241,7 @@ void CleanupPage::build()
 
     // Wiring, in one place.
     CleanupController &c = *control;
-    c.onProgressChanged = [this] {
-        progressLabel->setText(control->progressText());
-        layoutViews();
-    };
+    c.onProgressChanged = [this] { showProgress(); };
     c.onResultChanged = [this] { resultChanged(); };
     c.onTicksChanged = [this] { ticksChanged(); };
     c.onBusyChanged = [this] { updateStatus(); };
@@ -276,7 +273,15 @@ void CleanupPage::build()
     });
 
     selectCategory(CleanupCategory::similar);
-    progressLabel->setText(control->progressText());
+    showProgress();
+}
+
+// The label holds three lines at most; the tooltip has the whole text.
+void CleanupPage::showProgress()
+{
+    const QString text = control->progressText();
+    progressLabel->setText(text);
+    progressLabel->setToolTip(text);
     layoutViews();
 }
 

@@ -55,6 +55,7 @@ protected:
 private:
     void build();
     void layoutViews();
+    void showProgress();
     void resultChanged();
     void ticksChanged();
     void updateStatus();
