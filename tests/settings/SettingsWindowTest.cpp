@@ -273,6 +273,37 @@ TEST_F(SettingsWindowTest, EveryGeneralControlWritesItsSettingAndPostsAtMostOnce
     QObject::disconnect(listening);
 }
 
+// The View menu changes settings while the window stays open: a control of
+// the window never writes back what the menu replaced, and coming back to the
+// window shows what is in force.
+TEST_F(SettingsWindowTest, ChangesMadeFromTheMenuSurviveTheOpenWindow)
+{
+    showSettings(SettingsWindowController::general);
+    SettingsWindowController &window = SettingsWindowController::shared();
+    GeneralSettingsPane *pane = window.generalPane();
+    ASSERT_EQ(pane->sortPopup->currentData().toInt(), int(SortKey::name));
+
+    // What Sort By › Date Taken and the fade toggle of the menu do.
+    Settings::setSortKey(SortKey::captureDate);
+    Settings::setFadeTransition(true);
+    pane->sortDescending->click();
+    EXPECT_TRUE(Settings::sortReversed());
+    EXPECT_EQ(Settings::sortKey(), SortKey::captureDate);
+
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    for (int i = 0; i < 50 && !other.isActiveWindow(); ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    window.activateWindow();
+    for (int i = 0; i < 50 && !window.isActiveWindow(); ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(window.isActiveWindow());
+    EXPECT_EQ(pane->sortPopup->currentData().toInt(), int(SortKey::captureDate));
+    EXPECT_TRUE(pane->pagingFade->isChecked());
+    window.close();
+}
+
 TEST_F(SettingsWindowTest, MakingTheDefaultFromTheBuildTreeSaysWhyItCannot)
 {
     showSettings(SettingsWindowController::general);

@@ -153,8 +153,16 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsWindowController *owner)
     line->addWidget(sortPopup);
     line->addWidget(sortDescending);
     line->addStretch();
-    connect(sortPopup, &QComboBox::activated, this, [this] { writeSort(); });
-    connect(sortDescending, &QCheckBox::clicked, this, [this] { writeSort(); });
+    // Each control writes its own key only: the View menu may have changed
+    // the other one since this page was last shown.
+    connect(sortPopup, &QComboBox::activated, this, [this] {
+        Settings::setSortKey(sortKeyFromRaw(sortPopup->currentData().toInt()));
+        SettingsNotifier::instance().postSettingsDidChange(QStringLiteral("sort"));
+    });
+    connect(sortDescending, &QCheckBox::clicked, this, [](bool on) {
+        Settings::setSortReversed(on);
+        SettingsNotifier::instance().postSettingsDidChange(QStringLiteral("sort"));
+    });
 
     cell = rows.add("set.paging");
     pagingFade = new QCheckBox(Texts::text("menu.fadeTransition"), this);
@@ -261,14 +269,6 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsWindowController *owner)
     });
 
     rows.finish();
-}
-
-void GeneralSettingsPane::writeSort()
-{
-    // Both keys first, then one announcement.
-    Settings::setSortKey(sortKeyFromRaw(sortPopup->currentData().toInt()));
-    Settings::setSortReversed(sortDescending->isChecked());
-    SettingsNotifier::instance().postSettingsDidChange(QStringLiteral("sort"));
 }
 
 void GeneralSettingsPane::writeSlideFade()
@@ -658,6 +658,16 @@ void SettingsWindowController::select(int index)
         buttons[size_t(i)]->setChecked(i == selected);
     container->setCurrentIndex(selected);
     panes[size_t(selected)]->refresh();
+}
+
+void SettingsWindowController::changeEvent(QEvent *event)
+{
+    // The View menu changes the sort, the fades and the wheel while this
+    // window stays open: coming back to it shows what is in force. The keys
+    // page follows its own announcement and may be recording.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && selected != shortcuts)
+        panes[size_t(selected)]->refresh();
+    QWidget::changeEvent(event);
 }
 
 void SettingsWindowController::showTab(std::optional<int> tab)

@@ -61,7 +61,6 @@ public:
     QPushButton *checkNow = nullptr;
 
 private:
-    void writeSort();
     void writeSlideFade();
     void refreshDefaultViewer();
     SettingsWindowController *owner;
@@ -144,6 +143,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     SettingsWindowController();
