@@ -3,6 +3,7 @@
 #include "settings/Texts.h"
 
 #include <QMimeDatabase>
+#include <QStandardPaths>
 
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
@@ -117,7 +118,12 @@ Outcome makeDefault()
     const AppInfoPtr app = ourEntry();
     if (!app) {
         outcome.failedTypes = contentTypes();
-        outcome.message = Texts::text("set.defaultNotInstalled");
+        // An entry that is there but that the desktop will not use names a
+        // program it cannot find (its TryExec), or is hidden.
+        const QString entry = QStandardPaths::locate(QStandardPaths::ApplicationsLocation,
+                                                     QLatin1String(desktopEntryId));
+        outcome.message = entry.isEmpty() ? Texts::text("set.defaultNotInstalled")
+                                          : Texts::format("set.defaultNotUsable", {entry});
         qWarning("DefaultViewer %s: %s", desktopEntryId, "no installed desktop entry");
         return outcome;
     }

@@ -116,6 +116,21 @@ TEST(DefaultViewer, WithoutAnInstalledEntryItIsNeverTheDefaultAndRegisteringSays
     EXPECT_EQ(desktop.mimeApps(), "[Default Applications]\nimage/jpeg=app.glanto.Glanto.desktop\n");
 }
 
+// An entry that is installed but whose program is not on the PATH is not used
+// by the desktop; the message says that, and not that the entry is missing.
+TEST(DefaultViewer, AnEntryWhoseProgramIsMissingIsNamedAsUnusable)
+{
+    PrivateDesktop desktop;
+    desktop.installGlanto();
+    ASSERT_TRUE(QFile::remove(desktop.path("bin/glanto")));
+    const QMap<QString, QString> facts = desktop.probe(true);
+    EXPECT_EQ(facts.value("installed"), "0");
+    EXPECT_EQ(facts.value("registered"), "0");
+    const QString message = facts.value("message");
+    EXPECT_TRUE(message.contains(desktop.path("data/applications/app.glanto.Glanto.desktop"))) << message.toStdString();
+    EXPECT_TRUE(message.contains("PATH")) << message.toStdString();
+}
+
 TEST(DefaultViewer, NoApplicationForJpegShowsADash)
 {
     PrivateDesktop desktop;
