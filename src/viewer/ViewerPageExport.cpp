@@ -17,12 +17,60 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QStandardItemModel>
 #include <QVBoxLayout>
 
 namespace {
+
+// The save sheet asks before replacing the file that will really be written:
+// the typed name with the format's extension added where it lacks one, which
+// the file dialog's own question never sees ("holiday.png" saved as JPEG is
+// "holiday.png.jpg").
+class ExportSavePanel : public QFileDialog
+{
+public:
+    ExportSavePanel(QWidget *parent, const QString &caption, const QString &directory,
+                    std::function<QString(const QString &typed)> finalPath)
+        : QFileDialog(parent, caption, directory)
+        , finalPath(std::move(finalPath))
+    {
+        setOption(QFileDialog::DontConfirmOverwrite);
+    }
+
+    void accept() override
+    {
+        const QString typed = selectedFiles().value(0);
+        if (typed.isEmpty() || QFileInfo(typed).isDir()) {
+            QFileDialog::accept();   // a folder typed is opened, nothing saved
+            return;
+        }
+        const QString target = finalPath(typed);
+        if (target == confirmed || !QFileInfo(target).isFile()) {
+            QFileDialog::accept();
+            return;
+        }
+        auto *question = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                         Texts::format("exp.replaceQuestion", {QFileInfo(target).fileName()}),
+                                         QMessageBox::NoButton, this);
+        question->setAttribute(Qt::WA_DeleteOnClose);
+        QPushButton *replace = question->addButton(Texts::text("exp.replace"), QMessageBox::AcceptRole);
+        question->setDefaultButton(question->addButton(Texts::text("alert.cancel"), QMessageBox::RejectRole));
+        connect(question, &QMessageBox::buttonClicked, this, [this, target, replace](QAbstractButton *button) {
+            if (button != replace)
+                return;
+            confirmed = target;
+            accept();
+        });
+        question->open();
+    }
+
+private:
+    std::function<QString(const QString &)> finalPath;
+    QString confirmed;
+};
 
 // The formats in pop-up order; one this system cannot write is shown disabled,
 // with a note saying why.
@@ -148,7 +196,10 @@ void ViewerPageExport::exportAs()
     exportTurns = page->imageView()->quarterTurns();
     const QFileInfo info(exportPhoto);
 
-    auto *panel = new QFileDialog(page->window(), Texts::text("exp.title"), info.absolutePath());
+    auto *panel = new ExportSavePanel(page->window(), Texts::text("exp.title"), info.absolutePath(),
+                                      [this](const QString &typed) {
+                                          return Export::savedPath(typed, selectedFormat(exportFormatPopup));
+                                      });
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setOption(QFileDialog::DontUseNativeDialog);
     panel->setAcceptMode(QFileDialog::AcceptSave);

@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QStandardItemModel>
@@ -91,6 +92,51 @@ TEST_F(ViewerPageExportTest, TheSheetProposesANameThatFollowsTheFormatAndEstimat
     EXPECT_FALSE(exports().exportSavePanel);
     EXPECT_FALSE(exports().exportEstimateLabel);
     EXPECT_FALSE(exports().isProcessing());
+}
+
+// The sheet asks before replacing the file that is really written: a typed
+// name that lacks the format's extension gains it, and that name is the one
+// checked. Cancel keeps the sheet open and the file as it was.
+TEST_F(ViewerPageExportTest, TheSheetAsksBeforeReplacingTheNameWithItsExtension)
+{
+    makeJpeg(dir.path(), QStringLiteral("a.jpg"), 400, 300);
+    QFile existing(path(QStringLiteral("holiday.png.jpg")));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("kept");
+    existing.close();
+    viewer->open(path(QStringLiteral("a.jpg")));
+    ASSERT_TRUE(shown());
+    run(CommandId::exportAs);
+    ASSERT_TRUE(exports().exportSavePanel);
+    QFileDialog *panel = exports().exportSavePanel;
+    const auto question = [panel] { return panel->findChild<QMessageBox *>(); };
+    const auto answer = [&](const QString &title) {
+        ASSERT_TRUE(waitFor([&] { return question() && question()->isVisible(); }, 5000));
+        EXPECT_EQ(question()->text(), Texts::format("exp.replaceQuestion", {QStringLiteral("holiday.png.jpg")}));
+        for (QAbstractButton *button : question()->buttons()) {
+            if (button->text() == title) {
+                button->click();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no button " << title.toStdString();
+    };
+
+    panel->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("holiday.png"));
+    static_cast<QDialog *>(panel)->accept();
+    answer(Texts::text("alert.cancel"));
+    spin(100);
+    ASSERT_TRUE(exports().exportSavePanel);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_FALSE(exports().isProcessing());
+
+    static_cast<QDialog *>(panel)->accept();
+    answer(Texts::text("exp.replace"));
+    ASSERT_TRUE(waitFor([&] { return viewer->hudMessage().contains(QLatin1String("holiday.png.jpg")); }, 20000))
+        << viewer->hudMessage().toStdString();
+    EXPECT_FALSE(exports().exportSavePanel);
+    EXPECT_GT(QFileInfo(path(QStringLiteral("holiday.png.jpg"))).size(), 4);
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("holiday.png"))));
 }
 
 TEST_F(ViewerPageExportTest, CancellingTheSheetLeavesNothingPending)
