@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -279,6 +280,41 @@ QByteArray heifIccProfile(const QString &path)
     Context context = openContext(path);
     Handle handle = context ? primaryHandle(context.get()) : nullptr;
     return handle ? iccOf(handle.get()) : QByteArray();
+}
+
+HeifMetadata heifMetadata(const QString &path)
+{
+    HeifMetadata found;
+    Context context = openContext(path);
+    Handle handle = context ? primaryHandle(context.get()) : nullptr;
+    if (!handle)
+        return found;
+    const int count = heif_image_handle_get_number_of_metadata_blocks(handle.get(), nullptr);
+    if (count <= 0 || count > 64)
+        return found;
+    std::vector<heif_item_id> ids(static_cast<size_t>(count));
+    heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), nullptr, ids.data(), count);
+    for (const heif_item_id id : ids) {
+        const QByteArray type = heif_image_handle_get_metadata_type(handle.get(), id);
+        const QByteArray contentType = heif_image_handle_get_metadata_content_type(handle.get(), id);
+        QByteArray *target = nullptr;
+        if (type == "Exif" && found.exif.isEmpty())
+            target = &found.exif;
+        else if (type == "mime" && contentType == "application/rdf+xml" && found.xmp.isEmpty())
+            target = &found.xmp;
+        const size_t size = heif_image_handle_get_metadata_size(handle.get(), id);
+        if (!target || size == 0 || size > (size_t(16) << 20))
+            continue;
+        QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+        if (heif_image_handle_get_metadata(handle.get(), id, bytes.data()).code == heif_error_Ok)
+            *target = bytes;
+    }
+    // The Exif item opens with the offset of its TIFF header.
+    if (found.exif.size() >= 4) {
+        const uint32_t offset = uint32_t(Boxes::be(found.exif, 0, 4));
+        found.exif = offset < uint32_t(found.exif.size() - 4) ? found.exif.mid(4 + offset) : QByteArray();
+    }
+    return found;
 }
 
 } // namespace CodecDetail

@@ -170,6 +170,13 @@ std::optional<ImageHeader> heifProbe(const QString &path, ImageFormat format);
 QImage heifDecode(const QString &path, ImageFormat format, int maxPixelSize, bool preferEmbedded,
                   Codec::ScaleQuality quality);
 QByteArray heifIccProfile(const QString &path);
+// The primary image's Exif (from its TIFF header on) and XMP packet, as
+// libheif finds them; empty where there is none.
+struct HeifMetadata {
+    QByteArray exif;
+    QByteArray xmp;
+};
+HeifMetadata heifMetadata(const QString &path);
 
 // The largest classic entry of an icon file (run-length RGB with a mask, or ARGB):
 // its size, and the picture.

@@ -1,4 +1,5 @@
 #include "platform/Metadata.h"
+#include "platform/CodecInternal.h"
 #include "platform/RegularFile.h"
 
 #include <QFile>
@@ -50,6 +51,25 @@ QString textOf(const std::string &value)
     return QString::fromStdString(value);
 }
 
+// exiv2 finds no metadata in some HEIF files that hold it, such as libheif's
+// own copies of pictures of odd width or height (their item locations carry a
+// base offset exiv2 does not expect). libheif reads those blocks for it.
+void readHeifBlocks(Exiv2::Image &image, const QString &path)
+{
+    const CodecDetail::HeifMetadata blocks = CodecDetail::heifMetadata(path);
+    if (!blocks.exif.isEmpty()) {
+        Exiv2::ExifData exif;
+        Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(blocks.exif.constData()),
+                                  uint32_t(blocks.exif.size()));
+        image.setExifData(exif);
+    }
+    if (!blocks.xmp.isEmpty() && image.xmpData().empty()) {
+        Exiv2::XmpData xmp;
+        if (Exiv2::XmpParser::decode(xmp, blocks.xmp.toStdString()) == 0)
+            image.setXmpData(xmp);
+    }
+}
+
 // Opens the file, parses its metadata and hands the image to read(). Every
 // exception exiv2 (or the standard library below it) throws ends here.
 template<typename Reader>
@@ -72,6 +92,8 @@ auto withParsedImage(const QString &path, Reader &&read)
         if (!image.get())
             return std::nullopt;
         image->readMetadata();
+        if (image->imageType() == Exiv2::ImageType::bmff && image->exifData().empty())
+            readHeifBlocks(*image, path);
         return read(*image);
     } catch (const Exiv2::AnyError &error) {
         qCDebug(lcMetadata, "metadata of %s: %s", qUtf8Printable(path), error.what());
