@@ -92,6 +92,7 @@ BatchConvert::FileResult BatchConvert::convertOne(const QString &photo, const QS
         const SafeFile::Outcome moved = SafeFile::moveNoReplace(temporary->temporaryPath(), target);
         if (!moved) {
             result.written = target;
+            result.renamed = attempt > 1;
             return result;
         }
         if (moved->kind != SafeFile::Failure::Kind::changed) {
@@ -156,9 +157,9 @@ bool BatchConvert::start(const QStringList &photos, const QString &folder, Encod
                                                                  + result.reason;
                 HandOff::invoke(
                     self.data(),
-                    [self, written = result.written, failure, skipped = result.skipped] {
+                    [self, written = result.written, failure, skipped = result.skipped, renamed = result.renamed] {
                         if (self)
-                            self->fileDone(written, failure, skipped);
+                            self->fileDone(written, failure, skipped, renamed);
                     },
                     Qt::QueuedConnection);
             }
@@ -185,6 +186,8 @@ QString BatchConvert::Summary::message() const
         return Texts::format("msg.convertNothing", {QString::number(failed), firstFailure});
     QString text = Texts::format(cancelled ? "msg.convertCancelled" : "msg.convertDone",
                                  {QString::number(succeeded), QString::number(failed), extension});
+    if (renamed > 0)
+        text += QStringLiteral("  ·  ") + Texts::format("msg.convertRenamed", {QString::number(renamed)});
     if (failed > 0 && !firstFailure.isEmpty())
         text += QStringLiteral("  ·  ") + firstFailure;
     return text;
@@ -195,7 +198,7 @@ void BatchConvert::cancel()
     cancelled = true;
 }
 
-void BatchConvert::fileDone(const QString &written, const QString &failure, bool skipped)
+void BatchConvert::fileDone(const QString &written, const QString &failure, bool skipped, bool renamed)
 {
     if (written.isEmpty()) {
         ++summary.failed;
@@ -205,6 +208,7 @@ void BatchConvert::fileDone(const QString &written, const QString &failure, bool
         }
     } else {
         ++summary.succeeded;
+        summary.renamed += renamed ? 1 : 0;
         summary.written << written;
     }
     if (onProgress)

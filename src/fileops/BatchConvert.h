@@ -30,6 +30,7 @@ public:
     {
         int succeeded = 0;
         int failed = 0;
+        int renamed = 0;     // written under "<base> 2.<ext>" and on, their name being taken
         int total = 0;
         bool cancelled = false;
         QString extension;
@@ -58,6 +59,7 @@ public:
         QString written;
         QString reason;
         bool skipped = false; // already in the target format
+        bool renamed = false; // written under a numbered name, the plain one being taken
         bool succeeded() const { return !written.isEmpty(); }
     };
     static FileResult convertOne(const QString &photo, const QString &outputFolder, Encoder::Format format,
@@ -77,7 +79,7 @@ public:
     QThreadPool workers;
 
 private:
-    void fileDone(const QString &written, const QString &failure, bool skipped);
+    void fileDone(const QString &written, const QString &failure, bool skipped, bool renamed);
     void workerDone();
 
     std::atomic<bool> cancelled{false};

@@ -100,6 +100,9 @@ TEST_F(BatchConvertTest, NothingIsOverwrittenAndTheCountsMatchTheDisk)
     QStringList names = folderNames(output(Format::jpeg));
     EXPECT_EQ(names, (QStringList{"IMG 2.jpg", "IMG.jpg", "a 2.jpg", "a.jpg"}));
     EXPECT_EQ(s.written.size(), names.size() - 1);
+    // The two numbered names are told, beside the counts.
+    EXPECT_EQ(s.renamed, 2);
+    EXPECT_TRUE(s.message().contains(Texts::format("msg.convertRenamed", {QStringLiteral("2")}))) << s.message().toStdString();
     for (const QString &written : s.written)
         EXPECT_EQ(Codec::formatOfFile(written), ImageFormat::jpeg) << written.toStdString();
     for (const QString &p : photos)
@@ -109,6 +112,7 @@ TEST_F(BatchConvertTest, NothingIsOverwrittenAndTheCountsMatchTheDisk)
     BatchConvert again;
     const BatchConvert::Summary s2 = run(again, photos.mid(0, 2), Format::jpeg);
     EXPECT_EQ(s2.succeeded, 2);
+    EXPECT_EQ(s2.renamed, 2);
     names = folderNames(output(Format::jpeg));
     EXPECT_EQ(names, (QStringList{"IMG 2.jpg", "IMG 3.jpg", "IMG 4.jpg", "IMG.jpg", "a 2.jpg", "a.jpg"}));
 
