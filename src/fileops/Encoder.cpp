@@ -27,6 +27,8 @@ struct Picture::Data
     VImage image;
     // Keeps the pixels of an image made from a decoded bitmap alive.
     QImage bitmap;
+    // Read from the file as the saver goes: a damaged file is found then.
+    bool streams = false;
 };
 
 namespace {
@@ -286,6 +288,8 @@ std::optional<Picture> decode(const QString &path, int quarterTurns, Error *erro
     Codec::initialize();
     const auto header = Codec::probe(path);
     if (!header) {
+        if (!QFileInfo::exists(path))
+            return fail(error, Error::missing);
         const bool tooLarge = Codec::whyRefused(path).refusal == Codec::Refusal::tooLarge;
         return fail(error, tooLarge ? Error::tooLarge : Error::unreadable);
     }
@@ -311,6 +315,7 @@ std::optional<Picture> decode(const QString &path, int quarterTurns, Error *erro
             if (!streams)
                 image = image.copy_memory();
             data->image = image;
+            data->streams = streams;
         } else {
             QImage bitmap = Codec::decodeFull(path);
             if (bitmap.isNull())
@@ -397,10 +402,13 @@ std::optional<QByteArray> encode(const Picture &picture, Format format, int qual
                                   VImage::option()->set("Q", q)->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_HEVC));
             break;
         }
-    } catch (const VError &) {
+    } catch (const VError &failure) {
         vips_error_clear();
         g_free(buffer);
-        setError(error, Error::encodeFailed);
+        // A photo streamed into the saver fails there when its own data ends
+        // early or is broken; that is the reason to give, not the encoding.
+        const bool loading = picture.d->streams && !QByteArray(failure.what()).contains("save");
+        setError(error, loading ? Error::unreadable : Error::encodeFailed);
         return std::nullopt;
     }
     if (!buffer || size == 0) {
@@ -430,6 +438,7 @@ QString describe(Error error)
     case Error::notWhole: return Texts::text("msg.exportNotWhole");
     case Error::unsupported: return Texts::text("exp.heicUnavailable");
     case Error::unreadable: return Texts::text("msg.exportUnreadable");
+    case Error::missing: return Texts::text("msg.exportMissing");
     case Error::encodeFailed: break;
     }
     return Texts::text("msg.exportEncodeFailed");

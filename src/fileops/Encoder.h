@@ -42,6 +42,7 @@ inline constexpr int defaultQuality = 85;
 
 enum class Error {
     unreadable,  // not a photo this program decodes, or the file is damaged
+    missing,     // no file at the path (removed or renamed meanwhile)
     tooLarge,    // more pixels than a file of its size may decode to
     notWhole,    // the decode came back smaller than the photo (a RAW without its full data)
     unsupported, // the format cannot be written here

@@ -235,10 +235,14 @@ TEST_F(ExportTest, DamagedAndOversizedPhotosAreRefused)
     Encoder::Error error = Encoder::Error::encodeFailed;
     const QString truncated = copyCorpus(dir, QStringLiteral("bad/truncated_jpeg.jpg"), QStringLiteral("t.jpg"));
     EXPECT_FALSE(Encoder::encodeFile(truncated, 0, Format::jpeg, 85, &error));
-    // Found while decoding, or while streaming it into the saver.
-    EXPECT_TRUE(error == Encoder::Error::unreadable || error == Encoder::Error::encodeFailed);
+    // Found while streaming it into the saver, and told as the photo's fault.
+    EXPECT_EQ(error, Encoder::Error::unreadable);
     EXPECT_FALSE(Encoder::decode(truncated, 0, &error));
     EXPECT_EQ(error, Encoder::Error::unreadable);
+
+    // A photo removed before its turn is said to be gone, not damaged.
+    EXPECT_FALSE(Encoder::encodeFile(dir.filePath(QStringLiteral("gone.jpg")), 0, Format::jpeg, 85, &error));
+    EXPECT_EQ(error, Encoder::Error::missing);
 
     const QString text = writeTo(dir, QStringLiteral("notes.jpg"), QByteArray("not a photo at all"));
     EXPECT_FALSE(Encoder::encodeFile(text, 0, Format::jpeg, 85, &error));
