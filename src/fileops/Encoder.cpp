@@ -1,6 +1,7 @@
 #include "fileops/Encoder.h"
 
 #include "fileops/PngChunks.h"
+#include "fileops/XmpRating.h"
 #include "platform/Codec.h"
 #include "platform/Metadata.h"
 #include "settings/Texts.h"
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -223,6 +225,33 @@ bool showsTransparency(const QImage &image)
     return false;
 }
 
+// Edits the XMP packet the savers will write; edit says whether it changed
+// anything. A packet Exiv2 cannot read or write back is left as it came: not
+// worth failing the copy over.
+void editXmp(VImage &image, const std::function<bool(Exiv2::XmpData &)> &edit)
+{
+    std::string packet;
+    if (image.get_typeof(VIPS_META_XMP_NAME) != 0) {
+        size_t length = 0;
+        const void *blob = image.get_blob(VIPS_META_XMP_NAME, &length);
+        if (blob && length > 0)
+            packet.assign(static_cast<const char *>(blob), length);
+    }
+    const auto parsing = Metadata::lockParsing();
+    try {
+        Exiv2::XmpData xmp;
+        if (!packet.empty() && Exiv2::XmpParser::decode(xmp, packet) != 0)
+            return;
+        if (!edit(xmp))
+            return;
+        packet.clear();
+        if (Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::omitPacketWrapper) != 0)
+            return;
+        vips_image_set_blob_copy(image.get_image(), VIPS_META_XMP_NAME, packet.data(), packet.size());
+    } catch (const std::exception &) {
+    }
+}
+
 // The savers carry the photo's XMP over as it is, and XMP keeps copies of the
 // orientation and the size of its own. The copy is written upright: readers
 // that prefer the XMP value would otherwise turn it a second time, or take a
@@ -231,15 +260,9 @@ void markXmpAsWritten(VImage &image)
 {
     if (image.get_typeof(VIPS_META_XMP_NAME) == 0)
         return;
-    size_t length = 0;
-    const void *blob = image.get_blob(VIPS_META_XMP_NAME, &length);
-    if (!blob || length == 0)
-        return;
-    const auto parsing = Metadata::lockParsing();
-    try {
-        Exiv2::XmpData xmp;
-        if (Exiv2::XmpParser::decode(xmp, std::string(static_cast<const char *>(blob), length)) != 0)
-            return;
+    const std::string width = std::to_string(image.width());
+    const std::string height = std::to_string(image.height());
+    editXmp(image, [&](Exiv2::XmpData &xmp) {
         bool changed = false;
         const auto set = [&](const char *key, const std::string &value) {
             const auto it = xmp.findKey(Exiv2::XmpKey(key));
@@ -249,21 +272,29 @@ void markXmpAsWritten(VImage &image)
             }
         };
         set("Xmp.tiff.Orientation", "1");
-        const std::string width = std::to_string(image.width());
-        const std::string height = std::to_string(image.height());
         set("Xmp.tiff.ImageWidth", width);
         set("Xmp.tiff.ImageLength", height);
         set("Xmp.exif.PixelXDimension", width);
         set("Xmp.exif.PixelYDimension", height);
-        if (!changed)
-            return;
-        std::string packet;
-        if (Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::omitPacketWrapper) != 0)
-            return;
-        vips_image_set_blob_copy(image.get_image(), VIPS_META_XMP_NAME, packet.data(), packet.size());
-    } catch (const std::exception &) {
-        // Left as it came: a packet Exiv2 cannot rewrite is not worth failing the copy over.
-    }
+        return changed;
+    });
+}
+
+// A rating kept beside the photo (its sidecar, for a RAW or a HEIF) goes into
+// the copy, which has no sidecar: the stars the viewer showed are the copy's.
+void carryRating(VImage &image, const QString &photo)
+{
+    const int rating = XmpRating::readRating(photo);
+    if (rating == 0)
+        return;
+    const std::string value = std::to_string(rating);
+    editXmp(image, [&](Exiv2::XmpData &xmp) {
+        const auto it = xmp.findKey(Exiv2::XmpKey("Xmp.xmp.Rating"));
+        if (it != xmp.end() && it->toString() == value)
+            return false;
+        xmp["Xmp.xmp.Rating"] = value;
+        return true;
+    });
 }
 
 // The EXIF block's thumbnail shows the photo as it was stored; in a copy whose
@@ -358,6 +389,7 @@ std::optional<Picture> decode(const QString &path, int quarterTurns, Error *erro
         // The savers write this into the EXIF block they carry over.
         data->image.set(VIPS_META_ORIENTATION, 1);
         markXmpAsWritten(data->image);
+        carryRating(data->image, path);
     } catch (const VError &) {
         vips_error_clear();
         return fail(error, Error::unreadable);

@@ -8,6 +8,7 @@
 #include "fileops/Encoder.h"
 #include "fileops/Export.h"
 #include "fileops/SafeFile.h"
+#include "fileops/XmpRating.h"
 #include "platform/Codec.h"
 #include "platform/Metadata.h"
 #include "platform/Trash.h"
@@ -179,6 +180,28 @@ TEST_F(ExportTest, HeicCopiesOfOddSizesShowTheirMetadata)
     EXPECT_EQ(tags->value(QStringLiteral("Exif.Photo.DateTimeOriginal")), QStringLiteral("2010:12:12 12:41:35"));
     EXPECT_EQ(tags->value(QStringLiteral("Exif.Image.Model")), QStringLiteral("Canon EOS 7D"));
     EXPECT_EQ(tags->value(QStringLiteral("Xmp.xmp.Rating")), QStringLiteral("4"));
+}
+
+// A rating kept in the photo's sidecar goes into every copy, which has none.
+TEST_F(ExportTest, ASidecarRatingGoesIntoTheCopy)
+{
+    const QString photo = copyCorpus(dir, QStringLiteral("exif/Canon EOS 7D.jpg"), QStringLiteral("rated.jpg"));
+    // Its own rating (3 in its XMP) is taken out: the sidecar's is the one shown.
+    ASSERT_EQ(QProcess::execute(QStringLiteral("exiv2"), {QStringLiteral("-M"), QStringLiteral("del Xmp.xmp.Rating"), photo}), 0);
+    QFile sidecar(XmpRating::sidecarPath(photo));
+    ASSERT_TRUE(sidecar.open(QIODevice::WriteOnly));
+    sidecar.write(XmpRating::sidecarTemplate(4));
+    sidecar.close();
+    ASSERT_EQ(XmpRating::readRating(photo), 4);
+    std::vector<Format> formats = {Format::jpeg, Format::png};
+    if (Encoder::canEncode(Format::heic))
+        formats.push_back(Format::heic);
+    for (const Format format : formats) {
+        const auto bytes = Encoder::encodeFile(photo, 0, format, 80);
+        ASSERT_TRUE(bytes);
+        const QString out = writeTo(dir, QStringLiteral("copy.") + QLatin1String(Encoder::info(format).extension), *bytes);
+        EXPECT_EQ(XmpRating::readRating(out), 4) << Encoder::info(format).title;
+    }
 }
 
 // A RAW and a HEIF come from their decoders with an alpha channel though no
