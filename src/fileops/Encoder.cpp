@@ -348,7 +348,10 @@ std::optional<Picture> decode(const QString &path, int quarterTurns, Error *erro
             data->image = image;
             data->streams = streams;
         } else {
-            QImage bitmap = Codec::decodeFull(path);
+            // A HEIF keeps its own colours and profile: an iPhone's Display P3
+            // would lose its deepest colours in sRGB.
+            Codec::OwnColours own = Codec::decodeFullInOwnColours(path);
+            QImage bitmap = std::move(own.image);
             if (bitmap.isNull())
                 return fail(error, Error::unreadable);
             // A decoder may hand an opaque photo over with an alpha channel (a RAW,
@@ -362,6 +365,9 @@ std::optional<Picture> decode(const QString &path, int quarterTurns, Error *erro
                                                    size_t(bitmap.sizeInBytes()), bitmap.width(), bitmap.height(),
                                                    bands, VIPS_FORMAT_UCHAR);
             image = image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+            if (!own.iccProfile.isEmpty())
+                vips_image_set_blob_copy(image.get_image(), VIPS_META_ICC_NAME, own.iccProfile.constData(),
+                                         size_t(own.iccProfile.size()));
             const QByteArray exif = exifBlockOf(path);
             // A copy: the image outlives this block, and a blob set without a
             // free function is only pointed at, so the saver would read it

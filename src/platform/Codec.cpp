@@ -362,6 +362,32 @@ QImage decodeFull(const QString &path, std::optional<int> cap, ScaleQuality qual
     return decodeScaled(path, limit, false, quality);
 }
 
+OwnColours decodeFullInOwnColours(const QString &path)
+{
+    const auto header = probe(path);
+    if (!header)
+        return {};
+    if (header->format != ImageFormat::heif && header->format != ImageFormat::avif)
+        return {decodeFull(path), {}};
+    const QSize shown = header->displayedSize();
+    OwnColours result;
+    result.image = heifDecode(path, header->format, std::max(shown.width(), shown.height()), false,
+                              ScaleQuality::fine, &result.iccProfile);
+    if (result.image.isNull())
+        return {};
+    if (!result.iccProfile.isEmpty()) {
+        // The pixels come as RGB: a grey or broken profile cannot describe them.
+        cmsHPROFILE profile = cmsOpenProfileFromMem(result.iccProfile.constData(),
+                                                    cmsUInt32Number(result.iccProfile.size()));
+        const bool rgb = profile && cmsGetColorSpace(profile) == cmsSigRgbData;
+        if (profile)
+            cmsCloseProfile(profile);
+        if (!rgb)
+            return {decodeFull(path), {}};
+    }
+    return result;
+}
+
 std::optional<AnimatedFrames> frames(const QString &path)
 {
     const auto header = probe(path);

@@ -129,6 +129,15 @@ QImage decodeScaled(const QString &path, int maxPixelSize, bool preferEmbedded,
 QImage decodeFull(const QString &path, std::optional<int> cap = std::nullopt,
                   ScaleQuality quality = ScaleQuality::fine);
 
+// Upright at full size for a copy: a HEIF or AVIF picture in its own colours,
+// with the ICC profile they are in (empty when it has none), so that a wide-gamut
+// photo keeps its gamut; any other format as decodeFull, in sRGB.
+struct OwnColours {
+    QImage image;
+    QByteArray iccProfile;
+};
+OwnColours decodeFullInOwnColours(const QString &path);
+
 // Frames of an animated GIF or APNG; absent for anything else or a single frame.
 // All frames are held decoded, within the decode budget: an animation larger than
 // that gives the frames that fit (totalFrames says how many there are), or none

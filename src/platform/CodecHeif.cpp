@@ -230,7 +230,7 @@ std::optional<ImageHeader> heifProbe(const QString &path, ImageFormat format)
 }
 
 QImage heifDecode(const QString &path, ImageFormat format, int maxPixelSize, bool preferEmbedded,
-                  Codec::ScaleQuality quality)
+                  Codec::ScaleQuality quality, QByteArray *ownProfile)
 {
     const auto header = heifProbe(path, format);
     if (!header || header->storedSize.isEmpty()
@@ -267,7 +267,9 @@ QImage heifDecode(const QString &path, ImageFormat format, int maxPixelSize, boo
     // The profile applies to straight colour; premultiply afterwards.
     QImage straight(image.bits(), width, height, image.bytesPerLine(), QImage::Format_RGBA8888);
     const QByteArray icc = iccOf(handle.get());
-    if (!icc.isEmpty())
+    if (ownProfile)
+        *ownProfile = icc;
+    else if (!icc.isEmpty())
         iccToSrgbInPlace(image, icc);
     if (alpha)
         image = straight.convertToFormat(QImage::Format_RGBA8888_Premultiplied);

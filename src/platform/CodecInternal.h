@@ -167,8 +167,10 @@ std::optional<AnimatedFrames> vipsGifFrames(const QString &path);
 bool vipsEncode(const QImage &image, const QString &path, ImageFormat format, int quality);
 
 std::optional<ImageHeader> heifProbe(const QString &path, ImageFormat format);
+// With ownProfile the pixels stay in the file's colours and its ICC profile is
+// stored there; without, they are converted to sRGB.
 QImage heifDecode(const QString &path, ImageFormat format, int maxPixelSize, bool preferEmbedded,
-                  Codec::ScaleQuality quality);
+                  Codec::ScaleQuality quality, QByteArray *ownProfile = nullptr);
 QByteArray heifIccProfile(const QString &path);
 // The primary image's Exif (from its TIFF header on) and XMP packet, as
 // libheif finds them; empty where there is none.

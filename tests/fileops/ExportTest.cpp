@@ -204,6 +204,47 @@ TEST_F(ExportTest, ASidecarRatingGoesIntoTheCopy)
     }
 }
 
+// A HEIF in a wide-gamut space (Display P3 on every iPhone) keeps its colours
+// and its profile in its copies, rather than losing its deepest colours in sRGB.
+TEST_F(ExportTest, WideGamutHeifCopiesKeepTheirProfile)
+{
+    if (!Encoder::canEncode(Format::heic))
+        GTEST_SKIP() << "no HEIC encoder here";
+    // Display P3: the DCI-P3 primaries, a D65 white and sRGB's tone curve.
+    const cmsCIExyY white{0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries{{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}};
+    const cmsFloat64Number srgbCurve[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
+    cmsToneCurve *curve = cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
+    cmsToneCurve *curves[3] = {curve, curve, curve};
+    cmsHPROFILE p3 = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsFreeToneCurve(curve);
+    cmsMLU *description = cmsMLUalloc(nullptr, 1);
+    cmsMLUsetASCII(description, "en", "US", "Test P3");
+    cmsWriteTag(p3, cmsSigProfileDescriptionTag, description);
+    cmsMLUfree(description);
+    const QByteArray icc = takeProfileBytes(p3);
+
+    const QString photo = dir.filePath(QStringLiteral("p3.heic"));
+    vips::VImage flat = (vips::VImage::black(64, 48) + std::vector<double>{100, 180, 60}).cast(VIPS_FORMAT_UCHAR);
+    flat = flat.copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    vips_image_set_blob_copy(flat.get_image(), VIPS_META_ICC_NAME, icc.constData(), size_t(icc.size()));
+    flat.heifsave(photo.toUtf8().constData(), vips::VImage::option()->set("Q", 95)->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_HEVC));
+    ASSERT_EQ(Codec::colorProfileName(photo), QStringLiteral("Test P3"));
+
+    for (const Format format : {Format::jpeg, Format::png, Format::heic}) {
+        const auto bytes = Encoder::encodeFile(photo, 0, format, 95);
+        ASSERT_TRUE(bytes) << Encoder::info(format).title;
+        const QString out = writeTo(dir, QStringLiteral("p3-copy.") + QLatin1String(Encoder::info(format).extension), *bytes);
+        EXPECT_EQ(Codec::colorProfileName(out), QStringLiteral("Test P3")) << Encoder::info(format).title;
+        // The stored values are still P3's, not converted to sRGB.
+        const vips::VImage stored = vips::VImage::new_from_file(out.toUtf8().constData());
+        const std::vector<double> made{100, 180, 60};
+        for (int band = 0; band < 3; ++band)
+            EXPECT_NEAR(stored.extract_band(band).avg(), made[size_t(band)], 4.0)
+                << Encoder::info(format).title << " band " << band;
+    }
+}
+
 // A RAW and a HEIF come from their decoders with an alpha channel though no
 // pixel is transparent: their copies have three bands, not a fourth of 255s.
 TEST_F(ExportTest, OpaquePhotosGiveCopiesWithoutAnAlphaChannel)
