@@ -112,10 +112,7 @@ TEST_F(ViewerPageEditsTest, RatingReachesTheFilesTheBadgeAndTheMenuTicks)
 TEST_F(ViewerPageEditsTest, OnlyPhotosThatCanBeReachedByNameAreRated)
 {
     makeJpeg(dir.path(), QStringLiteral("IMG.jpg"), 320, 200);
-    QFile video(path(QStringLiteral("IMG.MOV")));
-    ASSERT_TRUE(video.open(QIODevice::WriteOnly));
-    video.write(QByteArray(4096, '\0'));
-    video.close();
+    ASSERT_TRUE(writeFile(QStringLiteral("IMG.MOV"), QByteArray(4096, '\0')));
     ASSERT_FALSE(XmpRating::writeRating(4, path(QStringLiteral("IMG.jpg"))));
     viewer->open(path(QStringLiteral("IMG.MOV")));
     ASSERT_TRUE(waitFor([&] { return viewer->controller()->folderModel().count() == 2; }));
@@ -234,11 +231,8 @@ TEST_F(ViewerPageEditsTest, OpeningAFolderRemovesOnlyOurLeftoverTemporaries)
     // A conversion cut short leaves its half-written file in Converted-png.
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Converted-png")));
     const QString converting = path(QStringLiteral("Converted-png/.glanto-convert-0123abcd-4567-89ab-cdef-0123456789ab.png"));
-    for (const QString &name : {leftover, foreign, converting}) {
-        QFile f(name);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("x");
-    }
+    for (const QString &name : {leftover, foreign, converting})
+        ASSERT_TRUE(writeFile(name, "x"));
     const int generation = edits().generation;
     viewer->open(dir.path());
     EXPECT_EQ(edits().generation, generation + 1);

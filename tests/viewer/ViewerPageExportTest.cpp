@@ -100,10 +100,7 @@ TEST_F(ViewerPageExportTest, TheSheetProposesANameThatFollowsTheFormatAndEstimat
 TEST_F(ViewerPageExportTest, TheSheetAsksBeforeReplacingTheNameWithItsExtension)
 {
     makeJpeg(dir.path(), QStringLiteral("a.jpg"), 400, 300);
-    QFile existing(path(QStringLiteral("holiday.png.jpg")));
-    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-    existing.write("kept");
-    existing.close();
+    ASSERT_TRUE(writeFile(QStringLiteral("holiday.png.jpg"), "kept"));
     viewer->open(path(QStringLiteral("a.jpg")));
     ASSERT_TRUE(shown());
     run(CommandId::exportAs);

@@ -10,6 +10,7 @@
 #include "viewer/ViewerPage.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -43,6 +44,13 @@ protected:
     virtual void beforePage() {}
 
     QString path(const QString &name) const { return QDir(dir.path()).filePath(name); }
+
+    // Writes bytes to a file of the test's folder (or to an absolute path).
+    bool writeFile(const QString &name, const QByteArray &bytes) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
 
     ImageLoader loader{1ull << 30};
     QTemporaryDir dir;

@@ -200,10 +200,7 @@ TEST_F(ViewerPageRenameTest, BatchRenameLeavesAFileThatIsNotAPhotoAlone)
 {
     makeJpeg(dir.path(), QStringLiteral("x.jpg"), 320, 200);
     makeJpeg(dir.path(), QStringLiteral("y.jpg"), 200, 320);
-    QFile note(path(QStringLiteral("notes.txt")));
-    ASSERT_TRUE(note.open(QIODevice::WriteOnly));
-    note.write("shopping list");
-    note.close();
+    ASSERT_TRUE(writeFile(QStringLiteral("notes.txt"), "shopping list"));
     viewer->open(path(QStringLiteral("notes.txt")));
     ASSERT_TRUE(waitFor([&] { return viewer->controller()->folderModel().count() == 3; }));
 
