@@ -124,6 +124,25 @@ TEST_F(FolderModelTest, ANameThatIsNotTextNeverStandsForAnotherFile)
     EXPECT_EQ(listed->size(), 2);
 }
 
+// What is not a readable folder lists as nothing, with the reason, and a pipe
+// named like a folder is never opened (opening one would wait for a writer).
+TEST_F(FolderModelTest, WhatIsNotAFolderListsAsNothingWithItsReason)
+{
+    sandbox.file("photo.jpg", 10);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(sandbox.path("pipe")).constData(), 0644), 0) << std::strerror(errno);
+    const auto reasonFor = [](const QString &path) {
+        int error = 0;
+        EXPECT_FALSE(FolderModel::listFolder(path, &error)) << path.toStdString();
+        return error;
+    };
+    EXPECT_EQ(reasonFor(sandbox.path("missing")), ENOENT);
+    EXPECT_EQ(reasonFor(sandbox.path("photo.jpg")), ENOTDIR);
+    EXPECT_EQ(reasonFor(sandbox.path("pipe")), ENOTDIR);
+    const auto listed = FolderModel::listFolder(sandbox.root());
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(listed->size(), 1);
+}
+
 TEST_F(FolderModelTest, AFileWhoseAttributesCannotBeReadIsStillAnItem)
 {
     sandbox.file("real.jpg", 10);
