@@ -69,11 +69,13 @@ void invoke(QObject *receiver, Functor &&functor, Qt::ConnectionType type = Qt::
 #ifdef GLANTO_HANDOFF_ANNOTATED
     // The functor is moved into a block of its own before the release, so the
     // receiver reads nothing this thread writes after it but Qt's small slot object.
+    // The block goes along whole, so it ends on the receiver's side: this thread
+    // keeps no share of it to free after the receiver has read it.
     auto box = std::make_shared<std::decay_t<Functor>>(std::forward<Functor>(functor));
     __tsan_release(box.get());
     QMetaObject::invokeMethod(
         receiver,
-        [box] {
+        [box = std::move(box)] {
             __tsan_acquire(box.get());
             (*box)();
         },
