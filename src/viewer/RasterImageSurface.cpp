@@ -18,20 +18,26 @@
 
 namespace {
 
-// The layer's bitmap (or the halving nearest above deviceWidth) scaled into its
-// frame, turned and with its opacity. Used on the main thread and on workers.
+// The layer's bitmap (or the smallest halving still as large as the drawn frame)
+// scaled into its frame, turned and with its opacity. Used on the main thread and
+// on workers.
 void drawScaled(QPainter &painter, const SceneLayer &layer, double deviceWidth)
 {
     const RenderBitmap &bitmap = *layer.bitmap;
     const QSize size = bitmap.size();
     const double turnedW = layer.turns % 2 ? size.height() : size.width();
-    if (turnedW <= 0)
+    const double turnedH = layer.turns % 2 ? size.width() : size.height();
+    if (turnedW <= 0 || turnedH <= 0)
         return;
+    // Both sides count: a level of a strip a few pixels wide stays 1 pixel wide while
+    // its length keeps halving, so its width alone would pick the 1 x 1 level.
+    const double deviceHeight = deviceWidth * turnedH / turnedW;
     QImage source = bitmap.image();
     if (bitmap.hasLevels()) {
         for (const QImage &level : bitmap.levels()) {
             const double levelW = layer.turns % 2 ? level.height() : level.width();
-            if (levelW < deviceWidth)
+            const double levelH = layer.turns % 2 ? level.width() : level.height();
+            if (levelW < deviceWidth || levelH < deviceHeight)
                 break;
             source = level;
         }

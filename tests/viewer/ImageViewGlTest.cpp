@@ -191,6 +191,30 @@ TEST_F(ImageViewGlTest, TheRasterFallbackDrawsTheSameScene)
     qunsetenv("GLANTO_RENDERER");
 }
 
+// A strip reduced below one pixel's width: its halvings stay 1 pixel wide while
+// their length halves, and the one drawn must still be as long as the frame.
+TEST_F(ImageViewGlTest, AStripNarrowerThanAPixelKeepsItsLength)
+{
+    auto raster = ImageSurface::createRaster(nullptr);
+    raster->widget()->resize(40, 1000);
+    QImage strip(4, 4000, QImage::Format_RGBA8888_Premultiplied);
+    QPainter(&strip).fillRect(0, 0, 4, 2000, Qt::red);
+    QPainter(&strip).fillRect(0, 2000, 4, 2000, Qt::blue);
+    auto bitmap = std::make_shared<RenderBitmap>(strip);
+    bitmap->setLevels(buildMipLevels(strip));
+    ImageScene scene;
+    scene.image.bitmap = bitmap;
+    scene.image.frame = QRectF(10, 0, 1, 1000);
+    for (const int turns : {0, 2}) {
+        scene.image.turns = turns;
+        raster->setScene(scene);
+        const QImage shot = raster->widget()->grab().toImage();
+        const QColor top = turns ? Qt::blue : Qt::red, bottom = turns ? Qt::red : Qt::blue;
+        EXPECT_TRUE(near(shot.pixelColor(10, 250), top)) << turns << " " << qPrintable(shot.pixelColor(10, 250).name());
+        EXPECT_TRUE(near(shot.pixelColor(10, 750), bottom)) << turns << " " << qPrintable(shot.pixelColor(10, 750).name());
+    }
+}
+
 TEST(ImagePyramid, HalvingAveragesBlocksAndEndsAtOnePixel)
 {
     QImage image(5, 3, QImage::Format_RGBA8888_Premultiplied);
