@@ -31,10 +31,12 @@ QString parametersLine(const ExifSummaryInput &in)
 {
     QStringList parts;
     if (const auto t = Metadata::number(in.exposureTime); t && *t > 0) {
-        if (*t >= 1)
-            parts << cString("%.1f s", *t);
+        // A fraction only where it is the time: 0.8 s is no "1/1 s", 0.6 s no "1/2 s".
+        const qint64 n = *t < 1 ? qint64(std::llround(1.0 / *t)) : 0;
+        if (n >= 2 && std::abs(double(n) * *t - 1.0) <= 0.05)
+            parts << QStringLiteral("1/%1 s").arg(n);
         else
-            parts << QStringLiteral("1/%1 s").arg(qint64(std::llround(1.0 / *t)));
+            parts << cString("%.1f s", *t);
     }
     if (const auto f = Metadata::number(in.fNumber); f && *f > 0)
         parts << QString::fromUtf8("ƒ/") + cString("%.1f", *f);

@@ -62,6 +62,14 @@ TEST(ExifSummary, ShootingParametersAndBias)
     EXPECT_EQ(params("1/250", "28/10", "400", "35/1"), QString::fromUtf8("1/250 s · ƒ/2.8 · ISO 400 · 35 mm"));
     EXPECT_EQ(params("333/1000", "", "", ""), "1/3 s");
     EXPECT_EQ(params("13/10", "", "", ""), "1.3 s");
+    // Slow times that no fraction 1/n names read as decimals.
+    EXPECT_EQ(params("8/10", "", "", ""), "0.8 s");
+    EXPECT_EQ(params("6/10", "", "", ""), "0.6 s");
+    EXPECT_EQ(params("4/10", "", "", ""), "0.4 s");
+    EXPECT_EQ(params("3/10", "", "", ""), "0.3 s");
+    EXPECT_EQ(params("1/2", "", "", ""), "1/2 s");
+    EXPECT_EQ(params("96/100", "", "", ""), "1.0 s");
+    EXPECT_EQ(params("33333/1000000", "", "", ""), "1/30 s");
     EXPECT_EQ(params("2", "", "", ""), "2.0 s");
     EXPECT_EQ(params("0/1", "", "", ""), "");
     EXPECT_EQ(params("", "", "100", ""), "ISO 100");
