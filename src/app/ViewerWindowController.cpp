@@ -7,6 +7,7 @@
 #include "settings/Texts.h"
 #include "viewer/ViewerOverlays.h"
 #include "viewer/ViewerPage.h"
+#include "viewer/ViewerPageExport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -253,6 +254,10 @@ void ViewerWindowController::saveFrame() const
 
 void ViewerWindowController::closeEvent(QCloseEvent *event)
 {
+    if (m_viewer && m_viewer->exports() && m_viewer->exports()->holdClose([this] { close(); })) {
+        event->ignore();
+        return;
+    }
     saveFrame();
     QMainWindow::closeEvent(event);
 }

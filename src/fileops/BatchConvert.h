@@ -73,6 +73,9 @@ public:
     void cancel();
     bool isRunning() const { return running; }
     bool isStopping() const { return running && cancelled; }
+    // Photos of the run handled so far, and in all.
+    int handled() const { return summary.succeeded + summary.failed; }
+    int total() const { return summary.total; }
     // Blocks until the workers are idle and delivers what they posted (tests, benchmarks).
     void waitForIdle();
 

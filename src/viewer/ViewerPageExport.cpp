@@ -13,6 +13,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStandardItemModel>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -155,23 +157,66 @@ ViewerPageExport::ViewerPageExport(ViewerPage *page)
         if (!guard)
             return;
         guard->flash(s.message(), s.failed > 0 ? 6.0 : 4.0);
+        // The window was closed while the photos were converted: it closes now.
+        if (auto closeAgain = std::exchange(closeWhenStopped, {}))
+            QTimer::singleShot(0, guard, closeAgain);
     };
 
     stopButton = new QPushButton(Texts::text("alert.cancel"));
     stopButton->setFocusPolicy(Qt::NoFocus);
-    connect(stopButton, &QPushButton::clicked, this, [this] {
-        converter.cancel();
-        if (!converter.isStopping())
-            return;
-        // A photo being encoded cannot be interrupted: a large one takes seconds.
-        this->page->flash(Texts::text("msg.convertStopping"), 3600);
-        placeStopButton();
-        if (stopButton)
-            stopButton->setEnabled(false);
-    });
+    connect(stopButton, &QPushButton::clicked, this, &ViewerPageExport::stopConversion);
     page->addOverlay(stopButton, [this](QWidget *, const QRect &) { placeStopButton(); });
     // Placing an overlay shows it; the stop button only belongs to a running conversion.
     stopButton->hide();
+}
+
+void ViewerPageExport::stopConversion()
+{
+    converter.cancel();
+    if (!converter.isStopping())
+        return;
+    // A photo being encoded cannot be interrupted: a large one takes seconds.
+    page->flash(Texts::text("msg.convertStopping"), 3600);
+    placeStopButton();
+    if (stopButton)
+        stopButton->setEnabled(false);
+}
+
+bool ViewerPageExport::holdClose(std::function<void()> closeAgain)
+{
+    if (!converter.isRunning())
+        return false;
+    if (converter.isStopping()) {
+        closeWhenStopped = std::move(closeAgain);
+        return true;
+    }
+    if (closeQuestion) {
+        closeQuestion->raise();
+        closeQuestion->activateWindow();
+        return true;
+    }
+    // Closing would stop the conversion half-way without a word: ask first.
+    auto *question = new QMessageBox(
+        QMessageBox::Question, QGuiApplication::applicationDisplayName(),
+        Texts::format("msg.convertCloseQuestion", {QString::number(converter.handled()), QString::number(converter.total())}),
+        QMessageBox::NoButton, page->window());
+    question->setInformativeText(Texts::text("msg.convertCloseNote"));
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton *stop = question->addButton(Texts::text("alert.stopAndClose"), QMessageBox::DestructiveRole);
+    question->setDefaultButton(question->addButton(Texts::text("alert.keepConverting"), QMessageBox::RejectRole));
+    connect(question, &QMessageBox::buttonClicked, this, [this, stop, closeAgain = std::move(closeAgain)](QAbstractButton *button) {
+        if (button != stop)
+            return;
+        if (!converter.isRunning()) {
+            QTimer::singleShot(0, this, closeAgain);
+            return;
+        }
+        closeWhenStopped = closeAgain;
+        stopConversion();
+    });
+    closeQuestion = question;
+    question->open();
+    return true;
 }
 
 ViewerPageExport::~ViewerPageExport()

@@ -7,10 +7,13 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <functional>
+
 class QComboBox;
 class QDialog;
 class QFileDialog;
 class QLabel;
+class QMessageBox;
 class QPushButton;
 class QSlider;
 class ViewerPage;
@@ -36,6 +39,11 @@ public:
     // An export or a conversion (or a rotation save) is running.
     bool isProcessing() const;
 
+    // Closing the window while photos are being converted: true when the close
+    // has to wait. The user is asked whether to stop; once the conversion has
+    // stopped, closeAgain is called. False while no conversion runs.
+    bool holdClose(std::function<void()> closeAgain);
+
     ExportEstimator estimator;
     BatchConvert converter;
     QThreadPool exportQueue;
@@ -60,10 +68,13 @@ private:
     void saveExport(const QString &destination);
     void releaseSheet();
     void startConversion(int formatIndex, int quality);
+    void stopConversion();
     void placeStopButton();
 
     ViewerPage *page;
     QString exportPhoto; // the photo the open sheet exports
     int exportTurns = 0;
     bool exporting = false;
+    QPointer<QMessageBox> closeQuestion;
+    std::function<void()> closeWhenStopped;
 };

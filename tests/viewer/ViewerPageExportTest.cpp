@@ -9,6 +9,7 @@
 #include "viewer/ViewerPageExport.h"
 #include "viewer/ViewerViewController.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
@@ -229,4 +230,47 @@ TEST_F(ViewerPageExportTest, StoppingAConversionSaysSoUntilTheLastPhotosFinish)
     EXPECT_EQ(viewer->hudMessage(),
               Texts::format("msg.convertCancelled", {QString::number(written), QStringLiteral("0"), QStringLiteral("png")}));
     EXPECT_FALSE(exports().stopButton->isVisible());
+}
+
+// Closing the window mid-conversion asks first; keeping on changes nothing, and
+// stopping closes the window once the photos under way are written.
+TEST_F(ViewerPageExportTest, ClosingDuringAConversionAsksAndClosesOnceStopped)
+{
+    for (int i = 0; i < 12; ++i)
+        makeJpeg(dir.path(), QStringLiteral("p%1.jpg").arg(i, 2, 10, QLatin1Char('0')), 1600, 1200);
+    viewer->open(path(QStringLiteral("p00.jpg")));
+    ASSERT_TRUE(shown());
+    int closes = 0;
+    const auto closeAgain = [&closes] { ++closes; };
+    EXPECT_FALSE(exports().holdClose(closeAgain));
+
+    run(CommandId::batchConvert);
+    ASSERT_TRUE(exports().batchDialog);
+    exports().batchFormatPopup->setCurrentIndex(1);   // PNG
+    exports().batchDialog->accept();
+    const auto answer = [this](const char *button) {
+        QMessageBox *question = nullptr;
+        EXPECT_TRUE(waitFor([&] { return (question = viewer->window()->findChild<QMessageBox *>()) != nullptr; }));
+        if (!question)
+            return;
+        EXPECT_EQ(question->defaultButton()->text(), Texts::text("alert.keepConverting"));
+        for (QAbstractButton *b : question->buttons())
+            if (b->text() == Texts::text(button))
+                b->click();
+        EXPECT_TRUE(waitFor([&] { return viewer->window()->findChild<QMessageBox *>() == nullptr; }));
+    };
+
+    ASSERT_TRUE(exports().holdClose(closeAgain));
+    answer("alert.keepConverting");
+    spin(100);
+    EXPECT_EQ(closes, 0);
+    EXPECT_TRUE(exports().isProcessing());
+    EXPECT_FALSE(exports().converter.isStopping());
+
+    ASSERT_TRUE(exports().holdClose(closeAgain));
+    answer("alert.stopAndClose");
+    EXPECT_EQ(viewer->hudMessage(), Texts::text("msg.convertStopping"));
+    ASSERT_TRUE(waitFor([&] { return closes == 1; }, 30000));
+    EXPECT_FALSE(exports().isProcessing());
+    EXPECT_LT(QDir(path(QStringLiteral("Converted-png"))).entryList(QDir::Files).size(), 12);
 }
