@@ -182,7 +182,13 @@ Result renamePhoto(const QString &path, const QString &entered)
         result.status = Result::Status::empty;
         return result;
     }
-    const QString base = cleanedBase(entered);
+    QString base = cleanedBase(entered);
+    // The extension typed along with the name is the one kept: "garden.jpg"
+    // names garden.jpg, not garden.jpg.jpg.
+    const QString typedExtension = QLatin1Char('.') + own.extension;
+    if (!own.extension.isEmpty() && base.size() > typedExtension.size()
+        && base.endsWith(typedExtension, Qt::CaseInsensitive))
+        base.chop(typedExtension.size());
     if (trimmed == own.base || joinName(base, own.extension) == ownName)
         return result;
     if (base.startsWith(u'.')) {

@@ -84,6 +84,15 @@ TEST_F(RenameTest, TypedNameIsTrimmedCleanedAndKeepsTheExtension)
     ASSERT_EQ(r.status, Rename::Result::Status::renamed);
     EXPECT_EQ(names(), QStringList{QStringLiteral("12-30.JPG")});
 
+    // The extension typed with the name is not doubled, in either case; another stays.
+    r = Rename::renamePhoto(r.newPath, QStringLiteral("garden.jpg"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed);
+    EXPECT_EQ(names(), QStringList{QStringLiteral("garden.JPG")});
+    r = Rename::renamePhoto(r.newPath, QStringLiteral("garden.png"));
+    ASSERT_EQ(r.status, Rename::Result::Status::renamed);
+    EXPECT_EQ(names(), QStringList{QStringLiteral("garden.png.JPG")});
+    EXPECT_EQ(Rename::renamePhoto(r.newPath, QStringLiteral("garden.png.jpg")).status, Rename::Result::Status::unchanged);
+
     // A file without an extension gets none.
     const QString plain = make(QStringLiteral("scan"));
     r = Rename::renamePhoto(plain, QStringLiteral("page"));
