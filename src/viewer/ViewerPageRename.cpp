@@ -3,6 +3,7 @@
 #include "fileops/Rename.h"
 #include "settings/Texts.h"
 #include "viewer/ViewerPage.h"
+#include "viewer/ViewerPageExport.h"
 #include "viewer/ViewerPageEdits.h"
 #include "viewer/ZoomableImageView.h"
 
@@ -81,7 +82,13 @@ ViewerPageRename::ViewerPageRename(ViewerPage *page)
     , page(page)
 {
     QPointer<ViewerPage> guard(page);
-    isProcessing = [guard] { return guard && guard->edits() && guard->edits()->edits.isProcessing(); };
+    // A rotation being saved, an export or a conversion (which reads the folder's
+    // photos by name).
+    isProcessing = [guard] {
+        return guard
+               && ((guard->edits() && guard->edits()->edits.isProcessing())
+                   || (guard->exports() && guard->exports()->isProcessing()));
+    };
     page->commands.on(CommandId::renameCurrent, [this](int) { renameCurrent(); },
                       page->menuRule(CommandId::renameCurrent));
     page->commands.on(CommandId::batchRename, [this](int) { batchRename(); }, page->menuRule(CommandId::batchRename));
@@ -89,9 +96,14 @@ ViewerPageRename::ViewerPageRename(ViewerPage *page)
     page->imageView()->onRename = [this] { renameCurrent(); };
 }
 
-bool ViewerPageRename::busy() const
+bool ViewerPageRename::busy()
 {
-    return alert || (isProcessing && isProcessing());
+    if (alert)
+        return true;
+    if (!isProcessing || !isProcessing())
+        return false;
+    page->flash(Texts::text("msg.fileOpBusy"), messageSeconds);
+    return true;
 }
 
 void ViewerPageRename::renameCurrent()

@@ -50,13 +50,14 @@ public:
     TextFieldAlert *openAlert() const { return alert; }
 
     // Whether another file operation is running; neither command starts then.
-    // By default the page's rotation save.
+    // By default the page's rotation save, export or conversion.
     std::function<bool()> isProcessing;
 
 private:
     void finishRename(const QString &path, int folderGeneration, const QString &entered);
     void finishBatch(const QStringList &photos, const QString &current, int folderGeneration, const QString &entered);
-    bool busy() const;
+    // An alert is open already, or another file operation runs (which is said).
+    bool busy();
 
     ViewerPage *page;
     QPointer<TextFieldAlert> alert;

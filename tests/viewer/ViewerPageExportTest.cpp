@@ -7,6 +7,7 @@
 #include "settings/Texts.h"
 #include "viewer/ViewerPage.h"
 #include "viewer/ViewerPageExport.h"
+#include "viewer/ViewerPageRename.h"
 #include "viewer/ViewerViewController.h"
 
 #include <QAbstractButton>
@@ -188,6 +189,11 @@ TEST_F(ViewerPageExportTest, BatchConvertAsksThenConvertsTheFolder)
     // A second command while it runs is refused.
     run(CommandId::batchConvert);
     EXPECT_FALSE(exports().batchDialog);
+    EXPECT_EQ(viewer->hudMessage(), Texts::text("msg.fileOpBusy"));
+    // So is a rename: the conversion reads the photos by their names.
+    viewer->flash(QString(), 0);
+    run(CommandId::renameCurrent);
+    EXPECT_FALSE(viewer->renames()->openAlert());
     EXPECT_EQ(viewer->hudMessage(), Texts::text("msg.fileOpBusy"));
 
     // The one that failed says why.
