@@ -145,11 +145,14 @@ QString formatCleanupReport(CleanupScanner &scanner)
 QString cleanupReport(const QString &folder, int *listingError)
 {
     FolderModel model;
-    model.load(folder);
-    // A path that is not there lists the folder it would be in: still an error.
+    // A path that is not there would list the folder it would be in: it is an
+    // error, and nothing is measured.
+    const bool there = QFileInfo::exists(folder);
+    if (there)
+        model.load(folder);
     if (listingError)
-        *listingError = QFileInfo::exists(folder) ? model.listingError() : ENOENT;
-    CleanupScanner scanner(folder, makeUnits(model.items()), false);
+        *listingError = there ? model.listingError() : ENOENT;
+    CleanupScanner scanner(folder, there ? makeUnits(model.items()) : QList<CleanupUnit>(), false);
     QEventLoop loop;
     scanner.onFinish = [&loop] { loop.quit(); };
     scanner.start();

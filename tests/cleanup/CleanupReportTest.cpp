@@ -132,6 +132,11 @@ TEST_F(ReportCorpus, OnePhotoHasNoNeighbours)
 
 TEST_F(ReportTest, AFolderThatCannotBeListedGivesHeadersOnly)
 {
+    // The folder the missing one would be in holds a photo: it is not measured.
+    QFile photo(dir.filePath("a.jpg"));
+    ASSERT_TRUE(photo.open(QIODevice::WriteOnly));
+    photo.write("not really a photo");
+    photo.close();
     int error = -1;
     const QString report = normalized(cleanupReport(dir.filePath("missing"), &error));
     EXPECT_EQ(error, ENOENT); // said on the error stream by the report mode
