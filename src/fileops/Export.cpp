@@ -67,13 +67,19 @@ QString savedPath(const QString &typed, Encoder::Format format)
     return named ? typed : typed + u'.' + extension;
 }
 
+bool isThePhotoItself(const QString &photo, const QString &destination)
+{
+    return sameFile(photo, destination)
+           || QFileInfo(photo).absoluteFilePath() == QFileInfo(destination).absoluteFilePath();
+}
+
 Result write(const QString &photo, int quarterTurns, Encoder::Format format, int quality, const QString &destination,
              Trash *keeper)
 {
     const qint64 sourceBytes = std::max<qint64>(0, QFileInfo(photo).size());
     if (destination.isEmpty())
         return failed(Texts::text("msg.errSystem"), sourceBytes);
-    if (sameFile(photo, destination) || QFileInfo(photo).absoluteFilePath() == QFileInfo(destination).absoluteFilePath())
+    if (isThePhotoItself(photo, destination))
         return failed(Texts::text("msg.exportOntoSource"), sourceBytes);
 
     Encoder::Error error = Encoder::Error::encodeFailed;

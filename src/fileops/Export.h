@@ -39,6 +39,10 @@ struct Result
     QString replacedLostReason; // why it could not be kept, when a Trash was asked to keep it
 };
 
+// Whether destination names the photo itself (or another link to it), which
+// is never written.
+bool isThePhotoItself(const QString &photo, const QString &destination);
+
 // Writes the photo, turned by quarterTurns, to destination. The copy is written
 // to a temporary file next to destination and renamed into place, so a failed
 // decode or encode leaves whatever was there untouched; the photo itself is

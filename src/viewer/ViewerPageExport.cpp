@@ -35,9 +35,11 @@ class ExportSavePanel : public QFileDialog
 {
 public:
     ExportSavePanel(QWidget *parent, const QString &caption, const QString &directory,
-                    std::function<QString(const QString &typed)> finalPath)
+                    std::function<QString(const QString &typed)> finalPath,
+                    std::function<bool(const QString &target)> isSource)
         : QFileDialog(parent, caption, directory)
         , finalPath(std::move(finalPath))
+        , isSource(std::move(isSource))
     {
         setOption(QFileDialog::DontConfirmOverwrite);
     }
@@ -50,6 +52,15 @@ public:
             return;
         }
         const QString target = finalPath(typed);
+        // The photo itself is never replaced: say so here, with the sheet
+        // still open, rather than offer a replacement that is then refused.
+        if (isSource(target)) {
+            auto *refusal = new QMessageBox(QMessageBox::Warning, windowTitle(), Texts::text("msg.exportOntoSource"),
+                                            QMessageBox::Ok, this);
+            refusal->setAttribute(Qt::WA_DeleteOnClose);
+            refusal->open();
+            return;
+        }
         if (target == confirmed || !QFileInfo(target).isFile()) {
             QFileDialog::accept();
             return;
@@ -71,6 +82,7 @@ public:
 
 private:
     std::function<QString(const QString &)> finalPath;
+    std::function<bool(const QString &)> isSource;
     QString confirmed;
 };
 
@@ -244,6 +256,9 @@ void ViewerPageExport::exportAs()
     auto *panel = new ExportSavePanel(page->window(), Texts::text("exp.title"), info.absolutePath(),
                                       [this](const QString &typed) {
                                           return Export::savedPath(typed, selectedFormat(exportFormatPopup));
+                                      },
+                                      [this](const QString &target) {
+                                          return Export::isThePhotoItself(exportPhoto, target);
                                       });
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setOption(QFileDialog::DontUseNativeDialog);

@@ -136,6 +136,26 @@ TEST_F(ViewerPageExportTest, TheSheetAsksBeforeReplacingTheNameWithItsExtension)
     EXPECT_FALSE(exports().exportSavePanel);
     EXPECT_GT(QFileInfo(path(QStringLiteral("holiday.png.jpg"))).size(), 4);
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("holiday.png"))));
+
+    // The photo's own name (typed without its extension) offers no replacement:
+    // the sheet says it cannot be done and stays open, the photo as it was.
+    run(CommandId::exportAs);
+    ASSERT_TRUE(exports().exportSavePanel);
+    QFileDialog *second = exports().exportSavePanel;
+    const auto refusal = [second] { return second->findChild<QMessageBox *>(); };
+    const QByteArray before = [&] { QFile f(path(QStringLiteral("a.jpg"))); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    second->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("a"));
+    static_cast<QDialog *>(second)->accept();
+    ASSERT_TRUE(waitFor([&] { return refusal() && refusal()->isVisible(); }, 5000));
+    EXPECT_EQ(refusal()->text(), Texts::text("msg.exportOntoSource"));
+    EXPECT_EQ(refusal()->buttons().size(), 1);
+    refusal()->buttons().first()->click();
+    spin(100);
+    EXPECT_TRUE(second->isVisible());
+    EXPECT_FALSE(exports().isProcessing());
+    QFile after(path(QStringLiteral("a.jpg")));
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), before);
 }
 
 TEST_F(ViewerPageExportTest, CancellingTheSheetLeavesNothingPending)
