@@ -59,9 +59,11 @@ void SlideshowController::start()
 {
     if (clock.isOn())
         return;
-    if (!photoCount || photoCount() < 2) {
+    const int count = photoCount ? photoCount() : 0;
+    if (count < 2) {
+        // An empty folder is not a folder of one.
         if (flash)
-            flash(Texts::text("msg.oneImage"), messageSeconds);
+            flash(Texts::text(count == 1 ? "msg.oneImage" : "ui.noImages"), messageSeconds);
         return;
     }
     if (isFullScreen && enterFullScreen && !isFullScreen())

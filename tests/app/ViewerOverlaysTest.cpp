@@ -128,7 +128,7 @@ TEST_F(ViewerOverlaysTest, WithoutPhotosTheButtonsWaitAndTheSlideshowSaysWhy)
     EXPECT_FALSE(window->router().state(CommandId::toggleInfoPanel).enabled);
     EXPECT_TRUE(window->router().dispatch(CommandId::toggleSlideshow));
     EXPECT_FALSE(overlays->slideshow()->isOn());
-    EXPECT_EQ(page->hudMessage(), Texts::text("msg.oneImage"));
+    EXPECT_EQ(page->hudMessage(), Texts::text("ui.noImages"));
     EXPECT_FALSE(window->isFullScreen());
 }
 

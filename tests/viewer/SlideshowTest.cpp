@@ -193,6 +193,10 @@ TEST(SlideshowController, StartWithOnePhotoOnlyShowsTheMessage)
     h.controller.toggle();
     EXPECT_FALSE(h.controller.isOn());
     EXPECT_FALSE(h.controller.singleClick());
+    h.photos = 0;
+    h.controller.start();
+    EXPECT_FALSE(h.controller.isOn());
+    EXPECT_EQ(h.lastMessage(), Texts::text("ui.noImages"));
 }
 
 TEST(SlideshowController, StartGoesFullScreenFloatsTheFilmstripAndTicksThroughTheFolder)
