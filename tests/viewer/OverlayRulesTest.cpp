@@ -174,7 +174,7 @@ TEST_F(OverlayTooltips, BuiltFromTheCurrentBinding)
     Shortcuts::setCombo(std::nullopt, ShortcutAction::rotateCW);
     EXPECT_EQ(buttonTooltip(OverlayButton::rotateCW, live), QStringLiteral("向右旋转 90°"));
     // Fit has no bindable action: its text stays as written.
-    EXPECT_EQ(buttonTooltip(OverlayButton::fit, live), QStringLiteral("适应窗口（0 / 双击）"));
+    EXPECT_EQ(buttonTooltip(OverlayButton::fit, live), QStringLiteral("适应窗口（Ctrl+0 / 双击）"));
     // The arrows name their keys too.
     EXPECT_EQ(buttonTooltip(OverlayButton::next, {}), QStringLiteral("下一张"));
 }
