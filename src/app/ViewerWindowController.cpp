@@ -17,10 +17,12 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMoveEvent>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
 #include <QStackedWidget>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -217,11 +219,57 @@ void ViewerWindowController::showWindow(bool activate)
 {
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
+    if (!isVisible() && !m_framedOnce) {
+        // The window manager's frame is known only once it has framed the
+        // window: the first move it makes is looked at for a while.
+        m_framedOnce = true;
+        m_fitFramePending = true;
+        QTimer::singleShot(3000, this, [this] { m_fitFramePending = false; });
+    }
     show();
     GlobalHotkey::showDesktopOf(windowHandle());
     raise();
     if (activate)
         activateWindow();
+}
+
+void ViewerWindowController::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    if (m_fitFramePending)
+        fitFrameOnScreen();
+}
+
+void ViewerWindowController::fitFrameOnScreen()
+{
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)) {
+        m_fitFramePending = false;
+        return;
+    }
+    const QRect frame = frameGeometry();
+    const QRect inner = geometry();
+    if (frame == inner)
+        return;   // not framed yet (or no window manager to frame it)
+    m_fitFramePending = false;
+    QScreen *screen = this->screen();
+    const std::optional<QRect> fitted = fittedFrame(frame, inner, screen ? screen->availableGeometry() : QRect());
+    if (!fitted)
+        return;
+    resize(fitted->size() - (frame.size() - inner.size()));
+    move(fitted->topLeft());
+}
+
+std::optional<QRect> ViewerWindowController::fittedFrame(const QRect &frame, const QRect &inner, const QRect &available)
+{
+    if (!available.isValid() || available.contains(frame))
+        return std::nullopt;
+    // A size that filled the screen's height leaves no room for the title bar:
+    // the bottom edge, and the filmstrip above it, would be off the screen.
+    const QSize decoration = frame.size() - inner.size();
+    const QSize size = inner.size().boundedTo(available.size() - decoration).expandedTo(minimumContentSize);
+    QRect placed(QPoint(), size + decoration);
+    placed.moveCenter(available.center());
+    return placed;
 }
 
 QString cannotOpenText(const QString &path)

@@ -35,6 +35,9 @@ public:
     // a remembered size as far as it fits, the default within nine tenths of
     // it (a 1366 x 768 laptop, a scaled screen), never under the minimum.
     static QSize openingSize(const std::optional<QSize> &remembered, const QRect &available);
+    // Where a framed window (frame around inner) goes when its frame reaches past
+    // the free area: as large as fits with its frame, centred. None when it fits.
+    static std::optional<QRect> fittedFrame(const QRect &frame, const QRect &inner, const QRect &available);
 
     explicit ViewerWindowController(QWidget *parent = nullptr);
     ~ViewerWindowController() override;
@@ -70,11 +73,16 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
     void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void restoreFrame();
+    // Once the window manager has put its frame around the window opened at a
+    // remembered size: a frame reaching past the screen's free area is made to
+    // fit inside it, centred.
+    void fitFrameOnScreen();
     void registerWindowCommands();
     // The title bar and task bar name what the page shown holds: its own
     // title (the viewer's photo), then the program.
@@ -84,4 +92,6 @@ private:
     QStackedWidget *stack = nullptr;
     ViewerPage *m_viewer = nullptr;
     MainMenu *m_menu = nullptr;
+    bool m_framedOnce = false;
+    bool m_fitFramePending = false;
 };

@@ -277,6 +277,18 @@ TEST_F(AppShell, TheWindowOpensWithinTheScreen)
     EXPECT_EQ(opening(QSize(1000, 700), QRect(0, 27, 1366, 741)), QSize(1000, 700));
     EXPECT_EQ(opening(QSize(1000, 700), QRect(0, 0, 600, 400)), QSize(640, 420));
     EXPECT_EQ(opening(std::nullopt, QRect()), QSize(1280, 860));
+
+    // Once framed (a 20-point title bar, 1-point sides, a 5-point bottom): a window
+    // as tall as the free area is made shorter by its frame and centred; one
+    // that fits stays where it is.
+    const auto fitted = ViewerWindowController::fittedFrame;
+    const QRect screen(0, 0, 1600, 1000);
+    EXPECT_EQ(fitted(QRect(99, 0, 1402, 1015), QRect(100, 20, 1400, 990), screen), QRect(99, 0, 1402, 1000));
+    EXPECT_EQ(fitted(QRect(0, 27, 1368, 766), QRect(1, 47, 1366, 741), QRect(0, 27, 1366, 741)),
+              QRect(0, 27, 1366, 741));
+    EXPECT_FALSE(fitted(QRect(159, 45, 1282, 885), QRect(160, 65, 1280, 860), screen));
+    // Never under the minimum, even where the frame then reaches past a tiny screen.
+    EXPECT_EQ(fitted(QRect(0, 0, 642, 445), QRect(1, 20, 640, 420), QRect(0, 0, 600, 400)).value().size(), QSize(642, 445));
 }
 
 TEST_F(AppShell, RequestBeforeTheWindowGoesToPendingAndWinsAtLaunch)
