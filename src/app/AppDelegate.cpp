@@ -119,8 +119,11 @@ int AppDelegate::run(int argc, char **argv, const LaunchHooks &hooks)
         };
     }
 
-    // A logout or a service manager's SIGTERM quits as Quit does.
-    const TerminationSignals termination([] {
+    // A logout or a service manager's SIGTERM quits as Quit does, without
+    // asking anything first: there is nobody to answer.
+    const TerminationSignals termination([&delegate] {
+        if (delegate.windowController)
+            delegate.windowController->closeWithoutAsking = true;
         QApplication::closeAllWindows();
         QCoreApplication::quit();
     });

@@ -302,7 +302,7 @@ void ViewerWindowController::saveFrame() const
 
 void ViewerWindowController::closeEvent(QCloseEvent *event)
 {
-    if (m_viewer && m_viewer->exports() && m_viewer->exports()->holdClose([this] { close(); })) {
+    if (!closeWithoutAsking && m_viewer && m_viewer->exports() && m_viewer->exports()->holdClose([this] { close(); })) {
         event->ignore();
         return;
     }

@@ -71,6 +71,10 @@ public:
     // Stores the window's frame under frameAutosaveName.
     void saveFrame() const;
 
+    // Closing asks nothing (a conversion under way is stopped after the photos
+    // being written): set when the program is told to end by a signal.
+    bool closeWithoutAsking = false;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void moveEvent(QMoveEvent *event) override;

@@ -3,6 +3,7 @@
 // stay as they were, and the badge shows the stars.
 #include "ViewerTestSupport.h"
 #include "support/GlantoProcess.h"
+#include "support/SanitizerAllowance.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -128,3 +129,47 @@ TEST_F(EditsEndToEndTest, RatingAndSavedTurnReachTheFileWithThePixelsUnchanged)
 }
 
 } // namespace
+
+// A logout's SIGTERM while photos are converted: the program asks nothing (no
+// one is there to answer), finishes the photos under way and ends by itself.
+TEST_F(EditsEndToEndTest, ASignalDuringAConversionEndsTheProgramWithoutAsking)
+{
+    ASSERT_TRUE(QDir(tmp.path()).mkpath(QStringLiteral("photos")));
+    const QString folder = tmp.filePath(QStringLiteral("photos"));
+    QImage noise(1800, 1200, QImage::Format_RGB32);
+    quint32 seed = 7;
+    for (int y = 0; y < noise.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(noise.scanLine(y));
+        for (int x = 0; x < noise.width(); ++x)
+            line[x] = (seed = seed * 1664525u + 1013904223u) | 0xFF000000u;
+    }
+    const QString first = folder + QStringLiteral("/p00.png");
+    ASSERT_TRUE(noise.save(first));
+    const int count = 40;
+    for (int i = 1; i < count; ++i)
+        ASSERT_TRUE(QFile::copy(first, folder + QStringLiteral("/p%1.png").arg(i, 2, 10, QLatin1Char('0'))));
+
+    launch({first});
+    const QString id = glanto.window();
+    ASSERT_FALSE(id.isEmpty()) << "no window appeared";
+    e2e::xdotool({"windowactivate", "--sync", id});
+    spin(1000);
+    glanto.key(QStringLiteral("ctrl+shift+c"));
+    spin(1000);
+    glanto.key(QStringLiteral("Return"));   // the dialog's default: Convert, to JPEG
+    const QString output = folder + QStringLiteral("/Converted-jpg");
+    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(output); }, 10000)) << "no conversion started";
+    const qsizetype writtenBefore = QDir(output).entryList(QDir::Files).size();
+    if (writtenBefore >= count)
+        GTEST_SKIP() << "the conversion ended before the signal";
+
+    glanto.process.terminate();
+    ASSERT_TRUE(glanto.process.waitForFinished(allowForSanitizers(30000))) << "the program did not end";
+    EXPECT_EQ(glanto.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(glanto.process.exitCode(), 0);
+    // No copy is left half-written: every file there is a whole JPEG.
+    for (const QString &name : QDir(output).entryList(QDir::Files)) {
+        QImageReader reader(output + QLatin1Char('/') + name);
+        EXPECT_EQ(reader.read().size(), QSize(1800, 1200)) << qPrintable(name);
+    }
+}
