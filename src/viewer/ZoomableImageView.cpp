@@ -698,6 +698,16 @@ void ZoomableImageView::cancelPendingSingleClick()
 
 void ZoomableImageView::mousePressEvent(QMouseEvent *event)
 {
+    // A mouse's thumb buttons step like the arrows: back to the previous photo,
+    // forward to the next.
+    if (event->button() == Qt::BackButton || event->button() == Qt::ForwardButton) {
+        if (onActivity)
+            onActivity();
+        if (onNavigate)
+            onNavigate(event->button() == Qt::BackButton ? -1 : +1);
+        event->accept();
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         QWidget::mousePressEvent(event);
         return;

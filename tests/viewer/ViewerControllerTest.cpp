@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QMimeData>
 #include <QPushButton>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -109,6 +110,21 @@ TEST_F(ViewerControllerTest, NavigationWrapsAroundAtBothEnds)
     viewer->controller()->navigate(+1);
     ASSERT_TRUE(settle());
     EXPECT_EQ(displays.back().url, path("a.jpg"));
+
+    // A mouse's back and forward buttons step like the arrows.
+    const auto press = [this](Qt::MouseButton button) {
+        const QPointF at(10, 10);
+        QMouseEvent event(QEvent::MouseButtonPress, at, viewer->imageView()->mapToGlobal(at), button, button,
+                          Qt::NoModifier);
+        QApplication::sendEvent(viewer->imageView(), &event);
+    };
+    press(Qt::ForwardButton);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(displays.back().url, path("b.jpg"));
+    press(Qt::BackButton);
+    press(Qt::BackButton);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(displays.back().url, path("c.jpg"));
 
     viewer->controller()->goLast();
     EXPECT_EQ(viewer->controller()->folderModel().index(), 2);
