@@ -185,3 +185,49 @@ QAction *MainMenu::action(CommandId id, int tag) const
     }
     return nullptr;
 }
+
+QMenu *MainMenu::photoMenu()
+{
+    if (m_photoMenu)
+        return m_photoMenu;
+    // A child of the bar, so a state change while it is open reaches it as it
+    // reaches the bar's menus.
+    m_photoMenu = new QMenu(bar);
+    m_photoMenu->setToolTipsVisible(false);
+    const auto add = [this](CommandId id) {
+        if (QAction *item = action(id))
+            m_photoMenu->addAction(item);
+    };
+    const auto addSubmenu = [this](CommandId owner) {
+        for (const auto &[sub, id] : submenus) {
+            if (id == owner) {
+                m_photoMenu->addMenu(sub);
+                return;
+            }
+        }
+    };
+    using C = CommandId;
+    add(C::openInEditor);
+    addSubmenu(C::openWith);
+    add(C::revealInFinder);
+    m_photoMenu->addSeparator();
+    add(C::rotateCW);
+    add(C::rotateCCW);
+    add(C::saveRotation);
+    addSubmenu(C::setRatingMenu);
+    m_photoMenu->addSeparator();
+    add(C::renameCurrent);
+    add(C::exportAs);
+    add(C::setWallpaper);
+    m_photoMenu->addSeparator();
+    add(C::toggleInfoPanel);
+    m_photoMenu->addSeparator();
+    add(C::trashCurrent);
+    connect(m_photoMenu, &QMenu::aboutToShow, this, [this] { validate(m_photoMenu); });
+    return m_photoMenu;
+}
+
+void MainMenu::popupPhotoMenu(const QPoint &globalPos)
+{
+    photoMenu()->popup(globalPos);
+}

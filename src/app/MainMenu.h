@@ -12,6 +12,7 @@
 class QAction;
 class QMenu;
 class QMenuBar;
+class QPoint;
 
 // The main menu bar, built once from the menu tree. Choosing an item runs its
 // command through the router; the enabled states, ticks and the editor item's
@@ -36,6 +37,12 @@ public:
     // open the current photo). While unset the submenu is disabled.
     std::function<void(QMenu *menu)> fillOpenWith;
 
+    // The photo's own menu, opened by a right click or the Menu key on the photo:
+    // the commands on the photo shown, the same items as the bar's (one action
+    // each, so their states, ticks and keys agree).
+    QMenu *photoMenu();
+    void popupPhotoMenu(const QPoint &globalPos);
+
     QMenuBar *menuBar() const { return bar; }
     // The item for a command and tag (tests, screenshots).
     QAction *action(CommandId id, int tag = 0) const;
@@ -59,4 +66,5 @@ private:
     std::vector<Item> items;
     std::vector<std::pair<QMenu *, CommandId>> submenus;
     std::vector<QMenu *> topMenus;
+    QMenu *m_photoMenu = nullptr;
 };

@@ -8,10 +8,12 @@
 #include "viewer/ViewerOverlays.h"
 #include "viewer/ViewerPage.h"
 #include "viewer/ViewerPageExport.h"
+#include "viewer/ZoomableImageView.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -84,6 +86,7 @@ ViewerWindowController::ViewerWindowController(QWidget *parent)
     // The toolbar, arrows, information panel and slideshow over the viewer.
     new ViewerOverlays(m_viewer, m_router);
     m_menu = new MainMenu(menuBar(), m_router, this);
+    m_viewer->imageView()->onContextMenu = [this](const QPoint &globalPos) { m_menu->popupPhotoMenu(globalPos); };
     // Every key press of the application passes here first; only this window's are taken.
     qApp->installEventFilter(this);
     restoreFrame();
@@ -198,6 +201,15 @@ bool ViewerWindowController::eventFilter(QObject *watched, QEvent *event)
     if (!invocation && type == QEvent::KeyPress && key->key() == Qt::Key_F10 && key->modifiers() == Qt::NoModifier
         && menuBar()->isVisible() && !menuBar()->actions().isEmpty()) {
         menuBar()->setActiveAction(menuBar()->actions().first());
+        return true;
+    }
+    // Shift+F10 is the Menu key's other spelling on Linux desktops: the focused
+    // control's own menu, at its middle.
+    if (!invocation && type == QEvent::KeyPress && key->key() == Qt::Key_F10
+        && key->modifiers() == Qt::ShiftModifier) {
+        const QPoint middle = widget->rect().center();
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, middle, widget->mapToGlobal(middle));
+        QApplication::sendEvent(widget, &menu);
         return true;
     }
     if (!invocation)

@@ -5,6 +5,7 @@
 #include "settings/Settings.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QEasingCurve>
 #include <QKeyEvent>
@@ -715,6 +716,18 @@ void ZoomableImageView::mousePressEvent(QMouseEvent *event)
     setFocus(Qt::MouseFocusReason);
     lastClickCount = 1;
     clicks.press(event->position(), geo.origin);
+}
+
+void ZoomableImageView::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (!onContextMenu) {
+        QWidget::contextMenuEvent(event);
+        return;
+    }
+    // A right click must not count as half of a double click or start a drag.
+    cancelPendingSingleClick();
+    onContextMenu(event->globalPos());
+    event->accept();
 }
 
 void ZoomableImageView::mouseDoubleClickEvent(QMouseEvent *event)

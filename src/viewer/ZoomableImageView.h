@@ -56,6 +56,8 @@ public:
     std::function<bool()> onPeekBegin;
     std::function<void()> onPeekEnd;
     std::function<void()> onSingleClick;
+    // A right click or the Menu key on the photo; the point is on the screen.
+    std::function<void(const QPoint &globalPos)> onContextMenu;
 
     // A duration for the next photo change only (0 is a fade of zero length).
     std::optional<double> pendingFadeDuration;
@@ -112,6 +114,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool event(QEvent *event) override;
 

@@ -20,6 +20,7 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QMenu>
@@ -570,6 +571,39 @@ TEST_F(AppShell, F10OpensTheMenusAndEscapeGivesTheKeyboardBack)
     EXPECT_EQ(shownCleanupPage(&window), page) << "the Escape closed only the menu";
     page->controller().exitCleanup();
     ASSERT_TRUE(settleUntil([&] { return shownCleanupPage(&window) == nullptr; }));
+}
+
+TEST_F(AppShell, ARightClickOnThePhotoOpensItsMenuWithTheBarsItems)
+{
+    ViewerWindowController window;
+    showOn(window, firstInFolder());
+    ZoomableImageView *view = window.viewerPage()->imageView();
+    const QPoint inside(view->width() / 2, view->height() / 2);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, inside, view->mapToGlobal(inside));
+    QApplication::sendEvent(view, &click);
+    QMenu *menu = window.mainMenu()->photoMenu();
+    ASSERT_TRUE(settleUntil([&] { return menu->isVisible(); }, 5000));
+    // The bar's own items, validated for the photo shown as the menu opens.
+    EXPECT_TRUE(menu->actions().contains(window.mainMenu()->action(CommandId::trashCurrent)));
+    EXPECT_TRUE(window.mainMenu()->action(CommandId::renameCurrent)->isEnabled());
+    EXPECT_TRUE(window.mainMenu()->action(CommandId::rotateCW)->isEnabled());
+    auto *stars = qobject_cast<QMenu *>(window.mainMenu()->action(CommandId::setRatingMenu, 5)->parent());
+    ASSERT_NE(stars, nullptr);
+    EXPECT_TRUE(menu->actions().contains(stars->menuAction()));
+    EXPECT_FALSE(menu->actions().contains(window.mainMenu()->action(CommandId::quit)));
+    // Choosing an item performs its command on the photo shown.
+    const int turns = view->quarterTurns();
+    window.mainMenu()->action(CommandId::rotateCW)->trigger();
+    menu->close();
+    EXPECT_EQ(view->quarterTurns(), (turns + 1) % 4);
+    ASSERT_TRUE(settleUntil([&] { return !menu->isVisible(); }));
+
+    // Shift+F10, the Menu key's other spelling, opens it too.
+    QKeyEvent shiftF10(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
+    QApplication::sendEvent(view, &shiftF10);
+    EXPECT_TRUE(settleUntil([&] { return menu->isVisible(); }, 5000));
+    EXPECT_FALSE(window.menuBar()->activeAction()) << "the bar's menus stay closed";
+    menu->close();
 }
 
 namespace {
