@@ -218,6 +218,7 @@ QMenu *MainMenu::photoMenu()
     m_photoMenu->addSeparator();
     add(C::renameCurrent);
     add(C::exportAs);
+    add(C::copyPhoto);
     add(C::setWallpaper);
     m_photoMenu->addSeparator();
     add(C::toggleInfoPanel);

@@ -5,6 +5,7 @@
 #include "platform/Applications.h"
 #include "platform/Editor.h"
 #include "platform/HandOff.h"
+#include "platform/PhotoClipboard.h"
 #include "platform/Trash.h"
 #include "platform/Wallpaper.h"
 #include "settings/Settings.h"
@@ -282,6 +283,17 @@ void installViewerHandOffs(ViewerWindowController *window)
                 if (self)
                     show(self, HandOff::wallpaperAnswer(path, error));
             });
+        },
+        withPhoto);
+
+    viewer->commands.on(
+        CommandId::copyPhoto,
+        [self](int) {
+            const std::optional<QString> photo = self ? self->currentPhotoPath() : std::nullopt;
+            if (!photo)
+                return;
+            PhotoClipboard::copy(*photo);
+            self->flash(Texts::format("msg.copied", {QFileInfo(*photo).fileName()}), 2.0);
         },
         withPhoto);
 

@@ -9,7 +9,7 @@ namespace M = KeyMods;
 
 // Stored key codes of the fixed keys (the hardware positions of the shortcut model).
 namespace Key {
-constexpr quint16 h = 4, f = 3, q = 12, w = 13, o = 31, m = 46, z = 6, comma = 43, slash = 44;
+constexpr quint16 c = 8, h = 4, f = 3, q = 12, w = 13, o = 31, m = 46, z = 6, comma = 43, slash = 44;
 constexpr quint16 equal = 24, minus = 27, n1 = 18, n0 = 29, keypadPlus = 69, keypadMinus = 78;
 constexpr quint16 escape = 53, f11 = 103, forwardDelete = 117;
 } // namespace Key
@@ -38,6 +38,8 @@ std::vector<CommandDef> buildTable()
         {CommandId::renameCurrent, "renameCurrent", "menu.rename", A::rename, true, {}, true},
         {CommandId::saveRotation, "saveRotation", "menu.saveRotation", A::saveRotation, true, {}, true},
         {CommandId::exportAs, "exportAs", "menu.exportAs", A::exportAs, true, {}, true},
+        // Ctrl+C came after people could bind keys: a binding of theirs keeps it.
+        {CommandId::copyPhoto, "copyPhoto", "menu.copy", {}, false, {key(Key::c, cmd, "c")}, true, false, true},
         // Delete moves a photo to the Trash on the Linux desktops, beside the
         // bindable key, unless a binding takes it or the person cleared the key.
         {CommandId::trashCurrent, "trashCurrent", "menu.trash", A::trash, true,

@@ -35,6 +35,7 @@ enum class CommandId : int {
     renameCurrent,
     saveRotation,
     exportAs,
+    copyPhoto,          // the photo to the clipboard: the file, its path, the picture
     trashCurrent,
     performClose,
     // View

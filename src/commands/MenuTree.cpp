@@ -110,7 +110,7 @@ std::vector<MenuSpec> mainMenuTree()
                      {item(C::openFolderPanel), item(C::revealInFinder), sep(), item(C::openInEditor),
                       item(C::chooseEditor), submenu(C::openWith, "menu.openWith", {}),
                       submenu(C::setRatingMenu, "menu.rating", ratingItems()), sep(), item(C::renameCurrent),
-                      item(C::saveRotation), sep(), item(C::exportAs), sep(), item(C::trashCurrent), sep(),
+                      item(C::saveRotation), sep(), item(C::exportAs), item(C::copyPhoto), sep(), item(C::trashCurrent), sep(),
                       item(C::performClose)}});
 
     // The slideshow's interval and the paging fade sit with the slideshow; the

@@ -10,16 +10,19 @@
 #include "app/QtTranslations.h"
 #include "app/SingleInstance.h"
 #include "app/ViewerWindowController.h"
+#include "platform/PhotoClipboard.h"
 #include "settings/Settings.h"
 #include "settings/Shortcuts.h"
 #include "viewer/ViewerPage.h"
 #include "viewer/ZoomableImageView.h"
 #include "settings/Texts.h"
 #include "support/AsOtherUser.h"
+#include "TestData.h"
 
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -31,6 +34,8 @@
 #include <QFileDialog>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -604,6 +609,45 @@ TEST_F(AppShell, ARightClickOnThePhotoOpensItsMenuWithTheBarsItems)
     EXPECT_TRUE(settleUntil([&] { return menu->isVisible(); }, 5000));
     EXPECT_FALSE(window.menuBar()->activeAction()) << "the bar's menus stay closed";
     menu->close();
+}
+
+// Copy (Ctrl+C) offers the file to file managers and other programs, the path
+// as text, and the picture upright, read only when a program asks for it.
+TEST_F(AppShell, CopyOffersTheFileItsPathAndTheUprightPicture)
+{
+    const QString photo = sandbox.filePath(QStringLiteral("Holiday/a photo, caf\u00e9 #1.jpg"));
+    ASSERT_TRUE(QFile::copy(TestData::photo("orientation/Landscape_6.jpg"), photo));
+    ViewerWindowController window;
+    installViewerHandOffs(&window);
+    showOn(window, photo);
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier, QStringLiteral("c"));
+    QApplication::sendEvent(window.viewerPage()->imageView(), &copy);
+
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->urls(), QList<QUrl>{QUrl::fromLocalFile(photo)});
+    EXPECT_EQ(data->text(), photo);
+    // Spaces, "#" and accents percent-encoded, as GNOME's file managers read them.
+    const QByteArray copied = data->data(QStringLiteral("x-special/gnome-copied-files"));
+    EXPECT_TRUE(copied.startsWith("copy\nfile:///")) << copied.constData();
+    EXPECT_TRUE(copied.endsWith("/a%20photo,%20caf%C3%A9%20%231.jpg")) << copied.constData();
+    // The JPEG's own bytes, and a PNG stored upright: 1200 x 1800 turned a
+    // quarter by its EXIF orientation.
+    QFile original(photo);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(data->data(QStringLiteral("image/jpeg")), original.readAll());
+    EXPECT_EQ(QImage::fromData(data->data(QStringLiteral("image/png")), "png").size(), QSize(1800, 1200));
+
+    // A PNG is offered once, as itself.
+    PhotoMimeData png(TestData::photo("formats/hopper.png"));
+    EXPECT_EQ(png.formats().count(QStringLiteral("image/png")), 1);
+    EXPECT_FALSE(png.hasFormat(QStringLiteral("image/jpeg")));
+
+    // A photo gone before the paste offers no picture, and nothing breaks.
+    PhotoMimeData gone(sandbox.filePath(QStringLiteral("Holiday/gone.jpg")));
+    EXPECT_TRUE(gone.data(QStringLiteral("image/png")).isEmpty());
+    EXPECT_TRUE(gone.data(QStringLiteral("image/jpeg")).isEmpty());
+    EXPECT_EQ(gone.urls().size(), 1);
 }
 
 namespace {
