@@ -172,7 +172,10 @@ std::optional<Commands::Invocation> CommandRouter::commandForKey(const QKeyEvent
 
 void CommandRouter::noteKeyRelease(const QKeyEvent *event)
 {
-    if (event && event->type() == QEvent::KeyRelease)
+    // A time of 0 is no time: the key events that the accessibility bridge
+    // passes on while a screen reader listens carry none, and would make every
+    // press after the first release look held.
+    if (event && event->type() == QEvent::KeyRelease && event->timestamp() != 0)
         releasedAt[event->key()] = event->timestamp();
 }
 
@@ -181,7 +184,7 @@ bool CommandRouter::isHeldKey(const QKeyEvent *event) const
     if (event->isAutoRepeat())
         return true;
     const auto released = releasedAt.find(event->key());
-    return released != releasedAt.end() && released->second == event->timestamp();
+    return event->timestamp() != 0 && released != releasedAt.end() && released->second == event->timestamp();
 }
 
 bool CommandRouter::dispatchKey(const QKeyEvent *event)
