@@ -267,7 +267,10 @@ void ViewerWindowController::fitFrameOnScreen()
     const std::optional<QRect> fitted = fittedFrame(frame, inner, screen ? screen->availableGeometry() : QRect());
     if (!fitted)
         return;
-    resize(fitted->size() - (frame.size() - inner.size()));
+    const QSize decoration = frame.size() - inner.size();
+    if (screen)
+        setMinimumSize(minimumSizeWithin(screen->availableGeometry().adjusted(0, 0, -decoration.width(), -decoration.height())));
+    resize(fitted->size() - decoration);
     move(fitted->topLeft());
 }
 
@@ -278,7 +281,8 @@ std::optional<QRect> ViewerWindowController::fittedFrame(const QRect &frame, con
     // A size that filled the screen's height leaves no room for the title bar:
     // the bottom edge, and the filmstrip above it, would be off the screen.
     const QSize decoration = frame.size() - inner.size();
-    const QSize size = inner.size().boundedTo(available.size() - decoration).expandedTo(minimumContentSize);
+    const QSize size
+        = inner.size().boundedTo(available.size() - decoration).expandedTo(minimumSizeWithin(available.adjusted(0, 0, -decoration.width(), -decoration.height())));
     QRect placed(QPoint(), size + decoration);
     placed.moveCenter(available.center());
     return placed;
@@ -332,7 +336,14 @@ QSize ViewerWindowController::openingSize(const std::optional<QSize> &remembered
                       && remembered->height() <= available.height();
     if (available.isValid() && !fits)
         size = size.boundedTo(available.size() * 0.9);
-    return size.expandedTo(minimumContentSize);
+    return size.expandedTo(minimumSizeWithin(available));
+}
+
+QSize ViewerWindowController::minimumSizeWithin(const QRect &available)
+{
+    if (!available.isValid())
+        return minimumContentSize;
+    return minimumContentSize.boundedTo(available.size());
 }
 
 void ViewerWindowController::restoreFrame()
@@ -348,6 +359,7 @@ void ViewerWindowController::restoreFrame()
 
     QScreen *screen = QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect();
+    setMinimumSize(minimumSizeWithin(available));
     const QSize size = openingSize(remembered, available);
     resize(size);
 

@@ -31,9 +31,13 @@ public:
     static constexpr const char *frameAutosaveName = "SorvaneMainWindow";
     static constexpr QSize initialSize{1280, 860};
     static constexpr QSize minimumContentSize{640, 420};
+    // The smallest the window may be made on a screen with this free area: the
+    // minimum above, or the free area where a small or strongly scaled screen
+    // (1024 x 600 at 200 %) is smaller, so the window can still fit and maximise.
+    static QSize minimumSizeWithin(const QRect &available);
     // The size the window opens at on a screen whose free area is available:
     // a remembered size as far as it fits, the default within nine tenths of
-    // it (a 1366 x 768 laptop, a scaled screen), never under the minimum.
+    // it (a 1366 x 768 laptop, a scaled screen), never under the minimum within it.
     static QSize openingSize(const std::optional<QSize> &remembered, const QRect &available);
     // Where a framed window (frame around inner) goes when its frame reaches past
     // the free area: as large as fits with its frame, centred. None when it fits.

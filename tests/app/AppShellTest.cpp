@@ -276,12 +276,17 @@ TEST_F(AppShell, TheWindowOpensWithinTheScreen)
     EXPECT_EQ(opening(std::nullopt, QRect(0, 27, 1366, 741)), QSize(1229, 667));
     EXPECT_EQ(opening(std::nullopt, QRect(0, 0, 853, 533)), QSize(768, 480));
     // A remembered size that fits is kept; one from a larger screen is made to
-    // fit with room for the frame, as the default is; nothing goes under the minimum.
+    // fit with room for the frame, as the default is; nothing goes under the
+    // minimum, but on a screen smaller than the minimum the screen is the bound.
     EXPECT_EQ(opening(QSize(1500, 900), QRect(0, 27, 1366, 741)), QSize(1229, 667));
     EXPECT_EQ(opening(QSize(1000, 900), QRect(0, 27, 1366, 741)), QSize(1000, 667));
     EXPECT_EQ(opening(QSize(1366, 741), QRect(0, 27, 1366, 741)), QSize(1366, 741));
     EXPECT_EQ(opening(QSize(1000, 700), QRect(0, 27, 1366, 741)), QSize(1000, 700));
-    EXPECT_EQ(opening(QSize(1000, 700), QRect(0, 0, 600, 400)), QSize(640, 420));
+    EXPECT_EQ(opening(QSize(500, 300), QRect(0, 27, 1366, 741)), QSize(640, 420));
+    EXPECT_EQ(opening(QSize(1000, 700), QRect(0, 0, 600, 400)), QSize(600, 400));
+    // 1024 x 600 at 200 %: the window can be made as small as the screen.
+    EXPECT_EQ(ViewerWindowController::minimumSizeWithin(QRect(0, 0, 512, 300)), QSize(512, 300));
+    EXPECT_EQ(ViewerWindowController::minimumSizeWithin(QRect(0, 0, 1366, 741)), QSize(640, 420));
     EXPECT_EQ(opening(std::nullopt, QRect()), QSize(1280, 860));
 
     // Once framed (a 20-point title bar, 1-point sides, a 5-point bottom): a window
@@ -293,8 +298,9 @@ TEST_F(AppShell, TheWindowOpensWithinTheScreen)
     EXPECT_EQ(fitted(QRect(0, 27, 1368, 766), QRect(1, 47, 1366, 741), QRect(0, 27, 1366, 741)),
               QRect(0, 27, 1366, 741));
     EXPECT_FALSE(fitted(QRect(159, 45, 1282, 885), QRect(160, 65, 1280, 860), screen));
-    // Never under the minimum, even where the frame then reaches past a tiny screen.
-    EXPECT_EQ(fitted(QRect(0, 0, 642, 445), QRect(1, 20, 640, 420), QRect(0, 0, 600, 400)).value().size(), QSize(642, 445));
+    // On a screen smaller than the minimum, the frame fills the screen.
+    EXPECT_EQ(fitted(QRect(0, 0, 642, 445), QRect(1, 20, 640, 420), QRect(0, 0, 600, 400)), QRect(0, 0, 600, 400));
+    EXPECT_EQ(fitted(QRect(0, 0, 642, 445), QRect(1, 20, 640, 420), QRect(0, 0, 800, 600)), std::nullopt);
 }
 
 TEST_F(AppShell, RequestBeforeTheWindowGoesToPendingAndWinsAtLaunch)
