@@ -551,7 +551,12 @@ SettingsWindowController::SettingsWindowController()
     if (title.endsWith(QChar(0x2026)))
         title.chop(1);
     setWindowTitle(title);
-    setFixedSize(windowSize);
+    // Opens at its own size, and can be made larger: a large desktop font needs
+    // more room than that. On a screen smaller than it, the screen is the size.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QSize opening = screen ? windowSize.boundedTo(screen->availableGeometry().size()) : windowSize;
+    setMinimumSize(opening);
+    resize(opening);
     // Closing the viewer window ends the program even while this one is open.
     setAttribute(Qt::WA_QuitOnClose, false);
 
