@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr double messageSeconds = 2.0;
@@ -54,7 +56,9 @@ TextFieldAlert::TextFieldAlert(QWidget *parent, const QString &message, const QS
     // explanation above it.
     m_field->setAccessibleName(placeholder.isEmpty() ? message : placeholder);
     m_field->setAccessibleDescription(informativeText);
-    m_field->setFixedHeight(fieldHeight);
+    // At least as tall as the field needs for the desktop's font: a larger font
+    // in a field of the usual height would cut the underscores off a name.
+    m_field->setFixedHeight(std::max(fieldHeight, m_field->sizeHint().height()));
     layout->addSpacing(4);
     layout->addWidget(m_field);
 
