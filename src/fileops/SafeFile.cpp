@@ -1,6 +1,7 @@
 #include "fileops/SafeFile.h"
 
 #include "platform/FileNames.h"
+#include "platform/NoReplaceRename.h"
 #include "settings/Texts.h"
 
 #include <QDir>
@@ -404,7 +405,9 @@ std::unique_ptr<Replacement> Replacement::begin(const QString &target, const cha
             *failure = Failure::of(Failure::Kind::notKept);
             return nullptr;
         }
-        if (::fchmod(r->fd, expected->mode & 07777) != 0) {
+        // A file system with one mode for every file (a memory card's FAT) may
+        // refuse the change (ENOSYS); the copy already having the mode is enough.
+        if (::fchmod(r->fd, expected->mode & 07777) != 0 && (made.st_mode & 07777) != (expected->mode & 07777)) {
             *failure = Failure::fromErrno(errno);
             return nullptr;
         }
@@ -546,8 +549,8 @@ Outcome Replacement::commit()
             return Failure::fromErrno(errno);
     } else {
         // A new file never replaces one that appeared meanwhile.
-        if (::renameat2(dirFd, encodedTemp.constData(), dirFd, encodedTarget.constData(), RENAME_NOREPLACE) != 0) {
-            const int error = errno;
+        if (const int error = NoReplaceRename::renameAt(dirFd, encodedTemp.constData(), dirFd, encodedTarget.constData());
+            error != 0) {
             return error == EEXIST ? Failure::of(Failure::Kind::changed) : Failure::fromErrno(error);
         }
     }
@@ -567,12 +570,13 @@ Outcome moveNoReplace(const QString &from, const QString &to)
     const QByteArray destination = encoded(to);
     if (!step("before-move"))
         return Failure::of(Failure::Kind::aborted);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, destination.constData(), RENAME_NOREPLACE) != 0) {
-        const int error = errno;
+    if (const int error = NoReplaceRename::renameAt(AT_FDCWD, source.constData(), AT_FDCWD, destination.constData());
+        error != 0) {
         if (error == EEXIST)
             return Failure::withReason(Failure::Kind::changed, Texts::text("msg.errNameTaken"));
-        // A file system without no-replace renames gets a clear refusal: an
-        // ordinary rename could overwrite a file that appears at the last moment.
+        // What cannot be moved even by claiming the name first (see
+        // NoReplaceRename) gets a clear refusal: an ordinary rename could
+        // overwrite a file that appears at the last moment.
         if (error == EINVAL || error == ENOSYS)
             return Failure::withReason(Failure::Kind::unsupported, Texts::text("msg.errNoSafeMove"));
         if (error == EACCES || error == EPERM)

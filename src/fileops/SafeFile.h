@@ -22,7 +22,8 @@
 // to disk together with the folder, and moved over the original by a single
 // rename(2): at every instant the photo is either the old file or the complete
 // new one, and the original is never removed first. Moves that must not
-// overwrite use renameat2(RENAME_NOREPLACE) and fail when the name is taken.
+// overwrite use renameat2(RENAME_NOREPLACE) (or, on drives that refuse it, claim
+// the name first: NoReplaceRename) and fail when the name is taken.
 //
 // Every check here runs again right before the rename: the target is a regular
 // file, it still exists, and it is the very file that was read (same device,

@@ -1,6 +1,7 @@
 #include "platform/Trash.h"
 
 #include "platform/FileNames.h"
+#include "platform/NoReplaceRename.h"
 #include "platform/SupportedFiles.h"
 #include "settings/Texts.h"
 
@@ -234,11 +235,31 @@ std::optional<int> keepAs(const QString &from, const QString &to)
 
 } // namespace
 
+namespace {
+
+qint64 modifiedNs(const struct stat &st)
+{
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// Whether st is the file that was moved: the very file on the same device; on
+// a drive mounted again since (another device number), a file of the same
+// size and modification time, under the entry written for it.
+bool isTheMovedFile(const struct stat &st, const TrashedFile &file)
+{
+    if (st.st_dev == file.device)
+        return st.st_ino == file.inode;
+    return file.size >= 0 && st.st_size == file.size && modifiedNs(st) == file.modifiedNs;
+}
+
+} // namespace
+
 std::optional<int> renameNoReplace(const QString &from, const QString &to)
 {
-    if (::renameat2(AT_FDCWD, encoded(from).constData(), AT_FDCWD, encoded(to).constData(), RENAME_NOREPLACE) == 0)
+    const int error = NoReplaceRename::renameAt(AT_FDCWD, encoded(from).constData(), AT_FDCWD, encoded(to).constData());
+    if (error == 0)
         return std::nullopt;
-    return errno;
+    return error;
 }
 
 Trash &Trash::system()
@@ -346,7 +367,8 @@ std::optional<QString> FreedesktopTrash::place(const QString &given, Placement h
         const auto placed = how == Placement::move ? st : lstatOf(target);
         if (!placed)
             return errorText(errno);
-        *result = TrashedFile{path, target, infoPath, deletionDate, placed->st_dev, placed->st_ino};
+        *result = TrashedFile{path,          target,        infoPath, deletionDate, placed->st_dev, placed->st_ino,
+                              placed->st_size, modifiedNs(*placed)};
         return std::nullopt;
     }
     return errorText(EEXIST);
@@ -486,7 +508,7 @@ RestoreOutcome FreedesktopTrash::restore(const TrashedFile &file)
         return {RestoreOutcome::Kind::entryChanged, Texts::text("msg.restoreGone")};
     if (!entry || entry->path != file.original || entry->deletionDate != file.deletionDate)
         return {RestoreOutcome::Kind::entryChanged, Texts::text("msg.restoreEntryChanged")};
-    if (file.inode != 0 && (st->st_ino != file.inode || st->st_dev != file.device))
+    if (file.inode != 0 && !isTheMovedFile(*st, file))
         return {RestoreOutcome::Kind::entryChanged, Texts::text("msg.restoreEntryChanged")};
 
     if (const std::optional<int> error = renameNoReplace(file.trashedPath, file.original)) {

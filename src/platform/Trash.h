@@ -18,6 +18,11 @@ struct TrashedFile {
     QString deletionDate;  // the DeletionDate written into the entry, as written
     dev_t device = 0;      // identity of the moved file, to recognise it again
     ino_t inode = 0;
+    // Its size and modification time (ns since the epoch): on a drive mounted
+    // again (a memory card taken out and put back) the device number changes,
+    // and on FUSE drives the inode numbers too; these then recognise the file.
+    qint64 size = -1;
+    qint64 modifiedNs = 0;
 
     friend bool operator==(const TrashedFile &, const TrashedFile &) = default;
 };
@@ -141,6 +146,6 @@ std::optional<QString> wholeNameSidecar(const QString &photo);
 // the photo). A sidecar that cannot be moved stays and is added to its failures.
 void moveOrphanedSidecar(Trash &trash, const QString &photo, TrashOutcome &outcome);
 
-// A rename that never replaces an existing file (renameat2 RENAME_NOREPLACE).
+// A rename that never replaces an existing file (see NoReplaceRename).
 // Absent on success, else errno.
 std::optional<int> renameNoReplace(const QString &from, const QString &to);

@@ -1,6 +1,7 @@
 #include "platform/Trash.h"
 
 #include "platform/FakeTrash.h"
+#include "platform/NoReplaceRename.h"
 #include "settings/Texts.h"
 #include "support/AsOtherUser.h"
 
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -212,6 +214,67 @@ TEST_F(TrashTest, AReusedSlotIsNeverBroughtBack)
     // A missing entry is refused too.
     QFile::remove(second.moved[0].infoPath);
     EXPECT_EQ(trash->restore(second.moved[0]).kind, RestoreOutcome::Kind::entryChanged);
+}
+
+// A memory card taken out and put back gets another device number (and on a
+// FUSE drive other inode numbers): its photo still comes back, while a file
+// that changed in the Trash meanwhile does not.
+TEST_F(TrashTest, ADriveMountedAgainStillGivesItsPhotoBack)
+{
+    writeFile(photo("card.jpg"), "from the card");
+    const TrashOutcome moved = trash->moveToTrash({photo("card.jpg")});
+    ASSERT_EQ(moved.moved.size(), 1u);
+    TrashedFile remounted = moved.moved[0];
+    remounted.device += 1;
+    remounted.inode += 1000;
+
+    TrashedFile edited = remounted;
+    edited.size += 1;
+    EXPECT_EQ(trash->restore(edited).kind, RestoreOutcome::Kind::entryChanged);
+    TrashedFile touched = remounted;
+    touched.modifiedNs += 1;
+    EXPECT_EQ(trash->restore(touched).kind, RestoreOutcome::Kind::entryChanged);
+    // On the same device the inode alone decides, as before.
+    TrashedFile other = moved.moved[0];
+    other.inode += 1000;
+    EXPECT_EQ(trash->restore(other).kind, RestoreOutcome::Kind::entryChanged);
+
+    EXPECT_EQ(trash->restore(remounted).kind, RestoreOutcome::Kind::restored);
+    EXPECT_EQ(readAll(photo("card.jpg")), "from the card");
+}
+
+// The way of renaming without replacing that FUSE drives (FAT, exFAT, NTFS)
+// need, since they refuse the no-replace flag: the new name is claimed first.
+TEST(NoReplaceRename, ClaimingTheNameMovesAFileAndNeverReplacesOne)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto at = [&](const char *name) { return QFile::encodeName(dir.filePath(QLatin1String(name))); };
+    writeFile(dir.filePath("a.jpg"), "a");
+    writeFile(dir.filePath("b.jpg"), "b");
+
+    EXPECT_EQ(NoReplaceRename::renameByClaim(AT_FDCWD, at("a.jpg"), AT_FDCWD, at("b.jpg")), EEXIST);
+    EXPECT_EQ(readAll(dir.filePath("a.jpg")), "a");
+    EXPECT_EQ(readAll(dir.filePath("b.jpg")), "b");
+
+    EXPECT_EQ(NoReplaceRename::renameByClaim(AT_FDCWD, at("a.jpg"), AT_FDCWD, at("c.jpg")), 0);
+    EXPECT_FALSE(QFile::exists(dir.filePath("a.jpg")));
+    EXPECT_EQ(readAll(dir.filePath("c.jpg")), "a");
+
+    // A rename that fails after the claim (from another file system) leaves
+    // no placeholder behind.
+    QTemporaryDir elsewhere(QStringLiteral("/dev/shm/glanto-XXXXXX"));
+    struct stat here {};
+    struct stat there {};
+    if (!elsewhere.isValid() || ::stat(at("c.jpg").constData(), &here) != 0
+        || ::stat(QFile::encodeName(elsewhere.path()).constData(), &there) != 0 || here.st_dev == there.st_dev)
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    writeFile(elsewhere.filePath("e.jpg"), "e");
+    EXPECT_EQ(NoReplaceRename::renameByClaim(AT_FDCWD, QFile::encodeName(elsewhere.filePath("e.jpg")), AT_FDCWD,
+                                             at("d.jpg")),
+              EXDEV);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).join(' '), "b.jpg c.jpg");
+    EXPECT_EQ(readAll(elsewhere.filePath("e.jpg")), "e");
 }
 
 // Why a photo could not be put back, in words that fit what happened, and
