@@ -38,6 +38,24 @@ bool nameTaken(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
+// Whether the name is taken by something other than these files. Where case
+// is ignored (a memory card's FAT or exFAT), "img_0001.jpg" leads to
+// IMG_0001.JPG itself: a name that leads somewhere though the folder lists no
+// entry spelled so, and matches one of these in all but case, is theirs.
+bool takenByOther(const QString &path, const QStringList &own, const QStringList &entries)
+{
+    if (!nameTaken(path))
+        return false;
+    const QString name = QFileInfo(path).fileName();
+    if (entries.contains(name))
+        return !own.contains(path);
+    for (const QString &mine : own) {
+        if (QFileInfo(mine).fileName().compare(name, Qt::CaseInsensitive) == 0)
+            return false;
+    }
+    return true;
+}
+
 bool isRegularFile(const QString &path)
 {
     struct stat st{};
@@ -201,6 +219,11 @@ Result renamePhoto(const QString &path, const QString &entered)
     // photo.NEF.xmp belongs to that one file and always moves with it.
     const std::optional<QString> ownFileSidecar = wholeNameSidecar(inFolder(folder, ownName));
 
+    QStringList ownFiles{path};
+    if (withSidecar)
+        ownFiles << inFolder(folder, sidecarName(folder, own.base));
+    if (ownFileSidecar)
+        ownFiles << *ownFileSidecar;
     for (int n = 1; n <= maxAttempts; ++n) {
         const QString candidate = numberedName(base, n, own.extension);
         // The photo already carries the name the search arrives at.
@@ -208,7 +231,8 @@ Result renamePhoto(const QString &path, const QString &entered)
             return result;
         const QString target = inFolder(folder, candidate);
         const QString stem = inFolder(folder, splitName(candidate).base);
-        if (nameTaken(target) || sidecarNameTaken(stem) || sidecarNameTaken(target))
+        if (takenByOther(target, ownFiles, entries) || takenByOther(sidecarOf(stem), ownFiles, entries)
+            || takenByOther(sidecarOf(target), ownFiles, entries))
             continue;
 
         std::vector<Move> moves{{path, target}};
