@@ -70,7 +70,12 @@ bool ensureTrashFolders(const QString &trash)
 // The mount point holding path: the highest ancestor on the same device.
 QString topDirectoryOf(const QString &path, dev_t device)
 {
-    QString top = QFileInfo(path).absolutePath();
+    // Walked up from where the folder really is: a card reached through a link
+    // in the home would otherwise stop at the link, below the card's top.
+    const QString folder = QFileInfo(path).absolutePath();
+    QString top = QFileInfo(folder).canonicalFilePath();
+    if (top.isEmpty())
+        top = folder;
     while (top != QLatin1String("/")) {
         const QString parent = QFileInfo(top).absolutePath();
         const auto st = lstatOf(parent);

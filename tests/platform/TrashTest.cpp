@@ -447,6 +447,30 @@ TEST_F(TrashTest, AReadOnlyDriveSaysItIsReadOnly)
     EXPECT_EQ(readAll(photo("a.jpg")), "a");
 }
 
+// A card opened through a link keeps its Trash at the card's top, where file
+// managers look, not in a folder on it. Needs the right to mount.
+TEST_F(TrashTest, ACardReachedThroughALinkKeepsItsTrashAtItsTop)
+{
+    QTemporaryDir card(QDir::homePath() + QStringLiteral("/card-XXXXXX"));
+    const QByteArray target = QFile::encodeName(card.path());
+    if (::mount("tmpfs", target.constData(), "tmpfs", 0, "size=4m") != 0)
+        GTEST_SKIP() << "mounting needs privileges this run does not have";
+    ASSERT_TRUE(QDir(card.path()).mkpath("DCIM/100CANON"));
+    writeFile(card.filePath("DCIM/100CANON/IMG_0001.JPG"), "shot");
+    const QString link = photos->filePath("cardlink");
+    ASSERT_TRUE(QFile::link(card.path(), link));
+    const TrashOutcome moved = trash->moveToTrash({link + "/DCIM/100CANON/IMG_0001.JPG"});
+    const bool atTop = moved.moved.size() == 1
+                       && moved.moved[0].trashedPath.startsWith(card.path() + "/.Trash-" + QString::number(::getuid()));
+    const RestoreOutcome back = moved.moved.empty() ? RestoreOutcome{} : trash->restore(moved.moved[0]);
+    const QByteArray restored = readAll(card.filePath("DCIM/100CANON/IMG_0001.JPG"));
+    ::umount2(target.constData(), MNT_DETACH);
+    ASSERT_EQ(moved.moved.size(), 1u);
+    EXPECT_TRUE(atTop) << qPrintable(moved.moved[0].trashedPath);
+    EXPECT_EQ(back.kind, RestoreOutcome::Kind::restored);
+    EXPECT_EQ(restored, "shot");
+}
+
 TEST_F(TrashTest, NoAbsoluteDataFolderMeansNoTrashNeverTheCurrentFolder)
 {
     const QByteArray savedHome = qgetenv("HOME");
