@@ -38,8 +38,13 @@ QString errorText(int error)
 QString noTrashReason(const QString &path)
 {
     struct statvfs drive;
-    if (::statvfs(encoded(path).constData(), &drive) == 0 && (drive.f_flag & ST_RDONLY))
-        return errorText(EROFS);
+    if (::statvfs(encoded(path).constData(), &drive) == 0) {
+        if (drive.f_flag & ST_RDONLY)
+            return errorText(EROFS);
+        // A full card has no room to make its Trash folders in.
+        if (drive.f_bavail == 0)
+            return Texts::text("msg.trashDriveFull");
+    }
     return Texts::text("msg.trashNoTrashOnDrive");
 }
 

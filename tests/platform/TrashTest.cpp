@@ -471,6 +471,38 @@ TEST_F(TrashTest, ACardReachedThroughALinkKeepsItsTrashAtItsTop)
     EXPECT_EQ(restored, "shot");
 }
 
+// A full card cannot hold the folders of a Trash, and says that it is full
+// rather than that it has no Trash. Needs the right to mount.
+TEST_F(TrashTest, AFullCardSaysItIsFull)
+{
+    QTemporaryDir card(QDir::homePath() + QStringLiteral("/full-XXXXXX"));
+    const QByteArray target = QFile::encodeName(card.path());
+    if (::mount("tmpfs", target.constData(), "tmpfs", 0, "size=64k,nr_inodes=16") != 0)
+        GTEST_SKIP() << "mounting needs privileges this run does not have";
+    writeFile(card.filePath("IMG_0001.JPG"), "shot");
+    // Every block and every inode taken.
+    {
+        QFile filler(card.filePath("filler"));
+        if (filler.open(QIODevice::WriteOnly)) {
+            const QByteArray block(4096, 'x');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
+        }
+    }
+    for (int i = 0; i < 64; ++i) {
+        QFile empty(card.filePath(QStringLiteral("empty-%1").arg(i)));
+        if (!empty.open(QIODevice::WriteOnly))
+            break;
+    }
+    const TrashOutcome refused = trash->moveToTrash({card.filePath("IMG_0001.JPG")});
+    const QByteArray kept = readAll(card.filePath("IMG_0001.JPG"));
+    ::umount2(target.constData(), MNT_DETACH);
+    EXPECT_TRUE(refused.moved.empty());
+    ASSERT_EQ(refused.failed.size(), 1u);
+    EXPECT_EQ(refused.failed[0].reason, Texts::text("msg.trashDriveFull"));
+    EXPECT_EQ(kept, "shot");
+}
+
 TEST_F(TrashTest, NoAbsoluteDataFolderMeansNoTrashNeverTheCurrentFolder)
 {
     const QByteArray savedHome = qgetenv("HOME");
