@@ -552,9 +552,11 @@ SettingsWindowController::SettingsWindowController()
         title.chop(1);
     setWindowTitle(title);
     // Opens at its own size, and can be made larger: a large desktop font needs
-    // more room than that. On a screen smaller than it, the screen is the size.
+    // more room than that. On a screen smaller than it, the screen is the size,
+    // less room for the window's frame and title bar.
     const QScreen *screen = QGuiApplication::primaryScreen();
-    const QSize opening = screen ? windowSize.boundedTo(screen->availableGeometry().size()) : windowSize;
+    const QSize opening
+        = screen ? windowSize.boundedTo(screen->availableGeometry().size() - QSize(8, 40)) : windowSize;
     setMinimumSize(opening);
     resize(opening);
     // Closing the viewer window ends the program even while this one is open.
