@@ -11,7 +11,7 @@ namespace M = KeyMods;
 namespace Key {
 constexpr quint16 c = 8, h = 4, f = 3, q = 12, w = 13, o = 31, m = 46, z = 6, comma = 43, slash = 44;
 constexpr quint16 equal = 24, minus = 27, n1 = 18, n0 = 29, keypadPlus = 69, keypadMinus = 78;
-constexpr quint16 escape = 53, f11 = 103, forwardDelete = 117;
+constexpr quint16 escape = 53, f11 = 103, forwardDelete = 117, f2 = 120;
 } // namespace Key
 
 KeyCombo key(quint16 code, quint32 mods, const char *chars)
@@ -35,7 +35,9 @@ std::vector<CommandDef> buildTable()
         {CommandId::chooseEditor, "chooseEditor", "menu.chooseEditor", {}, false, {}, true},
         {CommandId::openWith, "openWith", "menu.openWith", {}, false, {}, true},
         {CommandId::setRatingMenu, "setRatingMenu", "menu.rating", {}, false, {}, true},
-        {CommandId::renameCurrent, "renameCurrent", "menu.rename", A::rename, true, {}, true},
+        // F2 renames on the Linux desktops, beside the bindable key, unless a
+        // binding takes it or the person cleared the key.
+        {CommandId::renameCurrent, "renameCurrent", "menu.rename", A::rename, true, {key(Key::f2, 0, "")}, true, true},
         {CommandId::saveRotation, "saveRotation", "menu.saveRotation", A::saveRotation, true, {}, true},
         {CommandId::exportAs, "exportAs", "menu.exportAs", A::exportAs, true, {}, true},
         // Ctrl+C came after people could bind keys: a binding of theirs keeps it.

@@ -18,7 +18,7 @@ namespace {
 
 using Code = quint16;
 constexpr Code keyRight = 124, keyEqual = 24, keyQ = 12, keyK = 40, key3 = 20, keyEscape = 53, keyBackspace = 51, keyF11 = 103, keyF = 3,
-               keyDelete = 117, keyZ = 6, keyMinus = 27, keyKeypadPlus = 69, keyKeypadMinus = 78;
+               keyDelete = 117, keyZ = 6, keyMinus = 27, keyKeypadPlus = 69, keyKeypadMinus = 78, keyC = 8, keyF2 = 120;
 constexpr quint32 cmd = KeyMods::command, shift = KeyMods::shift, alt = KeyMods::option, control = KeyMods::control;
 
 // Key events need the GUI application's input devices; it lives until the
@@ -121,6 +121,17 @@ TEST_F(CommandsTest, KeysFindTheirCommandThroughFixedKeysThenBindings)
     EXPECT_EQ(commandFor(keyZ, cmd), CommandId::undoTrash);
     Shortcuts::setCombo(KeyCombo{keyZ, cmd, "z"}, ShortcutAction::rotateCCW);
     EXPECT_EQ(commandFor(keyZ, cmd), CommandId::rotateCCW);
+    // Ctrl+C copies, likewise; F2 renames beside the bindable key, until the
+    // key is cleared or a binding takes F2.
+    EXPECT_EQ(commandFor(keyC, cmd), CommandId::copyPhoto);
+    Shortcuts::setCombo(KeyCombo{keyC, cmd, "c"}, ShortcutAction::info);
+    EXPECT_EQ(commandFor(keyC, cmd), CommandId::toggleInfoPanel);
+    EXPECT_EQ(commandFor(keyF2, 0), CommandId::renameCurrent);
+    Shortcuts::setCombo(std::nullopt, ShortcutAction::rename);
+    EXPECT_EQ(commandFor(keyF2, 0), std::nullopt);
+    Shortcuts::resetAll();
+    Shortcuts::setCombo(KeyCombo{keyF2, 0, ""}, ShortcutAction::slideshow);
+    EXPECT_EQ(commandFor(keyF2, 0), CommandId::toggleSlideshow);
 }
 
 // Keys are read for what the layout types first, then by their place: keys
