@@ -268,8 +268,10 @@ void ViewerWindowController::fitFrameOnScreen()
     if (!fitted)
         return;
     const QSize decoration = frame.size() - inner.size();
-    if (screen)
-        setMinimumSize(minimumSizeWithin(screen->availableGeometry().adjusted(0, 0, -decoration.width(), -decoration.height())));
+    if (screen) {
+        const QRect available = screen->availableGeometry();
+        setMinimumSize(minimumSizeWithin(available.adjusted(0, 0, -decoration.width(), -decoration.height())));
+    }
     resize(fitted->size() - decoration);
     move(fitted->topLeft());
 }
@@ -281,8 +283,8 @@ std::optional<QRect> ViewerWindowController::fittedFrame(const QRect &frame, con
     // A size that filled the screen's height leaves no room for the title bar:
     // the bottom edge, and the filmstrip above it, would be off the screen.
     const QSize decoration = frame.size() - inner.size();
-    const QSize size
-        = inner.size().boundedTo(available.size() - decoration).expandedTo(minimumSizeWithin(available.adjusted(0, 0, -decoration.width(), -decoration.height())));
+    const QRect room = available.adjusted(0, 0, -decoration.width(), -decoration.height());
+    const QSize size = inner.size().boundedTo(room.size()).expandedTo(minimumSizeWithin(room));
     QRect placed(QPoint(), size + decoration);
     placed.moveCenter(available.center());
     return placed;
