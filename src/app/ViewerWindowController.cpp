@@ -292,6 +292,10 @@ std::optional<QRect> ViewerWindowController::fittedFrame(const QRect &frame, con
 
 QString cannotOpenText(const QString &path)
 {
+    // A folder named in another encoding than the system's reaches us with its
+    // bad bytes replaced, so nothing is found under it.
+    if (path.contains(QChar::ReplacementCharacter))
+        return Texts::format("msg.openNotText", {path});
     struct stat st {};
     const bool denied = ::stat(QFile::encodeName(path).constData(), &st) != 0 && errno == EACCES;
     return Texts::format(denied ? "msg.openDenied" : "msg.openMissing", {path});

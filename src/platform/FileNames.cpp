@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QSysInfo>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,7 +31,29 @@ bool isThere(const QString &path)
     if (path.isEmpty())
         return false;
     const QFileInfo info(path);
-    return info.exists() || (lostInDecoding(path) && info.dir().exists());
+    if (info.exists())
+        return true;
+    if (!lostInDecoding(path) || !info.dir().exists())
+        return false;
+    // A file of that name is shown with the reason it cannot be opened; a
+    // folder of that name cannot be opened at all (its photos are out of reach).
+    // Only the raw listing knows which it is: the decoded name leads nowhere.
+    const QByteArray parent = QFile::encodeName(info.absolutePath());
+    DIR *dir = ::opendir(parent.constData());
+    if (!dir)
+        return true;
+    bool folder = false;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (QFile::decodeName(entry->d_name) != info.fileName())
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode)) {
+            folder = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return !folder;
 }
 
 std::optional<QString> localPath(const QUrl &url)

@@ -24,6 +24,7 @@ bool lostInDecoding(const QString &path);
 // Whether path names a file or folder that is there, one whose name was
 // lost in decoding included when its folder is there: the folder's listing
 // holds it under the same decoded name, and shows why it cannot be opened.
+// A folder whose name was lost is not there: nothing in it can be reached.
 bool isThere(const QString &path);
 
 // The local path a file:// address names: "file:///a", and the same with this

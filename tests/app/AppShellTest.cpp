@@ -339,6 +339,10 @@ TEST_F(AppShell, NothingToOpenShowsThePanelWhoseChoiceIsOpened)
     EXPECT_TRUE(shown(window).isEmpty());
     // The path given is named, not passed over.
     EXPECT_EQ(window->viewerPage()->hudMessage(), Texts::format("msg.openMissing", {sandbox.filePath("no-such-folder")}));
+    // A folder named in another encoding (its bad bytes replaced on the way in)
+    // is said to be so, not missing.
+    const QString notText = sandbox.filePath(QStringLiteral("Vacances \uFFFDt\uFFFD/DSC08191.JPG"));
+    EXPECT_EQ(cannotOpenText(notText), Texts::format("msg.openNotText", {notText}));
     // A path behind a folder this user may not enter is there; it is not called missing.
     if (::geteuid() == 0) {
         const QString behind = sandbox.filePath("a.jpg"); // the sandbox is closed to others

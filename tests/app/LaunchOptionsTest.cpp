@@ -64,6 +64,10 @@ TEST(LaunchOptions, AFileAddressIsItsPathAndAnUnknownSwitchIsNamed)
     const QString decoded = dir.filePath(QStringLiteral("caf\uFFFD.jpg"));
     EXPECT_EQ(chooseFirstContent(parseLaunchArguments({"/gone", decoded}), {}).path, decoded);
     EXPECT_FALSE(FileNames::isThere(dir.filePath(QStringLiteral("gone\uFFFD/caf\uFFFD.jpg"))));
+    // A folder whose name is not valid text is not there: nothing in it can be reached.
+    ASSERT_EQ(::mkdir((QFile::encodeName(dir.path()) + "/Vacances \xe9t\xe9").constData(), 0755), 0);
+    EXPECT_FALSE(FileNames::isThere(dir.filePath(QStringLiteral("Vacances \uFFFDt\uFFFD"))));
+    EXPECT_TRUE(FileNames::isThere(decoded));
     EXPECT_EQ(decide({"file:///photos/a.jpg"}).path, "/photos/a.jpg");
     EXPECT_EQ(parseLaunchArguments({"file-list.jpg"}).firstPath, "file-list.jpg");
 
