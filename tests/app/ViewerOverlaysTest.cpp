@@ -445,6 +445,11 @@ TEST_F(ViewerOverlaysTest, AWindowOutOfSightHoldsTheSlideshowAndTheAnimation)
     openFolder();
     ZoomableImageView *view = page->imageView();
     ASSERT_TRUE(waitFor([&] { return view->animationActive() && view->hasImage(); }, 5000));
+    // The frames are decoded on a worker; the first one is shown whenever they
+    // arrive. On a loaded machine that can be after the hide below, so the
+    // animation is seen playing first.
+    const uint64_t still = view->currentBitmapId();
+    ASSERT_TRUE(waitFor([&] { return view->currentBitmapId() > still + 1; }, 10000)) << "the animation did not play";
     SlideshowController *slideshow = overlays->slideshow();
     ASSERT_TRUE(window->router().dispatch(CommandId::toggleSlideshow));
     ASSERT_TRUE(slideshow->isOn());
