@@ -272,39 +272,28 @@ void installViewerHandOffs(ViewerWindowController *window)
             fillOpenWith(self, menu);
     };
 
-    viewer->commands.on(
-        CommandId::setWallpaper,
-        [self](int) {
-            const std::optional<QString> photo = self ? self->currentPhotoPath() : std::nullopt;
-            if (!photo)
-                return;
-            const QString path = *photo;
-            WallpaperService::system().setWallpaper(path, [self, path](std::optional<QString> error) {
-                if (self)
-                    show(self, HandOff::wallpaperAnswer(path, error));
-            });
-        },
-        withPhoto);
-
-    viewer->commands.on(
-        CommandId::copyPhoto,
-        [self](int) {
-            const std::optional<QString> photo = self ? self->currentPhotoPath() : std::nullopt;
-            if (!photo)
-                return;
-            PhotoClipboard::copy(*photo);
-            self->flash(Texts::format("msg.copied", {QFileInfo(*photo).fileName()}), 2.0);
-        },
-        withPhoto);
-
-    viewer->commands.on(
-        CommandId::revealInFinder,
-        [self](int) {
-            const std::optional<QString> photo = self ? self->currentPhotoPath() : std::nullopt;
-            if (!photo)
-                return;
-            if (const std::optional<QString> error = Applications::reveal(*photo))
-                show(self, HandOff::revealFailed(*error));
-        },
-        withPhoto);
+    // These act on the shown photo and do nothing while none is shown.
+    const auto onShownPhoto = [viewer, self, withPhoto](CommandId id, auto run) {
+        viewer->commands.on(
+            id,
+            [self, run](int) {
+                if (const std::optional<QString> photo = self ? self->currentPhotoPath() : std::nullopt)
+                    run(*photo);
+            },
+            withPhoto);
+    };
+    onShownPhoto(CommandId::setWallpaper, [self](const QString &path) {
+        WallpaperService::system().setWallpaper(path, [self, path](std::optional<QString> error) {
+            if (self)
+                show(self, HandOff::wallpaperAnswer(path, error));
+        });
+    });
+    onShownPhoto(CommandId::copyPhoto, [self](const QString &path) {
+        PhotoClipboard::copy(path);
+        self->flash(Texts::format("msg.copied", {QFileInfo(path).fileName()}), 2.0);
+    });
+    onShownPhoto(CommandId::revealInFinder, [self](const QString &path) {
+        if (const std::optional<QString> error = Applications::reveal(path))
+            show(self, HandOff::revealFailed(*error));
+    });
 }
