@@ -2,6 +2,7 @@
 
 #include "settings/Texts.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QWidget>
@@ -12,6 +13,7 @@ namespace {
 
 constexpr char messageAreaProperty[] = "glantoMessageArea";
 constexpr char spokenProperty[] = "glantoSpoken";
+constexpr char pageTabProperty[] = "glantoPageTab";
 
 class MessageArea : public QAccessibleWidget
 {
@@ -31,11 +33,54 @@ public:
     }
 };
 
+// A checkable button that opens a page: read as a page tab, selected while its
+// page is open, rather than as a check box that is ticked.
+class PageTab : public QAccessibleWidget
+{
+public:
+    explicit PageTab(QAbstractButton *button)
+        : QAccessibleWidget(button, QAccessible::PageTab)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name) {
+            const QString name = widget()->accessibleName();
+            return name.isEmpty() ? button()->text().replace(QLatin1String("&&"), QLatin1String("&")) : name;
+        }
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.selectable = true;
+        s.selected = button()->isChecked();
+        return s;
+    }
+
+    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+
+    void doAction(const QString &name) override
+    {
+        if (name == pressAction())
+            button()->click();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+
+private:
+    QAbstractButton *button() const { return static_cast<QAbstractButton *>(widget()); }
+};
+
 QAccessibleInterface *factory(const QString &, QObject *object)
 {
     auto *widget = qobject_cast<QWidget *>(object);
     if (widget && widget->property(messageAreaProperty).toBool())
         return new MessageArea(widget);
+    if (auto *button = qobject_cast<QAbstractButton *>(object); button && button->property(pageTabProperty).toBool())
+        return new PageTab(button);
     return nullptr;
 }
 
@@ -61,6 +106,22 @@ void markMessageArea(QWidget *widget)
         if (iface && iface->role() != QAccessible::Notification)
             QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(iface));
     }
+}
+
+void markPageTab(QAbstractButton *button)
+{
+    button->setProperty(pageTabProperty, true);
+    // Any change of state publishes the button, screen reader or not, and the
+    // interface made then is kept: one made before the mark is made again.
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(button);
+    if (iface && iface->role() != QAccessible::PageTab)
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(iface));
+    QObject::connect(button, &QAbstractButton::toggled, button, [button] {
+        QAccessible::State changed;
+        changed.selected = true;
+        QAccessibleStateChangeEvent event(button, changed);
+        QAccessible::updateAccessibility(&event);
+    });
 }
 
 void setName(QWidget *widget, const QString &text)

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QAbstractButton;
 class QWidget;
 
 // What a screen reader says. Qt publishes widgets over AT-SPI by their class;
@@ -17,6 +18,10 @@ void install();
 // Marks widget as a message area: it is published as a notification, named by
 // what was last said in it.
 void markMessageArea(QWidget *widget);
+
+// Marks a checkable button that opens a page of a window: it is published as
+// a page tab, selected while checked.
+void markPageTab(QAbstractButton *button);
 
 // Names widget (marked above) text without saying it: what a screen reader
 // reads there when the user goes to it.

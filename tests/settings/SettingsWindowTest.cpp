@@ -1,11 +1,13 @@
 #include "settings/window/SettingsWindow.h"
 #include "settings/window/ShortcutRecorder.h"
 
+#include "library/Spoken.h"
 #include "platform/GlobalHotkey.h"
 #include "settings/Settings.h"
 #include "settings/ShortcutRecorderModel.h"
 #include "settings/Texts.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,7 +33,11 @@ QApplication &application()
     static char name[] = "settings_window_test";
     static char *argv[] = {name, nullptr};
     // Never destroyed: its teardown at exit would run after Qt's own globals are gone.
-    static QApplication *app = new QApplication(argc, argv);
+    static QApplication *app = [] {
+        auto *made = new QApplication(argc, argv);
+        Spoken::install(); // as the program does, before the first window
+        return made;
+    }();
     return *app;
 }
 
@@ -177,6 +183,28 @@ TEST_F(SettingsWindowTest, TheWindowClampsTheTabIndex)
     EXPECT_EQ(window.selectedTab(), 0);
     window.tabButton(1)->click();
     EXPECT_EQ(window.selectedTab(), 1);
+    window.close();
+}
+
+// A screen reader hears the pages as tabs, the open one selected, not as check
+// boxes ticked and unticked; pressing one opens its page.
+TEST_F(SettingsWindowTest, ThePagesAreReadAsTabsAndTheOpenOneIsSelected)
+{
+    SettingsWindowController &window = SettingsWindowController::shared();
+    showSettings(SettingsWindowController::general);
+    QAccessibleInterface *general = QAccessible::queryAccessibleInterface(window.tabButton(0));
+    QAccessibleInterface *mouse = QAccessible::queryAccessibleInterface(window.tabButton(1));
+    ASSERT_TRUE(general && mouse);
+    EXPECT_EQ(general->role(), QAccessible::PageTab);
+    EXPECT_EQ(mouse->text(QAccessible::Name), Texts::text("set.tab.mouse"));
+    EXPECT_TRUE(general->state().selected);
+    EXPECT_FALSE(general->state().checkable);
+    EXPECT_FALSE(mouse->state().selected);
+    ASSERT_TRUE(mouse->actionInterface());
+    mouse->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(window.selectedTab(), 1);
+    EXPECT_TRUE(mouse->state().selected);
+    EXPECT_FALSE(general->state().selected);
     window.close();
 }
 

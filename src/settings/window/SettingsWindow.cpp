@@ -577,6 +577,7 @@ SettingsWindowController::SettingsWindowController()
         button->setText(Texts::text(titles[size_t(i)]).replace(QLatin1Char('&'), QLatin1String("&&")));
         button->setIcon(QIcon::fromTheme(QLatin1String(icons[size_t(i)])));
         button->setToolButtonStyle(button->icon().isNull() ? Qt::ToolButtonTextOnly : Qt::ToolButtonTextUnderIcon);
+        Spoken::markPageTab(button);
         button->setCheckable(true);
         button->setAutoRaise(true);
         // Tab reaches the pages too; Space opens the one in focus.
