@@ -21,9 +21,26 @@
 
 namespace {
 
+// A name may hold any byte but '/': a line feed or a tab in it is written as
+// its C escape, so that each photo stays on one line and in one field.
 QString nameOf(const QString &path)
 {
-    return QFileInfo(path).fileName();
+    const QString name = QFileInfo(path).fileName();
+    QString out;
+    out.reserve(name.size());
+    for (const QChar c : name) {
+        if (c == QLatin1Char('\n'))
+            out += QLatin1String("\\n");
+        else if (c == QLatin1Char('\t'))
+            out += QLatin1String("\\t");
+        else if (c == QLatin1Char('\r'))
+            out += QLatin1String("\\r");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            out += QString::asprintf("\\x%02x", unsigned(c.unicode()));
+        else
+            out += c;
+    }
+    return out;
 }
 
 void appendMeasurements(QStringList &lines, CleanupScanner &scanner)

@@ -151,14 +151,15 @@ TEST_F(ReportTest, AFolderThatCannotBeListedGivesHeadersOnly)
 TEST_F(ReportTest, FieldsAreFormattedAsDocumented)
 {
     // Stand-in measurements exercise every field form without decoding.
+    // A line feed and a tab in a name are escaped: each photo keeps one line and one field.
     const QString folder = dir.path();
-    for (const char *name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) {
+    for (const char *name : {"a.jpg", "b.jpg", "c\n\t.jpg", "d.jpg"}) {
         QFile file(folder + "/" + name);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(name[0] == 'd' ? "a.jpg" : name); // d.jpg is a copy of a.jpg
     }
     QVector<UnitFile> files;
-    for (const char *name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"})
+    for (const char *name : {"a.jpg", "b.jpg", "c\n\t.jpg", "d.jpg"})
         files.append(UnitFile{folder + "/" + name, 5, {}});
     CleanupScanner scanner(folder, makeUnits(files), false);
     scanner.setMeasure([](const CleanupUnit &unit) -> std::optional<CleanupMetrics> {
@@ -176,7 +177,7 @@ TEST_F(ReportTest, FieldsAreFormattedAsDocumented)
             m.eyeOpenness = {0.123f, 0.5f, 0.3f};
             m.eyeDarkness = {0.011f, 0.2f};
             m.closedFaces = {QRectF(0.1, 0.1, 0.1, 0.1)};
-        } else if (unit.primary.endsWith("c.jpg")) {
+        } else if (unit.primary.endsWith("\t.jpg")) {
             return std::nullopt;
         } else {
             m.captureDate = 100;
@@ -192,7 +193,7 @@ TEST_F(ReportTest, FieldsAreFormattedAsDocumented)
               "file\tsharp\tfaceSharp\tfaces\topen\tclosed\tblurry\n"
               "a.jpg\t20.0\t-\t0\t\t0\tY\n"
               "b.jpg\t250.0\t9.9\t3\t0.12/0.01,0.50/0.20\t1\tY\n"
-              "c.jpg\tFAILED\n"
+              "c\\n\\t.jpg\tFAILED\n"
               "d.jpg\t400.0\t-\t0\t\t0\t\n"
               "\n# adjacent distances\n"
               "a.jpg -> d.jpg\t-1.000\tdt=0\n"
