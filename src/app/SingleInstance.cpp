@@ -34,6 +34,19 @@ public Q_SLOTS:
             owner->onOpen(path);
     }
 
+    // Open with the activation token the launcher gave the later process: a
+    // Wayland compositor lets a window come to the front only with one. Qt's
+    // Wayland windows present the token they find in the environment when
+    // asked to activate; it is good once, so no program started later
+    // inherits it.
+    Q_SCRIPTABLE void Present(const QString &path, const QString &activationToken)
+    {
+        if (!activationToken.isEmpty())
+            qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+        Open(path);
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+    }
+
 private:
     SingleInstance *owner;
 };
@@ -90,12 +103,19 @@ SingleInstance::Role SingleInstance::claimOrHandOver(const QString &path)
     bus.unregisterObject(QLatin1String(objectPath));
     delete service;
 
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(serviceName),
-                                                       QLatin1String(objectPath),
-                                                       QLatin1String(interfaceName),
-                                                       QStringLiteral("Open"));
-    call << absolutePath(path);
-    const QDBusMessage reply = bus.call(call, QDBus::Block, handOverTimeoutMs);
+    const auto handOver = [&](const QString &method, const QVariantList &arguments) {
+        QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(serviceName), QLatin1String(objectPath),
+                                                           QLatin1String(interfaceName), method);
+        call.setArguments(arguments);
+        return bus.call(call, QDBus::Block, handOverTimeoutMs);
+    };
+    const QString absolute = absolutePath(path);
+    QDBusMessage reply = handOver(QStringLiteral("Present"),
+                                  {absolute, qEnvironmentVariable("XDG_ACTIVATION_TOKEN")});
+    // A running copy of an earlier version knows only Open.
+    if (reply.type() == QDBusMessage::ErrorMessage
+        && reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod"))
+        reply = handOver(QStringLiteral("Open"), {absolute});
     if (reply.type() == QDBusMessage::ReplyMessage) {
         qCDebug(lcInstance, "handed over to the running instance");
         return Role::handedOver;

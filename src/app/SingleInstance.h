@@ -6,8 +6,9 @@
 #include <functional>
 
 // One Glanto per session. The first process owns the name app.glanto.Glanto on
-// the session bus and serves Open(path) there; a later `glanto PATH` hands its
-// path to it and ends. Without a session bus every process runs on its own.
+// the session bus and serves Open(path) and Present(path, activationToken)
+// there; a later `glanto PATH` hands its path, with the token its launcher gave
+// it, to it and ends. Without a session bus every process runs on its own.
 class SingleInstance : public QObject
 {
     Q_OBJECT

@@ -26,6 +26,7 @@
 #include <QContextMenuEvent>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QMenu>
 #include <QMenuBar>
 #include <QDeadlineTimer>
@@ -790,5 +791,38 @@ TEST_F(AppShell, AQuittingInstanceGivesItsNameUp)
     EXPECT_TRUE(owned());
     instance.release();
     EXPECT_FALSE(owned());
+    instance.release();
+}
+
+// A later launch on Wayland carries the token its launcher gave it: the window
+// may come to the front only with it. The token lasts for that request alone.
+TEST_F(AppShell, AHandedOverPathComesWithItsLaunchersActivationToken)
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "no session bus";
+    SingleInstance instance;
+    ASSERT_EQ(instance.claimOrHandOver({}), SingleInstance::Role::primary);
+    QStringList heard; // path and the token in force while it was opened
+    instance.onOpen = [&heard](const QString &path) {
+        heard << path << qEnvironmentVariable("XDG_ACTIVATION_TOKEN");
+    };
+    QDBusConnection launcher = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("launcher"));
+    const auto request = [&launcher](const QString &method, const QVariantList &arguments) {
+        QDBusMessage call = QDBusMessage::createMethodCall(SingleInstance::serviceName, SingleInstance::objectPath,
+                                                           SingleInstance::interfaceName, method);
+        call.setArguments(arguments);
+        launcher.asyncCall(call);
+    };
+    request(QStringLiteral("Present"), {QStringLiteral("/photos/a.jpg"), QStringLiteral("token-1")});
+    ASSERT_TRUE(settleUntil([&heard] { return heard.size() == 2; }));
+    EXPECT_EQ(heard, (QStringList{QStringLiteral("/photos/a.jpg"), QStringLiteral("token-1")}));
+    EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
+    // Launched without a token, or by an earlier version: opened all the same.
+    request(QStringLiteral("Present"), {QStringLiteral("/photos/b.jpg"), QString()});
+    request(QStringLiteral("Open"), {QStringLiteral("/photos/c.jpg")});
+    ASSERT_TRUE(settleUntil([&heard] { return heard.size() == 6; }));
+    EXPECT_EQ(heard.mid(2), (QStringList{QStringLiteral("/photos/b.jpg"), QString(), QStringLiteral("/photos/c.jpg"),
+                                         QString()}));
+    QDBusConnection::disconnectFromBus(QStringLiteral("launcher"));
     instance.release();
 }
