@@ -22,6 +22,8 @@
 #include <QMoveEvent>
 #include <QMessageBox>
 #include <QScreen>
+
+#include <algorithm>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTimer>
@@ -352,19 +354,46 @@ QSize ViewerWindowController::minimumSizeWithin(const QRect &available)
     return minimumContentSize.boundedTo(available.size());
 }
 
+QRect ViewerWindowController::openingArea(const std::optional<QPoint> &lastCentre, const QList<QRect> &screens,
+                                          bool compositorPlaces)
+{
+    if (screens.isEmpty())
+        return {};
+    if (compositorPlaces)
+        return *std::max_element(screens.begin(), screens.end(), [](const QRect &a, const QRect &b) {
+            return qint64(a.width()) * a.height() < qint64(b.width()) * b.height();
+        });
+    if (lastCentre) {
+        for (const QRect &area : screens)
+            if (area.contains(*lastCentre))
+                return area;
+    }
+    return screens.first();
+}
+
 void ViewerWindowController::restoreFrame()
 {
-    // Only the size is taken from the last session: the window always opens
-    // centred, and never maximised or full screen.
+    // The size is taken from the last session, and the screen it was on while
+    // that screen is still there: the window opens centred on it, never
+    // maximised or full screen.
     std::optional<QSize> remembered;
+    std::optional<QPoint> lastCentre;
     const QByteArray saved = frameStore().value(QLatin1String(frameAutosaveName)).toByteArray();
     if (!saved.isEmpty() && restoreGeometry(saved)) {
         setWindowState(Qt::WindowNoState);
-        remembered = normalGeometry().isValid() ? normalGeometry().size() : this->size();
+        const QRect last = normalGeometry().isValid() ? normalGeometry() : geometry();
+        remembered = last.size();
+        lastCentre = last.center();
     }
 
-    QScreen *screen = QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect();
+    QList<QRect> screens;
+    if (QScreen *primary = QGuiApplication::primaryScreen())
+        screens.append(primary->availableGeometry());
+    for (QScreen *screen : QGuiApplication::screens())
+        if (screen != QGuiApplication::primaryScreen())
+            screens.append(screen->availableGeometry());
+    const QRect available = openingArea(
+        lastCentre, screens, QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
     setMinimumSize(minimumSizeWithin(available));
     const QSize size = openingSize(remembered, available);
     resize(size);

@@ -39,6 +39,13 @@ public:
     // a remembered size as far as it fits, the default within nine tenths of
     // it (a 1366 x 768 laptop, a scaled screen), never under the minimum within it.
     static QSize openingSize(const std::optional<QSize> &remembered, const QRect &available);
+    // The free area of the screen the window opens on, from the free areas of
+    // the screens (the primary first): the one that held the centre of the
+    // window when it was last closed, else the primary. Where the compositor
+    // places windows itself (Wayland), the window may open on any screen and
+    // the largest is the bound, so a size kept on it is not cut down.
+    static QRect openingArea(const std::optional<QPoint> &lastCentre, const QList<QRect> &screens,
+                             bool compositorPlaces);
     // Where a framed window (frame around inner) goes when its frame reaches past
     // the free area: as large as fits with its frame, centred. None when it fits.
     static std::optional<QRect> fittedFrame(const QRect &frame, const QRect &inner, const QRect &available);

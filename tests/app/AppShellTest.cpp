@@ -290,6 +290,19 @@ TEST_F(AppShell, TheWindowOpensWithinTheScreen)
     EXPECT_EQ(ViewerWindowController::minimumSizeWithin(QRect(0, 0, 1366, 741)), QSize(640, 420));
     EXPECT_EQ(opening(std::nullopt, QRect()), QSize(1280, 860));
 
+    // With two monitors the window opens on the one it was closed on while it is
+    // there, else on the primary; on Wayland, where the compositor chooses, the
+    // larger one bounds the size.
+    const auto area = ViewerWindowController::openingArea;
+    const QList<QRect> two{QRect(0, 27, 1600, 973), QRect(1600, 0, 1920, 1080)};
+    EXPECT_EQ(area(QPoint(2400, 500), two, false), two[1]);
+    EXPECT_EQ(area(QPoint(800, 500), two, false), two[0]);
+    EXPECT_EQ(area(std::nullopt, two, false), two[0]);
+    EXPECT_EQ(area(QPoint(5000, 500), two, false), two[0]);
+    EXPECT_EQ(area(QPoint(800, 500), two, true), two[1]);
+    EXPECT_EQ(opening(QSize(1700, 950), area(QPoint(800, 500), two, true)), QSize(1700, 950));
+    EXPECT_EQ(area(std::nullopt, {}, true), QRect());
+
     // Once framed (a 20-point title bar, 1-point sides, a 5-point bottom): a window
     // as tall as the free area is made shorter by its frame and centred; one
     // that fits stays where it is.
