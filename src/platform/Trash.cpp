@@ -115,12 +115,37 @@ struct InfoEntry {
     QString deletionDate;
 };
 
-std::optional<InfoEntry> readInfo(const QString &infoPath)
+// The entry, absent when it cannot be read (error, when given, then holds why:
+// 0 for an entry that is there but no trash entry) or holds no path.
+std::optional<InfoEntry> readInfo(const QString &infoPath, int *error = nullptr)
 {
-    QFile file(infoPath);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024)
+    const int fd = ::open(encoded(infoPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (error)
+            *error = errno;
         return std::nullopt;
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    }
+    QByteArray content;
+    char chunk[4096];
+    int readError = 0;
+    bool tooLarge = false; // no entry this program wrote
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            readError = errno;
+        tooLarge = n > 0 && content.size() + n > 64 * 1024;
+        if (n <= 0 || tooLarge)
+            break;
+        content.append(chunk, n);
+    }
+    ::close(fd);
+    if (error)
+        *error = readError;
+    if (readError != 0 || tooLarge)
+        return std::nullopt;
+    const QList<QByteArray> lines = content.split('\n');
     bool inSection = false;
     InfoEntry entry;
     for (const QByteArray &raw : lines) {
@@ -512,9 +537,21 @@ RestoreOutcome FreedesktopTrash::restore(const TrashedFile &file)
     // Trash was emptied the same slot may hold another file of the same name.
     // An entry or file no longer there was taken out of the Trash (emptied,
     // restored by a file manager).
-    const std::optional<InfoEntry> entry = readInfo(file.infoPath);
+    // A drive that cannot be reached now (a network share whose link dropped,
+    // a read error) says nothing of the entry: it stays, for a later try.
+    const auto unreachable = [](int error) {
+        return RestoreOutcome{RestoreOutcome::Kind::failed, Texts::format("msg.restoreUnreachable", {errorText(error)})};
+    };
+    const auto absent = [](int error) { return error == ENOENT || error == ENOTDIR; };
+    int infoError = 0;
+    const std::optional<InfoEntry> entry = readInfo(file.infoPath, &infoError);
+    if (infoError != 0 && !absent(infoError))
+        return unreachable(infoError);
+    errno = 0;
     const auto st = lstatOf(file.trashedPath);
-    if (!st || (!entry && !lstatOf(file.infoPath)))
+    if (!st && !absent(errno))
+        return unreachable(errno);
+    if (!st || absent(infoError))
         return {RestoreOutcome::Kind::entryChanged, Texts::text("msg.restoreGone")};
     if (!entry || entry->path != file.original || entry->deletionDate != file.deletionDate)
         return {RestoreOutcome::Kind::entryChanged, Texts::text("msg.restoreEntryChanged")};

@@ -306,6 +306,32 @@ TEST_F(TrashTest, ARestoreThatFailsSaysWhyAndWhetherItMayBeTriedAgain)
     EXPECT_FALSE(QFile::exists(photo("b.jpg")));
 }
 
+// A drive that cannot be reached (a network share whose link dropped) is no
+// sign that the entry is gone: the photo stays in the Trash for a later try,
+// which puts it back. A link looping on itself stands in for the lost drive:
+// both make every look-up below it fail with an error other than "no such file".
+TEST_F(TrashTest, ATrashOutOfReachKeepsItsPhotoForALaterTry)
+{
+    writeFile(photo("a.jpg"), "a");
+    const TrashOutcome outcome = trash->moveToTrash({photo("a.jpg")});
+    ASSERT_EQ(outcome.moved.size(), 1u);
+    for (const QString &part : {QStringLiteral("/files"), QStringLiteral("/info")}) {
+        const QString folder = trashDir() + part;
+        ASSERT_TRUE(QDir().rename(folder, folder + ".away"));
+        ASSERT_TRUE(QFile::link(folder, folder)); // a loop: ELOOP
+        const RestoreOutcome lost = trash->restore(outcome.moved[0]);
+        EXPECT_EQ(lost.kind, RestoreOutcome::Kind::failed) << qPrintable(part);
+        EXPECT_TRUE(lost.canRetry());
+        EXPECT_EQ(lost.reason, Texts::format("msg.restoreUnreachable", {QString::fromLocal8Bit(std::strerror(ELOOP))}));
+        ASSERT_TRUE(QFile::remove(folder));
+        ASSERT_TRUE(QDir().rename(folder + ".away", folder));
+    }
+    EXPECT_FALSE(QFile::exists(photo("a.jpg")));
+    EXPECT_TRUE(trash->restore(outcome.moved[0]).ok());
+    EXPECT_EQ(readAll(photo("a.jpg")), "a");
+    EXPECT_TRUE(trashInfos().isEmpty());
+}
+
 // Before a file's name is given to a new file, its content is kept in the
 // Trash and the file stays: a second name where the file system allows one, a
 // copy where it refuses (here the kernel's protected_hardlinks, which does not
