@@ -290,15 +290,41 @@ std::optional<ImageHeader> probe(const QString &path)
 RefusalReason whyRefused(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
+    // Only "no such file" means missing: a share whose link dropped answers
+    // ENOTCONN or EIO for a file that is still there.
+    const auto failed = [](int error) -> RefusalReason {
+        if (error == ENOENT || error == ENOTDIR)
+            return {Refusal::missing, {}};
+        if (error == EACCES || error == EPERM)
+            return {Refusal::noPermission, {}};
+        return {Refusal::unreadable, {}, error};
+    };
     struct stat st {};
     if (::stat(name.constData(), &st) != 0)
-        return {errno == EACCES ? Refusal::noPermission : Refusal::missing, {}};
+        return failed(errno);
     if (!S_ISREG(st.st_mode))
         return {Refusal::notAFile, {}};
     const int fd = RegularFile::openForReading(path);
     if (fd < 0)
-        return {errno == EACCES || errno == EPERM ? Refusal::noPermission : Refusal::unknown, {}};
+        return failed(errno);
+    // Read through (as far as any photo goes): a drive that fails part-way (a
+    // read error, a link lost mid-file) is said to, rather than the picture
+    // being called damaged.
+    int readError = 0;
+    std::vector<char> chunk(1 << 16);
+    for (qint64 total = 0; total < (qint64(1) << 28);) {
+        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            readError = errno;
+        if (n <= 0)
+            break;
+        total += n;
+    }
     ::close(fd);
+    if (readError != 0)
+        return {Refusal::unreadable, {}, readError};
     if (st.st_size == 0)
         return {Refusal::empty, {}};
     const ImageFormat format = formatOfFile(path);

@@ -100,10 +100,13 @@ enum class Refusal {
     empty,        // zero bytes
     notAnImage,   // content of no image format known here
     tooLarge,     // more pixels than decoding it would be safe for (claimedSize)
+    unreadable,   // the drive answered with an error (error): a network share
+                  // out of reach, a failing card
 };
 struct RefusalReason {
     Refusal refusal = Refusal::unknown;
     QSize claimedSize; // the stored size claimed by the header, for tooLarge
+    int error = 0;     // errno, for unreadable
 };
 RefusalReason whyRefused(const QString &path);
 

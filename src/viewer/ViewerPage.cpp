@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -434,6 +435,8 @@ QString refusalText(const Codec::RefusalReason &why)
     case Codec::Refusal::tooLarge:
         return Texts::format("ui.whyTooLarge", {QLocale().toString(why.claimedSize.width()),
                                                 QLocale().toString(why.claimedSize.height())});
+    case Codec::Refusal::unreadable:
+        return Texts::format("ui.whyUnreadable", {QString::fromLocal8Bit(std::strerror(why.error))});
     case Codec::Refusal::unknown: break;
     }
     return {};

@@ -535,6 +535,11 @@ TEST(Codec, TheReasonAFileGivesNoPictureIsReadOffTheFile)
     EXPECT_EQ(why(dir.filePath("missing.jpg")), Codec::Refusal::missing);
     ASSERT_TRUE(QFile::link(dir.filePath("missing.jpg"), dir.filePath("dangling.jpg")));
     EXPECT_EQ(why(dir.filePath("dangling.jpg")), Codec::Refusal::missing);
+    // A look-up that fails otherwise (here a link to itself; on a share whose
+    // link dropped, ENOTCONN) is no missing file: the error is named.
+    ASSERT_TRUE(QFile::link(dir.filePath("loop.jpg"), dir.filePath("loop.jpg")));
+    EXPECT_EQ(why(dir.filePath("loop.jpg")), Codec::Refusal::unreadable);
+    EXPECT_EQ(Codec::whyRefused(dir.filePath("loop.jpg")).error, ELOOP);
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.jpg"));
     EXPECT_EQ(why(dir.filePath("folder.jpg")), Codec::Refusal::notAFile);
     ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("fifo.jpg")).constData(), 0600), 0);
