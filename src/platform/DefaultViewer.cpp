@@ -15,12 +15,12 @@ namespace {
 
 // The photo types, in the order the settings note lists them: the common
 // formats first, then camera RAW in general and the makers' own types.
-constexpr std::array<const char *, 20> photoTypes = {
+constexpr std::array<const char *, 21> photoTypes = {
     "image/jpeg",        "image/png",        "image/heic",        "image/heif",       "image/tiff",
     "image/gif",         "image/webp",       "image/bmp",         "image/avif",       "image/jxl",
-    "image/x-dcraw",     "image/x-adobe-dng", "image/x-sony-arw",  "image/x-canon-cr2", "image/x-canon-cr3",
-    "image/x-nikon-nef", "image/x-nikon-nrw", "image/x-fuji-raf",  "image/x-panasonic-rw2",
-    "image/x-olympus-orf",
+    "image/jp2",         "image/x-dcraw",    "image/x-adobe-dng", "image/x-sony-arw", "image/x-canon-cr2",
+    "image/x-canon-cr3", "image/x-nikon-nef", "image/x-fuji-raf", "image/x-panasonic-rw2",
+    "image/x-olympus-orf", "image/x-pentax-pef",
 };
 
 struct GObjectDeleter
