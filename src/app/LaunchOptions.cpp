@@ -24,12 +24,17 @@ bool isSwitchLike(const QString &argument)
     return argument.startsWith(QLatin1Char('-'));
 }
 
-// A file:// address (as some launchers hand over) as a local path; anything
-// else as it is.
+// A file:// address (as some launchers hand over), or a network address the
+// desktop has mounted, as a local path; anything else as it is (an address no
+// local path reaches is said to be one when it cannot be opened).
 QString localPathOf(const QString &argument)
 {
     if (argument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
         if (const std::optional<QString> path = FileNames::localPath(QUrl(argument)))
+            return *path;
+    }
+    if (FileNames::isAddress(argument)) {
+        if (const std::optional<QString> path = FileNames::reachablePath(argument))
             return *path;
     }
     return argument;

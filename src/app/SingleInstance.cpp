@@ -1,5 +1,7 @@
 #include "app/SingleInstance.h"
 
+#include "platform/FileNames.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -53,7 +55,8 @@ private:
 
 QString absolutePath(const QString &path)
 {
-    if (path.isEmpty())
+    // An address no local path reaches stays as it is, to be named as one.
+    if (path.isEmpty() || FileNames::isAddress(path))
         return path;
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }

@@ -298,6 +298,8 @@ QString cannotOpenText(const QString &path)
     // bad bytes replaced, so nothing is found under it.
     if (path.contains(QChar::ReplacementCharacter))
         return Texts::format("msg.openNotText", {path});
+    if (FileNames::isAddress(path))
+        return Texts::format("msg.openNotLocal", {path});
     struct stat st {};
     const bool denied = ::stat(QFile::encodeName(path).constData(), &st) != 0 && errno == EACCES;
     return Texts::format(denied ? "msg.openDenied" : "msg.openMissing", {path});

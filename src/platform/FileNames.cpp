@@ -4,8 +4,11 @@
 
 #include <QFile>
 #include <QDir>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QSysInfo>
+
+#include <gio/gio.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -65,6 +68,29 @@ std::optional<QString> localPath(const QUrl &url)
         && host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0)
         return std::nullopt;
     return url.path(QUrl::FullyDecoded);
+}
+
+bool isAddress(const QString &text)
+{
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    return scheme.match(text).hasMatch();
+}
+
+std::optional<QString> reachablePath(const QString &address)
+{
+    const QUrl url(address);
+    if (const std::optional<QString> path = localPath(url))
+        return path;
+    if (!url.isValid() || url.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) == 0)
+        return std::nullopt;
+    GFile *file = g_file_new_for_uri(address.toUtf8().constData());
+    char *path = g_file_get_path(file);
+    g_object_unref(file);
+    if (!path)
+        return std::nullopt;
+    QString result = QFile::decodeName(path);
+    g_free(path);
+    return result;
 }
 
 std::optional<QString> folderRefusesChange(const QString &folder)

@@ -33,6 +33,16 @@ bool isThere(const QString &path);
 // scheme), which no local path stands for.
 std::optional<QString> localPath(const QUrl &url);
 
+// Whether text is an address ("sftp://host/a.jpg", "file://other/a.jpg")
+// rather than a path.
+bool isAddress(const QString &text);
+
+// The local path an address stands for: a file:// address of this machine, or
+// a network location (sftp://, smb://) the desktop has mounted where programs
+// can reach it (GVfs's folder under the runtime folder). Absent when no local
+// path reaches it.
+std::optional<QString> reachablePath(const QString &address);
+
 // "you may not change the folder “x”" when this user may not add to or remove
 // from the folder; absent when they may.
 std::optional<QString> folderRefusesChange(const QString &folder);

@@ -357,6 +357,9 @@ TEST_F(AppShell, NothingToOpenShowsThePanelWhoseChoiceIsOpened)
     // is said to be so, not missing.
     const QString notText = sandbox.filePath(QStringLiteral("Vacances \uFFFDt\uFFFD/DSC08191.JPG"));
     EXPECT_EQ(cannotOpenText(notText), Texts::format("msg.openNotText", {notText}));
+    // Another machine's file, which no mounted folder reaches, is said to be elsewhere.
+    const QString remote = QStringLiteral("sftp://nas.invalid/photos/a.jpg");
+    EXPECT_EQ(cannotOpenText(remote), Texts::format("msg.openNotLocal", {remote}));
     // A path behind a folder this user may not enter is there; it is not called missing.
     if (::geteuid() == 0) {
         const QString behind = sandbox.filePath("a.jpg"); // the sandbox is closed to others

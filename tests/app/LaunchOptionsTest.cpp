@@ -53,6 +53,15 @@ TEST(LaunchOptions, AFileAddressIsItsPathAndAnUnknownSwitchIsNamed)
               "/photos/a.jpg");
     EXPECT_EQ(FileNames::localPath(QUrl("file://elsewhere.example/photos/a.jpg")), std::nullopt);
     EXPECT_EQ(FileNames::localPath(QUrl("https://example.org/a.jpg")), std::nullopt);
+    // An address no local path reaches is kept whole, not read as a path under
+    // the current folder ("sftp:/nas/...").
+    for (const QString address : {"file://elsewhere.example/photos/a.jpg", "sftp://nas.invalid/photos/a.jpg",
+                                  "smb://nas.invalid/share/a.jpg"}) {
+        EXPECT_TRUE(FileNames::isAddress(address));
+        EXPECT_EQ(parseLaunchArguments({address}).firstPath, address);
+    }
+    EXPECT_FALSE(FileNames::isAddress("photos/sftp:/a.jpg"));
+    EXPECT_FALSE(FileNames::isAddress("/photos/a.jpg"));
 
     // A name that is not valid text here arrives with its bad byte replaced;
     // its folder lists it under that name and says why it cannot be shown.
