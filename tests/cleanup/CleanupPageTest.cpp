@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QToolTip>
@@ -141,6 +142,38 @@ TEST(CleanupPage, CategoriesAndTicksFromTheKeyboard)
 // The review screen on a real X server over a copy of corpus bursts and
 // duplicates, with the real Trash in the test's private data folder: tick,
 // trash, undo and leave, checking the folder and the Trash at each step.
+// Photos that cannot be checked are named in the progress under the
+// categories. Past the three lines it holds, as much as fits is shown, ending
+// in an ellipsis, never a line cut through; the tooltip has all of it.
+TEST(CleanupPage, ALongProgressEndsInAnEllipsisAfterThreeLines)
+{
+    app();
+    QDir().mkpath(QDir::homePath());
+    QTemporaryDir dir(QDir::homePath() + QStringLiteral("/cleanup-progress-XXXXXX"));
+    ASSERT_TRUE(dir.isValid());
+    for (int i = 0; i < 8; ++i) {
+        QFile broken(dir.filePath(QStringLiteral("a photo that cannot be checked %1.jpg").arg(i)));
+        ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+        broken.write("not a picture");
+    }
+    const std::optional<QList<ImageItem>> items = FolderModel::listFolder(dir.path());
+    ASSERT_TRUE(items);
+    CleanupPage page(dir.path(), makeUnits(*items), Trash::system(), [](bool) {});
+    page.resize(1000, 700);
+    page.show();
+    CleanupController &c = page.controller();
+    ASSERT_TRUE(waitUntil([&] { return c.groupingComplete(); }, allowForSanitizers(60000)));
+    QLabel *progress = nullptr;
+    for (QLabel *label : page.findChildren<QLabel *>())
+        if (label->toolTip() == c.progressText())
+            progress = label;
+    ASSERT_NE(progress, nullptr) << qPrintable(c.progressText());
+    EXPECT_TRUE(c.progressText().contains(QStringLiteral("cannot be checked 7.jpg")));
+    EXPECT_TRUE(progress->text().endsWith(QChar(0x2026))) << qPrintable(progress->text());
+    EXPECT_TRUE(c.progressText().startsWith(progress->text().chopped(1)));
+    EXPECT_LE(progress->heightForWidth(progress->width()), progress->height());
+}
+
 TEST(CleanupPageCorpus, TrashAndUndoOnACorpusFolder)
 {
     GLANTO_NEEDS_CORPUS();
