@@ -638,17 +638,21 @@ void ViewerPage::fitWindowToPhoto()
     if (photo.width() <= 0 || photo.height() <= 0)
         return;
     const QRect visible = screen->availableGeometry();
-    const QSizeF content = peekContentSize(photo, m_imageView->backingScale(), visible.size());
+    // The window's own bars above and beside the photo (the menu bar) are not
+    // the photo: the photo takes the shape, and they are added to it.
+    const QPoint inset = m_imageView->mapTo(w, QPoint(0, 0));
+    const QSize chrome(std::max(0, inset.x()), std::max(0, inset.y()));
+    const QSizeF content = peekContentSize(photo, m_imageView->backingScale(), visible.size() - chrome);
     // Window decorations stay outside the content: centre the whole frame.
     const QMargins decoration(w->geometry().left() - w->frameGeometry().left(),
                               w->geometry().top() - w->frameGeometry().top(),
                               w->frameGeometry().right() - w->geometry().right(),
                               w->frameGeometry().bottom() - w->geometry().bottom());
-    const QSizeF frameSize(content.width() + decoration.left() + decoration.right(),
-                           content.height() + decoration.top() + decoration.bottom());
+    const QSize inner(int(std::round(content.width())) + chrome.width(), int(std::round(content.height())) + chrome.height());
+    const QSizeF frameSize(inner.width() + decoration.left() + decoration.right(),
+                           inner.height() + decoration.top() + decoration.bottom());
     const QRectF frame = peekFrame(frameSize, visible);
-    animateWindowTo(QRect(int(frame.x()) + decoration.left(), int(frame.y()) + decoration.top(),
-                          int(std::round(content.width())), int(std::round(content.height()))));
+    animateWindowTo(QRect(QPoint(int(frame.x()) + decoration.left(), int(frame.y()) + decoration.top()), inner));
 }
 
 void ViewerPage::animateWindowTo(const QRect &frame)

@@ -556,6 +556,19 @@ TEST_F(AppShell, TheReviewEndsAPeek)
     viewer->imageView()->perform(ShortcutAction::peek, nullptr);
     ASSERT_TRUE(viewer->peeking());
     ASSERT_TRUE(settleUntil([&] { return window.geometry() != before; }));
+    // The photo takes the shape, the menu bar above it aside: no bars beside it.
+    QRect last;
+    ASSERT_TRUE(settleUntil([&] {
+        const bool still = window.geometry() == last;
+        last = window.geometry();
+        for (QDeadlineTimer pause(60); !pause.hasExpired();)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return still;
+    }));
+    const QSizeF photo = viewer->imageView()->displayedLogicalSize();
+    const QSize view = viewer->imageView()->size();
+    EXPECT_NEAR(view.width() / double(view.height()), photo.width() / photo.height(), 0.02)
+        << view.width() << "x" << view.height() << " for " << photo.width() << "x" << photo.height();
 
     CleanupPage *page = enterCleanup(&window);
     ASSERT_NE(page, nullptr);
