@@ -13,7 +13,7 @@
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcPortal, "glanto.hotkey.portal")
+Q_LOGGING_CATEGORY(lcPortal, "glanto.hotkey.portal", QtInfoMsg)
 
 const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");

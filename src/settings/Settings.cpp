@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <array>
 
-Q_LOGGING_CATEGORY(lcSettings, "glanto.settings")
+Q_LOGGING_CATEGORY(lcSettings, "glanto.settings", QtInfoMsg)
 
 namespace {
 
