@@ -22,11 +22,11 @@
 #include <QMoveEvent>
 #include <QMessageBox>
 #include <QScreen>
-
-#include <algorithm>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
