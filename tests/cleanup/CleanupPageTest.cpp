@@ -139,9 +139,6 @@ TEST(CleanupPage, CategoriesAndTicksFromTheKeyboard)
     EXPECT_FALSE(page.preview().isVisible());
 }
 
-// The review screen on a real X server over a copy of corpus bursts and
-// duplicates, with the real Trash in the test's private data folder: tick,
-// trash, undo and leave, checking the folder and the Trash at each step.
 // Photos that cannot be checked are named in the progress under the
 // categories. Past the three lines it holds, as much as fits is shown, ending
 // in an ellipsis, never a line cut through; the tooltip has all of it.
@@ -174,6 +171,9 @@ TEST(CleanupPage, ALongProgressEndsInAnEllipsisAfterThreeLines)
     EXPECT_LE(progress->heightForWidth(progress->width()), progress->height());
 }
 
+// The review screen on a real X server over a copy of corpus bursts and
+// duplicates, with the real Trash in the test's private data folder: tick,
+// trash, undo and leave, checking the folder and the Trash at each step.
 TEST(CleanupPageCorpus, TrashAndUndoOnACorpusFolder)
 {
     GLANTO_NEEDS_CORPUS();
