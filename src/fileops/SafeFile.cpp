@@ -398,8 +398,10 @@ std::unique_ptr<Replacement> Replacement::begin(const QString &target, const cha
         // The owner can be kept when it is this user (or by root); the group
         // when this user belongs to it. Otherwise the photo would change hands,
         // or open to other people, by being rated.
-        if (::fchown(r->fd, expected->owner, expected->group) != 0)
-            (void)::fchown(r->fd, uid_t(-1), expected->group);
+        if (::fchown(r->fd, expected->owner, expected->group) != 0) {
+            // Whether the group alone could be kept is read back below, from the file.
+            [[maybe_unused]] const int groupKept = ::fchown(r->fd, uid_t(-1), expected->group);
+        }
         struct stat made {};
         if (::fstat(r->fd, &made) != 0 || made.st_uid != expected->owner || made.st_gid != expected->group) {
             *failure = Failure::of(Failure::Kind::notKept);
