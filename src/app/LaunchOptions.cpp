@@ -3,7 +3,6 @@
 #include "platform/FileNames.h"
 
 #include <QFileInfo>
-#include <QUrl>
 
 #include <algorithm>
 #include <array>
@@ -29,11 +28,7 @@ bool isSwitchLike(const QString &argument)
 // local path reaches is said to be one when it cannot be opened).
 QString localPathOf(const QString &argument)
 {
-    if (argument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-        if (const std::optional<QString> path = FileNames::localPath(QUrl(argument)))
-            return *path;
-    }
-    if (FileNames::isAddress(argument)) {
+    if (argument.startsWith(QLatin1String("file:"), Qt::CaseInsensitive) || FileNames::isAddress(argument)) {
         if (const std::optional<QString> path = FileNames::reachablePath(argument))
             return *path;
     }

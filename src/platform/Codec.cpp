@@ -1,6 +1,7 @@
 #include "platform/Codec.h"
 
 #include "platform/CodecInternal.h"
+#include "platform/FileNames.h"
 #include "platform/RegularFile.h"
 
 #include <QColorSpace>
@@ -290,10 +291,8 @@ std::optional<ImageHeader> probe(const QString &path)
 RefusalReason whyRefused(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
-    // Only "no such file" means missing: a share whose link dropped answers
-    // ENOTCONN or EIO for a file that is still there.
     const auto failed = [](int error) -> RefusalReason {
-        if (error == ENOENT || error == ENOTDIR)
+        if (FileNames::isAbsence(error))
             return {Refusal::missing, {}};
         if (error == EACCES || error == EPERM)
             return {Refusal::noPermission, {}};

@@ -10,6 +10,7 @@
 
 #include <gio/gio.h>
 
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -68,6 +69,11 @@ std::optional<QString> localPath(const QUrl &url)
         && host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0)
         return std::nullopt;
     return url.path(QUrl::FullyDecoded);
+}
+
+bool isAbsence(int error)
+{
+    return error == ENOENT || error == ENOTDIR;
 }
 
 bool isAddress(const QString &text)

@@ -33,6 +33,11 @@ bool isThere(const QString &path);
 // scheme), which no local path stands for.
 std::optional<QString> localPath(const QUrl &url);
 
+// Whether a failed look-up's errno says nothing is there (ENOENT, ENOTDIR).
+// Any other error (a network share whose link dropped answers ENOTCONN or EIO,
+// a failing card EIO) says nothing of the file, which may well still be there.
+bool isAbsence(int error);
+
 // Whether text is an address ("sftp://host/a.jpg", "file://other/a.jpg")
 // rather than a path.
 bool isAddress(const QString &text);

@@ -542,16 +542,14 @@ RestoreOutcome FreedesktopTrash::restore(const TrashedFile &file)
     const auto unreachable = [](int error) {
         return RestoreOutcome{RestoreOutcome::Kind::failed, Texts::format("msg.restoreUnreachable", {errorText(error)})};
     };
-    const auto absent = [](int error) { return error == ENOENT || error == ENOTDIR; };
     int infoError = 0;
     const std::optional<InfoEntry> entry = readInfo(file.infoPath, &infoError);
-    if (infoError != 0 && !absent(infoError))
+    if (infoError != 0 && !FileNames::isAbsence(infoError))
         return unreachable(infoError);
-    errno = 0;
     const auto st = lstatOf(file.trashedPath);
-    if (!st && !absent(errno))
+    if (!st && !FileNames::isAbsence(errno))
         return unreachable(errno);
-    if (!st || absent(infoError))
+    if (!st || FileNames::isAbsence(infoError))
         return {RestoreOutcome::Kind::entryChanged, Texts::text("msg.restoreGone")};
     if (!entry || entry->path != file.original || entry->deletionDate != file.deletionDate)
         return {RestoreOutcome::Kind::entryChanged, Texts::text("msg.restoreEntryChanged")};
@@ -562,7 +560,7 @@ RestoreOutcome FreedesktopTrash::restore(const TrashedFile &file)
         if (*error == EEXIST)
             return {RestoreOutcome::Kind::occupied, Texts::text("msg.restoreOccupied")};
         // The file is there (above), so what is missing is the folder it goes to.
-        if (*error == ENOENT || *error == ENOTDIR)
+        if (FileNames::isAbsence(*error))
             return {RestoreOutcome::Kind::failed, Texts::text("msg.restoreFolderGone")};
         return {RestoreOutcome::Kind::failed, errorText(*error)};
     }

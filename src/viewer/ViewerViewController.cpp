@@ -2,6 +2,7 @@
 
 #include "fileops/XmpRating.h"
 #include "library/PhotosBelow.h"
+#include "platform/FileNames.h"
 #include "platform/HandOff.h"
 #include "platform/Trash.h"
 #include "settings/Settings.h"
@@ -733,7 +734,7 @@ void ViewerViewController::refreshFolder()
                 // A folder removed or renamed away holds none of the photos
                 // shown: they go, and its place is looked at again until a
                 // folder is there.
-                const bool gone = !listed && (error == ENOENT || error == ENOTDIR);
+                const bool gone = !listed && FileNames::isAbsence(error);
                 if (sameFolder && gone)
                     self->goneTimer.start();
                 // A trash or a rename here since the listing began would come

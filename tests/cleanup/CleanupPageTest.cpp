@@ -25,6 +25,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <memory>
+
 namespace {
 
 QApplication &app()
@@ -57,6 +59,22 @@ QByteArray digest(const QString &path)
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
 }
 
+// The review of a folder, shown, once its photos are grouped; none when the
+// folder cannot be listed or the grouping does not end.
+std::unique_ptr<CleanupPage> shownReview(const QString &folder)
+{
+    const std::optional<QList<ImageItem>> items = FolderModel::listFolder(folder);
+    if (!items)
+        return nullptr;
+    auto page = std::make_unique<CleanupPage>(folder, makeUnits(*items), Trash::system(), [](bool) {});
+    page->resize(1000, 700);
+    page->show();
+    CleanupController &c = page->controller();
+    if (!waitUntil([&] { return c.groupingComplete(); }, allowForSanitizers(60000)))
+        return nullptr;
+    return page;
+}
+
 void press(QWidget *target, int key, Qt::KeyboardModifiers mods = Qt::NoModifier)
 {
     QKeyEvent down(QEvent::KeyPress, key, mods);
@@ -74,13 +92,10 @@ TEST(CleanupPage, CategoriesAndTicksFromTheKeyboard)
     ASSERT_TRUE(dir.isValid());
     for (const char *name : {"d700-a.jpg", "d700-b.jpg"})
         ASSERT_TRUE(QFile::copy(TestData::photo(QStringLiteral("duplicates/Sony D700.jpg")), dir.filePath(name)));
-    const std::optional<QList<ImageItem>> items = FolderModel::listFolder(dir.path());
-    ASSERT_TRUE(items);
-    CleanupPage page(dir.path(), makeUnits(*items), Trash::system(), [](bool) {});
-    page.resize(1000, 700);
-    page.show();
+    const std::unique_ptr<CleanupPage> review = shownReview(dir.path());
+    ASSERT_TRUE(review);
+    CleanupPage &page = *review;
     CleanupController &c = page.controller();
-    ASSERT_TRUE(waitUntil([&] { return c.groupingComplete(); }, allowForSanitizers(60000)));
     QWidget *grid = &page.grid();
 
     press(grid, Qt::Key_Tab);
@@ -153,13 +168,10 @@ TEST(CleanupPage, ALongProgressEndsInAnEllipsisAfterThreeLines)
         ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
         broken.write("not a picture");
     }
-    const std::optional<QList<ImageItem>> items = FolderModel::listFolder(dir.path());
-    ASSERT_TRUE(items);
-    CleanupPage page(dir.path(), makeUnits(*items), Trash::system(), [](bool) {});
-    page.resize(1000, 700);
-    page.show();
+    const std::unique_ptr<CleanupPage> review = shownReview(dir.path());
+    ASSERT_TRUE(review);
+    CleanupPage &page = *review;
     CleanupController &c = page.controller();
-    ASSERT_TRUE(waitUntil([&] { return c.groupingComplete(); }, allowForSanitizers(60000)));
     QLabel *progress = nullptr;
     for (QLabel *label : page.findChildren<QLabel *>())
         if (label->toolTip() == c.progressText())

@@ -467,24 +467,8 @@ void CleanupPage::layoutViews()
     const int progressWidth = sidebarWidth - 18 - 14;
     const int lineHeight = QFontMetrics(progressLabel->font()).lineSpacing();
     // A text longer than three lines (the names of photos that could not be
-    // checked) is cut after as much as fits, ending in an ellipsis; the tooltip
-    // keeps the whole of it.
-    const QString progress = control->progressText();
-    progressLabel->setText(progress);
-    if (progressLabel->heightForWidth(progressWidth) > 3 * lineHeight) {
-        qsizetype fits = 0;
-        for (qsizetype low = 0, high = progress.size(); low <= high;) {
-            const qsizetype middle = (low + high) / 2;
-            progressLabel->setText(progress.left(middle) + QChar(0x2026));
-            if (progressLabel->heightForWidth(progressWidth) <= 3 * lineHeight) {
-                fits = middle;
-                low = middle + 1;
-            } else {
-                high = middle - 1;
-            }
-        }
-        progressLabel->setText(progress.left(fits).trimmed() + QChar(0x2026));
-    }
+    // checked) is cut after as much as fits; the tooltip keeps the whole of it.
+    progressLabel->setText(CleanupStyle::elidedToLines(control->progressText(), progressLabel->font(), progressWidth, 3));
     const int progressHeight = std::min(3 * lineHeight, progressLabel->heightForWidth(progressWidth));
     progressLabel->setGeometry(18, h - 16 - progressHeight, progressWidth, progressHeight);
 

@@ -1,6 +1,7 @@
 #include "cleanup/review/CleanupStyle.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -12,6 +13,29 @@ QFont font(int pixelSize, QFont::Weight weight)
     f.setPixelSize(pixelSize);
     f.setWeight(weight);
     return f;
+}
+
+QString elidedToLines(const QString &text, const QFont &font, int width, int lines)
+{
+    const QFontMetrics metrics(font);
+    const int room = lines * metrics.lineSpacing();
+    const auto fits = [&](const QString &shown) {
+        return metrics.boundingRect(QRect(0, 0, width, 1 << 20), Qt::TextWordWrap, shown).height() <= room;
+    };
+    if (fits(text))
+        return text;
+    // The longest start that fits with its ellipsis.
+    qsizetype kept = 0;
+    for (qsizetype low = 0, high = text.size(); low <= high;) {
+        const qsizetype middle = (low + high) / 2;
+        if (fits(text.left(middle) + QChar(0x2026))) {
+            kept = middle;
+            low = middle + 1;
+        } else {
+            high = middle - 1;
+        }
+    }
+    return text.left(kept).trimmed() + QChar(0x2026);
 }
 
 void drawCheck(QPainter &painter, const QPointF &centre, bool checked)

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QString>
 
 class QPainter;
 class QPointF;
@@ -23,6 +24,10 @@ inline QColor destructive() { return QColor(255, 69, 58); }
 
 // The system font at a pixel size and weight.
 QFont font(int pixelSize, QFont::Weight weight = QFont::Normal);
+
+// text wrapped at width in font, as a label wrapping its words shows it, cut
+// to at most lines lines: as much as fits, then an ellipsis.
+QString elidedToLines(const QString &text, const QFont &font, int width, int lines);
 
 // The tick of a cell, centred on centre: a filled accent circle with a check
 // mark when ticked, a white ring at 85 % opacity when not.
